@@ -1,6 +1,8 @@
 #include "uTSxIconList.h"
 #include "uTSxModule.h"
 #include "uTSxTrayIcon.h"
+#include "uTSxBaseShellObject.h"
+#include "uTSxVirtualIconCache.h"
 
 #include <gtest/gtest.h>
 
@@ -131,4 +133,29 @@ TEST(TSxIconList, ProcessWideModuleLists)
     DestroyIcon(a);
     DestroyIcon(b);
     DestroyIcon(c);
+}
+
+TEST(TSxVirtualIconCache, OneEntryPerFileClass)
+{
+    TSxVirtualIconCache& cache = GetVirtualIconCache();
+    const size_t start = cache.Count();
+    ASSERT_GE(start, 3u);
+    const int unknown = cache.GetIconIndex("c:\\x\\file.sxnoclass", false, false);
+    EXPECT_EQ(cache.Count(), start) << "an unregistered extension uses the no-class entry";
+    EXPECT_EQ(unknown, cache.GetIconIndex("no extension", false, false));
+    const int folder = cache.GetIconIndex("dir", true, false), open = cache.GetIconIndex("dir", true, true);
+    EXPECT_GE(folder, 0);
+    EXPECT_GE(open, 0);
+
+    WriteClassesRootValue(".sxiconcls", "", "SxIconClass");
+    WriteClassesRootValue("SxIconClass\\DefaultIcon", "", "%SystemRoot%\\system32\\shell32.dll,2");
+    WriteClassesRootValue(".sxplaincls", "", "SxPlainClass");
+    const int withIcon = cache.GetIconIndex("a.SXICONCLS", false, false);
+    EXPECT_EQ(cache.Count(), start + 1);
+    EXPECT_EQ(cache.GetIconIndex("b.sxiconcls", false, false), withIcon);
+    EXPECT_EQ(cache.Count(), start + 1) << "each class is added once";
+    EXPECT_EQ(cache.GetIconIndex("c.sxplaincls", false, false), unknown) << "a class without an icon gets the default";
+    EXPECT_EQ(cache.Count(), start + 2);
+    for (const wchar_t* key : {L".sxiconcls", L"SxIconClass", L".sxplaincls"})
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, key);
 }
