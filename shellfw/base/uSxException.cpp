@@ -1,10 +1,13 @@
 #include "uSxException.h"
 
+#include "uTUrl.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
 
 #ifdef _WIN32
+#include "uGLBRegistry.h"
 #include "uGLBWin.h"
 #include "uSxTools.h"
 #include <windows.h>
@@ -133,9 +136,26 @@ TSxExceptionInfoFactory& TSxExceptionInfoFactory::Instance()
     return factory;
 }
 
+namespace {
+
+// The shared services' exception classes keep their own form; their names are known here.
+void RegisterSharedExceptionNames()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        RegisterExceptionClassName(typeid(EURLDecode), "EURLDecode");
+#ifdef _WIN32
+        RegisterExceptionClassName(typeid(ERegistryError), "ERegistryError");
+#endif
+    });
+}
+
+} // namespace
+
 std::unique_ptr<TSxCustomExceptionInfo> TSxExceptionInfoFactory::CreateInfo(const TSxComponent* sender, uintptr_t address,
                                                                             std::exception_ptr exception) const
 {
+    RegisterSharedExceptionNames();
     bool ole = false;
     try {
         if (exception)
