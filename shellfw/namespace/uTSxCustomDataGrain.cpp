@@ -1,7 +1,9 @@
 #include "uTSxCustomDataGrain.h"
 
 #include "uGLBWin.h"
+#include "uSxTools.h"
 #include "uTSxCustomProvider.h"
+#include "uTSxIconList.h"
 
 #include <shellapi.h>
 
@@ -175,6 +177,66 @@ void TSxCustomDataGrain::ShowProperties(HWND ownerWindow, PCSxItemIDList absolut
 }
 
 void TSxCustomDataGrain::Populate(TSxDataGrainList&) {}
+
+int32_t TSxCustomDataGrain::GetIconIndex(bool open, bool noSystemIcon)
+{
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    int32_t icon = IconIndex, openIcon = OpenIconIndex;
+    bool useSystemIcon = false;
+    Provider.DoPrepareGrainApperance(*this, useSystemIcon);
+    if (useSystemIcon && noSystemIcon)
+        return -1;
+    if (!useSystemIcon) {
+        Provider.DoGetIcon(*this, icon, openIcon);
+        return open ? openIcon : icon;
+    }
+    // Grains with one ID share a slot. A grain without an ID is keyed by the system image it
+    // shows, so that Explorer's repeated requests do not grow the lists.
+    const std::optional<std::string> id = GetGrainID();
+    const std::string key = id && !id->empty()
+                                ? *id
+                                : "\x01system " + std::to_string(GetSystemIconIndex(Name, open, !IsFile));
+    const TSxIcon large(GetFileIconHandle(Name, true, open, !IsFile));
+    const TSxIcon small(GetFileIconHandle(Name, false, open, !IsFile));
+    if (!large || !small)
+        throw EProviderException("GetIconIndex: the system has no icon for \"" + Name + "\"");
+    const int largeIndex = Provider.GetLargeIcons()->AddIcon(large.get(), key);
+    const int smallIndex = Provider.GetSmallIcons()->AddIcon(small.get(), key);
+    if (largeIndex != smallIndex)
+        throw EProviderException("LargeIcons and SmallIcons are unsinchronized");
+    return largeIndex;
+}
+
+bool TSxCustomDataGrain::GetIconHandles(int32_t index, HICON& large, HICON& small)
+{
+    large = small = nullptr;
+    return GetIcons(index, &large, &small);
+}
+
+bool TSxCustomDataGrain::GetIcons(int32_t index, HICON* large, HICON* small)
+{
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    try {
+        TSxIcon l, s;
+        if (large) {
+            l.reset(Provider.GetLargeIcons()->GetIconHandle(index));
+            if (!l)
+                return false;
+        }
+        if (small) {
+            s.reset(Provider.GetSmallIcons()->GetIconHandle(index));
+            if (!s)
+                return false;
+        }
+        if (large)
+            *large = l.release();
+        if (small)
+            *small = s.release();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
 
 TSxPidlPtr TSxCustomDataGrain::GetItemID() const { return Provider.GrainToItemID(*this); }
 

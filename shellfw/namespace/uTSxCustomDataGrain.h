@@ -15,7 +15,18 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
+
+// Owner of an icon handle.
+struct TSxIconDeleter {
+    void operator()(HICON icon) const
+    {
+        if (icon)
+            DestroyIcon(icon);
+    }
+};
+using TSxIcon = std::unique_ptr<std::remove_pointer_t<HICON>, TSxIconDeleter>;
 
 class TSxCustomProvider;
 class TSxByHandProvider;
@@ -72,6 +83,17 @@ public:
     virtual void SaveToPrivateFormat(TSxByteStream& stream) const { SaveToStream(stream, true); }
     // Fills list with the grain's children; nothing here.
     virtual void Populate(TSxDataGrainList& list);
+
+    // Icons. GetIconIndex: the grain's index in the provider's icon lists (open or closed form);
+    // -1 for a system icon when noSystemIcon. A system icon is added to the lists once per grain
+    // ID, or, for a grain without one, once per system image. Raises EProviderException when the
+    // two lists give different indexes.
+    virtual int32_t GetIconIndex(bool open, bool noSystemIcon);
+    // New icons of index from the large and small lists (the caller destroys them); false on any
+    // failure, with both handles nullptr.
+    virtual bool GetIconHandles(int32_t index, HICON& large, HICON& small);
+    // The same for each given icon (nullptr: not wanted).
+    virtual bool GetIcons(int32_t index, HICON* large, HICON* small);
 
     // The grain's item ID (one item and the terminator); the caller owns it.
     TSxPidlPtr GetItemID() const;

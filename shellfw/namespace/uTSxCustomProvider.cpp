@@ -7,8 +7,16 @@
 #include <oleauto.h>
 #include <shellapi.h>
 
+#include "uSxException.h"
+#include "uTSxEnumIDList.h"
+#include "uTSxIconList.h"
+#include "uTSxModule.h"
+
+#include <commctrl.h>
+
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <stdexcept>
 
 namespace {
@@ -19,6 +27,57 @@ TSxChangeNoticeFn GNotice;
 void DefaultChangeNotify(LONG eventId, PCSxItemIDList list)
 {
     SHChangeNotify(eventId, SHCNF_IDLIST | SHCNF_FLUSHNOWAIT, list, nullptr);
+}
+
+HIMAGELIST SystemImageList(bool small)
+{
+    SHFILEINFOW info = {};
+    return reinterpret_cast<HIMAGELIST>(SHGetFileInfoW(L"C:\\", 0, &info, sizeof info,
+        SHGFI_SYSICONINDEX | SHGFI_USEFILEATTRIBUTES | (small ? SHGFI_SMALLICON : 0)));
+}
+
+std::mutex GMessageLock;
+TSxProviderMessageFn GMessage;
+
+// Placing a provider on a per-object module: the error box, then the silent abort.
+void RefuseModuleOwner(TSxComponent* owner)
+{
+    if (!dynamic_cast<TSxModule*>(owner))
+        return;
+    const std::string text = "This component cannot be placed on TSxDataModule. Please refer the \r\ncomponent documentation.";
+    TSxProviderMessageFn fn;
+    {
+        std::lock_guard<std::mutex> guard(GMessageLock);
+        fn = GMessage;
+    }
+    if (fn)
+        fn(text);
+    else
+        MessageBoxW(nullptr, Utf8ToWide(text).c_str(), L"Error", MB_OK | MB_ICONERROR | MB_TASKMODAL);
+    throw EAbort("The provider cannot be placed on a per-object module");
+}
+
+// The process-wide overlay keys (the product's overlay indexes) and the overlay numbers they got.
+std::mutex GOverlayLock;
+std::map<int32_t, int32_t> GOverlayNumbers;
+int32_t GOverlayNext = 3;  // the first number tried for a new key
+constexpr int32_t LastOverlayNumber = 15;
+
+// Adds icon to the system image list and makes it overlay number; false when either fails.
+bool RegisterOverlay(HIMAGELIST systemList, HICON icon, int32_t number)
+{
+    if (!systemList || !icon)
+        return false;
+    const int image = ImageList_ReplaceIcon(systemList, -1, icon);
+    return image >= 0 && ImageList_SetOverlayImage(systemList, image, number);
+}
+
+// A new icon of image index of list (nullptr when there is none); the caller destroys it.
+HICON OverlayIcon(TSxIconList* list, int32_t index)
+{
+    if (!list || index < 0 || index >= list->Count())
+        return nullptr;
+    return list->GetIconHandle(index);
 }
 
 int32_t SystemIconIndex(const std::wstring& path, UINT extra)
@@ -69,30 +128,11 @@ void ForceDirectories(const std::wstring& path)
     }
 }
 
-// A local date-time (days since 1899-12-30) as a UTC file time.
-bool LocalDateTimeToFileTime(TSxDateTime value, FILETIME& fileTime)
-{
-    SYSTEMTIME st;
-    FILETIME local;
-    return VariantTimeToSystemTime(value, &st) && SystemTimeToFileTime(&st, &local) &&
-           LocalFileTimeToFileTime(&local, &fileTime);
-}
-
 TSxDateTime CurrentTimeOfDay()
 {
     SYSTEMTIME st;
     GetLocalTime(&st);
     return (st.wHour * 3600000.0 + st.wMinute * 60000.0 + st.wSecond * 1000.0 + st.wMilliseconds) / 86400000.0;
-}
-
-uint32_t ToFileAttributes(TSxGrainAttributes set)
-{
-    uint32_t a = FILE_ATTRIBUTE_NORMAL;
-    if (set & gaReadOnly) a |= FILE_ATTRIBUTE_READONLY;
-    if (set & gaHidden) a |= FILE_ATTRIBUTE_HIDDEN;
-    if (set & gaSystem) a |= FILE_ATTRIBUTE_SYSTEM;
-    if (set & gaArchive) a |= FILE_ATTRIBUTE_ARCHIVE;
-    return a;
 }
 
 bool IdenticalLists(PCSxItemIDList a, PCSxItemIDList b)
@@ -137,25 +177,44 @@ void SxChangeNotify(LONG eventId, PCSxItemIDList list)
 
 void SxFlushProviderClipboard() { OleFlushClipboard(); }
 
+void SetSxProviderMessage(TSxProviderMessageFn fn)
+{
+    std::lock_guard<std::mutex> guard(GMessageLock);
+    GMessage = std::move(fn);
+}
+
 TSxDropEffects TSxDropInfo::ReportedEffect() const
 {
-    if (Effect & deMove)
-        return deMove;
-    if (Effect & deCopy)
-        return deCopy;
-    return Effect & deLink;
+    if (Effect & SxDropMove)
+        return SxDropMove;
+    if (Effect & SxDropCopy)
+        return SxDropCopy;
+    return Effect & SxDropLink;
 }
 
 // ---- construction and grains --------------------------------------------------------------
 
 TSxCustomProvider::TSxCustomProvider(const std::string& name) : Name(name)
 {
+    // Own lists over the system image lists, for grains that show their system icons.
+    FOwnLargeIcons = std::make_unique<TSxIconList>();
+    FOwnSmallIcons = std::make_unique<TSxIconList>();
+    FOwnLargeIcons->AttachHandle(SystemImageList(false));
+    FOwnSmallIcons->AttachHandle(SystemImageList(true));
     // The system's own indexes (no icon handles are taken, so none is left to free).
     const std::wstring windows = WindowsFolder();
     FSystemFolderIcon = SystemIconIndex(windows, 0);
     FSystemFolderOpenIcon = SystemIconIndex(windows, SHGFI_OPENICON);
     FSystemFileIcon = SystemIconIndex(windows + L"\\win.ini", 0);
 }
+
+TSxCustomProvider::TSxCustomProvider(TSxComponent* owner, const std::string& name)
+    : TSxCustomProvider((RefuseModuleOwner(owner), name))
+{
+}
+
+TSxIconList* TSxCustomProvider::GetLargeIcons() const { return LargeIcons ? LargeIcons : FOwnLargeIcons.get(); }
+TSxIconList* TSxCustomProvider::GetSmallIcons() const { return SmallIcons ? SmallIcons : FOwnSmallIcons.get(); }
 
 void TSxCustomProvider::BeforeDestruction()
 {
@@ -350,6 +409,22 @@ bool TSxCustomProvider::EnumObjects(PCSxItemIDList, uint32_t, std::vector<TSxPid
     return false;
 }
 
+HRESULT TSxCustomProvider::EnumObjects(PCSxItemIDList item, uint32_t flags, IEnumIDList** enumerator)
+{
+    if (!enumerator)
+        return E_POINTER;
+    *enumerator = nullptr;
+    std::vector<TSxPidlPtr> items;
+    if (!EnumObjects(item, flags, items))
+        return S_FALSE;
+    std::vector<PCSxItemIDList> lists;
+    lists.reserve(items.size());
+    for (const auto& i : items)
+        lists.push_back(i.get());
+    *enumerator = TSxEnumIDList::Create(lists);
+    return *enumerator ? S_OK : E_OUTOFMEMORY;
+}
+
 void TSxCustomProvider::DoGetGrainID(Grain& grain, std::optional<std::string>& grainID)
 {
     if (OnGetGrainID)
@@ -393,6 +468,40 @@ void TSxCustomProvider::DoPrepareGrainApperance(Grain& grain, bool& useSystemIco
         OnPrepareGrainApperance(*this, grain, params);
         useSystemIcon = params.UseSystemIcon;
     }
+}
+
+bool TSxCustomProvider::GetOverlayIndex(Grain& grain, int32_t& index)
+{
+    if (!OnGetOverlayIndex || (!LargeOverlayIcons && !SmallOverlayIcons))
+        return false;
+    int32_t overlay = 0;
+    bool display = false;
+    OnGetOverlayIndex(*this, grain, overlay, display);
+    if (!display)
+        return false;
+    std::lock_guard<std::recursive_mutex> providerGuard(FLock);
+    std::lock_guard<std::mutex> guard(GOverlayLock);
+    auto known = GOverlayNumbers.find(overlay);
+    if (known != GOverlayNumbers.end()) {
+        index = known->second;
+        return true;
+    }
+    TSxIconList* small = SmallOverlayIcons ? SmallOverlayIcons : LargeOverlayIcons;
+    TSxIconList* large = LargeOverlayIcons ? LargeOverlayIcons : SmallOverlayIcons;
+    const TSxIcon smallIcon(OverlayIcon(small, overlay)), largeIcon(OverlayIcon(large, overlay));
+    if (!smallIcon || !largeIcon)
+        return false;  // no such overlay icon: nothing to register, no number used up
+    // Each number is tried once; a number whose registration fails is skipped for good.
+    while (GOverlayNext <= LastOverlayNumber) {
+        const int32_t number = GOverlayNext++;
+        if (RegisterOverlay(SystemImageList(true), smallIcon.get(), number) &&
+            RegisterOverlay(SystemImageList(false), largeIcon.get(), number)) {
+            GOverlayNumbers[overlay] = number;
+            index = number;
+            return true;
+        }
+    }
+    return false;
 }
 
 void TSxCustomProvider::DoGetInfoTip(Grain& grain, std::string& infoTip)
@@ -655,12 +764,24 @@ bool TSxCustomProvider::WriteGrainTempFile(Grain& grain, const std::string& full
                 if (!WriteFile(file.get(), contents.Memory(), static_cast<DWORD>(size), &written, nullptr) || written != size)
                     throw std::runtime_error("Cannot write " + name + ": " + SysErrorMessage(GetLastError()));
             }
-            FILETIME created, accessed, modified;
-            if (LocalDateTimeToFileTime(info.CreationTime, created) && LocalDateTimeToFileTime(info.LastAccessTime, accessed) &&
-                LocalDateTimeToFileTime(info.LastWriteTime, modified))
-                SetFileTime(file.get(), &created, &accessed, &modified);
+            // A time a file cannot carry (the bare time of day of the default descriptor lies
+            // before 1601) leaves the file's own time.
+            FILETIME times[3];
+            const TSxDateTime values[3] = {info.CreationTime, info.LastAccessTime, info.LastWriteTime};
+            bool valid[3];
+            for (int i = 0; i < 3; ++i) {
+                try {
+                    DateTimeToFileTime(values[i], times[i]);
+                    valid[i] = true;
+                } catch (const ESxToolsError&) {
+                    valid[i] = false;
+                }
+            }
+            if (valid[0] || valid[1] || valid[2])
+                SetFileTime(file.get(), valid[0] ? &times[0] : nullptr, valid[1] ? &times[1] : nullptr,
+                            valid[2] ? &times[2] : nullptr);
             file.reset();
-            SetFileAttributesW(wname.c_str(), ToFileAttributes(info.Attributes));
+            SetFileAttributesW(wname.c_str(), SxToFileAttributes(info.Attributes));
             WatchGrainFile(name, grain);
         }
         fileName = name;
@@ -732,6 +853,8 @@ void TSxCustomProvider::DoHandleModify(Grain& grain, const std::string& fileName
 // ---- by-hand provider ------------------------------------------------------------------------
 
 TSxByHandProvider::TSxByHandProvider(const std::string& name) : TSxCustomProvider(name) {}
+
+TSxByHandProvider::TSxByHandProvider(TSxComponent* owner, const std::string& name) : TSxCustomProvider(owner, name) {}
 
 TSxByHandProvider::~TSxByHandProvider() { BeforeDestruction(); }
 

@@ -8,6 +8,7 @@
 #ifdef _WIN32
 #include "uSxGrainRecord.h"
 #include "uSxPidl.h"
+#include "uSxTools.h"
 #include "uTSxCustomDataGrain.h"
 #include "uTSxStream.h"
 
@@ -28,6 +29,7 @@ SX_DECLARE_EXCEPTION(EProviderException, std::runtime_error);
 
 class TSxPopupMenu;  // the framework's popup menu class (menus of grains)
 class TSxIconList;   // keyed image list
+class TSxComponent;
 
 // The property-sheet component that a provider's PropertySheets refers to: shows the framework's
 // sheets for one grain.
@@ -37,10 +39,6 @@ public:
     virtual void ShowForGrain(TSxCustomDataGrain& grain, HWND ownerWindow) = 0;
 };
 
-// Drop-effect set: copy, move, link (the DROPEFFECT_* bits).
-using TSxDropEffects = uint8_t;
-enum : TSxDropEffects { deCopy = 1, deMove = 2, deLink = 4 };
-
 struct TSxDropInfo {
     TSxDropEffects Effect = 0;
     HWND ProgressWindow = nullptr;
@@ -49,9 +47,6 @@ struct TSxDropInfo {
     // The effect a drop reports: move when in the set, else copy, else link.
     TSxDropEffects ReportedEffect() const;
 };
-
-// Date-time as a day count since 1899-12-30, local time.
-using TSxDateTime = double;
 
 struct TSxFileInfoDescriptor {
     TSxGrainAttributes Attributes = 0;
@@ -82,12 +77,20 @@ void SxChangeNotify(LONG eventId, PCSxItemIDList list);
 // entry calls it when the library becomes unloadable (never from the loader lock).
 void SxFlushProviderClipboard();
 
+// Seam for tests: replaces the error box shown when a provider is placed on a per-object module
+// (an empty function restores the box).
+using TSxProviderMessageFn = std::function<void(const std::string& text)>;
+void SetSxProviderMessage(TSxProviderMessageFn fn);
+
 class TSxCustomProvider {
 public:
     using Grain = TSxCustomDataGrain;
     using GrainPtr = std::unique_ptr<TSxCustomDataGrain>;
 
     explicit TSxCustomProvider(const std::string& name = std::string());
+    // A provider placed on a component. A per-object module (TSxModule) lives only as long as one
+    // COM object, so a provider there is refused: the error box, then EAbort (the silent abort).
+    TSxCustomProvider(TSxComponent* owner, const std::string& name);
     virtual ~TSxCustomProvider();
     TSxCustomProvider(const TSxCustomProvider&) = delete;
     TSxCustomProvider& operator=(const TSxCustomProvider&) = delete;
@@ -113,6 +116,10 @@ public:
     int32_t ItemIcon() const;
     int32_t ItemOpenIcon() const;
     bool UsesSystemIcons() const { return !(LargeIcons && SmallIcons); }
+    // The icon lists in use: the assigned one, else the provider's own list over the system image
+    // list of that size.
+    TSxIconList* GetLargeIcons() const;
+    TSxIconList* GetSmallIcons() const;
 
     // Events (Sender is the provider).
     std::function<void(TSxCustomProvider&, int column, Grain&, Grain&, int& result, bool& cont)> BeforeCompareGrains;
@@ -177,6 +184,9 @@ public:
     // The item IDs of the folder item's children that flags select (bit 0 folders, bit 1 files,
     // bit 2 hidden ones too); false when this provider does not enumerate.
     virtual bool EnumObjects(PCSxItemIDList item, uint32_t flags, std::vector<TSxPidlPtr>& items);
+    // The same items as the enumerator a shell folder hands to Explorer (reference count 1;
+    // nullptr when this provider does not enumerate). E_OUTOFMEMORY when it cannot be built.
+    HRESULT EnumObjects(PCSxItemIDList item, uint32_t flags, IEnumIDList** enumerator);
     virtual void DoGetGrainID(Grain& grain, std::optional<std::string>& grainID);
     virtual void DoGetIcon(Grain& grain, int32_t& iconIndex, int32_t& openIconIndex);
 
@@ -200,6 +210,10 @@ public:
 
     void DoPrepareGrainApperance(Grain& grain, bool& useSystemIcon);
     bool HasOverlays() const { return static_cast<bool>(OnGetOverlayIndex); }
+    // The overlay number (4-bit image-list overlay) of the grain's overlay; false for none. Each
+    // overlay index of the product is registered with the system image lists once and keeps the
+    // number it first got; false too when no overlay number is left.
+    bool GetOverlayIndex(Grain& grain, int32_t& index);
     void DoGetInfoTip(Grain& grain, std::string& infoTip);
 
     // The most extended assigned variant of the drop events.
@@ -256,11 +270,13 @@ private:
     int32_t FSystemFolderIcon = 0, FSystemFolderOpenIcon = 0, FSystemFileIcon = 0;
     std::set<std::string> FWatchedFiles;
     bool FDestroying = false;
+    std::unique_ptr<TSxIconList> FOwnLargeIcons, FOwnSmallIcons;
 };
 
 class TSxByHandProvider : public TSxCustomProvider {
 public:
     explicit TSxByHandProvider(const std::string& name = std::string());
+    TSxByHandProvider(TSxComponent* owner, const std::string& name);
     ~TSxByHandProvider() override;
 
     std::function<void(TSxByHandProvider&, TSxByHandDataGrain&, TSxDataGrainList&)> OnPopulate;
@@ -268,6 +284,7 @@ public:
     GrainPtr CreateGrain() override;
     GrainPtr CreateRootGrain() override;
     bool EnumObjects(PCSxItemIDList item, uint32_t flags, std::vector<TSxPidlPtr>& items) override;
+    using TSxCustomProvider::EnumObjects;
     // Fires OnPopulate under the provider lock.
     void DoPopulate(TSxByHandDataGrain& grain, TSxDataGrainList& list);
 };

@@ -3,7 +3,11 @@
 // change notices they send, and grains written as temporary files.
 #include "uTSxCustomProvider.h"
 
+#include "uGLBRegistry.h"
 #include "uGLBWin.h"
+#include "uTSxIconList.h"
+#include "uTSxModule.h"
+#include "uSxException.h"
 
 #include <gtest/gtest.h>
 
@@ -100,6 +104,23 @@ TEST_F(TreeProvider, EnumerationFollowsPopulateOrderAndFilters)
     TSxPidlPtr docs = Item("Docs", false);
     EXPECT_EQ(Enum(docs.get(), files), (std::vector<std::string>{"x.txt", "y.txt"}));
     EXPECT_EQ(populated, (std::vector<std::string>{"<root>", "<root>", "<root>", "<root>", "<root>", "Docs"}));
+    // The enumerator a shell folder hands on carries the same items.
+    IEnumIDList* enumerator = nullptr;
+    ASSERT_EQ(provider.EnumObjects(nullptr, folders | files, &enumerator), S_OK);
+    ASSERT_TRUE(enumerator);
+    std::vector<std::string> fromEnum;
+    PITEMID_CHILD child = nullptr;
+    ULONG fetched = 0;
+    while (enumerator->Next(1, &child, &fetched) == S_OK && fetched == 1) {
+        TSxPidlPtr owned(child);
+        fromEnum.push_back(Names(owned.get()));
+    }
+    enumerator->Release();
+    EXPECT_EQ(fromEnum, (std::vector<std::string>{"b.txt", "Docs", "a.txt", "Bilder"}));
+    TSxCustomProvider plain("plain");
+    enumerator = reinterpret_cast<IEnumIDList*>(1);
+    EXPECT_EQ(plain.EnumObjects(nullptr, 3, &enumerator), S_FALSE);
+    EXPECT_EQ(enumerator, nullptr);
     // An exception of the handler passes on, and the lock is free again.
     provider.OnPopulate = [](TSxByHandProvider&, TSxByHandDataGrain&, TSxDataGrainList&) { throw std::runtime_error("boom"); };
     std::vector<TSxPidlPtr> items;
@@ -266,12 +287,12 @@ TEST_F(TreeProvider, EventsFireAndTheirAnswersCount)
                                          TSxDropInfo& d, int remaining, bool& c) {
         EXPECT_TRUE(c);
         fired.push_back("ex2:" + std::to_string(remaining));
-        d.Effect = deCopy | deMove;
+        d.Effect = SxDropCopy | SxDropMove;
         c = false;
     };
     EXPECT_TRUE(provider.DoNewGrainFromFile(*folder, "c:\\f", made, drop, 3, cont));
     EXPECT_FALSE(cont);
-    EXPECT_EQ(drop.ReportedEffect(), deMove);
+    EXPECT_EQ(drop.ReportedEffect(), SxDropMove);
     EXPECT_EQ(fired, (std::vector<std::string>{"ex", "ex2:3"}));
 
     // Grain IDs are asked until one is given, then cached.
@@ -445,11 +466,21 @@ TEST_F(TreeProvider, GrainsAsTemporaryFiles)
     EXPECT_EQ(seen, "other");
     seen.clear();
     {
+        // A file that stays locked is not handed on, and the log says so at level ERROR.
+        RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Tandrel\\Tandrel Sendrake");
+        WriteRegistryString("Application", "install", temp);
+        WriteRegistryInteger("Application", "debug", 1);
+        const std::string log = temp + "\\SxProvider.log";
+        DeleteFileW(Utf8ToWide(log).c_str());
         THandle lock(CreateFileW(Utf8ToWide(n2).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(lock);
         provider.ModifyWaitTries = 20;
         provider.DoHandleModify(*grain, n2);
         EXPECT_EQ(seen, "");
+        const std::string text = read(log);
+        EXPECT_NE(text.find("|ERROR|DoHandleModify: " + n2 + " stays locked"), std::string::npos) << text;
+        RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Tandrel\\Tandrel Sendrake");
+        DeleteFileW(Utf8ToWide(log).c_str());
     }
     for (const std::string& f : {n1, n2, temp + "c", temp + "d"}) {
         SetFileAttributesW(Utf8ToWide(f).c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -493,4 +524,210 @@ TEST_F(TreeProvider, GrainListsAndLiveGrains)
     auto other = std::make_unique<TSxByHandProvider>("other");
     other->CreateGrain().release();
     other.reset();
+}
+
+TEST_F(TreeProvider, SystemIconsAreCachedAndHandlesFreed)
+{
+    // Neither lists nor OnGetIcon: every grain shows its system icon, through the provider's own
+    // lists over the system image lists.
+    auto grain = provider.CreateGrain();
+    grain->Name = "report.txt";
+    grain->IsFile = true;
+    EXPECT_EQ(grain->GetIconIndex(false, true), -1) << "a system icon is not wanted";
+    const int count = provider.GetLargeIcons()->Count();
+    const int index = grain->GetIconIndex(false, false);
+    ASSERT_GE(index, 0);
+    // Without a grain ID Explorer's repeated requests reuse the slot of the same system image.
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(grain->GetIconIndex(false, false), index);
+    auto other = provider.CreateGrain();
+    other->Name = "notes.txt";
+    other->IsFile = true;
+    EXPECT_EQ(other->GetIconIndex(true, false), index);
+    EXPECT_LE(provider.GetLargeIcons()->Count(), count + 1);
+    EXPECT_EQ(provider.GetLargeIcons()->Count(), provider.GetSmallIcons()->Count());
+
+    // Equal grain IDs share one slot; the first form loaded is shown for both states.
+    provider.OnGetGrainID = [](TSxCustomProvider&, TSxCustomDataGrain& g, std::optional<std::string>& id) {
+        id = "id:" + g.Name;
+    };
+    auto folder = provider.CreateGrain();
+    folder->Name = "Docs";
+    const int folderIndex = folder->GetIconIndex(false, false);
+    auto twin = provider.CreateGrain();
+    twin->Name = "Docs";
+    EXPECT_EQ(twin->GetIconIndex(true, false), folderIndex);
+
+    HICON large = nullptr, small = nullptr;
+    ASSERT_TRUE(grain->GetIconHandles(index, large, small));
+    EXPECT_TRUE(large && small);
+    ICONINFO info = {};
+    ASSERT_TRUE(GetIconInfo(small, &info));
+    BITMAP bitmap = {};
+    GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+    EXPECT_EQ(bitmap.bmWidth, GetSystemMetrics(SM_CXSMICON));
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    DestroyIcon(large);
+    DestroyIcon(small);
+    EXPECT_FALSE(grain->GetIconHandles(100000, large, small));
+    EXPECT_TRUE(large == nullptr && small == nullptr);
+    HICON only = nullptr;
+    ASSERT_TRUE(grain->GetIcons(index, nullptr, &only));
+    EXPECT_TRUE(only);
+    DestroyIcon(only);
+
+    // The system icons added no GDI objects that stay behind.
+    const DWORD before = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    for (int i = 0; i < 50; ++i)
+        grain->GetIconIndex(i % 2 == 0, false);
+    EXPECT_LE(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), before + 4);
+}
+
+TEST_F(TreeProvider, ProductIconsAndDefaults)
+{
+    TSxIconList large, small;
+    provider.LargeIcons = &large;
+    provider.SmallIcons = &small;
+    provider.FolderIconProperty = 7;
+    provider.FolderOpenIconProperty = 8;
+    provider.ItemIconProperty = 9;
+    provider.ItemOpenIconProperty = 10;
+    auto folder = provider.CreateGrain();
+    folder->Name = "Docs";
+    auto file = provider.CreateGrain();
+    file->Name = "a.txt";
+    file->IsFile = true;
+    EXPECT_EQ(folder->GetIconIndex(false, false), 7);
+    EXPECT_EQ(folder->GetIconIndex(true, true), 8);
+    EXPECT_EQ(file->GetIconIndex(true, false), 10);
+    file->IconIndex = 2;
+    EXPECT_EQ(file->GetIconIndex(false, false), 2);
+    provider.OnGetIcon = [](TSxCustomProvider&, TSxCustomDataGrain& g, int32_t& icon, int32_t& open) {
+        if (g.IsFile)
+            icon = open = 1;
+    };
+    EXPECT_EQ(file->GetIconIndex(true, false), 1);
+    // With only one list assigned the system indexes count.
+    provider.SmallIcons = nullptr;
+    EXPECT_NE(folder->GetIconIndex(false, false), 7);
+    provider.LargeIcons = nullptr;
+}
+
+TEST_F(TreeProvider, OverlaysKeepTheirNumbersAndRunOut)
+{
+    auto grain = provider.CreateGrain();
+    grain->Name = "a.txt";
+    grain->IsFile = true;
+    int32_t index = -1;
+    EXPECT_FALSE(provider.GetOverlayIndex(*grain, index)) << "no OnGetOverlayIndex";
+    int32_t wanted = 0;
+    bool display = true;
+    provider.OnGetOverlayIndex = [&](TSxCustomProvider&, TSxCustomDataGrain&, int32_t& overlay, bool& show) {
+        EXPECT_EQ(overlay, 0);
+        EXPECT_FALSE(show);
+        overlay = wanted;
+        show = display;
+    };
+    EXPECT_FALSE(provider.GetOverlayIndex(*grain, index)) << "no overlay lists";
+    TSxIconList overlays;
+    overlays.SetWidth(16);
+    overlays.SetHeight(16);
+    const HICON icon = LoadIconW(nullptr, IDI_APPLICATION);
+    for (int i = 0; i < 16; ++i)
+        overlays.AddIcon(icon, "");
+    provider.SmallOverlayIcons = &overlays;
+    display = false;
+    EXPECT_FALSE(provider.GetOverlayIndex(*grain, index));
+    display = true;
+    ASSERT_TRUE(provider.GetOverlayIndex(*grain, index));
+    const int32_t first = index;
+    EXPECT_GE(first, 3);
+    EXPECT_LE(first, 15);
+    const int images = ImageList_GetImageCount(provider.GetSmallIcons()->Handle());
+    ASSERT_TRUE(provider.GetOverlayIndex(*grain, index));
+    EXPECT_EQ(index, first);
+    EXPECT_EQ(ImageList_GetImageCount(provider.GetSmallIcons()->Handle()), images) << "registered once";
+    wanted = 99;
+    EXPECT_FALSE(provider.GetOverlayIndex(*grain, index)) << "no such overlay icon";
+    // New keys get new numbers up to the last overlay slot; then the answer is a failure, and
+    // the first key still has its number.
+    std::set<int32_t> numbers{first};
+    for (wanted = 1; wanted < 16; ++wanted) {
+        if (!provider.GetOverlayIndex(*grain, index))
+            break;
+        EXPECT_TRUE(numbers.insert(index).second) << index;
+        EXPECT_LE(index, 15);
+    }
+    EXPECT_LT(wanted, 16) << "the overlay slots ran out";
+    EXPECT_FALSE(provider.GetOverlayIndex(*grain, index));
+    wanted = 0;
+    ASSERT_TRUE(provider.GetOverlayIndex(*grain, index));
+    EXPECT_EQ(index, first);
+    provider.SmallOverlayIcons = nullptr;
+}
+
+TEST_F(TreeProvider, RefusedOnAPerObjectModule)
+{
+    std::vector<std::string> boxes;
+    SetSxProviderMessage([&](const std::string& text) { boxes.push_back(text); });
+    TSxModule module(TSxModuleClass{"TTestModule", nullptr});
+    EXPECT_THROW(TSxByHandProvider(&module, "onModule"), EAbort);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0], "This component cannot be placed on TSxDataModule. Please refer the \r\ncomponent documentation.");
+    TSxComponent owner;
+    EXPECT_NO_THROW(TSxByHandProvider(&owner, "onComponent"));
+    EXPECT_EQ(boxes.size(), 1u);
+    SetSxProviderMessage(nullptr);
+}
+
+namespace {
+LONG noticeCount;
+LRESULT CALLBACK NoticeProbeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_APP + 17)
+        InterlockedIncrement(&noticeCount);
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+} // namespace
+
+TEST_F(TreeProvider, DefaultChangeNoticeReachesTheShell)
+{
+    // The real SHChangeNotify path: a window registered for the desktop's notices sees ours.
+    SetSxChangeNotice(nullptr);
+    const UINT message = WM_APP + 17;
+    noticeCount = 0;
+    WNDCLASSW cls = {};
+    cls.lpfnWndProc = NoticeProbeProc;
+    cls.hInstance = GetModuleHandleW(nullptr);
+    cls.lpszClassName = L"SxNoticeProbe";
+    RegisterClassW(&cls);
+    HWND window = CreateWindowExW(0, L"SxNoticeProbe", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(window);
+    PIDLIST_ABSOLUTE desktop = nullptr;
+    ASSERT_EQ(SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, &desktop), S_OK);
+    SHChangeNotifyEntry entry = {desktop, TRUE};
+    const ULONG id = SHChangeNotifyRegister(window, SHCNRF_ShellLevel | SHCNRF_InterruptLevel | SHCNRF_NewDelivery,
+                                            SHCNE_ALLEVENTS, message, 1, &entry);
+    auto grain = provider.CreateGrain();
+    grain->Name = "Docs";
+    EXPECT_NO_THROW(provider.NotifyGrainUpdated(*grain)) << "a notice without a list";
+    TSxPidlPtr item = grain->GetItemID();
+    grain->SetAbsolutePidl(item.get());
+    provider.NotifyGrainUpdated(*grain);
+    bool seen = false;
+    for (int i = 0; i < 200 && !seen && id; ++i) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+        seen = noticeCount > 0;
+        if (!seen)
+            Sleep(10);
+    }
+    if (id) {
+        EXPECT_TRUE(seen) << "no notice arrived";
+        SHChangeNotifyDeregister(id);
+    }
+    CoTaskMemFree(desktop);
+    DestroyWindow(window);
 }
