@@ -1,6 +1,8 @@
 #include "uTSxCustomDataGrain.h"
 
 #include "uGLBWin.h"
+#include "SxNamespaceUtils.h"
+#include "SxPopupMenu.h"
 #include "uSxTools.h"
 #include "uTSxCustomProvider.h"
 #include "uTSxIconList.h"
@@ -177,6 +179,109 @@ void TSxCustomDataGrain::ShowProperties(HWND ownerWindow, PCSxItemIDList absolut
 }
 
 void TSxCustomDataGrain::Populate(TSxDataGrainList&) {}
+
+namespace {
+
+// A separator, unless the menu is empty or already ends with one.
+void AddSeparator(TSxPopupMenu& menu)
+{
+    const TSxBaseMenuItem* last = menu.Items.Last();
+    if (!last || last->IsLine())
+        return;
+    auto line = std::make_unique<TSxBaseMenuItem>(menu.Owner());
+    line->Caption.push_back('-');  // (an assignment of "-" trips a false -Wrestrict of GCC 12)
+    menu.Items.Add(std::move(line));
+}
+
+// A bound copy of a basic verb item, when the provider has that item.
+TSxMenuItem* AddVerb(TSxPopupMenu& menu, TSxCustomDataGrain& grain, TSxBaseMenuItem* source, const char* verb)
+{
+    if (!source)
+        return nullptr;
+    auto item = std::make_unique<TSxMenuItem>(menu.Owner(), false, &grain, source);
+    item->Verb = verb;
+    return static_cast<TSxMenuItem*>(&menu.Items.Add(std::move(item)));
+}
+
+// Bound copies of the top-level items of a provider menu, leaving out its basic verb items.
+void AddMenuCopy(TSxPopupMenu& menu, TSxCustomDataGrain& grain, const TSxPopupMenu* source, bool noDefault)
+{
+    if (!source)
+        return;
+    for (int i = 0; i < source->Items.Count(); ++i) {
+        TSxBaseMenuItem* item = source->Items.Item(i);
+        if (grain.Provider.BasicVerbs.Contains(item))
+            continue;
+        auto copy = std::make_unique<TSxMenuItem>(menu.Owner(), false, &grain, item);
+        if (noDefault)
+            copy->Default = false;
+        menu.Items.Add(std::move(copy));
+    }
+}
+
+} // namespace
+
+std::unique_ptr<TSxPopupMenu> TSxCustomDataGrain::BuildBackgroundMenu(TSxComponent* owner, bool noPaste)
+{
+    Provider.CreateBasicVerbs();
+    auto menu = std::make_unique<TSxPopupMenu>(owner);
+    const TSxPopupMenu* source = Provider.GetBackgroundContextMenu(*this);
+    if (source)
+        menu->Images = source->Images;
+    AddMenuCopy(*menu, *this, source, false);
+    if (!noPaste) {
+        AddSeparator(*menu);
+        if (TSxMenuItem* paste = AddVerb(*menu, *this, Provider.BasicVerbs.BackgroundPaste, "paste"))
+            paste->Enabled = Provider.CanPaste();
+    }
+    return menu;
+}
+
+std::unique_ptr<TSxPopupMenu> TSxCustomDataGrain::BuildContextMenu(bool explore, bool noDefault, bool noBasicVerbs,
+                                                                   TSxComponent* owner)
+{
+    Provider.CreateBasicVerbs();
+    const TSxProviderBasicVerbs& verbs = Provider.BasicVerbs;
+    auto menu = std::make_unique<TSxPopupMenu>(owner);
+    // The first verb is the default one; with noDefault the items keep the verb items' state.
+    auto first = [noDefault](TSxMenuItem* item) {
+        if (item && !noDefault)
+            item->Default = true;
+    };
+    auto second = [noDefault](TSxMenuItem* item) {
+        if (item && !noDefault)
+            item->Default = false;
+    };
+    if (IsFile) {
+        first(AddVerb(*menu, *this, verbs.Open, "open"));
+    } else if (explore) {
+        first(AddVerb(*menu, *this, verbs.Explore, "explore"));
+        second(AddVerb(*menu, *this, verbs.Open, "open"));
+    } else {
+        first(AddVerb(*menu, *this, verbs.Open, "open"));
+        second(AddVerb(*menu, *this, verbs.Explore, "explore"));
+    }
+    AddMenuCopy(*menu, *this, Provider.GetCommonContextMenu(*this), noDefault);
+    AddMenuCopy(*menu, *this, IsFile ? Provider.GetFileContextMenu(*this) : Provider.GetFolderContextMenu(*this),
+                noDefault);
+    if (!noBasicVerbs) {
+        AddSeparator(*menu);
+        AddVerb(*menu, *this, verbs.Cut, "cut");
+        AddVerb(*menu, *this, verbs.Copy, "copy");
+        if (!IsFile)
+            if (TSxMenuItem* paste = AddVerb(*menu, *this, verbs.Paste, "paste"))
+                paste->Enabled = Provider.CanPaste();
+        AddSeparator(*menu);
+        if (TSxMenuItem* item = AddVerb(*menu, *this, verbs.Delete, "delete"))
+            item->Enabled = Provider.CanDeleteGrain(*this);
+        if (TSxMenuItem* item = AddVerb(*menu, *this, verbs.Rename, "rename"))
+            item->Enabled = Provider.CanRenameGrain(*this);
+        AddSeparator(*menu);
+        AddVerb(*menu, *this, verbs.Properties, "properties");
+    }
+    menu->Images = Provider.MenuImages;
+    return menu;
+}
 
 int32_t TSxCustomDataGrain::GetIconIndex(bool open, bool noSystemIcon)
 {

@@ -30,6 +30,8 @@ using TSxIcon = std::unique_ptr<std::remove_pointer_t<HICON>, TSxIconDeleter>;
 
 class TSxCustomProvider;
 class TSxByHandProvider;
+class TSxComponent;
+class TSxPopupMenu;
 class TSxDataGrainList;
 
 class TSxCustomDataGrain {
@@ -83,6 +85,13 @@ public:
     virtual void SaveToPrivateFormat(TSxByteStream& stream) const { SaveToStream(stream, true); }
     // Fills list with the grain's children; nothing here.
     virtual void Populate(TSxDataGrainList& list);
+
+    // Menus of the grain (the caller owns them; they refer to this grain and to the provider's
+    // menu items, so they must not outlive either): the folder background menu, and the grain's
+    // own menu with its verbs, the provider's menus for it and, unless noBasicVerbs, the basic verbs.
+    virtual std::unique_ptr<TSxPopupMenu> BuildBackgroundMenu(TSxComponent* owner, bool noPaste);
+    virtual std::unique_ptr<TSxPopupMenu> BuildContextMenu(bool explore, bool noDefault, bool noBasicVerbs,
+                                                           TSxComponent* owner);
 
     // Icons. GetIconIndex: the grain's index in the provider's icon lists (open or closed form);
     // -1 for a system icon when noSystemIcon. A system icon is added to the lists once per grain

@@ -7,6 +7,7 @@
 #include <oleauto.h>
 #include <shellapi.h>
 
+#include "SxPopupMenu.h"
 #include "uSxException.h"
 #include "uTSxEnumIDList.h"
 #include "uTSxIconList.h"
@@ -289,6 +290,48 @@ TSxCustomProvider::GrainPtr TSxCustomProvider::CreateRootGrain()
     GrainPtr grain = CreateGrain();
     grain->SetAbsolutePidl(RootPidl());
     return grain;
+}
+
+bool TSxProviderBasicVerbs::Contains(const TSxBaseMenuItem* item) const
+{
+    return item && (item == BackgroundPaste || item == Copy || item == Cut || item == Delete || item == Explore ||
+                    item == Open || item == Paste || item == Properties || item == Rename);
+}
+
+void TSxCustomProvider::CreateBasicVerbs()
+{
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    if (!FVerbMenu)
+        FVerbMenu = std::make_unique<TSxPopupMenu>();
+    const std::pair<TSxBaseMenuItem**, const char*> verbs[] = {
+        {&BasicVerbs.Open, "\xC3\x96""ffnen"},   {&BasicVerbs.Explore, "Explore"},
+        {&BasicVerbs.Cut, "Ausschneiden"},       {&BasicVerbs.Copy, "Kopieren"},
+        {&BasicVerbs.Paste, "Einf\xC3\xBCgen"},  {&BasicVerbs.BackgroundPaste, "Einf\xC3\xBCgen"},
+        {&BasicVerbs.Delete, "L\xC3\xB6schen"},  {&BasicVerbs.Rename, "Umbenennen"},
+        {&BasicVerbs.Properties, "Eigenschaften"},
+    };
+    for (const auto& [slot, caption] : verbs) {
+        if (*slot)
+            continue;
+        std::unique_ptr<TSxBaseMenuItem> item = FVerbMenu->CreateMenuItem(FVerbMenu.get());
+        item->Caption = caption;
+        *slot = &FVerbMenu->Items.Add(std::move(item));
+    }
+}
+
+bool TSxCustomProvider::CanPaste()
+{
+    IDataObject* data = nullptr;
+    if (FAILED(OleGetClipboard(&data)) || !data)
+        return false;
+    auto offers = [data](UINT format) {
+        FORMATETC f = {static_cast<CLIPFORMAT>(format), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+        return data->QueryGetData(&f) == S_OK;
+    };
+    const bool result = (HasGrainDrop() && offers(CF_SXPRIVATEFORMAT)) || (HasPidlDrop() && offers(CF_SXSHELLIDLIST)) ||
+                        (HasFileDrop() && offers(CF_HDROP)) || (HasStreamDrop() && offers(CF_SXFILECONTENTS));
+    data->Release();
+    return result;
 }
 
 // ---- comparison ------------------------------------------------------------------------------

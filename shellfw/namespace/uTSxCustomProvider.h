@@ -28,6 +28,7 @@
 SX_DECLARE_EXCEPTION(EProviderException, std::runtime_error);
 
 class TSxPopupMenu;  // the framework's popup menu class (menus of grains)
+class TSxBaseMenuItem;
 class TSxIconList;   // keyed image list
 class TSxComponent;
 
@@ -56,6 +57,20 @@ struct TSxFileInfoDescriptor {
     std::string TypeName;
     bool IsFolder = false;
     bool ShowProgress = false;
+};
+
+// The nine standard verb items (not owned; nullptr until set or made by CreateBasicVerbs).
+struct TSxProviderBasicVerbs {
+    TSxBaseMenuItem* BackgroundPaste = nullptr;
+    TSxBaseMenuItem* Copy = nullptr;
+    TSxBaseMenuItem* Cut = nullptr;
+    TSxBaseMenuItem* Delete = nullptr;
+    TSxBaseMenuItem* Explore = nullptr;
+    TSxBaseMenuItem* Open = nullptr;
+    TSxBaseMenuItem* Paste = nullptr;
+    TSxBaseMenuItem* Properties = nullptr;
+    TSxBaseMenuItem* Rename = nullptr;
+    bool Contains(const TSxBaseMenuItem* item) const;
 };
 
 struct TSxPrepareIconParams {
@@ -108,6 +123,8 @@ public:
     TSxIconList* LargeOverlayIcons = nullptr;
     TSxIconList* SmallOverlayIcons = nullptr;
     TSxCustomNamespacePropSheet* PropertySheets = nullptr;
+    TSxProviderBasicVerbs BasicVerbs;
+    HIMAGELIST MenuImages = nullptr;  // images of grain menus (not owned)
     // Default icon indexes. They count only while both icon lists are assigned; otherwise the
     // system's indexes found at construction are used (UsesSystemIcons).
     int32_t FolderIconProperty = 0, FolderOpenIconProperty = 0, ItemIconProperty = 0, ItemOpenIconProperty = 0;
@@ -177,6 +194,8 @@ public:
     void SetRootPidl(PCSxItemIDList list);
     PCSxItemIDList RootPidl() const { return FRootPidl.get(); }
 
+    // Makes an item, owned by the provider's own popup menu, for every basic verb still missing.
+    virtual void CreateBasicVerbs();
     virtual int CompareGrains(int column, Grain& grain1, Grain& grain2);
     virtual GrainPtr CreateGrain();
     virtual GrainPtr CreateRootGrain();
@@ -215,6 +234,13 @@ public:
     // number it first got; false too when no overlay number is left.
     bool GetOverlayIndex(Grain& grain, int32_t& index);
     void DoGetInfoTip(Grain& grain, std::string& infoTip);
+
+    // Which drops the product takes, and whether the clipboard holds something it takes.
+    bool HasGrainDrop() const { return OnDataGrainDrop || OnDataGrainDropEx; }
+    bool HasPidlDrop() const { return static_cast<bool>(OnNewGrainFromPidl); }
+    bool HasFileDrop() const { return OnNewGrainFromFile || OnNewGrainFromFileEx; }
+    bool HasStreamDrop() const { return static_cast<bool>(OnNewGrainFromStream); }
+    bool CanPaste();
 
     // The most extended assigned variant of the drop events.
     void DoDataGrainDrop(Grain& folder, Grain& grain, TSxDropInfo& dropInfo);
@@ -271,6 +297,7 @@ private:
     std::set<std::string> FWatchedFiles;
     bool FDestroying = false;
     std::unique_ptr<TSxIconList> FOwnLargeIcons, FOwnSmallIcons;
+    std::unique_ptr<TSxPopupMenu> FVerbMenu;
 };
 
 class TSxByHandProvider : public TSxCustomProvider {

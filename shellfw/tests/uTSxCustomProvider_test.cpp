@@ -8,10 +8,16 @@
 #include "uTSxIconList.h"
 #include "uTSxModule.h"
 #include "uSxException.h"
+#include "SxNamespaceUtils.h"
+#include "SxPopupMenu.h"
+
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
+#include <set>
 #include <fstream>
 #include <map>
 
@@ -730,4 +736,135 @@ TEST_F(TreeProvider, DefaultChangeNoticeReachesTheShell)
     }
     CoTaskMemFree(desktop);
     DestroyWindow(window);
+}
+
+namespace {
+
+// A menu as text: one entry per item, "caption[verb]", "*" for default, "~" for disabled,
+// children in braces.
+std::string MenuText(const TSxBaseMenuItem& parent)
+{
+    std::string out;
+    for (int i = 0; i < parent.Count(); ++i) {
+        const TSxBaseMenuItem& item = *parent.Item(i);
+        out += (out.empty() ? "" : " ") + item.Caption;
+        if (auto* bound = dynamic_cast<const TSxMenuItem*>(&item); bound && !bound->Verb.empty())
+            out += "[" + bound->Verb + "]";
+        out += std::string(item.Default ? "*" : "") + (item.Enabled ? "" : "~");
+        if (item.Count())
+            out += "{" + MenuText(item) + "}";
+    }
+    return out;
+}
+
+} // namespace
+
+TEST_F(TreeProvider, GrainMenusCarryVerbsAndProductItems)
+{
+    auto file = provider.CreateGrain();
+    file->Name = "a.txt";
+    file->IsFile = true;
+    auto folder = provider.CreateGrain();
+    folder->Name = "Docs";
+    // The basic verbs are made before the first menu.
+    EXPECT_EQ(MenuText(file->BuildContextMenu(false, false, false, nullptr)->Items),
+              "\xC3\x96" "ffnen[open]* - Ausschneiden[cut] Kopieren[copy] - L\xC3\xB6schen[delete]~ Umbenennen[rename]~ - "
+              "Eigenschaften[properties]");
+    ASSERT_TRUE(provider.BasicVerbs.Open && provider.BasicVerbs.Properties);
+
+    // Product menus: common items for every grain, then the file or folder menu; verb items in
+    // them are left out, children are copied bound to the grain.
+    TSxPopupMenu common, files, folders;
+    auto add = [](TSxPopupMenu& menu, const char* caption, bool isDefault = false) -> TSxBaseMenuItem& {
+        auto item = std::make_unique<TSxBaseMenuItem>();
+        item->Caption = caption;
+        item->Default = isDefault;
+        return menu.Items.Add(std::move(item));
+    };
+    TSxBaseMenuItem& send = add(common, "Senden", true);
+    auto sub = std::make_unique<TSxBaseMenuItem>();
+    sub->Caption = "Mail";
+    int clicks = 0;
+    sub->OnClick = [&](TSxBaseMenuItem&) { ++clicks; };
+    send.Add(std::move(sub));
+    common.Items.Add(std::make_unique<TSxBaseMenuItem>()).Caption = "x";
+    provider.BasicVerbs.Rename->Caption = "Umbenennen";
+    add(files, "Drucken");
+    add(folders, "Leeren");
+    provider.CommonContextMenu = &common;
+    provider.FileContextMenu = &files;
+    provider.OnGetFolderContextMenu = [&](TSxCustomProvider&, TSxCustomDataGrain&, TSxPopupMenu*& menu) {
+        EXPECT_EQ(menu, nullptr);
+        menu = &folders;
+    };
+    provider.OnHandleDelete = [](TSxCustomProvider&, TSxCustomDataGrain&) {};
+    provider.OnQueryDeleteGrain = [](TSxCustomProvider&, TSxCustomDataGrain& g, bool& allow) { allow = g.IsFile; };
+    auto menu = file->BuildContextMenu(false, false, true, nullptr);
+    EXPECT_EQ(MenuText(menu->Items), "\xC3\x96" "ffnen[open]* Senden*{Mail} x Drucken");
+    auto* mail = dynamic_cast<TSxMenuItem*>(menu->Items.Item(1)->Item(0));
+    ASSERT_TRUE(mail);
+    EXPECT_EQ(mail->FirstGrain(), file.get());
+    EXPECT_EQ(mail->Provider, &provider);
+    mail->Click();
+    EXPECT_EQ(clicks, 1);
+
+    // A folder explored: Explore first and default, Open second, Paste among the verbs; with
+    // noDefault the verb items keep their own state and copied items lose theirs.
+    EXPECT_EQ(MenuText(folder->BuildContextMenu(true, false, false, nullptr)->Items),
+              "Explore[explore]* \xC3\x96" "ffnen[open] Senden*{Mail} x Leeren - Ausschneiden[cut] Kopieren[copy] "
+              "Einf\xC3\xBCgen[paste]~ - L\xC3\xB6schen[delete]~ Umbenennen[rename]~ - Eigenschaften[properties]");
+    EXPECT_EQ(MenuText(folder->BuildContextMenu(false, false, true, nullptr)->Items),
+              "\xC3\x96" "ffnen[open]* Explore[explore] Senden*{Mail} x Leeren");
+    provider.BasicVerbs.Explore->Default = true;
+    EXPECT_EQ(MenuText(folder->BuildContextMenu(false, true, true, nullptr)->Items),
+              "\xC3\x96" "ffnen[open] Explore[explore]* Senden{Mail} x Leeren");
+    // Delete is enabled by the provider's answer for the grain (here: files only).
+    EXPECT_NE(MenuText(file->BuildContextMenu(false, false, false, nullptr)->Items).find("L\xC3\xB6schen[delete] "),
+              std::string::npos);
+
+    // The background menu: the provider's background items, then Paste unless noPaste.
+    EXPECT_EQ(MenuText(folder->BuildBackgroundMenu(nullptr, false)->Items), "Einf\xC3\xBCgen[paste]~");
+    provider.BackgroundContextMenu = &files;
+    EXPECT_EQ(MenuText(folder->BuildBackgroundMenu(nullptr, false)->Items), "Drucken - Einf\xC3\xBCgen[paste]~");
+    EXPECT_EQ(MenuText(folder->BuildBackgroundMenu(nullptr, true)->Items), "Drucken");
+
+    // A verb item set by the product stays; the menu images are the provider's.
+    TSxBaseMenuItem own;
+    own.Caption = "Anzeigen";
+    provider.BasicVerbs.Open = &own;
+    provider.CreateBasicVerbs();
+    EXPECT_EQ(provider.BasicVerbs.Open, &own);
+    provider.MenuImages = reinterpret_cast<HIMAGELIST>(static_cast<uintptr_t>(0x1234));
+    menu = file->BuildContextMenu(false, false, true, nullptr);
+    EXPECT_EQ(menu->Items.Item(0)->Caption, "Anzeigen");
+    EXPECT_EQ(menu->Images, provider.MenuImages);
+}
+
+TEST_F(TreeProvider, PasteIsOfferedForWhatTheProductTakes)
+{
+    ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    EmptyClipboard();
+    const wchar_t name[] = L"C:\\a.txt\0";
+    HGLOBAL global = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + sizeof name);
+    auto* drop = static_cast<DROPFILES*>(GlobalLock(global));
+    drop->pFiles = sizeof(DROPFILES);
+    drop->fWide = TRUE;
+    std::memcpy(drop + 1, name, sizeof name);
+    GlobalUnlock(global);
+    SetClipboardData(CF_HDROP, global);
+    CloseClipboard();
+    EXPECT_FALSE(provider.CanPaste()) << "no drop handlers";
+    provider.OnNewGrainFromFileEx2 = [](TSxCustomProvider&, TSxCustomDataGrain&, const std::string&,
+                                        TSxCustomProvider::GrainPtr&, TSxDropInfo&, int, bool&) {};
+    EXPECT_FALSE(provider.CanPaste()) << "the Ex2 event alone does not count";
+    provider.OnNewGrainFromFile = [](TSxCustomProvider&, TSxCustomDataGrain&, const std::string&, TSxCustomProvider::GrainPtr&) {};
+    EXPECT_TRUE(provider.CanPaste());
+    provider.OnDataGrainDrop = [](TSxCustomProvider&, TSxCustomDataGrain&, TSxCustomDataGrain&) {};
+    EXPECT_TRUE(provider.CanPaste());
+    OpenClipboard(nullptr);
+    EmptyClipboard();
+    CloseClipboard();
+    EXPECT_FALSE(provider.CanPaste());
+    OleUninitialize();
 }
