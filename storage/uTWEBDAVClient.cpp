@@ -109,7 +109,17 @@ bool RelativeHref(const std::string& href, const std::string& basePath, std::str
 #include "uGLBConst.h"
 #include "uGLBCrypt.h"
 #include "uGLBRegistry.h"
+#include "uGLBShellTools.h"
 #include "uGLBWin.h"
+#include "uTVirtualFileStorage.h"
+
+#include <shlwapi.h>
+#include <wrl/client.h>
+#include <xmllite.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <functional>
 
 const THeaders TWEBDAVClient::H1 = {{"Cache-Control", "no-cache, max-age=0, Expires=-1, Buffer=True"},
                                     {"pragma", "no-cache"}};
@@ -223,6 +233,306 @@ bool TWEBDAVClient::GetContent(const std::string& path, int32_t depth, TvrqDialo
     Connection->Disconnect();
     try { progress.StepBy(1); } catch (...) {}
     return result;
+}
+
+
+// ---- Reading a multistatus answer ----
+//
+// XmlLite, loaded by name: properties are matched by namespace "DAV:" and local name whatever the
+// prefix, the 2xx propstat of each response counts, and a DOCTYPE refuses the whole document.
+
+namespace {
+
+using TCreateXmlReader = HRESULT(WINAPI*)(REFIID, void**, IMalloc*);
+
+TCreateXmlReader XmlReaderFactory() {
+    static TCreateXmlReader create = [] {
+        HMODULE lib = LoadLibraryW(L"xmllite.dll");
+        return lib ? reinterpret_cast<TCreateXmlReader>(reinterpret_cast<void*>(GetProcAddress(lib, "CreateXmlReader")))
+                   : nullptr;
+    }();
+    return create;
+}
+
+std::string HResultText(HRESULT hr) {
+    char buf[16];
+    std::snprintf(buf, sizeof(buf), "0x%08lX", static_cast<unsigned long>(hr));
+    return buf;
+}
+
+struct TPropStat {
+    int Status = 0;
+    TListingEntry Props;
+};
+
+std::string TrimBlanks(const std::string& s) {
+    const size_t a = s.find_first_not_of(" \t\r\n");
+    if (a == std::string::npos) return {};
+    return s.substr(a, s.find_last_not_of(" \t\r\n") - a + 1);
+}
+
+int StatusOfLine(const std::string& line) {   // "HTTP/1.1 200 OK" -> 200
+    const size_t sp = line.find(' ');
+    return sp == std::string::npos ? 0 : std::atoi(line.c_str() + sp + 1);
+}
+
+// The responses of a multistatus document in document order, hrefs as sent. `pump` runs after each
+// response; it returns false to stop (cancel).
+bool ReadMultistatus(const std::string& xml, std::vector<std::pair<std::string, TListingEntry>>& responses,
+                     std::string& error, const std::function<bool()>& pump) {
+    TCreateXmlReader create = XmlReaderFactory();
+    if (!create) {
+        error = "xmllite.dll is not available";
+        return false;
+    }
+    Microsoft::WRL::ComPtr<IXmlReader> reader;
+    HRESULT hr = create(IID_IXmlReader, reinterpret_cast<void**>(reader.GetAddressOf()), nullptr);
+    if (FAILED(hr)) {
+        error = "CreateXmlReader: " + HResultText(hr);
+        return false;
+    }
+    Microsoft::WRL::ComPtr<IStream> stream;
+    stream.Attach(SHCreateMemStream(reinterpret_cast<const BYTE*>(xml.data()), static_cast<UINT>(xml.size())));
+    if (!stream) {
+        error = "out of memory for the answer";
+        return false;
+    }
+    reader->SetProperty(XmlReaderProperty_DtdProcessing, DtdProcessing_Prohibit);
+    if (FAILED(hr = reader->SetInput(stream.Get()))) {
+        error = "XML input: " + HResultText(hr);
+        return false;
+    }
+
+    enum Level { Doc, Multistatus, Response, Href, PropStat, Status, Prop, Property, ResourceType };
+    struct Frame { Level level; std::string name; };
+    std::vector<Frame> stack;
+    bool sawRoot = false;
+    std::string href, text;
+    std::vector<TPropStat> propstats;
+    XmlNodeType type;
+    while ((hr = reader->Read(&type)) == S_OK) {
+        if (type == XmlNodeType_DocumentType) {
+            error = "the answer holds a DOCTYPE, refused";
+            return false;
+        }
+        if (type == XmlNodeType_Element) {
+            const wchar_t *ns = nullptr, *local = nullptr;
+            reader->GetNamespaceUri(&ns, nullptr);
+            reader->GetLocalName(&local, nullptr);
+            const bool dav = ns && std::wcscmp(ns, L"DAV:") == 0;
+            const std::wstring name = local ? local : L"";
+            const Level parent = stack.empty() ? Doc : stack.back().level;
+            Level level = Property;   // anything not named below is only skipped
+            bool known = true;
+            if (parent == Doc) {
+                if (sawRoot || !dav || name != L"multistatus") {
+                    error = "the answer is no multistatus";
+                    return false;
+                }
+                sawRoot = true;
+                level = Multistatus;
+            } else if (parent == Multistatus && dav && name == L"response") {
+                level = Response;
+                href.clear();
+                propstats.clear();
+            } else if (parent == Response && dav && name == L"href") {
+                level = Href;
+                href.clear();
+            } else if (parent == Response && dav && name == L"propstat") {
+                level = PropStat;
+                propstats.emplace_back();
+            } else if (parent == PropStat && dav && name == L"status") {
+                level = Status;
+            } else if (parent == PropStat && dav && name == L"prop") {
+                level = Prop;
+            } else if (parent == Prop && dav && name == L"resourcetype") {
+                level = ResourceType;
+            } else if (parent == ResourceType && dav && name == L"collection") {
+                propstats.back().Props.IsCollection = true;
+                known = false;
+            } else if (parent == Prop) {
+                level = Property;
+            } else {
+                known = false;
+            }
+            text.clear();
+            std::string frameName = dav && parent == Prop ? WideToUtf8(name) : std::string();
+            if (reader->IsEmptyElement()) {
+                // no end node follows: an empty property has the empty text
+                continue;
+            }
+            stack.push_back({level, known ? frameName : std::string()});
+            continue;
+        }
+        if (type == XmlNodeType_Text || type == XmlNodeType_CDATA || type == XmlNodeType_Whitespace) {
+            const wchar_t* value = nullptr;
+            UINT length = 0;
+            reader->GetValue(&value, &length);
+            if (value) text += WideToUtf8(std::wstring(value, length));
+            continue;
+        }
+        if (type == XmlNodeType_EndElement) {
+            if (stack.empty()) break;
+            const Frame frame = stack.back();
+            stack.pop_back();
+            switch (frame.level) {
+            case Href: href = TrimBlanks(text); break;
+            case Status: if (!propstats.empty()) propstats.back().Status = StatusOfLine(text); break;
+            case Property:
+                if (!propstats.empty() && !stack.empty() && stack.back().level == Prop) {
+                    TListingEntry& p = propstats.back().Props;
+                    if (frame.name == "getcontentlength") p.ContentLength = text;
+                    else if (frame.name == "getlastmodified") p.LastModified = text;
+                    else if (frame.name == "creationdate") p.CreationDate = text;
+                    else if (frame.name == "getetag") p.ETag = text;
+                }
+                break;
+            case Response: {
+                TListingEntry entry;
+                for (const TPropStat& ps : propstats) {
+                    if (ps.Status >= 200 && ps.Status < 300) {
+                        entry = ps.Props;
+                        break;
+                    }
+                }
+                responses.emplace_back(href, entry);
+                if (pump && !pump()) {
+                    error = "cancelled";
+                    return false;
+                }
+                break;
+            }
+            default: break;
+            }
+            text.clear();
+        }
+    }
+    if (FAILED(hr)) {
+        error = "the answer is no well-formed XML (" + HResultText(hr) + ")";
+        return false;
+    }
+    if (!sawRoot || !stack.empty()) {
+        error = "the answer is incomplete";
+        return false;
+    }
+    if (responses.empty()) {
+        error = "the answer lists nothing";
+        return false;
+    }
+    return true;
+}
+
+bool FolderExists(const std::string& dir) {
+    const DWORD a = GetFileAttributesW(Utf8ToWide(dir).c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string WithoutSlash(std::string dir) {
+    while (!dir.empty() && (dir.back() == '\\' || dir.back() == '/')) dir.pop_back();
+    return dir;
+}
+
+}  // namespace
+
+bool TWEBDAVClient::TranslateXML(const std::string& answer, bool countStatistics, TvrqDialog& dialog) {
+    TvrqProgress& progress = dialog.Progress;
+    std::string fresh;   // the folder being built with statistics, removed again on failure
+    try {
+        progress.SetLines(Txt(88), "", 4);
+        const std::string cache = Env->Cache;
+        if (cache.size() < 3 || cache[1] != ':' || cache[2] != '\\') {
+            throw std::runtime_error("no mirror folder in the settings (\"" + cache + "\")");
+        }
+        // 1. Read the whole answer; nothing is written before it parsed completely.
+        std::vector<std::pair<std::string, TListingEntry>> responses;
+        std::string error;
+        DWORD lastPump = GetTickCount();
+        auto pump = [&]() {
+            const DWORD now = GetTickCount();
+            if (now - lastPump < 20) return true;
+            lastPump = now;
+            ProcessMessages();
+            return !progress.Cancelled();
+        };
+        if (!ReadMultistatus(answer, responses, error, pump)) throw std::runtime_error(error);
+        if (progress.CountSteps) progress.ExtendBy(static_cast<int32_t>(responses.size()));
+
+        const std::string root = countStatistics ? WithoutSlash(cache) + ".new\\" : cache;
+        TVirtualFileStorage storage(root);
+        const std::string base = BasePath();
+        std::vector<TVirtualFileRecord> records;
+        records.reserve(responses.size());
+        for (auto& [href, entry] : responses) {
+            std::string relative;
+            if (!RelativeHref(href, base, relative, error)) throw std::runtime_error(error);
+            entry.Href = relative;
+            records.emplace_back();
+            if (!storage.ParseListingEntry(entry, records.back())) {
+                throw std::runtime_error("unsafe entry \"" + href + "\"");
+            }
+        }
+
+        // 2. Write the records: into a fresh folder that replaces the mirror, or over the mirror.
+        if (countStatistics) {
+            fresh = root;
+            if (FolderExists(fresh) && !shl_DeleteFolder(WithoutSlash(fresh))) {
+                throw std::runtime_error("cannot clear \"" + fresh + "\"");
+            }
+        }
+        if (!CreateDirectoryW(Utf8ToWide(WithoutSlash(root)).c_str(), nullptr) &&
+            GetLastError() != ERROR_ALREADY_EXISTS) {
+            throw std::runtime_error("cannot create \"" + root + "\": " + SysErrorMessage(GetLastError()));
+        }
+        int64_t files = 0, folders = 0, size = 0;
+        int32_t steps = 0;
+        for (const TVirtualFileRecord& r : records) {
+            storage.SaveVirtualFileStorageToFile(r);
+            if (r.IsFolder) {
+                if (!r.Name.empty() && r.Path.find(".thumb") == std::string::npos) ++folders;
+            } else if (r.Name.find(".thumb") == std::string::npos) {
+                ++files;
+                size += r.Size;
+            }
+            if (++steps == 200) {
+                progress.StepBy(steps);
+                steps = 0;
+                if (!pump()) throw std::runtime_error("cancelled");
+            }
+        }
+        progress.StepBy(steps);
+
+        if (countStatistics) {
+            const std::string current = WithoutSlash(cache), old = current + ".old";
+            if (FolderExists(old)) shl_DeleteFolder(old);
+            const bool hadMirror = FolderExists(current);
+            if (hadMirror && !MoveFileExW(Utf8ToWide(current).c_str(), Utf8ToWide(old).c_str(), 0)) {
+                // Something holds the old mirror open: clear it in place instead.
+                shl_DeleteFolder(current);
+            }
+            if (!MoveFileExW(Utf8ToWide(WithoutSlash(fresh)).c_str(), Utf8ToWide(current).c_str(), 0)) {
+                const DWORD code = GetLastError();
+                if (FolderExists(old) && !FolderExists(current)) {
+                    MoveFileExW(Utf8ToWide(old).c_str(), Utf8ToWide(current).c_str(), 0);
+                }
+                throw std::runtime_error("cannot replace the mirror: " + SysErrorMessage(code));
+            }
+            fresh.clear();
+            if (FolderExists(old)) shl_DeleteFolder(old);
+            auto clamp = [](int64_t v) { return static_cast<int32_t>(v > 0x7FFFFFFF ? 0x7FFFFFFF : v); };
+            try {
+                WriteRegistryInteger("Application", "files", clamp(files));
+                WriteRegistryInteger("Application", "folders", clamp(folders));
+                WriteRegistryInteger("Application", "size", clamp(size));
+            } catch (const std::exception& e) {
+                Logger->Error(std::string("TranslateXML: statistics: ") + e.what());
+            }
+        }
+        return true;
+    } catch (const std::exception& e) {
+        try { Logger->Error(std::string("TranslateXML: ") + e.what()); } catch (...) {}
+        if (!fresh.empty() && FolderExists(fresh)) shl_DeleteFolder(WithoutSlash(fresh));
+        return false;
+    }
 }
 
 #endif
