@@ -88,6 +88,40 @@ public:
     static const THeaders Octet;   // Content-type application/octet-stream
     static const std::string PropfindBody;   // the 90-byte allprop request
 
-    // Operations on single items come here.
+    // ---- Operations on single items. An item request is done only for a 2xx answer; every failure is
+    // logged and gives false (no exception leaves them). "local" is a full local file name.
+
+    // PROPFIND of depth 0: true for 207; a folder also when asked without its final "\".
+    bool FileExists(const std::string& path);
+    // Asks the server to make the ".thumb" pictures at or below path; depth -1 is the whole tree.
+    bool CreateThumbnail(const std::string& path, int32_t depth);
+    // MKCOL of the folder, then of its ".thumb" folder (whose outcome does not count).
+    bool MakeDir(const std::string& path);
+    // GET into local: written only for a complete 2xx answer, through a temporary file renamed over
+    // local, so a failure leaves local as it was.
+    bool Download(const std::string& remotePath, const std::string& local, TvrqDialog& dialog);
+    // PUT of the whole file, confirmed by a PROPFIND of the new item.
+    bool Upload(const std::string& local, const std::string& remotePath, TvrqDialog& dialog);
+    // PUT of a file that the program which saved it may still hold: waits for it a little, else sends
+    // a ".~tmp" copy of it (deleted afterwards) under the file's own server name.
+    bool UploadForm(const std::string& local, const std::string& remotePath, TvrqDialog& dialog);
+    // The local folder as remoteParent\<its name>\, recursively. A server file is replaced by its PUT,
+    // never deleted first; its old thumbnail goes after the PUT succeeded. False when any item failed.
+    bool UploadDirectory(const std::string& localFolder, const std::string& remoteParent, TvrqDialog& dialog);
+    // The item, then its thumbnail.
+    bool Delete(const std::string& path);
+    // overwrite: the user said Yes to replacing the target ("Overwrite: T"); without it an existing
+    // target refuses the request (412) and stays. The thumbnail follows a done item request.
+    bool Copy(const std::string& source, const std::string& target, TvrqDialog& dialog, bool overwrite = false);
+    bool Move(const std::string& source, const std::string& target, TvrqDialog& dialog, bool overwrite = false);
+    // A MOVE that never replaces an existing target; the thumbnail's outcome does not count.
+    bool Rename(const std::string& source, const std::string& target);
+    // The first free one of name, "Kopie von " + name, "Kopie (2) von " + name, ... (English "Copy of",
+    // "Copy (2) of") in folder; "" when the server could not tell.
+    std::string GetUniqueName(const std::string& folder, const std::string& name);
+    // folder\GetUniqueName(folder, name) (the name alone in the root); "" when that is "".
+    std::string GetUniquePath(const std::string& folder, const std::string& name);
+    // Decodes a JPEG file (WIC) into the bitmap Env->Thumb + its base name + ".thumb.bmp".
+    void JPEGToBitmap(const std::string& jpegFile);
 };
 #endif
