@@ -33,7 +33,8 @@ uint16_t ProgressAnimationResource(uint8_t index);
 class TProgressDialog {
 public:
     // Texts are UTF-8. When the shell object cannot be created the object still exists, without a
-    // window: every setter is silent and HasUserCancelled is false (the operation runs on unseen).
+    // window: the setters keep their values without a shell call, and HasUserCancelled is false
+    // (the operation runs on unseen, never as cancelled).
     TProgressDialog(const std::string& title, uint8_t animation, ProgressOptions options,
                     const std::string& cancelMessage);
     ~TProgressDialog();
@@ -62,6 +63,7 @@ public:
 
 private:
     void SetLine(DWORD line, const std::string& text);
+    void ShowProgress();
     HWND Window = nullptr;
 };
 #endif

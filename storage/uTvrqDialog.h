@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Answer codes.
@@ -33,11 +34,11 @@ enum class TvrqQuestionKind {
 struct TvrqQuestion {
     TvrqQuestionKind Kind = TvrqQuestionKind::YesNoBox;
     std::string Caption;      // window caption
-    std::string Text;         // the message (for the new-folder form: the proposed name)
+    std::string Text;         // the message (empty for the new-folder form)
     // Delete form: in, nothing (the form starts with "move to trash"); out, true when the user chose
     // permanent deletion.
     bool Permanent = false;
-    // New-folder form: out, the name as typed.
+    // New-folder form: in, the proposed name; out, the name as typed (kept when not answered 1).
     std::string Name;
 };
 
@@ -50,6 +51,8 @@ void SetDialogAnswers(TvrqAnswerFn fn);
 // Test seam: answers the questions asked while it lives from a script, in order, and records every
 // question (warnings are recorded and use no answer). Questions beyond the script get mrCancel.
 struct TvrqScriptedAnswer {
+    TvrqScriptedAnswer(int code = mrYes, bool permanent = false, std::string name = {})
+        : Code(code), Permanent(permanent), Name(std::move(name)) {}
     int Code = mrYes;
     bool Permanent = false;   // delete form: the radio choice
     std::string Name;         // new-folder form: the typed name

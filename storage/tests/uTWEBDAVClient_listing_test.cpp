@@ -205,7 +205,9 @@ TEST_F(ListingTest, SeededTreeBecomesExactlyTheExpectedMirror) {
     std::set<std::string> got;
     for (const auto& [name, bytes] : mirror) {
         got.insert(name);
-        if (name.back() != '/') EXPECT_EQ(bytes.size(), 800u) << name;
+        if (name.back() != '/') {
+            EXPECT_EQ(bytes.size(), 800u) << name;
+        }
     }
     // The file below kBar: its cache name comes from a tag the test cannot see on disk.
     std::string barRecord;
