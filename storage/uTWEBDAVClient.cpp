@@ -244,6 +244,8 @@ bool TWEBDAVClient::GetContent(const std::string& path, int32_t depth, TvrqDialo
 namespace {
 
 using TCreateXmlReader = HRESULT(WINAPI*)(REFIID, void**, IMalloc*);
+// mingw declares it but has no library that defines it.
+const IID kIID_IXmlReader = {0x7279fc81, 0x709d, 0x4095, {0xb6, 0x3d, 0x69, 0xfe, 0x4b, 0x0d, 0x90, 0x30}};
 
 TCreateXmlReader XmlReaderFactory() {
     static TCreateXmlReader create = [] {
@@ -286,7 +288,7 @@ bool ReadMultistatus(const std::string& xml, std::vector<std::pair<std::string, 
         return false;
     }
     Microsoft::WRL::ComPtr<IXmlReader> reader;
-    HRESULT hr = create(IID_IXmlReader, reinterpret_cast<void**>(reader.GetAddressOf()), nullptr);
+    HRESULT hr = create(kIID_IXmlReader, reinterpret_cast<void**>(reader.GetAddressOf()), nullptr);
     if (FAILED(hr)) {
         error = "CreateXmlReader: " + HResultText(hr);
         return false;
