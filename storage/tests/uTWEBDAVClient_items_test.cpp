@@ -10,15 +10,18 @@
 #include "uTvrqDialog.h"
 
 #include <gtest/gtest.h>
+#include <objbase.h>
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -514,6 +517,14 @@ TEST_F(ItemOps, CreateThumbnailAsksTheServerForThumbnails)
     ASSERT_EQ(r.size(), 1u);
     EXPECT_EQ(r[0].Depth, "infinity");
     EXPECT_TRUE(Dav().Exists(Srv("Fotos/Tief/.thumb/b.jpg.thumb.jpg")));
+    // Another depth sends an empty "Depth": the server's default, the whole tree.
+    Dav().PutPicture(Srv("Fotos/Tief/c.jpg"));
+    mark = Dav().LogMark();
+    EXPECT_TRUE(client.CreateThumbnail("Fotos", 5));
+    r = Requests(mark, 1);
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].Depth, "");
+    EXPECT_TRUE(Dav().Exists(Srv("Fotos/Tief/.thumb/c.jpg.thumb.jpg")));
     EXPECT_FALSE(client.CreateThumbnail("Fehlt", 0));
 }
 
@@ -542,6 +553,55 @@ TEST_F(ItemOps, JPEGToBitmapWritesABitmapLoadImageCanOpen)
     EXPECT_FALSE(fs::exists(User / "Thumb" / "b.thumb.bmp"));
     EXPECT_NE(Log().find("|ERROR|JPEGToBitmap: "), std::string::npos);
     EXPECT_NE(Log().find(" Filename: " + PathU8(bad)), std::string::npos);
+}
+
+// ---- Progress and Cancel, through the real shell progress window
+
+TEST_F(ItemOps, OperationsCountTheirStepsAndStopAtCancel)
+{
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    Dav().WriteFile(Srv("a.txt"), "a");
+    const fs::path local = User / "b.txt";
+    WriteLocal(local, "b");
+    {
+        TvrqDialog dialog;
+        TWEBDAVClient client;
+        dialog.Progress.Start("Items", 0, true);
+        ASSERT_TRUE(dialog.Progress.WindowHandle()) << "the shell progress window";
+        int32_t position = -1, maximum = -1;
+        EXPECT_TRUE(client.Download("a.txt", PathU8(User / "a.txt"), dialog));
+        EXPECT_TRUE(client.Copy("a.txt", "c.txt", dialog));
+        EXPECT_TRUE(client.Upload(PathU8(local), "b.txt", dialog));
+        dialog.Progress.GetState(position, maximum);
+        EXPECT_EQ(position, 4);
+        EXPECT_EQ(maximum, 4);
+        // The caller counted the steps itself.
+        dialog.Progress.Start("Items", 3, false);
+        EXPECT_TRUE(client.Move("c.txt", "d.txt", dialog));
+        dialog.Progress.GetState(position, maximum);
+        EXPECT_EQ(position, 2);
+        EXPECT_EQ(maximum, 3);
+
+        HWND cancel = GetDlgItem(dialog.Progress.WindowHandle(), IDCANCEL);
+        ASSERT_TRUE(cancel);
+        SendMessageW(cancel, BM_CLICK, 0, 0);
+        for (int i = 0; i < 200 && !dialog.Progress.Cancelled(); ++i) {
+            TWEBDAVClient::ProcessMessages();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ASSERT_TRUE(dialog.Progress.Cancelled());
+        const fs::path target = User / "again.txt";
+        EXPECT_FALSE(client.Download("a.txt", PathU8(target), dialog));
+        EXPECT_FALSE(fs::exists(target));
+        const size_t mark = Dav().LogMark();
+        EXPECT_FALSE(client.UploadForm(PathU8(local), "e.txt", dialog));
+        WriteLocal(User / "Ordner" / "f.txt", "f");
+        EXPECT_FALSE(client.UploadDirectory(PathU8(User / "Ordner"), "", dialog));
+        for (const auto& l : AllRequests(mark, 2)) EXPECT_NE(l.Method, "PUT") << l.Path;
+        EXPECT_FALSE(Dav().Exists(Srv("e.txt")));
+        EXPECT_FALSE(Dav().Exists(Srv("Ordner/f.txt")));
+    }
+    CoUninitialize();
 }
 
 }  // namespace
