@@ -441,7 +441,10 @@ bool TVirtualFileStorage::SaveVirtualFileStorageToFile(const TVirtualFileRecord&
         if (!record.IsFolder) {
             const std::string dir = FolderDirectory(record.Path);
             target = dir + record.CacheName;
-            if (!DirectoryExists(dir)) return false;
+            if (dir != KnownDirectory) {
+                if (!DirectoryExists(dir)) return false;
+                KnownDirectory = dir;
+            }
             // Cache names come from entity tags: only a plain file name may land in the mirror.
             if (record.CacheName.empty() || record.CacheName == "." || record.CacheName == ".." ||
                 record.CacheName.find_first_of("\\/:") != std::string::npos) {
@@ -454,10 +457,12 @@ bool TVirtualFileStorage::SaveVirtualFileStorageToFile(const TVirtualFileRecord&
             const std::string dir = FolderDirectory(record.Path);
             target = dir.substr(0, dir.size() - 1) + "DIRTMPFILE.DIR";
             CreateDirectories(dir);
+            KnownDirectory = dir;
             WriteRecordFile(target, record);
         }
         return true;
     } catch (const std::exception& e) {
+        KnownDirectory.clear();
         try {
             Logger->Error(std::string("SaveVirtualFileStorageToFile: ") + e.what() +
                           (record.IsFolder ? " Folder: " : " File: ") + target);

@@ -102,5 +102,8 @@ public:
 
     std::string Root;
     std::unique_ptr<TLogger> Logger;   // "VirtualFileStorage"
+
+private:
+    std::string KnownDirectory;   // the folder directory that the last save found or made
 #endif
 };

@@ -409,6 +409,10 @@ bool ReadMultistatus(const std::string& xml, std::vector<std::pair<std::string, 
             text.clear();
         }
     }
+    if (hr == static_cast<HRESULT>(WC_E_DTDPROHIBITED)) {
+        error = "the answer holds a DOCTYPE, refused";
+        return false;
+    }
     if (FAILED(hr)) {
         error = "the answer is no well-formed XML (" + HResultText(hr) + ")";
         return false;
@@ -488,8 +492,9 @@ bool TWEBDAVClient::TranslateXML(const std::string& answer, bool countStatistics
         int64_t files = 0, folders = 0, size = 0;
         int32_t steps = 0;
         for (const TVirtualFileRecord& r : records) {
-            storage.SaveVirtualFileStorageToFile(r);
-            if (r.IsFolder) {
+            if (!storage.SaveVirtualFileStorageToFile(r)) {
+                // not stored (no tag, a name too long, or inside a folder left out): not counted
+            } else if (r.IsFolder) {
                 if (!r.Name.empty() && r.Path.find(".thumb") == std::string::npos) ++folders;
             } else if (r.Name.find(".thumb") == std::string::npos) {
                 ++files;

@@ -106,7 +106,16 @@ fs::path ApacheFixture::Local(const std::string& serverPath) const {
 std::string ApacheFixture::Sandbox(const std::string& name) const {
     const fs::path dir = Local(name);
     std::error_code ec;
-    fs::remove_all(dir, ec);
+    if (fs::exists(dir, ec)) {
+        // Moved aside, not deleted: wine cannot enumerate names such as "a|b" that the server may
+        // have made; the next server start clears the tree.
+        static int n = 0;
+        const fs::path aside = Tree / U8Path(".trash-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                             std::to_string(GetTickCount64()) + "-" + std::to_string(++n));
+        if (!MoveFileW(dir.wstring().c_str(), aside.wstring().c_str())) {
+            throw std::runtime_error("cannot clear the sandbox " + PathU8(dir));
+        }
+    }
     fs::create_directories(dir);
     return Url + "/" + name;
 }

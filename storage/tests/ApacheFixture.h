@@ -41,7 +41,7 @@ public:
     std::filesystem::path CannedDir;
     std::string CannedUrl;
 
-    // Removes and recreates the sandbox folder <tree>\<name>; returns its URL (Url + "/" + name),
+    // Makes the sandbox folder <tree>\<name> fresh and empty (an older one is moved aside); returns its URL (Url + "/" + name),
     // to be used as the host setting. name is plain ASCII.
     std::string Sandbox(const std::string& name) const;
     // The local file of a server path below the tree ("sandbox/Fotos/a.jpg", "/" or "\" separated, UTF-8).
