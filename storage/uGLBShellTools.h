@@ -1,0 +1,34 @@
+#pragma once
+// File-name, folder, file-type and process routines.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// No when the name holds any of / \ : * " ? < > |
+bool shl_IsValidFileName(const std::string& name);
+// Yes when the lower-case extension (with its dot) is part of ".gif|.bmp|.png|.jpg|.jpeg|.tif|.ico|.pcx".
+bool shl_IsImageFile(const std::string& fileName);
+// File-name part up to its first "."; a name without "." gives the empty text.
+std::string shl_ExtractFileBaseName(const std::string& path);
+// Last name of a path after one trailing "\" is dropped; "\" and "/" separate.
+std::string shl_ExtractPathName(const std::string& path);
+// File-name part of a path ("\", "/" and ":" separate).
+std::string shl_ExtractFileName(const std::string& path);
+// Extension of the file-name part with its dot, or the empty text.
+std::string shl_ExtractFileExt(const std::string& path);
+
+#ifdef _WIN32
+// Adds the full path of every running process's main module; nothing for a null list.
+void shl_GetProcessList(std::vector<std::string>* list);
+// fullPath: a line equals `name` ignoring case; else the file-name part of a line does.
+bool shl_IsProcessRunning(const std::string& name, bool fullPath);
+// Deletes the folder with everything in it through the shell's file operation. Refuses (no)
+// relative paths, drive roots and wildcards.
+bool shl_DeleteFolder(const std::string& folder);
+// The registered type name of the file's extension, ".ext File" when there is none.
+std::string shl_GetFileTypeName(const std::string& fileName);
+// Starts `program` with the command line "X " + params. With wait: waits, stores the exit code
+// (or the last error on failure) and returns the closed process handle value or 0. Without wait:
+// returns the open process handle (the caller closes it) or 0.
+uintptr_t shl_StartExe(const std::string& program, const std::string& params, bool wait, uint32_t* exitCode);
+#endif
