@@ -1,0 +1,83 @@
+#include "uGLBShellTools.h"
+#include "uGLBTools.h"
+
+#include <gtest/gtest.h>
+
+TEST(FormatByteSize, UnitsSeparatorsAndRounding)
+{
+    struct Case { int32_t n; const char* expected; };
+    const Case cases[] = {
+        {0, "0,00 B"},
+        {1023, "1.023,00 B"},
+        {1024, "1.024,00 B"},          // only above 1024 goes up a unit
+        {1025, "1,00 KB"},
+        {1536, "1,50 KB"},
+        {1152, "1,13 KB"},             // 1.125 rounds half up
+        {1048576, "1.024,00 KB"},
+        {1048577, "1,00 MB"},
+        {1073741825, "1,00 GB"},
+        {2147483647, "2,00 GB"},
+        {1234567, "1,18 MB"},
+        {-1536, "-1.536,00 B"},
+        {-2147483647 - 1, "-2.147.483.648,00 B"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(FormatByteSize(c.n, ".", ","), c.expected) << c.n;
+    EXPECT_EQ(FormatByteSize(1536, ",", "."), "1.50 KB");
+    EXPECT_EQ(FormatByteSize(1048000, "\xC2\xA0", ","), "1\xC2\xA0" "023,44 KB");
+}
+
+TEST(HttpDateToText, Table)
+{
+    struct Case { const char* in; const char* out; };
+    const Case cases[] = {
+        {"Tue, 07 Dec 2004 10:00:00 GMT", "07.12.2004 10:00:00"},
+        {"Mon, 03 Jan 2005 08:05:00 GMT", "03.01.2005 08:05:00"},
+        {"Sun, 30 Sep 2012 23:59:59 GMT", "30.09.2012 23:59:59"},
+        {"Sun, 30 sep 2012 23:59:59 GMT", "30..2012 23:59:59"},   // month names are case-sensitive
+        {"Sun, 30 Sep 2012", ""},                                  // too short: no date
+        {"", ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(HttpDateToText(c.in), c.out) << c.in;
+}
+
+TEST(SmallTools, EscapeAmpersandsAndStrToIntDef)
+{
+    EXPECT_EQ(EscapeAmpersands("A&B && C"), "A&&B &&&& C");
+    struct Case { const char* text; int32_t out; };
+    const Case cases[] = {{"42", 42},     {"-7", -7},           {"+3", 3},   {"", 99},
+                          {"4x", 99},     {" 4", 99},           {"-", 99},   {"2147483647", 2147483647},
+                          {"-2147483648", -2147483647 - 1},     {"2147483648", 99}, {"99999999999999999999", 99}};
+    for (const Case& c : cases) EXPECT_EQ(StrToIntDef(c.text, 99), c.out) << c.text;
+}
+
+TEST(SmallTools, WindowsVersionCodes)
+{
+    struct Case { uint32_t platform, major, minor; int code; };
+    const Case cases[] = {{1, 4, 0, 0}, {1, 4, 10, 1}, {1, 4, 90, 3}, {1, 4, 20, -1}, {2, 3, 51, 4},
+                          {2, 4, 0, 4}, {2, 5, 0, 5},  {2, 5, 1, 6},  {2, 5, 2, 7},   {2, 6, 0, 8},
+                          {2, 10, 0, 8}, {0, 3, 10, -1}};
+    for (const Case& c : cases)
+        EXPECT_EQ(WindowsVersionCode(c.platform, c.major, c.minor), c.code) << c.major << "." << c.minor;
+}
+
+TEST(NameRoutines, Table)
+{
+    struct Base { const char* in; const char* out; };
+    for (const Base& c : {Base{"C:\\a\\photo.jpg.thumb.jpg", "photo"}, Base{"C:\\a\\README", ""},
+                          Base{"C:\\a.b\\README", ""}, Base{"x.txt", "x"}, Base{".hidden", ""}})
+        EXPECT_EQ(shl_ExtractFileBaseName(c.in), c.out) << c.in;
+    for (const Base& c : {Base{"Fotos\\Urlaub\\", "Urlaub"}, Base{"http://h/dav/x/a.jpg", "a.jpg"},
+                          Base{"Fotos\\Urlaub", "Urlaub"}, Base{"single", "single"}, Base{"", ""},
+                          Base{"\\", ""}})
+        EXPECT_EQ(shl_ExtractPathName(c.in), c.out) << c.in;
+
+    for (const char* bad : {"a?b", "a/b", "a\\b", "a:b", "a*b", "a\"b", "a<b", "a>b", "a|b"})
+        EXPECT_FALSE(shl_IsValidFileName(bad)) << bad;
+    for (const char* good : {"Größe & Co (1).txt", "", "{a} b.c"}) EXPECT_TRUE(shl_IsValidFileName(good)) << good;
+
+    struct Image { const char* name; bool image; };
+    for (const Image& c : {Image{"a.JPG", true}, Image{"a.jpeg", true}, Image{"a.pcx", true}, Image{"a.jp", true},
+                           Image{"a.pn", true}, Image{"a.txt", false}, Image{"README", false},
+                           Image{"dir.png\\file", false}, Image{"a.gif.doc", false}})
+        EXPECT_EQ(shl_IsImageFile(c.name), c.image) << c.name;
+}
