@@ -1,0 +1,282 @@
+// Drives the test server DLL the way the shell and regsvr32 do: registration keys, class
+// factories, interfaces, reference counts, modules and exception conversion.
+#include "uGLBWin.h"
+#include "uTSxBaseShellObject.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <thread>
+
+namespace {
+
+const CLSID ExtClsid = {0x9A3C5E10, 0x6D1B, 0x4F27, {0x8C, 0x44, 0x2B, 0x1E, 0x7A, 0x0D, 0x5F, 0x31}};
+const CLSID PersistClsid = {0x9A3C5E11, 0x6D1B, 0x4F27, {0x8C, 0x44, 0x2B, 0x1E, 0x7A, 0x0D, 0x5F, 0x31}};
+const CLSID FreeClsid = {0x9A3C5E12, 0x6D1B, 0x4F27, {0x8C, 0x44, 0x2B, 0x1E, 0x7A, 0x0D, 0x5F, 0x31}};
+const char ExtKey[] = "CLSID\\{9A3C5E10-6D1B-4F27-8C44-2B1E7A0D5F31}";
+const char ApprovedKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
+
+std::wstring ServerPath()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dir = path;
+    return dir.substr(0, dir.find_last_of(L'\\') + 1) + L"SxTestServer.dll";
+}
+
+template <typename T> T Entry(HMODULE library, const char* name)
+{
+    return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+}
+
+DWORD RunProcess(const std::wstring& commandLine)
+{
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    std::wstring line = commandLine;
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return 0xFFFFFFFF;
+    WaitForSingleObject(pi.hProcess, 60000);
+    DWORD code = 0xFFFFFFFF;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code;
+}
+
+bool KeyExists(HKEY root, const std::string& key)
+{
+    TRegKey handle;
+    return RegOpenKeyExW(root, Utf8ToWide(key).c_str(), 0, KEY_READ, handle.put()) == ERROR_SUCCESS;
+}
+
+// The value's text, or "<none>".
+std::string Value(HKEY root, const std::string& key, const std::string& name = "")
+{
+    wchar_t data[1024] = {};
+    DWORD size = sizeof data;
+    if (RegGetValueW(root, Utf8ToWide(key).c_str(), name.empty() ? nullptr : Utf8ToWide(name).c_str(), RRF_RT_REG_SZ,
+                     nullptr, data, &size) != ERROR_SUCCESS)
+        return "<none>";
+    return WideToUtf8(data);
+}
+
+void DeleteTree(const std::string& key) { RegDeleteTreeW(HKEY_CLASSES_ROOT, Utf8ToWide(key).c_str()); }
+
+} // namespace
+
+TEST(SxComServer, Regsvr32WritesExactlyTheKeysAndUnregisterRemovesOnlyThem)
+{
+    // A file-type key with a value of its own existed before and must survive.
+    DeleteTree("SxTestFileType");
+    WriteClassesRootValue("SxTestFileType", "", "a file type of someone else");
+    const std::wstring dll = ServerPath();
+    std::wstring shortDll(MAX_PATH, L'\0');
+    shortDll.resize(GetShortPathNameW(dll.c_str(), shortDll.data(), MAX_PATH));
+
+    ASSERT_EQ(RunProcess(L"regsvr32.exe /s \"" + dll + L"\""), 0u);
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, ExtKey), "sxTestExt");
+    const std::string inproc = Value(HKEY_CLASSES_ROOT, std::string(ExtKey) + "\\InprocServer32");
+    EXPECT_TRUE(SameText(inproc, WideToUtf8(dll)) || SameText(inproc, WideToUtf8(shortDll))) << inproc;
+    EXPECT_EQ(inproc.find(' '), std::string::npos) << "a path with blanks is written in its short form";
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, std::string(ExtKey) + "\\InprocServer32", "ThreadingModel"), "Apartment");
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, std::string(ExtKey) + "\\ProgID"), "SxTestServer.sxTestExt");
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, "SxTestServer.sxTestExt"), "sxTestExt");
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, "SxTestServer.sxTestExt\\Clsid"), "{9A3C5E10-6D1B-4F27-8C44-2B1E7A0D5F31}");
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, "SxTestFileType\\shellex\\ContextMenuHandlers\\sxTestExt"),
+              "{9A3C5E10-6D1B-4F27-8C44-2B1E7A0D5F31}");
+    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, ApprovedKey, "{9A3C5E10-6D1B-4F27-8C44-2B1E7A0D5F31}"), "sxTestExt");
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, "CLSID\\{9A3C5E11-6D1B-4F27-8C44-2B1E7A0D5F31}\\ProgID"),
+              "SxTestServer.sxTestPersist");
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, "CLSID\\{9A3C5E12-6D1B-4F27-8C44-2B1E7A0D5F31}\\ProgID"),
+              "SxTestServer.sxFreeExt");
+
+    ASSERT_EQ(RunProcess(L"regsvr32.exe /s /u \"" + dll + L"\""), 0u);
+    for (const char* key : {ExtKey, "CLSID\\{9A3C5E11-6D1B-4F27-8C44-2B1E7A0D5F31}",
+                            "CLSID\\{9A3C5E12-6D1B-4F27-8C44-2B1E7A0D5F31}", "SxTestServer.sxTestExt",
+                            "SxTestServer.sxTestPersist", "SxTestServer.sxFreeExt", "SxTestFileType\\shellex"})
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key)) << key;
+    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, ApprovedKey, "{9A3C5E10-6D1B-4F27-8C44-2B1E7A0D5F31}"), "<none>");
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, "SxTestFileType"), "a file type of someone else");
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, ApprovedKey));
+    DeleteTree("SxTestFileType");
+}
+
+class SxComObjects : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        library = LoadLibraryW(ServerPath().c_str());
+        ASSERT_TRUE(library);
+        getClassObject = Entry<decltype(getClassObject)>(library, "DllGetClassObject");
+        canUnloadNow = Entry<decltype(canUnloadNow)>(library, "DllCanUnloadNow");
+        lastReport = Entry<decltype(lastReport)>(library, "SxTestLastReport");
+        counts = Entry<decltype(counts)>(library, "SxTestModuleCounts");
+        ASSERT_TRUE(getClassObject && canUnloadNow && lastReport && counts);
+    }
+    void TearDown() override
+    {
+        FreeLibrary(library);
+        CoUninitialize();
+    }
+    IClassFactory* Factory(const CLSID& clsid)
+    {
+        IClassFactory* factory = nullptr;
+        EXPECT_EQ(getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+        return factory;
+    }
+    TSxBaseShellObject* ComponentOf(IUnknown* object)
+    {
+        ISxShellObject* shellObject = nullptr;
+        if (FAILED(object->QueryInterface(IID_ISxShellObject, reinterpret_cast<void**>(&shellObject))))
+            return nullptr;
+        TSxBaseShellObject* component = nullptr;
+        shellObject->GetShellObject(&component);
+        shellObject->Release();
+        return component;
+    }
+
+    HMODULE library = nullptr;
+    HRESULT(STDAPICALLTYPE* getClassObject)(REFCLSID, REFIID, void**) = nullptr;
+    HRESULT(STDAPICALLTYPE* canUnloadNow)() = nullptr;
+    int (*lastReport)(char*, int) = nullptr;
+    void (*counts)(int*, int*, int*) = nullptr;
+};
+
+TEST_F(SxComObjects, FactoriesInterfacesAndReferenceCounts)
+{
+    const CLSID unknown = {0x12345678, 0, 0, {0, 0, 0, 0, 0, 0, 0, 1}};
+    void* nothing = reinterpret_cast<void*>(1);
+    EXPECT_EQ(getClassObject(unknown, IID_IClassFactory, &nothing), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(nothing, nullptr);
+    EXPECT_EQ(getClassObject(ExtClsid, IID_IShellFolder, &nothing), E_NOINTERFACE);
+
+    IClassFactory* factory = Factory(ExtClsid);
+    ASSERT_TRUE(factory);
+    IUnknown* outer = reinterpret_cast<IUnknown*>(factory); // any controller is refused
+    IUnknown* aggregated = nullptr;
+    EXPECT_EQ(factory->CreateInstance(outer, IID_IUnknown, reinterpret_cast<void**>(&aggregated)), CLASS_E_NOAGGREGATION);
+    IPersistFile* wrong = nullptr;
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IPersistFile, reinterpret_cast<void**>(&wrong)), E_NOINTERFACE);
+    EXPECT_EQ(canUnloadNow(), S_OK) << "a refused object leaves nothing alive";
+
+    IShellExtInit* ext = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&ext)), S_OK);
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+    IUnknown* unknown1 = nullptr;
+    ASSERT_EQ(ext->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown1)), S_OK);
+    IUnknown* unknown2 = nullptr;
+    ASSERT_EQ(ext->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown2)), S_OK);
+    EXPECT_EQ(unknown1, unknown2) << "one identity";
+    const struct {
+        const IID* iid;
+        HRESULT result;
+    } interfaces[] = {{&IID_IShellExtInit, S_OK}, {&IID_ISxShellObject, S_OK}, {&IID_IPersistFile, E_NOINTERFACE},
+                      {&IID_IVCLComObject, E_NOINTERFACE}, {&IID_IDispatch, E_NOINTERFACE},
+                      {&IID_IContextMenu, E_NOINTERFACE}};
+    for (const auto& i : interfaces) {
+        IUnknown* answer = nullptr;
+        EXPECT_EQ(unknown1->QueryInterface(*i.iid, reinterpret_cast<void**>(&answer)), i.result);
+        if (answer)
+            answer->Release();
+    }
+    EXPECT_EQ(unknown1->Release(), 2u);
+    EXPECT_EQ(unknown2->Release(), 1u);
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+    factory->LockServer(TRUE);
+    EXPECT_EQ(ext->Release(), 0u);
+    EXPECT_EQ(canUnloadNow(), S_FALSE) << "a locked server stays";
+    factory->LockServer(FALSE);
+    EXPECT_EQ(canUnloadNow(), S_OK);
+    factory->Release();
+
+    IClassFactory* persistFactory = Factory(PersistClsid);
+    IPersistFile* persist = nullptr;
+    ASSERT_EQ(persistFactory->CreateInstance(nullptr, IID_IPersistFile, reinterpret_cast<void**>(&persist)), S_OK);
+    CLSID classId{};
+    EXPECT_EQ(persist->GetClassID(&classId), S_OK);
+    EXPECT_TRUE(IsEqualCLSID(classId, PersistClsid));
+    EXPECT_EQ(persist->Load(L"c:\\file.txt", STGM_READ), S_OK);
+    EXPECT_EQ(persist->Load(L"fail", STGM_READ), static_cast<HRESULT>(0x80041234u));
+    EXPECT_EQ(persist->IsDirty(), E_NOTIMPL);
+    persist->Release();
+    persistFactory->Release();
+    EXPECT_EQ(canUnloadNow(), S_OK);
+}
+
+TEST_F(SxComObjects, ExceptionInsideAComMethodReachesTheControllerAndComesBackAsTheHResult)
+{
+    IClassFactory* factory = Factory(ExtClsid);
+    IShellExtInit* ext = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&ext)), S_OK);
+    EXPECT_EQ(ext->Initialize(nullptr, nullptr, nullptr), static_cast<HRESULT>(0x80041234u));
+    char report[2048] = {};
+    lastReport(report, sizeof report);
+    const std::string text = report;
+    EXPECT_EQ(text.rfind("ESxTestError|nothing selected|", 0), 0u) << text;
+    EXPECT_NE(text.find("Class      : TTestExt\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Name       : sxTestExt\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Owner name : modTest\r\n"), std::string::npos) << text;
+    ext->Release();
+    factory->Release();
+    EXPECT_EQ(canUnloadNow(), S_OK);
+}
+
+TEST_F(SxComObjects, ModulesPerThreadAndThreadFree)
+{
+    IClassFactory* factory = Factory(ExtClsid);
+    IUnknown *first = nullptr, *second = nullptr, *third = nullptr;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&first)), S_OK);
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&second)), S_OK);
+    TSxBaseShellObject* a = ComponentOf(first);
+    TSxBaseShellObject* b = ComponentOf(second);
+    EXPECT_NE(a, b) << "a busy component makes the factory add a module";
+    EXPECT_NE(a->Owner(), b->Owner());
+    first->Release();
+    second->Release();
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&third)), S_OK);
+    EXPECT_EQ(ComponentOf(third), b) << "the newest module of the thread comes back";
+
+    TSxBaseShellObject* other = nullptr;
+    std::thread([&] {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        IUnknown* object = nullptr;
+        if (SUCCEEDED(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)))) {
+            other = ComponentOf(object);
+            object->Release();
+        }
+        CoUninitialize();
+    }).join();
+    ASSERT_TRUE(other);
+    EXPECT_NE(other->Owner(), a->Owner());
+    EXPECT_NE(other->Owner(), b->Owner());
+    third->Release();
+    factory->Release();
+
+    int alive, registered, offers;
+    counts(&alive, &registered, &offers);
+    const int aliveBefore = alive, offersBefore = offers;
+    EXPECT_EQ(registered, 3) << "per-thread modules stay registered";
+    IClassFactory* freeFactory = Factory(FreeClsid);
+    IUnknown *free1 = nullptr, *free2 = nullptr;
+    ASSERT_EQ(freeFactory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&free1)), S_OK);
+    ASSERT_EQ(freeFactory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&free2)), S_OK);
+    EXPECT_NE(ComponentOf(free1)->Owner(), ComponentOf(free2)->Owner());
+    counts(&alive, &registered, &offers);
+    EXPECT_EQ(alive, aliveBefore + 2);
+    EXPECT_EQ(registered, 3) << "a thread-free module is never registered";
+    free1->Release();
+    free2->Release();
+    counts(&alive, &registered, &offers);
+    EXPECT_EQ(alive, aliveBefore) << "thread-free modules go with their objects";
+    EXPECT_EQ(offers, offersBefore + 2);
+    freeFactory->Release();
+
+    EXPECT_EQ(canUnloadNow(), S_OK);
+    counts(&alive, &registered, &offers);
+    EXPECT_EQ(registered, 0) << "the last unload check frees the per-thread modules";
+}
