@@ -1,0 +1,784 @@
+#include "uTSxCustomProvider.h"
+
+#include "uGLBWin.h"
+#include "uTLogger.h"
+
+#include <oleauto.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+namespace {
+
+std::mutex GNoticeLock;
+TSxChangeNoticeFn GNotice;
+
+void DefaultChangeNotify(LONG eventId, PCSxItemIDList list)
+{
+    SHChangeNotify(eventId, SHCNF_IDLIST | SHCNF_FLUSHNOWAIT, list, nullptr);
+}
+
+int32_t SystemIconIndex(const std::wstring& path, UINT extra)
+{
+    SHFILEINFOW info = {};
+    if (!SHGetFileInfoW(path.c_str(), 0, &info, sizeof info, SHGFI_SYSICONINDEX | extra))
+        return 0;
+    return info.iIcon;
+}
+
+std::wstring WindowsFolder()
+{
+    wchar_t buffer[MAX_PATH] = {};
+    const UINT n = GetWindowsDirectoryW(buffer, MAX_PATH);
+    return n && n < MAX_PATH ? std::wstring(buffer, n) : std::wstring(L"C:\\Windows");
+}
+
+bool DirectoryExistsW(const std::wstring& name)
+{
+    const DWORD a = GetFileAttributesW(name.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FileExistsW(const std::wstring& name)
+{
+    const DWORD a = GetFileAttributesW(name.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string WithBackslash(std::string path)
+{
+    if (!path.empty() && path.back() != '\\')
+        path.push_back('\\');
+    return path;
+}
+
+// Creates every missing folder of path (which names a folder).
+void ForceDirectories(const std::wstring& path)
+{
+    for (size_t i = path.find(L'\\', 3); ; i = path.find(L'\\', i + 1)) {
+        const std::wstring part = path.substr(0, i);
+        if (!part.empty() && !DirectoryExistsW(part) && !CreateDirectoryW(part.c_str(), nullptr) &&
+            GetLastError() != ERROR_ALREADY_EXISTS)
+            throw std::runtime_error("Cannot create the folder " + WideToUtf8(part) + ": " +
+                                     SysErrorMessage(GetLastError()));
+        if (i == std::wstring::npos)
+            break;
+    }
+}
+
+// A local date-time (days since 1899-12-30) as a UTC file time.
+bool LocalDateTimeToFileTime(TSxDateTime value, FILETIME& fileTime)
+{
+    SYSTEMTIME st;
+    FILETIME local;
+    return VariantTimeToSystemTime(value, &st) && SystemTimeToFileTime(&st, &local) &&
+           LocalFileTimeToFileTime(&local, &fileTime);
+}
+
+TSxDateTime CurrentTimeOfDay()
+{
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    return (st.wHour * 3600000.0 + st.wMinute * 60000.0 + st.wSecond * 1000.0 + st.wMilliseconds) / 86400000.0;
+}
+
+uint32_t ToFileAttributes(TSxGrainAttributes set)
+{
+    uint32_t a = FILE_ATTRIBUTE_NORMAL;
+    if (set & gaReadOnly) a |= FILE_ATTRIBUTE_READONLY;
+    if (set & gaHidden) a |= FILE_ATTRIBUTE_HIDDEN;
+    if (set & gaSystem) a |= FILE_ATTRIBUTE_SYSTEM;
+    if (set & gaArchive) a |= FILE_ATTRIBUTE_ARCHIVE;
+    return a;
+}
+
+bool IdenticalLists(PCSxItemIDList a, PCSxItemIDList b)
+{
+    const uint32_t sa = PIDLGetSize(a), sb = PIDLGetSize(b);
+    return sa == sb && std::memcmp(a, b, sa) == 0;
+}
+
+// The desktop folder's order of two lists; raises when it cannot compare them.
+int DesktopCompare(PCSxItemIDList a, PCSxItemIDList b)
+{
+    IShellFolder* desktop = nullptr;
+    if (FAILED(SHGetDesktopFolder(&desktop)) || !desktop)
+        throw EProviderException("CompareItemIDs: the desktop folder is not available");
+    const HRESULT hr = desktop->CompareIDs(0, a, b);
+    desktop->Release();
+    if (FAILED(hr))
+        throw EProviderException("CompareItemIDs: the desktop folder cannot compare the lists");
+    return static_cast<short>(HRESULT_CODE(hr));
+}
+
+} // namespace
+
+void SetSxChangeNotice(TSxChangeNoticeFn fn)
+{
+    std::lock_guard<std::mutex> guard(GNoticeLock);
+    GNotice = std::move(fn);
+}
+
+void SxChangeNotify(LONG eventId, PCSxItemIDList list)
+{
+    TSxChangeNoticeFn fn;
+    {
+        std::lock_guard<std::mutex> guard(GNoticeLock);
+        fn = GNotice;
+    }
+    if (fn)
+        fn(eventId, list);
+    else
+        DefaultChangeNotify(eventId, list);
+}
+
+TSxDropEffects TSxDropInfo::ReportedEffect() const
+{
+    if (Effect & deMove)
+        return deMove;
+    if (Effect & deCopy)
+        return deCopy;
+    return Effect & deLink;
+}
+
+// ---- construction and grains --------------------------------------------------------------
+
+TSxCustomProvider::TSxCustomProvider(const std::string& name) : Name(name)
+{
+    // The system's own indexes (no icon handles are taken, so none is left to free).
+    const std::wstring windows = WindowsFolder();
+    FSystemFolderIcon = SystemIconIndex(windows, 0);
+    FSystemFolderOpenIcon = SystemIconIndex(windows, SHGFI_OPENICON);
+    FSystemFileIcon = SystemIconIndex(windows + L"\\win.ini", 0);
+}
+
+void TSxCustomProvider::BeforeDestruction()
+{
+    if (FDestroying)
+        return;
+    FDestroying = true;
+    if (OnDestroy) {
+        try {
+            OnDestroy(*this);
+        } catch (const std::exception& e) {
+            try {
+                TLogger(-1, true, "SxProvider").Error("OnDestroy: " + std::string(e.what()));
+            } catch (...) {
+            }
+        }
+    }
+}
+
+TSxCustomProvider::~TSxCustomProvider()
+{
+    BeforeDestruction();
+    // Grains still alive are freed last first; each removes itself from the list.
+    for (;;) {
+        Grain* grain;
+        {
+            std::lock_guard<std::recursive_mutex> guard(FLock);
+            if (FLiveGrains.empty())
+                break;
+            grain = FLiveGrains.back();
+        }
+        delete grain;
+    }
+}
+
+void TSxCustomProvider::AddGrain(Grain* grain)
+{
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    FLiveGrains.push_back(grain);
+}
+
+void TSxCustomProvider::RemoveGrain(Grain* grain)
+{
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    auto it = std::find(FLiveGrains.rbegin(), FLiveGrains.rend(), grain);
+    if (it != FLiveGrains.rend())
+        FLiveGrains.erase(std::next(it).base());
+}
+
+bool TSxCustomProvider::IsLiveGrain(const Grain* grain)
+{
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    return std::find(FLiveGrains.begin(), FLiveGrains.end(), grain) != FLiveGrains.end();
+}
+
+void TSxCustomProvider::SetRootPidl(PCSxItemIDList list)
+{
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    if (FRootPidl || !list)
+        return;
+    FRootPidl.reset(PIDLClone(list));
+}
+
+int32_t TSxCustomProvider::FolderIcon() const { return UsesSystemIcons() ? FSystemFolderIcon : FolderIconProperty; }
+int32_t TSxCustomProvider::FolderOpenIcon() const { return UsesSystemIcons() ? FSystemFolderOpenIcon : FolderOpenIconProperty; }
+int32_t TSxCustomProvider::ItemIcon() const { return UsesSystemIcons() ? FSystemFileIcon : ItemIconProperty; }
+int32_t TSxCustomProvider::ItemOpenIcon() const { return UsesSystemIcons() ? FSystemFileIcon : ItemOpenIconProperty; }
+
+TSxCustomProvider::GrainPtr TSxCustomProvider::CreateGrain() { return std::make_unique<TSxCustomDataGrain>(*this); }
+
+TSxCustomProvider::GrainPtr TSxCustomProvider::CreateRootGrain()
+{
+    GrainPtr grain = CreateGrain();
+    grain->SetAbsolutePidl(RootPidl());
+    return grain;
+}
+
+// ---- comparison ------------------------------------------------------------------------------
+
+int TSxCustomProvider::CompareGrains(int column, Grain& grain1, Grain& grain2)
+{
+    const int col = column & 0xFFFF;
+    int result = 0;
+    if (BeforeCompareGrains) {
+        bool cont = true;
+        BeforeCompareGrains(*this, col, grain1, grain2, result, cont);
+        if (!cont)
+            return result;
+    }
+    // Folders come before files.
+    result = (grain2.IsFile ? 0 : 1) - (grain1.IsFile ? 0 : 1);
+    if (result != 0)
+        return result;
+    const std::u16string a = SxUtf8ToUtf16(grain1.Name), b = SxUtf8ToUtf16(grain2.Name);
+    if (a != b) {
+        result = a < b ? -1 : 1;
+    } else {
+        const int c = SxCommaText(grain1.Values).compare(SxCommaText(grain2.Values));
+        result = c < 0 ? -1 : c > 0 ? 1 : 0;
+    }
+    if (OnCompareGrains)
+        OnCompareGrains(*this, col, grain1, grain2, result);
+    return result;
+}
+
+int TSxCustomProvider::CompareItemIDs(int column, PCSxItemIDList listA, PCSxItemIDList listB)
+{
+    if (!listA || !listB)
+        throw EProviderException("CompareItemIDs: no item ID list");
+    const int countA = PIDLGetItemCount(listA), countB = PIDLGetItemCount(listB);
+    if (countA < 0 || countB < 0)
+        throw EProviderException("CompareItemIDs: item ID list too long");
+    if (IdenticalLists(listA, listB))
+        return 0;
+    const bool frameworkA = countA > 0 && IsGrainItem(listA);
+    const bool frameworkB = countB > 0 && IsGrainItem(listB);
+    if (!frameworkA && !frameworkB)
+        return DesktopCompare(listA, listB);
+    // Lists of the shell order before lists of this folder's items.
+    if (frameworkA != frameworkB)
+        return frameworkA ? 1 : -1;
+    PCSxItemIDList a = listA, b = listB;
+    for (int level = 0; level < std::min(countA, countB); ++level) {
+        if (!IsGrainItem(a) || !IsGrainItem(b))
+            throw EProviderException("CompareItemIDs: an item of the list is not a grain item");
+        GrainPtr grainA = CreateGrain(), grainB = CreateGrain();
+        grainA->LoadFromItemID(a);
+        grainB->LoadFromItemID(b);
+        const int result = CompareGrains(column, *grainA, *grainB);
+        if (result != 0)
+            return result;
+        a = PIDLGetNext(a);
+        b = PIDLGetNext(b);
+    }
+    return countA < countB ? -1 : countA > countB ? 1 : 0;
+}
+
+// ---- item IDs --------------------------------------------------------------------------------
+
+TSxPidlPtr TSxCustomProvider::GrainToItemID(const Grain& grain) const
+{
+    TSxMemoryStream stream;
+    grain.SaveToStream(stream, false);
+    return MakeGrainItemID(stream.Bytes());
+}
+
+TSxCustomProvider::GrainPtr TSxCustomProvider::GrainFromPidl(PCSxItemIDList list)
+{
+    if (!list)
+        return nullptr;
+    try {
+        if (RootPidl()) {
+            bool isRoot = false;
+            try {
+                isRoot = CompareItemIDs(0, list, RootPidl()) == 0;
+            } catch (const std::exception&) {
+                // Not comparable with the root: not the root.
+            }
+            if (isRoot)
+                return CreateRootGrain();
+        }
+        PCSxItemIDList last = PIDLFindLast(list);
+        if (!last || !IsGrainItem(last))
+            return nullptr;
+        GrainPtr grain = CreateGrain();
+        grain->LoadFromItemID(last);
+        grain->SetAbsolutePidl(list);
+        return grain;
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+}
+
+std::string TSxCustomProvider::GetItemName(PCSxItemIDList list)
+{
+    PCSxItemIDList last = PIDLFindLast(list);
+    GrainPtr grain = CreateGrain();
+    grain->LoadFromItemID(last);
+    return grain->Name;
+}
+
+// ---- events with defaults ---------------------------------------------------------------------
+
+void TSxCustomProvider::DoGrainOpen(Grain& grain, std::string& command, std::string& parameters, std::string& directory)
+{
+    if (OnGrainOpen)
+        OnGrainOpen(*this, grain, command, parameters, directory);
+}
+
+bool TSxCustomProvider::EnumObjects(PCSxItemIDList, uint32_t, std::vector<TSxPidlPtr>& items)
+{
+    items.clear();
+    return false;
+}
+
+void TSxCustomProvider::DoGetGrainID(Grain& grain, std::optional<std::string>& grainID)
+{
+    if (OnGetGrainID)
+        OnGetGrainID(*this, grain, grainID);
+}
+
+void TSxCustomProvider::DoGetIcon(Grain& grain, int32_t& iconIndex, int32_t& openIconIndex)
+{
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    if (iconIndex == -1)
+        iconIndex = grain.IsFile ? ItemIcon() : FolderIcon();
+    if (openIconIndex == -1)
+        openIconIndex = grain.IsFile ? ItemOpenIcon() : FolderOpenIcon();
+    if (OnGetIcon)
+        OnGetIcon(*this, grain, iconIndex, openIconIndex);
+}
+
+namespace {
+
+TSxPopupMenu* AskMenu(TSxCustomProvider& provider, TSxCustomDataGrain& grain, TSxPopupMenu* menu,
+                      const std::function<void(TSxCustomProvider&, TSxCustomDataGrain&, TSxPopupMenu*&)>& event)
+{
+    if (event)
+        event(provider, grain, menu);
+    return menu;
+}
+
+} // namespace
+
+TSxPopupMenu* TSxCustomProvider::GetBackgroundContextMenu(Grain& g) { return AskMenu(*this, g, BackgroundContextMenu, OnGetBackgroundContextMenu); }
+TSxPopupMenu* TSxCustomProvider::GetCommonContextMenu(Grain& g) { return AskMenu(*this, g, CommonContextMenu, OnGetCommonContextMenu); }
+TSxPopupMenu* TSxCustomProvider::GetFileContextMenu(Grain& g) { return AskMenu(*this, g, FileContextMenu, OnGetFileContextMenu); }
+TSxPopupMenu* TSxCustomProvider::GetFolderContextMenu(Grain& g) { return AskMenu(*this, g, FolderContextMenu, OnGetFolderContextMenu); }
+
+void TSxCustomProvider::DoPrepareGrainApperance(Grain& grain, bool& useSystemIcon)
+{
+    useSystemIcon = !LargeIcons && !SmallIcons && !OnGetIcon;
+    if (OnPrepareGrainApperance) {
+        TSxPrepareIconParams params;
+        params.UseSystemIcon = useSystemIcon;
+        OnPrepareGrainApperance(*this, grain, params);
+        useSystemIcon = params.UseSystemIcon;
+    }
+}
+
+void TSxCustomProvider::DoGetInfoTip(Grain& grain, std::string& infoTip)
+{
+    infoTip = grain.Name;
+    if (OnGetInfoTip)
+        OnGetInfoTip(*this, grain, infoTip);
+}
+
+void TSxCustomProvider::DoDataGrainDrop(Grain& folder, Grain& grain, TSxDropInfo& dropInfo)
+{
+    if (OnDataGrainDropEx)
+        OnDataGrainDropEx(*this, folder, grain, dropInfo);
+    else if (OnDataGrainDrop)
+        OnDataGrainDrop(*this, folder, grain);
+}
+
+bool TSxCustomProvider::DoNewGrainFromFile(Grain& folder, const std::string& fileName, GrainPtr& newGrain,
+                                           TSxDropInfo& dropInfo, int remainingFiles, bool& cont)
+{
+    cont = true;
+    if (OnNewGrainFromFileEx2)
+        OnNewGrainFromFileEx2(*this, folder, fileName, newGrain, dropInfo, remainingFiles, cont);
+    else if (OnNewGrainFromFileEx)
+        OnNewGrainFromFileEx(*this, folder, fileName, newGrain, dropInfo);
+    else if (OnNewGrainFromFile)
+        OnNewGrainFromFile(*this, folder, fileName, newGrain);
+    else
+        return false;
+    return true;
+}
+
+void TSxCustomProvider::DoNewGrainFromPidl(Grain& folder, PCSxItemIDList pidl, TSxDropInfo& dropInfo)
+{
+    if (OnNewGrainFromPidlEx)
+        OnNewGrainFromPidlEx(*this, folder, pidl, dropInfo);
+    else if (OnNewGrainFromPidl)
+        OnNewGrainFromPidl(*this, folder, pidl);
+}
+
+void TSxCustomProvider::DoNewGrainFromStream(Grain& folder, const TSxFileInfoDescriptor& info, TSxByteStream& data,
+                                             TSxDropInfo& dropInfo)
+{
+    if (OnNewGrainFromStreamEx)
+        OnNewGrainFromStreamEx(*this, folder, info, data, dropInfo);
+    else if (OnNewGrainFromStream)
+        OnNewGrainFromStream(*this, folder, info, data);
+}
+
+bool TSxCustomProvider::DoQueryDataGrainDrop(Grain& folder, Grain& grain)
+{
+    bool allow = true;
+    if (OnQueryDataGrainDrop)
+        OnQueryDataGrainDrop(*this, folder, grain, allow);
+    return allow;
+}
+
+bool TSxCustomProvider::DoConfirmOverwriteFolder(Grain& folder, HWND window)
+{
+    bool allow = false;
+    if (OnConfirmOverwriteFolder)
+        OnConfirmOverwriteFolder(*this, folder, window, allow);
+    return allow;
+}
+
+bool TSxCustomProvider::DoBeforeDrop(Grain& folder, HWND window)
+{
+    bool allow = true;
+    if (BeforeDrop)
+        BeforeDrop(*this, folder, window, allow);
+    return allow;
+}
+
+void TSxCustomProvider::DoAfterDrop(Grain& folder, HWND window)
+{
+    if (AfterDrop)
+        AfterDrop(*this, folder, window);
+}
+
+// ---- operations ------------------------------------------------------------------------------
+
+bool TSxCustomProvider::CreateNewFolder(Grain& ownerFolder, const std::string& newFolderName, GrainPtr& newFolder)
+{
+    newFolder.reset();
+    if (!OnCreateNewFolder)
+        return false;
+    OnCreateNewFolder(*this, ownerFolder, newFolderName, newFolder);
+    if (!newFolder)
+        return false;
+    newFolder->PlaceUnder(ownerFolder);
+    NotifyGrainUpdated(ownerFolder);
+    return true;
+}
+
+HRESULT TSxCustomProvider::RenameGrain(Grain& parent, Grain& grain, const std::string& newName)
+{
+    std::string name = newName;
+    bool perform = true;
+    if (OnRenameDataGrain)
+        OnRenameDataGrain(*this, parent, grain, name, perform);
+    if (!perform)
+        return HRESULT_FROM_WIN32(ERROR_CANCELLED);
+    grain.Name = name;
+    return S_OK;
+}
+
+bool TSxCustomProvider::DoConfirmDelete(TSxDataGrainList& grains, HWND ownerWindow)
+{
+    bool allow = true;
+    if (OnConfirmDelete)
+        OnConfirmDelete(*this, grains, ownerWindow, allow);
+    return allow;
+}
+
+void TSxCustomProvider::DoHandleDelete(Grain& grain)
+{
+    if (OnHandleDelete)
+        OnHandleDelete(*this, grain);
+}
+
+bool TSxCustomProvider::CanDeleteGrain(Grain& grain)
+{
+    if (!OnHandleDelete)
+        return false;
+    bool allow = true;
+    if (OnQueryDeleteGrain)
+        OnQueryDeleteGrain(*this, grain, allow);
+    return allow;
+}
+
+bool TSxCustomProvider::CanRenameGrain(Grain& grain)
+{
+    if (!OnRenameDataGrain)
+        return false;
+    bool allow = true;
+    if (OnQueryRenameGrain)
+        OnQueryRenameGrain(*this, grain, allow);
+    return allow;
+}
+
+bool TSxCustomProvider::DoValidateDataGrain(Grain& folder, Grain& grain)
+{
+    bool valid = true;
+    if (OnValidateDataGrain)
+        OnValidateDataGrain(*this, folder, grain, valid);
+    return valid;
+}
+
+void TSxCustomProvider::ShowPropertySheets(Grain& grain, HWND ownerWindow)
+{
+    TSxCustomNamespacePropSheet* sheets = PropertySheets;
+    if (OnPreparePropertySheets)
+        OnPreparePropertySheets(*this, grain, sheets);
+    if (sheets)
+        sheets->ShowForGrain(grain, ownerWindow);
+}
+
+void TSxCustomProvider::NotifyGrainCreated(const Grain& parent, const Grain& child)
+{
+    if (!parent.AbsolutePidl())
+        return;
+    TSxPidlPtr item = child.GetItemID();
+    TSxPidlPtr list(PIDLCombine(parent.AbsolutePidl(), item.get()));
+    if (!list)
+        throw std::bad_alloc();
+    SxChangeNotify(child.IsFile ? SHCNE_CREATE : SHCNE_MKDIR, list.get());
+}
+
+void TSxCustomProvider::NotifyGrainDeleted(const Grain& grain)
+{
+    if (!grain.AbsolutePidl())
+        return;
+    SxChangeNotify(grain.IsFile ? SHCNE_DELETE : SHCNE_RMDIR, grain.AbsolutePidl());
+}
+
+void TSxCustomProvider::NotifyGrainUpdated(const Grain& grain)
+{
+    SxChangeNotify(grain.IsFile ? SHCNE_UPDATEITEM : SHCNE_UPDATEDIR, grain.AbsolutePidl());
+}
+
+std::string TSxCustomProvider::GetGrainTempPath(Grain& grain)
+{
+    std::string path;
+    if (OnGetGrainTempPath)
+        OnGetGrainTempPath(*this, grain, path);
+    if (path.empty() || !DirectoryExistsW(Utf8ToWide(path))) {
+        wchar_t buffer[MAX_PATH + 1] = {};
+        const DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
+        path = n && n <= MAX_PATH ? WideToUtf8(std::wstring(buffer, n)) : std::string();
+    }
+    return WithBackslash(path);
+}
+
+std::string TSxCustomProvider::GrainTempFileName(Grain& grain, const std::string& fullPath)
+{
+    // Each part of the path must be a usable file name; the parts become sub-folders.
+    std::string relative;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = fullPath.find('\\', start);
+        const std::string part = fullPath.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        const bool bad = part.empty() || part == "." || part == ".." ||
+                         part.find_first_of(":*?\"<>|/") != std::string::npos ||
+                         std::any_of(part.begin(), part.end(), [](char c) { return static_cast<unsigned char>(c) < 32; });
+        if (bad)
+            throw EProviderException("\"" + fullPath + "\" cannot be a file name");
+        relative += part;
+        if (end == std::string::npos)
+            break;
+        relative.push_back('\\');
+        start = end + 1;
+    }
+    return GetGrainTempPath(grain) + relative;
+}
+
+bool TSxCustomProvider::IsWatchedGrainFile(const std::string& fileName)
+{
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    return FWatchedFiles.count(fileName) != 0;
+}
+
+void TSxCustomProvider::WatchGrainFile(const std::string& fileName, const Grain&)
+{
+    std::lock_guard<std::recursive_mutex> guard(FLock);
+    FWatchedFiles.insert(fileName);
+}
+
+bool TSxCustomProvider::WriteGrainTempFile(Grain& grain, const std::string& fullPath, std::string& fileName)
+{
+    if (!OnGetGrainFileInfo || !OnGetGrainFileContents)
+        return false;
+    try {
+        TSxFileInfoDescriptor info;
+        info.Attributes = gaArchive;
+        info.CreationTime = info.LastAccessTime = info.LastWriteTime = CurrentTimeOfDay();
+        info.IsFolder = !grain.IsFile;
+        OnGetGrainFileInfo(*this, grain, info);
+        TSxMemoryStream contents;
+        OnGetGrainFileContents(*this, grain, contents);
+
+        const std::string name = GrainTempFileName(grain, fullPath);
+        if (!IsWatchedGrainFile(name)) {
+            const std::wstring wname = Utf8ToWide(name);
+            ForceDirectories(wname.substr(0, wname.find_last_of(L'\\')));
+            if (GetFileAttributesW(wname.c_str()) != INVALID_FILE_ATTRIBUTES) {
+                // A read-only copy of an earlier write must not block the new one.
+                SetFileAttributesW(wname.c_str(), FILE_ATTRIBUTE_NORMAL);
+                if (!DeleteFileW(wname.c_str()))
+                    throw std::runtime_error("Cannot replace " + name + ": " + SysErrorMessage(GetLastError()));
+            }
+            THandle file(CreateFileW(wname.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (!file)
+                throw std::runtime_error("Cannot create " + name + ": " + SysErrorMessage(GetLastError()));
+            // A descriptor without a size takes the whole contents; never more than they hold.
+            uint64_t size = contents.GetSize();
+            if (info.Size != 0 && info.Size < size)
+                size = info.Size;
+            if (size > 0) {
+                DWORD written = 0;
+                if (!WriteFile(file.get(), contents.Memory(), static_cast<DWORD>(size), &written, nullptr) || written != size)
+                    throw std::runtime_error("Cannot write " + name + ": " + SysErrorMessage(GetLastError()));
+            }
+            FILETIME created, accessed, modified;
+            if (LocalDateTimeToFileTime(info.CreationTime, created) && LocalDateTimeToFileTime(info.LastAccessTime, accessed) &&
+                LocalDateTimeToFileTime(info.LastWriteTime, modified))
+                SetFileTime(file.get(), &created, &accessed, &modified);
+            file.reset();
+            SetFileAttributesW(wname.c_str(), ToFileAttributes(info.Attributes));
+            WatchGrainFile(name, grain);
+        }
+        fileName = name;
+        return true;
+    } catch (const std::exception& e) {
+        try {
+            TLogger(-1, true, "SxProvider").Error("GetGrainFileName: " + std::string(e.what()));
+        } catch (...) {
+        }
+        return false;
+    }
+}
+
+bool TSxCustomProvider::GetGrainFileName(Grain& grain, const std::string& fullPath, std::string& fileName)
+{
+    fileName.clear();
+    if (grain.IsFile) {
+        if (OnGetGrainFilename) {
+            OnGetGrainFilename(*this, grain, fileName);
+            if (!fileName.empty() && FileExistsW(Utf8ToWide(fileName)))
+                return true;
+        }
+        std::string written;
+        if (!WriteGrainTempFile(grain, fullPath, written))
+            return false;
+        fileName = written;
+        return true;
+    }
+    // A folder grain stands for a folder of the same path below the temporary folder.
+    try {
+        const std::string folder = GrainTempFileName(grain, fullPath);
+        ForceDirectories(Utf8ToWide(folder));
+        fileName = folder;
+        return DirectoryExistsW(Utf8ToWide(folder));
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void TSxCustomProvider::DoHandleModify(Grain& grain, const std::string& fileName)
+{
+    if (!OnHandleModify)
+        return;
+    const std::wstring wname = Utf8ToWide(fileName);
+    THandle file;
+    for (int attempt = 0; attempt < std::max(1, ModifyWaitTries) && !file; ++attempt) {
+        // Free when nobody else holds it; then kept open with writes denied to others.
+        file = THandle(CreateFileW(wname.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file && GetLastError() == ERROR_SHARING_VIOLATION)
+            Sleep(1);
+        else if (!file)
+            break;
+    }
+    if (!file) {
+        TLogger(-1, true, "SxProvider").Error("DoHandleModify: " + fileName + " stays locked or cannot be read: " +
+                                              SysErrorMessage(GetLastError()));
+        return;
+    }
+    TSxMemoryStream data;
+    std::vector<uint8_t> chunk(64 * 1024);
+    DWORD n = 0;
+    while (ReadFile(file.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &n, nullptr) && n > 0)
+        data.Write(chunk.data(), n);
+    data.SetPosition(0);
+    OnHandleModify(*this, grain, data);
+}
+
+// ---- by-hand provider ------------------------------------------------------------------------
+
+TSxByHandProvider::TSxByHandProvider(const std::string& name) : TSxCustomProvider(name) {}
+
+TSxByHandProvider::~TSxByHandProvider() { BeforeDestruction(); }
+
+TSxCustomProvider::GrainPtr TSxByHandProvider::CreateGrain() { return std::make_unique<TSxByHandDataGrain>(*this); }
+
+TSxCustomProvider::GrainPtr TSxByHandProvider::CreateRootGrain()
+{
+    GrainPtr grain = TSxCustomProvider::CreateRootGrain();
+    static_cast<TSxByHandDataGrain&>(*grain).SetRoot(true);
+    return grain;
+}
+
+namespace {
+
+// Holds a provider's lock for a scope.
+class TProviderLock {
+public:
+    explicit TProviderLock(TSxCustomProvider& provider) : FProvider(provider) { FProvider.Lock(); }
+    ~TProviderLock() { FProvider.Unlock(); }
+    TProviderLock(const TProviderLock&) = delete;
+    TProviderLock& operator=(const TProviderLock&) = delete;
+
+private:
+    TSxCustomProvider& FProvider;
+};
+
+} // namespace
+
+void TSxByHandProvider::DoPopulate(TSxByHandDataGrain& grain, TSxDataGrainList& list)
+{
+    TProviderLock lock(*this);
+    if (OnPopulate)
+        OnPopulate(*this, grain, list);
+}
+
+bool TSxByHandProvider::EnumObjects(PCSxItemIDList item, uint32_t flags, std::vector<TSxPidlPtr>& items)
+{
+    items.clear();
+    TProviderLock lock(*this);
+    GrainPtr folder = GrainFromPidl(item);
+    if (!folder)
+        folder = CreateRootGrain();
+    TSxDataGrainList children;
+    folder->Populate(children);
+    for (int i = 0; i < children.Count(); ++i) {
+        const TSxCustomDataGrain& child = *children.GetItem(i);
+        const bool kind = ((flags & 1) && !child.IsFile) || ((flags & 2) && child.IsFile);
+        const bool shown = (flags & 4) || !(child.Attributes & gaHidden);
+        if (kind && shown)
+            items.push_back(GrainToItemID(child));
+    }
+    return true;
+}

@@ -1,0 +1,270 @@
+#pragma once
+// The data provider: the one component through which a virtual folder gets its items and its
+// behaviour. The framework asks it for everything that concerns items; it answers from its
+// properties or fires one of its events, which the product handles. Events are std::function
+// members: much depends on whether a handler is assigned at all, so an empty event means "none".
+// A var answer starts permissive (allow, valid, continue: true; overwrite: false); of an event
+// with Ex/Ex2 variants only the most extended assigned one fires.
+#ifdef _WIN32
+#include "uSxGrainRecord.h"
+#include "uSxPidl.h"
+#include "uTSxCustomDataGrain.h"
+#include "uTSxStream.h"
+
+#include <windows.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+SX_DECLARE_EXCEPTION(EProviderException, std::runtime_error);
+
+class TSxPopupMenu;  // the framework's popup menu class (menus of grains)
+class TSxIconList;   // keyed image list
+
+// The property-sheet component that a provider's PropertySheets refers to: shows the framework's
+// sheets for one grain.
+class TSxCustomNamespacePropSheet {
+public:
+    virtual ~TSxCustomNamespacePropSheet() = default;
+    virtual void ShowForGrain(TSxCustomDataGrain& grain, HWND ownerWindow) = 0;
+};
+
+// Drop-effect set: copy, move, link (the DROPEFFECT_* bits).
+using TSxDropEffects = uint8_t;
+enum : TSxDropEffects { deCopy = 1, deMove = 2, deLink = 4 };
+
+struct TSxDropInfo {
+    TSxDropEffects Effect = 0;
+    HWND ProgressWindow = nullptr;
+    HWND OwnerWindow = nullptr;
+    IProgressDialog* ProgressDialog = nullptr;
+    // The effect a drop reports: move when in the set, else copy, else link.
+    TSxDropEffects ReportedEffect() const;
+};
+
+// Date-time as a day count since 1899-12-30, local time.
+using TSxDateTime = double;
+
+struct TSxFileInfoDescriptor {
+    TSxGrainAttributes Attributes = 0;
+    TSxDateTime CreationTime = 0, LastAccessTime = 0, LastWriteTime = 0;
+    uint32_t Size = 0;
+    std::string DisplayName;
+    std::string TypeName;
+    bool IsFolder = false;
+    bool ShowProgress = false;
+};
+
+struct TSxPrepareIconParams {
+    bool UseSystemIcon = false;
+};
+
+struct TSxSize {
+    int32_t Width = 0, Height = 0;
+};
+
+// The change notices of the framework. The shell view's change routine takes them over (it also
+// tells the framework's open views); the default calls SHChangeNotify with SHCNF_IDLIST |
+// SHCNF_FLUSHNOWAIT. An empty function restores the default.
+using TSxChangeNoticeFn = std::function<void(LONG eventId, PCSxItemIDList list)>;
+void SetSxChangeNotice(TSxChangeNoticeFn fn);
+void SxChangeNotify(LONG eventId, PCSxItemIDList list);
+
+class TSxCustomProvider {
+public:
+    using Grain = TSxCustomDataGrain;
+    using GrainPtr = std::unique_ptr<TSxCustomDataGrain>;
+
+    explicit TSxCustomProvider(const std::string& name = std::string());
+    virtual ~TSxCustomProvider();
+    TSxCustomProvider(const TSxCustomProvider&) = delete;
+    TSxCustomProvider& operator=(const TSxCustomProvider&) = delete;
+
+    std::string Name;  // component name (a shell folder finds its provider by it)
+    int32_t Tag = 0;
+
+    // Properties.
+    TSxPopupMenu* BackgroundContextMenu = nullptr;
+    TSxPopupMenu* CommonContextMenu = nullptr;
+    TSxPopupMenu* FileContextMenu = nullptr;
+    TSxPopupMenu* FolderContextMenu = nullptr;
+    TSxIconList* LargeIcons = nullptr;
+    TSxIconList* SmallIcons = nullptr;
+    TSxIconList* LargeOverlayIcons = nullptr;
+    TSxIconList* SmallOverlayIcons = nullptr;
+    TSxCustomNamespacePropSheet* PropertySheets = nullptr;
+    // Default icon indexes. They count only while both icon lists are assigned; otherwise the
+    // system's indexes found at construction are used (UsesSystemIcons).
+    int32_t FolderIconProperty = 0, FolderOpenIconProperty = 0, ItemIconProperty = 0, ItemOpenIconProperty = 0;
+    int32_t FolderIcon() const;
+    int32_t FolderOpenIcon() const;
+    int32_t ItemIcon() const;
+    int32_t ItemOpenIcon() const;
+    bool UsesSystemIcons() const { return !(LargeIcons && SmallIcons); }
+
+    // Events (Sender is the provider).
+    std::function<void(TSxCustomProvider&, int column, Grain&, Grain&, int& result, bool& cont)> BeforeCompareGrains;
+    std::function<void(TSxCustomProvider&, int column, Grain&, Grain&, int& result)> OnCompareGrains;
+    std::function<void(TSxCustomProvider&, TSxDataGrainList&, HWND, bool& allowDelete)> OnConfirmDelete;
+    std::function<void(TSxCustomProvider&, Grain& folder, HWND, bool& allowOverwrite)> OnConfirmOverwriteFolder;
+    std::function<void(TSxCustomProvider&, Grain& ownerFolder, const std::string& newFolderName, GrainPtr& newFolder)> OnCreateNewFolder;
+    std::function<void(TSxCustomProvider&, Grain& folder, Grain& grain)> OnDataGrainDrop;
+    std::function<void(TSxCustomProvider&, Grain& folder, Grain& grain, TSxDropInfo&)> OnDataGrainDropEx;
+    std::function<void(TSxCustomProvider&)> OnDestroy;
+    std::function<void(TSxCustomProvider&, Grain&, TSxPopupMenu*&)> OnGetBackgroundContextMenu;
+    std::function<void(TSxCustomProvider&, Grain&, TSxPopupMenu*&)> OnGetCommonContextMenu;
+    std::function<void(TSxCustomProvider&, Grain&, TSxPopupMenu*&)> OnGetFileContextMenu;
+    std::function<void(TSxCustomProvider&, Grain&, TSxPopupMenu*&)> OnGetFolderContextMenu;
+    std::function<void(TSxCustomProvider&, Grain&, TSxMemoryStream&)> OnGetGrainFileContents;
+    std::function<void(TSxCustomProvider&, Grain&, TSxFileInfoDescriptor&)> OnGetGrainFileInfo;
+    std::function<void(TSxCustomProvider&, Grain&, std::string& fileName)> OnGetGrainFilename;
+    std::function<void(TSxCustomProvider&, Grain&, std::optional<std::string>& grainID)> OnGetGrainID;
+    std::function<void(TSxCustomProvider&, Grain&, std::string& tempPath)> OnGetGrainTempPath;
+    std::function<void(TSxCustomProvider&, Grain&, int32_t& iconIndex, int32_t& openIconIndex)> OnGetIcon;
+    std::function<void(TSxCustomProvider&, Grain&, std::string& infoTip)> OnGetInfoTip;
+    std::function<void(TSxCustomProvider&, Grain&, int32_t& overlayIndex, bool& displayOverlay)> OnGetOverlayIndex;
+    std::function<void(TSxCustomProvider&, TSxDataGrainList&)> OnGrainMoved;
+    std::function<void(TSxCustomProvider&, Grain&, std::string& command, std::string& parameters, std::string& directory)> OnGrainOpen;
+    std::function<void(TSxCustomProvider&, Grain&)> OnHandleDelete;
+    std::function<void(TSxCustomProvider&, Grain&, TSxByteStream& dataStream)> OnHandleModify;
+    std::function<void(TSxCustomProvider&, Grain& folder, const std::string& fileName, GrainPtr& newGrain)> OnNewGrainFromFile;
+    std::function<void(TSxCustomProvider&, Grain& folder, const std::string& fileName, GrainPtr& newGrain, TSxDropInfo&)> OnNewGrainFromFileEx;
+    std::function<void(TSxCustomProvider&, Grain& folder, const std::string& fileName, GrainPtr& newGrain, TSxDropInfo&, int remainingFiles, bool& cont)> OnNewGrainFromFileEx2;
+    std::function<void(TSxCustomProvider&, Grain& folder, PCSxItemIDList pidl)> OnNewGrainFromPidl;
+    std::function<void(TSxCustomProvider&, Grain& folder, PCSxItemIDList pidl, TSxDropInfo&)> OnNewGrainFromPidlEx;
+    std::function<void(TSxCustomProvider&, Grain& folder, const TSxFileInfoDescriptor&, TSxByteStream& fileData)> OnNewGrainFromStream;
+    std::function<void(TSxCustomProvider&, Grain& folder, const TSxFileInfoDescriptor&, TSxByteStream& fileData, TSxDropInfo&)> OnNewGrainFromStreamEx;
+    std::function<void(TSxCustomProvider&, Grain&, TSxPrepareIconParams&)> OnPrepareGrainApperance;
+    std::function<void(TSxCustomProvider&, Grain&, TSxCustomNamespacePropSheet*&)> OnPreparePropertySheets;
+    std::function<void(TSxCustomProvider&, Grain& folder, Grain& grain, bool& allowDrop)> OnQueryDataGrainDrop;
+    std::function<void(TSxCustomProvider&, Grain&, bool& allowDelete)> OnQueryDeleteGrain;
+    std::function<void(TSxCustomProvider&, Grain&, bool& allowRename)> OnQueryRenameGrain;
+    std::function<void(TSxCustomProvider&, Grain& parent, Grain& grain, std::string& newName, bool& performRename)> OnRenameDataGrain;
+    std::function<void(TSxCustomProvider&, Grain& folder, Grain& grain, bool& isDataGrainValid)> OnValidateDataGrain;
+    std::function<void(TSxCustomProvider&, Grain& folder, HWND)> AfterDrop;
+    std::function<void(TSxCustomProvider&, Grain& folder, HWND, bool& allowDrop)> BeforeDrop;
+    std::function<void(TSxCustomProvider&, Grain&, TSxSize, HBITMAP& thumb)> OnGetDataGrainThumb;
+
+    // The provider lock (re-entrant).
+    void Lock() { FLock.lock(); }
+    void Unlock() { FLock.unlock(); }
+
+    // Live grains (every grain of this provider registers itself).
+    void AddGrain(Grain* grain);
+    void RemoveGrain(Grain* grain);
+    bool IsLiveGrain(const Grain* grain);
+
+    // The folder root's absolute list; set once, later calls keep the first list.
+    void SetRootPidl(PCSxItemIDList list);
+    PCSxItemIDList RootPidl() const { return FRootPidl.get(); }
+
+    virtual int CompareGrains(int column, Grain& grain1, Grain& grain2);
+    virtual GrainPtr CreateGrain();
+    virtual GrainPtr CreateRootGrain();
+    virtual void DoGrainOpen(Grain& grain, std::string& command, std::string& parameters, std::string& directory);
+    // The item IDs of the folder item's children that flags select (bit 0 folders, bit 1 files,
+    // bit 2 hidden ones too); false when this provider does not enumerate.
+    virtual bool EnumObjects(PCSxItemIDList item, uint32_t flags, std::vector<TSxPidlPtr>& items);
+    virtual void DoGetGrainID(Grain& grain, std::optional<std::string>& grainID);
+    virtual void DoGetIcon(Grain& grain, int32_t& iconIndex, int32_t& openIconIndex);
+
+    // Item IDs.
+    TSxPidlPtr GrainToItemID(const Grain& grain) const;
+    static bool IsGrainItemID(PCSxItemIDList item) { return IsGrainItem(item); }
+    // A new grain for the list's last item (with the whole list as its absolute list), the root
+    // grain for the root list, nullptr for anything else or a damaged item.
+    GrainPtr GrainFromPidl(PCSxItemIDList list);
+    // An order of two lists: level by level over the shorter depth, then the shorter first; lists
+    // that do not start with framework items go to the desktop folder. Raises EProviderException
+    // when the lists cannot be compared.
+    int CompareItemIDs(int column, PCSxItemIDList listA, PCSxItemIDList listB);
+    std::string GetItemName(PCSxItemIDList list);
+
+    // Menus of a grain: the property, or what the matching event answers.
+    TSxPopupMenu* GetBackgroundContextMenu(Grain& grain);
+    TSxPopupMenu* GetCommonContextMenu(Grain& grain);
+    TSxPopupMenu* GetFileContextMenu(Grain& grain);
+    TSxPopupMenu* GetFolderContextMenu(Grain& grain);
+
+    void DoPrepareGrainApperance(Grain& grain, bool& useSystemIcon);
+    bool HasOverlays() const { return static_cast<bool>(OnGetOverlayIndex); }
+    void DoGetInfoTip(Grain& grain, std::string& infoTip);
+
+    // The most extended assigned variant of the drop events.
+    void DoDataGrainDrop(Grain& folder, Grain& grain, TSxDropInfo& dropInfo);
+    bool DoNewGrainFromFile(Grain& folder, const std::string& fileName, GrainPtr& newGrain, TSxDropInfo& dropInfo,
+                            int remainingFiles, bool& cont);
+    void DoNewGrainFromPidl(Grain& folder, PCSxItemIDList pidl, TSxDropInfo& dropInfo);
+    void DoNewGrainFromStream(Grain& folder, const TSxFileInfoDescriptor& info, TSxByteStream& data, TSxDropInfo& dropInfo);
+    bool DoQueryDataGrainDrop(Grain& folder, Grain& grain);
+    bool DoConfirmOverwriteFolder(Grain& folder, HWND window);
+    bool DoBeforeDrop(Grain& folder, HWND window);
+    void DoAfterDrop(Grain& folder, HWND window);
+
+    // Operations: new folder, rename, delete, validation, sheets, notices, temporary files.
+    bool CreateNewFolder(Grain& ownerFolder, const std::string& newFolderName, GrainPtr& newFolder);
+    // S_OK when renamed; a rename the handler refuses gives HRESULT_FROM_WIN32(ERROR_CANCELLED)
+    // and leaves the name.
+    HRESULT RenameGrain(Grain& parent, Grain& grain, const std::string& newName);
+    bool DoConfirmDelete(TSxDataGrainList& grains, HWND ownerWindow);
+    void DoHandleDelete(Grain& grain);
+    bool CanDeleteGrain(Grain& grain);
+    bool CanRenameGrain(Grain& grain);
+    bool DoValidateDataGrain(Grain& folder, Grain& grain);
+    void ShowPropertySheets(Grain& grain, HWND ownerWindow);
+    void NotifyGrainCreated(const Grain& parent, const Grain& child);
+    void NotifyGrainDeleted(const Grain& grain);
+    void NotifyGrainUpdated(const Grain& grain);
+    // The temporary folder (ends with "\"): the handler's answer when it is an existing folder,
+    // else the system's.
+    std::string GetGrainTempPath(Grain& grain);
+    // A file-system name for a grain at fullPath ("a\b.txt" inside the virtual folder).
+    bool GetGrainFileName(Grain& grain, const std::string& fullPath, std::string& fileName);
+    // The grain's temporary file: its path inside the virtual folder as sub-folders of the
+    // temporary folder, so that two grains never share one file.
+    std::string GrainTempFileName(Grain& grain, const std::string& fullPath);
+    void DoHandleModify(Grain& grain, const std::string& fileName);
+    // Waits for a changed temporary file (attempts 1 ms apart); 5000 by default.
+    int ModifyWaitTries = 5000;
+
+protected:
+    // Called by the destructors of descendants before their own members go.
+    void BeforeDestruction();
+    // Temporary files that a grain change notifier watches. Without the notifier the names are
+    // only remembered, so that a watched file is not written twice.
+    virtual bool IsWatchedGrainFile(const std::string& fileName);
+    virtual void WatchGrainFile(const std::string& fileName, const Grain& grain);
+
+private:
+    bool WriteGrainTempFile(Grain& grain, const std::string& fullPath, std::string& fileName);
+
+    std::recursive_mutex FLock;
+    std::vector<Grain*> FLiveGrains;
+    TSxPidlPtr FRootPidl;
+    int32_t FSystemFolderIcon = 0, FSystemFolderOpenIcon = 0, FSystemFileIcon = 0;
+    std::set<std::string> FWatchedFiles;
+    bool FDestroying = false;
+};
+
+class TSxByHandProvider : public TSxCustomProvider {
+public:
+    explicit TSxByHandProvider(const std::string& name = std::string());
+    ~TSxByHandProvider() override;
+
+    std::function<void(TSxByHandProvider&, TSxByHandDataGrain&, TSxDataGrainList&)> OnPopulate;
+
+    GrainPtr CreateGrain() override;
+    GrainPtr CreateRootGrain() override;
+    bool EnumObjects(PCSxItemIDList item, uint32_t flags, std::vector<TSxPidlPtr>& items) override;
+    // Fires OnPopulate under the provider lock.
+    void DoPopulate(TSxByHandDataGrain& grain, TSxDataGrainList& list);
+};
+#endif
