@@ -48,7 +48,7 @@ void TSxShellColumns::Assign(const TSxShellColumns& source)
         AddItem().Assign(*item);
 }
 
-TSxNamespaceDetails::TSxNamespaceDetails() : Designed(this) {}
+TSxNamespaceDetails::TSxNamespaceDetails(TSxComponent* owner) : TSxComponent(owner), Designed(this) {}
 
 TSxShellColumns& TSxNamespaceDetails::Columns()
 {
@@ -162,3 +162,85 @@ int32_t TSxNamespaceDetails::GetDefDisplayColumn()
         return 0;
     return DefDisplayColumn;
 }
+
+#ifdef _WIN32
+#include <cmath>
+
+#include "uGLBWin.h"
+#include "uSxException.h"
+#include "uSxTools.h"
+#include "uTSxCustomProvider.h"
+
+std::string KilobyteSizeText(uint32_t size)
+{
+    uint64_t kilobytes = (static_cast<uint64_t>(size) + 1023) / 1024;
+    return FormatKilobytes(std::to_string(kilobytes));
+}
+
+namespace {
+
+// The user's short date, and the long time unless it is exactly midnight.
+std::string DateTimeText(TSxDateTime value)
+{
+    if (value <= 0)
+        return std::string();
+    TSxCalendarTime t = SxDecodeDateTime(value);
+    SYSTEMTIME st{};
+    st.wYear = static_cast<WORD>(t.year);
+    st.wMonth = static_cast<WORD>(t.month);
+    st.wDay = static_cast<WORD>(t.day);
+    st.wHour = static_cast<WORD>(t.hour);
+    st.wMinute = static_cast<WORD>(t.minute);
+    st.wSecond = static_cast<WORD>(t.second);
+    wchar_t date[128] = {}, time[128] = {};
+    if (!GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &st, nullptr, date, 128))
+        return std::string();
+    std::string text = WideToUtf8(date);
+    if (t.hour || t.minute || t.second || t.millisecond) {
+        if (GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &st, nullptr, time, 128))
+            text += " " + WideToUtf8(time);
+    }
+    return text;
+}
+
+} // namespace
+
+HRESULT TSxNamespaceDetails::GetDetailsOf(TSxCustomProvider* provider, TSxCustomDataGrain* grain,
+                                          SHELLDETAILS* details, int32_t column)
+{
+    return SxComCall(this, [&]() -> HRESULT {
+        TSxNamespaceColumn* shellColumn = ColumnOfNumber(column);
+        if (!shellColumn || !details)
+            return E_INVALIDARG;
+        TSxCommonColumn common = CommonColumnOfNumber(column);
+        std::string text;
+        if (!grain) {
+            details->fmt = common == TSxCommonColumn::Size ? 1 : shellColumn->HeaderFormat();
+            details->cxChar = shellColumn->Width;
+            text = shellColumn->Caption;
+        } else if (common != TSxCommonColumn::None) {
+            if (provider && provider->OnGetGrainFileInfo && grain->IsFile) {
+                TSxFileInfoDescriptor info;
+                provider->OnGetGrainFileInfo(*provider, *grain, info);
+                switch (common) {
+                case TSxCommonColumn::Name: text = info.DisplayName; break;
+                case TSxCommonColumn::Size: text = KilobyteSizeText(info.Size); break;
+                case TSxCommonColumn::Type: text = info.TypeName; break;
+                case TSxCommonColumn::Modified: text = DateTimeText(info.LastWriteTime); break;
+                default: break;
+                }
+            } else if (common == TSxCommonColumn::Name) {
+                text = grain->Name;
+            }
+        } else {
+            TSxColumnValue data;
+            shellColumn->DoGetData(grain, data);
+            DoGetColumnText(grain, *shellColumn, data);
+            text = data.value_or(std::string());
+        }
+        details->str.uType = STRRET_WSTR;
+        SetStrRet(details->str, Utf8ToWide(text));
+        return S_OK;
+    });
+}
+#endif

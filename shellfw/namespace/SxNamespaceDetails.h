@@ -2,6 +2,7 @@
 // The details view of a virtual folder: its columns, the order Explorer sees them in, their
 // header and cell texts and their state flags.
 #include "SxColumnProvider.h"
+#include "uTSxComponent.h"
 
 #include <cstdint>
 #include <functional>
@@ -74,14 +75,11 @@ public:
 
 enum class TSxCommonColumn { None, Name, Size, Type, Modified, Attributes };
 
-class TSxNamespaceDetails {
+class TSxNamespaceDetails : public TSxComponent {
 public:
-    TSxNamespaceDetails();
-    virtual ~TSxNamespaceDetails() = default;
-    TSxNamespaceDetails(const TSxNamespaceDetails&) = delete;
-    TSxNamespaceDetails& operator=(const TSxNamespaceDetails&) = delete;
+    explicit TSxNamespaceDetails(TSxComponent* owner = nullptr);
+    std::string ClassName() const override { return "TSxNamespaceDetails"; }
 
-    std::string Name;
     int32_t DefDisplayColumn = -1;
     int32_t DefSortingColumn = -1;
     TSxNamespaceCommonColumns CommonColumns;

@@ -28,4 +28,82 @@ uint32_t RegisterShellView(TSxChangeNotifyType type, PCSxItemIDList list, HWND w
 void UnregisterShellView(HWND window);
 // Number of local registrations of window (for tests and diagnostics).
 size_t ShellViewRegistrationCount(HWND window);
+
+#include <functional>
+
+#include "uTSxComponent.h"
+
+class TSxCustomShellFolder;
+class TSxCustomDataGrain;
+class TSxDataGrainList;
+class TSxNamespaceDetails;
+
+enum class TSxContextMenuOrigin : uint8_t { cmoSystemDefault, cmoTessolark };
+enum class TSxViewStyle : uint8_t { svsIcon, svsSmallIcon, svsList, svsDetails, svsThumbnail, svsTile, svsThumbStrip };
+
+struct TSxDragAndDropSetup {
+    uint8_t DefaultDropEffect = 1;  // copy
+    uint8_t DropEffect = 7;         // copy, move, link
+    bool Scroll = false;
+};
+
+struct TSxShellViewSettings {
+    TSxContextMenuOrigin ContextMenuOrigin = TSxContextMenuOrigin::cmoSystemDefault;
+};
+
+// The view component of a folder: view settings, the menus the folder hands out, the view.
+class TSxCustomShellView : public TSxComponent {
+public:
+    explicit TSxCustomShellView(TSxComponent* owner = nullptr) : TSxComponent(owner) {}
+    std::string ClassName() const override { return "TSxCustomShellView"; }
+
+    TSxChangeNotifyType ChangeNotifyType = TSxChangeNotifyType::cntLocal;
+    TSxNamespaceDetails* Details = nullptr;
+    TSxDragAndDropSetup DragAndDropSetup;
+    TSxShellViewSettings Settings;
+
+    // The system's default folder menu for the background (callback BackgroundMenuCallback).
+    virtual HRESULT CreateBackgroundMenu(PCSxItemIDList folderList, HWND ownerWindow, IContextMenu** menu,
+                                         TSxCustomShellFolder* folder, PCUITEMID_CHILD_ARRAY items, UINT count);
+    // The menu of selected items: the system's default folder menu (callback ItemMenuCallback).
+    virtual HRESULT CreateItemMenu(PCSxItemIDList folderList, HWND ownerWindow, IContextMenu** menu,
+                                   TSxCustomShellFolder* folder, TSxDataGrainList& grains,
+                                   PCUITEMID_CHILD_ARRAY items, UINT count);
+    // Keeps folder and owner window; this class makes no view.
+    virtual HRESULT CreateView(TSxCustomShellFolder* folder, HWND ownerWindow, IShellView** view);
+
+protected:
+    TSxCustomShellFolder* Folder = nullptr;
+    HWND OwnerWindow = nullptr;
+};
+
+// The view on the system folder view (SHCreateShellFolderView). Its callback is a COM object of
+// its own that holds the folder and the browser for as long as the system view keeps it, and the
+// view window's subclass holds the callback until the window goes.
+class TSxSysShellView : public TSxCustomShellView {
+public:
+    explicit TSxSysShellView(TSxComponent* owner = nullptr) : TSxCustomShellView(owner) {}
+    std::string ClassName() const override { return "TSxSysShellView"; }
+
+    TSxViewStyle DefaultViewStyle = TSxViewStyle::svsIcon;
+    std::function<void(TSxSysShellView& sender, TSxCustomDataGrain* folderGrain, TSxViewStyle& style)>
+        OnGetDefaultViewStyle;
+    std::function<void(TSxSysShellView& sender, HWND viewWindow)> OnWindowCreated;
+
+    HRESULT CreateView(TSxCustomShellFolder* folder, HWND ownerWindow, IShellView** view) override;
+    // The callback object the system view gets (also what tests drive, since some shells never
+    // call it); the caller owns the reference.
+    IShellFolderViewCB* CreateCallback(TSxCustomShellFolder* folder, HWND ownerWindow);
+    // FVM_* value of the first view mode.
+    int GetViewMode(TSxCustomShellFolder* folder);
+
+    int32_t CommandBase = -1;
+    int32_t CommandCount = 0;
+};
+
+// The callbacks of the system's default folder menus (CDefFolderMenu_Create2).
+HRESULT CALLBACK ItemMenuCallback(IShellFolder* folder, HWND ownerWindow, IDataObject* dataObject, UINT msg,
+                                  WPARAM wParam, LPARAM lParam);
+HRESULT CALLBACK BackgroundMenuCallback(IShellFolder* folder, HWND ownerWindow, IDataObject* dataObject, UINT msg,
+                                        WPARAM wParam, LPARAM lParam);
 #endif
