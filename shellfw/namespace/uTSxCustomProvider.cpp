@@ -3,6 +3,7 @@
 #include "uGLBWin.h"
 #include "uTLogger.h"
 
+#include <ole2.h>
 #include <oleauto.h>
 #include <shellapi.h>
 
@@ -133,6 +134,8 @@ void SxChangeNotify(LONG eventId, PCSxItemIDList list)
     else
         DefaultChangeNotify(eventId, list);
 }
+
+void SxFlushProviderClipboard() { OleFlushClipboard(); }
 
 TSxDropEffects TSxDropInfo::ReportedEffect() const
 {

@@ -78,6 +78,10 @@ using TSxChangeNoticeFn = std::function<void(LONG eventId, PCSxItemIDList list)>
 void SetSxChangeNotice(TSxChangeNoticeFn fn);
 void SxChangeNotify(LONG eventId, PCSxItemIDList list);
 
+// Keeps what copy or cut left on the clipboard pasteable after the library is gone. The library
+// entry calls it when the library becomes unloadable (never from the loader lock).
+void SxFlushProviderClipboard();
+
 class TSxCustomProvider {
 public:
     using Grain = TSxCustomDataGrain;
