@@ -6,7 +6,8 @@ constexpr uint32_t SHCOLSTATE_TYPE_INT = 0x2;
 constexpr uint32_t SHCOLSTATE_TYPE_DATE = 0x3;
 constexpr uint32_t SHCOLSTATE_ONBYDEFAULT = 0x10;
 constexpr uint32_t SHCOLSTATE_SLOW = 0x20;
-constexpr uint32_t SHCOLSTATE_HIDDEN = 0x80;
+// Listed only in the "more columns" choice, not on the header menu (SHCOLSTATE_SECONDARYUI).
+constexpr uint32_t SHCOLSTATE_OFFMENU = 0x80;
 } // namespace
 
 void TCustomShellColumn::Assign(const TCustomShellColumn& source)
@@ -43,6 +44,6 @@ uint32_t TCustomShellColumn::StateFlags() const
     if (IsSlow)
         flags |= SHCOLSTATE_SLOW;
     if (!ShowOnPopupMenu)
-        flags |= SHCOLSTATE_HIDDEN;
+        flags |= SHCOLSTATE_OFFMENU;
     return flags;
 }

@@ -29,6 +29,7 @@ public:
 
     // LVCFMT value of the header: left 0, right 1, centre 2.
     int32_t HeaderFormat() const;
-    // SHCOLSTATE flags: the type of SortType, ONBYDEFAULT, SLOW and HIDDEN.
+    // SHCOLSTATE flags: the type of SortType, ONBYDEFAULT (0x10), SLOW (0x20), and 0x80 when the
+    // column is not on the header's popup menu.
     uint32_t StateFlags() const;
 };

@@ -43,6 +43,7 @@ std::vector<std::string> ShellFolderFlagNames(bool wantsForParsing, bool loadWit
 #include "uSxException.h"
 #include "uTSxCustomProvider.h"
 #include "uTSxEnumIDList.h"
+#include "uTSxPermanentModule.h"
 #include "uSxTools.h"
 
 const IID IID_ISxShellFolderInternal = {0x596E83A1, 0x5690, 0x4D7B, {0xB6, 0xD8, 0x58, 0x1F, 0xA6, 0xAB, 0x65, 0xA9}};
@@ -93,7 +94,32 @@ TSxCustomShellFolder::TSxCustomShellFolder(TSxComponent* owner) : TSxBaseShellOb
     Attributes.HasSubfolder = true;
 }
 
-TSxCustomShellFolder::~TSxCustomShellFolder() = default;
+TSxCustomShellFolder::~TSxCustomShellFolder()
+{
+    if (ProviderModule)
+        ProviderModule->RemoveShellFolder(this);
+}
+
+void TSxCustomShellFolder::SetProviderConnectivity(const std::string& moduleClass, const std::string& componentName)
+{
+    ProviderModuleClass = moduleClass;
+    ProviderComponentName = componentName;
+}
+
+TSxCustomProvider* TSxCustomShellFolder::GetDataProvider()
+{
+    if (!Provider && !ProviderModule && !ProviderModuleClass.empty() && !ProviderComponentName.empty()) {
+        TSxPermanentModule* module = FindPermanentModule(ProviderModuleClass);
+        if (auto* holder = dynamic_cast<ISxProviderHolder*>(module)) {
+            Provider = holder->FindProvider(ProviderComponentName);
+            if (Provider) {
+                ProviderModule = module;
+                module->AddShellFolder(this);
+            }
+        }
+    }
+    return Provider;
+}
 
 TSxCustomShellView* TSxCustomShellFolder::GetShellView()
 {

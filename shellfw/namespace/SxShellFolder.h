@@ -58,6 +58,14 @@ class TSxCustomDataGrain;
 class TSxDataGrainList;
 class TSxCustomShellView;
 class TSxBaseShellObject;
+class TSxPermanentModule;
+
+// What a permanent module that holds providers answers: its provider of that component name.
+class ISxProviderHolder {
+public:
+    virtual ~ISxProviderHolder() = default;
+    virtual TSxCustomProvider* FindProvider(const std::string& name) = 0;
+};
 class TSxCustomShellFolder;
 
 // The folder's private interface: how the framework's other objects reach grains through a folder.
@@ -102,7 +110,9 @@ public:
 
     // The provider, by reference or through its permanent module's class and component name.
     void SetDataProvider(TSxCustomProvider* provider) { Provider = provider; }
-    TSxCustomProvider* GetDataProvider() { return Provider; }
+    // The provider by its permanent module's class and its own component name, found on first use.
+    void SetProviderConnectivity(const std::string& moduleClass, const std::string& componentName);
+    TSxCustomProvider* GetDataProvider();
     void SetShellView(TSxCustomShellView* view) { ShellViewRef = view; }
     TSxCustomShellView* GetShellView();
 
@@ -182,6 +192,8 @@ private:
 
     TSxPidlPtr FolderList;
     TSxCustomProvider* Provider = nullptr;
+    std::string ProviderModuleClass, ProviderComponentName;
+    TSxPermanentModule* ProviderModule = nullptr;
     TSxCustomShellView* ShellViewRef = nullptr;
 };
 
