@@ -230,6 +230,18 @@ TEST_F(TestFolder, EnumeratesFoldersFilesAndHiddenItemsAsAsked)
     EXPECT_EQ(withHidden.count("versteckt.txt"), 1u);
 }
 
+TEST_F(TestFolder, MyComputerListsTheJunction)
+{
+    auto myComputer = Parse("::{20D04FE0-3AEA-1069-A2D8-08002B30309D}");
+    ASSERT_TRUE(myComputer);
+    auto computer = Bind(Desktop.get(), myComputer.get());
+    ASSERT_TRUE(computer);
+    std::set<std::string> names;
+    for (auto& item : Items(computer.get(), SHCONTF_FOLDERS | SHCONTF_NONFOLDERS))
+        names.insert(item.first);
+    EXPECT_EQ(names.count("Tandrel Testtresor"), 1u);
+}
+
 TEST_F(TestFolder, NamesForEveryDisplayForm)
 {
     auto file = Item(Folder.get(), "Größe ä.txt");
