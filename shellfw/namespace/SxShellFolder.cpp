@@ -90,6 +90,7 @@ template <typename T> using TComPtr = std::unique_ptr<T, TComRelease<T>>;
 
 TSxCustomShellFolder::TSxCustomShellFolder(TSxComponent* owner) : TSxBaseShellObject(owner)
 {
+    InstallShellViewChangeNotice();
     Attributes.Folder = true;
     Attributes.HasSubfolder = true;
 }
@@ -841,6 +842,22 @@ void TSxCustomShellFolder::UpdateRegistry(bool doRegister)
 // The virtual folder
 
 TSxVirtualFolder::TSxVirtualFolder(TSxComponent* owner) : TSxCustomShellFolder(owner) {}
+
+void* TSxVirtualFolder::ObjQueryInterface(REFIID iid)
+{
+    if (IsEqualIID(iid, IID_IRemoteComputer))
+        return static_cast<IRemoteComputer*>(this);
+    return TSxCustomShellFolder::ObjQueryInterface(iid);
+}
+
+STDMETHODIMP TSxVirtualFolder::Initialize(LPCWSTR machineName, BOOL enumerating)
+{
+    SX_COM_TRY
+    RemoteComputerName = machineName ? WideToUtf8(machineName) : std::string();
+    RemoteEnumerating = enumerating != FALSE;
+    return S_OK;
+    SX_COM_CATCH
+}
 
 std::string TSxVirtualFolder::GetRootParsingName() { return RootParsingNameOf(JunctionPoint, GetCLSID()); }
 

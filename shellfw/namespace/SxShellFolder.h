@@ -219,10 +219,17 @@ private:
 };
 
 // The folder hung into the namespace at a junction point.
-class TSxVirtualFolder : public TSxCustomShellFolder {
+class TSxVirtualFolder : public TSxCustomShellFolder, public IRemoteComputer {
 public:
     explicit TSxVirtualFolder(TSxComponent* owner);
     std::string ClassName() const override { return "TSxVirtualFolder"; }
+
+    SX_IUNKNOWN_METHODS
+    using TSxCustomShellFolder::Initialize;
+    // IRemoteComputer: keeps the machine name and the enumerating flag.
+    STDMETHODIMP Initialize(LPCWSTR machineName, BOOL enumerating) override;
+    std::string RemoteComputerName;
+    bool RemoteEnumerating = false;
 
     TSxVirtualJunctionPoint JunctionPoint = TSxVirtualJunctionPoint::jpMyComputer;
     TSxURLHandlerAdapter URLHandler{*this};
@@ -235,6 +242,7 @@ public:
     void UpdateRegistry(bool doRegister) override;
 
 protected:
+    void* ObjQueryInterface(REFIID iid) override;
     bool DisplayNameOf(PCSxItemIDList list, SHGDNF flags, std::string& name) override;
 };
 

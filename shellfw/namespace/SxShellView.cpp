@@ -124,6 +124,7 @@ size_t ShellViewRegistrationCount(HWND window)
 // The view component
 
 #include <atomic>
+#include <mutex>
 
 #include "SxNamespaceDetails.h"
 #include "SxShellFolder.h"
@@ -367,7 +368,8 @@ void GrainsOfDataObject(TSxCustomProvider& provider, IDataObject* dataObject, TS
     }
 }
 
-HRESULT MenuCallback(bool background, IShellFolder* shellFolder, HWND ownerWindow, IDataObject* dataObject,
+// The item and background menus differ only in the verbs this build does not handle.
+HRESULT MenuCallback(IShellFolder* shellFolder, HWND ownerWindow, IDataObject* dataObject,
                      UINT msg, WPARAM wParam, LPARAM)
 {
     auto* folder = dynamic_cast<TSxCustomShellFolder*>(SxShellObjectOf(shellFolder));
@@ -395,11 +397,9 @@ HRESULT MenuCallback(bool background, IShellFolder* shellFolder, HWND ownerWindo
                 for (int i = 0; i < grains.Count(); ++i)
                     provider->ShowPropertySheets(*grains.GetItem(i), ownerWindow);
                 return S_OK;
-            case DFM_CMD_PASTE_:
-            case DFM_CMD_COPY_:
-            case DFM_CMD_MOVE_:
-                return background ? S_OK : S_FALSE;
             default:
+                // Copy, cut and paste need the framework's data object and drop target, which
+                // this build does not have: the shell keeps its own handling.
                 return S_FALSE;
             }
         }
@@ -416,13 +416,13 @@ HRESULT MenuCallback(bool background, IShellFolder* shellFolder, HWND ownerWindo
 HRESULT CALLBACK ItemMenuCallback(IShellFolder* folder, HWND ownerWindow, IDataObject* dataObject, UINT msg,
                                   WPARAM wParam, LPARAM lParam)
 {
-    return MenuCallback(false, folder, ownerWindow, dataObject, msg, wParam, lParam);
+    return MenuCallback(folder, ownerWindow, dataObject, msg, wParam, lParam);
 }
 
 HRESULT CALLBACK BackgroundMenuCallback(IShellFolder* folder, HWND ownerWindow, IDataObject* dataObject, UINT msg,
                                         WPARAM wParam, LPARAM lParam)
 {
-    return MenuCallback(true, folder, ownerWindow, dataObject, msg, wParam, lParam);
+    return MenuCallback(folder, ownerWindow, dataObject, msg, wParam, lParam);
 }
 
 HRESULT TSxCustomShellView::CreateBackgroundMenu(PCSxItemIDList folderList, HWND ownerWindow, IContextMenu** menu,
@@ -480,11 +480,12 @@ int TSxSysShellView::GetViewMode(TSxCustomShellFolder* folder)
     return static_cast<int>(style) + 1;
 }
 
-namespace {
-// Every change notice of the provider goes through the view's routine.
-const bool ChangeNoticeInstalled = [] {
-    SetSxChangeNotice([](LONG eventId, PCSxItemIDList list) { NotifyShellChange(eventId, SHCNF_IDLIST, list, nullptr); });
-    return true;
-}();
-} // namespace
+void InstallShellViewChangeNotice()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        SetSxChangeNotice(
+            [](LONG eventId, PCSxItemIDList list) { NotifyShellChange(eventId, SHCNF_IDLIST, list, nullptr); });
+    });
+}
 #endif

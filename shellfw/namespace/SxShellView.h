@@ -20,6 +20,10 @@ enum class TSxChangeNotifyType : uint8_t { cntLocal, cntGlobal };
 // item1 itself otherwise). item1 and item2 are absolute lists; the caller keeps them.
 void NotifyShellChange(LONG event, UINT flags, PCSxItemIDList item1, PCSxItemIDList item2);
 
+// Routes the provider's change notices through NotifyShellChange (once; the folder does it when
+// it is made, after the library's start-up).
+void InstallShellViewChangeNotice();
+
 // Registers window as a view of the folder list: with cntGlobal through SHChangeNotifyRegister
 // (its answer is returned, 0 on failure), with cntLocal in the framework's own registry (the
 // registration number is returned).

@@ -79,6 +79,24 @@ std::string Value(HKEY root, const std::string& key, const std::string& name = "
     return WideToUtf8(reinterpret_cast<wchar_t*>(data));
 }
 
+template <typename T> T Entry(const char* name)
+{
+    HMODULE dll = GetModuleHandleW(L"SxTestFolder.dll");
+    return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
+}
+
+// The events of the 1361 messages waiting for window, each dispatched to it.
+std::vector<WPARAM> Notices(HWND window)
+{
+    std::vector<WPARAM> events;
+    MSG msg;
+    while (PeekMessageW(&msg, window, WM_USER + 337, WM_USER + 337, PM_REMOVE)) {
+        events.push_back(msg.wParam);
+        DispatchMessageW(&msg);
+    }
+    return events;
+}
+
 std::string StrRetText(STRRET& strRet, PCUITEMID_CHILD item)
 {
     LPWSTR text = nullptr;
@@ -318,6 +336,10 @@ TEST_F(TestFolder, BindsFoldersOnlyAndKnowsItsOwnList)
     CLSID clsid{};
     persist->GetClassID(&clsid);
     EXPECT_TRUE(IsEqualCLSID(clsid, FolderClsid));
+    IRemoteComputer* remote = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(child->QueryInterface(IID_IRemoteComputer, reinterpret_cast<void**>(&remote)));
+    EXPECT_EQ(remote->Initialize(L"SERVER", TRUE), S_OK);
+    remote->Release();
 }
 
 TEST_F(TestFolder, AttributesOfFoldersAndFiles)
@@ -448,6 +470,105 @@ TEST_F(TestFolder, CreatesAViewAndTheUrlHookFindsTheFolder)
     wchar_t small[20] = L"testvault:";
     EXPECT_EQ(hook->Translate(small, 20), S_OK);
     EXPECT_EQ(WideToUtf8(small), Root.substr(0, 19));
+}
+
+TEST_F(TestFolder, ViewCallbackAnswersAndItsWindowGetsTheFoldersNotices)
+{
+    auto viewCallback = Entry<HRESULT (*)(IShellFolder*, IShellFolderViewCB**)>("SxTestViewCallback");
+    auto notify = Entry<void (*)(LONG, PCIDLIST_ABSOLUTE, PCIDLIST_ABSOLUTE)>("SxTestNotify");
+    auto registrations = Entry<int (*)(HWND)>("SxTestViewRegistrations");
+    ASSERT_TRUE(viewCallback && notify && registrations);
+    IShellFolderViewCB* callback = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(viewCallback(Folder.get(), &callback));
+
+    FOLDERVIEWMODE mode = FVM_AUTO;
+    EXPECT_EQ(callback->MessageSFVCB(27, 0, reinterpret_cast<LPARAM>(&mode)), S_OK);
+    EXPECT_EQ(mode, FVM_DETAILS);
+    PCIDLIST_ABSOLUTE notifyList = nullptr;
+    LONG events = 77;
+    EXPECT_EQ(callback->MessageSFVCB(49, reinterpret_cast<WPARAM>(&notifyList), reinterpret_cast<LPARAM>(&events)),
+              E_NOTIMPL);
+    EXPECT_EQ(notifyList, nullptr);
+    EXPECT_EQ(events, 77);
+    PIDLIST_ABSOLUTE self = nullptr;
+    EXPECT_EQ(callback->MessageSFVCB(41, 0, reinterpret_cast<LPARAM>(&self)), S_OK);
+    TSxPidlPtr ownedSelf(self);
+    ASSERT_EQ(PIDLGetSize(self), PIDLGetSize(RootList.get()));
+    EXPECT_EQ(std::memcmp(self, RootList.get(), PIDLGetSize(self)), 0);
+    EXPECT_EQ(callback->MessageSFVCB(24, 0, 0), S_FALSE);
+    EXPECT_EQ(callback->MessageSFVCB(999, 0, 0), E_NOTIMPL);
+
+    HWND window = CreateWindowExW(0, L"STATIC", L"view", WS_CHILD, 0, 0, 10, 10, HWND_MESSAGE, nullptr, nullptr,
+                                  nullptr);
+    LONG_PTR before = GetWindowLongPtrW(window, GWLP_WNDPROC);
+    EXPECT_EQ(callback->MessageSFVCB(15, reinterpret_cast<WPARAM>(window), 0), S_OK);
+    EXPECT_NE(GetWindowLongPtrW(window, GWLP_WNDPROC), before);
+    EXPECT_EQ(registrations(window), 1);
+    // The system view lets go of its callback; the window keeps what it needs.
+    callback->Release();
+
+    auto file = Item(Folder.get(), "read me.txt");
+    TSxPidlPtr absolute(PIDLCombine(RootList.get(), file.get()));
+    notify(SHCNE_CREATE, absolute.get(), nullptr);
+    EXPECT_EQ(Notices(window), std::vector<WPARAM>{SHCNE_CREATE});
+    notify(SHCNE_UPDATEDIR, RootList.get(), nullptr);
+    EXPECT_EQ(Notices(window), std::vector<WPARAM>{SHCNE_UPDATEDIR});
+    notify(SHCNE_UPDATEDIR, absolute.get(), nullptr);  // a notice of another folder
+    EXPECT_TRUE(Notices(window).empty());
+    SendMessageW(window, WM_USER + 337, 0, 0);  // no browser: passed on and nothing else
+    DestroyWindow(window);
+    EXPECT_EQ(registrations(window), 0);
+}
+
+TEST_F(TestFolder, DeleteFromTheDefaultMenuAsksOnceAndAnnouncesOnlyWhatWent)
+{
+    auto viewCallback = Entry<HRESULT (*)(IShellFolder*, IShellFolderViewCB**)>("SxTestViewCallback");
+    auto menuCallback = Entry<HRESULT (*)(bool, IShellFolder*, HWND, IDataObject*, UINT, WPARAM, LPARAM)>(
+        "SxTestMenuCallback");
+    auto deleteLog = Entry<int (*)(char*, int)>("SxTestDeleteLog");
+    ASSERT_TRUE(viewCallback && menuCallback && deleteLog);
+    char log[512] = {};
+    deleteLog(log, sizeof log);
+
+    // A view window of the folder, to see the notices.
+    IShellFolderViewCB* callback = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(viewCallback(Folder.get(), &callback));
+    HWND window = CreateWindowExW(0, L"STATIC", L"view", WS_CHILD, 0, 0, 10, 10, HWND_MESSAGE, nullptr, nullptr,
+                                  nullptr);
+    callback->MessageSFVCB(15, reinterpret_cast<WPARAM>(window), 0);
+    callback->Release();
+
+    auto good = Item(Folder.get(), "read me.txt");
+    auto refused = Item(Folder.get(), "Größe ä.txt");
+    PCUITEMID_CHILD items[2] = {good.get(), refused.get()};
+    IDataObject* data = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(CIDLData_CreateFromIDArray(RootList.get(), 2, items, &data));
+    TPtr<IDataObject> keep(data);
+    EXPECT_EQ(menuCallback(false, Folder.get(), nullptr, data, 2, static_cast<WPARAM>(-1), 0), S_OK);
+    int confirmations = deleteLog(log, sizeof log);
+    EXPECT_EQ(confirmations, 1);
+    EXPECT_EQ(std::string(log), "read me.txt;");
+    EXPECT_EQ(Notices(window), std::vector<WPARAM>{SHCNE_DELETE});
+
+    // Copy and paste leave the shell its own handling; an unknown message is not ours.
+    EXPECT_EQ(menuCallback(false, Folder.get(), nullptr, data, 2, static_cast<WPARAM>(-3), 0), S_FALSE);
+    EXPECT_EQ(menuCallback(true, Folder.get(), nullptr, data, 2, static_cast<WPARAM>(-7), 0), S_FALSE);
+    EXPECT_EQ(menuCallback(false, Folder.get(), nullptr, data, 99, 0, 0), E_NOTIMPL);
+    EXPECT_EQ(menuCallback(false, nullptr, nullptr, data, 2, static_cast<WPARAM>(-1), 0), E_INVALIDARG);
+    EXPECT_EQ(deleteLog(log, sizeof log), 0);
+    DestroyWindow(window);
+}
+
+TEST_F(TestFolder, UIObjectsNeedItems)
+{
+    void* object = reinterpret_cast<void*>(1);
+    EXPECT_EQ(Folder->GetUIObjectOf(nullptr, 0, nullptr, IID_IContextMenu, nullptr, &object), E_INVALIDARG);
+    EXPECT_EQ(object, nullptr);
+    auto file = Item(Folder.get(), "read me.txt");
+    PCUITEMID_CHILD items[1] = {file.get()};
+    EXPECT_HRESULT_SUCCEEDED(Folder->GetUIObjectOf(nullptr, 1, items, IID_IContextMenu, nullptr, &object));
+    ASSERT_NE(object, nullptr);
+    static_cast<IContextMenu*>(object)->Release();
 }
 
 } // namespace

@@ -17,6 +17,11 @@
 
 namespace {
 
+// What the delete handler and the confirmation saw.
+std::mutex LogLock;
+std::string DeleteLog;
+int Confirmations = 0;
+
 struct TTestItem {
     std::string Name;
     bool IsFile;
@@ -79,7 +84,17 @@ public:
             if (newName == "verboten")
                 perform = false;
         };
-        Provider.OnHandleDelete = [](TSxCustomProvider&, TSxCustomDataGrain&) {};
+        // A delete that fails raises; "Größe ä.txt" cannot be deleted.
+        Provider.OnHandleDelete = [](TSxCustomProvider&, TSxCustomDataGrain& grain) {
+            if (grain.Name == "Größe ä.txt")
+                throw std::runtime_error("the server refused");
+            std::lock_guard<std::mutex> guard(LogLock);
+            DeleteLog += grain.Name + ";";
+        };
+        Provider.OnConfirmDelete = [](TSxCustomProvider&, TSxDataGrainList&, HWND, bool&) {
+            std::lock_guard<std::mutex> guard(LogLock);
+            ++Confirmations;
+        };
     }
     TSxCustomProvider* FindProvider(const std::string& name) override
     {
@@ -148,6 +163,46 @@ void Setup()
 } // namespace
 
 extern "C" {
+
+// The view callback the folder's view gives the system folder view.
+__declspec(dllexport) HRESULT SxTestViewCallback(IShellFolder* shellFolder, IShellFolderViewCB** callback)
+{
+    *callback = nullptr;
+    auto* folder = dynamic_cast<TSxCustomShellFolder*>(SxShellObjectOf(shellFolder));
+    auto* view = folder ? dynamic_cast<TSxSysShellView*>(folder->GetShellView()) : nullptr;
+    if (!view)
+        return E_FAIL;
+    *callback = view->CreateCallback(folder, nullptr);
+    return S_OK;
+}
+
+__declspec(dllexport) void SxTestNotify(LONG eventId, PCIDLIST_ABSOLUTE item1, PCIDLIST_ABSOLUTE item2)
+{
+    NotifyShellChange(eventId, SHCNF_IDLIST, item1, item2);
+}
+
+__declspec(dllexport) int SxTestViewRegistrations(HWND window)
+{
+    return static_cast<int>(ShellViewRegistrationCount(window));
+}
+
+__declspec(dllexport) HRESULT SxTestMenuCallback(bool background, IShellFolder* folder, HWND owner,
+                                                 IDataObject* dataObject, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    return background ? BackgroundMenuCallback(folder, owner, dataObject, msg, wParam, lParam)
+                      : ItemMenuCallback(folder, owner, dataObject, msg, wParam, lParam);
+}
+
+// The names deleted so far (";" after each) and the number of confirmations; both are reset.
+__declspec(dllexport) int SxTestDeleteLog(char* buffer, int size)
+{
+    std::lock_guard<std::mutex> guard(LogLock);
+    lstrcpynA(buffer, DeleteLog.c_str(), size);
+    int confirmations = Confirmations;
+    DeleteLog.clear();
+    Confirmations = 0;
+    return confirmations;
+}
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
