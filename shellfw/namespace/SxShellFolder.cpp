@@ -937,6 +937,13 @@ bool TSxVirtualFolder::DisplayNameOf(PCSxItemIDList list, SHGDNF flags, std::str
         name = path;  // the folder itself
         return true;
     }
+    // Levels of a deeper relative list come between the folder and the item.
+    for (PCSxItemIDList item = list; item && item != last && PIDLItemSize(item) > 0; item = PIDLGetNext(item)) {
+        if (!path.empty() && path.back() != '\\')
+            path += '\\';
+        TSxPidlPtr single(PIDLCreateItem(PIDLItemData(item), PIDLItemSize(item) - 2));
+        path += provider->GetItemName(single.get());
+    }
     if (!path.empty() && path.back() != '\\')
         path += '\\';
     path += grain->Name;

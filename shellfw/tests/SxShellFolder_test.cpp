@@ -277,6 +277,10 @@ TEST_F(TestFolder, NamesForEveryDisplayForm)
     auto beach = Item(child.get(), "Strand ö.jpg");
     ASSERT_TRUE(beach);
     EXPECT_EQ(NameOf(child.get(), beach.get(), SHGDN_FORPARSING), Root + "\\Bilder\\Strand ö.jpg");
+    // A two-level list asked of the root folder names both levels.
+    TSxPidlPtr twoLevels(PIDLCombine(bilder.get(), beach.get()));
+    EXPECT_EQ(NameOf(Folder.get(), twoLevels.get(), SHGDN_FORPARSING), Root + "\\Bilder\\Strand ö.jpg");
+    EXPECT_EQ(NameOf(Folder.get(), twoLevels.get(), SHGDN_NORMAL), "Strand ö.jpg");
 }
 
 TEST_F(TestFolder, ParsesNestedPathsThroughTheDesktopAndFailsOnAMissingPart)
