@@ -1,12 +1,18 @@
 #include "uSxException.h"
 
+#include "uTUrl.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
 
 #ifdef _WIN32
+#include "uGLBRegistry.h"
 #include "uGLBWin.h"
+#include "uSxTools.h"
 #include <windows.h>
+
+#include <cstring>
 #endif
 
 namespace {
@@ -130,9 +136,26 @@ TSxExceptionInfoFactory& TSxExceptionInfoFactory::Instance()
     return factory;
 }
 
+namespace {
+
+// The shared services' exception classes keep their own form; their names are known here.
+void RegisterSharedExceptionNames()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        RegisterExceptionClassName(typeid(EURLDecode), "EURLDecode");
+#ifdef _WIN32
+        RegisterExceptionClassName(typeid(ERegistryError), "ERegistryError");
+#endif
+    });
+}
+
+} // namespace
+
 std::unique_ptr<TSxCustomExceptionInfo> TSxExceptionInfoFactory::CreateInfo(const TSxComponent* sender, uintptr_t address,
                                                                             std::exception_ptr exception) const
 {
+    RegisterSharedExceptionNames();
     bool ole = false;
     try {
         if (exception)
@@ -277,6 +300,166 @@ void Box(const std::string& text, UINT flags)
 {
     MessageBoxW(nullptr, Utf8ToWide(text).c_str(), L"Error", flags | MB_ICONERROR | MB_TASKMODAL);
 }
+
+// An in-memory dialog template; controls are placed in pixels when the dialog starts.
+class TDialogTemplate {
+public:
+    explicit TDialogTemplate(const wchar_t* caption)
+    {
+        Dword(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT | DS_CENTER);
+        Dword(0);
+        FCountAt = FWords.size();
+        Word(0);
+        for (int i = 0; i < 4; ++i)
+            Word(0);
+        Word(0); // no menu
+        Word(0); // default class
+        Text(caption);
+        Word(8);
+        Text(L"Tahoma");
+    }
+    void Add(WORD classAtom, DWORD style, WORD id, const wchar_t* text)
+    {
+        while (FWords.size() % 2)
+            Word(0);
+        Dword(style | WS_CHILD | WS_VISIBLE);
+        Dword(0);
+        for (int i = 0; i < 4; ++i)
+            Word(1);
+        Word(id);
+        Word(0xFFFF);
+        Word(classAtom);
+        Text(text);
+        Word(0);
+        ++FWords[FCountAt];
+    }
+    const DLGTEMPLATE* Get() const { return reinterpret_cast<const DLGTEMPLATE*>(FWords.data()); }
+
+private:
+    void Word(WORD w) { FWords.push_back(w); }
+    void Dword(DWORD d)
+    {
+        Word(LOWORD(d));
+        Word(HIWORD(d));
+    }
+    void Text(const wchar_t* text)
+    {
+        for (; *text; ++text)
+            Word(static_cast<WORD>(*text));
+        Word(0);
+    }
+    std::vector<WORD> FWords;
+    size_t FCountAt = 0;
+};
+
+constexpr WORD ButtonClass = 0x0080, EditClass = 0x0081, StaticClass = 0x0082;
+constexpr WORD IdImage = 100, IdShortInfo = 101, IdLabel = 102, IdExtendedInfo = 103, IdClipboard = 104;
+
+struct TDialogData {
+    std::wstring ShortInfo, ExtendedInfo;
+    bool Extended;
+    HFONT Font = nullptr;
+};
+
+void Place(HWND dialog, int id, int x, int y, int width, int height)
+{
+    if (HWND control = GetDlgItem(dialog, id))
+        MoveWindow(control, x, y, width, height, FALSE);
+}
+
+void CopyToClipboard(HWND owner, const std::wstring& text)
+{
+    if (!OpenClipboard(owner))
+        return;
+    EmptyClipboard();
+    const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    if (HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes)) {
+        std::memcpy(GlobalLock(block), text.c_str(), bytes);
+        GlobalUnlock(block);
+        if (!SetClipboardData(CF_UNICODETEXT, block))
+            GlobalFree(block);
+    }
+    CloseClipboard();
+}
+
+INT_PTR CALLBACK ErrorDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    auto* data = reinterpret_cast<TDialogData*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    switch (message) {
+    case WM_INITDIALOG: {
+        data = reinterpret_cast<TDialogData*>(lParam);
+        SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+        SendDlgItemMessageW(dialog, IdImage, STM_SETICON, reinterpret_cast<WPARAM>(LoadIconW(nullptr, IDI_HAND)), 0);
+        SetDlgItemTextW(dialog, IdShortInfo, data->ShortInfo.c_str());
+        const int width = 390, height = data->Extended ? 305 : 120;
+        RECT frame = {0, 0, width, height};
+        AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongPtrW(dialog, GWL_STYLE)), FALSE,
+                           static_cast<DWORD>(GetWindowLongPtrW(dialog, GWL_EXSTYLE)));
+        SetWindowPos(dialog, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top, SWP_NOMOVE | SWP_NOZORDER);
+        Place(dialog, IdImage, 4, 5, 32, 32);
+        Place(dialog, IdShortInfo, 41, 5, 343, 73);
+        if (data->Extended) {
+            Place(dialog, IdLabel, 6, 86, 300, 14);
+            Place(dialog, IdExtendedInfo, 4, 102, 381, 168);
+            Place(dialog, IDOK, 310, 275, 75, 25);
+            Place(dialog, IdClipboard, 205, 275, 101, 25);
+            HDC screen = GetDC(nullptr);
+            data->Font = CreateFontW(-MulDiv(9, GetDeviceCaps(screen, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
+                                     FALSE, DEFAULT_CHARSET, 0, 0, 0, FIXED_PITCH, L"Courier New");
+            ReleaseDC(nullptr, screen);
+            SendDlgItemMessageW(dialog, IdExtendedInfo, WM_SETFONT, reinterpret_cast<WPARAM>(data->Font), FALSE);
+            SetDlgItemTextW(dialog, IdExtendedInfo, data->ExtendedInfo.c_str());
+        } else {
+            Place(dialog, IDCANCEL, 310, 88, 75, 25);
+        }
+        // Centred on the desktop.
+        RECT box, desktop;
+        GetWindowRect(dialog, &box);
+        SystemParametersInfoW(SPI_GETWORKAREA, 0, &desktop, 0);
+        SetWindowPos(dialog, nullptr, (desktop.right + desktop.left - (box.right - box.left)) / 2,
+                     (desktop.bottom + desktop.top - (box.bottom - box.top)) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        return TRUE;
+    }
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK:
+        case IDCANCEL:
+            EndDialog(dialog, LOWORD(wParam));
+            return TRUE;
+        case IdClipboard:
+            if (data)
+                CopyToClipboard(dialog, data->ExtendedInfo);
+            return TRUE;
+        }
+        break;
+    case WM_DESTROY:
+        if (data && data->Font)
+            DeleteObject(data->Font);
+        break;
+    }
+    return FALSE;
+}
+
+// The extended window ("Error", message, details and "Copy to Clipboard") or the simple one
+// (message and a single Cancel button); modal.
+void ShowErrorDialog(const TSxCustomExceptionInfo& info, bool extended)
+{
+    TDialogTemplate dialog(L"Error");
+    dialog.Add(StaticClass, SS_ICON, IdImage, L"");
+    dialog.Add(EditClass, ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, IdShortInfo, L"");
+    if (extended) {
+        dialog.Add(StaticClass, SS_LEFT, IdLabel, L"Extended error information:");
+        dialog.Add(EditClass, ES_MULTILINE | ES_READONLY | WS_BORDER | WS_VSCROLL | WS_HSCROLL | ES_AUTOHSCROLL,
+                   IdExtendedInfo, L"");
+        dialog.Add(ButtonClass, BS_DEFPUSHBUTTON | WS_TABSTOP, IDOK, L"Close");
+        dialog.Add(ButtonClass, BS_PUSHBUTTON | WS_TABSTOP, IdClipboard, L"Copy to Clipboard");
+    } else {
+        dialog.Add(ButtonClass, BS_DEFPUSHBUTTON | WS_TABSTOP, IDCANCEL, L"Cancel");
+    }
+    TDialogData data{Utf8ToWide(info.Message), Utf8ToWide(info.GetExtendedInfo()), extended};
+    DialogBoxIndirectParamW(SxModuleHandle(), dialog.Get(), nullptr, ErrorDialogProc,
+                            reinterpret_cast<LPARAM>(&data));
+}
 #endif
 
 } // namespace
@@ -301,7 +484,7 @@ void TSxSimpleErrorMessage::Show()
     if (DisplayBySeam(TSxErrorMessageType::dmtSimple, Info))
         return;
 #ifdef _WIN32
-    Box(Info.Message, MB_OK);
+    ShowErrorDialog(Info, false);
 #endif
 }
 
@@ -310,6 +493,6 @@ void TSxExtendedErrorMessage::Show()
     if (DisplayBySeam(TSxErrorMessageType::dmsExtended, Info))
         return;
 #ifdef _WIN32
-    Box(Info.Message + "\r\n\r\nExtended error information:\r\n" + Info.GetExtendedInfo(), MB_OK);
+    ShowErrorDialog(Info, true);
 #endif
 }

@@ -151,6 +151,7 @@ TSxCalendarTime SxDecodeDateTime(TSxDateTime value)
 
 #ifdef _WIN32
 #include "uGLBWin.h"
+#include "uTSxVirtualIconCache.h"
 
 #include <mutex>
 
@@ -379,6 +380,14 @@ DWORD_PTR FileInfo(const std::string& name, bool isFolder, UINT flags, SHFILEINF
 
 int GetSystemIconIndex(const std::string& name, bool open, bool isFolder)
 {
+    // Windows 2000 gets the framework's own cache in place of the system image list.
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    if (GetVersionExW(&version) && version.dwMajorVersion == 5 && version.dwMinorVersion == 0)
+        return GetVirtualIconCache().GetIconIndex(name, isFolder, open);
+#pragma GCC diagnostic pop
     SHFILEINFOW info;
     FileInfo(name, isFolder, SHGFI_SYSICONINDEX | (open ? SHGFI_OPENICON : 0), info);
     return info.iIcon;

@@ -215,9 +215,10 @@ STDMETHODIMP TSxShellExtInit::Initialize(PCIDLIST_ABSOLUTE pidlFolder, IDataObje
                 for (UINT i = 0; i < count; ++i) {
                     std::wstring name(DragQueryFileW(hdrop, i, nullptr, 0) + 1, L'\0');
                     name.resize(DragQueryFileW(hdrop, i, name.data(), static_cast<UINT>(name.size())));
-                    FileNames.push_back(WideToUtf8(name));
+                    if (!name.empty()) // an empty block may be counted as holding empty names
+                        FileNames.push_back(WideToUtf8(name));
                 }
-                result = count ? S_OK : E_FAIL;
+                result = FileNames.empty() ? E_FAIL : S_OK;
             }
             if (FAILED(result)) {
                 TMedium ids;

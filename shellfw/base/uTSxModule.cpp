@@ -1,6 +1,8 @@
 #include "uTSxModule.h"
 
 #ifdef _WIN32
+#include "uTSxIconList.h"
+
 #include <mutex>
 #include <vector>
 
@@ -115,4 +117,26 @@ void FreeThreadModules()
         module.reset(); // outside the lock; its destroyed hook finds no entry
     }
 }
+namespace {
+
+std::mutex IconListsLock;
+
+HICON AddToList(std::unique_ptr<TSxIconList>& list, int size, HICON icon, int& index)
+{
+    std::lock_guard<std::mutex> guard(IconListsLock);
+    if (!list) {
+        list = std::make_unique<TSxIconList>();
+        list->SetWidth(size);
+        list->SetHeight(size);
+    }
+    index = list->AddIcon(icon, "");
+    return list->GetIconHandle(index);
+}
+
+std::unique_ptr<TSxIconList> LargeIcons, SmallIcons;
+
+} // namespace
+
+HICON AddIconToLargeList(HICON icon, int& index) { return AddToList(LargeIcons, 32, icon, index); }
+HICON AddIconToSmallList(HICON icon, int& index) { return AddToList(SmallIcons, 16, icon, index); }
 #endif

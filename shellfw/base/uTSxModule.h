@@ -47,6 +47,12 @@ void UnregisterThreadModule(TSxModule* module);
 // The calling thread's newest module of that class, or nullptr.
 TSxModule* FindThreadModule(const TSxModuleClass& moduleClass);
 size_t ThreadModuleCount();
+
+// The process-wide 32 x 32 and 16 x 16 icon lists (made on first use, under their own lock):
+// adds the icon without a key, gives its index and a new icon handle of that image (the caller
+// destroys it).
+HICON AddIconToLargeList(HICON icon, int& index);
+HICON AddIconToSmallList(HICON icon, int& index);
 // At the final unload: frees every registered module, newest first.
 void FreeThreadModules();
 #endif

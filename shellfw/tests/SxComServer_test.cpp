@@ -105,6 +105,39 @@ TEST(SxComServer, Regsvr32WritesExactlyTheKeysAndUnregisterRemovesOnlyThem)
     DeleteTree("SxTestFileType");
 }
 
+TEST(SxComServer, ShortPathForAServerPathWithBlanksAndFailedRegistration)
+{
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring dir = std::wstring(temp) + L"sx test server", dll = dir + L"\\SxTestServer.dll";
+    CreateDirectoryW(dir.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(ServerPath().c_str(), dll.c_str(), FALSE));
+    ASSERT_EQ(RunProcess(L"regsvr32.exe /s \"" + dll + L"\""), 0u);
+    const std::string inproc = Value(HKEY_CLASSES_ROOT, std::string(ExtKey) + "\\InprocServer32");
+    EXPECT_EQ(inproc.find(' '), std::string::npos) << inproc;
+    wchar_t longPath[MAX_PATH] = {};
+    GetLongPathNameW(Utf8ToWide(inproc).c_str(), longPath, MAX_PATH);
+    EXPECT_TRUE(SameText(WideToUtf8(longPath), WideToUtf8(dll))) << WideToUtf8(longPath);
+    ASSERT_EQ(RunProcess(L"regsvr32.exe /s /u \"" + dll + L"\""), 0u);
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ExtKey));
+
+    // A component whose registration raises: the server answers E_FAIL, nothing escapes.
+    HMODULE library = LoadLibraryW(dll.c_str());
+    ASSERT_TRUE(library);
+    auto switches = Entry<void (*)(int, int)>(library, "SxTestSwitches");
+    auto registerServer = Entry<HRESULT(STDAPICALLTYPE*)()>(library, "DllRegisterServer");
+    auto unregisterServer = Entry<HRESULT(STDAPICALLTYPE*)()>(library, "DllUnregisterServer");
+    switches(0, 1);
+    EXPECT_EQ(registerServer(), E_FAIL);
+    switches(0, 0);
+    EXPECT_EQ(unregisterServer(), S_OK);
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ExtKey));
+    FreeLibrary(library);
+    DeleteFileW(dll.c_str());
+    RemoveDirectoryW(dir.c_str());
+    DeleteTree("SxTestFileType");
+}
+
 class SxComObjects : public ::testing::Test {
 protected:
     void SetUp() override
@@ -116,6 +149,7 @@ protected:
         canUnloadNow = Entry<decltype(canUnloadNow)>(library, "DllCanUnloadNow");
         lastReport = Entry<decltype(lastReport)>(library, "SxTestLastReport");
         counts = Entry<decltype(counts)>(library, "SxTestModuleCounts");
+        switches = Entry<decltype(switches)>(library, "SxTestSwitches");
         ASSERT_TRUE(getClassObject && canUnloadNow && lastReport && counts);
     }
     void TearDown() override
@@ -145,6 +179,7 @@ protected:
     HRESULT(STDAPICALLTYPE* canUnloadNow)() = nullptr;
     int (*lastReport)(char*, int) = nullptr;
     void (*counts)(int*, int*, int*) = nullptr;
+    void (*switches)(int, int) = nullptr;
 };
 
 TEST_F(SxComObjects, FactoriesInterfacesAndReferenceCounts)
@@ -274,6 +309,15 @@ TEST_F(SxComObjects, ModulesPerThreadAndThreadFree)
     counts(&alive, &registered, &offers);
     EXPECT_EQ(alive, aliveBefore) << "thread-free modules go with their objects";
     EXPECT_EQ(offers, offersBefore + 2);
+
+    // A handler that refuses lets the module live on.
+    switches(1, 0);
+    IUnknown* kept = nullptr;
+    ASSERT_EQ(freeFactory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&kept)), S_OK);
+    kept->Release();
+    counts(&alive, &registered, &offers);
+    EXPECT_EQ(alive, aliveBefore + 1);
+    switches(0, 0);
     freeFactory->Release();
 
     EXPECT_EQ(canUnloadNow(), S_OK);

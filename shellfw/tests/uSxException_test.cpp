@@ -1,5 +1,6 @@
 #include "uSxException.h"
 #include "uTSxStream.h"
+#include "uTUrl.h"
 
 #include <gtest/gtest.h>
 
@@ -43,13 +44,14 @@ TEST_F(ExceptionReporting, EveryKindOfExceptionBecomesAnHResultAndReachesTheCont
     EXPECT_EQ(SxComCall(&sender, []() -> int32_t { throw 42; }), SxE_FAIL);
     EXPECT_EQ(SxComCall(nullptr, []() -> int32_t { throw EOleSysError("denied", int32_t(0x80070005u)); }), SxE_FAIL);
     EXPECT_EQ(SxComCall(&sender, []() -> int32_t { return 7; }), 7);
+    EXPECT_EQ(SxComCall(&sender, []() -> int32_t { return int32_t(URLDecode("%zz").size()); }), SxE_FAIL);
 
-    ASSERT_EQ(classes.size(), 3u);
-    EXPECT_EQ(classes, (std::vector<std::string>{"ESxStreamError", "Exception", "EOleSysError"}));
+    ASSERT_EQ(classes.size(), 4u);
+    EXPECT_EQ(classes, (std::vector<std::string>{"ESxStreamError", "Exception", "EOleSysError", "EURLDecode"}));
     EXPECT_EQ(messages[0], "cut");
     EXPECT_EQ(names[0], (std::vector<std::string>{"Date/time", "Class", "Name", "Owner name"}));
     EXPECT_EQ(names[2], (std::vector<std::string>{"Date/time", "OleExceptionCode"})); // no component
-    EXPECT_EQ(shown.size(), 3u);
+    EXPECT_EQ(shown.size(), 4u);
 }
 
 TEST_F(ExceptionReporting, DetailsAndMessage)

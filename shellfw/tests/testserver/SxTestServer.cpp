@@ -17,6 +17,7 @@ SX_DECLARE_EXCEPTION(ESxTestError, std::runtime_error);
 std::mutex ReportLock;
 std::string LastReport;
 std::atomic<int> ModulesAlive{0}, ReleaseOffers{0};
+std::atomic<bool> KeepFreeModules{false}, FailRegistration{false};
 
 class TTestExt : public TSxShellExtInit {
 public:
@@ -79,7 +80,14 @@ public:
         SetThreadFree(true);
         auto& ext = Add<TTestExt>("sxFreeExt");
         ext.SetCLSID("{9A3C5E12-6D1B-4F27-8C44-2B1E7A0D5F31}");
-        ext.OnTryToReleaseModule = [](bool&) { ++ReleaseOffers; };
+        ext.OnTryToReleaseModule = [](bool& allow) {
+            ++ReleaseOffers;
+            allow = !KeepFreeModules;
+        };
+        ext.BeforeUpdateRegistry = [](TSxBaseShellObject&, bool) {
+            if (FailRegistration)
+                throw std::runtime_error("registry refused");
+        };
     }
     ~TTestFreeModule() override { --ModulesAlive; }
 };
@@ -136,6 +144,13 @@ __declspec(dllexport) int SxTestLastReport(char* buffer, int size)
     if (buffer && size > 0)
         lstrcpynA(buffer, LastReport.c_str(), size);
     return static_cast<int>(LastReport.size());
+}
+
+// Test switches: thread-free modules refuse to be freed; registration of the free class fails.
+__declspec(dllexport) void SxTestSwitches(int keepFreeModules, int failRegistration)
+{
+    KeepFreeModules = keepFreeModules != 0;
+    FailRegistration = failRegistration != 0;
 }
 
 // Modules alive, per-thread modules registered, release offers of thread-free modules.
