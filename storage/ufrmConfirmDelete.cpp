@@ -1,0 +1,20 @@
+#include "ufrmConfirmDelete.h"
+
+TfrmConfirmDelete::TfrmConfirmDelete() : TDialogForm(411, 151, 7) {}
+
+HWND TfrmConfirmDelete::CreateControls() {
+    AddControl(L"STATIC", Message, SS_LEFT | SS_NOPREFIX, 56, 12, 369, 53, kMessageId);
+    AddQuestionImage(12, 12);
+    HWND keep = AddControl(L"BUTTON", NotDeleteCaption,
+                           BS_AUTORADIOBUTTON | WS_GROUP | WS_TABSTOP, 52, 72, 237, 17,
+                           kNotDeleteId);
+    AddControl(L"BUTTON", DeleteCaption, BS_AUTORADIOBUTTON, 52, 92, 293, 17, kDeleteId);
+    SendMessageW(keep, BM_SETCHECK, BST_CHECKED, 0);
+    HWND yes = AddButton(YesCaption, 240, 120, 6, true);
+    AddButton(NoCaption, 328, 120, 7, false);
+    return yes;
+}
+
+void TfrmConfirmDelete::Closing(int) {
+    Permanent = SendMessageW(Item(kDeleteId), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
