@@ -118,4 +118,34 @@ TEST_F(FolderRegistration, AnEmptiedJunctionKeyStaysAndForeignKeysKeepTheClassKe
     RegDeleteKeyW(HKEY_CLASSES_ROOT, Utf8ToWide(ClassKey + "\\Other").c_str());
 }
 
+TEST_F(FolderRegistration, FailsWhenTheApprovedValueCannotBeWritten)
+{
+    // The Approved key is moved aside for the test and put back whatever happens.
+    const std::wstring approved = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
+    const std::wstring aside = L"SOFTWARE\\SxTestApprovedAside";
+    TRegKey source, copy;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, approved.c_str(), 0, KEY_READ, source.put()), ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, aside.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, copy.put(),
+                              nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegCopyTreeW(source.get(), nullptr, copy.get()), ERROR_SUCCESS);
+    source.reset();
+    ASSERT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, approved.c_str()), ERROR_SUCCESS);
+    struct Restore {
+        const std::wstring &approved, &aside;
+        TRegKey& copy;
+        ~Restore()
+        {
+            TRegKey target;
+            RegCreateKeyExW(HKEY_LOCAL_MACHINE, approved.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, target.put(),
+                            nullptr);
+            RegCopyTreeW(copy.get(), nullptr, target.get());
+            copy.reset();
+            RegDeleteTreeW(HKEY_LOCAL_MACHINE, aside.c_str());
+        }
+    } restore{approved, aside, copy};
+
+    EXPECT_THROW(RegisterShellFolderKeys(Registration()), ESxShellFolder);
+}
+
 } // namespace
