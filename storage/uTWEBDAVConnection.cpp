@@ -32,7 +32,6 @@ struct TWEBDAVConnection::TRequestState {
     HINTERNET Request = nullptr;
     std::atomic<int> Ready{1};
     THandle Done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    THandle Closed{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     DWORD Error = 0;
     std::string ErrorWhere;
     DWORD StatusCode = 0;
@@ -106,7 +105,8 @@ struct TWEBDAVConnection::TRequestState {
             break;
         }
         case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
-            SetEvent(s->Closed.get());
+            // The last notification of the request: the state that Disconnect handed over goes.
+            std::unique_ptr<TRequestState>(s).reset();
             break;
         default:
             break;
@@ -242,11 +242,10 @@ const std::string& TWEBDAVConnection::ResponseBody() const {
 
 void TWEBDAVConnection::Disconnect() {
     if (!State) return;
-    std::unique_ptr<TRequestState> state = std::move(State);
+    // The callback may still run until WinHTTP reports the handle closed, also for an exchange that
+    // is abandoned half-way: from here the state belongs to the callback, which frees it at its last
+    // notification. Nothing may touch it after the close call.
+    TRequestState* state = State.release();
     WinHttpCloseHandle(state->Request);
-    // The callback may still run until WinHTTP reports the handle closed; only then the state goes.
-    if (WaitForSingleObject(state->Closed.get(), 10000) != WAIT_OBJECT_0) {
-        state.release();   // never reported: keep it alive rather than free it under the callback
-    }
     Connect.reset();
 }
