@@ -8,6 +8,7 @@
 #include "ufrmNewFolder.h"
 
 #include <gtest/gtest.h>
+#include <commctrl.h>
 
 #include <chrono>
 #include <cstring>
@@ -147,6 +148,39 @@ int FocusedId(HWND window) {
     return -1;
 }
 
+struct TipSearch {
+    HWND form;
+    HWND tip;
+};
+
+BOOL CALLBACK MatchTip(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<TipSearch*>(data);
+    wchar_t windowClass[32] = {};
+    GetClassNameW(window, windowClass, 32);
+    if (std::wstring(windowClass) == TOOLTIPS_CLASSW && GetWindow(window, GW_OWNER) == search->form) {
+        search->tip = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The hint text a tooltip of the form shows over `control`.
+std::string HintOf(HWND form, HWND control) {
+    TipSearch search{form, nullptr};
+    EnumThreadWindows(GetWindowThreadProcessId(form, nullptr), MatchTip,
+                      reinterpret_cast<LPARAM>(&search));
+    if (!search.tip)
+        return "(no tooltip)";
+    wchar_t text[256] = {};
+    TOOLINFOW tool{};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.hwnd = form;
+    tool.uId = reinterpret_cast<UINT_PTR>(control);
+    tool.lpszText = text;
+    SendMessageW(search.tip, TTM_GETTEXTW, 256, reinterpret_cast<LPARAM>(&tool));
+    return WideToUtf8(text);
+}
+
 TEST(FormConfirmOverwrite, ControlsTabOrderButtonsAndEsc) {
     TvrqDialog dialog;
     std::vector<int> order;
@@ -242,7 +276,7 @@ TEST(FormNewFolder, FilteredKeysOkOnlyForANameAndEsc) {
     TvrqDialog dialog;
     std::string name = "Neuer Ordner";
     bool okAtStart = false, okForBlanks = true, stayedOpen = false, okForName = false;
-    std::string afterTyping;
+    std::string afterTyping, hint;
     int focus = -1;
     int answer = Drive("Neuer Ordner", [&] { return dialog.AskNewFolderName(name); },
                        [&](HWND window) {
@@ -254,6 +288,7 @@ TEST(FormNewFolder, FilteredKeysOkOnlyForANameAndEsc) {
         HWND edit = GetDlgItem(window, kPathNameId);
         HWND ok = GetDlgItem(window, 1);
         focus = FocusedId(window);
+        hint = HintOf(window, edit);
         DWORD from = 0, to = 0;
         SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&from),
                      reinterpret_cast<LPARAM>(&to));
@@ -271,6 +306,7 @@ TEST(FormNewFolder, FilteredKeysOkOnlyForANameAndEsc) {
         Key(edit, VK_RETURN);
     });
     EXPECT_EQ(focus, kPathNameId);
+    EXPECT_EQ(hint, "Ein Dateiname darf keines der folgenden Zeichen enthalten:\r\n\\/:*?\"<>|");
     EXPECT_TRUE(okAtStart);
     EXPECT_FALSE(okForBlanks);
     EXPECT_TRUE(stayedOpen);
