@@ -422,7 +422,7 @@ TEST_F(ListingTest, CancelInTheProgressWindowEndsGetContent) {
 
 TEST_F(ListingTest, CancelWhileTheServerIsSlow) {
     Dav->WriteFile(Sandbox + "/a.txt", "a");
-    ASSERT_TRUE(Listing());
+    ASSERT_TRUE(Listing()) << LogText();
     const auto before = Snapshot(Cache());
     SetConnection(Dav->Canned(Sandbox + "_slow", "207 Multi-Status", "text/xml", "<x/>", 4), Dav->Password);
     TWEBDAVClient client;
