@@ -5,6 +5,8 @@
 #include <wincrypt.h>
 
 #include <atomic>
+#include <mutex>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -29,10 +31,10 @@ std::string WinHttpFailure(const char* where, DWORD code) {
 
 // Everything the WinHTTP callback touches. It lives until WinHTTP reported the handle closed.
 struct TWEBDAVConnection::TRequestState {
+    DWORD_PTR Id = 0;
     HINTERNET Request = nullptr;
     std::atomic<int> Ready{1};
     THandle Done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    THandle Closed{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     DWORD Error = 0;
     std::string ErrorWhere;
     DWORD StatusCode = 0;
@@ -78,9 +80,9 @@ struct TWEBDAVConnection::TRequestState {
         ReadNext();
     }
 
-    static void CALLBACK Callback(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
-        auto* s = reinterpret_cast<TRequestState*>(context);
-        if (!s) return;
+    static void CALLBACK Callback(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
+        const std::shared_ptr<TRequestState> s = Find(context);
+        if (!s || handle != s->Request) return;   // a late notice of a request already released
         switch (status) {
         case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
             s->Ready = 2;
@@ -105,12 +107,37 @@ struct TWEBDAVConnection::TRequestState {
             s->Fail(where, r->dwError);
             break;
         }
-        case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
-            SetEvent(s->Closed.get());
-            break;
         default:
             break;
         }
+    }
+
+    // WinHTTP may still report on a request after its handle was closed (an exchange abandoned
+    // half-way), so the callback finds its state by a number that is never used twice; a released
+    // state lives on while a notice that found it still runs.
+    static std::mutex& Lock() {
+        static std::mutex m;
+        return m;
+    }
+    static std::unordered_map<DWORD_PTR, std::shared_ptr<TRequestState>>& Live() {
+        static std::unordered_map<DWORD_PTR, std::shared_ptr<TRequestState>> live;
+        return live;
+    }
+    static DWORD_PTR Register(const std::shared_ptr<TRequestState>& state) {
+        static DWORD_PTR next = 0;
+        std::lock_guard<std::mutex> guard(Lock());
+        state->Id = ++next;
+        Live()[state->Id] = state;
+        return state->Id;
+    }
+    static std::shared_ptr<TRequestState> Find(DWORD_PTR id) {
+        std::lock_guard<std::mutex> guard(Lock());
+        const auto it = Live().find(id);
+        return it == Live().end() ? nullptr : it->second;
+    }
+    static void Release(DWORD_PTR id) {
+        std::lock_guard<std::mutex> guard(Lock());
+        Live().erase(id);
     }
 };
 
@@ -163,7 +190,7 @@ void TWEBDAVConnection::Open(const std::string& method, const std::string& url, 
     Connect.reset(WinHttpConnect(Session.get(), host.c_str(), parts.nPort, 0));
     if (!Connect) throw EWebDAVError(WinHttpFailure("WinHttpConnect", GetLastError()));
 
-    auto state = std::make_unique<TRequestState>();
+    auto state = std::make_shared<TRequestState>();
     DWORD flags = WINHTTP_FLAG_ESCAPE_DISABLE | WINHTTP_FLAG_ESCAPE_DISABLE_QUERY;
     if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= WINHTTP_FLAG_SECURE;
     state->Request = WinHttpOpenRequest(Connect.get(), Utf8ToWide(method).c_str(), object.c_str(), nullptr,
@@ -172,11 +199,10 @@ void TWEBDAVConnection::Open(const std::string& method, const std::string& url, 
     // The answer to a redirect is the answer: the caller sees 301 for a folder without its "/".
     DWORD redirect = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     WinHttpSetOption(state->Request, WINHTTP_OPTION_REDIRECT_POLICY, &redirect, sizeof(redirect));
-    WinHttpSetStatusCallback(state->Request, &TRequestState::Callback,
-                             WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES, 0);
-    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(state.get());
-    WinHttpSetOption(state->Request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context));
+    DWORD_PTR context = TRequestState::Register(state);
     State = std::move(state);
+    WinHttpSetOption(State->Request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context));
+    WinHttpSetStatusCallback(State->Request, &TRequestState::Callback, WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS, 0);
     SetRequestHeader("Authorization", Authorization);
 }
 
@@ -195,7 +221,7 @@ void TWEBDAVConnection::Send(const std::string& body) {
     void* data = State->SendBody.empty() ? WINHTTP_NO_REQUEST_DATA : State->SendBody.data();
     const auto size = static_cast<DWORD>(State->SendBody.size());
     if (!WinHttpSendRequest(State->Request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, data, size, size,
-                            reinterpret_cast<DWORD_PTR>(State.get()))) {
+                            State->Id)) {
         State->Fail("WinHttpSendRequest", GetLastError());
         throw EWebDAVError(WinHttpFailure("WinHttpSendRequest", State->Error));
     }
@@ -242,11 +268,8 @@ const std::string& TWEBDAVConnection::ResponseBody() const {
 
 void TWEBDAVConnection::Disconnect() {
     if (!State) return;
-    std::unique_ptr<TRequestState> state = std::move(State);
-    WinHttpCloseHandle(state->Request);
-    // The callback may still run until WinHTTP reports the handle closed; only then the state goes.
-    if (WaitForSingleObject(state->Closed.get(), 10000) != WAIT_OBJECT_0) {
-        state.release();   // never reported: keep it alive rather than free it under the callback
-    }
+    TRequestState::Release(State->Id);
+    WinHttpCloseHandle(State->Request);
+    State.reset();
     Connect.reset();
 }

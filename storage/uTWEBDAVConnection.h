@@ -76,7 +76,7 @@ private:
     void CheckComplete() const;
     THInternet Session;
     THInternet Connect;
-    std::unique_ptr<TRequestState> State;
+    std::shared_ptr<TRequestState> State;
     bool Asynchronous = true;
 };
 #endif

@@ -146,9 +146,11 @@ bool ApacheFixture::Exists(const std::string& serverPath) const {
 }
 
 std::string ApacheFixture::Canned(const std::string& name, const std::string& status,
-                                  const std::string& contentType, const std::string& body) const {
+                                  const std::string& contentType, const std::string& body,
+                                  int delaySeconds) const {
     const fs::path p = CannedDir / U8Path(name);
     std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    if (delaySeconds > 0) out << "Sleep: " << delaySeconds << "\n";
     out << "Status: " << status << "\r\nContent-Type: " << contentType << "\r\n\r\n" << body;
     if (!out) throw std::runtime_error("cannot write " + PathU8(p));
     return CannedUrl + "/" + name;

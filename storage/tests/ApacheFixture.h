@@ -53,9 +53,9 @@ public:
     bool Exists(const std::string& serverPath) const;
 
     // A recorded answer: any request to the returned URL (or below it) gets `status` ("500 Internal
-    // Server Error"), the content type and the body, without authentication.
+    // Server Error"), the content type and the body, without authentication, after delaySeconds.
     std::string Canned(const std::string& name, const std::string& status, const std::string& contentType,
-                       const std::string& body) const;
+                       const std::string& body, int delaySeconds = 0) const;
 
     // Byte size of the access log now: lines after it belong to requests made later.
     size_t LogMark() const;

@@ -2,6 +2,7 @@
 #include "SettingsFixture.h"
 #include "uGLBShellTools.h"
 #include "uTVirtualFileStorage.h"
+#include "uTWEBDAVClient.h"
 #include "uTWEBDAVConnection.h"
 
 #include <gtest/gtest.h>
@@ -143,6 +144,16 @@ TEST(WebDAVConnection, AuthorizationBuiltOnce) {
     EXPECT_EQ(c.ReadyState(), 0);
     EXPECT_THROW(c.Status(), EWebDAVError);
     EXPECT_THROW(c.Open("GET", "no address", false), EWebDAVError);
+}
+
+TEST(WebDAVClient, FixedHeaderSetsAndBody) {
+    EXPECT_EQ(TWEBDAVClient::PropfindBody.size(), 90u);
+    EXPECT_EQ(TWEBDAVClient::PropfindBody.substr(0, 38), "<?xml version=\"1.0\" encoding=\"utf-8\"?>");
+    EXPECT_EQ(TWEBDAVClient::H1, (THeaders{{"Cache-Control", "no-cache, max-age=0, Expires=-1, Buffer=True"},
+                                           {"pragma", "no-cache"}}));
+    EXPECT_EQ(TWEBDAVClient::H2, (THeaders{{"Cache-Control", "no-cache, max-age=1"}}));
+    EXPECT_EQ(TWEBDAVClient::H3, (THeaders{{"Cache-Control", "no-store, max-age=1"}}));
+    EXPECT_EQ(TWEBDAVClient::Octet, (THeaders{{"Content-type", "application/octet-stream"}}));
 }
 
 }  // namespace

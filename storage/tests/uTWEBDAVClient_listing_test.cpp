@@ -420,4 +420,33 @@ TEST_F(ListingTest, CancelInTheProgressWindowEndsGetContent) {
     EXPECT_EQ(answer, "untouched");
 }
 
+TEST_F(ListingTest, CancelWhileTheServerIsSlow) {
+    Dav->WriteFile(Sandbox + "/a.txt", "a");
+    ASSERT_TRUE(Listing()) << LogText();
+    const auto before = Snapshot(Cache());
+    SetConnection(Dav->Canned(Sandbox + "_slow", "207 Multi-Status", "text/xml", "<x/>", 4), Dav->Password);
+    TWEBDAVClient client;
+    TvrqDialog dialog;
+    dialog.Progress.Start("Listing", 1, true);
+    HWND cancel = GetDlgItem(dialog.Progress.WindowHandle(), IDCANCEL);
+    ASSERT_TRUE(cancel);
+    std::thread presser([cancel] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        SendMessageW(cancel, BM_CLICK, 0, 0);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    std::string answer;
+    const bool listed = client.GetContent("", -1, dialog, answer);
+    const auto took = std::chrono::steady_clock::now() - start;
+    presser.join();
+    EXPECT_FALSE(listed);
+    EXPECT_LT(took, std::chrono::milliseconds(2500));   // did not wait for the server's answer
+    EXPECT_EQ(answer, "");
+    EXPECT_EQ(Snapshot(Cache()), before);
+    // The same client goes on with a new request after the abandoned one.
+    client.Host = Host;
+    ASSERT_TRUE(client.Execute("GET", client.BuildURL("a.txt"), {}, "", TWaitForm::Synchronous, 0, nullptr));
+    EXPECT_EQ(client.Connection->ResponseBody(), "a");
+}
+
 }  // namespace
