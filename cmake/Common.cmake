@@ -48,11 +48,30 @@ set(SX_TEST_ENV
     "WINEPREFIX=${SX_WINEPREFIX}" "WINEARCH=win64" "WINEDEBUG=-all" "WINELOADER=/usr/lib/wine/wine64"
     "SX_SOURCE_DIR=${CMAKE_SOURCE_DIR}" "SX_BINARY_DIR=${CMAKE_BINARY_DIR}")
 
-# sx_add_test(<name> SOURCES ... [LIBS ...] [LOCKS ...] [TIMEOUT s] [NO_MAIN])
+# The private Apache WebDAV server (tools/dav-server) as a CTest fixture named "dav": started once
+# before the first test that needs it, stopped after the last one. Its state (config, tree, access log
+# and dav-server.txt with port, url, tree, log and credentials) lies in <build>/dav; the Windows tests
+# read it through storage/tests/ApacheFixture.h.
+function(sx_dav_fixture)
+  get_property(_done GLOBAL PROPERTY SX_DAV_FIXTURE_DONE)
+  if(_done)
+    return()
+  endif()
+  set_property(GLOBAL PROPERTY SX_DAV_FIXTURE_DONE ON)
+  add_test(NAME ${SX_BUILD_TAG}.dav_server_start
+           COMMAND bash ${CMAKE_SOURCE_DIR}/tools/dav-server start ${CMAKE_BINARY_DIR}/dav)
+  add_test(NAME ${SX_BUILD_TAG}.dav_server_stop
+           COMMAND bash ${CMAKE_SOURCE_DIR}/tools/dav-server stop ${CMAKE_BINARY_DIR}/dav)
+  set_tests_properties(${SX_BUILD_TAG}.dav_server_start PROPERTIES FIXTURES_SETUP dav TIMEOUT 60)
+  set_tests_properties(${SX_BUILD_TAG}.dav_server_stop PROPERTIES FIXTURES_CLEANUP dav TIMEOUT 60)
+endfunction()
+
+# sx_add_test(<name> SOURCES ... [LIBS ...] [LOCKS ...] [TIMEOUT s] [NO_MAIN] [DAV])
 # One ctest entry per test executable; Windows executables run under wine.
 # LOCKS names shared resources ("registry", "apache", "display") that tests must not use at once.
+# DAV: the test needs the private WebDAV server (fixture "dav" above).
 function(sx_add_test name)
-  cmake_parse_arguments(T "NO_MAIN" "TIMEOUT" "SOURCES;LIBS;LOCKS" ${ARGN})
+  cmake_parse_arguments(T "NO_MAIN;DAV" "TIMEOUT" "SOURCES;LIBS;LOCKS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} gmock)
   if(NOT T_NO_MAIN)
@@ -69,5 +88,9 @@ function(sx_add_test name)
   set_tests_properties(${SX_BUILD_TAG}.${name} PROPERTIES ENVIRONMENT "${SX_TEST_ENV}" TIMEOUT ${T_TIMEOUT})
   if(T_LOCKS)
     set_tests_properties(${SX_BUILD_TAG}.${name} PROPERTIES RESOURCE_LOCK "${T_LOCKS}")
+  endif()
+  if(T_DAV)
+    sx_dav_fixture()
+    set_tests_properties(${SX_BUILD_TAG}.${name} PROPERTIES FIXTURES_REQUIRED dav)
   endif()
 endfunction()

@@ -50,7 +50,8 @@ TEST(LoggerRealBox, StepLineShowsTheBoxThenWrites)
     });
     TBoxSearch found;
     // A cold display can take several seconds to show the first window under a loaded machine.
-    for (int i = 0; i < 1200 && !found.box; ++i) {
+    // The box can be found before its text is in it: wait for the text too.
+    for (int i = 0; i < 1200 && found.text.empty(); ++i) {
         Sleep(50);
         if (threadId) EnumThreadWindows(threadId, FindBox, reinterpret_cast<LPARAM>(&found));
     }

@@ -1,0 +1,977 @@
+#include "SxShellFolder.h"
+
+// Pure parts: the attribute mask and the "ShellFolder" flag names.
+uint32_t TSxAttributesEditor::GetSFGAO() const
+{
+    uint32_t mask = 0;
+    if (CanRename) mask |= 0x10;
+    if (CanDelete) mask |= 0x20;
+    if (HasPropSheet) mask |= 0x40;
+    if (DropTarget) mask |= 0x100;
+    if (Browsable) mask |= 0x08000000;
+    if (FileSysAncestor) mask |= 0x10000000;
+    if (Folder) mask |= 0x20000000;
+    if (FileSystem) mask |= 0x40000000;
+    if (HasSubfolder) mask |= 0x80000000;
+    return mask;
+}
+
+std::vector<std::string> ShellFolderFlagNames(bool wantsForParsing, bool loadWithoutCOM, bool hideFolderVerbs,
+                                              const TSxDeleteOptions& deleteOptions, bool queryForOverlay)
+{
+    std::vector<std::string> names;
+    if (wantsForParsing) names.push_back("WantsFORPARSING");
+    if (loadWithoutCOM) names.push_back("LoadWithoutCOM");
+    if (hideFolderVerbs) names.push_back("HideFolderVerbs");
+    if (deleteOptions.HideAsDeletePerUser)
+        names.push_back("HideAsDeletePerUser");
+    else if (deleteOptions.HideAsDelete)
+        names.push_back("HideAsDelete");
+    if (queryForOverlay) names.push_back("QueryForOverlay");
+    return names;
+}
+
+#ifdef _WIN32
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <atomic>
+
+#include "SxNamespaceDetails.h"
+#include "SxShellView.h"
+#include "uGLBWin.h"
+#include "uSxException.h"
+#include "uTSxCustomProvider.h"
+#include "uTSxEnumIDList.h"
+#include "uTSxPermanentModule.h"
+#include "uSxTools.h"
+
+const IID IID_ISxShellFolderInternal = {0x596E83A1, 0x5690, 0x4D7B, {0xB6, 0xD8, 0x58, 0x1F, 0xA6, 0xAB, 0x65, 0xA9}};
+
+namespace {
+
+constexpr uint32_t SFGAO_VALIDATE_BIT = 0x01000000;
+
+// A name into a STRRET of the wide kind, whatever the caller put there.
+void PutStrRet(STRRET* strRet, const std::string& text)
+{
+    strRet->uType = STRRET_WSTR;
+    SetStrRet(*strRet, Utf8ToWide(text));
+}
+
+// Locale-aware, case-insensitive equality of two names.
+bool SameItemName(const std::string& a, const std::string& b)
+{
+    std::wstring wa = Utf8ToWide(a), wb = Utf8ToWide(b);
+    return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, wa.c_str(), static_cast<int>(wa.size()), wb.c_str(),
+                          static_cast<int>(wb.size())) == CSTR_EQUAL;
+}
+
+// A 16-bit success code carrying the sign of a comparison.
+HRESULT CompareResult(int value) { return MAKE_HRESULT(SEVERITY_SUCCESS, 0, static_cast<uint16_t>(value)); }
+
+// Whether the provider takes any kind of drop.
+bool AcceptsDrops(const TSxCustomProvider& p)
+{
+    return p.OnDataGrainDrop || p.OnDataGrainDropEx || p.OnNewGrainFromPidl || p.OnNewGrainFromPidlEx ||
+           p.OnNewGrainFromFile || p.OnNewGrainFromFileEx || p.OnNewGrainFromFileEx2 || p.OnNewGrainFromStream ||
+           p.OnNewGrainFromStreamEx;
+}
+
+template <typename T> struct TComRelease {
+    void operator()(T* p) const { if (p) p->Release(); }
+};
+template <typename T> using TComPtr = std::unique_ptr<T, TComRelease<T>>;
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Construction and the provider
+
+TSxCustomShellFolder::TSxCustomShellFolder(TSxComponent* owner) : TSxBaseShellObject(owner)
+{
+    InstallShellViewChangeNotice();
+    Attributes.Folder = true;
+    Attributes.HasSubfolder = true;
+}
+
+TSxCustomShellFolder::~TSxCustomShellFolder()
+{
+    if (ProviderModule)
+        ProviderModule->RemoveShellFolder(this);
+}
+
+void TSxCustomShellFolder::SetProviderConnectivity(const std::string& moduleClass, const std::string& componentName)
+{
+    ProviderModuleClass = moduleClass;
+    ProviderComponentName = componentName;
+}
+
+TSxCustomProvider* TSxCustomShellFolder::GetDataProvider()
+{
+    if (!Provider && !ProviderModule && !ProviderModuleClass.empty() && !ProviderComponentName.empty()) {
+        TSxPermanentModule* module = FindPermanentModule(ProviderModuleClass);
+        if (auto* holder = dynamic_cast<ISxProviderHolder*>(module)) {
+            Provider = holder->FindProvider(ProviderComponentName);
+            if (Provider) {
+                ProviderModule = module;
+                module->AddShellFolder(this);
+            }
+        }
+    }
+    return Provider;
+}
+
+TSxCustomShellView* TSxCustomShellFolder::GetShellView()
+{
+    TSxCustomShellView* view = ShellViewRef;
+    if (OnGetShellView)
+        OnGetShellView(*this, view);
+    return view;
+}
+
+// The COM boundary of every method: exceptions become the framework's HRESULT.
+#define SX_COM_TRY return SxComCall(this, [&]() -> HRESULT {
+#define SX_COM_CATCH });
+
+std::unique_ptr<TSxCustomDataGrain> TSxCustomShellFolder::MakeFolderGrain()
+{
+    TSxCustomProvider* provider = GetDataProvider();
+    if (!provider)
+        return nullptr;
+    auto grain = provider->GrainFromPidl(FolderList.get());
+    if (!grain)
+        grain = provider->CreateRootGrain();
+    return grain;
+}
+
+// The grain of a child item (absolute list: the folder's list and the item), or nullptr.
+std::unique_ptr<TSxCustomDataGrain> TSxCustomShellFolder::GrainOfItem(PCSxItemIDList item)
+{
+    TSxCustomProvider* provider = GetDataProvider();
+    if (!provider || !item)
+        return nullptr;
+    TSxPidlPtr absolute(PIDLCombine(FolderList.get(), item));
+    return absolute ? provider->GrainFromPidl(absolute.get()) : nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// IUnknown and the private interface
+
+void* TSxCustomShellFolder::ObjQueryInterface(REFIID iid)
+{
+    if (IsEqualIID(iid, IID_ISxShellFolderInternal))
+        return static_cast<ISxShellFolderInternal*>(this);
+    if (IsEqualIID(iid, IID_IShellFolder2) || IsEqualIID(iid, IID_IShellFolder))
+        return static_cast<IShellFolder2*>(this);
+    if (IsEqualIID(iid, IID_IShellDetails))
+        return static_cast<IShellDetails*>(this);
+    if (IsEqualIID(iid, IID_IShellIcon))
+        return static_cast<IShellIcon*>(this);
+    if (IsEqualIID(iid, IID_IPersistFolder2) || IsEqualIID(iid, IID_IPersistFolder) || IsEqualIID(iid, IID_IPersist))
+        return static_cast<IPersistFolder2*>(this);
+    if (IsEqualIID(iid, IID_IShellIconOverlay))
+        return static_cast<IShellIconOverlay*>(this);
+    return TSxBaseShellObject::ObjQueryInterface(iid);
+}
+
+STDMETHODIMP TSxCustomShellFolder::GetFolderGrain(TSxCustomDataGrain** grain)
+{
+    SX_COM_TRY
+    if (!grain)
+        return E_POINTER;
+    *grain = MakeFolderGrain().release();
+    return *grain ? S_OK : E_FAIL;
+    SX_COM_CATCH
+}
+
+STDMETHODIMP TSxCustomShellFolder::GrainFromItemID(PCSxItemIDList list, TSxCustomDataGrain** grain)
+{
+    SX_COM_TRY
+    if (!grain)
+        return E_POINTER;
+    TSxCustomProvider* provider = GetDataProvider();
+    *grain = provider ? provider->GrainFromPidl(list).release() : nullptr;
+    return S_OK;
+    SX_COM_CATCH
+}
+
+// The grain folder manager and change notifier are not part of this framework yet.
+STDMETHODIMP TSxCustomShellFolder::GrainFromTempPath(LPCWSTR, TSxCustomDataGrain** grain)
+{
+    if (grain)
+        *grain = nullptr;
+    return E_FAIL;
+}
+
+STDMETHODIMP TSxCustomShellFolder::AddTempFile(LPCWSTR) { return E_FAIL; }
+STDMETHODIMP TSxCustomShellFolder::WatchFilePath(LPCWSTR) { return E_FAIL; }
+
+STDMETHODIMP TSxCustomShellFolder::ReleaseGrain(TSxCustomDataGrain* grain)
+{
+    SX_COM_TRY
+    TSxCustomProvider* provider = GetDataProvider();
+    if (grain && provider && provider->IsLiveGrain(grain))
+        std::unique_ptr<TSxCustomDataGrain> owned(grain);
+    return S_OK;
+    SX_COM_CATCH
+}
+
+// ---------------------------------------------------------------------------------------------
+// IPersistFolder2
+
+STDMETHODIMP TSxCustomShellFolder::GetClassID(CLSID* classId)
+{
+    if (!classId)
+        return E_POINTER;
+    *classId = Clsid();
+    return S_OK;
+}
+
+STDMETHODIMP TSxCustomShellFolder::Initialize(PCIDLIST_ABSOLUTE list)
+{
+    SX_COM_TRY
+    TSxPidlPtr copy(PIDLClone(list));
+    if (list && !copy)
+        return E_OUTOFMEMORY;
+    FolderList = std::move(copy);
+    if (TSxCustomProvider* provider = GetDataProvider())
+        provider->SetRootPidl(FolderList.get());
+    return S_OK;
+    SX_COM_CATCH
+}
+
+STDMETHODIMP TSxCustomShellFolder::GetCurFolder(PIDLIST_ABSOLUTE* list)
+{
+    SX_COM_TRY
+    if (!list)
+        return E_POINTER;
+    *list = PIDLClone(FolderList.get());
+    return *list || !FolderList ? S_OK : E_OUTOFMEMORY;
+    SX_COM_CATCH
+}
+
+// ---------------------------------------------------------------------------------------------
+// Enumeration, binding, comparison
+
+STDMETHODIMP TSxCustomShellFolder::EnumObjects(HWND ownerWindow, SHCONTF flags, IEnumIDList** enumerator)
+{
+    SX_COM_TRY
+    if (!enumerator)
+        return E_POINTER;
+    *enumerator = nullptr;
+    TSxCustomProvider* provider = GetDataProvider();
+    if (!provider) {
+        if (ownerWindow)
+            MessageBoxW(ownerWindow, L"DataProvider not assigned to ShellFolder object", L"Error", MB_ICONERROR);
+        return E_NOTIMPL;
+    }
+    uint32_t sxFlags = (static_cast<uint32_t>(flags) >> 5) & 7;
+    std::vector<TSxPidlPtr> items;
+    if (!provider->EnumObjects(PIDLFindLast(FolderList.get()), sxFlags, items))
+        return E_FAIL;
+    std::vector<PCSxItemIDList> lists;
+    for (const auto& item : items)
+        lists.push_back(item.get());
+    *enumerator = TSxEnumIDList::Create(lists);
+    return *enumerator ? S_OK : E_OUTOFMEMORY;
+    SX_COM_CATCH
+}
+
+STDMETHODIMP TSxCustomShellFolder::BindToObject(PCUIDLIST_RELATIVE item, IBindCtx*, REFIID iid, void** object)
+{
+    SX_COM_TRY
+    if (!object)
+        return E_POINTER;
+    *object = nullptr;
+    if (!IsEqualIID(iid, IID_IShellFolder) && !IsEqualIID(iid, IID_IShellFolder2))
+        return E_NOINTERFACE;
+    TSxPidlPtr absolute;
+    if (item && PIDLGetSize(item) > 0) {
+        // Only the first level is this folder's child; deeper levels are bound by the child.
+        TSxPidlPtr first(PIDLCreateItem(PIDLItemData(item), PIDLItemSize(item) - 2));
+        SFGAOF mask = SFGAO_FOLDER;
+        PCUITEMID_CHILD child = first.get();
+        HRESULT hr = GetAttributesOf(1, &child, &mask);
+        if (FAILED(hr))
+            return hr;
+        if (!(mask & SFGAO_FOLDER))
+            return E_INVALIDARG;
+        absolute.reset(PIDLCombine(FolderList.get(), first.get()));
+        if (!absolute)
+            return E_OUTOFMEMORY;
+        PCSxItemIDList rest = PIDLGetNext(item);
+        if (rest && PIDLGetSize(rest) > 0) {
+            IShellFolder* childFolder = nullptr;
+            hr = BindToObject(first.get(), nullptr, IID_IShellFolder, reinterpret_cast<void**>(&childFolder));
+            if (FAILED(hr))
+                return hr;
+            TComPtr<IShellFolder> keep(childFolder);
+            return childFolder->BindToObject(rest, nullptr, iid, object);
+        }
+    } else {
+        absolute.reset(PIDLClone(FolderList.get()));
+    }
+    IPersistFolder* persist = nullptr;
+    CLSID clsid = Clsid();
+    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IPersistFolder,
+                                  reinterpret_cast<void**>(&persist));
+    if (FAILED(hr))
+        return hr;
+    TComPtr<IPersistFolder> keep(persist);
+    hr = persist->Initialize(absolute.get());
+    if (FAILED(hr))
+        return hr;
+    return persist->QueryInterface(iid, object);
+    SX_COM_CATCH
+}
+
+STDMETHODIMP TSxCustomShellFolder::BindToStorage(PCUIDLIST_RELATIVE, IBindCtx*, REFIID, void** object)
+{
+    if (object)
+        *object = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP TSxCustomShellFolder::CompareIDs(LPARAM param, PCUIDLIST_RELATIVE item1, PCUIDLIST_RELATIVE item2)
+{
+    SX_COM_TRY
+    TSxCustomProvider* provider = GetDataProvider();
+    if (!provider)
+        return E_NOTIMPL;
+    if (!item1 || !item2)
+        return E_INVALIDARG;
+    TSxCustomShellView* view = GetShellView();
+    if (TSxNamespaceDetails* details = view ? view->Details : nullptr) {
+        auto grain1 = GrainOfItem(item1), grain2 = GrainOfItem(item2);
+        if (!grain1 || !grain2)
+            return E_INVALIDARG;
+        // The same numbering as GetDetailsOf: Explorer's column number is the designed index.
+        TSxNamespaceColumn* column = details->ColumnOfNumber(LOWORD(param));
+        if (!column)
+            return E_INVALIDARG;
+        int32_t order = column->DoSort(grain1.get(), grain2.get());
+        if (order != -2)
+            return CompareResult(order);
+    }
+    return CompareResult(provider->CompareItemIDs(static_cast<int32_t>(param), item1, item2));
+    SX_COM_CATCH
+}
+
+// ---------------------------------------------------------------------------------------------
+// Views and UI objects
+
+STDMETHODIMP TSxCustomShellFolder::CreateViewObject(HWND ownerWindow, REFIID iid, void** object)
+{
+    SX_COM_TRY
+    if (!object)
+        return E_POINTER;
+    *object = nullptr;
+    TSxCustomProvider* provider = GetDataProvider();
+    if (!provider)
+        return E_NOTIMPL;
+    TSxCustomShellView* view = GetShellView();
+    if (IsEqualIID(iid, IID_IShellView)) {
+        if (!view)
+            return E_NOINTERFACE;
+        IShellView* shellView = nullptr;
+        view->CreateView(this, ownerWindow, &shellView);
+        *object = shellView;
+        return shellView ? S_OK : E_FAIL;
+    }
+    if (IsEqualIID(iid, IID_IContextMenu)) {
+        if (!view)
+            return E_NOINTERFACE;
+        PCSxItemIDList last = PIDLFindLast(FolderList.get());
+        TSxPidlPtr absolute(provider->IsGrainItemID(last) ? PIDLClone(FolderList.get())
+                                                          : PIDLClone(provider->RootPidl()));
+        PCUITEMID_CHILD items[1] = {absolute.get()};
+        IContextMenu* menu = nullptr;
+        HRESULT hr = view->CreateBackgroundMenu(FolderList.get(), ownerWindow, &menu, this, items, 1);
+        *object = menu;
+        return hr;
+    }
+    // Icon extractors and the drop target of the folder come with their own objects.
+    return E_NOINTERFACE;
+    SX_COM_CATCH
+}
+
+STDMETHODIMP TSxCustomShellFolder::GetUIObjectOf(HWND ownerWindow, UINT count, PCUITEMID_CHILD_ARRAY items,
+                                                 REFIID iid, UINT*, void** object)
+{
+    SX_COM_TRY
+    if (!object)
+        return E_POINTER;
+    *object = nullptr;
+    TSxCustomProvider* provider = GetDataProvider();
+    if (!provider)
+        return E_NOTIMPL;
+    if (count == 0 || !items)
+        return E_INVALIDARG;
+    TSxDataGrainList grains;
+    for (UINT i = 0; i < count; ++i) {
+        if (!items[i] || !provider->IsGrainItemID(items[i]))
+            continue;
+        auto grain = GrainOfItem(items[i]);
+        if (!grain)
+            break;
+        grains.Add(std::move(grain));
+    }
+    if (grains.Count() == 0)
+        return E_INVALIDARG;
+    TSxCustomShellView* view = GetShellView();
+    if (IsEqualIID(iid, IID_IContextMenu)) {
+        if (!view)
+            return E_NOINTERFACE;
+        IContextMenu* menu = nullptr;
+        HRESULT hr = view->CreateItemMenu(FolderList.get(), ownerWindow, &menu, this, grains, items, count);
+        *object = menu;
+        return hr;
+    }
+    // Data object, drop target, icon and image extractors and info tips come with their own
+    // objects; the shell then falls back to IShellIcon and its own defaults.
+    return E_NOINTERFACE;
+    SX_COM_CATCH
+}
+
+// ---------------------------------------------------------------------------------------------
+// Attributes, names, parsing, renaming
+
+HRESULT TSxCustomShellFolder::AttributesOfItem(PCSxItemIDList item, uint32_t requested,
+                                               TSxCustomDataGrain* folderGrain, uint32_t& result)
+{
+    TSxCustomProvider* provider = GetDataProvider();
+    result = SxItemBaseAttributes;
+    auto grain = GrainOfItem(item);
+    if (requested & SFGAO_VALIDATE_BIT) {
+        if (!grain || !folderGrain || !provider->DoValidateDataGrain(*folderGrain, *grain))
+            return E_FAIL;
+    }
+    if (!grain)
+        return S_OK;
+    if (!grain->IsFile) {
+        result |= SxFolderItemAttributes;
+        if ((requested & SFGAO_DROPTARGET) && AcceptsDrops(*provider))
+            result |= SFGAO_DROPTARGET;
+    }
+    if ((requested & SFGAO_CANRENAME) && provider->CanRenameGrain(*grain))
+        result |= SFGAO_CANRENAME;
+    if ((requested & SFGAO_CANDELETE) && provider->CanDeleteGrain(*grain))
+        result |= SFGAO_CANDELETE;
+    return S_OK;
+}
+
+STDMETHODIMP TSxCustomShellFolder::GetAttributesOf(UINT count, PCUITEMID_CHILD_ARRAY items, SFGAOF* mask)
+{
+    SX_COM_TRY
+    if (!mask)
+        return E_INVALIDARG;
+    if (count == 0) {
+        *mask = Attributes.GetSFGAO();
+        return S_OK;
+    }
+    if (!GetDataProvider() || !items || !items[0])
+        return E_INVALIDARG;
+    uint32_t requested = *mask;
+    std::unique_ptr<TSxCustomDataGrain> folderGrain;
+    if (requested & SFGAO_VALIDATE_BIT)
+        folderGrain = MakeFolderGrain();
+    // Several items share what every one of them has.
+    uint32_t combined = 0xFFFFFFFF;
+    for (UINT i = 0; i < count; ++i) {
+        if (!items[i])
+            return E_INVALIDARG;
+        uint32_t one = 0;
+        HRESULT hr = AttributesOfItem(items[i], requested, folderGrain.get(), one);
+        if (FAILED(hr))
+            return hr;
+        combined &= one;
+    }
+    *mask = combined;
+    return S_OK;
+    SX_COM_CATCH
+}
+
+std::string TSxCustomShellFolder::GetFolderPath()
+{
+    std::string path;
+    TSxCustomProvider* provider = GetDataProvider();
+    if (!FolderList || !provider)
+        return path;
+    for (PCSxItemIDList item = FolderList.get(); item && PIDLItemSize(item) > 0; item = PIDLGetNext(item)) {
+        if (!path.empty() && path.back() != '\\')
+            path += '\\';
+        if (provider->IsGrainItemID(item)) {
+            TSxPidlPtr single(PIDLCreateItem(PIDLItemData(item), PIDLItemSize(item) - 2));
+            path += provider->GetItemName(single.get());
+        }
+    }
+    return path;
+}
+
+bool TSxCustomShellFolder::DisplayNameOf(PCSxItemIDList, SHGDNF, std::string&) { return false; }
+
+STDMETHODIMP TSxCustomShellFolder::GetDisplayNameOf(PCUITEMID_CHILD item, SHGDNF flags, STRRET* name)
+{
+    SX_COM_TRY
+    if (!name)
+        return E_POINTER;
+    if (!GetDataProvider()) {
+        name->uType = STRRET_CSTR;
+        name->cStr[0] = 0;
+        return E_NOTIMPL;
+    }
+    std::string text;
+    DisplayNameOf(item, flags, text);
+    PutStrRet(name, text);
+    return S_OK;
+    SX_COM_CATCH
+}
+
+STDMETHODIMP TSxCustomShellFolder::ParseDisplayName(HWND ownerWindow, IBindCtx*, LPWSTR displayName, ULONG* eaten,
+                                                    PIDLIST_RELATIVE* list, ULONG* attributes)
+{
+    SX_COM_TRY
+    if (!list)
+        return E_POINTER;
+    *list = nullptr;
+    if (eaten)
+        *eaten = 0;
+    if (!displayName)
+        return E_INVALIDARG;
+    TSxCustomProvider* provider = GetDataProvider();
+    if (!provider)
+        return E_NOTIMPL;
+    std::vector<std::string> parts;
+    SplitPath(WideToUtf8(displayName), parts);
+    parts.erase(std::remove(parts.begin(), parts.end(), std::string()), parts.end());
+    if (parts.empty())
+        return E_INVALIDARG;
+
+    TSxPidlPtr result;
+    TComPtr<IShellFolder> current;  // empty: this folder
+    for (size_t index = 0; index < parts.size(); ++index) {
+        IShellFolder* folder = current ? current.get() : static_cast<IShellFolder*>(this);
+        IEnumIDList* enumerator = nullptr;
+        if (FAILED(folder->EnumObjects(ownerWindow, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN,
+                                       &enumerator)) ||
+            !enumerator)
+            return E_INVALIDARG;
+        TComPtr<IEnumIDList> keepEnum(enumerator);
+        TSxPidlPtr match;
+        for (;;) {
+            PITEMID_CHILD child = nullptr;
+            ULONG fetched = 0;
+            if (enumerator->Next(1, &child, &fetched) != S_OK || !child)
+                break;
+            TSxPidlPtr owned(child);
+            if (SameItemName(provider->GetItemName(owned.get()), parts[index])) {
+                match = std::move(owned);
+                break;
+            }
+        }
+        // A part that names nothing is an error: the path never resolves to another item.
+        if (!match)
+            return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+        result.reset(PIDLCombine(result.get(), match.get()));
+        if (!result)
+            return E_OUTOFMEMORY;
+        if (index + 1 == parts.size())
+            break;
+        IShellFolder* next = nullptr;
+        if (FAILED(folder->BindToObject(match.get(), nullptr, IID_IShellFolder, reinterpret_cast<void**>(&next))) ||
+            !next)
+            return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);  // a file in the middle of the path
+        current.reset(next);
+    }
+    if (attributes && *attributes) {
+        // The attributes of the item itself, asked of the folder that holds it.
+        IShellFolder* holder = current ? current.get() : static_cast<IShellFolder*>(this);
+        PCUITEMID_CHILD last = PIDLFindLast(result.get());
+        SFGAOF mask = *attributes;
+        if (SUCCEEDED(holder->GetAttributesOf(1, &last, &mask)))
+            *attributes &= mask;
+    }
+    if (eaten)
+        *eaten = static_cast<ULONG>(wcslen(displayName));
+    *list = result.release();
+    return S_OK;
+    SX_COM_CATCH
+}
+
+STDMETHODIMP TSxCustomShellFolder::SetNameOf(HWND, PCUITEMID_CHILD item, LPCWSTR newName, SHGDNF,
+                                             PITEMID_CHILD* newItem)
+{
+    if (newItem)
+        *newItem = nullptr;
+    SX_COM_TRY
+    TSxCustomProvider* provider = GetDataProvider();
+    if (!provider)
+        return E_NOTIMPL;
+    if (!item || !newName || !*newName)
+        return E_INVALIDARG;
+    auto folderGrain = MakeFolderGrain();
+    auto grain = GrainOfItem(item);
+    if (!grain)
+        return E_INVALIDARG;
+    // The handler refuses by leaving PerformRename False or fails by raising.
+    if (!folderGrain)
+        return E_FAIL;
+    HRESULT hr = provider->RenameGrain(*folderGrain, *grain, WideToUtf8(newName));
+    if (FAILED(hr))
+        return hr;
+    TSxPidlPtr oldList(PIDLCombine(FolderList.get(), item));
+    TSxPidlPtr renamedItem = provider->GrainToItemID(*grain);
+    TSxPidlPtr newList(PIDLCombine(FolderList.get(), renamedItem.get()));
+    NotifyShellChange(grain->IsFile ? SHCNE_RENAMEITEM : SHCNE_RENAMEFOLDER, SHCNF_IDLIST, oldList.get(),
+                      newList.get());
+    if (newItem)
+        *newItem = renamedItem.release();
+    return S_OK;
+    SX_COM_CATCH
+}
+
+// ---------------------------------------------------------------------------------------------
+// Columns
+
+STDMETHODIMP TSxCustomShellFolder::GetDefaultSearchGUID(GUID*) { return E_NOTIMPL; }
+
+STDMETHODIMP TSxCustomShellFolder::EnumSearches(IEnumExtraSearch** enumerator)
+{
+    if (enumerator)
+        *enumerator = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP TSxCustomShellFolder::GetDefaultColumn(DWORD, ULONG* sort, ULONG* display)
+{
+    SX_COM_TRY
+    TSxCustomShellView* view = GetShellView();
+    TSxNamespaceDetails* details = view ? view->Details : nullptr;
+    if (!details)
+        return E_NOTIMPL;
+    if (!sort || !display)
+        return E_POINTER;
+    *sort = static_cast<ULONG>(details->GetDefSortingColumn());
+    *display = static_cast<ULONG>(details->GetDefDisplayColumn());
+    return S_OK;
+    SX_COM_CATCH
+}
+
+STDMETHODIMP TSxCustomShellFolder::GetDefaultColumnState(UINT column, SHCOLSTATEF* flags)
+{
+    SX_COM_TRY
+    TSxCustomShellView* view = GetShellView();
+    TSxNamespaceDetails* details = view ? view->Details : nullptr;
+    if (!details)
+        return E_NOTIMPL;
+    if (!flags)
+        return E_POINTER;
+    uint32_t state = 0;
+    if (!details->GetDefaultColumnState(column, state))
+        return S_FALSE;
+    *flags = state;
+    return S_OK;
+    SX_COM_CATCH
+}
+
+STDMETHODIMP TSxCustomShellFolder::GetDetailsEx(PCUITEMID_CHILD, const SHCOLUMNID*, VARIANT*) { return E_NOTIMPL; }
+STDMETHODIMP TSxCustomShellFolder::MapColumnToSCID(UINT, SHCOLUMNID*) { return E_NOTIMPL; }
+STDMETHODIMP TSxCustomShellFolder::ColumnClick(UINT) { return E_NOTIMPL; }
+
+STDMETHODIMP TSxCustomShellFolder::GetDetailsOf(PCUITEMID_CHILD item, UINT column, SHELLDETAILS* details)
+{
+    SX_COM_TRY
+    TSxCustomShellView* view = GetShellView();
+    TSxNamespaceDetails* columns = view ? view->Details : nullptr;
+    if (!columns)
+        return E_NOTIMPL;
+    if (!details)
+        return E_POINTER;
+    std::unique_ptr<TSxCustomDataGrain> grain;
+    if (item) {
+        grain = GrainOfItem(item);
+        if (!grain)
+            return E_INVALIDARG;
+    }
+    return columns->GetDetailsOf(GetDataProvider(), grain.get(), details, static_cast<int32_t>(column));
+    SX_COM_CATCH
+}
+
+// ---------------------------------------------------------------------------------------------
+// Icons
+
+STDMETHODIMP TSxCustomShellFolder::GetIconOf(PCUITEMID_CHILD item, UINT flags, int* index)
+{
+    SX_COM_TRY
+    if (!index)
+        return E_POINTER;
+    TSxCustomProvider* provider = GetDataProvider();
+    if (!provider || !item || !provider->IsGrainItemID(item))
+        return S_FALSE;
+    auto grain = GrainOfItem(item);
+    if (!grain)
+        return S_FALSE;
+    bool useSystemIcon = false;
+    provider->DoPrepareGrainApperance(*grain, useSystemIcon);
+    if (!useSystemIcon)
+        return S_FALSE;
+    *index = GetSystemIconIndex(grain->Name, flags == GIL_OPENICON, !grain->IsFile);
+    return S_OK;
+    SX_COM_CATCH
+}
+
+STDMETHODIMP TSxCustomShellFolder::GetOverlayIndex(PCUITEMID_CHILD item, int* index)
+{
+    SX_COM_TRY
+    if (!index)
+        return E_POINTER;
+    *index = 0;
+    TSxCustomProvider* provider = GetDataProvider();
+    if (!provider || !item || !provider->IsGrainItemID(item) || !provider->HasOverlays())
+        return S_FALSE;
+    // Registering overlay images with the system lists is the provider's; without it no item
+    // shows an overlay.
+    return S_FALSE;
+    SX_COM_CATCH
+}
+
+STDMETHODIMP TSxCustomShellFolder::GetOverlayIconIndex(PCUITEMID_CHILD, int*) { return E_NOTIMPL; }
+
+// ---------------------------------------------------------------------------------------------
+// Operations of the framework's other objects
+
+TSxCustomShellFolder* TSxCustomShellFolder::GetGrainFolder(TSxCustomDataGrain& grain, IShellFolder** keepAlive)
+{
+    *keepAlive = nullptr;
+    try {
+        TSxCustomProvider* provider = GetDataProvider();
+        if (!provider)
+            return nullptr;
+        TSxPidlPtr item = provider->GrainToItemID(grain);
+        IShellFolder* folder = nullptr;
+        if (FAILED(BindToObject(item.get(), nullptr, IID_IShellFolder, reinterpret_cast<void**>(&folder))) || !folder)
+            return nullptr;
+        auto* component = dynamic_cast<TSxCustomShellFolder*>(SxShellObjectOf(folder));
+        if (!component) {
+            folder->Release();
+            return nullptr;
+        }
+        *keepAlive = folder;
+        return component;
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+}
+
+void TSxCustomShellFolder::DeleteGrains(TSxDataGrainList& grains, HWND ownerWindow)
+{
+    TSxCustomProvider* provider = GetDataProvider();
+    if (!provider || grains.Count() == 0 || !provider->DoConfirmDelete(grains, ownerWindow))
+        return;
+    // The progress dialog of the shell; the operation runs without one when it is missing.
+    IProgressDialog* progress = nullptr;
+    CoCreateInstance(CLSID_ProgressDialog, nullptr, CLSCTX_INPROC_SERVER, IID_IProgressDialog,
+                     reinterpret_cast<void**>(&progress));
+    TComPtr<IProgressDialog> keep(progress);
+    const DWORD total = static_cast<DWORD>(grains.Count());
+    if (progress) {
+        progress->SetTitle(Utf8ToWide("Dateien werden gelöscht...").c_str());
+        progress->SetCancelMsg(Utf8ToWide("Operation abgebrochen").c_str(), nullptr);
+        progress->StartProgressDialog(ownerWindow, nullptr, PROGDLG_MODAL | PROGDLG_AUTOTIME, nullptr);
+        progress->SetLine(1, Utf8ToWide("Dateien werden übertragen...").c_str(), FALSE, nullptr);
+        progress->SetProgress(0, total);
+    }
+    for (DWORD i = 0; i < total; ++i) {
+        if (progress && progress->HasUserCancelled())
+            break;
+        TSxCustomDataGrain& grain = *grains.GetItem(static_cast<int>(i));
+        if (progress)
+            progress->SetLine(2, Utf8ToWide(grain.Name).c_str(), TRUE, nullptr);
+        // Only a grain that really went is announced as deleted: a handler that fails raises,
+        // and the next grain follows.
+        bool deleted = false;
+        try {
+            provider->DoHandleDelete(grain);
+            deleted = true;
+        } catch (const std::exception& e) {
+            SxHandleException(this, std::current_exception());
+        }
+        if (deleted)
+            provider->NotifyGrainDeleted(grain);
+        if (progress)
+            progress->SetProgress(i + 1, total);
+    }
+    if (progress)
+        progress->StopProgressDialog();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Registration
+
+TSxFolderRegistration TSxCustomShellFolder::FolderRegistration()
+{
+    TSxFolderRegistration r;
+    r.BracedClsid = GetCLSID();
+    r.ShellFolderFlags =
+        ShellFolderFlagNames(WantsForParsing, LoadWithoutCOM, HideFolderVerbs, DeleteOptions, QueryForOverlay);
+    r.InfoTip = StaticInfoTip;
+    r.DefaultIcon = DefaultIcon;
+    if (OnGetDefaultIcon)
+        OnGetDefaultIcon(*this, r.DefaultIcon);
+    r.Attributes = Attributes.GetSFGAO();
+    r.ExtensionName = ExtensionName();
+    r.HasPropertySheetHandler = HasPropertySheetHandler;
+    r.HasContextMenuHandler = HasContextMenuHandler;
+    return r;
+}
+
+void TSxCustomShellFolder::UpdateRegistry(bool doRegister)
+{
+    if (doRegister) {
+        TSxBaseShellObject::UpdateRegistry(true);
+        RegisterShellFolderKeys(FolderRegistration());
+    } else {
+        TSxFolderRegistration r = FolderRegistration();
+        TSxBaseShellObject::UpdateRegistry(false);
+        UnregisterShellFolderKeys(r);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The virtual folder
+
+TSxVirtualFolder::TSxVirtualFolder(TSxComponent* owner) : TSxCustomShellFolder(owner) {}
+
+void* TSxVirtualFolder::ObjQueryInterface(REFIID iid)
+{
+    if (IsEqualIID(iid, IID_IRemoteComputer))
+        return static_cast<IRemoteComputer*>(this);
+    return TSxCustomShellFolder::ObjQueryInterface(iid);
+}
+
+STDMETHODIMP TSxVirtualFolder::Initialize(LPCWSTR machineName, BOOL enumerating)
+{
+    SX_COM_TRY
+    RemoteComputerName = machineName ? WideToUtf8(machineName) : std::string();
+    RemoteEnumerating = enumerating != FALSE;
+    return S_OK;
+    SX_COM_CATCH
+}
+
+std::string TSxVirtualFolder::GetRootParsingName() { return RootParsingNameOf(JunctionPoint, GetCLSID()); }
+
+std::string TSxVirtualFolder::GetFolderPath()
+{
+    std::string inherited = TSxCustomShellFolder::GetFolderPath();
+    return inherited.empty() ? GetRootParsingName() : GetRootParsingName() + "\\" + inherited;
+}
+
+void TSxVirtualFolder::SetDescription(const std::string& value)
+{
+    TSxCustomShellFolder::SetDescription(value);
+    if (URLHandler.URLIdentifier.empty())
+        URLHandler.URLIdentifier = value;
+}
+
+void TSxVirtualFolder::SetName(const std::string& name)
+{
+    TSxCustomShellFolder::SetName(name);
+    if (!URLHandler.Hook && Owner() && !name.empty()) {
+        std::string clsid = URLHandler.GetCLSID();
+        URLHandler.Hook = &Owner()->Add<TSxNamespaceURLHandler>(name + "_URLHandler", &URLHandler);
+        if (!clsid.empty())
+            URLHandler.SetCLSID(clsid);
+    }
+}
+
+std::string TSxURLHandlerAdapter::GetCLSID() const { return Hook ? Hook->GetCLSID() : KeptCLSID; }
+
+void TSxURLHandlerAdapter::SetCLSID(const std::string& value)
+{
+    KeptCLSID = value;
+    if (Hook)
+        Hook->SetCLSID(value);
+}
+
+TSxURLTranslation TSxURLHandlerAdapter::TranslateURL(std::string& url)
+{
+    return TranslateURLText(url, URLIdentifier, Folder.GetRootParsingName()) ? TSxURLTranslation::utTranslated
+                                                                            : TSxURLTranslation::utNotTranslated;
+}
+
+std::string TSxURLHandlerAdapter::PathToURL(const std::string& path)
+{
+    return PathToURLText(path, URLIdentifier, Folder.GetRootParsingName());
+}
+
+void TSxVirtualFolder::UpdateRegistry(bool doRegister)
+{
+    if (doRegister) {
+        TSxCustomShellFolder::UpdateRegistry(true);
+        RegisterJunction(JunctionKeyNameOf(JunctionPoint), GetCLSID(), Description());
+    } else {
+        UnregisterJunction(JunctionKeyNameOf(JunctionPoint), GetCLSID());
+        TSxCustomShellFolder::UpdateRegistry(false);
+    }
+}
+
+bool TSxVirtualFolder::DisplayNameOf(PCSxItemIDList list, SHGDNF flags, std::string& name)
+{
+    TSxCustomProvider* provider = GetDataProvider();
+    if (!provider)
+        return false;
+    if (!(flags & SHGDN_FORPARSING) || (flags & SHGDN_INFOLDER)) {
+        name = provider->GetItemName(list);
+        return true;
+    }
+    // The full path of the item: the folder's path and the item's name.
+    std::string path = GetFolderPath();
+    PCSxItemIDList last = PIDLFindLast(list);
+    std::unique_ptr<TSxCustomDataGrain> grain;
+    if (last && provider->IsGrainItemID(last))
+        grain = GrainOfItem(list);
+    if (!grain)
+        grain = provider->CreateRootGrain();
+    if (!grain || !last) {
+        name = path;  // the folder itself
+        return true;
+    }
+    // Levels of a deeper relative list come between the folder and the item.
+    for (PCSxItemIDList item = list; item && item != last && PIDLItemSize(item) > 0; item = PIDLGetNext(item)) {
+        if (!path.empty() && path.back() != '\\')
+            path += '\\';
+        TSxPidlPtr single(PIDLCreateItem(PIDLItemData(item), PIDLItemSize(item) - 2));
+        path += provider->GetItemName(single.get());
+    }
+    if (!path.empty() && path.back() != '\\')
+        path += '\\';
+    path += grain->Name;
+    if (flags & SHGDN_FORADDRESSBAR) {
+        name = URLHandler.Active ? URLHandler.PathToURL(path) : path;
+        return true;
+    }
+    std::string fileName;
+    // A grain without a file of its own keeps its parsing path, which the folder parses back.
+    if (provider->GetGrainFileName(*grain, path, fileName) && !fileName.empty())
+        name = fileName;
+    else
+        name = path;
+    return true;
+}
+#endif
+
+#ifdef _WIN32
+TSxBaseShellObject* SxShellObjectOf(IUnknown* object)
+{
+    if (!object)
+        return nullptr;
+    ISxShellObject* shellObject = nullptr;
+    if (FAILED(object->QueryInterface(IID_ISxShellObject, reinterpret_cast<void**>(&shellObject))) || !shellObject)
+        return nullptr;
+    TSxBaseShellObject* component = nullptr;
+    shellObject->GetShellObject(&component);
+    shellObject->Release();  // the caller holds its own reference on object
+    return component;
+}
+#endif

@@ -1,0 +1,491 @@
+#include "SxShellView.h"
+
+#ifdef _WIN32
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+constexpr LONG SxViewNotifyEvents = 0x2B81F;  // rename, create, delete, mkdir, rmdir, attributes,
+                                              // updatedir, updateitem, updateimage, renamefolder
+constexpr LONG SxItemEvents = SHCNE_RENAMEITEM | SHCNE_CREATE | SHCNE_DELETE | SHCNE_MKDIR | SHCNE_RMDIR |
+                              SHCNE_ATTRIBUTES | SHCNE_UPDATEITEM | SHCNE_RENAMEFOLDER;
+
+struct TViewRegistration {
+    uint32_t Number;
+    TSxPidlPtr List;
+    HWND Window;
+    bool Global;
+};
+
+struct TViewRegistry {
+    std::mutex Lock;
+    std::vector<TViewRegistration> Entries;
+    uint32_t NextNumber = 0;
+};
+
+TViewRegistry& Registry()
+{
+    static TViewRegistry registry;
+    return registry;
+}
+
+bool SameList(PCSxItemIDList a, PCSxItemIDList b)
+{
+    try {
+        uint32_t size = PIDLGetSize(a);
+        return size == PIDLGetSize(b) && (size == 0 || std::memcmp(a, b, size) == 0);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+} // namespace
+
+void NotifyShellChange(LONG event, UINT flags, PCSxItemIDList item1, PCSxItemIDList item2)
+{
+    SHChangeNotify(event, flags | SHCNF_FLUSHNOWAIT, item1, item2);
+    if (!item1)
+        return;
+    TSxPidlPtr affected((event & ~SxItemEvents) == 0 && (event & SxItemEvents) != 0 ? PIDLGetParent(item1)
+                                                                                   : PIDLClone(item1));
+    if (!affected)
+        return;
+    std::vector<HWND> windows;
+    {
+        auto& registry = Registry();
+        std::lock_guard<std::mutex> guard(registry.Lock);
+        for (const auto& entry : registry.Entries)
+            if (!entry.Global && SameList(entry.List.get(), affected.get()))
+                windows.push_back(entry.Window);
+    }
+    // The lists belong to the caller and are freed after this call, so the message carries only
+    // the event: the view refreshes itself whatever the item.
+    for (HWND window : windows)
+        PostMessageW(window, SxShellChangeMessage, static_cast<WPARAM>(event), 0);
+}
+
+uint32_t RegisterShellView(TSxChangeNotifyType type, PCSxItemIDList list, HWND window)
+{
+    auto& registry = Registry();
+    if (type == TSxChangeNotifyType::cntGlobal) {
+        SHChangeNotifyEntry entry{list, TRUE};
+        ULONG id = SHChangeNotifyRegister(window, SHCNRF_InterruptLevel | SHCNRF_ShellLevel, SxViewNotifyEvents,
+                                          SxShellChangeMessage, 1, &entry);
+        if (id != 0) {
+            std::lock_guard<std::mutex> guard(registry.Lock);
+            registry.Entries.push_back({id, nullptr, window, true});
+        }
+        return id;
+    }
+    TSxPidlPtr copy(PIDLClone(list));
+    if (!copy)
+        copy.reset(PIDLCreateEmpty());
+    std::lock_guard<std::mutex> guard(registry.Lock);
+    uint32_t number = registry.NextNumber++;
+    registry.Entries.push_back({number, std::move(copy), window, false});
+    return number;
+}
+
+void UnregisterShellView(HWND window)
+{
+    std::vector<ULONG> global;
+    {
+        auto& registry = Registry();
+        std::lock_guard<std::mutex> guard(registry.Lock);
+        auto& entries = registry.Entries;
+        for (auto it = entries.begin(); it != entries.end();) {
+            if (it->Window != window) {
+                ++it;
+                continue;
+            }
+            if (it->Global)
+                global.push_back(it->Number);
+            it = entries.erase(it);
+        }
+    }
+    for (ULONG id : global)
+        SHChangeNotifyDeregister(id);
+}
+
+size_t ShellViewRegistrationCount(HWND window)
+{
+    auto& registry = Registry();
+    std::lock_guard<std::mutex> guard(registry.Lock);
+    size_t count = 0;
+    for (const auto& entry : registry.Entries)
+        if (entry.Window == window)
+            ++count;
+    return count;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The view component
+
+#include <atomic>
+#include <mutex>
+
+#include "SxNamespaceDetails.h"
+#include "SxShellFolder.h"
+#include "uGLBWin.h"
+#include "uSxException.h"
+#include "uTSxCustomProvider.h"
+#include "uSxTools.h"
+
+namespace {
+
+// Messages of the system folder view's callback.
+constexpr UINT SFVM_MERGEMENU_ = 1, SFVM_INVOKECOMMAND_ = 2, SFVM_GETBUTTONINFO_ = 5, SFVM_GETBUTTONS_ = 6,
+               SFVM_WINDOWCREATED_ = 15, SFVM_FILEDIALOGPATH_ = 16, SFVM_COLUMNCLICK_ = 24,
+               SFVM_DEFVIEWMODE_ = 27, SFVM_UNMERGEMENU_ = 28, SFVM_THISIDLIST_ = 41, SFVM_GETNOTIFY_ = 49;
+constexpr LONG SxGlobalViewEvents = 0x23015;
+constexpr UINT SxBrowserMessage = WM_USER + 7;
+const wchar_t* const ViewProperty = L"TessolarkSysShellView";
+
+// Default folder menu messages and commands.
+constexpr UINT DFM_MERGECONTEXTMENU_ = 1, DFM_INVOKECOMMAND_ = 2, DFM_GETVERBW_ = 15;
+constexpr int DFM_CMD_DELETE_ = -1, DFM_CMD_MOVE_ = -2, DFM_CMD_COPY_ = -3, DFM_CMD_PROPERTIES_ = -5,
+              DFM_CMD_PASTE_ = -7;
+
+template <typename T> struct TComRelease {
+    void operator()(T* p) const { if (p) p->Release(); }
+};
+template <typename T> using TComPtr = std::unique_ptr<T, TComRelease<T>>;
+
+// The IShellBrowser that the Explorer window answers to message 1031, as a counted reference;
+// nullptr when the window is none or answers nothing usable.
+IShellBrowser* BrowserOf(HWND ownerWindow)
+{
+    if (!ownerWindow || !IsWindow(ownerWindow))
+        return nullptr;
+    auto* raw = reinterpret_cast<IShellBrowser*>(SendMessageW(ownerWindow, SxBrowserMessage, 0, 0));
+    IShellBrowser* browser = nullptr;
+    if (!raw || FAILED(raw->QueryInterface(IID_IShellBrowser, reinterpret_cast<void**>(&browser))))
+        return nullptr;
+    return browser;
+}
+
+class TSxSysShellViewCallback final : public IShellFolderViewCB {
+public:
+    TSxSysShellViewCallback(TSxSysShellView& view, TSxCustomShellFolder* folder, HWND ownerWindow)
+        : View(view), Folder(folder), Browser(BrowserOf(ownerWindow))
+    {
+        // The folder (and with it the module that holds this view component) stays as long as
+        // the system view keeps this callback.
+        Folder->AddRef();
+    }
+    ~TSxSysShellViewCallback()
+    {
+        if (Browser)
+            Browser->Release();
+        Folder->Release();
+    }
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
+    {
+        if (!object)
+            return E_POINTER;
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IShellFolderViewCB)) {
+            *object = static_cast<IShellFolderViewCB*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++Count; }
+    STDMETHODIMP_(ULONG) Release() override
+    {
+        ULONG count = --Count;
+        if (count == 0)
+            std::unique_ptr<TSxSysShellViewCallback> last(this);  // the last release ends the object
+        return count;
+    }
+
+    STDMETHODIMP MessageSFVCB(UINT msg, WPARAM wParam, LPARAM lParam) override
+    {
+        return SxComCall(&View, [&]() -> HRESULT { return Message(msg, wParam, lParam); });
+    }
+
+    static LRESULT CALLBACK WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
+
+private:
+    HRESULT Message(UINT msg, WPARAM wParam, LPARAM lParam);
+    void WindowCreated(HWND window);
+    TSxPidlPtr CurrentFolder()
+    {
+        PIDLIST_ABSOLUTE list = nullptr;
+        if (FAILED(Folder->GetCurFolder(&list)))
+            return nullptr;
+        return TSxPidlPtr(list);
+    }
+
+    std::atomic<ULONG> Count{1};
+    TSxSysShellView& View;
+    TSxCustomShellFolder* Folder;
+    IShellBrowser* Browser;
+    HWND Window = nullptr;
+    WNDPROC Previous = nullptr;
+};
+
+HRESULT TSxSysShellViewCallback::Message(UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg) {
+    case SFVM_MERGEMENU_:
+    case SFVM_INVOKECOMMAND_:
+        return E_NOTIMPL;  // no Explorer menu or toolbar is merged
+    case SFVM_GETBUTTONINFO_:
+        if (auto* info = reinterpret_cast<TBINFO*>(lParam)) {
+            info->cbuttons = 0;
+            info->uFlags = 0;
+        }
+        return S_OK;
+    case SFVM_GETBUTTONS_:
+        return S_OK;
+    case SFVM_WINDOWCREATED_:
+        WindowCreated(reinterpret_cast<HWND>(wParam));
+        return S_OK;
+    case SFVM_FILEDIALOGPATH_:
+        return S_OK;
+    case SFVM_COLUMNCLICK_:
+        return S_FALSE;  // the system view sorts through CompareIDs
+    case SFVM_DEFVIEWMODE_:
+        if (auto* mode = reinterpret_cast<FOLDERVIEWMODE*>(lParam))
+            *mode = static_cast<FOLDERVIEWMODE>(View.GetViewMode(Folder));
+        return S_OK;
+    case SFVM_UNMERGEMENU_:
+        return S_OK;
+    case SFVM_THISIDLIST_:
+        if (auto* out = reinterpret_cast<PIDLIST_ABSOLUTE*>(lParam))
+            if (TSxPidlPtr list = CurrentFolder())
+                *out = list.release();
+        return S_OK;
+    case SFVM_GETNOTIFY_:
+        if (View.ChangeNotifyType != TSxChangeNotifyType::cntGlobal)
+            return E_NOTIMPL;
+        if (auto* out = reinterpret_cast<PCIDLIST_ABSOLUTE*>(wParam))
+            if (TSxPidlPtr list = CurrentFolder())
+                *out = list.release();  // the system view frees it
+        if (auto* events = reinterpret_cast<LONG*>(lParam))
+            *events = SxGlobalViewEvents;
+        return S_OK;
+    default:
+        return E_NOTIMPL;
+    }
+}
+
+void TSxSysShellViewCallback::WindowCreated(HWND window)
+{
+    if (!window || Window)
+        return;
+    Window = window;
+    // The window holds the callback until it goes; then the old procedure is back first.
+    AddRef();
+    SetPropW(window, ViewProperty, static_cast<HANDLE>(this));
+    Previous = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TSxSysShellViewCallback::WindowProc)));
+    TSxPidlPtr list = CurrentFolder();
+    RegisterShellView(View.ChangeNotifyType, list.get(), window);
+    if (View.OnWindowCreated)
+        View.OnWindowCreated(View, window);
+}
+
+LRESULT CALLBACK TSxSysShellViewCallback::WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    auto* self = static_cast<TSxSysShellViewCallback*>(GetPropW(window, ViewProperty));
+    if (!self)
+        return DefWindowProcW(window, msg, wParam, lParam);
+    WNDPROC previous = self->Previous;
+    if (msg == WM_NCDESTROY) {
+        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
+        RemovePropW(window, ViewProperty);
+        UnregisterShellView(window);
+        LRESULT result = CallWindowProcW(previous, window, msg, wParam, lParam);
+        self->Release();
+        return result;
+    }
+    if (msg == SxShellChangeMessage && self->Browser) {
+        try {
+            IShellView* active = nullptr;
+            if (SUCCEEDED(self->Browser->QueryActiveShellView(&active)) && active) {
+                active->Refresh();
+                active->Release();
+            }
+        } catch (...) {
+        }
+    }
+    return CallWindowProcW(previous, window, msg, wParam, lParam);
+}
+
+// The grains of the items in a data object's "Shell IDList Array"; every length is checked
+// against the block before it is read.
+void GrainsOfDataObject(TSxCustomProvider& provider, IDataObject* dataObject, TSxDataGrainList& grains)
+{
+    if (!dataObject)
+        return;
+    FORMATETC format{static_cast<CLIPFORMAT>(CF_SXSHELLIDLIST), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    STGMEDIUM medium{};
+    if (FAILED(dataObject->GetData(&format, &medium)))
+        return;
+    struct Release {
+        STGMEDIUM& m;
+        ~Release() { ReleaseStgMedium(&m); }
+    } release{medium};
+    if (medium.tymed != TYMED_HGLOBAL || !medium.hGlobal)
+        return;
+    size_t size = GlobalSize(medium.hGlobal);
+    auto* block = static_cast<const uint8_t*>(GlobalLock(medium.hGlobal));
+    if (!block)
+        return;
+    struct Unlock {
+        HGLOBAL h;
+        ~Unlock() { GlobalUnlock(h); }
+    } unlock{medium.hGlobal};
+    if (size < 8)
+        return;
+    uint32_t count = 0;
+    std::memcpy(&count, block, 4);
+    if (count > (size - 4) / 4 - 1)
+        return;
+    auto listAt = [&](uint32_t index) -> PCSxItemIDList {
+        uint32_t offset = 0;
+        std::memcpy(&offset, block + 4 + 4 * static_cast<size_t>(index), 4);
+        if (offset >= size || !PIDLIsValid(block + offset, size - offset))
+            return nullptr;
+        return reinterpret_cast<PCSxItemIDList>(block + offset);
+    };
+    PCSxItemIDList parent = listAt(0);
+    if (!parent)
+        return;
+    for (uint32_t i = 1; i <= count; ++i) {
+        PCSxItemIDList item = listAt(i);
+        if (!item)
+            continue;
+        TSxPidlPtr absolute(PIDLCombine(parent, item));
+        if (auto grain = provider.GrainFromPidl(absolute.get()))
+            grains.Add(std::move(grain));
+    }
+}
+
+// The item and background menus differ only in the verbs this build does not handle.
+HRESULT MenuCallback(IShellFolder* shellFolder, HWND ownerWindow, IDataObject* dataObject,
+                     UINT msg, WPARAM wParam, LPARAM)
+{
+    auto* folder = dynamic_cast<TSxCustomShellFolder*>(SxShellObjectOf(shellFolder));
+    if (!folder)
+        return E_INVALIDARG;
+    return SxComCall(folder, [&]() -> HRESULT {
+        TSxCustomProvider* provider = folder->GetDataProvider();
+        if (!provider)
+            return E_NOTIMPL;
+        TSxDataGrainList grains;
+        GrainsOfDataObject(*provider, dataObject, grains);
+        switch (msg) {
+        case DFM_MERGECONTEXTMENU_:
+            return grains.Count() == 0 ? E_NOTIMPL : S_OK;  // the system's own items stay
+        case DFM_INVOKECOMMAND_: {
+            int command = static_cast<int>(static_cast<INT_PTR>(wParam));
+            if (command >= 0)
+                return S_OK;
+            switch (command) {
+            case DFM_CMD_DELETE_:
+                // Once: the folder's delete asks the confirmation itself.
+                folder->DeleteGrains(grains, ownerWindow);
+                return S_OK;
+            case DFM_CMD_PROPERTIES_:
+                for (int i = 0; i < grains.Count(); ++i)
+                    provider->ShowPropertySheets(*grains.GetItem(i), ownerWindow);
+                return S_OK;
+            default:
+                // Copy, cut and paste need the framework's data object and drop target, which
+                // this build does not have: the shell keeps its own handling.
+                return S_FALSE;
+            }
+        }
+        case DFM_GETVERBW_:
+            return S_FALSE;
+        default:
+            return E_NOTIMPL;
+        }
+    });
+}
+
+} // namespace
+
+HRESULT CALLBACK ItemMenuCallback(IShellFolder* folder, HWND ownerWindow, IDataObject* dataObject, UINT msg,
+                                  WPARAM wParam, LPARAM lParam)
+{
+    return MenuCallback(folder, ownerWindow, dataObject, msg, wParam, lParam);
+}
+
+HRESULT CALLBACK BackgroundMenuCallback(IShellFolder* folder, HWND ownerWindow, IDataObject* dataObject, UINT msg,
+                                        WPARAM wParam, LPARAM lParam)
+{
+    return MenuCallback(folder, ownerWindow, dataObject, msg, wParam, lParam);
+}
+
+HRESULT TSxCustomShellView::CreateBackgroundMenu(PCSxItemIDList folderList, HWND ownerWindow, IContextMenu** menu,
+                                                 TSxCustomShellFolder* folder, PCUITEMID_CHILD_ARRAY items,
+                                                 UINT count)
+{
+    *menu = nullptr;
+    return CDefFolderMenu_Create2(folderList, ownerWindow, count, items, static_cast<IShellFolder*>(folder),
+                                  BackgroundMenuCallback, 0, nullptr, menu);
+}
+
+HRESULT TSxCustomShellView::CreateItemMenu(PCSxItemIDList folderList, HWND ownerWindow, IContextMenu** menu,
+                                           TSxCustomShellFolder* folder, TSxDataGrainList&,
+                                           PCUITEMID_CHILD_ARRAY items, UINT count)
+{
+    *menu = nullptr;
+    if (Settings.ContextMenuOrigin == TSxContextMenuOrigin::cmoTessolark)
+        return E_NOTIMPL;  // the framework's own grain menu is not part of this build
+    return CDefFolderMenu_Create2(folderList, ownerWindow, count, items, static_cast<IShellFolder*>(folder),
+                                  ItemMenuCallback, 0, nullptr, menu);
+}
+
+HRESULT TSxCustomShellView::CreateView(TSxCustomShellFolder* folder, HWND ownerWindow, IShellView** view)
+{
+    *view = nullptr;
+    Folder = folder;
+    OwnerWindow = ownerWindow;
+    return S_OK;
+}
+
+IShellFolderViewCB* TSxSysShellView::CreateCallback(TSxCustomShellFolder* folder, HWND ownerWindow)
+{
+    return std::make_unique<TSxSysShellViewCallback>(*this, folder, ownerWindow).release();
+}
+
+HRESULT TSxSysShellView::CreateView(TSxCustomShellFolder* folder, HWND ownerWindow, IShellView** view)
+{
+    TSxCustomShellView::CreateView(folder, ownerWindow, view);
+    TComPtr<IShellFolderViewCB> callback(CreateCallback(folder, ownerWindow));
+    SFV_CREATE create{};
+    create.cbSize = sizeof create;
+    create.pshf = static_cast<IShellFolder*>(folder);
+    create.psvOuter = nullptr;
+    create.psfvcb = callback.get();
+    return SHCreateShellFolderView(&create, view);
+}
+
+int TSxSysShellView::GetViewMode(TSxCustomShellFolder* folder)
+{
+    TSxViewStyle style = DefaultViewStyle;
+    if (OnGetDefaultViewStyle) {
+        auto grain = folder ? folder->MakeFolderGrain() : nullptr;
+        OnGetDefaultViewStyle(*this, grain.get(), style);
+    }
+    return static_cast<int>(style) + 1;
+}
+
+void InstallShellViewChangeNotice()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        SetSxChangeNotice(
+            [](LONG eventId, PCSxItemIDList list) { NotifyShellChange(eventId, SHCNF_IDLIST, list, nullptr); });
+    });
+}
+#endif

@@ -1,0 +1,578 @@
+// Drives the test folder DLL as Explorer does: registered with regsvr32, reached through the
+// desktop folder under My Computer, enumerated, named, parsed, compared, renamed and shown in
+// columns; then unregistered, leaving the system's keys.
+#include "SxURLHandler.h"
+#include "uGLBWin.h"
+#include "uSxPidl.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <cstring>
+#include <set>
+
+namespace {
+
+const CLSID FolderClsid = {0x5D1C8F22, 0x7A3B, 0x4C6E, {0x9E, 0x41, 0x2B, 0x7F, 0x0C, 0x3A, 0x8D, 0x55}};
+const CLSID HookClsid = {0x5D1C8F23, 0x7A3B, 0x4C6E, {0x9E, 0x41, 0x2B, 0x7F, 0x0C, 0x3A, 0x8D, 0x55}};
+const std::string FolderText = "{5D1C8F22-7A3B-4C6E-9E41-2B7F0C3A8D55}";
+const std::string HookText = "{5D1C8F23-7A3B-4C6E-9E41-2B7F0C3A8D55}";
+const std::string Root = "::{20D04FE0-3AEA-1069-A2D8-08002B30309D}\\::" + FolderText;
+const std::string MyComputerNamespace = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MyComputer\\Namespace";
+const std::string ApprovedKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
+
+template <typename T> struct TRelease {
+    void operator()(T* p) const { if (p) p->Release(); }
+};
+template <typename T> using TPtr = std::unique_ptr<T, TRelease<T>>;
+
+std::wstring FolderDll()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dir = path;
+    return dir.substr(0, dir.find_last_of(L'\\') + 1) + L"SxTestFolder.dll";
+}
+
+DWORD RunProcess(const std::wstring& commandLine)
+{
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    std::wstring line = commandLine;
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return 0xFFFFFFFF;
+    WaitForSingleObject(pi.hProcess, 60000);
+    DWORD code = 0xFFFFFFFF;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code;
+}
+
+DWORD RegSvr32(bool doRegister)
+{
+    return RunProcess(std::wstring(L"regsvr32.exe /s ") + (doRegister ? L"" : L"/u ") + L"\"" + FolderDll() + L"\"");
+}
+
+bool KeyExists(HKEY root, const std::string& key)
+{
+    TRegKey handle;
+    return RegOpenKeyExW(root, Utf8ToWide(key).c_str(), 0, KEY_READ, handle.put()) == ERROR_SUCCESS;
+}
+
+// The value's text, its number for a DWORD, or "<none>".
+std::string Value(HKEY root, const std::string& key, const std::string& name = "")
+{
+    BYTE data[2048] = {};
+    DWORD size = sizeof data - 2, type = 0;
+    TRegKey handle;
+    if (RegOpenKeyExW(root, Utf8ToWide(key).c_str(), 0, KEY_READ, handle.put()) != ERROR_SUCCESS ||
+        RegQueryValueExW(handle.get(), name.empty() ? nullptr : Utf8ToWide(name).c_str(), nullptr, &type, data,
+                         &size) != ERROR_SUCCESS)
+        return "<none>";
+    if (type == REG_DWORD)
+        return std::to_string(*reinterpret_cast<DWORD*>(data));
+    return WideToUtf8(reinterpret_cast<wchar_t*>(data));
+}
+
+template <typename T> T Entry(const char* name)
+{
+    HMODULE dll = GetModuleHandleW(L"SxTestFolder.dll");
+    return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
+}
+
+// The events of the 1361 messages waiting for window, each dispatched to it.
+std::vector<WPARAM> Notices(HWND window)
+{
+    std::vector<WPARAM> events;
+    MSG msg;
+    while (PeekMessageW(&msg, window, WM_USER + 337, WM_USER + 337, PM_REMOVE)) {
+        events.push_back(msg.wParam);
+        DispatchMessageW(&msg);
+    }
+    return events;
+}
+
+std::string StrRetText(STRRET& strRet, PCUITEMID_CHILD item)
+{
+    LPWSTR text = nullptr;
+    if (FAILED(StrRetToStrW(&strRet, item, &text)))
+        return "<bad>";
+    std::string result = WideToUtf8(text);
+    CoTaskMemFree(text);
+    return result;
+}
+
+std::string NameOf(IShellFolder* folder, PCUITEMID_CHILD item, SHGDNF flags)
+{
+    STRRET strRet;
+    std::memset(&strRet, 0xCC, sizeof strRet);  // the folder sets the type itself
+    if (FAILED(folder->GetDisplayNameOf(item, flags, &strRet)))
+        return "<failed>";
+    return StrRetText(strRet, item);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(TestFolderRegistration, RegSvr32WritesTheExactKeysAndUnregistersThemAll)
+{
+    const std::string classKey = "CLSID\\" + FolderText;
+    std::set<std::string> otherJunctions;
+    ASSERT_EQ(RegSvr32(true), 0u);
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, classKey), "Tandrel Testtresor");
+    EXPECT_NE(Value(HKEY_CLASSES_ROOT, classKey + "\\InprocServer32").find("SxTestFolder.dll"), std::string::npos);
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, classKey + "\\InprocServer32", "ThreadingModel"), "Apartment");
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, classKey + "\\ShellFolder", "WantsFORPARSING"), "");
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, classKey + "\\ShellFolder", "LoadWithoutCOM"), "");
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, classKey + "\\ShellFolder", "HideAsDelete"), "<none>");
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, classKey + "\\ShellFolder", "Attributes"), std::to_string(0xA8000150u));
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, classKey, "InfoTip"), "<none>");
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, classKey + "\\DefaultIcon"));
+    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, ApprovedKey, FolderText), "sxTestFolder");
+    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, MyComputerNamespace + "\\" + FolderText), "Tandrel Testtresor");
+    EXPECT_EQ(Value(HKEY_CURRENT_USER, "Software\\Microsoft\\Internet Explorer\\UrlSearchHooks", HookText), "");
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "CLSID\\" + HookText + "\\InprocServer32"));
+
+    ASSERT_EQ(RegSvr32(false), 0u);
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, classKey));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "CLSID\\" + HookText));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "SxTestFolder.sxTestFolder"));
+    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, ApprovedKey, FolderText), "<none>");
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, MyComputerNamespace + "\\" + FolderText));
+    EXPECT_EQ(Value(HKEY_CURRENT_USER, "Software\\Microsoft\\Internet Explorer\\UrlSearchHooks", HookText), "<none>");
+    // The system's keys and the other junctions stay.
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, MyComputerNamespace));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, MyComputerNamespace + "\\{21EC2020-3AEA-1069-A2DD-08002B30309D}"));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, ApprovedKey));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Software\\Microsoft\\Internet Explorer\\UrlSearchHooks"));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+class TestFolder : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        CoInitialize(nullptr);
+        ASSERT_EQ(RegSvr32(true), 0u);
+    }
+    static void TearDownTestSuite()
+    {
+        RegSvr32(false);
+        CoUninitialize();
+    }
+    void SetUp() override
+    {
+        IShellFolder* desktop = nullptr;
+        ASSERT_HRESULT_SUCCEEDED(SHGetDesktopFolder(&desktop));
+        Desktop.reset(desktop);
+        RootList = Parse(Root);
+        ASSERT_TRUE(RootList);
+        IShellFolder* folder = nullptr;
+        ASSERT_HRESULT_SUCCEEDED(Desktop->BindToObject(RootList.get(), nullptr, IID_IShellFolder,
+                                                       reinterpret_cast<void**>(&folder)));
+        Folder.reset(folder);
+    }
+
+    // An absolute list parsed by the desktop folder, or nullptr.
+    TSxPidlPtr Parse(const std::string& path, HRESULT* result = nullptr)
+    {
+        std::wstring name = Utf8ToWide(path);
+        PIDLIST_RELATIVE list = nullptr;
+        ULONG eaten = 0;
+        HRESULT hr = Desktop->ParseDisplayName(nullptr, nullptr, name.data(), &eaten, &list, nullptr);
+        if (result)
+            *result = hr;
+        if (FAILED(hr)) {
+            EXPECT_EQ(list, nullptr);
+            return nullptr;
+        }
+        return TSxPidlPtr(list);
+    }
+
+    // The items of a folder by name.
+    std::vector<std::pair<std::string, TSxPidlPtr>> Items(IShellFolder* folder, SHCONTF flags)
+    {
+        std::vector<std::pair<std::string, TSxPidlPtr>> items;
+        IEnumIDList* enumerator = nullptr;
+        if (FAILED(folder->EnumObjects(nullptr, flags, &enumerator)) || !enumerator)
+            return items;
+        TPtr<IEnumIDList> keep(enumerator);
+        PITEMID_CHILD child = nullptr;
+        ULONG fetched = 0;
+        while (enumerator->Next(1, &child, &fetched) == S_OK) {
+            TSxPidlPtr owned(child);
+            std::string name = NameOf(folder, child, SHGDN_NORMAL);
+            items.emplace_back(name, std::move(owned));
+        }
+        return items;
+    }
+
+    TSxPidlPtr Item(IShellFolder* folder, const std::string& name)
+    {
+        for (auto& [n, item] : Items(folder, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN))
+            if (n == name)
+                return std::move(item);
+        return nullptr;
+    }
+
+    TPtr<IShellFolder> Bind(IShellFolder* folder, PCUITEMID_CHILD item, HRESULT* result = nullptr)
+    {
+        IShellFolder* child = nullptr;
+        HRESULT hr = folder->BindToObject(item, nullptr, IID_IShellFolder, reinterpret_cast<void**>(&child));
+        if (result)
+            *result = hr;
+        return TPtr<IShellFolder>(SUCCEEDED(hr) ? child : nullptr);
+    }
+
+    TPtr<IShellFolder> Desktop;
+    TSxPidlPtr RootList;
+    TPtr<IShellFolder> Folder;
+};
+
+TEST_F(TestFolder, EnumeratesFoldersFilesAndHiddenItemsAsAsked)
+{
+    std::set<std::string> all, folders, withHidden;
+    for (auto& item : Items(Folder.get(), SHCONTF_FOLDERS | SHCONTF_NONFOLDERS))
+        all.insert(item.first);
+    for (auto& item : Items(Folder.get(), SHCONTF_FOLDERS))
+        folders.insert(item.first);
+    for (auto& item : Items(Folder.get(), SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN))
+        withHidden.insert(item.first);
+    EXPECT_EQ(all, (std::set<std::string>{"Bilder", "Neuer Ordner", "Größe ä.txt", "read me.txt"}));
+    EXPECT_EQ(folders, (std::set<std::string>{"Bilder", "Neuer Ordner"}));
+    EXPECT_EQ(withHidden.count("versteckt.txt"), 1u);
+}
+
+TEST_F(TestFolder, MyComputerListsTheJunction)
+{
+    auto myComputer = Parse("::{20D04FE0-3AEA-1069-A2D8-08002B30309D}");
+    ASSERT_TRUE(myComputer);
+    auto computer = Bind(Desktop.get(), myComputer.get());
+    ASSERT_TRUE(computer);
+    std::set<std::string> names;
+    for (auto& item : Items(computer.get(), SHCONTF_FOLDERS | SHCONTF_NONFOLDERS))
+        names.insert(item.first);
+    EXPECT_EQ(names.count("Tandrel Testtresor"), 1u);
+}
+
+TEST_F(TestFolder, NamesForEveryDisplayForm)
+{
+    auto file = Item(Folder.get(), "Größe ä.txt");
+    ASSERT_TRUE(file);
+    EXPECT_EQ(NameOf(Folder.get(), file.get(), SHGDN_NORMAL), "Größe ä.txt");
+    EXPECT_EQ(NameOf(Folder.get(), file.get(), SHGDN_INFOLDER), "Größe ä.txt");
+    EXPECT_EQ(NameOf(Folder.get(), file.get(), SHGDN_INFOLDER | SHGDN_FOREDITING), "Größe ä.txt");
+    EXPECT_EQ(NameOf(Folder.get(), file.get(), SHGDN_INFOLDER | SHGDN_FORPARSING), "Größe ä.txt");
+    EXPECT_EQ(NameOf(Folder.get(), file.get(), SHGDN_FORPARSING), Root + "\\Größe ä.txt");
+    EXPECT_EQ(NameOf(Folder.get(), file.get(), SHGDN_FORPARSING | SHGDN_FORADDRESSBAR), Root + "\\Größe ä.txt");
+
+    auto bilder = Item(Folder.get(), "Bilder");
+    auto child = Bind(Folder.get(), bilder.get());
+    ASSERT_TRUE(child);
+    auto beach = Item(child.get(), "Strand ö.jpg");
+    ASSERT_TRUE(beach);
+    EXPECT_EQ(NameOf(child.get(), beach.get(), SHGDN_FORPARSING), Root + "\\Bilder\\Strand ö.jpg");
+    // A two-level list asked of the root folder names both levels.
+    TSxPidlPtr twoLevels(PIDLCombine(bilder.get(), beach.get()));
+    EXPECT_EQ(NameOf(Folder.get(), twoLevels.get(), SHGDN_FORPARSING), Root + "\\Bilder\\Strand ö.jpg");
+    EXPECT_EQ(NameOf(Folder.get(), twoLevels.get(), SHGDN_NORMAL), "Strand ö.jpg");
+}
+
+TEST_F(TestFolder, ParsesNestedPathsThroughTheDesktopAndFailsOnAMissingPart)
+{
+    auto deep = Parse(Root + "\\Bilder\\Urlaub 2024\\Düne.png");
+    ASSERT_TRUE(deep);
+    EXPECT_EQ(PIDLGetItemCount(deep.get()), PIDLGetItemCount(RootList.get()) + 3);
+    // The parsing name of an item parses back to the same item.
+    auto file = Item(Folder.get(), "read me.txt");
+    auto byName = Parse(NameOf(Folder.get(), file.get(), SHGDN_FORPARSING));
+    ASSERT_TRUE(byName);
+    TSxPidlPtr expected(PIDLCombine(RootList.get(), file.get()));
+    EXPECT_EQ(HRESULT_CODE(Desktop->CompareIDs(0, byName.get(), expected.get())), 0);
+
+    HRESULT hr = S_OK;
+    EXPECT_FALSE(Parse(Root + "\\Fehlt", &hr));
+    EXPECT_TRUE(FAILED(hr));
+    EXPECT_FALSE(Parse(Root + "\\Fehlt\\read me.txt", &hr));
+    EXPECT_FALSE(Parse(Root + "\\Bilder\\Fehlt\\Düne.png", &hr));
+    EXPECT_FALSE(Parse(Root + "\\read me.txt\\x", &hr));
+
+    // Directly on the folder: the error of a missing part, no list, nothing eaten.
+    std::wstring missing = L"Fehlt\\read me.txt";
+    PIDLIST_RELATIVE list = reinterpret_cast<PIDLIST_RELATIVE>(1);
+    ULONG eaten = 77;
+    EXPECT_EQ(Folder->ParseDisplayName(nullptr, nullptr, missing.data(), &eaten, &list, nullptr),
+              HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(list, nullptr);
+    EXPECT_EQ(eaten, 0u);
+    std::wstring found = Utf8ToWide("BILDER\\urlaub 2024");
+    ULONG attributes = SFGAO_FOLDER;
+    ASSERT_HRESULT_SUCCEEDED(Folder->ParseDisplayName(nullptr, nullptr, found.data(), &eaten, &list, &attributes));
+    TSxPidlPtr owned(list);
+    EXPECT_EQ(PIDLGetItemCount(list), 2);
+    EXPECT_EQ(eaten, found.size());
+    EXPECT_EQ(attributes, static_cast<ULONG>(SFGAO_FOLDER));
+}
+
+TEST_F(TestFolder, BindsFoldersOnlyAndKnowsItsOwnList)
+{
+    auto bilder = Item(Folder.get(), "Bilder");
+    auto file = Item(Folder.get(), "read me.txt");
+    HRESULT hr = S_OK;
+    EXPECT_FALSE(Bind(Folder.get(), file.get(), &hr));
+    EXPECT_EQ(hr, E_INVALIDARG);
+    auto child = Bind(Folder.get(), bilder.get());
+    ASSERT_TRUE(child);
+    IPersistFolder2* persist = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(child->QueryInterface(IID_IPersistFolder2, reinterpret_cast<void**>(&persist)));
+    TPtr<IPersistFolder2> keep(persist);
+    PIDLIST_ABSOLUTE current = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(persist->GetCurFolder(&current));
+    TSxPidlPtr owned(current);
+    TSxPidlPtr expected(PIDLCombine(RootList.get(), bilder.get()));
+    ASSERT_EQ(PIDLGetSize(current), PIDLGetSize(expected.get()));
+    EXPECT_EQ(std::memcmp(current, expected.get(), PIDLGetSize(current)), 0);
+    CLSID clsid{};
+    persist->GetClassID(&clsid);
+    EXPECT_TRUE(IsEqualCLSID(clsid, FolderClsid));
+    IRemoteComputer* remote = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(child->QueryInterface(IID_IRemoteComputer, reinterpret_cast<void**>(&remote)));
+    EXPECT_EQ(remote->Initialize(L"SERVER", TRUE), S_OK);
+    remote->Release();
+}
+
+TEST_F(TestFolder, AttributesOfFoldersAndFiles)
+{
+    auto bilder = Item(Folder.get(), "Bilder");
+    auto file = Item(Folder.get(), "read me.txt");
+    PCUITEMID_CHILD items[1] = {bilder.get()};
+    SFGAOF mask = SFGAO_FOLDER;
+    ASSERT_HRESULT_SUCCEEDED(Folder->GetAttributesOf(1, items, &mask));
+    EXPECT_EQ(mask, 0xF8000043u);
+    // Bits the folder does not know are never echoed back.
+    items[0] = file.get();
+    mask = 0xFFFFFFFF;
+    ASSERT_HRESULT_SUCCEEDED(Folder->GetAttributesOf(1, items, &mask));
+    EXPECT_EQ(mask, 0x40000043u | SFGAO_CANRENAME | SFGAO_CANDELETE);
+    // Several items share what all of them have; none asks for the folder's own.
+    PCUITEMID_CHILD both[2] = {bilder.get(), file.get()};
+    mask = SFGAO_FOLDER | SFGAO_CANRENAME;
+    ASSERT_HRESULT_SUCCEEDED(Folder->GetAttributesOf(2, both, &mask));
+    EXPECT_EQ(mask & SFGAO_FOLDER, 0u);
+    mask = 0;
+    ASSERT_HRESULT_SUCCEEDED(Folder->GetAttributesOf(0, nullptr, &mask));
+    EXPECT_EQ(mask, 0xA8000150u);
+}
+
+TEST_F(TestFolder, ComparesByEachColumnInBothOrders)
+{
+    auto bilder = Item(Folder.get(), "Bilder");
+    auto big = Item(Folder.get(), "Größe ä.txt");
+    auto empty = Item(Folder.get(), "read me.txt");
+    auto order = [&](LPARAM column, PCUITEMID_CHILD a, PCUITEMID_CHILD b) {
+        HRESULT hr = Folder->CompareIDs(column, a, b);
+        EXPECT_TRUE(SUCCEEDED(hr)) << column;
+        return static_cast<int16_t>(HRESULT_CODE(hr));
+    };
+    for (LPARAM column : {0, 2, 3}) {
+        EXPECT_LT(order(column, bilder.get(), big.get()), 0) << column;  // folders first
+        EXPECT_GT(order(column, big.get(), bilder.get()), 0) << column;
+        EXPECT_EQ(order(column, big.get(), big.get()), 0) << column;
+    }
+    EXPECT_NE(order(0, big.get(), empty.get()), 0);
+    EXPECT_EQ(order(0, big.get(), empty.get()), -order(0, empty.get(), big.get()));
+    // The size column's own order: 0 bytes before 1025 bytes, whatever the names say.
+    EXPECT_LT(order(1, empty.get(), big.get()), 0);
+    EXPECT_GT(order(1, big.get(), empty.get()), 0);
+    EXPECT_EQ(Folder->CompareIDs(4, big.get(), empty.get()), E_INVALIDARG);
+    EXPECT_EQ(Folder->CompareIDs(0, nullptr, empty.get()), E_INVALIDARG);
+}
+
+TEST_F(TestFolder, RenamesAndReportsARefusal)
+{
+    auto file = Item(Folder.get(), "read me.txt");
+    PITEMID_CHILD renamed = reinterpret_cast<PITEMID_CHILD>(1);
+    ASSERT_HRESULT_SUCCEEDED(Folder->SetNameOf(nullptr, file.get(), Utf8ToWide("lies mich ü.txt").c_str(),
+                                               SHGDN_INFOLDER, &renamed));
+    ASSERT_NE(renamed, nullptr);
+    TSxPidlPtr owned(renamed);
+    EXPECT_EQ(NameOf(Folder.get(), renamed, SHGDN_NORMAL), "lies mich ü.txt");
+
+    renamed = reinterpret_cast<PITEMID_CHILD>(1);
+    EXPECT_TRUE(FAILED(Folder->SetNameOf(nullptr, file.get(), L"verboten", SHGDN_INFOLDER, &renamed)));
+    EXPECT_EQ(renamed, nullptr);
+}
+
+TEST_F(TestFolder, DetailsColumnsAndTheirDefinitions)
+{
+    SHELLDETAILS details{};
+    IShellFolder2* folder2 = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(Folder->QueryInterface(IID_IShellFolder2, reinterpret_cast<void**>(&folder2)));
+    TPtr<IShellFolder2> keep(folder2);
+    const char* captions[] = {"Name", "Größe", "Typ", "Letzte Änderung"};
+    for (UINT column = 0; column < 4; ++column) {
+        ASSERT_HRESULT_SUCCEEDED(folder2->GetDetailsOf(nullptr, column, &details)) << column;
+        EXPECT_EQ(StrRetText(details.str, nullptr), captions[column]);
+        EXPECT_EQ(details.fmt, column == 1 ? 1 : 0);
+    }
+    EXPECT_EQ(folder2->GetDetailsOf(nullptr, 4, &details), E_INVALIDARG);
+
+    auto big = Item(Folder.get(), "Größe ä.txt");
+    auto cell = [&](PCUITEMID_CHILD item, UINT column) {
+        SHELLDETAILS d{};
+        EXPECT_HRESULT_SUCCEEDED(folder2->GetDetailsOf(item, column, &d));
+        return StrRetText(d.str, item);
+    };
+    EXPECT_EQ(cell(big.get(), 0), "Größe ä.txt");
+    EXPECT_EQ(cell(big.get(), 1), "2 KB");
+    EXPECT_EQ(cell(big.get(), 2), "Testdatei");
+    EXPECT_NE(cell(big.get(), 3).find("2024"), std::string::npos);
+    auto bilder = Item(Folder.get(), "Bilder");
+    EXPECT_EQ(cell(bilder.get(), 0), "Bilder");
+    EXPECT_EQ(cell(bilder.get(), 1), "");
+
+    SHCOLSTATEF state = 0;
+    ASSERT_EQ(folder2->GetDefaultColumnState(1, &state), S_OK);
+    // Integer type, on by default, and off the header menu (0x80) since it is not on the popup menu.
+    EXPECT_EQ(state, 0x92u);
+    EXPECT_EQ(folder2->GetDefaultColumnState(4, &state), S_FALSE);
+    ULONG sort = 9, display = 9;
+    ASSERT_HRESULT_SUCCEEDED(folder2->GetDefaultColumn(0, &sort, &display));
+    EXPECT_EQ(sort, 0u);
+    EXPECT_EQ(display, 0u);
+}
+
+TEST_F(TestFolder, CreatesAViewAndTheUrlHookFindsTheFolder)
+{
+    HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr, nullptr,
+                                 nullptr, nullptr);
+    IShellView* view = nullptr;
+    EXPECT_HRESULT_SUCCEEDED(Folder->CreateViewObject(owner, IID_IShellView, reinterpret_cast<void**>(&view)));
+    EXPECT_NE(view, nullptr);
+    if (view)
+        view->Release();
+    void* none = reinterpret_cast<void*>(1);
+    EXPECT_EQ(Folder->CreateViewObject(owner, IID_IDropTarget, &none), E_NOINTERFACE);
+    EXPECT_EQ(none, nullptr);
+    DestroyWindow(owner);
+
+    ISxURLSearchHook* hook = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(HookClsid, nullptr, CLSCTX_INPROC_SERVER, IID_ISxURLSearchHook,
+                                              reinterpret_cast<void**>(&hook)));
+    TPtr<ISxURLSearchHook> keep(hook);
+    wchar_t url[300] = L"testvault:Bilder";
+    EXPECT_EQ(hook->Translate(url, 300), S_OK);
+    EXPECT_EQ(WideToUtf8(url), Root + "Bilder");
+    wchar_t other[300] = L"http://testvault:x";
+    EXPECT_EQ(hook->Translate(other, 300), E_FAIL);
+    EXPECT_EQ(WideToUtf8(other), "http://testvault:x");
+    wchar_t small[20] = L"testvault:";
+    EXPECT_EQ(hook->Translate(small, 20), S_OK);
+    EXPECT_EQ(WideToUtf8(small), Root.substr(0, 19));
+}
+
+TEST_F(TestFolder, ViewCallbackAnswersAndItsWindowGetsTheFoldersNotices)
+{
+    auto viewCallback = Entry<HRESULT (*)(IShellFolder*, IShellFolderViewCB**)>("SxTestViewCallback");
+    auto notify = Entry<void (*)(LONG, PCIDLIST_ABSOLUTE, PCIDLIST_ABSOLUTE)>("SxTestNotify");
+    auto registrations = Entry<int (*)(HWND)>("SxTestViewRegistrations");
+    ASSERT_TRUE(viewCallback && notify && registrations);
+    IShellFolderViewCB* callback = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(viewCallback(Folder.get(), &callback));
+
+    FOLDERVIEWMODE mode = FVM_AUTO;
+    EXPECT_EQ(callback->MessageSFVCB(27, 0, reinterpret_cast<LPARAM>(&mode)), S_OK);
+    EXPECT_EQ(mode, FVM_DETAILS);
+    PCIDLIST_ABSOLUTE notifyList = nullptr;
+    LONG events = 77;
+    EXPECT_EQ(callback->MessageSFVCB(49, reinterpret_cast<WPARAM>(&notifyList), reinterpret_cast<LPARAM>(&events)),
+              E_NOTIMPL);
+    EXPECT_EQ(notifyList, nullptr);
+    EXPECT_EQ(events, 77);
+    PIDLIST_ABSOLUTE self = nullptr;
+    EXPECT_EQ(callback->MessageSFVCB(41, 0, reinterpret_cast<LPARAM>(&self)), S_OK);
+    TSxPidlPtr ownedSelf(self);
+    ASSERT_EQ(PIDLGetSize(self), PIDLGetSize(RootList.get()));
+    EXPECT_EQ(std::memcmp(self, RootList.get(), PIDLGetSize(self)), 0);
+    EXPECT_EQ(callback->MessageSFVCB(24, 0, 0), S_FALSE);
+    EXPECT_EQ(callback->MessageSFVCB(999, 0, 0), E_NOTIMPL);
+
+    HWND window = CreateWindowExW(0, L"STATIC", L"view", WS_CHILD, 0, 0, 10, 10, HWND_MESSAGE, nullptr, nullptr,
+                                  nullptr);
+    LONG_PTR before = GetWindowLongPtrW(window, GWLP_WNDPROC);
+    EXPECT_EQ(callback->MessageSFVCB(15, reinterpret_cast<WPARAM>(window), 0), S_OK);
+    EXPECT_NE(GetWindowLongPtrW(window, GWLP_WNDPROC), before);
+    EXPECT_EQ(registrations(window), 1);
+    // The system view lets go of its callback; the window keeps what it needs.
+    callback->Release();
+
+    auto file = Item(Folder.get(), "read me.txt");
+    TSxPidlPtr absolute(PIDLCombine(RootList.get(), file.get()));
+    notify(SHCNE_CREATE, absolute.get(), nullptr);
+    EXPECT_EQ(Notices(window), std::vector<WPARAM>{SHCNE_CREATE});
+    notify(SHCNE_UPDATEDIR, RootList.get(), nullptr);
+    EXPECT_EQ(Notices(window), std::vector<WPARAM>{SHCNE_UPDATEDIR});
+    notify(SHCNE_UPDATEDIR, absolute.get(), nullptr);  // a notice of another folder
+    EXPECT_TRUE(Notices(window).empty());
+    SendMessageW(window, WM_USER + 337, 0, 0);  // no browser: passed on and nothing else
+    DestroyWindow(window);
+    EXPECT_EQ(registrations(window), 0);
+}
+
+TEST_F(TestFolder, DeleteFromTheDefaultMenuAsksOnceAndAnnouncesOnlyWhatWent)
+{
+    auto viewCallback = Entry<HRESULT (*)(IShellFolder*, IShellFolderViewCB**)>("SxTestViewCallback");
+    auto menuCallback = Entry<HRESULT (*)(bool, IShellFolder*, HWND, IDataObject*, UINT, WPARAM, LPARAM)>(
+        "SxTestMenuCallback");
+    auto deleteLog = Entry<int (*)(char*, int)>("SxTestDeleteLog");
+    ASSERT_TRUE(viewCallback && menuCallback && deleteLog);
+    char log[512] = {};
+    deleteLog(log, sizeof log);
+
+    // A view window of the folder, to see the notices.
+    IShellFolderViewCB* callback = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(viewCallback(Folder.get(), &callback));
+    HWND window = CreateWindowExW(0, L"STATIC", L"view", WS_CHILD, 0, 0, 10, 10, HWND_MESSAGE, nullptr, nullptr,
+                                  nullptr);
+    callback->MessageSFVCB(15, reinterpret_cast<WPARAM>(window), 0);
+    callback->Release();
+
+    auto good = Item(Folder.get(), "read me.txt");
+    auto refused = Item(Folder.get(), "Größe ä.txt");
+    PCUITEMID_CHILD items[2] = {good.get(), refused.get()};
+    IDataObject* data = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(CIDLData_CreateFromIDArray(RootList.get(), 2, items, &data));
+    TPtr<IDataObject> keep(data);
+    EXPECT_EQ(menuCallback(false, Folder.get(), nullptr, data, 2, static_cast<WPARAM>(-1), 0), S_OK);
+    int confirmations = deleteLog(log, sizeof log);
+    EXPECT_EQ(confirmations, 1);
+    EXPECT_EQ(std::string(log), "read me.txt;");
+    EXPECT_EQ(Notices(window), std::vector<WPARAM>{SHCNE_DELETE});
+
+    // Copy and paste leave the shell its own handling; an unknown message is not ours.
+    EXPECT_EQ(menuCallback(false, Folder.get(), nullptr, data, 2, static_cast<WPARAM>(-3), 0), S_FALSE);
+    EXPECT_EQ(menuCallback(true, Folder.get(), nullptr, data, 2, static_cast<WPARAM>(-7), 0), S_FALSE);
+    EXPECT_EQ(menuCallback(false, Folder.get(), nullptr, data, 99, 0, 0), E_NOTIMPL);
+    EXPECT_EQ(menuCallback(false, nullptr, nullptr, data, 2, static_cast<WPARAM>(-1), 0), E_INVALIDARG);
+    EXPECT_EQ(deleteLog(log, sizeof log), 0);
+    DestroyWindow(window);
+}
+
+TEST_F(TestFolder, UIObjectsNeedItems)
+{
+    void* object = reinterpret_cast<void*>(1);
+    EXPECT_EQ(Folder->GetUIObjectOf(nullptr, 0, nullptr, IID_IContextMenu, nullptr, &object), E_INVALIDARG);
+    EXPECT_EQ(object, nullptr);
+    auto file = Item(Folder.get(), "read me.txt");
+    PCUITEMID_CHILD items[1] = {file.get()};
+    EXPECT_HRESULT_SUCCEEDED(Folder->GetUIObjectOf(nullptr, 1, items, IID_IContextMenu, nullptr, &object));
+    ASSERT_NE(object, nullptr);
+    static_cast<IContextMenu*>(object)->Release();
+}
+
+} // namespace

@@ -1,0 +1,452 @@
+// The request frame and the listing reader against the private Apache WebDAV server.
+#include "ApacheFixture.h"
+#include "SettingsFixture.h"
+#include "uGLBCrypt.h"
+#include "uGLBShellTools.h"
+#include "uTVirtualFileStorage.h"
+#include "uTWEBDAVClient.h"
+
+#include <gtest/gtest.h>
+#include <objbase.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+using davtest::ApacheFixture;
+using davtest::PathU8;
+using davtest::U8Path;
+
+namespace {
+
+// Names of the seed: blanks, "#", "%", "&", "+", "{", "|", umlauts, CJK and an emoji.
+const std::string kUmlaut = "Bild \xC3\xB6\xC3\xA4\xC3\x9F.jpg";
+const std::string kCjk = "\xE6\x97\xA5\xE6\x9C\xAC";                 // folder
+const std::string kEmoji = "\xF0\x9F\x98\x80 smile.txt";
+const std::string kBar = "Ordner {x}|y";                              // folder ("|" only over HTTP)
+const std::string kOdd = "c%d&e+f#g.txt";
+
+std::string ReadBytes(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Every file below a folder (path relative to it, "/" separated) with its bytes.
+std::map<std::string, std::string> Snapshot(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    const fs::path root = U8Path(folder);
+    std::error_code ec;
+    if (!fs::exists(root, ec)) return files;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+        const std::string rel = PathU8(fs::relative(it->path(), root).generic_u8string());
+        files[rel + (it->is_directory() ? "/" : "")] = it->is_directory() ? "" : ReadBytes(it->path());
+    }
+    return files;
+}
+
+FILETIME FileTimeOf(int y, int mo, int d, int h, int mi, int s) {
+    SYSTEMTIME st{};
+    st.wYear = static_cast<WORD>(y);
+    st.wMonth = static_cast<WORD>(mo);
+    st.wDay = static_cast<WORD>(d);
+    st.wHour = static_cast<WORD>(h);
+    st.wMinute = static_cast<WORD>(mi);
+    st.wSecond = static_cast<WORD>(s);
+    FILETIME ft;
+    SystemTimeToFileTime(&st, &ft);
+    return ft;
+}
+
+void SetModified(const fs::path& p, const FILETIME& ft) {
+    const bool dir = fs::is_directory(p);
+    HANDLE h = CreateFileW(p.wstring().c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, dir ? FILE_FLAG_BACKUP_SEMANTICS : 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &ft));
+    CloseHandle(h);
+}
+
+// Apache's entity tag of a plain file: hex size "-" hex modification time in microseconds.
+std::string ExpectedCacheName(const fs::path& p, const std::string& name) {
+    WIN32_FILE_ATTRIBUTE_DATA fa;
+    EXPECT_TRUE(GetFileAttributesExW(p.wstring().c_str(), GetFileExInfoStandard, &fa));
+    const uint64_t t = (static_cast<uint64_t>(fa.ftLastWriteTime.dwHighDateTime) << 32) | fa.ftLastWriteTime.dwLowDateTime;
+    const uint64_t us = (t - 116444736000000000ull) / 10;
+    char buf[64];
+    std::snprintf(buf, sizeof(buf), "%llx%llx", static_cast<unsigned long long>(fa.nFileSizeLow),
+                  static_cast<unsigned long long>(us));
+    const size_t dot = name.rfind('.');
+    return buf + (dot == std::string::npos ? std::string() : name.substr(dot));
+}
+
+std::string Hex(const std::string& s) {
+    return TVirtualFileStorage::EncodePath(s);
+}
+
+class ListingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+        DeleteSettingsBranch();
+        Dav = &ApacheFixture::Instance();
+        const std::string name = std::string("listing_") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        Sandbox = name;
+        Host = Dav->Sandbox(name);
+        UserPath = MakeTempFolder("listing");
+        WriteRegistryString("Application", "userpath", UserPath);
+        WriteRegistryString("Application", "install", UserPath);
+        WriteRegistryInteger("Application", "debug", 1);
+        SetConnection(Host, Dav->Password);
+    }
+    void TearDown() override {
+        shl_DeleteFolder(UserPath.substr(0, UserPath.size() - 1));
+        DeleteSettingsBranch();
+        CoUninitialize();
+    }
+    void SetConnection(const std::string& host, const std::string& password) {
+        WriteRegistryString("Connection", "host", host);
+        WriteRegistryString("Connection", "username", Dav->User);
+        WriteRegistryString("Connection", "password", EncryptPassword(password));
+    }
+    // The login listing: whole tree with statistics.
+    bool Listing(int depth = -1, bool statistics = true, const std::string& path = "") {
+        TWEBDAVClient client;
+        TvrqDialog dialog;
+        std::string answer;
+        return client.GetContent(path, depth, dialog, answer) && client.TranslateXML(answer, statistics, dialog);
+    }
+    std::string Cache() const { return UserPath + "Cache\\"; }
+    std::string LogText() const { return ReadBytes(U8Path(UserPath + "WEBDAVClient.log")); }
+
+    // The tree of the seed; "|" is no Windows file-name character, so that folder comes over HTTP.
+    void SeedTrickyTree() {
+        Dav->PutPicture(Sandbox + "/Fotos/" + kUmlaut);
+        Dav->WriteFile(Sandbox + "/Fotos/Urlaub 2024/" + kOdd, "odd name");
+        Dav->WriteFile(Sandbox + "/" + kCjk + "/" + kEmoji, "emoji!!");
+        Dav->WriteFile(Sandbox + "/top.txt", "top");
+        Dav->MakeFolder(Sandbox + "/Leer");
+        TWEBDAVClient client;
+        ASSERT_TRUE(client.Execute("MKCOL", client.BuildURL(kBar), {}, "", TWaitForm::Synchronous, 0, nullptr));
+        EXPECT_EQ(client.Connection->Status(), 201);
+        ASSERT_TRUE(client.Execute("PUT", client.BuildURL(kBar + "\\a|b {c}.txt"), TWEBDAVClient::Octet, "bar file",
+                                   TWaitForm::Timed, 4000, nullptr));
+        EXPECT_EQ(client.Connection->Status(), 201);
+        // thumbnails, which the mirror leaves out
+        ASSERT_TRUE(client.Execute("CREATETHUMBNAIL", client.BuildURL(""), {{"Depth", "infinity"}}, "",
+                                   TWaitForm::Timed, 4000, nullptr));
+        EXPECT_EQ(client.Connection->Status(), 200);
+        client.Connection->Disconnect();
+        ASSERT_TRUE(Dav->Exists(Sandbox + "/Fotos/.thumb/" + kUmlaut + ".thumb.jpg"));
+        SetModified(Dav->Local(Sandbox + "/Fotos/" + kUmlaut), FileTimeOf(2004, 12, 7, 10, 0, 0));
+        SetModified(Dav->Local(Sandbox + "/Fotos"), FileTimeOf(2003, 1, 2, 3, 4, 5));
+    }
+
+    ApacheFixture* Dav = nullptr;
+    std::string Sandbox, Host, UserPath;
+};
+
+TEST_F(ListingTest, RequestsAsApacheReceivedThem) {
+    Dav->MakeFolder(Sandbox + "/" + "a b#c");
+    const size_t mark = Dav->LogMark();
+    {
+        TWEBDAVClient client;
+        TvrqDialog dialog;
+        std::string answer;
+        ASSERT_TRUE(client.GetContent("", -1, dialog, answer));
+        EXPECT_NE(answer.find("multistatus"), std::string::npos);
+        ASSERT_TRUE(client.GetContent(client.Env->Cache + "a b#c\\", 1, dialog, answer));
+    }
+    const auto lines = Dav->LogSince(mark, "/dav/" + Sandbox, 2);
+    ASSERT_EQ(lines.size(), 2u);
+    for (const auto& l : lines) {
+        EXPECT_EQ(l.Method, "PROPFIND");
+        EXPECT_EQ(l.Status, 207);
+        EXPECT_EQ(l.ContentType, "text/xml");
+        EXPECT_EQ(l.CacheControl, "no-cache, max-age=0, Expires=-1, Buffer=True");
+        EXPECT_EQ(l.Pragma, "no-cache");
+        EXPECT_EQ(l.Overwrite, "");
+    }
+    EXPECT_EQ(lines[0].Path, "/dav/" + Sandbox);
+    EXPECT_EQ(lines[0].Depth, "infinity");
+    EXPECT_EQ(lines[1].Path, "/dav/" + Sandbox + "/a b#c/");   // the mirror root is stripped
+    EXPECT_EQ(lines[1].RequestLine, "PROPFIND /dav/" + Sandbox + "/a%20b%23c/ HTTP/1.1");
+    EXPECT_EQ(lines[1].Depth, "1");
+}
+
+TEST_F(ListingTest, SeededTreeBecomesExactlyTheExpectedMirror) {
+    SeedTrickyTree();
+    ASSERT_TRUE(Listing());
+
+    auto local = [&](const std::string& rel) { return Dav->Local(Sandbox + "/" + rel); };
+    const std::set<std::string> expected = {
+        Hex("Fotos") + "DIRTMPFILE.DIR",
+        Hex("Fotos") + "/",
+        Hex("Fotos") + "/" + ExpectedCacheName(local("Fotos/" + kUmlaut), kUmlaut),
+        Hex("Fotos") + "/" + Hex("Urlaub 2024") + "DIRTMPFILE.DIR",
+        Hex("Fotos") + "/" + Hex("Urlaub 2024") + "/",
+        Hex("Fotos") + "/" + Hex("Urlaub 2024") + "/" + ExpectedCacheName(local("Fotos/Urlaub 2024/" + kOdd), kOdd),
+        Hex(kCjk) + "DIRTMPFILE.DIR",
+        Hex(kCjk) + "/",
+        Hex(kCjk) + "/" + ExpectedCacheName(local(kCjk + "/" + kEmoji), kEmoji),
+        Hex(kBar) + "DIRTMPFILE.DIR",
+        Hex(kBar) + "/",
+        Hex("Leer") + "DIRTMPFILE.DIR",
+        Hex("Leer") + "/",
+        ExpectedCacheName(local("top.txt"), "top.txt"),
+    };
+    const auto mirror = Snapshot(Cache());
+    std::set<std::string> got;
+    for (const auto& [name, bytes] : mirror) {
+        got.insert(name);
+        if (name.back() != '/') {
+            EXPECT_EQ(bytes.size(), 800u) << name;
+        }
+    }
+    // The file below kBar: its cache name comes from a tag the test cannot see on disk.
+    std::string barRecord;
+    for (const auto& n : got) {
+        if (n.rfind(Hex(kBar) + "/", 0) == 0 && n.back() != '/') barRecord = n;
+    }
+    ASSERT_FALSE(barRecord.empty());
+    got.erase(barRecord);
+    EXPECT_EQ(got, expected);
+
+    // Every byte of one file record.
+    const std::string fileRecord = Hex("Fotos") + "/" + ExpectedCacheName(local("Fotos/" + kUmlaut), kUmlaut);
+    const std::string& b = mirror.at(fileRecord);
+    const TVirtualFileRecord f = RecordFromBytes(reinterpret_cast<const uint8_t*>(b.data()), b.size());
+    EXPECT_EQ(static_cast<uint8_t>(b[0]), kUmlaut.size());
+    EXPECT_EQ(f.Name, kUmlaut);
+    EXPECT_EQ(f.Path, "Fotos");
+    EXPECT_EQ(f.Size, static_cast<int32_t>(fs::file_size(Dav->Sample)));
+    EXPECT_EQ(DateTimeToText(f.LastModified), "07.12.2004 10:00:00");   // as the server sent it (GMT)
+    SYSTEMTIME utc;
+    GetSystemTime(&utc);
+    double nowUtc = 0;
+    char text[32];
+    std::snprintf(text, sizeof(text), "%02d.%02d.%04d %02d:%02d:%02d", utc.wDay, utc.wMonth, utc.wYear, utc.wHour,
+                  utc.wMinute, utc.wSecond);
+    ASSERT_TRUE(DateTimeFromText(text, nowUtc));
+    EXPECT_NEAR(f.CreationDate, nowUtc, 10.0 / 1440);   // made just now, server time
+    EXPECT_FALSE(f.IsFolder);
+    EXPECT_EQ(b[536], 0);
+    EXPECT_EQ(f.CacheName, fileRecord.substr(fileRecord.find('/') + 1));
+    EXPECT_EQ(b.substr(793), std::string(7, '\0'));
+
+    // Every byte of one folder record.
+    const std::string& fb = mirror.at(Hex("Fotos") + "/" + Hex("Urlaub 2024") + "DIRTMPFILE.DIR");
+    const TVirtualFileRecord d = RecordFromBytes(reinterpret_cast<const uint8_t*>(fb.data()), fb.size());
+    EXPECT_EQ(d.Name, "Urlaub 2024");
+    EXPECT_EQ(d.Path, "Fotos\\Urlaub 2024");
+    EXPECT_EQ(d.Size, 0);
+    EXPECT_TRUE(d.IsFolder);
+    EXPECT_EQ(fb[536], 1);
+    EXPECT_EQ(d.CacheName, "");
+    const std::string& top = mirror.at(Hex("Fotos") + "DIRTMPFILE.DIR");
+    EXPECT_EQ(DateTimeToText(RecordFromBytes(reinterpret_cast<const uint8_t*>(top.data()), top.size()).LastModified),
+              "02.01.2003 03:04:05");
+
+    // Statistics: the root and the .thumb folder and its picture do not count.
+    EXPECT_EQ(ReadRegistryInteger("Application", "files", -1), 5);
+    EXPECT_EQ(ReadRegistryInteger("Application", "folders", -1), 5);
+    EXPECT_EQ(ReadRegistryInteger("Application", "size", -1),
+              static_cast<int32_t>(fs::file_size(Dav->Sample)) + 8 + 7 + 3 + 8);
+    EXPECT_EQ(Snapshot(Cache().substr(0, Cache().size() - 1) + ".new").size(), 0u);   // no leftovers
+}
+
+TEST_F(ListingTest, EveryNameRoundTripsToAnAddressApacheAccepts) {
+    SeedTrickyTree();
+    ASSERT_TRUE(Listing());
+    const std::map<std::string, std::string> content = {
+        {"Fotos\\" + kUmlaut, ReadBytes(Dav->Sample)},
+        {"Fotos\\Urlaub 2024\\" + kOdd, "odd name"},
+        {kCjk + "\\" + kEmoji, "emoji!!"},
+        {kBar + "\\a|b {c}.txt", "bar file"},
+        {"top.txt", "top"},
+    };
+    TWEBDAVClient client;
+    TVirtualFileStorage storage(client.Env->Cache);
+    std::map<std::string, std::string> seen;
+    std::vector<std::string> dirs = {client.Env->Cache};
+    while (!dirs.empty()) {
+        const std::string dir = dirs.back();
+        dirs.pop_back();
+        for (const std::string& file : storage.ListRecordFiles(dir)) {
+            TVirtualFileRecord r;
+            storage.LoadVirtualFileStorageFromFile(file, r);
+            const std::string server = r.IsFolder || r.Path.empty() ? (r.IsFolder ? r.Path : r.Name)
+                                                                    : r.Path + "\\" + r.Name;
+            if (r.IsFolder) {
+                dirs.push_back(storage.FolderDirectory(r.Path));
+                ASSERT_TRUE(client.Execute("PROPFIND", client.BuildURL(server + "\\"), {{"Depth", "0"}},
+                                           TWEBDAVClient::PropfindBody, TWaitForm::Synchronous, 0, nullptr));
+                EXPECT_EQ(client.Connection->Status(), 207) << server;
+                continue;
+            }
+            EXPECT_EQ(storage.FindCacheName(storage.FolderDirectory(r.Path) + r.Name), r.CacheName);
+            ASSERT_TRUE(client.Execute("GET", client.BuildURL(server), TWEBDAVClient::Octet, "",
+                                       TWaitForm::Timed, 4000, nullptr));
+            EXPECT_EQ(client.Connection->Status(), 200) << server;
+            seen[server] = client.Connection->ResponseBody();
+        }
+    }
+    EXPECT_EQ(seen, content);
+}
+
+TEST_F(ListingTest, RecordedAnswerInTheOriginalServerForm) {
+    const std::string base = "/canned/" + Sandbox + "_lp0";
+    const std::string xml =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+        "<D:multistatus xmlns:D=\"DAV:\">\n"
+        "<D:response xmlns:lp0=\"DAV:\" xmlns:d=\"DAV:\"><D:href>" + base + "/</D:href>"
+        "<D:propstat><D:prop><d:resourcetype><d:collection/></d:resourcetype>"
+        "<lp0:getlastmodified>Tue, 07 Dec 2004 10:00:00 GMT</lp0:getlastmodified></D:prop>"
+        "<D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>\n"
+        "<D:response xmlns:lp0=\"DAV:\" xmlns:d=\"DAV:\"><D:href>http://127.0.0.1" + base + "/a.jpg</D:href>"
+        "<D:propstat><D:prop><lp0:getetag/></D:prop><D:status>HTTP/1.1 404 Not Found</D:status></D:propstat>"
+        "<D:propstat><D:prop><d:resourcetype/><lp0:getcontentlength>10</lp0:getcontentlength>"
+        "<lp0:creationdate>2004-12-07T10:00:00Z</lp0:creationdate><lp0:getetag>\"1-2\"</lp0:getetag></D:prop>"
+        "<D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>\n"
+        "<D:response><D:href>" + base + "/gone.txt</D:href><D:propstat><D:prop><D:getetag/></D:prop>"
+        "<D:status>HTTP/1.1 404 Not Found</D:status></D:propstat></D:response>\n"
+        "</D:multistatus>\n";
+    SetConnection(Dav->Canned(Sandbox + "_lp0", "207 Multi-Status", "text/xml; charset=\"utf-8\"", xml), "x");
+    ASSERT_TRUE(Listing());
+    const auto mirror = Snapshot(Cache());
+    ASSERT_EQ(mirror.size(), 1u);   // 12.jpg in the root; gone.txt has no tag and is not stored
+    const std::string& b = mirror.at("12.jpg");
+    const TVirtualFileRecord r = RecordFromBytes(reinterpret_cast<const uint8_t*>(b.data()), b.size());
+    EXPECT_EQ(r.Name, "a.jpg");
+    EXPECT_EQ(r.Path, "");
+    EXPECT_EQ(r.Size, 10);
+    EXPECT_EQ(DateTimeToText(r.CreationDate), "07.12.2004 10:00:00");
+    EXPECT_EQ(ReadRegistryInteger("Application", "files", -1), 1);
+    EXPECT_EQ(ReadRegistryInteger("Application", "folders", -1), 0);
+    EXPECT_EQ(ReadRegistryInteger("Application", "size", -1), 10);
+}
+
+TEST_F(ListingTest, BadAnswersLeaveThePreviousMirror) {
+    Dav->WriteFile(Sandbox + "/Fotos/a.txt", "aaa");
+    Dav->WriteFile(Sandbox + "/b.txt", "bb");
+    ASSERT_TRUE(Listing());
+    const auto before = Snapshot(Cache());
+    ASSERT_EQ(before.size(), 4u);
+    const int32_t files = ReadRegistryInteger("Application", "files", -1);
+
+    const std::string base = "/canned/" + Sandbox;
+    auto multistatus = [&](const std::string& name, const std::string& href, const std::string& etag) {
+        return "<?xml version=\"1.0\" encoding=\"utf-8\"?><D:multistatus xmlns:D=\"DAV:\">"
+               "<D:response><D:href>" + base + name + "/</D:href><D:propstat><D:prop><D:resourcetype>"
+               "<D:collection/></D:resourcetype></D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat>"
+               "</D:response><D:response><D:href>" + href + "</D:href><D:propstat><D:prop><D:resourcetype/>"
+               "<D:getetag>" + etag + "</D:getetag><D:getcontentlength>1</D:getcontentlength></D:prop>"
+               "<D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response></D:multistatus>";
+    };
+    struct Case { std::string name, status, body; };
+    const std::string good = multistatus("_cut", base + "_cut/x.txt", "\"1\"");
+    const std::vector<Case> canned = {
+        {"_500", "500 Internal Server Error", "<html><body>boom</body></html>"},
+        {"_cut", "207 Multi-Status", good.substr(0, good.size() / 2)},
+        {"_doctype", "207 Multi-Status",
+         "<?xml version=\"1.0\"?><!DOCTYPE m [<!ENTITY e \"" + std::string(100, 'x') + "\">]>"
+         "<D:multistatus xmlns:D=\"DAV:\"><D:response><D:href>" + base + "_doctype/&e;</D:href>"
+         "</D:response></D:multistatus>"},
+        {"_outside", "207 Multi-Status", multistatus("_outside", "/elsewhere/x.txt", "\"1\"")},
+        {"_dotdot", "207 Multi-Status", multistatus("_dotdot", base + "_dotdot/%2e%2e/%2e%2e/x.txt", "\"1\"")},
+        {"_tagslash", "207 Multi-Status", multistatus("_tagslash", base + "_tagslash/x.txt", "\"..\\\\x\"")},
+        {"_tagdots", "207 Multi-Status", multistatus("_tagdots", base + "_tagdots/x.txt", "\"a..b\"")},
+        {"_html", "207 Multi-Status", "<html><body>no listing</body></html>"},
+    };
+    for (const Case& c : canned) {
+        SetConnection(Dav->Canned(Sandbox + c.name, c.status, "text/xml", c.body), "x");
+        EXPECT_FALSE(Listing()) << c.name;
+        EXPECT_EQ(Snapshot(Cache()), before) << c.name;
+    }
+    // 401 with the server's HTML page, and 403 for Depth infinity.
+    SetConnection(Host, "wrong password");
+    EXPECT_FALSE(Listing());
+    EXPECT_EQ(Snapshot(Cache()), before);
+    SetConnection(Dav->UrlNoDepth + "/" + Sandbox, Dav->Password);
+    EXPECT_FALSE(Listing());
+    EXPECT_EQ(Snapshot(Cache()), before);
+    // Nobody listening.
+    SetConnection("http://127.0.0.1:1/dav", Dav->Password);
+    EXPECT_FALSE(Listing());
+    EXPECT_EQ(Snapshot(Cache()), before);
+    EXPECT_EQ(ReadRegistryInteger("Application", "files", -1), files);
+
+    const std::string log = LogText();
+    EXPECT_NE(log.find("|ERROR|GetContent: the server answered 401"), std::string::npos) << log;
+    EXPECT_NE(log.find("|ERROR|GetContent: the server answered 403"), std::string::npos);
+    EXPECT_NE(log.find("|ERROR|TranslateXML: the answer holds a DOCTYPE"), std::string::npos) << log;
+    EXPECT_NE(log.find("href outside the base path"), std::string::npos);
+}
+
+TEST_F(ListingTest, FolderReloadWritesOverTheMirrorWithoutStatistics) {
+    Dav->WriteFile(Sandbox + "/Fotos/a.txt", "aaa");
+    ASSERT_TRUE(Listing());
+    WriteRegistryInteger("Application", "files", 42);
+    Dav->WriteFile(Sandbox + "/Fotos/neu.txt", "neu!");
+    ASSERT_TRUE(Listing(1, false, "Fotos\\"));
+    const auto mirror = Snapshot(Cache());
+    EXPECT_EQ(mirror.size(), 4u);   // Fotos record and dir, a.txt, neu.txt
+    EXPECT_EQ(ReadRegistryInteger("Application", "files", -1), 42);
+}
+
+TEST_F(ListingTest, CancelInTheProgressWindowEndsGetContent) {
+    Dav->WriteFile(Sandbox + "/a.txt", "a");
+    TWEBDAVClient client;
+    TvrqDialog dialog;
+    dialog.Progress.Start("Listing", 1, true);
+    HWND window = dialog.Progress.WindowHandle();
+    ASSERT_TRUE(window) << "the shell progress window";
+    HWND cancel = GetDlgItem(window, IDCANCEL);
+    ASSERT_TRUE(cancel);
+    SendMessageW(cancel, BM_CLICK, 0, 0);
+    for (int i = 0; i < 200 && !dialog.Progress.Cancelled(); ++i) {
+        TWEBDAVClient::ProcessMessages();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(dialog.Progress.Cancelled());
+    std::string answer = "untouched";
+    EXPECT_FALSE(client.GetContent("", -1, dialog, answer));
+    EXPECT_EQ(answer, "untouched");
+}
+
+TEST_F(ListingTest, CancelWhileTheServerIsSlow) {
+    Dav->WriteFile(Sandbox + "/a.txt", "a");
+    ASSERT_TRUE(Listing()) << LogText();
+    const auto before = Snapshot(Cache());
+    SetConnection(Dav->Canned(Sandbox + "_slow", "207 Multi-Status", "text/xml", "<x/>", 4), Dav->Password);
+    TWEBDAVClient client;
+    TvrqDialog dialog;
+    dialog.Progress.Start("Listing", 1, true);
+    HWND cancel = GetDlgItem(dialog.Progress.WindowHandle(), IDCANCEL);
+    ASSERT_TRUE(cancel);
+    std::thread presser([cancel] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        SendMessageW(cancel, BM_CLICK, 0, 0);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    std::string answer;
+    const bool listed = client.GetContent("", -1, dialog, answer);
+    const auto took = std::chrono::steady_clock::now() - start;
+    presser.join();
+    EXPECT_FALSE(listed);
+    EXPECT_LT(took, std::chrono::milliseconds(2500));   // did not wait for the server's answer
+    EXPECT_EQ(answer, "");
+    EXPECT_EQ(Snapshot(Cache()), before);
+    // The same client goes on with a new request after the abandoned one.
+    client.Host = Host;
+    ASSERT_TRUE(client.Execute("GET", client.BuildURL("a.txt"), {}, "", TWaitForm::Synchronous, 0, nullptr));
+    EXPECT_EQ(client.Connection->ResponseBody(), "a");
+}
+
+}  // namespace

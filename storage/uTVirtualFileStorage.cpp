@@ -1,0 +1,570 @@
+#include "uTVirtualFileStorage.h"
+
+#include "uGLBTools.h"
+#include "uTUrl.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <random>
+
+// ---- Record bytes ----
+
+namespace {
+
+void PutText(uint8_t* at, const std::string& text, const char* field) {
+    if (text.size() > vfrMaxText) {
+        throw ERecordError(std::string(field) + " longer than 255 bytes: \"" + text + "\"");
+    }
+    at[0] = static_cast<uint8_t>(text.size());
+    std::memcpy(at + 1, text.data(), text.size());
+}
+
+std::string GetText(const uint8_t* at) {
+    return std::string(reinterpret_cast<const char*>(at + 1), at[0]);   // 1 + 255 fits every field
+}
+
+void PutLE(uint8_t* at, uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) at[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+uint64_t GetLE(const uint8_t* at, int bytes) {
+    uint64_t v = 0;
+    for (int i = 0; i < bytes; ++i) v |= static_cast<uint64_t>(at[i]) << (8 * i);
+    return v;
+}
+
+void PutDouble(uint8_t* at, double d) {
+    uint64_t bits;
+    std::memcpy(&bits, &d, sizeof(bits));
+    PutLE(at, bits, 8);
+}
+
+double GetDouble(const uint8_t* at) {
+    const uint64_t bits = GetLE(at, 8);
+    double d;
+    std::memcpy(&d, &bits, sizeof(d));
+    return d;
+}
+
+}  // namespace
+
+std::array<uint8_t, VirtualFileRecordSize> RecordToBytes(const TVirtualFileRecord& r) {
+    std::array<uint8_t, VirtualFileRecordSize> b{};
+    PutText(&b[vfrNameOffset], r.Name, "Name");
+    PutText(&b[vfrPathOffset], r.Path, "Path");
+    PutLE(&b[vfrSizeOffset], static_cast<uint32_t>(r.Size), 4);
+    PutDouble(&b[vfrCreationDateOffset], r.CreationDate);
+    PutDouble(&b[vfrLastModifiedOffset], r.LastModified);
+    b[vfrIsFolderOffset] = r.IsFolder ? 1 : 0;
+    PutText(&b[vfrCacheNameOffset], r.CacheName, "CacheName");
+    return b;
+}
+
+TVirtualFileRecord RecordFromBytes(const uint8_t* data, size_t size) {
+    if (size < VirtualFileRecordSize) {
+        throw ERecordError("record of " + std::to_string(size) + " bytes, 800 expected");
+    }
+    TVirtualFileRecord r;
+    r.Name = GetText(data + vfrNameOffset);
+    r.Path = GetText(data + vfrPathOffset);
+    r.Size = static_cast<int32_t>(static_cast<uint32_t>(GetLE(data + vfrSizeOffset, 4)));
+    r.CreationDate = GetDouble(data + vfrCreationDateOffset);
+    r.LastModified = GetDouble(data + vfrLastModifiedOffset);
+    r.IsFolder = data[vfrIsFolderOffset] != 0;
+    r.CacheName = GetText(data + vfrCacheNameOffset);
+    return r;
+}
+
+// ---- Dates ----
+
+namespace {
+
+// Days from 1.1.1970 of a civil date (proleptic Gregorian).
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+void CivilFromDays(int64_t z, int& y, unsigned& m, unsigned& d) {
+    z += 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    d = doy - (153 * mp + 2) / 5 + 1;
+    m = mp < 10 ? mp + 3 : mp - 9;
+    y = static_cast<int>(static_cast<int64_t>(yoe) + era * 400 + (m <= 2));
+}
+
+const int64_t kEpoch1899 = DaysFromCivil(1899, 12, 30);
+
+bool Digits(const std::string& s, size_t at, size_t n, int& value) {
+    if (at + n > s.size()) return false;
+    value = 0;
+    for (size_t i = at; i < at + n; ++i) {
+        if (s[i] < '0' || s[i] > '9') return false;
+        value = value * 10 + (s[i] - '0');
+    }
+    return true;
+}
+
+bool ValidDate(int y, int m, int d) {
+    static const int days[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (y < 1 || y > 9999 || m < 1 || m > 12 || d < 1 || d > days[m - 1]) return false;
+    if (m == 2 && d == 29 && !((y % 4 == 0 && y % 100 != 0) || y % 400 == 0)) return false;
+    return true;
+}
+
+double Compose(int y, int mo, int d, int h, int mi, int s) {
+    const int64_t days = DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) - kEpoch1899;
+    return static_cast<double>(days) + (h * 3600 + mi * 60 + s) / 86400.0;
+}
+
+// "2004-12-07T10:00:00Z" (fraction and zone ignored; no conversion).
+bool IsoToDateTime(const std::string& text, double& value) {
+    int y, mo, d, h = 0, mi = 0, s = 0;
+    if (!Digits(text, 0, 4, y) || text.size() < 10 || text[4] != '-' || !Digits(text, 5, 2, mo) ||
+        text[7] != '-' || !Digits(text, 8, 2, d) || !ValidDate(y, mo, d)) {
+        return false;
+    }
+    if (text.size() > 10) {
+        if ((text[10] != 'T' && text[10] != ' ') || !Digits(text, 11, 2, h) || text.size() < 19 ||
+            text[13] != ':' || !Digits(text, 14, 2, mi) || text[16] != ':' || !Digits(text, 17, 2, s) ||
+            h > 23 || mi > 59 || s > 59) {
+            return false;
+        }
+    }
+    value = Compose(y, mo, d, h, mi, s);
+    return true;
+}
+
+std::string Trim(const std::string& s) {
+    size_t a = 0, b = s.size();
+    while (a < b && static_cast<unsigned char>(s[a]) <= ' ') ++a;
+    while (b > a && static_cast<unsigned char>(s[b - 1]) <= ' ') --b;
+    return s.substr(a, b - a);
+}
+
+}  // namespace
+
+bool DateTimeFromText(const std::string& text, double& value) {
+    const std::string t = Trim(text);
+    int d, mo, y, h = 0, mi = 0, s = 0;
+    if (t.size() < 10 || !Digits(t, 0, 2, d) || t[2] != '.' || !Digits(t, 3, 2, mo) || t[5] != '.' ||
+        !Digits(t, 6, 4, y) || !ValidDate(y, mo, d)) {
+        return false;
+    }
+    if (t.size() > 10) {
+        if (t.size() != 19 || t[10] != ' ' || !Digits(t, 11, 2, h) || t[13] != ':' || !Digits(t, 14, 2, mi) ||
+            t[16] != ':' || !Digits(t, 17, 2, s) || h > 23 || mi > 59 || s > 59) {
+            return false;
+        }
+    }
+    value = Compose(y, mo, d, h, mi, s);
+    return true;
+}
+
+std::string DateTimeToText(double value) {
+    const double whole = std::floor(value);
+    int64_t seconds = static_cast<int64_t>((value - whole) * 86400.0 + 0.5);
+    int64_t days = static_cast<int64_t>(whole);
+    if (seconds >= 86400) {
+        seconds -= 86400;
+        ++days;
+    }
+    int y;
+    unsigned m, d;
+    CivilFromDays(days + kEpoch1899, y, m, d);
+    char buf[32];
+    std::snprintf(buf, sizeof(buf), "%02u.%02u.%04d %02d:%02d:%02d", d, m, y, static_cast<int>(seconds / 3600),
+                  static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
+    return buf;
+}
+
+double NowDateTime() {
+    const std::time_t t = std::time(nullptr);
+    std::tm tm{};
+#ifdef _WIN32
+    localtime_s(&tm, &t);
+#else
+    localtime_r(&t, &tm);
+#endif
+    return Compose(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+}
+
+// ---- Names and listing entries ----
+
+std::string TVirtualFileStorage::EncodePath(const std::string& text) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size() * 2);
+    for (unsigned char c : text) {
+        if (c == '\\') {
+            out += "\\_";
+        } else {
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+std::string TVirtualFileStorage::DecodePath(const std::string& text) {
+    auto nibble = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        return -1;
+    };
+    std::string out;
+    for (size_t i = 0; i + 1 < text.size(); i += 2) {
+        if (text[i] == '\\' && text[i + 1] == '_') {
+            out += '\\';
+            continue;
+        }
+        const int hi = nibble(text[i]), lo = nibble(text[i + 1]);
+        out += hi < 0 || lo < 0 ? '_' : static_cast<char>(hi * 16 + lo);
+    }
+    return out;
+}
+
+void TVirtualFileStorage::InitRecord(TVirtualFileRecord& record) {
+    record = TVirtualFileRecord{};
+    record.CreationDate = record.LastModified = NowDateTime();
+}
+
+namespace {
+
+bool BadNameChar(unsigned char c) {
+    return c < 0x20 || c == 0x7F || c == '\\' || c == '/';
+}
+
+bool ValidFileNameChar(unsigned char c) {
+    return c >= 0x20 && c != 0x7F && std::strchr("<>:\"/\\|?*", c) == nullptr;
+}
+
+std::string Extension(const std::string& name) {
+    const size_t dot = name.rfind('.');
+    return dot == std::string::npos ? std::string() : name.substr(dot);
+}
+
+}  // namespace
+
+bool TVirtualFileStorage::ParseListingEntry(const TListingEntry& entry, TVirtualFileRecord& record,
+                                            std::string& error) {
+    InitRecord(record);
+    record.IsFolder = entry.IsCollection;
+
+    std::vector<std::string> names;
+    size_t start = 0;
+    std::string href = entry.Href;
+    if (!href.empty() && href.back() == '/') href.pop_back();   // a folder's final "/"
+    while (!href.empty()) {
+        const size_t sep = href.find('/', start);
+        names.push_back(href.substr(start, sep == std::string::npos ? std::string::npos : sep - start));
+        if (sep == std::string::npos) break;
+        start = sep + 1;
+    }
+    for (std::string& n : names) {
+        try {
+            n = URLDecode(n);
+        } catch (const EURLDecode& e) {
+            error = std::string(e.what()) + " href \"" + entry.Href + "\"";
+            return false;
+        }
+        bool bad = n.empty() || n == "." || n == "..";
+        for (unsigned char c : n) bad = bad || BadNameChar(c);
+        if (bad) {
+            error = "unsafe name in href \"" + entry.Href + "\"";
+            return false;
+        }
+    }
+    if (names.empty() && !record.IsFolder) {
+        error = "a file without a name: href \"" + entry.Href + "\"";
+        return false;
+    }
+    if (!names.empty()) {
+        record.Name = names.back();
+        const size_t folderNames = record.IsFolder ? names.size() : names.size() - 1;
+        for (size_t i = 0; i < folderNames; ++i) {
+            if (i) record.Path += '\\';
+            record.Path += names[i];
+        }
+    }
+
+    if (!record.IsFolder) record.Size = StrToIntDef(Trim(entry.ContentLength), 0);
+    double date;
+    if (!entry.LastModified.empty() && DateTimeFromText(HttpDateToText(Trim(entry.LastModified)), date)) {
+        record.LastModified = date;
+    }
+    if (!entry.CreationDate.empty() && IsoToDateTime(Trim(entry.CreationDate), date)) {
+        record.CreationDate = date;
+    }
+
+    if (!record.IsFolder) {
+        std::string tag = Trim(entry.ETag);
+        if (tag.compare(0, 2, "W/") == 0) tag.erase(0, 2);   // weak tag of a just-written file
+        std::string kept;
+        for (char c : tag) {
+            if (c != '"' && c != '-') kept += c;
+        }
+        if (kept.find('\\') != std::string::npos || kept.find('/') != std::string::npos ||
+            kept.find("..") != std::string::npos) {
+            error = "unsafe entity tag \"" + entry.ETag + "\" of \"" + entry.Href + "\"";
+            return false;
+        }
+        std::string cache;
+        for (unsigned char c : kept + (kept.empty() ? std::string() : Extension(record.Name))) {
+            if (ValidFileNameChar(c)) cache += static_cast<char>(c);
+        }
+        record.CacheName = cache;   // empty without a tag: such a record is not stored
+    }
+    return true;
+}
+
+#ifdef _WIN32
+// ---- The mirror on disk ----
+#include "uGLBWin.h"
+#include "uTLogger.h"
+
+#include <windows.h>
+
+namespace {
+
+std::mt19937& Random() {
+    static std::mt19937 engine(static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
+    return engine;
+}
+
+std::string WithSlash(std::string dir) {
+    if (!dir.empty() && dir.back() != '\\') dir += '\\';
+    return dir;
+}
+
+std::string FolderPart(const std::string& path) {   // with its final "\"
+    const size_t sep = path.find_last_of("\\/:");
+    return sep == std::string::npos ? std::string() : path.substr(0, sep + 1);
+}
+
+bool DirectoryExists(const std::string& dir) {
+    const DWORD a = GetFileAttributesW(Utf8ToWide(dir).c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void CreateDirectories(const std::string& dir) {
+    std::string d = dir;
+    while (!d.empty() && d.back() == '\\') d.pop_back();
+    if (d.empty() || DirectoryExists(d)) return;
+    const size_t sep = d.find_last_of('\\');
+    if (sep != std::string::npos && sep > 2) CreateDirectories(d.substr(0, sep));
+    if (!CreateDirectoryW(Utf8ToWide(d).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        throw std::runtime_error("cannot create the folder: " + SysErrorMessage(GetLastError()));
+    }
+}
+
+void WriteRecordFile(const std::string& file, const TVirtualFileRecord& record) {
+    const auto bytes = RecordToBytes(record);
+    THandle h(CreateFileW(Utf8ToWide(file).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h) throw std::runtime_error(SysErrorMessage(GetLastError()));
+    DWORD written = 0;
+    if (!WriteFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+        written != bytes.size()) {
+        throw std::runtime_error(SysErrorMessage(GetLastError()));
+    }
+}
+
+// Each entry of dir (pattern), "." and ".." skipped.
+template <typename F>
+void ForEachEntry(const std::string& dir, const std::string& pattern, F f) {
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW(Utf8ToWide(dir + pattern).c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return;
+    struct Closer { HANDLE h; ~Closer() { FindClose(h); } } closer{h};
+    do {
+        const std::string name = WideToUtf8(fd.cFileName);
+        if (name == "." || name == "..") continue;
+        f(name, (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+    } while (FindNextFileW(h, &fd));
+}
+
+std::string Upper(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+}  // namespace
+
+TVirtualFileStorage::TVirtualFileStorage(const std::string& root)
+    : Root(WithSlash(root)), Logger(std::make_unique<TLogger>(-1, true, "VirtualFileStorage")) {}
+
+TVirtualFileStorage::~TVirtualFileStorage() = default;
+
+bool TVirtualFileStorage::ParseListingEntry(const TListingEntry& entry, TVirtualFileRecord& record) {
+    std::string error;
+    if (ParseListingEntry(entry, record, error)) return true;
+    try { Logger->Error("ParseListingEntry: " + error); } catch (...) {}
+    return false;
+}
+
+std::string TVirtualFileStorage::FolderDirectory(const std::string& path) const {
+    if (path.empty()) return Root;
+    std::string enc = EncodePath(path);
+    std::string dir;
+    for (size_t i = 0; i < enc.size(); ++i) {
+        if (enc[i] == '\\' && i + 1 < enc.size() && enc[i + 1] == '_') {
+            dir += '\\';
+            ++i;
+        } else {
+            dir += enc[i];
+        }
+    }
+    return Root + dir + "\\";
+}
+
+bool TVirtualFileStorage::SaveVirtualFileStorageToFile(const TVirtualFileRecord& record) {
+    std::string target;
+    try {
+        if (!record.IsFolder) {
+            const std::string dir = FolderDirectory(record.Path);
+            target = dir + record.CacheName;
+            if (dir != KnownDirectory) {
+                if (!DirectoryExists(dir)) return false;
+                KnownDirectory = dir;
+            }
+            // Cache names come from entity tags: only a plain file name may land in the mirror.
+            if (record.CacheName.empty() || record.CacheName == "." || record.CacheName == ".." ||
+                record.CacheName.find_first_of("\\/:") != std::string::npos) {
+                throw std::runtime_error("no usable cache name for \"" + record.Name + "\"");
+            }
+            WriteRecordFile(target, record);
+        } else {
+            if (record.Name.empty()) return true;   // the storage root has no record
+            if ((Root + record.Path).find(".thumb") != std::string::npos) return true;
+            const std::string dir = FolderDirectory(record.Path);
+            target = dir.substr(0, dir.size() - 1) + "DIRTMPFILE.DIR";
+            CreateDirectories(dir);
+            KnownDirectory = dir;
+            WriteRecordFile(target, record);
+        }
+        return true;
+    } catch (const std::exception& e) {
+        KnownDirectory.clear();
+        try {
+            Logger->Error(std::string("SaveVirtualFileStorageToFile: ") + e.what() +
+                          (record.IsFolder ? " Folder: " : " File: ") + target);
+        } catch (...) {}
+        return false;
+    }
+}
+
+void TVirtualFileStorage::LoadVirtualFileStorageFromFile(const std::string& fileName, TVirtualFileRecord& record) {
+    InitRecord(record);
+    const std::wstring wname = Utf8ToWide(fileName);
+    const DWORD a = GetFileAttributesW(wname.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES) return;
+    THandle h(CreateFileW(wname.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h) throw ERecordError("cannot open " + fileName + ": " + SysErrorMessage(GetLastError()));
+    std::array<uint8_t, VirtualFileRecordSize> b{};
+    DWORD got = 0, n = 0;
+    while (got < b.size() && ReadFile(h.get(), b.data() + got, static_cast<DWORD>(b.size() - got), &n, nullptr) && n) {
+        got += n;
+    }
+    try {
+        record = RecordFromBytes(b.data(), got);
+    } catch (const ERecordError& e) {
+        throw ERecordError(std::string(e.what()) + ": " + fileName);
+    }
+}
+
+void TVirtualFileStorage::RecordFromLocalFile(const std::string& mirrorFolder, const std::string& localFile,
+                                              TVirtualFileRecord& record) {
+    InitRecord(record);
+    WIN32_FILE_ATTRIBUTE_DATA fa;
+    if (!GetFileAttributesExW(Utf8ToWide(localFile).c_str(), GetFileExInfoStandard, &fa)) return;
+    const size_t sep = localFile.find_last_of("\\/:");
+    record.Name = sep == std::string::npos ? localFile : localFile.substr(sep + 1);
+    std::string path = mirrorFolder.size() >= Root.size() ? mirrorFolder.substr(Root.size()) : std::string();
+    while (!path.empty() && path.back() == '\\') path.pop_back();
+    record.Path = path;
+    record.CacheName = "tmp" + std::to_string(Random()() % 10000) + Extension(record.Name);
+    const uint64_t size = (static_cast<uint64_t>(fa.nFileSizeHigh) << 32) | fa.nFileSizeLow;
+    record.Size = size > 0x7FFFFFFF ? 0 : static_cast<int32_t>(size);
+    record.IsFolder = false;
+}
+
+void TVirtualFileStorage::CountFolderContents(const std::string& mirrorDirectory, int32_t& folders,
+                                              int32_t& size, int32_t& files) {
+    folders = size = files = 0;
+    int64_t total = 0;
+    std::vector<std::string> pending{FolderPart(mirrorDirectory)};
+    while (!pending.empty()) {
+        const std::string dir = pending.back();
+        pending.pop_back();
+        ForEachEntry(dir, "*", [&](const std::string& name, bool isDir) {
+            if (name.find(".thumb") != std::string::npos || Lower(name) == "thumbs.db") return;
+            const std::string up = Upper(name);
+            if (up.find("_D_") != std::string::npos || up.find("DIRTMPFILE.DIR") != std::string::npos) return;
+            if (isDir) {
+                ++folders;
+                pending.push_back(dir + name + "\\");
+                return;
+            }
+            ++files;
+            try {
+                TVirtualFileRecord r;
+                LoadVirtualFileStorageFromFile(dir + name, r);
+                total += r.Size;
+            } catch (const std::exception& e) {
+                try { Logger->Error(std::string("CountFolderContents: ") + e.what()); } catch (...) {}
+            }
+        });
+    }
+    size = total > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(total);
+}
+
+std::vector<std::string> TVirtualFileStorage::ListRecordFiles(const std::string& mirrorDirectory) {
+    std::vector<std::string> list;
+    ForEachEntry(mirrorDirectory, "*", [&](const std::string& name, bool isDir) {
+        if (!isDir) list.push_back(mirrorDirectory + name);
+    });
+    return list;
+}
+
+std::string TVirtualFileStorage::FindCacheName(const std::string& mirrorPath) {
+    const std::string dir = FolderPart(mirrorPath);
+    const std::string name(mirrorPath.begin() + static_cast<std::ptrdiff_t>(dir.size()), mirrorPath.end());
+    std::string found;
+    bool done = false;
+    std::string pattern(1, '*');
+    pattern += Extension(name);
+    ForEachEntry(dir, pattern, [&](const std::string& file, bool isDir) {
+        if (done || isDir) return;
+        try {
+            TVirtualFileRecord r;
+            LoadVirtualFileStorageFromFile(dir + file, r);
+            if (r.Name == name) {
+                found = r.CacheName;
+                done = true;
+            }
+        } catch (const std::exception& e) {
+            try { Logger->Error(std::string("FindCacheName: ") + e.what()); } catch (...) {}
+        }
+    });
+    return found;
+}
+#endif

@@ -1,0 +1,109 @@
+#pragma once
+// The local mirror of the server's folder tree: one 800-byte record file per server file and folder.
+//
+// Layout below the mirror root: every server folder is a directory named by the hex form of its name
+// (EncodePath: each byte two upper-case hex digits); a file's record is <folder dir>\<CacheName>; a
+// folder's record is <hex name>DIRTMPFILE.DIR beside its directory. Folders whose path contains
+// ".thumb" are not mirrored. The same 800 bytes form the ".sxc" sidecar of an opened file.
+#include <array>
+#include <memory>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// Record layout: offsets of the little-endian fields; texts are a length byte and up to 255 UTF-8 bytes.
+constexpr size_t VirtualFileRecordSize = 800;
+constexpr size_t vfrNameOffset = 0;
+constexpr size_t vfrPathOffset = 256;
+constexpr size_t vfrSizeOffset = 512;
+constexpr size_t vfrCreationDateOffset = 520;
+constexpr size_t vfrLastModifiedOffset = 528;
+constexpr size_t vfrIsFolderOffset = 536;
+constexpr size_t vfrCacheNameOffset = 537;
+constexpr size_t vfrMaxText = 255;
+
+struct TVirtualFileRecord {
+    std::string Name;            // the item's name, no path
+    std::string Path;            // file: its folder; folder: itself. "" the storage root
+    int32_t Size = 0;
+    double CreationDate = 0;     // days since 30.12.1899, time as fraction, server time
+    double LastModified = 0;
+    bool IsFolder = false;
+    std::string CacheName;       // record file name in the mirror; "" for folders
+};
+
+// A record that cannot be stored or read (a text over 255 bytes, a short file).
+class ERecordError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The 800 bytes of a record; reserved bytes are zero. Raises ERecordError for a text over 255 bytes.
+std::array<uint8_t, VirtualFileRecordSize> RecordToBytes(const TVirtualFileRecord& record);
+// Reads the first 800 bytes; raises ERecordError when fewer are given.
+TVirtualFileRecord RecordFromBytes(const uint8_t* data, size_t size);
+
+// Date texts of the system: "dd.mm.yyyy hh:mm:ss" (the time part optional) <-> day number.
+// False for a text that is no valid date.
+bool DateTimeFromText(const std::string& text, double& value);
+std::string DateTimeToText(double value);
+// The local date and time now as a day number.
+double NowDateTime();
+
+// One response of a listing, as the listing reader found it.
+struct TListingEntry {
+    std::string Href;          // relative to the storage root, still percent-encoded ("Fotos/a%20b.jpg",
+                               // "Fotos/" for a folder, "" the root)
+    bool IsCollection = false;
+    std::string ContentLength, LastModified, CreationDate, ETag;   // as the server sent them; "" absent
+};
+
+class TLogger;
+
+class TVirtualFileStorage {
+public:
+    static std::string EncodePath(const std::string& text);   // "\" becomes "\_"
+    static std::string DecodePath(const std::string& text);   // bad pairs become "_"
+    static void InitRecord(TVirtualFileRecord& record);
+    // Fills the record from a listing entry. The href is decoded once; its names must not be empty,
+    // ".", "..", nor hold "\", "/" or a control character; the entity tag must not hold "\", "/" or
+    // "..", and of the rest only characters valid in a Windows file name are kept. False, with the
+    // reason in error, for an entry that must not be written.
+    static bool ParseListingEntry(const TListingEntry& entry, TVirtualFileRecord& record, std::string& error);
+
+#ifdef _WIN32
+    explicit TVirtualFileStorage(const std::string& root);
+    ~TVirtualFileStorage();
+    TVirtualFileStorage(const TVirtualFileStorage&) = delete;
+    TVirtualFileStorage& operator=(const TVirtualFileStorage&) = delete;
+
+    // As above, and logs the reason as an ERROR line.
+    bool ParseListingEntry(const TListingEntry& entry, TVirtualFileRecord& record);
+    // Writes the record to its place below Root (the only writer of mirror records). A file whose
+    // folder directory does not exist is not written. False (logged) when writing failed.
+    bool SaveVirtualFileStorageToFile(const TVirtualFileRecord& record);
+    // InitRecord, then the file's record when the file exists. Raises ERecordError for a file that
+    // cannot be read or is shorter than 800 bytes.
+    void LoadVirtualFileStorageFromFile(const std::string& fileName, TVirtualFileRecord& record);
+    // The record of a local file just uploaded into mirrorFolder (Root + server folder).
+    void RecordFromLocalFile(const std::string& mirrorFolder, const std::string& localFile,
+                             TVirtualFileRecord& record);
+    // Folders, bytes and files below the folder part of mirrorDirectory.
+    void CountFolderContents(const std::string& mirrorDirectory, int32_t& folders, int32_t& size,
+                             int32_t& files);
+    // The plain files of mirrorDirectory (with final "\"), each as mirrorDirectory + name.
+    std::vector<std::string> ListRecordFiles(const std::string& mirrorDirectory);
+    // The CacheName of the record of the server file at mirrorPath (Root + encoded folder + "\" + name),
+    // "" when none is found.
+    std::string FindCacheName(const std::string& mirrorPath);
+    // Root + encoded folder (with final "\") of a server folder path.
+    std::string FolderDirectory(const std::string& path) const;
+
+    std::string Root;
+    std::unique_ptr<TLogger> Logger;   // "VirtualFileStorage"
+
+private:
+    std::string KnownDirectory;   // the folder directory that the last save found or made
+#endif
+};

@@ -1,0 +1,1167 @@
+#include "uTWEBDAVClient.h"
+
+#include "uTUrl.h"
+
+#include <cctype>
+
+// ---- Addresses (pure) ----
+
+std::string EncodeURLSegment(const std::string& segment) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(segment.size() * 3);
+    for (unsigned char c : segment) {
+        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+std::string EncodeURLPath(const std::string& path) {
+    std::string out;
+    size_t start = 0;
+    for (;;) {
+        const size_t sep = path.find_first_of("\\/", start);
+        out += EncodeURLSegment(path.substr(start, sep == std::string::npos ? std::string::npos : sep - start));
+        if (sep == std::string::npos) break;
+        out += '/';
+        start = sep + 1;
+    }
+    return out;
+}
+
+std::string BuildURLOf(const std::string& host, const std::string& path) {
+    if (path.empty()) return host;
+    return host + "/" + EncodeURLPath(path);
+}
+
+std::string BuildThumbURLOf(const std::string& host, const std::string& path) {
+    const size_t sep = path.find_last_of('\\');
+    const std::string folder = sep == std::string::npos ? std::string() : path.substr(0, sep + 1);
+    const std::string name = sep == std::string::npos ? path : path.substr(sep + 1);
+    return host + "/" + EncodeURLPath(folder + ".thumb\\" + name + ".thumb.jpg");
+}
+
+std::string URLPathOf(const std::string& url) {
+    std::string path = url;
+    const size_t scheme = url.find("://");
+    if (scheme != std::string::npos) {
+        const size_t slash = url.find('/', scheme + 3);
+        path = slash == std::string::npos ? std::string() : url.substr(slash);
+    }
+    const size_t query = path.find_first_of("?#");
+    if (query != std::string::npos) path.erase(query);
+    return path;
+}
+
+namespace {
+
+std::vector<std::string> SplitSlash(const std::string& path) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        const size_t sep = path.find('/', start);
+        parts.push_back(path.substr(start, sep == std::string::npos ? std::string::npos : sep - start));
+        if (sep == std::string::npos) break;
+        start = sep + 1;
+    }
+    return parts;
+}
+
+}  // namespace
+
+bool RelativeHref(const std::string& href, const std::string& basePath, std::string& relative,
+                  std::string& error) {
+    const std::string path = URLPathOf(href);
+    if (path.empty() || path[0] != '/') {
+        error = "href is no absolute path: \"" + href + "\"";
+        return false;
+    }
+    std::vector<std::string> base = SplitSlash(basePath);   // "/dav" -> "", "dav"
+    while (!base.empty() && base.back().empty()) base.pop_back();
+    std::vector<std::string> parts = SplitSlash(path);      // "/dav/a/" -> "", "dav", "a", ""
+    try {
+        for (size_t i = 1; i < base.size(); ++i) {
+            if (i >= parts.size() || URLDecode(parts[i]) != URLDecode(base[i])) {
+                error = "href outside the base path \"" + basePath + "\": \"" + href + "\"";
+                return false;
+            }
+        }
+    } catch (const EURLDecode& e) {
+        error = std::string(e.what()) + " \"" + href + "\"";
+        return false;
+    }
+    const size_t skip = base.empty() ? 1 : base.size();
+    relative.clear();
+    for (size_t i = skip; i < parts.size(); ++i) {
+        if (i > skip) relative += '/';
+        relative += parts[i];
+    }
+    return true;
+}
+
+#ifdef _WIN32
+#include "uGLBConst.h"
+#include "uGLBCrypt.h"
+#include "uGLBRegistry.h"
+#include "uGLBShellTools.h"
+#include "uGLBWin.h"
+#include "uTVirtualFileStorage.h"
+
+#include <shlwapi.h>
+#include <wrl/client.h>
+#include <xmllite.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <functional>
+
+const THeaders TWEBDAVClient::H1 = {{"Cache-Control", "no-cache, max-age=0, Expires=-1, Buffer=True"},
+                                    {"pragma", "no-cache"}};
+const THeaders TWEBDAVClient::H2 = {{"Cache-Control", "no-cache, max-age=1"}};
+const THeaders TWEBDAVClient::H3 = {{"Cache-Control", "no-store, max-age=1"}};
+const THeaders TWEBDAVClient::Octet = {{"Content-type", "application/octet-stream"}};
+const std::string TWEBDAVClient::PropfindBody =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?><D:propfind xmlns:D=\"DAV:\"><D:allprop/></D:propfind>";
+
+TWEBDAVClient::TWEBDAVClient() {
+    Host = ReadRegistryString("Connection", "host", "");
+    while (!Host.empty() && Host.back() == '/') Host.pop_back();
+    UserName = ReadRegistryString("Connection", "username", "");
+    Password = DecryptPassword(ReadRegistryString("Connection", "password", ""));
+    Env = std::make_unique<TApplicationEnviroment>();
+    Logger = std::make_unique<TLogger>(-1, true, "WEBDAVClient");
+    Connection = std::make_unique<TWEBDAVConnection>(UserName, Password);
+}
+
+TWEBDAVClient::~TWEBDAVClient() = default;
+
+std::string TWEBDAVClient::StripCacheRoot(const std::string& path) const {
+    const std::string& cache = Env->Cache;
+    if (!cache.empty() && path.size() >= cache.size() && SameText(path.substr(0, cache.size()), cache)) {
+        return path.substr(cache.size());
+    }
+    return path;
+}
+
+std::string TWEBDAVClient::BuildURL(const std::string& path) const {
+    return BuildURLOf(Host, StripCacheRoot(path));
+}
+
+std::string TWEBDAVClient::BuildThumbURL(const std::string& path) const {
+    return BuildThumbURLOf(Host, path);
+}
+
+std::string TWEBDAVClient::BasePath() const {
+    return URLPathOf(Host);
+}
+
+void TWEBDAVClient::ProcessMessages() {
+    MSG msg;
+    if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));   // for the loop that owns the thread
+            return;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+bool TWEBDAVClient::Execute(const std::string& method, const std::string& url, const THeaders& headers,
+                            const std::string& body, TWaitForm form, int32_t waitSeconds,
+                            TvrqProgress* cancel) {
+    Connection->Open(method, url, form != TWaitForm::Synchronous);
+    for (const auto& [name, value] : headers) Connection->SetRequestHeader(name, value);
+    Connection->Send(body);
+    if (form == TWaitForm::Synchronous) return true;
+    int state;
+    do {
+        state = Connection->ReadyState();
+        if (form == TWaitForm::Timed) Connection->WaitForResponse(waitSeconds);
+        if (cancel && cancel->Cancelled()) return false;
+        ProcessMessages();
+        if (form == TWaitForm::Polled && state != 4) {
+            // Sleeps until the answer is complete or a message arrives, instead of spinning; Cancel
+            // is still seen within a few milliseconds.
+            HANDLE done = Connection->CompletionEvent();
+            MsgWaitForMultipleObjects(1, &done, FALSE, 20, QS_ALLINPUT);
+        }
+    } while (state != 4);
+    Connection->Status();   // raises the failure of the exchange
+    return true;
+}
+
+// ---- Listing ----
+
+bool TWEBDAVClient::GetContent(const std::string& path, int32_t depth, TvrqDialog& dialog, std::string& answer) {
+    const std::string url = BuildURL(path);
+    TvrqProgress& progress = dialog.Progress;
+    bool result = false;
+    try {
+        Logger->Debug("GetContent: \"" + url + "\"");
+        progress.SetLines(Txt(90), "", 4);
+        if (progress.CountSteps) progress.ExtendBy(1);
+        const THeaders headers = {{"Depth", depth == -1 ? "infinity" : std::to_string(depth)},
+                                  {"Content-Length", "90"},
+                                  {"Content-type", "text/xml"},
+                                  H1[0],
+                                  H1[1]};
+        if (Execute("PROPFIND", url, headers, PropfindBody, TWaitForm::Polled, 0, &progress)) {
+            const int status = Connection->Status();
+            if (status != 207) {
+                Logger->Error("GetContent: the server answered " + std::to_string(status) + " " +
+                              Connection->StatusText() + " for \"" + url + "\"");
+            } else if (Connection->ResponseBody().empty()) {
+                Logger->Error("GetContent: empty answer for \"" + url + "\"");
+            } else {
+                answer = Connection->ResponseBody();
+                result = true;
+            }
+        } else {
+            Logger->Info("GetContent: cancelled \"" + url + "\"");
+        }
+    } catch (const std::exception& e) {
+        try { Logger->Error(std::string("GetContent: ") + e.what()); } catch (...) {}
+        result = false;
+    }
+    Connection->Disconnect();
+    try { progress.StepBy(1); } catch (...) {}
+    return result;
+}
+
+
+// ---- Reading a multistatus answer ----
+//
+// XmlLite, loaded by name: properties are matched by namespace "DAV:" and local name whatever the
+// prefix, the 2xx propstat of each response counts, and a DOCTYPE refuses the whole document.
+
+namespace {
+
+using TCreateXmlReader = HRESULT(WINAPI*)(REFIID, void**, IMalloc*);
+// mingw declares it but has no library that defines it.
+const IID kIID_IXmlReader = {0x7279fc81, 0x709d, 0x4095, {0xb6, 0x3d, 0x69, 0xfe, 0x4b, 0x0d, 0x90, 0x30}};
+
+TCreateXmlReader XmlReaderFactory() {
+    static TCreateXmlReader create = [] {
+        HMODULE lib = LoadLibraryW(L"xmllite.dll");
+        return lib ? reinterpret_cast<TCreateXmlReader>(reinterpret_cast<void*>(GetProcAddress(lib, "CreateXmlReader")))
+                   : nullptr;
+    }();
+    return create;
+}
+
+std::string HResultText(HRESULT hr) {
+    char buf[16];
+    std::snprintf(buf, sizeof(buf), "0x%08lX", static_cast<unsigned long>(hr));
+    return buf;
+}
+
+struct TPropStat {
+    int Status = 0;
+    TListingEntry Props;
+};
+
+std::string TrimBlanks(const std::string& s) {
+    const size_t a = s.find_first_not_of(" \t\r\n");
+    if (a == std::string::npos) return {};
+    return s.substr(a, s.find_last_not_of(" \t\r\n") - a + 1);
+}
+
+int StatusOfLine(const std::string& line) {   // "HTTP/1.1 200 OK" -> 200
+    const size_t sp = line.find(' ');
+    return sp == std::string::npos ? 0 : std::atoi(line.c_str() + sp + 1);
+}
+
+// The responses of a multistatus document in document order, hrefs as sent. `pump` runs after each
+// response; it returns false to stop (cancel).
+bool ReadMultistatus(const std::string& xml, std::vector<std::pair<std::string, TListingEntry>>& responses,
+                     std::string& error, const std::function<bool()>& pump) {
+    TCreateXmlReader create = XmlReaderFactory();
+    if (!create) {
+        error = "xmllite.dll is not available";
+        return false;
+    }
+    Microsoft::WRL::ComPtr<IXmlReader> reader;
+    HRESULT hr = create(kIID_IXmlReader, reinterpret_cast<void**>(reader.GetAddressOf()), nullptr);
+    if (FAILED(hr)) {
+        error = "CreateXmlReader: " + HResultText(hr);
+        return false;
+    }
+    Microsoft::WRL::ComPtr<IStream> stream;
+    stream.Attach(SHCreateMemStream(reinterpret_cast<const BYTE*>(xml.data()), static_cast<UINT>(xml.size())));
+    if (!stream) {
+        error = "out of memory for the answer";
+        return false;
+    }
+    reader->SetProperty(XmlReaderProperty_DtdProcessing, DtdProcessing_Prohibit);
+    if (FAILED(hr = reader->SetInput(stream.Get()))) {
+        error = "XML input: " + HResultText(hr);
+        return false;
+    }
+
+    enum Level { Doc, Multistatus, Response, Href, PropStat, Status, Prop, Property, ResourceType };
+    struct Frame { Level level; std::string name; };
+    std::vector<Frame> stack;
+    bool sawRoot = false;
+    std::string href, text;
+    std::vector<TPropStat> propstats;
+    XmlNodeType type;
+    while ((hr = reader->Read(&type)) == S_OK) {
+        if (type == XmlNodeType_DocumentType) {
+            error = "the answer holds a DOCTYPE, refused";
+            return false;
+        }
+        if (type == XmlNodeType_Element) {
+            const wchar_t *ns = nullptr, *local = nullptr;
+            reader->GetNamespaceUri(&ns, nullptr);
+            reader->GetLocalName(&local, nullptr);
+            const bool dav = ns && std::wcscmp(ns, L"DAV:") == 0;
+            const std::wstring name = local ? local : L"";
+            const Level parent = stack.empty() ? Doc : stack.back().level;
+            Level level = Property;   // anything not named below is only skipped
+            bool known = true;
+            if (parent == Doc) {
+                if (sawRoot || !dav || name != L"multistatus") {
+                    error = "the answer is no multistatus";
+                    return false;
+                }
+                sawRoot = true;
+                level = Multistatus;
+            } else if (parent == Multistatus && dav && name == L"response") {
+                level = Response;
+                href.clear();
+                propstats.clear();
+            } else if (parent == Response && dav && name == L"href") {
+                level = Href;
+                href.clear();
+            } else if (parent == Response && dav && name == L"propstat") {
+                level = PropStat;
+                propstats.emplace_back();
+            } else if (parent == PropStat && dav && name == L"status") {
+                level = Status;
+            } else if (parent == PropStat && dav && name == L"prop") {
+                level = Prop;
+            } else if (parent == Prop && dav && name == L"resourcetype") {
+                level = ResourceType;
+            } else if (parent == ResourceType && dav && name == L"collection") {
+                propstats.back().Props.IsCollection = true;
+                known = false;
+            } else if (parent == Prop) {
+                level = Property;
+            } else {
+                known = false;
+            }
+            text.clear();
+            std::string frameName = dav && parent == Prop ? WideToUtf8(name) : std::string();
+            if (reader->IsEmptyElement()) {
+                // no end node follows: an empty property has the empty text
+                continue;
+            }
+            stack.push_back({level, known ? frameName : std::string()});
+            continue;
+        }
+        if (type == XmlNodeType_Text || type == XmlNodeType_CDATA || type == XmlNodeType_Whitespace) {
+            const wchar_t* value = nullptr;
+            UINT length = 0;
+            reader->GetValue(&value, &length);
+            if (value) text += WideToUtf8(std::wstring(value, length));
+            continue;
+        }
+        if (type == XmlNodeType_EndElement) {
+            if (stack.empty()) break;
+            const Frame frame = stack.back();
+            stack.pop_back();
+            switch (frame.level) {
+            case Href: href = TrimBlanks(text); break;
+            case Status: if (!propstats.empty()) propstats.back().Status = StatusOfLine(text); break;
+            case Property:
+                if (!propstats.empty() && !stack.empty() && stack.back().level == Prop) {
+                    TListingEntry& p = propstats.back().Props;
+                    if (frame.name == "getcontentlength") p.ContentLength = text;
+                    else if (frame.name == "getlastmodified") p.LastModified = text;
+                    else if (frame.name == "creationdate") p.CreationDate = text;
+                    else if (frame.name == "getetag") p.ETag = text;
+                }
+                break;
+            case Response: {
+                TListingEntry entry;
+                for (const TPropStat& ps : propstats) {
+                    if (ps.Status >= 200 && ps.Status < 300) {
+                        entry = ps.Props;
+                        break;
+                    }
+                }
+                responses.emplace_back(href, entry);
+                if (pump && !pump()) {
+                    error = "cancelled";
+                    return false;
+                }
+                break;
+            }
+            default: break;
+            }
+            text.clear();
+        }
+    }
+    if (hr == static_cast<HRESULT>(WC_E_DTDPROHIBITED)) {
+        error = "the answer holds a DOCTYPE, refused";
+        return false;
+    }
+    if (FAILED(hr)) {
+        error = "the answer is no well-formed XML (" + HResultText(hr) + ")";
+        return false;
+    }
+    if (!sawRoot || !stack.empty()) {
+        error = "the answer is incomplete";
+        return false;
+    }
+    if (responses.empty()) {
+        error = "the answer lists nothing";
+        return false;
+    }
+    return true;
+}
+
+bool FolderExists(const std::string& dir) {
+    const DWORD a = GetFileAttributesW(Utf8ToWide(dir).c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string WithoutSlash(std::string dir) {
+    while (!dir.empty() && (dir.back() == '\\' || dir.back() == '/')) dir.pop_back();
+    return dir;
+}
+
+}  // namespace
+
+bool TWEBDAVClient::TranslateXML(const std::string& answer, bool countStatistics, TvrqDialog& dialog) {
+    TvrqProgress& progress = dialog.Progress;
+    std::string fresh;   // the folder being built with statistics, removed again on failure
+    try {
+        progress.SetLines(Txt(88), "", 4);
+        const std::string cache = Env->Cache;
+        if (cache.size() < 3 || cache[1] != ':' || cache[2] != '\\') {
+            throw std::runtime_error("no mirror folder in the settings (\"" + cache + "\")");
+        }
+        // 1. Read the whole answer; nothing is written before it parsed completely.
+        std::vector<std::pair<std::string, TListingEntry>> responses;
+        std::string error;
+        DWORD lastPump = GetTickCount();
+        auto pump = [&]() {
+            const DWORD now = GetTickCount();
+            if (now - lastPump < 20) return true;
+            lastPump = now;
+            ProcessMessages();
+            return !progress.Cancelled();
+        };
+        if (!ReadMultistatus(answer, responses, error, pump)) throw std::runtime_error(error);
+        if (progress.CountSteps) progress.ExtendBy(static_cast<int32_t>(responses.size()));
+
+        const std::string root = countStatistics ? WithoutSlash(cache) + ".new\\" : cache;
+        TVirtualFileStorage storage(root);
+        const std::string base = BasePath();
+        std::vector<TVirtualFileRecord> records;
+        records.reserve(responses.size());
+        for (auto& [href, entry] : responses) {
+            std::string relative;
+            if (!RelativeHref(href, base, relative, error)) throw std::runtime_error(error);
+            entry.Href = relative;
+            records.emplace_back();
+            if (!storage.ParseListingEntry(entry, records.back())) {
+                throw std::runtime_error("unsafe entry \"" + href + "\"");
+            }
+        }
+
+        // 2. Write the records: into a fresh folder that replaces the mirror, or over the mirror.
+        if (countStatistics) {
+            fresh = root;
+            if (FolderExists(fresh) && !shl_DeleteFolder(WithoutSlash(fresh))) {
+                throw std::runtime_error("cannot clear \"" + fresh + "\"");
+            }
+        }
+        if (!CreateDirectoryW(Utf8ToWide(WithoutSlash(root)).c_str(), nullptr) &&
+            GetLastError() != ERROR_ALREADY_EXISTS) {
+            throw std::runtime_error("cannot create \"" + root + "\": " + SysErrorMessage(GetLastError()));
+        }
+        int64_t files = 0, folders = 0, size = 0;
+        int32_t steps = 0;
+        for (const TVirtualFileRecord& r : records) {
+            if (!storage.SaveVirtualFileStorageToFile(r)) {
+                // not stored (no tag, a name too long, or inside a folder left out): not counted
+            } else if (r.IsFolder) {
+                if (!r.Name.empty() && r.Path.find(".thumb") == std::string::npos) ++folders;
+            } else if (r.Name.find(".thumb") == std::string::npos) {
+                ++files;
+                size += r.Size;
+            }
+            if (++steps == 200) {
+                progress.StepBy(steps);
+                steps = 0;
+                if (!pump()) throw std::runtime_error("cancelled");
+            }
+        }
+        progress.StepBy(steps);
+
+        if (countStatistics) {
+            const std::string current = WithoutSlash(cache), old = current + ".old";
+            if (FolderExists(old)) shl_DeleteFolder(old);
+            const bool hadMirror = FolderExists(current);
+            if (hadMirror && !MoveFileExW(Utf8ToWide(current).c_str(), Utf8ToWide(old).c_str(), 0)) {
+                // Something holds the old mirror open: clear it in place instead.
+                shl_DeleteFolder(current);
+            }
+            if (!MoveFileExW(Utf8ToWide(WithoutSlash(fresh)).c_str(), Utf8ToWide(current).c_str(), 0)) {
+                const DWORD code = GetLastError();
+                if (FolderExists(old) && !FolderExists(current)) {
+                    MoveFileExW(Utf8ToWide(old).c_str(), Utf8ToWide(current).c_str(), 0);
+                }
+                throw std::runtime_error("cannot replace the mirror: " + SysErrorMessage(code));
+            }
+            fresh.clear();
+            if (FolderExists(old)) shl_DeleteFolder(old);
+            auto clamp = [](int64_t v) { return static_cast<int32_t>(v > 0x7FFFFFFF ? 0x7FFFFFFF : v); };
+            try {
+                WriteRegistryInteger("Application", "files", clamp(files));
+                WriteRegistryInteger("Application", "folders", clamp(folders));
+                WriteRegistryInteger("Application", "size", clamp(size));
+            } catch (const std::exception& e) {
+                Logger->Error(std::string("TranslateXML: statistics: ") + e.what());
+            }
+        }
+        return true;
+    } catch (const std::exception& e) {
+        try { Logger->Error(std::string("TranslateXML: ") + e.what()); } catch (...) {}
+        if (!fresh.empty() && FolderExists(fresh)) shl_DeleteFolder(WithoutSlash(fresh));
+        return false;
+    }
+}
+
+#endif
+
+// ==== Operations on single items ====================================================================
+// Existence, folders, thumbnails, download, the uploads, delete, copy, move, rename, free copy names and
+// thumbnail bitmaps. An item request is done only when the server answered 2xx; every failure is logged
+// and gives false, and no exception leaves an operation.
+#ifdef _WIN32
+#include <wincodec.h>
+
+#include <algorithm>
+#include <filesystem>
+
+namespace {
+
+enum class TOutcome {
+    Done,        // 2xx (for DELETE, COPY and MOVE: not 207, which reports members that failed)
+    Refused,     // another status
+    Failed,      // no answer: the request could not be made or carried out
+    Cancelled,   // the user pressed Cancel
+};
+
+// One request of an item operation.
+struct TItemRequest {
+    std::string Method;
+    std::string Url;
+    THeaders Headers;
+    std::string Body;
+    TWaitForm Form = TWaitForm::Synchronous;
+    int32_t Wait = 0;                    // seconds per pass of the timed wait
+    TvrqProgress* Cancel = nullptr;      // whose Cancel is tested while waiting
+    std::string Failure;                 // start of its log lines ("Delete: ")
+    bool Thumbnail = false;              // a thumbnail's refusal is expected: logged as DEBUG only
+    std::string* Answer = nullptr;       // receives the body of a 2xx answer
+};
+
+// A log line that never fails the operation (a log file that cannot be written loses the line only).
+void Note(TWEBDAVClient& client, int32_t type, const std::string& text) noexcept {
+    try {
+        client.Logger->Log(type, text);
+    } catch (...) {
+    }
+}
+
+std::string Quoted(const std::string& text) {
+    return "\"" + text + "\"";
+}
+
+THeaders Join(THeaders a, const THeaders& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// The last name after the last "\" or "/".
+std::string LastName(const std::string& path) {
+    const size_t sep = path.find_last_of("\\/");
+    return sep == std::string::npos ? path : path.substr(sep + 1);
+}
+
+// "Fotos" -> "Fotos\"; the storage root "" stays "" (server paths have no leading "\").
+std::string FolderPrefix(const std::string& folder) {
+    return folder.empty() || folder.back() == '\\' ? folder : folder + "\\";
+}
+
+TOutcome Send(TWEBDAVClient& client, const TItemRequest& r) {
+    TOutcome outcome = TOutcome::Failed;
+    try {
+        if (!client.Execute(r.Method, r.Url, r.Headers, r.Body, r.Form, r.Wait, r.Cancel)) {
+            outcome = TOutcome::Cancelled;
+            Note(client, 2, r.Failure + "cancelled " + Quoted(r.Url));
+        } else {
+            const int status = client.Connection->Status();
+            const bool multi = status == 207 && (r.Method == "DELETE" || r.Method == "COPY" || r.Method == "MOVE");
+            if (status >= 200 && status <= 299 && !multi) {
+                outcome = TOutcome::Done;
+                if (r.Answer) *r.Answer = client.Connection->ResponseBody();
+            } else {
+                outcome = TOutcome::Refused;
+                Note(client, r.Thumbnail ? 3 : 1,
+                     r.Failure + "the server answered " + std::to_string(status) + " " +
+                         client.Connection->StatusText() + " to " + r.Method + " " + Quoted(r.Url));
+            }
+        }
+    } catch (const std::exception& e) {
+        outcome = TOutcome::Failed;
+        Note(client, 1, r.Failure + e.what());
+    }
+    client.Connection->Disconnect();
+    return outcome;
+}
+
+// A synchronous request without body.
+TOutcome Send(TWEBDAVClient& client, const std::string& method, const std::string& url, const THeaders& headers,
+              const std::string& failure, bool thumbnail = false) {
+    TItemRequest r;
+    r.Method = method;
+    r.Url = url;
+    r.Headers = headers;
+    r.Failure = failure;
+    r.Thumbnail = thumbnail;
+    return Send(client, r);
+}
+
+// PROPFIND of depth 0: true for 207, false for 404. A redirect (a folder asked without its final "/")
+// is asked again at the address with the "/". Any other answer, and a request that fails, raises:
+// then nobody knows whether the item exists.
+bool IsOnServer(TWEBDAVClient& client, const std::string& path) {
+    std::string url = client.BuildURL(path);
+    const THeaders headers = Join({{"Content-Length", "90"}, {"Depth", "0"}}, TWEBDAVClient::H1);
+    for (int attempt = 0;; ++attempt) {
+        int status = 0;
+        std::string text;
+        try {
+            client.Execute("PROPFIND", url, headers, TWEBDAVClient::PropfindBody, TWaitForm::Synchronous, 0,
+                           nullptr);
+            status = client.Connection->Status();
+            text = client.Connection->StatusText();
+        } catch (...) {
+            client.Connection->Disconnect();
+            throw;
+        }
+        client.Connection->Disconnect();
+        if (status == 207) return true;
+        if (status == 404) return false;
+        if (status >= 300 && status <= 399 && attempt == 0 && (url.empty() || url.back() != '/')) {
+            url += "/";
+            continue;
+        }
+        throw EWebDAVError("the server answered " + std::to_string(status) + " " + text + " to PROPFIND " +
+                           Quoted(url));
+    }
+}
+
+void ProgressStart(TWEBDAVClient& client, TvrqProgress& progress, const std::string& detail, int32_t requests) {
+    try {
+        progress.SetLines(Txt(84), detail, 4);
+        if (progress.CountSteps) progress.ExtendBy(requests);
+    } catch (const std::exception& e) {
+        Note(client, 1, std::string("Progress: ") + e.what());
+    }
+}
+
+void ProgressStep(TWEBDAVClient& client, TvrqProgress& progress) {
+    try {
+        progress.StepBy(1);
+    } catch (const std::exception& e) {
+        Note(client, 1, std::string("Progress: ") + e.what());
+    }
+}
+
+void CreateFolders(const std::string& folder) {
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(Utf8ToWide(folder)), ec);
+}
+
+// The whole file; files held open by other programs are read as far as they allow it.
+bool ReadWholeFile(const std::string& name, std::string& bytes, std::string& error) {
+    THandle file(CreateFileW(Utf8ToWide(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        error = "cannot open " + Quoted(name) + ": " + SysErrorMessage(GetLastError());
+        return false;
+    }
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.get(), &size)) {
+        error = "cannot read the size of " + Quoted(name) + ": " + SysErrorMessage(GetLastError());
+        return false;
+    }
+    // A request body is sent in one piece of at most 4 GB - 1; keep well inside memory.
+    if (size.QuadPart > 0x7FFFFFFF) {
+        error = Quoted(name) + " is larger than 2 GB";
+        return false;
+    }
+    bytes.assign(static_cast<size_t>(size.QuadPart), '\0');
+    size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD got = 0;
+        const DWORD want = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 24));
+        if (!ReadFile(file.get(), bytes.data() + done, want, &got, nullptr) || got == 0) {
+            error = "cannot read " + Quoted(name) + ": " + SysErrorMessage(GetLastError());
+            return false;
+        }
+        done += got;
+    }
+    return true;
+}
+
+// Writes bytes into a temporary file beside target and renames it over target only when all of it was
+// written, so that a failure leaves target as it was.
+void WriteFileSafely(const std::string& target, const std::string& bytes) {
+    const std::wstring final = Utf8ToWide(target);
+    const std::wstring temp = final + L".~part";
+    {
+        THandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) throw std::runtime_error("cannot create " + Quoted(WideToUtf8(temp)) + ": " + SysErrorMessage(GetLastError()));
+        size_t done = 0;
+        while (done < bytes.size()) {
+            DWORD put = 0;
+            const DWORD want = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 24));
+            if (!WriteFile(file.get(), bytes.data() + done, want, &put, nullptr) || put == 0) {
+                const DWORD code = GetLastError();
+                file.reset();
+                DeleteFileW(temp.c_str());
+                throw std::runtime_error("cannot write " + Quoted(WideToUtf8(temp)) + ": " + SysErrorMessage(code));
+            }
+            done += put;
+        }
+    }
+    if (!MoveFileExW(temp.c_str(), final.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const DWORD code = GetLastError();
+        DeleteFileW(temp.c_str());
+        throw std::runtime_error("cannot replace " + Quoted(target) + ": " + SysErrorMessage(code));
+    }
+}
+
+// Up to `tries` attempts, 1 ms apart, to open the file for writing with nobody else sharing it.
+bool WaitForExclusiveAccess(const std::string& name, int tries) {
+    const std::wstring wname = Utf8ToWide(name);
+    for (int i = 0; i < tries; ++i) {
+        THandle file(CreateFileW(wname.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file) return true;
+        Sleep(1);
+    }
+    return false;
+}
+
+// The same name with its extension replaced ("Brief.doc" -> "Brief.~tmp").
+std::string ReplaceExtension(const std::string& name, const std::string& extension) {
+    const size_t dot = name.find_last_of('.');
+    const size_t sep = name.find_last_of("\\/:");
+    if (dot == std::string::npos || (sep != std::string::npos && dot < sep)) return name + extension;
+    return name.substr(0, dot) + extension;
+}
+
+class TFindHandle {
+public:
+    explicit TFindHandle(HANDLE h) : h_(h) {}
+    TFindHandle(const TFindHandle&) = delete;
+    TFindHandle& operator=(const TFindHandle&) = delete;
+    ~TFindHandle() {
+        if (h_ != INVALID_HANDLE_VALUE) FindClose(h_);
+    }
+    HANDLE get() const { return h_; }
+
+private:
+    HANDLE h_;
+};
+
+using Microsoft::WRL::ComPtr;
+
+void Check(HRESULT hr, const char* what) {
+    if (FAILED(hr)) {
+        throw std::runtime_error(std::string(what) + " failed: " + SysErrorMessage(static_cast<DWORD>(hr)) + " (" +
+                                 HResultText(hr) + ")");
+    }
+}
+
+// COM for the calling thread, as far as it is not there already.
+class TComScope {
+public:
+    TComScope() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+    ~TComScope() {
+        if (SUCCEEDED(hr_)) CoUninitialize();
+    }
+    TComScope(const TComScope&) = delete;
+    TComScope& operator=(const TComScope&) = delete;
+
+private:
+    HRESULT hr_;
+};
+
+void PutLE(std::string& out, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+// A JPEG file decoded by WIC into the bytes of a 24-bit bottom-up Windows bitmap file.
+std::string JpegToBmp(const std::string& jpegFile) {
+    TComScope com;
+    ComPtr<IWICImagingFactory> factory;
+    Check(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory)),
+          "CoCreateInstance(WICImagingFactory)");
+    ComPtr<IWICStream> stream;
+    Check(factory->CreateStream(&stream), "CreateStream");
+    Check(stream->InitializeFromFilename(Utf8ToWide(jpegFile).c_str(), GENERIC_READ), "InitializeFromFilename");
+    ComPtr<IWICBitmapDecoder> decoder;
+    Check(factory->CreateDecoder(GUID_ContainerFormatJpeg, nullptr, &decoder), "CreateDecoder(JPEG)");
+    Check(decoder->Initialize(stream.Get(), WICDecodeMetadataCacheOnDemand), "JPEG decoding");
+    ComPtr<IWICBitmapFrameDecode> frame;
+    Check(decoder->GetFrame(0, &frame), "GetFrame");
+    ComPtr<IWICFormatConverter> converter;
+    Check(factory->CreateFormatConverter(&converter), "CreateFormatConverter");
+    Check(converter->Initialize(frame.Get(), GUID_WICPixelFormat24bppBGR, WICBitmapDitherTypeNone, nullptr, 0.0,
+                                WICBitmapPaletteTypeCustom),
+          "conversion to 24 bits");
+    UINT width = 0, height = 0;
+    Check(converter->GetSize(&width, &height), "GetSize");
+    // A thumbnail; anything beyond 16384 pixels a side (or 256 MB of pixels) is no picture we keep.
+    if (width == 0 || height == 0 || width > 16384 || height > 16384) {
+        throw std::runtime_error("picture size " + std::to_string(width) + " x " + std::to_string(height) +
+                                 " out of range");
+    }
+    const uint64_t stride = (static_cast<uint64_t>(width) * 3 + 3) / 4 * 4;
+    const uint64_t imageSize = stride * height;
+    if (imageSize > (256u << 20)) throw std::runtime_error("picture too large");
+    std::string pixels(static_cast<size_t>(imageSize), '\0');
+    Check(converter->CopyPixels(nullptr, static_cast<UINT>(stride), static_cast<UINT>(imageSize),
+                                reinterpret_cast<BYTE*>(pixels.data())),
+          "CopyPixels");
+    std::string bmp;
+    bmp.reserve(54 + pixels.size());
+    // BITMAPFILEHEADER
+    bmp += "BM";
+    PutLE(bmp, static_cast<uint32_t>(54 + imageSize), 4);
+    PutLE(bmp, 0, 4);
+    PutLE(bmp, 54, 4);
+    // BITMAPINFOHEADER: bottom-up, 24 bits, uncompressed
+    PutLE(bmp, 40, 4);
+    PutLE(bmp, width, 4);
+    PutLE(bmp, height, 4);
+    PutLE(bmp, 1, 2);
+    PutLE(bmp, 24, 2);
+    PutLE(bmp, BI_RGB, 4);
+    PutLE(bmp, static_cast<uint32_t>(imageSize), 4);
+    PutLE(bmp, 2835, 4);   // 72 dpi
+    PutLE(bmp, 2835, 4);
+    PutLE(bmp, 0, 4);
+    PutLE(bmp, 0, 4);
+    for (UINT y = height; y-- > 0;) bmp.append(pixels, static_cast<size_t>(y * stride), static_cast<size_t>(stride));
+    return bmp;
+}
+
+// COPY or MOVE of an item, then of its thumbnail.
+bool Transfer(TWEBDAVClient& client, const std::string& method, const std::string& name, const std::string& source,
+              const std::string& target, TvrqProgress* progress, bool overwrite, const THeaders& itemHeaders,
+              bool thumbnailCounts) {
+    Note(client, 2, name + ": " + Quoted(source) + " to " + Quoted(target));
+    if (progress) ProgressStart(client, *progress, LastName(WithoutSlash(client.StripCacheRoot(source))), 2);
+    const std::string flag = overwrite ? "T" : "F";
+    bool result = Send(client, method, client.BuildURL(source),
+                       Join({{"Destination", client.BuildURL(target)}, {"Overwrite", flag}}, itemHeaders), name + ": ") ==
+                  TOutcome::Done;
+    if (progress) ProgressStep(client, *progress);
+    // The thumbnail follows its item only: after a refusal it stays with the item it belongs to.
+    if (result) {
+        const TOutcome thumb =
+            Send(client, method, client.BuildThumbURL(client.StripCacheRoot(source)),
+                 Join({{"Destination", client.BuildThumbURL(client.StripCacheRoot(target))}, {"Overwrite", flag}}, TWEBDAVClient::H2),
+                 name + "Thumb: ", true);
+        if (thumb == TOutcome::Failed && thumbnailCounts) result = false;
+    }
+    if (progress) ProgressStep(client, *progress);
+    return result;
+}
+
+}  // namespace
+
+bool TWEBDAVClient::FileExists(const std::string& path) {
+    try {
+        return IsOnServer(*this, path);
+    } catch (const std::exception& e) {
+        Note(*this, 1, std::string("FileExists: ") + e.what());
+        return false;
+    }
+}
+
+bool TWEBDAVClient::CreateThumbnail(const std::string& path, int32_t depth) {
+    Note(*this, 3, "CreateThumbnail: " + Quoted(path));
+    TItemRequest r;
+    r.Method = "CREATETHUMBNAIL";
+    r.Url = BuildURL(path);
+    r.Headers = {{"Depth", depth == -1 ? "infinity" : depth == 0 || depth == 1 ? std::to_string(depth) : ""}};
+    r.Form = TWaitForm::Timed;
+    r.Wait = 4000;
+    r.Failure = "CreateThumbnail: ";
+    return Send(*this, r) == TOutcome::Done;
+}
+
+bool TWEBDAVClient::MakeDir(const std::string& path) {
+    Note(*this, 2, "MakeDir: " + Quoted(path));
+    if (Send(*this, "MKCOL", BuildURL(path), H2, "Makedir: ") != TOutcome::Done) return false;
+    // Its thumbnail folder; whether the server made it does not count.
+    Send(*this, "MKCOL", BuildURL(WithoutSlash(path) + "\\.thumb"), H2, "Makedir_Thumb: ", true);
+    return true;
+}
+
+bool TWEBDAVClient::Download(const std::string& remotePath, const std::string& local, TvrqDialog& dialog) {
+    TvrqProgress& progress = dialog.Progress;
+    Note(*this, 2, "Download: " + Quoted(remotePath) + " to " + Quoted(local));
+    ProgressStart(*this, progress, LastName(WithoutSlash(StripCacheRoot(remotePath))), 1);
+    bool result = false;
+    try {
+        CreateFolders(Env->Download);
+        std::string body;
+        TItemRequest r;
+        r.Method = "GET";
+        r.Url = BuildURL(remotePath);
+        r.Headers = Join(Octet, H1);
+        r.Form = TWaitForm::Timed;
+        r.Wait = 4000;
+        r.Cancel = &progress;
+        r.Failure = "Download: ";
+        r.Answer = &body;
+        if (Send(*this, r) == TOutcome::Done) {
+            if (progress.Cancelled()) {
+                Note(*this, 2, "Download: cancelled " + Quoted(r.Url));
+            } else {
+                WriteFileSafely(local, body);
+                result = true;
+            }
+        }
+    } catch (const std::exception& e) {
+        Note(*this, 1, std::string("Download: ") + e.what());
+        result = false;
+    }
+    ProgressStep(*this, progress);
+    return result;
+}
+
+bool TWEBDAVClient::Upload(const std::string& local, const std::string& remotePath, TvrqDialog& dialog) {
+    TvrqProgress& progress = dialog.Progress;
+    Note(*this, 2, "Upload: " + Quoted(local) + " to " + Quoted(remotePath));
+    ProgressStart(*this, progress, LastName(local), 1);
+    bool result = false;
+    TItemRequest r;
+    std::string error;
+    if (!ReadWholeFile(local, r.Body, error)) {
+        Note(*this, 1, "Upload: " + error);
+    } else {
+        r.Method = "PUT";
+        r.Url = BuildURL(remotePath);
+        r.Headers = Join(Octet, H1);
+        r.Form = TWaitForm::Timed;
+        r.Wait = 4000;
+        r.Failure = "Upload: ";
+        result = Send(*this, r) == TOutcome::Done;
+    }
+    ProgressStep(*this, progress);
+    if (result) {
+        // Confirmed by the server's listing of the new item.
+        try {
+            result = IsOnServer(*this, remotePath);
+            if (!result) Note(*this, 1, "Upload: " + Quoted(remotePath) + " is not on the server after its PUT");
+        } catch (const std::exception& e) {
+            Note(*this, 1, std::string("Upload: ") + e.what());
+            result = false;
+        }
+    }
+    return result;
+}
+
+bool TWEBDAVClient::UploadForm(const std::string& local, const std::string& remotePath, TvrqDialog& dialog) {
+    TvrqProgress& progress = dialog.Progress;
+    Note(*this, 2, "UploadForm: " + Quoted(local) + " to " + Quoted(remotePath));
+    ProgressStart(*this, progress, LastName(local), 1);
+    bool result = false;
+    std::string copy;   // the ".~tmp" copy, when one was made
+    try {
+        // The program that saved the file may still hold it: wait a little for it to let go.
+        Sleep(500);
+        bool accessible = false;
+        for (int pass = 0; pass < 5 && !accessible && !progress.Cancelled(); ++pass) {
+            accessible = WaitForExclusiveAccess(local, 100);
+            ProcessMessages();
+        }
+        if (progress.Cancelled()) {
+            Note(*this, 2, "UploadForm: cancelled " + Quoted(local));
+        } else {
+            TItemRequest r;
+            std::string error;
+            bool read = accessible && ReadWholeFile(local, r.Body, error);
+            if (!read) {
+                // Still held (or unreadable): send a copy of what it holds now.
+                const std::string name = ReplaceExtension(local, ".~tmp");
+                if (CopyFileW(Utf8ToWide(local).c_str(), Utf8ToWide(name).c_str(), FALSE)) {
+                    copy = name;
+                    read = ReadWholeFile(copy, r.Body, error);
+                } else {
+                    error = "cannot copy " + Quoted(local) + " to " + Quoted(name) + ": " + SysErrorMessage(GetLastError());
+                    // A copy the system refuses for a file held open for writing: read it in place.
+                    std::string direct;
+                    read = ReadWholeFile(local, r.Body, direct);
+                }
+            }
+            if (!read) {
+                Note(*this, 1, "UploadForm: " + error);
+            } else {
+                progress.SetDetail(copy.empty() ? std::string() : LastName(copy));
+                r.Method = "PUT";
+                r.Url = BuildURL(remotePath);
+                r.Headers = Join(Join(Octet, H2), {{"pragma", "no-cache"}});
+                r.Form = TWaitForm::Timed;
+                r.Wait = 40000;
+                r.Cancel = &progress;
+                r.Failure = "UploadForm: ";
+                result = Send(*this, r) == TOutcome::Done;
+            }
+        }
+    } catch (const std::exception& e) {
+        Note(*this, 1, std::string("UploadForm: ") + e.what());
+        result = false;
+    }
+    if (!copy.empty()) DeleteFileW(Utf8ToWide(copy).c_str());
+    ProgressStep(*this, progress);
+    return result;
+}
+
+bool TWEBDAVClient::UploadDirectory(const std::string& localFolder, const std::string& remoteParent,
+                                    TvrqDialog& dialog) {
+    TvrqProgress& progress = dialog.Progress;
+    const std::string folder = WithoutSlash(localFolder);
+    const std::string remote = FolderPrefix(remoteParent) + LastName(folder) + "\\";
+    Note(*this, 2, "UploadDirectory: " + Quoted(localFolder) + " to " + Quoted(remote));
+    ProgressStart(*this, progress, LastName(WithoutSlash(remote)), 1);
+    bool result = true;
+    try {
+        if (!IsOnServer(*this, remote) && !MakeDir(remote)) {
+            result = false;
+        } else {
+            WIN32_FIND_DATAW entry{};
+            TFindHandle find(FindFirstFileW(Utf8ToWide(folder + "\\*").c_str(), &entry));
+            if (find.get() == INVALID_HANDLE_VALUE) {
+                throw std::runtime_error("cannot list " + Quoted(folder) + ": " + SysErrorMessage(GetLastError()));
+            }
+            do {
+                const std::string name = WideToUtf8(entry.cFileName);
+                if (name == "." || name == "..") continue;
+                if (progress.Cancelled()) {
+                    Note(*this, 2, "UploadDirectory: cancelled " + Quoted(localFolder));
+                    result = false;
+                    break;
+                }
+                progress.SetDetail(name);
+                const std::string item = folder + "\\" + name;
+                if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                    // A junction may lead back into this tree: it is not followed.
+                    if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                        Note(*this, 1, "UploadDirectory: " + Quoted(item) + " is a link; not uploaded");
+                        result = false;
+                    } else if (!UploadDirectory(item, remote, dialog)) {
+                        result = false;
+                    }
+                    continue;
+                }
+                const std::string target = remote + name;
+                bool existed = false;
+                try {
+                    existed = IsOnServer(*this, target);
+                } catch (const std::exception& e) {
+                    Note(*this, 1, std::string("UploadDirectory: ") + e.what());
+                    result = false;
+                    continue;
+                }
+                // The PUT replaces an existing file; nothing is deleted before the new content is stored.
+                if (!UploadForm(item, target, dialog)) {
+                    result = false;
+                } else if (existed) {
+                    Send(*this, "DELETE", BuildThumbURL(StripCacheRoot(target)), {}, "DeleteThumb: ", true);
+                }
+            } while (FindNextFileW(find.get(), &entry));
+        }
+    } catch (const std::exception& e) {
+        Note(*this, 1, std::string("UploadDirectory: ") + e.what());
+        result = false;
+    }
+    ProgressStep(*this, progress);
+    return result;
+}
+
+bool TWEBDAVClient::Delete(const std::string& path) {
+    Note(*this, 2, "Delete: " + Quoted(path));
+    if (Send(*this, "DELETE", BuildURL(path), {}, "Delete: ") != TOutcome::Done) return false;
+    return Send(*this, "DELETE", BuildThumbURL(StripCacheRoot(path)), {}, "DeleteThumb: ", true) != TOutcome::Failed;
+}
+
+bool TWEBDAVClient::Copy(const std::string& source, const std::string& target, TvrqDialog& dialog, bool overwrite) {
+    return Transfer(*this, "COPY", "Copy", source, target, &dialog.Progress, overwrite, H3, true);
+}
+
+bool TWEBDAVClient::Move(const std::string& source, const std::string& target, TvrqDialog& dialog, bool overwrite) {
+    return Transfer(*this, "MOVE", "Move", source, target, &dialog.Progress, overwrite, H1, true);
+}
+
+bool TWEBDAVClient::Rename(const std::string& source, const std::string& target) {
+    return Transfer(*this, "MOVE", "Rename", source, target, nullptr, false, H2, false);
+}
+
+std::string TWEBDAVClient::GetUniqueName(const std::string& folder, const std::string& name) {
+    // A server that says every name is taken must not keep us asking for ever.
+    constexpr int maxCopies = 10000;
+    try {
+        const std::string base = FolderPrefix(folder);
+        if (!IsOnServer(*this, base + name)) return name;
+        std::string candidate = Txt(59) + name;
+        for (int n = 2; IsOnServer(*this, base + candidate); ++n) {
+            if (n > maxCopies) throw std::runtime_error("no free name for " + Quoted(name) + " in " + Quoted(folder));
+            std::string prefix = Txt(60);
+            const size_t at = prefix.find("%s");
+            if (at != std::string::npos) prefix.replace(at, 2, std::to_string(n));
+            candidate = prefix + name;
+        }
+        return candidate;
+    } catch (const std::exception& e) {
+        Note(*this, 1, std::string("GetUniqueName: ") + e.what());
+        return std::string();
+    }
+}
+
+std::string TWEBDAVClient::GetUniquePath(const std::string& folder, const std::string& name) {
+    const std::string unique = GetUniqueName(folder, name);
+    return unique.empty() ? std::string() : FolderPrefix(folder) + unique;
+}
+
+void TWEBDAVClient::JPEGToBitmap(const std::string& jpegFile) {
+    try {
+        if (GetFileAttributesW(Utf8ToWide(jpegFile).c_str()) == INVALID_FILE_ATTRIBUTES) return;
+        const std::string bmp = JpegToBmp(jpegFile);
+        CreateFolders(Env->Thumb);
+        WriteFileSafely(Env->Thumb + shl_ExtractFileBaseName(jpegFile) + ".thumb.bmp", bmp);
+    } catch (const std::exception& e) {
+        Note(*this, 1, std::string("JPEGToBitmap: ") + e.what() + " Filename: " + jpegFile);
+    }
+}
+
+#endif

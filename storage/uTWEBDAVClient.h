@@ -1,0 +1,127 @@
+#pragma once
+// The only way to the storage server: one client object per user operation. Server paths are in
+// Windows form (names joined by "\", no leading "\", "" the storage root), optionally with the mirror
+// root in front. Addresses: each path segment percent-encoded as UTF-8 below the host setting, which
+// may carry a base path ("http://server/dav").
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+// Pure address routines (also built natively).
+// Percent-encodes every byte except the RFC 3986 unreserved characters.
+std::string EncodeURLSegment(const std::string& segment);
+// "Fotos\a b.jpg" -> "Fotos/a%20b.jpg"; a final "\" stays as a final "/".
+std::string EncodeURLPath(const std::string& path);
+// host alone for "", else host + "/" + EncodeURLPath(path).
+std::string BuildURLOf(const std::string& host, const std::string& path);
+// host + "/" + folder part + ".thumb/" + name + ".thumb.jpg", encoded.
+std::string BuildThumbURLOf(const std::string& host, const std::string& path);
+// The path of an address ("http://h:1/dav/x?y" -> "/dav/x"); a text starting with "/" is a path already.
+std::string URLPathOf(const std::string& url);
+// An href of a listing made relative to the base path of the host, still percent-encoded:
+// "/dav/Fotos/a%20b.jpg" with base "/dav" gives "Fotos/a%20b.jpg", "/dav/" gives "". False (reason in
+// error) when the href lies outside the base path. Absolute URLs are accepted; the comparison is made
+// on the decoded segments, so "%7e" and "~" compare equal.
+bool RelativeHref(const std::string& href, const std::string& basePath, std::string& relative,
+                  std::string& error);
+
+#ifdef _WIN32
+#include "uTApplicationEnviroment.h"
+#include "uTLogger.h"
+#include "uTWEBDAVConnection.h"
+#include "uTvrqDialog.h"
+
+#include <memory>
+
+using THeaders = std::vector<std::pair<std::string, std::string>>;
+
+// How a request waits for its answer.
+enum class TWaitForm {
+    Synchronous,   // send returns when the exchange is over
+    Polled,        // poll the state, test Cancel, pump one message, until complete
+    Timed,         // wait up to the wait value, test Cancel, pump one message, until complete
+};
+
+class TWEBDAVClient {
+public:
+    // Reads Connection\host, username and password (deciphered) from the settings.
+    TWEBDAVClient();
+    ~TWEBDAVClient();
+    TWEBDAVClient(const TWEBDAVClient&) = delete;
+    TWEBDAVClient& operator=(const TWEBDAVClient&) = delete;
+
+    std::unique_ptr<TApplicationEnviroment> Env;
+    std::unique_ptr<TLogger> Logger;                 // "WEBDAVClient"
+    std::unique_ptr<TWEBDAVConnection> Connection;
+    std::string UserName;
+    std::string Password;
+    std::string Host;                                // scheme, server, optional base path; no final "/"
+
+    // Listing: PROPFIND of path to depth (-1: whole tree). The answer is the body as received (UTF-8
+    // XML). False when cancelled, failed or not answered 207 with a body.
+    bool GetContent(const std::string& path, int32_t depth, TvrqDialog& dialog, std::string& answer);
+    // Parses a multistatus answer into the mirror. With statistics, the whole mirror is rebuilt in a
+    // fresh folder that replaces Env.Cache only after the whole answer parsed, and the counts go to
+    // Application\files, folders and size. Without, the records of the answer are written over the
+    // mirror, again only after the whole answer parsed. False leaves the mirror as it was.
+    bool TranslateXML(const std::string& answer, bool countStatistics, TvrqDialog& dialog);
+
+    // Request frame, shared by every operation.
+    std::string StripCacheRoot(const std::string& path) const;   // drops a leading Env.Cache
+    std::string BuildURL(const std::string& path) const;
+    std::string BuildThumbURL(const std::string& path) const;
+    // The base path of Host ("/dav"; "" when Host has none).
+    std::string BasePath() const;
+    // Takes at most one waiting message of the thread, translates and dispatches it.
+    static void ProcessMessages();
+    // One request: Open, the headers in order, send the body, wait in the given form (waitSeconds for
+    // Timed). cancel: the progress whose Cancel is tested in each pass (nullptr: no test).
+    // False when cancelled; raises EWebDAVError when the request failed. The answer stays readable in
+    // Connection until Connection->Disconnect().
+    bool Execute(const std::string& method, const std::string& url, const THeaders& headers,
+                 const std::string& body, TWaitForm form, int32_t waitSeconds, TvrqProgress* cancel);
+
+    static const THeaders H1;      // Cache-Control no-cache... and pragma no-cache
+    static const THeaders H2;      // Cache-Control no-cache, max-age=1
+    static const THeaders H3;      // Cache-Control no-store, max-age=1
+    static const THeaders Octet;   // Content-type application/octet-stream
+    static const std::string PropfindBody;   // the 90-byte allprop request
+
+    // ---- Operations on single items. An item request is done only for a 2xx answer; every failure is
+    // logged and gives false (no exception leaves them). "local" is a full local file name.
+
+    // PROPFIND of depth 0: true for 207; a folder also when asked without its final "\".
+    bool FileExists(const std::string& path);
+    // Asks the server to make the ".thumb" pictures at or below path; depth -1 is the whole tree.
+    bool CreateThumbnail(const std::string& path, int32_t depth);
+    // MKCOL of the folder, then of its ".thumb" folder (whose outcome does not count).
+    bool MakeDir(const std::string& path);
+    // GET into local: written only for a complete 2xx answer, through a temporary file renamed over
+    // local, so a failure leaves local as it was.
+    bool Download(const std::string& remotePath, const std::string& local, TvrqDialog& dialog);
+    // PUT of the whole file, confirmed by a PROPFIND of the new item.
+    bool Upload(const std::string& local, const std::string& remotePath, TvrqDialog& dialog);
+    // PUT of a file that the program which saved it may still hold: waits for it a little, else sends
+    // a ".~tmp" copy of it (deleted afterwards) under the file's own server name.
+    bool UploadForm(const std::string& local, const std::string& remotePath, TvrqDialog& dialog);
+    // The local folder as remoteParent\<its name>\, recursively. A server file is replaced by its PUT,
+    // never deleted first; its old thumbnail goes after the PUT succeeded. False when any item failed.
+    bool UploadDirectory(const std::string& localFolder, const std::string& remoteParent, TvrqDialog& dialog);
+    // The item, then its thumbnail.
+    bool Delete(const std::string& path);
+    // overwrite: the user said Yes to replacing the target ("Overwrite: T"); without it an existing
+    // target refuses the request (412) and stays. The thumbnail follows a done item request.
+    bool Copy(const std::string& source, const std::string& target, TvrqDialog& dialog, bool overwrite = false);
+    bool Move(const std::string& source, const std::string& target, TvrqDialog& dialog, bool overwrite = false);
+    // A MOVE that never replaces an existing target; the thumbnail's outcome does not count.
+    bool Rename(const std::string& source, const std::string& target);
+    // The first free one of name, "Kopie von " + name, "Kopie (2) von " + name, ... (English "Copy of",
+    // "Copy (2) of") in folder; "" when the server could not tell.
+    std::string GetUniqueName(const std::string& folder, const std::string& name);
+    // folder\GetUniqueName(folder, name) (the name alone in the root); "" when that is "".
+    std::string GetUniquePath(const std::string& folder, const std::string& name);
+    // Decodes a JPEG file (WIC) into the bitmap Env->Thumb + its base name + ".thumb.bmp".
+    void JPEGToBitmap(const std::string& jpegFile);
+};
+#endif
