@@ -1008,9 +1008,10 @@ bool TWEBDAVClient::UploadForm(const std::string& local, const std::string& remo
             std::string body, error;
             bool read = accessible && ReadWholeFile(local, body, error);
             if (!read) {
-                // Still held (or unreadable): send a copy of what it holds now.
+                // Still held (or unreadable): send a copy of what it holds now. The copy never replaces a
+                // file of that name, which is deleted afterwards and may be the user's.
                 const std::string name = ReplaceExtension(local, ".~tmp");
-                if (CopyFileW(Utf8ToWide(local).c_str(), Utf8ToWide(name).c_str(), FALSE)) {
+                if (CopyFileW(Utf8ToWide(local).c_str(), Utf8ToWide(name).c_str(), TRUE)) {
                     copy = name;
                     read = ReadWholeFile(copy, body, error);
                 } else {
