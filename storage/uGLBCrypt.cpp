@@ -18,54 +18,39 @@ void Check(BOOL ok, const char* what)
     if (!ok) throw std::runtime_error(std::string(what) + ": " + SysErrorMessage(GetLastError()));
 }
 
-class TCryptProv {
+struct TCryptProvTraits {
+    using Handle = HCRYPTPROV;
+    static bool Valid(HCRYPTPROV h) { return h != 0; }
+    static void Close(HCRYPTPROV h) { CryptReleaseContext(h, 0); }
+};
+struct TCryptHashTraits {
+    using Handle = HCRYPTHASH;
+    static bool Valid(HCRYPTHASH h) { return h != 0; }
+    static void Close(HCRYPTHASH h) { CryptDestroyHash(h); }
+};
+struct TCryptKeyTraits {
+    using Handle = HCRYPTKEY;
+    static bool Valid(HCRYPTKEY h) { return h != 0; }
+    static void Close(HCRYPTKEY h) { CryptDestroyKey(h); }
+};
+using TCryptHash = TOwnedHandle<TCryptHashTraits>;
+using TCryptKey = TOwnedHandle<TCryptKeyTraits>;
+
+class TCryptProv : public TOwnedHandle<TCryptProvTraits> {
 public:
     TCryptProv()
     {
-        Check(CryptAcquireContextW(&h_, nullptr, MS_ENHANCED_PROV_W, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT),
+        Check(CryptAcquireContextW(put(), nullptr, MS_ENHANCED_PROV_W, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT),
               "CryptAcquireContext");
     }
-    TCryptProv(const TCryptProv&) = delete;
-    TCryptProv& operator=(const TCryptProv&) = delete;
-    ~TCryptProv() { CryptReleaseContext(h_, 0); }
-    HCRYPTPROV get() const { return h_; }
-
-private:
-    HCRYPTPROV h_ = 0;
-};
-
-class TCryptHash {
-public:
-    TCryptHash(HCRYPTPROV prov, ALG_ID alg) { Check(CryptCreateHash(prov, alg, 0, 0, &h_), "CryptCreateHash"); }
-    TCryptHash(const TCryptHash&) = delete;
-    TCryptHash& operator=(const TCryptHash&) = delete;
-    ~TCryptHash() { CryptDestroyHash(h_); }
-    HCRYPTHASH get() const { return h_; }
-
-private:
-    HCRYPTHASH h_ = 0;
-};
-
-class TCryptKey {
-public:
-    TCryptKey(HCRYPTPROV prov, const std::vector<BYTE>& blob)
-    {
-        Check(CryptImportKey(prov, blob.data(), static_cast<DWORD>(blob.size()), 0, 0, &h_), "CryptImportKey");
-    }
-    TCryptKey(const TCryptKey&) = delete;
-    TCryptKey& operator=(const TCryptKey&) = delete;
-    ~TCryptKey() { CryptDestroyKey(h_); }
-    HCRYPTKEY get() const { return h_; }
-
-private:
-    HCRYPTKEY h_ = 0;
 };
 
 // The key blob of the pass phrase: its MD5 digest is a 16-byte key, the two-key form of
 // Triple-DES (K1, K2, K3 = K1), imported as the 24-byte block K1 | K2 | K1.
 std::vector<BYTE> PassPhraseKeyBlob(HCRYPTPROV prov)
 {
-    TCryptHash hash(prov, CALG_MD5);
+    TCryptHash hash;
+    Check(CryptCreateHash(prov, CALG_MD5, 0, 0, hash.put()), "CryptCreateHash");
     Check(CryptHashData(hash.get(), PassPhrase, sizeof PassPhrase, 0), "CryptHashData");
     BYTE digest[16];
     DWORD size = sizeof digest;
@@ -126,8 +111,16 @@ private:
         if (len != 8) throw std::runtime_error("CryptEncrypt: unexpected block length");
     }
 
+    static TCryptKey ImportKey(HCRYPTPROV prov)
+    {
+        const std::vector<BYTE> blob = PassPhraseKeyBlob(prov);
+        TCryptKey key;
+        Check(CryptImportKey(prov, blob.data(), static_cast<DWORD>(blob.size()), 0, 0, key.put()), "CryptImportKey");
+        return key;
+    }
+
     TCryptProv prov_;
-    TCryptKey key_{prov_.get(), PassPhraseKeyBlob(prov_.get())};
+    TCryptKey key_ = ImportKey(prov_.get());
     BYTE register_[8] = {};
 };
 

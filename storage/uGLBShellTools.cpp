@@ -1,5 +1,7 @@
 #include "uGLBShellTools.h"
 
+#include "uGLBTools.h"
+
 #include <algorithm>
 
 #ifdef _WIN32
@@ -9,15 +11,6 @@
 #include <shellapi.h>
 #include <shlwapi.h>
 #endif
-
-namespace {
-std::string AsciiLower(std::string s)
-{
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-} // namespace
 
 bool shl_IsValidFileName(const std::string& name)
 {

@@ -10,6 +10,63 @@
 #include "uGLBWin.h"
 #endif
 
+namespace {
+char AsciiLowerChar(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Days from 1.1.1970 of a civil date, and back (H. Hinnant's algorithms).
+constexpr int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d)
+{
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+void CivilFromDays(int64_t z, int& year, int& month, int& day)
+{
+    z += 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    year = static_cast<int>(static_cast<int64_t>(yoe) + era * 400 + (month <= 2));
+}
+
+constexpr int64_t DayZero = DaysFromCivil(1899, 12, 30);
+} // namespace
+
+bool SameTextAscii(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (AsciiLowerChar(a[i]) != AsciiLowerChar(b[i])) return false;
+    return true;
+}
+
+std::string AsciiLower(std::string text)
+{
+    for (char& c : text) c = AsciiLowerChar(c);
+    return text;
+}
+
+int64_t DayNumberOfDate(int year, int month, int day)
+{
+    return DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) - DayZero;
+}
+
+void DateOfDayNumber(int64_t dayNumber, int& year, int& month, int& day)
+{
+    CivilFromDays(dayNumber + DayZero, year, month, day);
+}
+
 std::string EscapeAmpersands(const std::string& text)
 {
     std::string out;

@@ -2,6 +2,17 @@
 // Small shared routines: text, sizes, dates (pure), and Windows version, Shift key, busy cursor.
 #include <cstdint>
 #include <string>
+#include <string_view>
+
+// Equality of two texts with ASCII letters compared without case (other bytes as they are).
+bool SameTextAscii(std::string_view a, std::string_view b);
+// The text with its ASCII capitals made small.
+std::string AsciiLower(std::string text);
+
+// Dates of the proleptic Gregorian calendar as day numbers counted from 30.12.1899, the day zero of
+// a date-time value (whole days before the fraction of the day), and back.
+int64_t DayNumberOfDate(int year, int month, int day);
+void DateOfDayNumber(int64_t dayNumber, int& year, int& month, int& day);
 
 // Every "&" becomes "&&", so that a name shows literally in a caption.
 std::string EscapeAmpersands(const std::string& text);

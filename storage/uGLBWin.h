@@ -16,60 +16,61 @@ std::string SysErrorMessage(DWORD code);
 // Case-insensitive comparison of two texts as Windows compares file names.
 bool SameText(const std::string& a, const std::string& b);
 
-// Owner of a registry key; closes it when it goes.
-class TRegKey {
+// Owner of one handle of a kind described by Traits: its type (Handle, whose value-initialised
+// form means "none"), Valid(h) and Close(h). Closes the handle when it goes; movable, not copyable.
+template <typename Traits>
+class TOwnedHandle {
 public:
-    TRegKey() = default;
-    explicit TRegKey(HKEY key) : key_(key) {}
-    TRegKey(const TRegKey&) = delete;
-    TRegKey& operator=(const TRegKey&) = delete;
-    TRegKey(TRegKey&& other) noexcept : key_(std::exchange(other.key_, nullptr)) {}
-    TRegKey& operator=(TRegKey&& other) noexcept
+    using Handle = typename Traits::Handle;
+
+    TOwnedHandle() = default;
+    explicit TOwnedHandle(Handle h) : h_(h) {}
+    TOwnedHandle(const TOwnedHandle&) = delete;
+    TOwnedHandle& operator=(const TOwnedHandle&) = delete;
+    TOwnedHandle(TOwnedHandle&& other) noexcept : h_(std::exchange(other.h_, Handle{})) {}
+    TOwnedHandle& operator=(TOwnedHandle&& other) noexcept
     {
-        if (this != &other) reset(std::exchange(other.key_, nullptr));
+        if (this != &other) reset(std::exchange(other.h_, Handle{}));
         return *this;
     }
-    ~TRegKey() { reset(); }
+    ~TOwnedHandle() { reset(); }
 
-    HKEY get() const { return key_; }
-    HKEY* put() { reset(); return &key_; }   // for RegOpenKeyExW / RegCreateKeyExW
-    explicit operator bool() const { return key_ != nullptr; }
-    void reset(HKEY key = nullptr)
+    Handle get() const { return h_; }
+    Handle* put() { reset(); return &h_; }   // for the calls that hand out a handle through a pointer
+    Handle release() { return std::exchange(h_, Handle{}); }
+    explicit operator bool() const { return Traits::Valid(h_); }
+    void reset(Handle h = Handle{})
     {
-        if (key_) RegCloseKey(key_);
-        key_ = key;
-    }
-
-private:
-    HKEY key_ = nullptr;
-};
-
-// Owner of a kernel handle (process, thread, file, event, ...); nullptr and INVALID_HANDLE_VALUE
-// both mean "none".
-class THandle {
-public:
-    THandle() = default;
-    explicit THandle(HANDLE h) : h_(h) {}
-    THandle(const THandle&) = delete;
-    THandle& operator=(const THandle&) = delete;
-    THandle(THandle&& other) noexcept : h_(std::exchange(other.h_, nullptr)) {}
-    THandle& operator=(THandle&& other) noexcept
-    {
-        if (this != &other) reset(std::exchange(other.h_, nullptr));
-        return *this;
-    }
-    ~THandle() { reset(); }
-
-    HANDLE get() const { return h_; }
-    HANDLE release() { return std::exchange(h_, nullptr); }
-    explicit operator bool() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
-    void reset(HANDLE h = nullptr)
-    {
-        if (h_ && h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+        if (Traits::Valid(h_)) Traits::Close(h_);
         h_ = h;
     }
 
 private:
-    HANDLE h_ = nullptr;
+    Handle h_{};
 };
+
+struct TRegKeyTraits {
+    using Handle = HKEY;
+    static bool Valid(HKEY h) { return h != nullptr; }
+    static void Close(HKEY h) { RegCloseKey(h); }
+};
+// Owner of a registry key.
+using TRegKey = TOwnedHandle<TRegKeyTraits>;
+
+struct THandleTraits {
+    using Handle = HANDLE;
+    static bool Valid(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+    static void Close(HANDLE h) { CloseHandle(h); }
+};
+// Owner of a kernel handle (process, thread, file, event, ...); nullptr and INVALID_HANDLE_VALUE
+// both mean "none".
+using THandle = TOwnedHandle<THandleTraits>;
+
+struct TFindHandleTraits {
+    using Handle = HANDLE;
+    static bool Valid(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+    static void Close(HANDLE h) { FindClose(h); }
+};
+// Owner of a FindFirstFileW search.
+using TFindHandle = TOwnedHandle<TFindHandleTraits>;
 #endif

@@ -82,30 +82,6 @@ TVirtualFileRecord RecordFromBytes(const uint8_t* data, size_t size) {
 
 namespace {
 
-// Days from 1.1.1970 of a civil date (proleptic Gregorian).
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
-void CivilFromDays(int64_t z, int& y, unsigned& m, unsigned& d) {
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    d = doy - (153 * mp + 2) / 5 + 1;
-    m = mp < 10 ? mp + 3 : mp - 9;
-    y = static_cast<int>(static_cast<int64_t>(yoe) + era * 400 + (m <= 2));
-}
-
-const int64_t kEpoch1899 = DaysFromCivil(1899, 12, 30);
-
 bool Digits(const std::string& s, size_t at, size_t n, int& value) {
     if (at + n > s.size()) return false;
     value = 0;
@@ -124,7 +100,7 @@ bool ValidDate(int y, int m, int d) {
 }
 
 double Compose(int y, int mo, int d, int h, int mi, int s) {
-    const int64_t days = DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) - kEpoch1899;
+    const int64_t days = DayNumberOfDate(y, mo, d);
     return static_cast<double>(days) + (h * 3600 + mi * 60 + s) / 86400.0;
 }
 
@@ -180,11 +156,10 @@ std::string DateTimeToText(double value) {
         seconds -= 86400;
         ++days;
     }
-    int y;
-    unsigned m, d;
-    CivilFromDays(days + kEpoch1899, y, m, d);
+    int y, m, d;
+    DateOfDayNumber(days, y, m, d);
     char buf[32];
-    std::snprintf(buf, sizeof(buf), "%02u.%02u.%04d %02d:%02d:%02d", d, m, y, static_cast<int>(seconds / 3600),
+    std::snprintf(buf, sizeof(buf), "%02d.%02d.%04d %02d:%02d:%02d", d, m, y, static_cast<int>(seconds / 3600),
                   static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
     return buf;
 }
@@ -386,14 +361,13 @@ void WriteRecordFile(const std::string& file, const TVirtualFileRecord& record) 
 template <typename F>
 void ForEachEntry(const std::string& dir, const std::string& pattern, F f) {
     WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW(Utf8ToWide(dir + pattern).c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return;
-    struct Closer { HANDLE h; ~Closer() { FindClose(h); } } closer{h};
+    const TFindHandle find(FindFirstFileW(Utf8ToWide(dir + pattern).c_str(), &fd));
+    if (!find) return;
     do {
         const std::string name = WideToUtf8(fd.cFileName);
         if (name == "." || name == "..") continue;
         f(name, (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
-    } while (FindNextFileW(h, &fd));
+    } while (FindNextFileW(find.get(), &fd));
 }
 
 std::string Upper(std::string s) {

@@ -683,6 +683,27 @@ void ProgressStart(TWEBDAVClient& client, TvrqProgress& progress, const std::str
     }
 }
 
+// The log line and the progress lines that open an operation on one item: "Upload: "a" to "b"".
+void Begin(TWEBDAVClient& client, TvrqProgress* progress, const std::string& name, const std::string& from,
+           const std::string& to, const std::string& detail, int32_t requests) {
+    Note(client, 2, name + ": " + Quoted(from) + " to " + Quoted(to));
+    if (progress) ProgressStart(client, *progress, detail, requests);
+}
+
+// A PUT of body to remotePath, waited for in passes of `wait` seconds.
+TItemRequest PutRequest(TWEBDAVClient& client, const std::string& remotePath, std::string body, THeaders headers,
+                        int32_t wait, const std::string& failure) {
+    TItemRequest r;
+    r.Method = "PUT";
+    r.Url = client.BuildURL(remotePath);
+    r.Headers = std::move(headers);
+    r.Body = std::move(body);
+    r.Form = TWaitForm::Timed;
+    r.Wait = wait;
+    r.Failure = failure;
+    return r;
+}
+
 void ProgressStep(TWEBDAVClient& client, TvrqProgress& progress) {
     try {
         progress.StepBy(1);
@@ -775,20 +796,6 @@ std::string ReplaceExtension(const std::string& name, const std::string& extensi
     return name.substr(0, dot) + extension;
 }
 
-class TFindHandle {
-public:
-    explicit TFindHandle(HANDLE h) : h_(h) {}
-    TFindHandle(const TFindHandle&) = delete;
-    TFindHandle& operator=(const TFindHandle&) = delete;
-    ~TFindHandle() {
-        if (h_ != INVALID_HANDLE_VALUE) FindClose(h_);
-    }
-    HANDLE get() const { return h_; }
-
-private:
-    HANDLE h_;
-};
-
 using Microsoft::WRL::ComPtr;
 
 void Check(HRESULT hr, const char* what) {
@@ -876,8 +883,7 @@ std::string JpegToBmp(const std::string& jpegFile) {
 bool Transfer(TWEBDAVClient& client, const std::string& method, const std::string& name, const std::string& source,
               const std::string& target, TvrqProgress* progress, bool overwrite, const THeaders& itemHeaders,
               bool thumbnailCounts) {
-    Note(client, 2, name + ": " + Quoted(source) + " to " + Quoted(target));
-    if (progress) ProgressStart(client, *progress, LastName(WithoutSlash(client.StripCacheRoot(source))), 2);
+    Begin(client, progress, name, source, target, LastName(WithoutSlash(client.StripCacheRoot(source))), 2);
     const std::string flag = overwrite ? "T" : "F";
     bool result = Send(client, method, client.BuildURL(source),
                        Join({{"Destination", client.BuildURL(target)}, {"Overwrite", flag}}, itemHeaders), name + ": ") ==
@@ -928,8 +934,7 @@ bool TWEBDAVClient::MakeDir(const std::string& path) {
 
 bool TWEBDAVClient::Download(const std::string& remotePath, const std::string& local, TvrqDialog& dialog) {
     TvrqProgress& progress = dialog.Progress;
-    Note(*this, 2, "Download: " + Quoted(remotePath) + " to " + Quoted(local));
-    ProgressStart(*this, progress, LastName(WithoutSlash(StripCacheRoot(remotePath))), 1);
+    Begin(*this, &progress, "Download", remotePath, local, LastName(WithoutSlash(StripCacheRoot(remotePath))), 1);
     bool result = false;
     try {
         CreateFolders(Env->Download);
@@ -961,21 +966,14 @@ bool TWEBDAVClient::Download(const std::string& remotePath, const std::string& l
 
 bool TWEBDAVClient::Upload(const std::string& local, const std::string& remotePath, TvrqDialog& dialog) {
     TvrqProgress& progress = dialog.Progress;
-    Note(*this, 2, "Upload: " + Quoted(local) + " to " + Quoted(remotePath));
-    ProgressStart(*this, progress, LastName(local), 1);
+    Begin(*this, &progress, "Upload", local, remotePath, LastName(local), 1);
     bool result = false;
-    TItemRequest r;
-    std::string error;
-    if (!ReadWholeFile(local, r.Body, error)) {
+    std::string body, error;
+    if (!ReadWholeFile(local, body, error)) {
         Note(*this, 1, "Upload: " + error);
     } else {
-        r.Method = "PUT";
-        r.Url = BuildURL(remotePath);
-        r.Headers = Join(Octet, H1);
-        r.Form = TWaitForm::Timed;
-        r.Wait = 4000;
-        r.Failure = "Upload: ";
-        result = Send(*this, r) == TOutcome::Done;
+        result = Send(*this, PutRequest(*this, remotePath, std::move(body), Join(Octet, H1), 4000, "Upload: ")) ==
+                 TOutcome::Done;
     }
     ProgressStep(*this, progress);
     if (result) {
@@ -993,8 +991,7 @@ bool TWEBDAVClient::Upload(const std::string& local, const std::string& remotePa
 
 bool TWEBDAVClient::UploadForm(const std::string& local, const std::string& remotePath, TvrqDialog& dialog) {
     TvrqProgress& progress = dialog.Progress;
-    Note(*this, 2, "UploadForm: " + Quoted(local) + " to " + Quoted(remotePath));
-    ProgressStart(*this, progress, LastName(local), 1);
+    Begin(*this, &progress, "UploadForm", local, remotePath, LastName(local), 1);
     bool result = false;
     std::string copy;   // the ".~tmp" copy, when one was made
     try {
@@ -1008,33 +1005,29 @@ bool TWEBDAVClient::UploadForm(const std::string& local, const std::string& remo
         if (progress.Cancelled()) {
             Note(*this, 2, "UploadForm: cancelled " + Quoted(local));
         } else {
-            TItemRequest r;
-            std::string error;
-            bool read = accessible && ReadWholeFile(local, r.Body, error);
+            std::string body, error;
+            bool read = accessible && ReadWholeFile(local, body, error);
             if (!read) {
-                // Still held (or unreadable): send a copy of what it holds now.
+                // Still held (or unreadable): send a copy of what it holds now. The copy never replaces a
+                // file of that name, which is deleted afterwards and may be the user's.
                 const std::string name = ReplaceExtension(local, ".~tmp");
-                if (CopyFileW(Utf8ToWide(local).c_str(), Utf8ToWide(name).c_str(), FALSE)) {
+                if (CopyFileW(Utf8ToWide(local).c_str(), Utf8ToWide(name).c_str(), TRUE)) {
                     copy = name;
-                    read = ReadWholeFile(copy, r.Body, error);
+                    read = ReadWholeFile(copy, body, error);
                 } else {
                     error = "cannot copy " + Quoted(local) + " to " + Quoted(name) + ": " + SysErrorMessage(GetLastError());
                     // A copy the system refuses for a file held open for writing: read it in place.
                     std::string direct;
-                    read = ReadWholeFile(local, r.Body, direct);
+                    read = ReadWholeFile(local, body, direct);
                 }
             }
             if (!read) {
                 Note(*this, 1, "UploadForm: " + error);
             } else {
                 progress.SetDetail(copy.empty() ? std::string() : LastName(copy));
-                r.Method = "PUT";
-                r.Url = BuildURL(remotePath);
-                r.Headers = Join(Join(Octet, H2), {{"pragma", "no-cache"}});
-                r.Form = TWaitForm::Timed;
-                r.Wait = 40000;
+                TItemRequest r = PutRequest(*this, remotePath, std::move(body),
+                                            Join(Join(Octet, H2), {{"pragma", "no-cache"}}), 40000, "UploadForm: ");
                 r.Cancel = &progress;
-                r.Failure = "UploadForm: ";
                 result = Send(*this, r) == TOutcome::Done;
             }
         }
@@ -1052,8 +1045,7 @@ bool TWEBDAVClient::UploadDirectory(const std::string& localFolder, const std::s
     TvrqProgress& progress = dialog.Progress;
     const std::string folder = WithoutSlash(localFolder);
     const std::string remote = FolderPrefix(remoteParent) + LastName(folder) + "\\";
-    Note(*this, 2, "UploadDirectory: " + Quoted(localFolder) + " to " + Quoted(remote));
-    ProgressStart(*this, progress, LastName(WithoutSlash(remote)), 1);
+    Begin(*this, &progress, "UploadDirectory", localFolder, remote, LastName(WithoutSlash(remote)), 1);
     bool result = true;
     try {
         if (!IsOnServer(*this, remote) && !MakeDir(remote)) {
@@ -1061,7 +1053,7 @@ bool TWEBDAVClient::UploadDirectory(const std::string& localFolder, const std::s
         } else {
             WIN32_FIND_DATAW entry{};
             TFindHandle find(FindFirstFileW(Utf8ToWide(folder + "\\*").c_str(), &entry));
-            if (find.get() == INVALID_HANDLE_VALUE) {
+            if (!find) {
                 throw std::runtime_error("cannot list " + Quoted(folder) + ": " + SysErrorMessage(GetLastError()));
             }
             do {

@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include "uGLBWin.h"
+
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -17,25 +19,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Owner of a WinHTTP handle.
-class THInternet {
-public:
-    THInternet() = default;
-    explicit THInternet(HINTERNET h) : h_(h) {}
-    THInternet(const THInternet&) = delete;
-    THInternet& operator=(const THInternet&) = delete;
-    ~THInternet() { reset(); }
-    HINTERNET get() const { return h_; }
-    explicit operator bool() const { return h_ != nullptr; }
-    void reset(HINTERNET h = nullptr)
-    {
-        if (h_) WinHttpCloseHandle(h_);
-        h_ = h;
-    }
-
-private:
-    HINTERNET h_ = nullptr;
+struct THInternetTraits {
+    using Handle = HINTERNET;
+    static bool Valid(HINTERNET h) { return h != nullptr; }
+    static void Close(HINTERNET h) { WinHttpCloseHandle(h); }
 };
+// Owner of a WinHTTP handle.
+using THInternet = TOwnedHandle<THInternetTraits>;
 
 class TWEBDAVConnection {
 public:

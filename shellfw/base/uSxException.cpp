@@ -171,6 +171,14 @@ std::unique_ptr<TSxCustomExceptionInfo> TSxExceptionInfoFactory::CreateInfo(cons
     return info;
 }
 
+namespace {
+template <typename T> void AddOnce(std::vector<T*>& list, T* item)
+{
+    if (std::find(list.begin(), list.end(), item) == list.end())
+        list.push_back(item);
+}
+} // namespace
+
 TSxExceptionCentral& TSxExceptionCentral::Instance()
 {
     // Lives to the end of the process: controllers of modules freed late still unsubscribe.
@@ -181,8 +189,7 @@ TSxExceptionCentral& TSxExceptionCentral::Instance()
 void TSxExceptionCentral::AddSubscriber(TSxExceptionSubscriber* subscriber)
 {
     std::lock_guard<std::recursive_mutex> guard(FSubscribersLock);
-    if (std::find(FSubscribers.begin(), FSubscribers.end(), subscriber) == FSubscribers.end())
-        FSubscribers.push_back(subscriber);
+    AddOnce(FSubscribers, subscriber);
 }
 
 void TSxExceptionCentral::RemoveSubscriber(TSxExceptionSubscriber* subscriber)
@@ -198,8 +205,7 @@ void TSxExceptionCentral::RemoveSubscriber(TSxExceptionSubscriber* subscriber)
 void TSxExceptionCentral::DisableSubscriber(TSxExceptionSubscriber* subscriber)
 {
     std::lock_guard<std::mutex> guard(FDisabledLock);
-    if (std::find(FDisabled.begin(), FDisabled.end(), subscriber) == FDisabled.end())
-        FDisabled.push_back(subscriber);
+    AddOnce(FDisabled, subscriber);
 }
 
 bool TSxExceptionCentral::IsDisabled(TSxExceptionSubscriber* subscriber)

@@ -2,6 +2,8 @@
 
 #include "uSxPidl.h"
 
+#include "uGLBTools.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -94,31 +96,6 @@ std::string FormatKilobytes(const std::string& digits)
 
 namespace {
 
-// Days from 1970-01-01 of a proleptic Gregorian date (H. Hinnant's algorithm).
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d)
-{
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
-void CivilFromDays(int64_t z, int& year, int& month, int& day)
-{
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    year = static_cast<int>(static_cast<int64_t>(yoe) + era * 400 + (month <= 2));
-}
-
-const int64_t DateTimeEpoch = DaysFromCivil(1899, 12, 30);
 constexpr int64_t MsPerDay = 86400000;
 
 } // namespace
@@ -126,7 +103,7 @@ constexpr int64_t MsPerDay = 86400000;
 // Before the epoch the day count is negative while the time of day still counts forwards.
 TSxDateTime SxEncodeDateTime(const TSxCalendarTime& t)
 {
-    const int64_t days = DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day)) - DateTimeEpoch;
+    const int64_t days = DayNumberOfDate(t.year, t.month, t.day);
     const double fraction =
         ((t.hour * 60.0 + t.minute) * 60.0 + t.second + t.millisecond / 1000.0) / 86400.0;
     return days >= 0 ? days + fraction : days - fraction;
@@ -141,7 +118,7 @@ TSxCalendarTime SxDecodeDateTime(TSxDateTime value)
         days += value >= 0 ? 1 : -1;
     }
     TSxCalendarTime t{};
-    CivilFromDays(days + DateTimeEpoch, t.year, t.month, t.day);
+    DateOfDayNumber(days, t.year, t.month, t.day);
     t.hour = static_cast<int>(ms / 3600000);
     t.minute = static_cast<int>(ms / 60000 % 60);
     t.second = static_cast<int>(ms / 1000 % 60);

@@ -81,3 +81,34 @@ TEST(NameRoutines, Table)
                            Image{"dir.png\\file", false}, Image{"a.gif.doc", false}})
         EXPECT_EQ(shl_IsImageFile(c.name), c.image) << c.name;
 }
+
+TEST(SameTextAscii, OnlyAsciiLettersFoldCase)
+{
+    struct Case { const char* a; const char* b; bool same; };
+    const Case cases[] = {
+        {"", "", true},
+        {"Sendrake", "sENDRAKE", true},
+        {"Key1", "key1", true},
+        {"Key", "Key1", false},
+        {"[", "{", false},                    // neighbours of the letters do not fold
+        {"@", "`", false},
+        {"\xC3\x84", "\xC3\xA4", false},      // "Ä" / "ä": beyond ASCII bytes compare as they are
+    };
+    for (const Case& c : cases) EXPECT_EQ(SameTextAscii(c.a, c.b), c.same) << c.a << " / " << c.b;
+    EXPECT_EQ(AsciiLower("AbZ[\xC3\x84"), "abz[\xC3\x84");
+}
+
+TEST(DayNumberOfDate, CountsFromTheLastDayOf1899BothWays)
+{
+    struct Case { int y, m, d; int64_t n; };
+    const Case cases[] = {
+        {1899, 12, 30, 0}, {1900, 1, 1, 2}, {1900, 3, 1, 61}, {1899, 12, 29, -1},
+        {2000, 2, 29, 36585}, {1, 1, 1, -693593}, {9999, 12, 31, 2958465},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(DayNumberOfDate(c.y, c.m, c.d), c.n) << c.y << "-" << c.m << "-" << c.d;
+        int y = 0, m = 0, d = 0;
+        DateOfDayNumber(c.n, y, m, d);
+        EXPECT_EQ(y * 10000 + m * 100 + d, c.y * 10000 + c.m * 100 + c.d) << c.n;
+    }
+}

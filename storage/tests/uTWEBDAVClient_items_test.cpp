@@ -294,6 +294,21 @@ TEST_F(ItemOps, UploadFormOfAFileHeldOpenSendsItsCopyAndDeletesTheCopy)
     EXPECT_TRUE(fs::exists(local));
 }
 
+TEST_F(ItemOps, UploadFormLeavesAFileNamedLikeItsCopyAlone)
+{
+    const fs::path local = User / "Brief.doc";
+    WriteLocal(local, "gespeichert");
+    WriteLocal(User / "Brief.~tmp", "eigene Datei");
+    THandle held(CreateFileW(local.wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held);
+    TvrqDialog dialog;
+    TWEBDAVClient client;
+    EXPECT_TRUE(client.UploadForm(PathU8(local), "Brief.doc", dialog));
+    EXPECT_EQ(Dav().ReadFile(Srv("Brief.doc")), "gespeichert");
+    EXPECT_EQ(ReadLocal(User / "Brief.~tmp"), "eigene Datei");
+}
+
 // ---- UploadDirectory
 
 TEST_F(ItemOps, UploadDirectoryReplacesFilesWithoutDeletingThemFirst)
