@@ -34,6 +34,7 @@ struct TWEBDAVConnection::TRequestState {
     DWORD_PTR Id = 0;
     HINTERNET Request = nullptr;
     std::atomic<int> Ready{1};
+    std::atomic<bool> Closed{false};   // the owner closed the handle: no notice may act on it any more
     THandle Done{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     DWORD Error = 0;
     std::string ErrorWhere;
@@ -81,8 +82,13 @@ struct TWEBDAVConnection::TRequestState {
     }
 
     static void CALLBACK Callback(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
+        if (status == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) {
+            // WinHTTP is done with the buffers of this request: only now may its state go.
+            Release(context);
+            return;
+        }
         const std::shared_ptr<TRequestState> s = Find(context);
-        if (!s || handle != s->Request) return;   // a late notice of a request already released
+        if (!s || s->Closed || handle != s->Request) return;   // a late notice of a closed request
         switch (status) {
         case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
             s->Ready = 2;
@@ -112,9 +118,9 @@ struct TWEBDAVConnection::TRequestState {
         }
     }
 
-    // WinHTTP may still report on a request after its handle was closed (an exchange abandoned
-    // half-way), so the callback finds its state by a number that is never used twice; a released
-    // state lives on while a notice that found it still runs.
+    // WinHTTP may still report on a request, and write into its read buffer, after its handle was
+    // closed (an exchange abandoned half-way). The state therefore stays in this table until the
+    // handle-closing notice; the callback finds it by a number that is never used twice.
     static std::mutex& Lock() {
         static std::mutex m;
         return m;
@@ -139,7 +145,15 @@ struct TWEBDAVConnection::TRequestState {
         std::lock_guard<std::mutex> guard(Lock());
         Live().erase(id);
     }
+    static size_t Count() {
+        std::lock_guard<std::mutex> guard(Lock());
+        return Live().size();
+    }
 };
+
+size_t TWEBDAVConnection::LiveRequests() {
+    return TRequestState::Count();
+}
 
 std::string TWEBDAVConnection::Base64(const std::string& bytes) {
     if (bytes.empty()) return {};
@@ -202,7 +216,11 @@ void TWEBDAVConnection::Open(const std::string& method, const std::string& url, 
     DWORD_PTR context = TRequestState::Register(state);
     State = std::move(state);
     WinHttpSetOption(State->Request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context));
-    WinHttpSetStatusCallback(State->Request, &TRequestState::Callback, WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS, 0);
+    if (WinHttpSetStatusCallback(State->Request, &TRequestState::Callback,
+                                 WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
+                                 0) == WINHTTP_INVALID_STATUS_CALLBACK) {
+        throw EWebDAVError(WinHttpFailure("WinHttpSetStatusCallback", GetLastError()));
+    }
     SetRequestHeader("Authorization", Authorization);
 }
 
@@ -268,7 +286,8 @@ const std::string& TWEBDAVConnection::ResponseBody() const {
 
 void TWEBDAVConnection::Disconnect() {
     if (!State) return;
-    TRequestState::Release(State->Id);
+    // The table keeps the state alive until WinHTTP's handle-closing notice releases it.
+    State->Closed = true;
     WinHttpCloseHandle(State->Request);
     State.reset();
     Connect.reset();

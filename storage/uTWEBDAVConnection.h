@@ -58,6 +58,9 @@ public:
 
     const std::string Authorization;   // "Basic " + Base64("account:password")
 
+    // Requests whose handle WinHTTP has not yet reported closed (their buffers are still its own).
+    static size_t LiveRequests();
+
     // Base64 of bytes, one line (crypt32).
     static std::string Base64(const std::string& bytes);
 

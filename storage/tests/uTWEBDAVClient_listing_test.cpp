@@ -447,6 +447,12 @@ TEST_F(ListingTest, CancelWhileTheServerIsSlow) {
     client.Host = Host;
     ASSERT_TRUE(client.Execute("GET", client.BuildURL("a.txt"), {}, "", TWaitForm::Synchronous, 0, nullptr));
     EXPECT_EQ(client.Connection->ResponseBody(), "a");
+    // The abandoned request's buffers stay WinHTTP's until it reports the handle closed; then every
+    // request state is released (none leaks, none was freed early).
+    client.Connection->Disconnect();
+    for (int i = 0; i < 800 && TWEBDAVConnection::LiveRequests() != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(TWEBDAVConnection::LiveRequests(), 0u);
 }
 
 }  // namespace
