@@ -42,7 +42,6 @@ std::vector<std::string> ShellFolderFlagNames(bool wantsForParsing, bool loadWit
 #include "uGLBWin.h"
 #include "uSxException.h"
 #include "uTSxCustomProvider.h"
-#include "uTSxEnumIDList.h"
 #include "uTSxPermanentModule.h"
 #include "uSxTools.h"
 
@@ -65,6 +64,15 @@ bool SameItemName(const std::string& a, const std::string& b)
     std::wstring wa = Utf8ToWide(a), wb = Utf8ToWide(b);
     return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, wa.c_str(), static_cast<int>(wa.size()), wb.c_str(),
                           static_cast<int>(wb.size())) == CSTR_EQUAL;
+}
+
+// Clears a COM out pointer; false when the caller gave none.
+template <typename T> bool ClearOut(T** out)
+{
+    if (!out)
+        return false;
+    *out = nullptr;
+    return true;
 }
 
 // A 16-bit success code carrying the sign of a comparison.
@@ -257,33 +265,28 @@ STDMETHODIMP TSxCustomShellFolder::GetCurFolder(PIDLIST_ABSOLUTE* list)
 STDMETHODIMP TSxCustomShellFolder::EnumObjects(HWND ownerWindow, SHCONTF flags, IEnumIDList** enumerator)
 {
     SX_COM_TRY
-    if (!enumerator)
+    if (!ClearOut(enumerator))
         return E_POINTER;
-    *enumerator = nullptr;
     TSxCustomProvider* provider = GetDataProvider();
     if (!provider) {
         if (ownerWindow)
             MessageBoxW(ownerWindow, L"DataProvider not assigned to ShellFolder object", L"Error", MB_ICONERROR);
         return E_NOTIMPL;
     }
-    uint32_t sxFlags = (static_cast<uint32_t>(flags) >> 5) & 7;
-    std::vector<TSxPidlPtr> items;
-    if (!provider->EnumObjects(PIDLFindLast(FolderList.get()), sxFlags, items))
-        return E_FAIL;
-    std::vector<PCSxItemIDList> lists;
-    for (const auto& item : items)
-        lists.push_back(item.get());
-    *enumerator = TSxEnumIDList::Create(lists);
-    return *enumerator ? S_OK : E_OUTOFMEMORY;
+    // Folders, non-folders and hidden items become bits 0 to 2; the other SHCONTF bits are dropped.
+    const uint32_t sxFlags = (static_cast<uint32_t>(flags) >> 5) & 7;
+    HRESULT hr = provider->EnumObjects(PIDLFindLast(FolderList.get()), sxFlags, enumerator);
+    if (FAILED(hr))
+        return hr;
+    return *enumerator ? S_OK : E_FAIL;
     SX_COM_CATCH
 }
 
 STDMETHODIMP TSxCustomShellFolder::BindToObject(PCUIDLIST_RELATIVE item, IBindCtx*, REFIID iid, void** object)
 {
     SX_COM_TRY
-    if (!object)
+    if (!ClearOut(object))
         return E_POINTER;
-    *object = nullptr;
     if (!IsEqualIID(iid, IID_IShellFolder) && !IsEqualIID(iid, IID_IShellFolder2))
         return E_NOINTERFACE;
     TSxPidlPtr absolute;
@@ -364,9 +367,8 @@ STDMETHODIMP TSxCustomShellFolder::CompareIDs(LPARAM param, PCUIDLIST_RELATIVE i
 STDMETHODIMP TSxCustomShellFolder::CreateViewObject(HWND ownerWindow, REFIID iid, void** object)
 {
     SX_COM_TRY
-    if (!object)
+    if (!ClearOut(object))
         return E_POINTER;
-    *object = nullptr;
     TSxCustomProvider* provider = GetDataProvider();
     if (!provider)
         return E_NOTIMPL;
@@ -400,9 +402,8 @@ STDMETHODIMP TSxCustomShellFolder::GetUIObjectOf(HWND ownerWindow, UINT count, P
                                                  REFIID iid, UINT*, void** object)
 {
     SX_COM_TRY
-    if (!object)
+    if (!ClearOut(object))
         return E_POINTER;
-    *object = nullptr;
     TSxCustomProvider* provider = GetDataProvider();
     if (!provider)
         return E_NOTIMPL;
@@ -532,9 +533,8 @@ STDMETHODIMP TSxCustomShellFolder::ParseDisplayName(HWND ownerWindow, IBindCtx*,
                                                     PIDLIST_RELATIVE* list, ULONG* attributes)
 {
     SX_COM_TRY
-    if (!list)
+    if (!ClearOut(list))
         return E_POINTER;
-    *list = nullptr;
     if (eaten)
         *eaten = 0;
     if (!displayName)
@@ -716,7 +716,8 @@ STDMETHODIMP TSxCustomShellFolder::GetIconOf(PCUITEMID_CHILD item, UINT flags, i
     provider->DoPrepareGrainApperance(*grain, useSystemIcon);
     if (!useSystemIcon)
         return S_FALSE;
-    *index = GetSystemIconIndex(grain->Name, flags == GIL_OPENICON, !grain->IsFile);
+    // The shell may add GIL_FORSHELL and other bits to the open form's flag.
+    *index = GetSystemIconIndex(grain->Name, (flags & GIL_OPENICON) != 0, !grain->IsFile);
     return S_OK;
     SX_COM_CATCH
 }
@@ -730,9 +731,12 @@ STDMETHODIMP TSxCustomShellFolder::GetOverlayIndex(PCUITEMID_CHILD item, int* in
     TSxCustomProvider* provider = GetDataProvider();
     if (!provider || !item || !provider->IsGrainItemID(item) || !provider->HasOverlays())
         return S_FALSE;
-    // Registering overlay images with the system lists is the provider's; without it no item
-    // shows an overlay.
-    return S_FALSE;
+    auto grain = GrainOfItem(item);
+    int32_t overlay = 0;
+    if (!grain || !provider->GetOverlayIndex(*grain, overlay))
+        return S_FALSE;
+    *index = overlay;
+    return S_OK;
     SX_COM_CATCH
 }
 
