@@ -86,6 +86,17 @@ bool AcceptsDrops(const TSxCustomProvider& p)
            p.OnNewGrainFromStreamEx;
 }
 
+// The start of an item call: the caller's out pointer cleared (E_POINTER without one), then the
+// provider (E_NOTIMPL without one).
+template <typename T> HRESULT BeginProviderCall(TSxCustomShellFolder& folder, T** out, TSxCustomProvider*& provider)
+{
+    provider = nullptr;
+    if (!ClearOut(out))
+        return E_POINTER;
+    provider = folder.GetDataProvider();
+    return provider ? S_OK : E_NOTIMPL;
+}
+
 template <typename T> struct TComRelease {
     void operator()(T* p) const { if (p) p->Release(); }
 };
@@ -136,6 +147,12 @@ TSxCustomShellView* TSxCustomShellFolder::GetShellView()
     if (OnGetShellView)
         OnGetShellView(*this, view);
     return view;
+}
+
+TSxNamespaceDetails* TSxCustomShellFolder::GetDetails()
+{
+    TSxCustomShellView* view = GetShellView();
+    return view ? view->Details : nullptr;
 }
 
 // The COM boundary of every method: exceptions become the framework's HRESULT.
@@ -265,17 +282,15 @@ STDMETHODIMP TSxCustomShellFolder::GetCurFolder(PIDLIST_ABSOLUTE* list)
 STDMETHODIMP TSxCustomShellFolder::EnumObjects(HWND ownerWindow, SHCONTF flags, IEnumIDList** enumerator)
 {
     SX_COM_TRY
-    if (!ClearOut(enumerator))
-        return E_POINTER;
-    TSxCustomProvider* provider = GetDataProvider();
-    if (!provider) {
-        if (ownerWindow)
-            MessageBoxW(ownerWindow, L"DataProvider not assigned to ShellFolder object", L"Error", MB_ICONERROR);
-        return E_NOTIMPL;
-    }
+    TSxCustomProvider* provider = nullptr;
+    HRESULT hr = BeginProviderCall(*this, enumerator, provider);
+    if (hr == E_NOTIMPL && ownerWindow)
+        MessageBoxW(ownerWindow, L"DataProvider not assigned to ShellFolder object", L"Error", MB_ICONERROR);
+    if (FAILED(hr))
+        return hr;
     // Folders, non-folders and hidden items become bits 0 to 2; the other SHCONTF bits are dropped.
     const uint32_t sxFlags = (static_cast<uint32_t>(flags) >> 5) & 7;
-    HRESULT hr = provider->EnumObjects(PIDLFindLast(FolderList.get()), sxFlags, enumerator);
+    hr = provider->EnumObjects(PIDLFindLast(FolderList.get()), sxFlags, enumerator);
     if (FAILED(hr))
         return hr;
     return *enumerator ? S_OK : E_FAIL;
@@ -344,8 +359,7 @@ STDMETHODIMP TSxCustomShellFolder::CompareIDs(LPARAM param, PCUIDLIST_RELATIVE i
         return E_NOTIMPL;
     if (!item1 || !item2)
         return E_INVALIDARG;
-    TSxCustomShellView* view = GetShellView();
-    if (TSxNamespaceDetails* details = view ? view->Details : nullptr) {
+    if (TSxNamespaceDetails* details = GetDetails()) {
         auto grain1 = GrainOfItem(item1), grain2 = GrainOfItem(item2);
         if (!grain1 || !grain2)
             return E_INVALIDARG;
@@ -367,11 +381,9 @@ STDMETHODIMP TSxCustomShellFolder::CompareIDs(LPARAM param, PCUIDLIST_RELATIVE i
 STDMETHODIMP TSxCustomShellFolder::CreateViewObject(HWND ownerWindow, REFIID iid, void** object)
 {
     SX_COM_TRY
-    if (!ClearOut(object))
-        return E_POINTER;
-    TSxCustomProvider* provider = GetDataProvider();
-    if (!provider)
-        return E_NOTIMPL;
+    TSxCustomProvider* provider = nullptr;
+    if (HRESULT hr = BeginProviderCall(*this, object, provider); FAILED(hr))
+        return hr;
     TSxCustomShellView* view = GetShellView();
     if (IsEqualIID(iid, IID_IShellView)) {
         if (!view)
@@ -402,11 +414,9 @@ STDMETHODIMP TSxCustomShellFolder::GetUIObjectOf(HWND ownerWindow, UINT count, P
                                                  REFIID iid, UINT*, void** object)
 {
     SX_COM_TRY
-    if (!ClearOut(object))
-        return E_POINTER;
-    TSxCustomProvider* provider = GetDataProvider();
-    if (!provider)
-        return E_NOTIMPL;
+    TSxCustomProvider* provider = nullptr;
+    if (HRESULT hr = BeginProviderCall(*this, object, provider); FAILED(hr))
+        return hr;
     if (count == 0 || !items)
         return E_INVALIDARG;
     TSxDataGrainList grains;
@@ -533,15 +543,13 @@ STDMETHODIMP TSxCustomShellFolder::ParseDisplayName(HWND ownerWindow, IBindCtx*,
                                                     PIDLIST_RELATIVE* list, ULONG* attributes)
 {
     SX_COM_TRY
-    if (!ClearOut(list))
-        return E_POINTER;
     if (eaten)
         *eaten = 0;
+    TSxCustomProvider* provider = nullptr;
+    if (HRESULT hr = BeginProviderCall(*this, list, provider); FAILED(hr))
+        return hr;
     if (!displayName)
         return E_INVALIDARG;
-    TSxCustomProvider* provider = GetDataProvider();
-    if (!provider)
-        return E_NOTIMPL;
     std::vector<std::string> parts;
     SplitPath(WideToUtf8(displayName), parts);
     parts.erase(std::remove(parts.begin(), parts.end(), std::string()), parts.end());
@@ -646,8 +654,7 @@ STDMETHODIMP TSxCustomShellFolder::EnumSearches(IEnumExtraSearch** enumerator)
 STDMETHODIMP TSxCustomShellFolder::GetDefaultColumn(DWORD, ULONG* sort, ULONG* display)
 {
     SX_COM_TRY
-    TSxCustomShellView* view = GetShellView();
-    TSxNamespaceDetails* details = view ? view->Details : nullptr;
+    TSxNamespaceDetails* details = GetDetails();
     if (!details)
         return E_NOTIMPL;
     if (!sort || !display)
@@ -661,8 +668,7 @@ STDMETHODIMP TSxCustomShellFolder::GetDefaultColumn(DWORD, ULONG* sort, ULONG* d
 STDMETHODIMP TSxCustomShellFolder::GetDefaultColumnState(UINT column, SHCOLSTATEF* flags)
 {
     SX_COM_TRY
-    TSxCustomShellView* view = GetShellView();
-    TSxNamespaceDetails* details = view ? view->Details : nullptr;
+    TSxNamespaceDetails* details = GetDetails();
     if (!details)
         return E_NOTIMPL;
     if (!flags)
@@ -682,8 +688,7 @@ STDMETHODIMP TSxCustomShellFolder::ColumnClick(UINT) { return E_NOTIMPL; }
 STDMETHODIMP TSxCustomShellFolder::GetDetailsOf(PCUITEMID_CHILD item, UINT column, SHELLDETAILS* details)
 {
     SX_COM_TRY
-    TSxCustomShellView* view = GetShellView();
-    TSxNamespaceDetails* columns = view ? view->Details : nullptr;
+    TSxNamespaceDetails* columns = GetDetails();
     if (!columns)
         return E_NOTIMPL;
     if (!details)
