@@ -42,7 +42,6 @@ std::vector<std::string> ShellFolderFlagNames(bool wantsForParsing, bool loadWit
 #include "uGLBWin.h"
 #include "uSxException.h"
 #include "uTSxCustomProvider.h"
-#include "uTSxEnumIDList.h"
 #include "uTSxPermanentModule.h"
 #include "uSxTools.h"
 
@@ -67,6 +66,15 @@ bool SameItemName(const std::string& a, const std::string& b)
                           static_cast<int>(wb.size())) == CSTR_EQUAL;
 }
 
+// Clears a COM out pointer; false when the caller gave none.
+template <typename T> bool ClearOut(T** out)
+{
+    if (!out)
+        return false;
+    *out = nullptr;
+    return true;
+}
+
 // A 16-bit success code carrying the sign of a comparison.
 HRESULT CompareResult(int value) { return MAKE_HRESULT(SEVERITY_SUCCESS, 0, static_cast<uint16_t>(value)); }
 
@@ -76,6 +84,17 @@ bool AcceptsDrops(const TSxCustomProvider& p)
     return p.OnDataGrainDrop || p.OnDataGrainDropEx || p.OnNewGrainFromPidl || p.OnNewGrainFromPidlEx ||
            p.OnNewGrainFromFile || p.OnNewGrainFromFileEx || p.OnNewGrainFromFileEx2 || p.OnNewGrainFromStream ||
            p.OnNewGrainFromStreamEx;
+}
+
+// The start of an item call: the caller's out pointer cleared (E_POINTER without one), then the
+// provider (E_NOTIMPL without one).
+template <typename T> HRESULT BeginProviderCall(TSxCustomShellFolder& folder, T** out, TSxCustomProvider*& provider)
+{
+    provider = nullptr;
+    if (!ClearOut(out))
+        return E_POINTER;
+    provider = folder.GetDataProvider();
+    return provider ? S_OK : E_NOTIMPL;
 }
 
 template <typename T> struct TComRelease {
@@ -128,6 +147,12 @@ TSxCustomShellView* TSxCustomShellFolder::GetShellView()
     if (OnGetShellView)
         OnGetShellView(*this, view);
     return view;
+}
+
+TSxNamespaceDetails* TSxCustomShellFolder::GetDetails()
+{
+    TSxCustomShellView* view = GetShellView();
+    return view ? view->Details : nullptr;
 }
 
 // The COM boundary of every method: exceptions become the framework's HRESULT.
@@ -257,33 +282,26 @@ STDMETHODIMP TSxCustomShellFolder::GetCurFolder(PIDLIST_ABSOLUTE* list)
 STDMETHODIMP TSxCustomShellFolder::EnumObjects(HWND ownerWindow, SHCONTF flags, IEnumIDList** enumerator)
 {
     SX_COM_TRY
-    if (!enumerator)
-        return E_POINTER;
-    *enumerator = nullptr;
-    TSxCustomProvider* provider = GetDataProvider();
-    if (!provider) {
-        if (ownerWindow)
-            MessageBoxW(ownerWindow, L"DataProvider not assigned to ShellFolder object", L"Error", MB_ICONERROR);
-        return E_NOTIMPL;
-    }
-    uint32_t sxFlags = (static_cast<uint32_t>(flags) >> 5) & 7;
-    std::vector<TSxPidlPtr> items;
-    if (!provider->EnumObjects(PIDLFindLast(FolderList.get()), sxFlags, items))
-        return E_FAIL;
-    std::vector<PCSxItemIDList> lists;
-    for (const auto& item : items)
-        lists.push_back(item.get());
-    *enumerator = TSxEnumIDList::Create(lists);
-    return *enumerator ? S_OK : E_OUTOFMEMORY;
+    TSxCustomProvider* provider = nullptr;
+    HRESULT hr = BeginProviderCall(*this, enumerator, provider);
+    if (hr == E_NOTIMPL && ownerWindow)
+        MessageBoxW(ownerWindow, L"DataProvider not assigned to ShellFolder object", L"Error", MB_ICONERROR);
+    if (FAILED(hr))
+        return hr;
+    // Folders, non-folders and hidden items become bits 0 to 2; the other SHCONTF bits are dropped.
+    const uint32_t sxFlags = (static_cast<uint32_t>(flags) >> 5) & 7;
+    hr = provider->EnumObjects(PIDLFindLast(FolderList.get()), sxFlags, enumerator);
+    if (FAILED(hr))
+        return hr;
+    return *enumerator ? S_OK : E_FAIL;
     SX_COM_CATCH
 }
 
 STDMETHODIMP TSxCustomShellFolder::BindToObject(PCUIDLIST_RELATIVE item, IBindCtx*, REFIID iid, void** object)
 {
     SX_COM_TRY
-    if (!object)
+    if (!ClearOut(object))
         return E_POINTER;
-    *object = nullptr;
     if (!IsEqualIID(iid, IID_IShellFolder) && !IsEqualIID(iid, IID_IShellFolder2))
         return E_NOINTERFACE;
     TSxPidlPtr absolute;
@@ -341,8 +359,7 @@ STDMETHODIMP TSxCustomShellFolder::CompareIDs(LPARAM param, PCUIDLIST_RELATIVE i
         return E_NOTIMPL;
     if (!item1 || !item2)
         return E_INVALIDARG;
-    TSxCustomShellView* view = GetShellView();
-    if (TSxNamespaceDetails* details = view ? view->Details : nullptr) {
+    if (TSxNamespaceDetails* details = GetDetails()) {
         auto grain1 = GrainOfItem(item1), grain2 = GrainOfItem(item2);
         if (!grain1 || !grain2)
             return E_INVALIDARG;
@@ -364,12 +381,9 @@ STDMETHODIMP TSxCustomShellFolder::CompareIDs(LPARAM param, PCUIDLIST_RELATIVE i
 STDMETHODIMP TSxCustomShellFolder::CreateViewObject(HWND ownerWindow, REFIID iid, void** object)
 {
     SX_COM_TRY
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    TSxCustomProvider* provider = GetDataProvider();
-    if (!provider)
-        return E_NOTIMPL;
+    TSxCustomProvider* provider = nullptr;
+    if (HRESULT hr = BeginProviderCall(*this, object, provider); FAILED(hr))
+        return hr;
     TSxCustomShellView* view = GetShellView();
     if (IsEqualIID(iid, IID_IShellView)) {
         if (!view)
@@ -400,12 +414,9 @@ STDMETHODIMP TSxCustomShellFolder::GetUIObjectOf(HWND ownerWindow, UINT count, P
                                                  REFIID iid, UINT*, void** object)
 {
     SX_COM_TRY
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    TSxCustomProvider* provider = GetDataProvider();
-    if (!provider)
-        return E_NOTIMPL;
+    TSxCustomProvider* provider = nullptr;
+    if (HRESULT hr = BeginProviderCall(*this, object, provider); FAILED(hr))
+        return hr;
     if (count == 0 || !items)
         return E_INVALIDARG;
     TSxDataGrainList grains;
@@ -532,16 +543,13 @@ STDMETHODIMP TSxCustomShellFolder::ParseDisplayName(HWND ownerWindow, IBindCtx*,
                                                     PIDLIST_RELATIVE* list, ULONG* attributes)
 {
     SX_COM_TRY
-    if (!list)
-        return E_POINTER;
-    *list = nullptr;
     if (eaten)
         *eaten = 0;
+    TSxCustomProvider* provider = nullptr;
+    if (HRESULT hr = BeginProviderCall(*this, list, provider); FAILED(hr))
+        return hr;
     if (!displayName)
         return E_INVALIDARG;
-    TSxCustomProvider* provider = GetDataProvider();
-    if (!provider)
-        return E_NOTIMPL;
     std::vector<std::string> parts;
     SplitPath(WideToUtf8(displayName), parts);
     parts.erase(std::remove(parts.begin(), parts.end(), std::string()), parts.end());
@@ -646,8 +654,7 @@ STDMETHODIMP TSxCustomShellFolder::EnumSearches(IEnumExtraSearch** enumerator)
 STDMETHODIMP TSxCustomShellFolder::GetDefaultColumn(DWORD, ULONG* sort, ULONG* display)
 {
     SX_COM_TRY
-    TSxCustomShellView* view = GetShellView();
-    TSxNamespaceDetails* details = view ? view->Details : nullptr;
+    TSxNamespaceDetails* details = GetDetails();
     if (!details)
         return E_NOTIMPL;
     if (!sort || !display)
@@ -661,8 +668,7 @@ STDMETHODIMP TSxCustomShellFolder::GetDefaultColumn(DWORD, ULONG* sort, ULONG* d
 STDMETHODIMP TSxCustomShellFolder::GetDefaultColumnState(UINT column, SHCOLSTATEF* flags)
 {
     SX_COM_TRY
-    TSxCustomShellView* view = GetShellView();
-    TSxNamespaceDetails* details = view ? view->Details : nullptr;
+    TSxNamespaceDetails* details = GetDetails();
     if (!details)
         return E_NOTIMPL;
     if (!flags)
@@ -682,8 +688,7 @@ STDMETHODIMP TSxCustomShellFolder::ColumnClick(UINT) { return E_NOTIMPL; }
 STDMETHODIMP TSxCustomShellFolder::GetDetailsOf(PCUITEMID_CHILD item, UINT column, SHELLDETAILS* details)
 {
     SX_COM_TRY
-    TSxCustomShellView* view = GetShellView();
-    TSxNamespaceDetails* columns = view ? view->Details : nullptr;
+    TSxNamespaceDetails* columns = GetDetails();
     if (!columns)
         return E_NOTIMPL;
     if (!details)
@@ -716,7 +721,8 @@ STDMETHODIMP TSxCustomShellFolder::GetIconOf(PCUITEMID_CHILD item, UINT flags, i
     provider->DoPrepareGrainApperance(*grain, useSystemIcon);
     if (!useSystemIcon)
         return S_FALSE;
-    *index = GetSystemIconIndex(grain->Name, flags == GIL_OPENICON, !grain->IsFile);
+    // The shell may add GIL_FORSHELL and other bits to the open form's flag.
+    *index = GetSystemIconIndex(grain->Name, (flags & GIL_OPENICON) != 0, !grain->IsFile);
     return S_OK;
     SX_COM_CATCH
 }
@@ -730,9 +736,12 @@ STDMETHODIMP TSxCustomShellFolder::GetOverlayIndex(PCUITEMID_CHILD item, int* in
     TSxCustomProvider* provider = GetDataProvider();
     if (!provider || !item || !provider->IsGrainItemID(item) || !provider->HasOverlays())
         return S_FALSE;
-    // Registering overlay images with the system lists is the provider's; without it no item
-    // shows an overlay.
-    return S_FALSE;
+    auto grain = GrainOfItem(item);
+    int32_t overlay = 0;
+    if (!grain || !provider->GetOverlayIndex(*grain, overlay))
+        return S_FALSE;
+    *index = overlay;
+    return S_OK;
     SX_COM_CATCH
 }
 

@@ -57,6 +57,7 @@ class TSxCustomProvider;
 class TSxCustomDataGrain;
 class TSxDataGrainList;
 class TSxCustomShellView;
+class TSxNamespaceDetails;
 class TSxBaseShellObject;
 class TSxPermanentModule;
 
@@ -115,6 +116,8 @@ public:
     TSxCustomProvider* GetDataProvider();
     void SetShellView(TSxCustomShellView* view) { ShellViewRef = view; }
     TSxCustomShellView* GetShellView();
+    // The view's details component (the columns), or nullptr.
+    TSxNamespaceDetails* GetDetails();
 
     PCSxItemIDList FolderIDList() const { return FolderList.get(); }
 

@@ -487,6 +487,17 @@ void TSxCustomProvider::DoGetIcon(Grain& grain, int32_t& iconIndex, int32_t& ope
 
 namespace {
 
+// Fires an event whose last parameter is a var Boolean answer that starts at start; without a
+// handler the answer stays start.
+template <typename Event, typename... Args>
+bool AskBool(const Event& event, bool start, TSxCustomProvider& sender, Args&... args)
+{
+    bool answer = start;
+    if (event)
+        event(sender, args..., answer);
+    return answer;
+}
+
 TSxPopupMenu* AskMenu(TSxCustomProvider& provider, TSxCustomDataGrain& grain, TSxPopupMenu* menu,
                       const std::function<void(TSxCustomProvider&, TSxCustomDataGrain&, TSxPopupMenu*&)>& event)
 {
@@ -596,26 +607,17 @@ void TSxCustomProvider::DoNewGrainFromStream(Grain& folder, const TSxFileInfoDes
 
 bool TSxCustomProvider::DoQueryDataGrainDrop(Grain& folder, Grain& grain)
 {
-    bool allow = true;
-    if (OnQueryDataGrainDrop)
-        OnQueryDataGrainDrop(*this, folder, grain, allow);
-    return allow;
+    return AskBool(OnQueryDataGrainDrop, true, *this, folder, grain);
 }
 
 bool TSxCustomProvider::DoConfirmOverwriteFolder(Grain& folder, HWND window)
 {
-    bool allow = false;
-    if (OnConfirmOverwriteFolder)
-        OnConfirmOverwriteFolder(*this, folder, window, allow);
-    return allow;
+    return AskBool(OnConfirmOverwriteFolder, false, *this, folder, window);
 }
 
 bool TSxCustomProvider::DoBeforeDrop(Grain& folder, HWND window)
 {
-    bool allow = true;
-    if (BeforeDrop)
-        BeforeDrop(*this, folder, window, allow);
-    return allow;
+    return AskBool(BeforeDrop, true, *this, folder, window);
 }
 
 void TSxCustomProvider::DoAfterDrop(Grain& folder, HWND window)
@@ -653,10 +655,7 @@ HRESULT TSxCustomProvider::RenameGrain(Grain& parent, Grain& grain, const std::s
 
 bool TSxCustomProvider::DoConfirmDelete(TSxDataGrainList& grains, HWND ownerWindow)
 {
-    bool allow = true;
-    if (OnConfirmDelete)
-        OnConfirmDelete(*this, grains, ownerWindow, allow);
-    return allow;
+    return AskBool(OnConfirmDelete, true, *this, grains, ownerWindow);
 }
 
 void TSxCustomProvider::DoHandleDelete(Grain& grain)
@@ -669,28 +668,19 @@ bool TSxCustomProvider::CanDeleteGrain(Grain& grain)
 {
     if (!OnHandleDelete)
         return false;
-    bool allow = true;
-    if (OnQueryDeleteGrain)
-        OnQueryDeleteGrain(*this, grain, allow);
-    return allow;
+    return AskBool(OnQueryDeleteGrain, true, *this, grain);
 }
 
 bool TSxCustomProvider::CanRenameGrain(Grain& grain)
 {
     if (!OnRenameDataGrain)
         return false;
-    bool allow = true;
-    if (OnQueryRenameGrain)
-        OnQueryRenameGrain(*this, grain, allow);
-    return allow;
+    return AskBool(OnQueryRenameGrain, true, *this, grain);
 }
 
 bool TSxCustomProvider::DoValidateDataGrain(Grain& folder, Grain& grain)
 {
-    bool valid = true;
-    if (OnValidateDataGrain)
-        OnValidateDataGrain(*this, folder, grain, valid);
-    return valid;
+    return AskBool(OnValidateDataGrain, true, *this, folder, grain);
 }
 
 void TSxCustomProvider::ShowPropertySheets(Grain& grain, HWND ownerWindow)

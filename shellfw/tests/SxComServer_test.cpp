@@ -1,5 +1,6 @@
 // Drives the test server DLL the way the shell and regsvr32 do: registration keys, class
 // factories, interfaces, reference counts, modules and exception conversion.
+#include "SxTestSupport.h"
 #include "uGLBWin.h"
 #include "uTSxBaseShellObject.h"
 
@@ -18,50 +19,11 @@ const CLSID FreeClsid = {0x9A3C5E12, 0x6D1B, 0x4F27, {0x8C, 0x44, 0x2B, 0x1E, 0x
 const char ExtKey[] = "CLSID\\{9A3C5E10-6D1B-4F27-8C44-2B1E7A0D5F31}";
 const char ApprovedKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
 
-std::wstring ServerPath()
-{
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring dir = path;
-    return dir.substr(0, dir.find_last_of(L'\\') + 1) + L"SxTestServer.dll";
-}
+std::wstring ServerPath() { return PathBesideProgram(L"SxTestServer.dll"); }
 
 template <typename T> T Entry(HMODULE library, const char* name)
 {
     return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(library, name)));
-}
-
-DWORD RunProcess(const std::wstring& commandLine)
-{
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    std::wstring line = commandLine;
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return 0xFFFFFFFF;
-    WaitForSingleObject(pi.hProcess, 60000);
-    DWORD code = 0xFFFFFFFF;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return code;
-}
-
-bool KeyExists(HKEY root, const std::string& key)
-{
-    TRegKey handle;
-    return RegOpenKeyExW(root, Utf8ToWide(key).c_str(), 0, KEY_READ, handle.put()) == ERROR_SUCCESS;
-}
-
-// The value's text, or "<none>".
-std::string Value(HKEY root, const std::string& key, const std::string& name = "")
-{
-    wchar_t data[1024] = {};
-    DWORD size = sizeof data;
-    if (RegGetValueW(root, Utf8ToWide(key).c_str(), name.empty() ? nullptr : Utf8ToWide(name).c_str(), RRF_RT_REG_SZ,
-                     nullptr, data, &size) != ERROR_SUCCESS)
-        return "<none>";
-    return WideToUtf8(data);
 }
 
 void DeleteTree(const std::string& key) { RegDeleteTreeW(HKEY_CLASSES_ROOT, Utf8ToWide(key).c_str()); }

@@ -1,5 +1,6 @@
 // Registration of a shell folder and its junction in the prefix's real registry: the exact keys,
 // and after unregistration none of them while the system's keys stay.
+#include "SxTestSupport.h"
 #include "SxVirtualFolder.h"
 
 #include <gtest/gtest.h>
@@ -13,12 +14,6 @@ namespace {
 const std::string Clsid = "{3F2B7A10-5C4D-4E8F-9A1B-7C6D5E4F3A21}";
 const std::string ClassKey = "CLSID\\" + Clsid;
 const std::string MyComputerNamespace = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MyComputer\\Namespace";
-
-bool KeyExists(HKEY root, const std::string& key)
-{
-    TRegKey handle;
-    return RegOpenKeyExW(root, Utf8ToWide(key).c_str(), 0, KEY_READ, handle.put()) == ERROR_SUCCESS;
-}
 
 bool ReadString(HKEY root, const std::string& key, const std::string& name, std::string& value)
 {

@@ -1,6 +1,7 @@
 // Drives the test folder DLL as Explorer does: registered with regsvr32, reached through the
 // desktop folder under My Computer, enumerated, named, parsed, compared, renamed and shown in
 // columns; then unregistered, leaving the system's keys.
+#include "SxTestSupport.h"
 #include "SxURLHandler.h"
 #include "uGLBWin.h"
 #include "uSxPidl.h"
@@ -24,59 +25,11 @@ const std::string Root = "::{20D04FE0-3AEA-1069-A2D8-08002B30309D}\\::" + Folder
 const std::string MyComputerNamespace = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MyComputer\\Namespace";
 const std::string ApprovedKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
 
-template <typename T> struct TRelease {
-    void operator()(T* p) const { if (p) p->Release(); }
-};
-template <typename T> using TPtr = std::unique_ptr<T, TRelease<T>>;
-
-std::wstring FolderDll()
-{
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring dir = path;
-    return dir.substr(0, dir.find_last_of(L'\\') + 1) + L"SxTestFolder.dll";
-}
-
-DWORD RunProcess(const std::wstring& commandLine)
-{
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    std::wstring line = commandLine;
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return 0xFFFFFFFF;
-    WaitForSingleObject(pi.hProcess, 60000);
-    DWORD code = 0xFFFFFFFF;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return code;
-}
+std::wstring FolderDll() { return PathBesideProgram(L"SxTestFolder.dll"); }
 
 DWORD RegSvr32(bool doRegister)
 {
     return RunProcess(std::wstring(L"regsvr32.exe /s ") + (doRegister ? L"" : L"/u ") + L"\"" + FolderDll() + L"\"");
-}
-
-bool KeyExists(HKEY root, const std::string& key)
-{
-    TRegKey handle;
-    return RegOpenKeyExW(root, Utf8ToWide(key).c_str(), 0, KEY_READ, handle.put()) == ERROR_SUCCESS;
-}
-
-// The value's text, its number for a DWORD, or "<none>".
-std::string Value(HKEY root, const std::string& key, const std::string& name = "")
-{
-    BYTE data[2048] = {};
-    DWORD size = sizeof data - 2, type = 0;
-    TRegKey handle;
-    if (RegOpenKeyExW(root, Utf8ToWide(key).c_str(), 0, KEY_READ, handle.put()) != ERROR_SUCCESS ||
-        RegQueryValueExW(handle.get(), name.empty() ? nullptr : Utf8ToWide(name).c_str(), nullptr, &type, data,
-                         &size) != ERROR_SUCCESS)
-        return "<none>";
-    if (type == REG_DWORD)
-        return std::to_string(*reinterpret_cast<DWORD*>(data));
-    return WideToUtf8(reinterpret_cast<wchar_t*>(data));
 }
 
 template <typename T> T Entry(const char* name)
@@ -561,6 +514,52 @@ TEST_F(TestFolder, DeleteFromTheDefaultMenuAsksOnceAndAnnouncesOnlyWhatWent)
     EXPECT_EQ(menuCallback(false, nullptr, nullptr, data, 2, static_cast<WPARAM>(-1), 0), E_INVALIDARG);
     EXPECT_EQ(deleteLog(log, sizeof log), 0);
     DestroyWindow(window);
+}
+
+TEST_F(TestFolder, IconsAndOverlaysComeFromTheProvider)
+{
+    IShellIcon* icons = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(Folder->QueryInterface(IID_IShellIcon, reinterpret_cast<void**>(&icons)));
+    TPtr<IShellIcon> keepIcons(icons);
+    auto systemIndex = [](const wchar_t* name, DWORD attributes, UINT extra) {
+        SHFILEINFOW info = {};
+        SHGetFileInfoW(name, attributes, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_USEFILEATTRIBUTES | extra);
+        return info.iIcon;
+    };
+    auto file = Item(Folder.get(), "read me.txt");
+    auto bilder = Item(Folder.get(), "Bilder");
+    auto ownIcon = Item(Folder.get(), "versteckt.txt");
+    ASSERT_TRUE(file && bilder && ownIcon);
+    int index = -7;
+    ASSERT_EQ(icons->GetIconOf(file.get(), 0, &index), S_OK);
+    EXPECT_EQ(index, systemIndex(L"read me.txt", FILE_ATTRIBUTE_NORMAL, 0));
+    // The open form also when the shell adds its own flags.
+    ASSERT_EQ(icons->GetIconOf(bilder.get(), GIL_OPENICON | GIL_FORSHELL, &index), S_OK);
+    EXPECT_EQ(index, systemIndex(L"Bilder", FILE_ATTRIBUTE_DIRECTORY, SHGFI_OPENICON));
+    // A grain that does not show the system icon leaves it to IExtractIcon.
+    EXPECT_EQ(icons->GetIconOf(ownIcon.get(), 0, &index), S_FALSE);
+
+    IShellIconOverlay* overlays = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(Folder->QueryInterface(IID_IShellIconOverlay, reinterpret_cast<void**>(&overlays)));
+    TPtr<IShellIconOverlay> keepOverlays(overlays);
+    auto marked = Item(Folder.get(), "Größe ä.txt");
+    index = -7;
+    ASSERT_EQ(overlays->GetOverlayIndex(marked.get(), &index), S_OK);
+    const int first = index;
+    EXPECT_GE(first, 3);
+    EXPECT_LE(first, 15);
+    ASSERT_EQ(overlays->GetOverlayIndex(marked.get(), &index), S_OK);
+    EXPECT_EQ(index, first) << "registered once, the same number again";
+    index = -7;
+    EXPECT_EQ(overlays->GetOverlayIndex(file.get(), &index), S_FALSE);
+    EXPECT_EQ(index, 0);
+    // An item that is not the framework's: no overlay, no grain.
+    auto myComputer = Parse("::{20D04FE0-3AEA-1069-A2D8-08002B30309D}");
+    ASSERT_TRUE(myComputer);
+    index = -7;
+    EXPECT_EQ(overlays->GetOverlayIndex(myComputer.get(), &index), S_FALSE);
+    EXPECT_EQ(index, 0);
+    EXPECT_EQ(overlays->GetOverlayIconIndex(marked.get(), &index), E_NOTIMPL);
 }
 
 TEST_F(TestFolder, UIObjectsNeedItems)

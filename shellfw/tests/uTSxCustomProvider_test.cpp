@@ -83,13 +83,15 @@ protected:
         return names;
     }
 
-    TSxPidlPtr Item(const char* name, bool file)
+    std::unique_ptr<TSxCustomDataGrain> MakeGrain(const char* name, bool file)
     {
         auto g = provider.CreateGrain();
         g->Name = name;
         g->IsFile = file;
-        return g->GetItemID();
+        return g;
     }
+
+    TSxPidlPtr Item(const char* name, bool file) { return MakeGrain(name, file)->GetItemID(); }
 
     TSxByHandProvider provider{"sxTestProvider"};
     std::vector<std::string> populated;
@@ -248,11 +250,8 @@ TEST_F(TreeProvider, GrainFromPidlRootAndDamagedItems)
 
 TEST_F(TreeProvider, EventsFireAndTheirAnswersCount)
 {
-    auto grain = provider.CreateGrain();
-    grain->Name = "a.txt";
-    grain->IsFile = true;
-    auto folder = provider.CreateGrain();
-    folder->Name = "Docs";
+    auto grain = MakeGrain("a.txt", true);
+    auto folder = MakeGrain("Docs", false);
 
     // Without handlers: permissive answers, but nothing can be deleted or renamed.
     TSxDataGrainList list;
@@ -349,9 +348,7 @@ TEST_F(TreeProvider, NewFolderRenameDeleteAndTheirNotices)
     EXPECT_EQ(PIDLGetItemCount(made->AbsolutePidl()), PIDLGetItemCount(drives) + 1);
     EXPECT_EQ(Names(PIDLFindLast(made->AbsolutePidl())), "Neu");
     provider.NotifyGrainCreated(*root, *made);
-    auto file = provider.CreateGrain();
-    file->Name = "n.txt";
-    file->IsFile = true;
+    auto file = MakeGrain("n.txt", true);
     file->PlaceUnder(*made);
     provider.NotifyGrainCreated(*made, *file);
     provider.NotifyGrainDeleted(*file);
@@ -536,9 +533,7 @@ TEST_F(TreeProvider, SystemIconsAreCachedAndHandlesFreed)
 {
     // Neither lists nor OnGetIcon: every grain shows its system icon, through the provider's own
     // lists over the system image lists.
-    auto grain = provider.CreateGrain();
-    grain->Name = "report.txt";
-    grain->IsFile = true;
+    auto grain = MakeGrain("report.txt", true);
     EXPECT_EQ(grain->GetIconIndex(false, true), -1) << "a system icon is not wanted";
     const int count = provider.GetLargeIcons()->Count();
     const int index = grain->GetIconIndex(false, false);
@@ -546,9 +541,7 @@ TEST_F(TreeProvider, SystemIconsAreCachedAndHandlesFreed)
     // Without a grain ID Explorer's repeated requests reuse the slot of the same system image.
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(grain->GetIconIndex(false, false), index);
-    auto other = provider.CreateGrain();
-    other->Name = "notes.txt";
-    other->IsFile = true;
+    auto other = MakeGrain("notes.txt", true);
     EXPECT_EQ(other->GetIconIndex(true, false), index);
     EXPECT_LE(provider.GetLargeIcons()->Count(), count + 1);
     EXPECT_EQ(provider.GetLargeIcons()->Count(), provider.GetSmallIcons()->Count());
@@ -557,11 +550,9 @@ TEST_F(TreeProvider, SystemIconsAreCachedAndHandlesFreed)
     provider.OnGetGrainID = [](TSxCustomProvider&, TSxCustomDataGrain& g, std::optional<std::string>& id) {
         id = "id:" + g.Name;
     };
-    auto folder = provider.CreateGrain();
-    folder->Name = "Docs";
+    auto folder = MakeGrain("Docs", false);
     const int folderIndex = folder->GetIconIndex(false, false);
-    auto twin = provider.CreateGrain();
-    twin->Name = "Docs";
+    auto twin = MakeGrain("Docs", false);
     EXPECT_EQ(twin->GetIconIndex(true, false), folderIndex);
 
     HICON large = nullptr, small = nullptr;
@@ -599,11 +590,8 @@ TEST_F(TreeProvider, ProductIconsAndDefaults)
     provider.FolderOpenIconProperty = 8;
     provider.ItemIconProperty = 9;
     provider.ItemOpenIconProperty = 10;
-    auto folder = provider.CreateGrain();
-    folder->Name = "Docs";
-    auto file = provider.CreateGrain();
-    file->Name = "a.txt";
-    file->IsFile = true;
+    auto folder = MakeGrain("Docs", false);
+    auto file = MakeGrain("a.txt", true);
     EXPECT_EQ(folder->GetIconIndex(false, false), 7);
     EXPECT_EQ(folder->GetIconIndex(true, true), 8);
     EXPECT_EQ(file->GetIconIndex(true, false), 10);
@@ -622,9 +610,7 @@ TEST_F(TreeProvider, ProductIconsAndDefaults)
 
 TEST_F(TreeProvider, OverlaysKeepTheirNumbersAndRunOut)
 {
-    auto grain = provider.CreateGrain();
-    grain->Name = "a.txt";
-    grain->IsFile = true;
+    auto grain = MakeGrain("a.txt", true);
     int32_t index = -1;
     EXPECT_FALSE(provider.GetOverlayIndex(*grain, index)) << "no OnGetOverlayIndex";
     int32_t wanted = 0;
@@ -715,8 +701,7 @@ TEST_F(TreeProvider, DefaultChangeNoticeReachesTheShell)
     SHChangeNotifyEntry entry = {desktop, TRUE};
     const ULONG id = SHChangeNotifyRegister(window, SHCNRF_ShellLevel | SHCNRF_InterruptLevel | SHCNRF_NewDelivery,
                                             SHCNE_ALLEVENTS, message, 1, &entry);
-    auto grain = provider.CreateGrain();
-    grain->Name = "Docs";
+    auto grain = MakeGrain("Docs", false);
     EXPECT_NO_THROW(provider.NotifyGrainUpdated(*grain)) << "a notice without a list";
     TSxPidlPtr item = grain->GetItemID();
     grain->SetAbsolutePidl(item.get());
@@ -761,11 +746,8 @@ std::string MenuText(const TSxBaseMenuItem& parent)
 
 TEST_F(TreeProvider, GrainMenusCarryVerbsAndProductItems)
 {
-    auto file = provider.CreateGrain();
-    file->Name = "a.txt";
-    file->IsFile = true;
-    auto folder = provider.CreateGrain();
-    folder->Name = "Docs";
+    auto file = MakeGrain("a.txt", true);
+    auto folder = MakeGrain("Docs", false);
     // The basic verbs are made before the first menu.
     EXPECT_EQ(MenuText(file->BuildContextMenu(false, false, false, nullptr)->Items),
               "\xC3\x96" "ffnen[open]* - Ausschneiden[cut] Kopieren[copy] - L\xC3\xB6schen[delete]~ Umbenennen[rename]~ - "

@@ -1,5 +1,6 @@
 // A virtual folder built from the framework for the tests: a small tree of folders and files whose
 // names hold blanks and umlauts, under My Computer, with details columns and a URL search hook.
+// "Größe ä.txt" shows an overlay; "versteckt.txt" leaves the system icon to IExtractIcon.
 #include "SxNamespaceDetails.h"
 #include "SxShellFolder.h"
 #include "SxShellView.h"
@@ -7,6 +8,7 @@
 #include "uSxTools.h"
 #include "uTSxComObjectFactory.h"
 #include "uTSxCustomProvider.h"
+#include "uTSxIconList.h"
 #include "uTSxPermanentModule.h"
 
 #include <windows.h>
@@ -95,11 +97,25 @@ public:
             std::lock_guard<std::mutex> guard(LogLock);
             ++Confirmations;
         };
+        Overlays.SetWidth(16);
+        Overlays.SetHeight(16);
+        Overlays.AddIcon(LoadIconW(nullptr, IDI_APPLICATION), "");
+        Provider.SmallOverlayIcons = &Overlays;
+        Provider.OnGetOverlayIndex = [](TSxCustomProvider&, TSxCustomDataGrain& grain, int32_t& overlay, bool& show) {
+            overlay = 0;
+            show = grain.Name == "Größe ä.txt";
+        };
+        Provider.OnPrepareGrainApperance = [](TSxCustomProvider&, TSxCustomDataGrain& grain,
+                                              TSxPrepareIconParams& params) {
+            if (grain.Name == "versteckt.txt")
+                params.UseSystemIcon = false;
+        };
     }
     TSxCustomProvider* FindProvider(const std::string& name) override
     {
         return name == Provider.Name ? &Provider : nullptr;
     }
+    TSxIconList Overlays;  // before the provider, which refers to it
     TSxByHandProvider Provider;
 };
 
@@ -150,7 +166,9 @@ public:
 const TSxModuleClass TestFolderModule{"TTestFolderModule",
                                       [] { return std::make_unique<TTestFolderModule>(TestFolderModule); }};
 
-void Setup()
+} // namespace
+
+void SxTestDllSetup()
 {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -159,8 +177,6 @@ void Setup()
         RegisterModuleFactories(TestFolderModule);
     });
 }
-
-} // namespace
 
 extern "C" {
 
@@ -204,30 +220,4 @@ __declspec(dllexport) int SxTestDeleteLog(char* buffer, int size)
     return confirmations;
 }
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
-{
-    if (reason == DLL_PROCESS_ATTACH)
-        SxSetModuleHandle(instance);
-    return TRUE;
-}
-
-STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object)
-{
-    Setup();
-    return SxDllGetClassObject(clsid, iid, object);
-}
-
-STDAPI DllCanUnloadNow() { return SxDllCanUnloadNow(); }
-
-STDAPI DllRegisterServer()
-{
-    Setup();
-    return SxDllRegisterServer();
-}
-
-STDAPI DllUnregisterServer()
-{
-    Setup();
-    return SxDllUnregisterServer();
-}
 }

@@ -95,7 +95,9 @@ public:
 const TSxModuleClass TestModule{"TTestModule", [] { return std::make_unique<TTestModule>(TestModule); }};
 const TSxModuleClass TestFreeModule{"TTestFreeModule", [] { return std::make_unique<TTestFreeModule>(TestFreeModule); }};
 
-void Setup()
+} // namespace
+
+void SxTestDllSetup()
 {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -105,37 +107,7 @@ void Setup()
     });
 }
 
-} // namespace
-
 extern "C" {
-
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
-{
-    // Nothing heavy under the loader lock: only the module handle is kept.
-    if (reason == DLL_PROCESS_ATTACH)
-        SxSetModuleHandle(instance);
-    return TRUE;
-}
-
-STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object)
-{
-    Setup();
-    return SxDllGetClassObject(clsid, iid, object);
-}
-
-STDAPI DllCanUnloadNow() { return SxDllCanUnloadNow(); }
-
-STDAPI DllRegisterServer()
-{
-    Setup();
-    return SxDllRegisterServer();
-}
-
-STDAPI DllUnregisterServer()
-{
-    Setup();
-    return SxDllUnregisterServer();
-}
 
 // The last report the controller saw: class|message|extended details.
 __declspec(dllexport) int SxTestLastReport(char* buffer, int size)

@@ -1,0 +1,46 @@
+#include "SxTestSupport.h"
+
+#include "uGLBWin.h"
+
+std::wstring PathBesideProgram(const std::wstring& fileName)
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring dir = path;
+    return dir.substr(0, dir.find_last_of(L'\\') + 1) + fileName;
+}
+
+DWORD RunProcess(const std::wstring& commandLine)
+{
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    std::wstring line = commandLine;
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return 0xFFFFFFFF;
+    THandle process(pi.hProcess), thread(pi.hThread);
+    DWORD code = 0xFFFFFFFF;
+    if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(pi.hProcess, &code);
+    return code;
+}
+
+bool KeyExists(HKEY root, const std::string& key)
+{
+    TRegKey handle;
+    return RegOpenKeyExW(root, Utf8ToWide(key).c_str(), 0, KEY_READ, handle.put()) == ERROR_SUCCESS;
+}
+
+std::string Value(HKEY root, const std::string& key, const std::string& name)
+{
+    BYTE data[2048] = {};
+    DWORD size = sizeof data - 2, type = 0;
+    TRegKey handle;
+    if (RegOpenKeyExW(root, Utf8ToWide(key).c_str(), 0, KEY_READ, handle.put()) != ERROR_SUCCESS ||
+        RegQueryValueExW(handle.get(), name.empty() ? nullptr : Utf8ToWide(name).c_str(), nullptr, &type, data,
+                         &size) != ERROR_SUCCESS)
+        return "<none>";
+    if (type == REG_DWORD)
+        return std::to_string(*reinterpret_cast<DWORD*>(data));
+    return WideToUtf8(reinterpret_cast<wchar_t*>(data));
+}

@@ -1,0 +1,25 @@
+#pragma once
+// What the tests that drive the framework's test DLLs share: paths beside the test program,
+// child processes (regsvr32) and reading the prefix's registry.
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+// The path of fileName in the folder of the running test program.
+std::wstring PathBesideProgram(const std::wstring& fileName);
+
+// Runs commandLine and waits for it (one minute at the most); its exit code, 0xFFFFFFFF when it
+// could not start or did not end.
+DWORD RunProcess(const std::wstring& commandLine);
+
+bool KeyExists(HKEY root, const std::string& key);
+
+// The value's text, its number for a DWORD, or "<none>".
+std::string Value(HKEY root, const std::string& key, const std::string& name = "");
+
+// Owns one reference of a COM interface.
+template <typename T> struct TComRelease {
+    void operator()(T* p) const { if (p) p->Release(); }
+};
+template <typename T> using TPtr = std::unique_ptr<T, TComRelease<T>>;
