@@ -188,6 +188,30 @@ struct TMedium {
 
 FORMATETC Format(CLIPFORMAT format) { return {format, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL}; }
 
+// True when the medium is a DROPFILES block whose file list starts inside it and ends inside it
+// with an empty name, as DragQueryFile reads it (drop data is foreign).
+bool IsSoundDropBlock(const STGMEDIUM& medium)
+{
+    if (medium.tymed != TYMED_HGLOBAL || !medium.hGlobal)
+        return false;
+    const SIZE_T size = GlobalSize(medium.hGlobal);
+    const auto* block = static_cast<const uint8_t*>(GlobalLock(medium.hGlobal));
+    if (!block)
+        return false;
+    bool sound = false;
+    if (size >= sizeof(DROPFILES)) {
+        DROPFILES header;
+        std::memcpy(&header, block, sizeof header);
+        const size_t unit = header.fWide ? 2 : 1;
+        auto zero = [&](size_t at) { return block[at] == 0 && (unit == 1 || block[at + 1] == 0); };
+        // Two zero characters in a row close the list (an empty list is the two alone).
+        for (size_t at = header.pFiles; !sound && at <= size && size - at >= 2 * unit; at += unit)
+            sound = zero(at) && zero(at + unit);
+    }
+    GlobalUnlock(medium.hGlobal);
+    return sound;
+}
+
 std::string PathOf(PCIDLIST_ABSOLUTE list)
 {
     wchar_t path[MAX_PATH + 1] = {};
@@ -208,6 +232,8 @@ STDMETHODIMP TSxShellExtInit::Initialize(PCIDLIST_ABSOLUTE pidlFolder, IDataObje
             TMedium drop;
             FORMATETC format = Format(CF_HDROP);
             result = dataObject->GetData(&format, &drop.medium);
+            if (SUCCEEDED(result) && !IsSoundDropBlock(drop.medium))
+                result = E_FAIL; // a damaged block selects nothing
             if (SUCCEEDED(result)) {
                 FileNames.clear();
                 HDROP hdrop = static_cast<HDROP>(drop.medium.hGlobal);

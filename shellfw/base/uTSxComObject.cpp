@@ -1,6 +1,7 @@
 #include "uTSxComObject.h"
 
 #ifdef _WIN32
+#include "uSxException.h"
 #include "uSxTools.h"
 
 namespace {
@@ -53,8 +54,16 @@ ULONG TSxComObject::ComRelease()
     if (count == 0) {
         FInService = false;
         FFactory = nullptr;
+        // May free the module and this component with it. A handler that raises there must not
+        // take Release down with it; the module then stays.
+        const auto* sender = dynamic_cast<const TSxComponent*>(this);
+        try {
+            ComObjectReleased();
+        } catch (...) {
+            SxHandleException(sender, std::current_exception());
+        }
+        // Counted down only now: until the module is gone the library is still at work.
         SxObjectCountAdd(-1);
-        ComObjectReleased(); // may free the module and this component with it
     }
     return static_cast<ULONG>(count < 0 ? 0 : count);
 }

@@ -215,6 +215,9 @@ HRESULT SxDllGetClassObject(REFCLSID clsid, REFIID iid, void** object)
 
 HRESULT SxDllCanUnloadNow()
 {
+    // Under the factory lock: an object being made on another thread is counted before the
+    // answer, and no module is freed while a factory works on it.
+    std::lock_guard<std::recursive_mutex> guard(FactoryLock());
     if (SxObjectCount() > 0 || SxLockCount() > 0)
         return S_FALSE;
     // What the library would do at unload runs here, outside the loader lock: the per-thread

@@ -157,7 +157,8 @@ HBITMAP ReadBitmap(TSxStream& in, int& width)
         (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32) || height > 32768 || info.biWidth > 1 << 20)
         throw ESxIconListError("The icon list bitmap has an unsupported form");
     const uint64_t stride = ((uint64_t(info.biWidth) * bits + 31) / 32) * 4, imageSize = stride * uint64_t(height);
-    const uint64_t palette = bits <= 8 ? (info.biClrUsed ? info.biClrUsed : (1u << bits)) * 4ull : 0;
+    // A colour count is read as a table at any depth, so the table must be inside the header.
+    const uint64_t palette = (info.biClrUsed ? info.biClrUsed : bits <= 8 ? (1u << bits) : 0) * 4ull;
     if (headerSize + palette > header.size() || imageSize > in.Stream().Remaining())
         throw ESxIconListError("Stream read error: the icon list bitmap runs past the end of the stream");
     std::vector<uint8_t> pixels(static_cast<size_t>(imageSize));
@@ -228,10 +229,10 @@ int TSxIconList::AddIcon(HICON icon, const std::string& key)
     if (!key.empty() && FCache.Find(key, index))
         return index;
     index = ImageList_ReplaceIcon(FHandle, -1, icon);
+    if (index == -1) // not kept under the key: a later call must fail as loudly
+        throw ESxIconListError("Unable to add icon to Image List");
     if (!key.empty())
         FCache.Add(key, index);
-    if (index == -1)
-        throw ESxIconListError("Unable to add icon to Image List");
     Change();
     return index;
 }
