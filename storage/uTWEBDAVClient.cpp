@@ -469,13 +469,20 @@ bool TWEBDAVClient::TranslateXML(const std::string& answer, bool countStatistics
         std::vector<TVirtualFileRecord> records;
         records.reserve(responses.size());
         for (auto& [href, entry] : responses) {
+            URLDecode(href);   // a bad escape means a broken answer: it ends the listing
             std::string relative;
-            if (!RelativeHref(href, base, relative, error)) throw std::runtime_error(error);
-            entry.Href = relative;
-            records.emplace_back();
-            if (!storage.ParseListingEntry(entry, records.back())) {
-                throw std::runtime_error("unsafe entry \"" + href + "\"");
+            if (!RelativeHref(href, base, relative, error)) {
+                // One odd item must not keep the rest of the storage from the mirror.
+                try { Logger->Error("TranslateXML: skipped: " + error); } catch (...) {}
+                continue;
             }
+            entry.Href = relative;
+            TVirtualFileRecord record;
+            if (!storage.ParseListingEntry(entry, record)) {
+                try { Logger->Error("TranslateXML: skipped unsafe entry \"" + href + "\""); } catch (...) {}
+                continue;
+            }
+            records.push_back(std::move(record));
         }
 
         // 2. Write the records: into a fresh folder that replaces the mirror, or over the mirror.
@@ -511,10 +518,10 @@ bool TWEBDAVClient::TranslateXML(const std::string& answer, bool countStatistics
         if (countStatistics) {
             const std::string current = WithoutSlash(cache), old = current + ".old";
             if (FolderExists(old)) shl_DeleteFolder(old);
-            const bool hadMirror = FolderExists(current);
-            if (hadMirror && !MoveFileExW(Utf8ToWide(current).c_str(), Utf8ToWide(old).c_str(), 0)) {
-                // Something holds the old mirror open: clear it in place instead.
-                shl_DeleteFolder(current);
+            if (FolderExists(current) && !MoveFileExW(Utf8ToWide(current).c_str(), Utf8ToWide(old).c_str(), 0)) {
+                // Something holds the old mirror open. Clearing it in place could not make room for the
+                // new one either (the held folder stays): keep the old mirror whole instead.
+                throw std::runtime_error("cannot replace the mirror: " + SysErrorMessage(GetLastError()));
             }
             if (!MoveFileExW(Utf8ToWide(WithoutSlash(fresh)).c_str(), Utf8ToWide(current).c_str(), 0)) {
                 const DWORD code = GetLastError();

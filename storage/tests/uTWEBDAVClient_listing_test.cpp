@@ -358,11 +358,8 @@ TEST_F(ListingTest, BadAnswersLeaveThePreviousMirror) {
          "<?xml version=\"1.0\"?><!DOCTYPE m [<!ENTITY e \"" + std::string(100, 'x') + "\">]>"
          "<D:multistatus xmlns:D=\"DAV:\"><D:response><D:href>" + base + "_doctype/&e;</D:href>"
          "</D:response></D:multistatus>"},
-        {"_outside", "207 Multi-Status", multistatus("_outside", "/elsewhere/x.txt", "\"1\"")},
-        {"_dotdot", "207 Multi-Status", multistatus("_dotdot", base + "_dotdot/%2e%2e/%2e%2e/x.txt", "\"1\"")},
-        {"_tagslash", "207 Multi-Status", multistatus("_tagslash", base + "_tagslash/x.txt", "\"..\\\\x\"")},
-        {"_tagdots", "207 Multi-Status", multistatus("_tagdots", base + "_tagdots/x.txt", "\"a..b\"")},
         {"_html", "207 Multi-Status", "<html><body>no listing</body></html>"},
+        {"_escape", "207 Multi-Status", multistatus("_escape", base + "_escape/x%zz.txt", "\"1\"")},
     };
     for (const Case& c : canned) {
         SetConnection(Dav->Canned(Sandbox + c.name, c.status, "text/xml", c.body), "x");
@@ -386,7 +383,73 @@ TEST_F(ListingTest, BadAnswersLeaveThePreviousMirror) {
     EXPECT_NE(log.find("|ERROR|GetContent: the server answered 401"), std::string::npos) << log;
     EXPECT_NE(log.find("|ERROR|GetContent: the server answered 403"), std::string::npos);
     EXPECT_NE(log.find("|ERROR|TranslateXML: the answer holds a DOCTYPE"), std::string::npos) << log;
-    EXPECT_NE(log.find("href outside the base path"), std::string::npos);
+    EXPECT_NE(log.find("|ERROR|TranslateXML: Invalid HEX digits"), std::string::npos) << log;
+}
+
+// An item whose name or tag must not reach the disk, or that lies outside the base path, is left out
+// with an ERROR line; the rest of the answer still becomes the mirror, and nothing lands outside it.
+TEST_F(ListingTest, UnsafeEntriesAreSkippedAndTheRestIsListed) {
+    const std::string base = "/canned/" + Sandbox;
+    auto file = [](const std::string& href, const std::string& etag) {
+        return "<D:response><D:href>" + href + "</D:href><D:propstat><D:prop><D:resourcetype/>"
+               "<D:getetag>" + etag + "</D:getetag><D:getcontentlength>1</D:getcontentlength></D:prop>"
+               "<D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>";
+    };
+    struct Case { std::string name, href, etag, logged; };
+    const std::vector<Case> cases = {
+        {"_outside", "/elsewhere/x.txt", "\"1\"", "href outside the base path"},
+        {"_dotdot", "/%2e%2e/%2e%2e/x.txt", "\"1\"", "unsafe name"},
+        {"_slash", "/a%2F..%2F..%2Fx.txt", "\"1\"", "unsafe name"},
+        {"_tagslash", "/x.txt", "\"..\\\\x\"", "unsafe entity tag"},
+        {"_tagdots", "/x.txt", "\"a..b\"", "unsafe entity tag"},
+    };
+    for (const Case& c : cases) {
+        const std::string root = base + c.name;
+        const std::string body =
+            "<?xml version=\"1.0\" encoding=\"utf-8\"?><D:multistatus xmlns:D=\"DAV:\">"
+            "<D:response><D:href>" + root + "/</D:href><D:propstat><D:prop><D:resourcetype><D:collection/>"
+            "</D:resourcetype></D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>" +
+            file(c.href[0] == '/' && c.name != "_outside" ? root + c.href : c.href, c.etag) +
+            file(root + "/ok.txt", "\"7\"") + "</D:multistatus>";
+        SetConnection(Dav->Canned(Sandbox + c.name, "207 Multi-Status", "text/xml", body), "x");
+        EXPECT_TRUE(Listing()) << c.name << "\n" << LogText();
+        const auto mirror = Snapshot(Cache());
+        EXPECT_EQ(mirror.size(), 1u) << c.name;
+        EXPECT_EQ(mirror.count("7.txt"), 1u) << c.name;
+        EXPECT_EQ(ReadRegistryInteger("Application", "files", -1), 1) << c.name;
+        for (const auto& [path, bytes] : Snapshot(UserPath)) {
+            EXPECT_TRUE(path.rfind("Cache/", 0) == 0 || path == "Cache/" || path.find(".log") != std::string::npos)
+                << c.name << ": " << path;
+        }
+        const std::string log = LogText() + ReadBytes(U8Path(UserPath + "VirtualFileStorage.log"));
+        EXPECT_NE(log.find(c.logged), std::string::npos) << c.name;
+        EXPECT_NE(log.find("|ERROR|TranslateXML: skipped"), std::string::npos) << c.name;
+    }
+}
+
+// Something holding the mirror folder open (a handle without delete sharing) stops the swap: the
+// listing then fails and the old mirror stays whole, or the new one is in place whole.
+TEST_F(ListingTest, AMirrorHeldOpenIsKeptWhole) {
+    Dav->WriteFile(Sandbox + "/Fotos/a.txt", "aaa");
+    Dav->WriteFile(Sandbox + "/b.txt", "bb");
+    ASSERT_TRUE(Listing());
+    const auto before = Snapshot(Cache());
+    ASSERT_EQ(before.size(), 4u);
+    Dav->WriteFile(Sandbox + "/c.txt", "c");
+
+    HANDLE held = CreateFileW(U8Path(Cache()).wstring().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const bool listed = Listing();
+    CloseHandle(held);
+    const auto after = Snapshot(Cache());
+    if (listed) {
+        EXPECT_EQ(after.size(), before.size() + 1);
+    } else {
+        EXPECT_TRUE(after == before) << after.size() << " files and folders in the mirror";
+        EXPECT_NE(LogText().find("|ERROR|TranslateXML: cannot replace the mirror"), std::string::npos);
+    }
+    EXPECT_FALSE(fs::exists(U8Path(UserPath + "Cache.new")));
 }
 
 TEST_F(ListingTest, FolderReloadWritesOverTheMirrorWithoutStatistics) {
