@@ -469,7 +469,9 @@ bool TWEBDAVClient::TranslateXML(const std::string& answer, bool countStatistics
         std::vector<TVirtualFileRecord> records;
         records.reserve(responses.size());
         for (auto& [href, entry] : responses) {
-            URLDecode(href);   // a bad escape means a broken answer: it ends the listing
+            // A response without href or with a bad escape means a broken answer: it ends the listing.
+            if (href.empty()) throw std::runtime_error("a response without href");
+            URLDecode(href);
             std::string relative;
             if (!RelativeHref(href, base, relative, error)) {
                 // One odd item must not keep the rest of the storage from the mirror.

@@ -360,6 +360,7 @@ TEST_F(ListingTest, BadAnswersLeaveThePreviousMirror) {
          "</D:response></D:multistatus>"},
         {"_html", "207 Multi-Status", "<html><body>no listing</body></html>"},
         {"_escape", "207 Multi-Status", multistatus("_escape", base + "_escape/x%zz.txt", "\"1\"")},
+        {"_nohref", "207 Multi-Status", multistatus("_nohref", "", "\"1\"")},
     };
     for (const Case& c : canned) {
         SetConnection(Dav->Canned(Sandbox + c.name, c.status, "text/xml", c.body), "x");
