@@ -380,6 +380,17 @@ std::string Lower(std::string s) {
     return s;
 }
 
+// CON, NUL, COM1, "nul.txt", "NUL .jpg": Windows opens the device, not a file in the folder.
+bool IsDeviceName(const std::string& name) {
+    std::string base = Upper(name.substr(0, name.find('.')));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" || base == "CONOUT$") {
+        return true;
+    }
+    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+           base[3] >= '0' && base[3] <= '9';
+}
+
 }  // namespace
 
 TVirtualFileStorage::TVirtualFileStorage(const std::string& root)
@@ -421,7 +432,7 @@ bool TVirtualFileStorage::SaveVirtualFileStorageToFile(const TVirtualFileRecord&
             }
             // Cache names come from entity tags: only a plain file name may land in the mirror.
             if (record.CacheName.empty() || record.CacheName == "." || record.CacheName == ".." ||
-                record.CacheName.find_first_of("\\/:") != std::string::npos) {
+                record.CacheName.find_first_of("\\/:") != std::string::npos || IsDeviceName(record.CacheName)) {
                 throw std::runtime_error("no usable cache name for \"" + record.Name + "\"");
             }
             WriteRecordFile(target, record);

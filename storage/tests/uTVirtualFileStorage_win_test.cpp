@@ -117,6 +117,19 @@ TEST_F(MirrorTest, BadRecordsAndNamesFailWithALogLine) {
     EXPECT_NE(log.find("longer than 255 bytes"), std::string::npos);
 }
 
+// A tag that spells a device name would send the record to the device (and report success).
+TEST_F(MirrorTest, DeviceNamesAreNoCacheNames) {
+    TVirtualFileStorage m(Root + "Cache\\");
+    ASSERT_TRUE(CreateDirectoryW(Utf8ToWide(Root + "Cache").c_str(), nullptr));
+    for (const std::string cache : {"NUL", "nul.txt", "CON", "Aux.jpg", "com1", "LPT9.txt", "NUL .txt", "prn."}) {
+        EXPECT_FALSE(m.SaveVirtualFileStorageToFile(File("", "x.txt", cache, 1))) << cache;
+    }
+    EXPECT_TRUE(m.SaveVirtualFileStorageToFile(File("", "x.txt", "NULL.txt", 1)));
+    EXPECT_TRUE(m.SaveVirtualFileStorageToFile(File("", "x.txt", "com10.txt", 1)));
+    EXPECT_TRUE(m.SaveVirtualFileStorageToFile(File("", "x.txt", "xcon.txt", 1)));
+    EXPECT_NE(LogText().find("|ERROR|SaveVirtualFileStorageToFile: no usable cache name"), std::string::npos);
+}
+
 TEST_F(MirrorTest, RecordOfAnUploadedLocalFile) {
     TVirtualFileStorage m(Root + "Cache");
     const std::string local = Root + "Bericht 2024.docx";
