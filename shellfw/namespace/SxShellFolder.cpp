@@ -129,6 +129,8 @@ void TSxCustomShellFolder::SetProviderConnectivity(const std::string& moduleClas
 TSxCustomProvider* TSxCustomShellFolder::GetDataProvider()
 {
     if (!Provider && !ProviderModule && !ProviderModuleClass.empty() && !ProviderComponentName.empty()) {
+        // Found and joined as one step: the module's last folder cannot free it in between.
+        auto live = LockPermanentModules();
         TSxPermanentModule* module = FindPermanentModule(ProviderModuleClass);
         if (auto* holder = dynamic_cast<ISxProviderHolder*>(module)) {
             Provider = holder->FindProvider(ProviderComponentName);

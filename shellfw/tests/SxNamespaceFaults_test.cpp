@@ -1,12 +1,16 @@
-// Faults of the shell folder that Explorer would take for good answers: a name the folder cannot
-// give, and a name form that raises.
+// Faults of the shell folder that Explorer would take for good answers or that take it down: a
+// name the folder cannot give, a name form that raises, and a permanent module freed while a
+// folder joins it.
 #include "SxShellFolder.h"
 #include "uTSxCustomProvider.h"
+#include "uTSxPermanentModule.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
@@ -48,4 +52,59 @@ TEST(SxShellFolderNames, ANameTheFolderCannotGiveIsAFailureWithAnEmptyName)
         EXPECT_EQ(name.uType, static_cast<UINT>(STRRET_CSTR)) << c.what;
         EXPECT_EQ(name.cStr[0], 0) << c.what;
     }
+}
+
+namespace {
+
+// The next provider search of the race module waits inside the module until released.
+std::atomic<bool> GBlockFind{false};
+std::atomic<bool> GRaceModuleGone{false};
+HANDLE GFindEntered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+HANDLE GFindRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+
+class TRaceModule : public TSxPermanentModule, public ISxProviderHolder {
+public:
+    TRaceModule() : TSxPermanentModule("TRaceModule")
+    {
+        PreventUnload = false;
+        GRaceModuleGone = false;
+    }
+    ~TRaceModule() override { GRaceModuleGone = true; }
+    TSxCustomProvider* FindProvider(const std::string&) override
+    {
+        if (GBlockFind.exchange(false)) {
+            SetEvent(GFindEntered);
+            WaitForSingleObject(GFindRelease, 10000);
+            if (GRaceModuleGone)
+                return nullptr;  // freed meanwhile: nothing of it may be touched
+        }
+        return &Provider;
+    }
+    TSxByHandProvider Provider{"raceProvider"};
+};
+
+} // namespace
+
+TEST(SxShellFolderProvider, AModuleBeingJoinedIsNotFreedByItsLastFolderLeaving)
+{
+    RegisterPermanentModuleClass("TRaceModule", [] { return std::make_unique<TRaceModule>(); });
+    auto first = std::make_unique<TSxCustomShellFolder>(nullptr);
+    auto second = std::make_unique<TSxCustomShellFolder>(nullptr);
+    first->SetProviderConnectivity("TRaceModule", "raceProvider");
+    second->SetProviderConnectivity("TRaceModule", "raceProvider");
+    ASSERT_NE(first->GetDataProvider(), nullptr);
+
+    GBlockFind = true;
+    TSxCustomProvider* joined = nullptr;
+    std::thread joining([&] { joined = second->GetDataProvider(); });
+    EXPECT_EQ(WaitForSingleObject(GFindEntered, 10000), WAIT_OBJECT_0);
+    std::thread leaving([&] { first.reset(); });
+    Sleep(200);  // time for the leaving folder to free the module, if it can
+    SetEvent(GFindRelease);
+    joining.join();
+    leaving.join();
+    EXPECT_FALSE(GRaceModuleGone) << "the module was freed while a folder was joining it";
+    EXPECT_NE(joined, nullptr);
+    second.reset();
+    EXPECT_TRUE(GRaceModuleGone) << "the last folder leaving frees the module";
 }
