@@ -129,6 +129,8 @@ void TSxCustomShellFolder::SetProviderConnectivity(const std::string& moduleClas
 TSxCustomProvider* TSxCustomShellFolder::GetDataProvider()
 {
     if (!Provider && !ProviderModule && !ProviderModuleClass.empty() && !ProviderComponentName.empty()) {
+        // Found and joined as one step: the module's last folder cannot free it in between.
+        auto live = LockPermanentModules();
         TSxPermanentModule* module = FindPermanentModule(ProviderModuleClass);
         if (auto* holder = dynamic_cast<ISxProviderHolder*>(module)) {
             Provider = holder->FindProvider(ProviderComponentName);
@@ -524,19 +526,26 @@ bool TSxCustomShellFolder::DisplayNameOf(PCSxItemIDList, SHGDNF, std::string&) {
 
 STDMETHODIMP TSxCustomShellFolder::GetDisplayNameOf(PCUITEMID_CHILD item, SHGDNF flags, STRRET* name)
 {
-    SX_COM_TRY
     if (!name)
         return E_POINTER;
-    if (!GetDataProvider()) {
+    // Whatever the answer, the caller finds an empty name of its own, never a stale pointer.
+    auto clear = [name] {
         name->uType = STRRET_CSTR;
         name->cStr[0] = 0;
-        return E_NOTIMPL;
-    }
-    std::string text;
-    DisplayNameOf(item, flags, text);
-    PutStrRet(name, text);
-    return S_OK;
-    SX_COM_CATCH
+    };
+    clear();
+    const HRESULT hr = SxComCall(this, [&]() -> HRESULT {
+        if (!GetDataProvider())
+            return E_NOTIMPL;
+        std::string text;
+        if (!DisplayNameOf(item, flags, text))
+            return E_NOTIMPL;  // this folder has no name form for the item
+        PutStrRet(name, text);
+        return S_OK;
+    });
+    if (FAILED(hr))
+        clear();
+    return hr;
 }
 
 STDMETHODIMP TSxCustomShellFolder::ParseDisplayName(HWND ownerWindow, IBindCtx*, LPWSTR displayName, ULONG* eaten,

@@ -3,6 +3,8 @@
 #ifdef _WIN32
 #include "uGLBWin.h"
 
+#include <cwchar>
+
 const IID IID_ISxURLSearchHook = {0xAC60F6A0, 0x0FD9, 0x11D0, {0x99, 0xCB, 0x00, 0xC0, 0x4F, 0xD6, 0x44, 0x97}};
 
 namespace {
@@ -28,9 +30,10 @@ void* TsxCustomURLHandler::ObjQueryInterface(REFIID iid)
 STDMETHODIMP TsxCustomURLHandler::Translate(LPWSTR searchURL, DWORD bufferSize)
 {
     return SxComCall(this, [&]() -> HRESULT {
-        if (!searchURL)
+        if (!searchURL || bufferSize == 0)
             return E_INVALIDARG;
-        std::string url = WideToUtf8(searchURL);
+        // The caller's text ends at its zero, but never past the buffer it gave.
+        std::string url = WideToUtf8(std::wstring(searchURL, wcsnlen(searchURL, bufferSize)));
         TSxURLTranslation result = Translate(url);
         if (result != TSxURLTranslation::utTranslated && result != TSxURLTranslation::utTranslatedContinue)
             return E_FAIL;

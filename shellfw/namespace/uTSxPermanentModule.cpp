@@ -48,6 +48,8 @@ void TSxPermanentModule::AddShellFolder(const void* folder)
 
 void TSxPermanentModule::RemoveShellFolder(const void* folder)
 {
+    // A folder joining this module meanwhile is in before the last one can free it.
+    auto live = LockPermanentModules();
     bool freeNow = false;
     {
         std::lock_guard<std::mutex> guard(FFolderLock);
@@ -118,4 +120,9 @@ TSxPermanentModule* FindPermanentModule(const std::string& className)
         return nullptr;
     // The module appended itself to the live list; ownership passes to that list.
     return factory().release();
+}
+
+std::unique_lock<std::recursive_mutex> LockPermanentModules()
+{
+    return std::unique_lock<std::recursive_mutex>(Lists().LiveLock);
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The permanent module: the one live instance per module class that holds the provider and
 // outlives the per-object modules. A shell folder finds it by class name, which creates it on
-// first use. Lock order: the live list before the registered list. Nothing here runs from the
+// first use. Lock order: the live list before the registered list and before a module's folders. Nothing here runs from the
 // library's load or unload notifications (the loader lock): the library entry calls
 // FireBeforeDestroyAll and FreeAll when it becomes unloadable.
 #include <functional>
@@ -46,3 +46,6 @@ void RegisterPermanentModuleClass(const std::string& className, TSxPermanentModu
 // The live module of that class name (exact, case-sensitive), created from its registered class
 // on first use; nullptr for an unregistered name.
 TSxPermanentModule* FindPermanentModule(const std::string& className);
+// Holds the live list for a scope: no module is freed until it ends, so that a folder finds a
+// module and joins it as one step.
+std::unique_lock<std::recursive_mutex> LockPermanentModules();

@@ -3,6 +3,7 @@
 // list refused.
 #include "uSxTools.h"
 #include "uTSxBaseShellObject.h"
+#include "SxFakeDataObject.h"
 #include "uTSxComObjectFactory.h"
 #include "uTSxIconList.h"
 #include "uTSxStream.h"
@@ -121,41 +122,6 @@ TEST(SxUnloadCheck, StaysBusyWhileTheLastReleaseFreesItsModule)
 
 namespace {
 
-// A data object offering prepared HGLOBAL blocks by clipboard format.
-class TBlockDataObject : public IDataObject {
-public:
-    std::map<CLIPFORMAT, std::vector<uint8_t>> Blocks;
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
-    {
-        *object = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDataObject) ? this : nullptr;
-        return *object ? S_OK : E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 1; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override
-    {
-        auto it = Blocks.find(format->cfFormat);
-        if (it == Blocks.end())
-            return DV_E_FORMATETC;
-        HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, it->second.size());
-        std::memcpy(GlobalLock(block), it->second.data(), it->second.size());
-        GlobalUnlock(block);
-        medium->tymed = TYMED_HGLOBAL;
-        medium->hGlobal = block;
-        medium->pUnkForRelease = nullptr;
-        return S_OK;
-    }
-    STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
-    STDMETHODIMP QueryGetData(FORMATETC*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
-    STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return E_NOTIMPL; }
-    STDMETHODIMP DUnadvise(DWORD) override { return E_NOTIMPL; }
-    STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
-};
-
 // A DROPFILES header with the given file-list offset, followed by raw list bytes.
 std::vector<uint8_t> DropBlock(DWORD filesAt, BOOL wide, const std::vector<uint8_t>& list)
 {
@@ -202,7 +168,7 @@ TEST(SxShellExtInit, DamagedDropDataIsNoSelection)
         {"header cut short", {20, 0, 0, 0, 0, 0}},
     };
     for (const auto& d : damaged) {
-        TBlockDataObject data;
+        TFakeDataObject data;
         data.Blocks[CF_HDROP] = d.block;
         data.Blocks[static_cast<CLIPFORMAT>(CF_SXSHELLIDLIST)] = ids;
         ext.ItemIDLists.clear();
@@ -211,7 +177,7 @@ TEST(SxShellExtInit, DamagedDropDataIsNoSelection)
         EXPECT_EQ(ext.FileNames, std::vector<std::string>{""}) << d.what;
     }
     // A sound ANSI block still gives its names.
-    TBlockDataObject data;
+    TFakeDataObject data;
     data.Blocks[CF_HDROP] = DropBlock(sizeof(DROPFILES), FALSE, {'C', ':', '\\', 'a', 0, 'b', 0, 0});
     ext.ItemIDLists.clear();
     EXPECT_EQ(ext.Initialize(nullptr, &data, nullptr), S_OK);

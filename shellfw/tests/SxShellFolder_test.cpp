@@ -427,6 +427,11 @@ TEST_F(TestFolder, CreatesAViewAndTheUrlHookFindsTheFolder)
     wchar_t small[20] = L"testvault:";
     EXPECT_EQ(hook->Translate(small, 20), S_OK);
     EXPECT_EQ(WideToUtf8(small), Root.substr(0, 19));
+    // A buffer without its zero: only its own characters count, the ones behind it are not read.
+    wchar_t unterminated[32] = L"testvault:x";
+    EXPECT_EQ(hook->Translate(unterminated, 5), E_FAIL);
+    EXPECT_EQ(WideToUtf8(unterminated), "testvault:x");
+    EXPECT_EQ(hook->Translate(unterminated, 0), E_INVALIDARG);
 }
 
 TEST_F(TestFolder, ViewCallbackAnswersAndItsWindowGetsTheFoldersNotices)

@@ -3,6 +3,7 @@
 #include "uGLBWin.h"
 #include "uSxTools.h"
 #include "uTSxBaseShellObject.h"
+#include "SxFakeDataObject.h"
 
 #include <gtest/gtest.h>
 
@@ -12,47 +13,6 @@
 #include <map>
 
 namespace {
-
-// A data object offering prepared HGLOBAL blocks by clipboard format.
-class TFakeDataObject : public IDataObject {
-public:
-    std::map<CLIPFORMAT, std::vector<uint8_t>> Blocks;
-    int Requests = 0;
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
-    {
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDataObject)) {
-            *object = this;
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 1; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override
-    {
-        ++Requests;
-        auto it = Blocks.find(format->cfFormat);
-        if (it == Blocks.end())
-            return DV_E_FORMATETC;
-        HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, it->second.size());
-        std::memcpy(GlobalLock(block), it->second.data(), it->second.size());
-        GlobalUnlock(block);
-        medium->tymed = TYMED_HGLOBAL;
-        medium->hGlobal = block;
-        medium->pUnkForRelease = nullptr;
-        return S_OK;
-    }
-    STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
-    STDMETHODIMP QueryGetData(FORMATETC*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
-    STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return E_NOTIMPL; }
-    STDMETHODIMP DUnadvise(DWORD) override { return E_NOTIMPL; }
-    STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
-};
 
 std::vector<uint8_t> DropBlock(const std::vector<std::wstring>& names)
 {
