@@ -102,7 +102,8 @@ bool shl_DeleteFolder(const std::string& folder)
     SHFILEOPSTRUCTW op{};
     op.wFunc = FO_DELETE;
     op.pFrom = name.c_str();
-    op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION;
+    // No error box either: the tray program and Explorer's thread call this without a user waiting.
+    op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
     return SHFileOperationW(&op) == 0 && !op.fAnyOperationsAborted;
 }
 

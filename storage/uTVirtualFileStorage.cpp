@@ -353,7 +353,11 @@ void WriteRecordFile(const std::string& file, const TVirtualFileRecord& record) 
     DWORD written = 0;
     if (!WriteFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
         written != bytes.size()) {
-        throw std::runtime_error(SysErrorMessage(GetLastError()));
+        const DWORD error = GetLastError();
+        // A cut record would read as damaged later: leave none.
+        h.reset();
+        DeleteFileW(Utf8ToWide(file).c_str());
+        throw std::runtime_error(SysErrorMessage(error));
     }
 }
 
