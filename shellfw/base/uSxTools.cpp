@@ -377,17 +377,24 @@ HICON GetFileIconHandle(const std::string& name, bool large, bool open, bool isF
     return info.hIcon;
 }
 
+SYSTEMTIME SxSystemTimeOf(TSxDateTime dateTime)
+{
+    const TSxCalendarTime t = SxDecodeDateTime(dateTime);
+    SYSTEMTIME st = {};
+    st.wYear = static_cast<WORD>(t.year);
+    st.wMonth = static_cast<WORD>(t.month);
+    st.wDay = static_cast<WORD>(t.day);
+    st.wHour = static_cast<WORD>(t.hour);
+    st.wMinute = static_cast<WORD>(t.minute);
+    st.wSecond = static_cast<WORD>(t.second);
+    st.wMilliseconds = static_cast<WORD>(t.millisecond);
+    return st;
+}
+
 void DateTimeToFileTime(TSxDateTime dateTime, FILETIME& fileTime)
 {
     const TSxCalendarTime t = SxDecodeDateTime(dateTime);
-    SYSTEMTIME local = {}, utc = {};
-    local.wYear = static_cast<WORD>(t.year);
-    local.wMonth = static_cast<WORD>(t.month);
-    local.wDay = static_cast<WORD>(t.day);
-    local.wHour = static_cast<WORD>(t.hour);
-    local.wMinute = static_cast<WORD>(t.minute);
-    local.wSecond = static_cast<WORD>(t.second);
-    local.wMilliseconds = static_cast<WORD>(t.millisecond);
+    SYSTEMTIME local = SxSystemTimeOf(dateTime), utc = {};
     if (t.year < 1601 || t.year > 30827 || !TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) ||
         !SystemTimeToFileTime(&utc, &fileTime))
         throw ESxToolsError("Date out of the range of a file time");

@@ -50,6 +50,9 @@ TSxCalendarTime SxDecodeDateTime(TSxDateTime value);
 #include <shlobj.h>
 #include <shlwapi.h>
 
+// The date-time as a SYSTEMTIME of the same calendar fields (no zone conversion).
+SYSTEMTIME SxSystemTimeOf(TSxDateTime dateTime);
+
 // The framework lock: one re-entrant process-wide lock.
 void EnterFrameworkLock();
 void LeaveFrameworkLock();

@@ -184,19 +184,13 @@ std::string DateTimeText(TSxDateTime value)
 {
     if (value <= 0)
         return std::string();
-    TSxCalendarTime t = SxDecodeDateTime(value);
-    SYSTEMTIME st{};
-    st.wYear = static_cast<WORD>(t.year);
-    st.wMonth = static_cast<WORD>(t.month);
-    st.wDay = static_cast<WORD>(t.day);
-    st.wHour = static_cast<WORD>(t.hour);
-    st.wMinute = static_cast<WORD>(t.minute);
-    st.wSecond = static_cast<WORD>(t.second);
+    const SYSTEMTIME st = SxSystemTimeOf(value);
+    const bool midnight = !(st.wHour || st.wMinute || st.wSecond || st.wMilliseconds);
     wchar_t date[128] = {}, time[128] = {};
     if (!GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &st, nullptr, date, 128))
         return std::string();
     std::string text = WideToUtf8(date);
-    if (t.hour || t.minute || t.second || t.millisecond) {
+    if (!midnight) {
         if (GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &st, nullptr, time, 128))
             text += " " + WideToUtf8(time);
     }

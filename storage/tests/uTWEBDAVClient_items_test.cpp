@@ -1,6 +1,7 @@
 // The item operations of the storage client against the private Apache WebDAV server: what Apache
 // received, what the server tree holds afterwards, and the result.
 #include "ApacheFixture.h"
+#include "ProgressTestSupport.h"
 #include "SettingsFixture.h"
 #include "uGLBConst.h"
 #include "uGLBCrypt.h"
@@ -597,14 +598,8 @@ TEST_F(ItemOps, OperationsCountTheirStepsAndStopAtCancel)
         EXPECT_EQ(position, 2);
         EXPECT_EQ(maximum, 3);
 
-        HWND cancel = GetDlgItem(dialog.Progress.WindowHandle(), IDCANCEL);
-        ASSERT_TRUE(cancel);
-        SendMessageW(cancel, BM_CLICK, 0, 0);
-        for (int i = 0; i < 200 && !dialog.Progress.Cancelled(); ++i) {
-            TWEBDAVClient::ProcessMessages();
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        ASSERT_TRUE(dialog.Progress.Cancelled());
+        PressProgressCancel(dialog.Progress);
+        if (HasFatalFailure()) return;
         const fs::path target = User / "again.txt";
         EXPECT_FALSE(client.Download("a.txt", PathU8(target), dialog));
         EXPECT_FALSE(fs::exists(target));

@@ -1,5 +1,6 @@
 // The request frame and the listing reader against the private Apache WebDAV server.
 #include "ApacheFixture.h"
+#include "ProgressTestSupport.h"
 #include "SettingsFixture.h"
 #include "uGLBCrypt.h"
 #include "uGLBShellTools.h"
@@ -469,16 +470,8 @@ TEST_F(ListingTest, CancelInTheProgressWindowEndsGetContent) {
     TWEBDAVClient client;
     TvrqDialog dialog;
     dialog.Progress.Start("Listing", 1, true);
-    HWND window = dialog.Progress.WindowHandle();
-    ASSERT_TRUE(window) << "the shell progress window";
-    HWND cancel = GetDlgItem(window, IDCANCEL);
-    ASSERT_TRUE(cancel);
-    SendMessageW(cancel, BM_CLICK, 0, 0);
-    for (int i = 0; i < 200 && !dialog.Progress.Cancelled(); ++i) {
-        TWEBDAVClient::ProcessMessages();
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ASSERT_TRUE(dialog.Progress.Cancelled());
+    PressProgressCancel(dialog.Progress);
+    if (HasFatalFailure()) return;
     std::string answer = "untouched";
     EXPECT_FALSE(client.GetContent("", -1, dialog, answer));
     EXPECT_EQ(answer, "untouched");
