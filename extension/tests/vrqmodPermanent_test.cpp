@@ -1,0 +1,484 @@
+// The permanent module's handlers in-process, over a mirror made by a real login listing of a
+// seeded sandbox on the private WebDAV server: the connection check, populate and presentation,
+// open, file contents, thumbnails and the reload of a folder.
+#include "ExtensionTestSupport.h"
+#include "uGLBConst.h"
+#include "uGLBCrypt.h"
+#include "uGLBRegistry.h"
+#include "uGLBWin.h"
+#include "uTVirtualFileStorage.h"
+#include "uTWEBDAVClient.h"
+#include "uTvrqDialog.h"
+#include "uvrqmodPermanent.h"
+
+#include <gtest/gtest.h>
+
+#include <objbase.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cctype>
+#include <filesystem>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace fs = std::filesystem;
+using davtest::PathU8;
+using davtest::TDavLogLine;
+using davtest::U8Path;
+using exttest::TOnlineUser;
+
+namespace {
+
+std::string BoxName(const char* prefix)
+{
+    std::string box = std::string(prefix) + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    for (char& c : box)
+        c = std::isalnum(static_cast<unsigned char>(c)) ? static_cast<char>(std::tolower(c)) : '_';
+    return box;
+}
+
+class PermanentModule : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        CoInitialize(nullptr);
+        User = std::make_unique<TOnlineUser>(BoxName("ext_"));
+        User->StartTray();
+        ASSERT_TRUE(User->Login());
+        Module = std::make_unique<TvrqmodPermanent>();
+        SetLauncher([this](const std::string& line) {
+            std::lock_guard<std::mutex> guard(Lock);
+            Launched.push_back(line);
+            return true;
+        });
+    }
+    void TearDown() override
+    {
+        SetLauncher(nullptr);
+        SetTrayStartPause(5000);
+        Module.reset();
+        User.reset();
+        CoUninitialize();
+    }
+
+    // The children of a folder grain (the root for nullptr) as populate gives them.
+    std::vector<std::unique_ptr<TSxCustomDataGrain>> Children(TSxCustomDataGrain* folder = nullptr)
+    {
+        TSxDataGrainList list;
+        std::unique_ptr<TSxCustomDataGrain> root;
+        if (!folder) {
+            root = Module->sxVrqProvider.CreateRootGrain();
+            folder = root.get();
+        }
+        Module->sxVrqProviderPopulate(dynamic_cast<TSxByHandDataGrain&>(*folder), list);
+        std::vector<std::unique_ptr<TSxCustomDataGrain>> grains;
+        while (list.Count() > 0)
+            grains.push_back(list.Extract(0));
+        return grains;
+    }
+    // The grain at a "/" separated path below the root.
+    std::unique_ptr<TSxCustomDataGrain> Grain(const std::string& path)
+    {
+        std::unique_ptr<TSxCustomDataGrain> folder;
+        size_t start = 0;
+        while (true) {
+            const size_t slash = path.find('/', start);
+            const std::string name = path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+            std::unique_ptr<TSxCustomDataGrain> found;
+            for (auto& g : Children(folder.get()))
+                if (g->Name == name)
+                    found = std::move(g);
+            if (!found || slash == std::string::npos)
+                return found;
+            folder = std::move(found);
+            start = slash + 1;
+        }
+    }
+    std::set<std::string> Names(TSxCustomDataGrain* folder = nullptr)
+    {
+        std::set<std::string> names;
+        for (auto& g : Children(folder))
+            names.insert(g->Name);
+        return names;
+    }
+    std::vector<TDavLogLine> Requests(size_t mark, size_t atLeast, int timeoutMs = 5000) const
+    {
+        return TOnlineUser::Dav().LogSince(mark, User->Prefix(), atLeast, timeoutMs);
+    }
+    std::string Log() const { return exttest::ReadLocal(U8Path(User->Install + "PermanentModule.log")); }
+
+    std::unique_ptr<TOnlineUser> User;
+    std::unique_ptr<TvrqmodPermanent> Module;
+    std::mutex Lock;
+    std::vector<std::string> Launched;
+};
+
+// ---- Connection check
+
+TEST_F(PermanentModule, ConnectionCheckAsATable)
+{
+    SetTrayStartPause(0);
+    const std::string exe = User->Install + "Sendrake.exe";
+    struct Row {
+        bool running, connected, result;
+        int traysAfter;  // running stand-ins once the check is done
+    } rows[] = {
+        {true, true, true, 1},
+        {true, false, false, 2},   // a second start: the real program's single instance then shows the first
+        {false, true, false, 1},
+        {false, false, false, 1},
+    };
+    for (const auto& row : rows) {
+        User->StopTray();
+        User->StopAllTrays();
+        if (row.running)
+            User->StartTray();
+        SetConnected(row.connected);
+        SetTrayStartPause(0);
+        EXPECT_EQ(Module->CheckMainAppConnection(), row.result) << row.running << row.connected;
+        for (int i = 0; i < 40 && TOnlineUser::CountTrayProcesses(exe) < row.traysAfter; ++i)
+            Sleep(50);
+        EXPECT_EQ(TOnlineUser::CountTrayProcesses(exe), row.traysAfter) << row.running << row.connected;
+    }
+    User->StopTray();
+    User->StopAllTrays();
+    // Nothing is shown; one ERROR line per start.
+    EXPECT_NE(Log().find("CheckMainAppConnection: Verbindung zu Tandrel Sendrake fehlgeschlagen."), std::string::npos);
+}
+
+TEST_F(PermanentModule, AFailedCheckStartsTheTrayProgramOnceInAFewSeconds)
+{
+    const std::string exe = User->Install + "Sendrake.exe";
+    User->StopTray();
+    SetConnected(false);
+    SetTrayStartPause(5000);
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_TRUE(Children().empty());
+        EXPECT_FALSE(Module->CheckMainAppConnection());
+    }
+    Sleep(500);
+    EXPECT_EQ(TOnlineUser::CountTrayProcesses(exe), 1);
+    // Once the user has connected, the next attempt works.
+    SetConnected(true);
+    EXPECT_TRUE(Module->CheckMainAppConnection());
+    EXPECT_FALSE(Children().empty());
+}
+
+// ---- Populate and presentation
+
+TEST_F(PermanentModule, PopulateGivesTheMirrorsItemsWithTheirValues)
+{
+    auto root = Children();
+    std::set<std::string> names;
+    for (auto& g : root)
+        names.insert(g->Name);
+    const auto& expected = exttest::RootNames();
+    EXPECT_EQ(names, std::set<std::string>(expected.begin(), expected.end()));
+    for (auto& g : root) {
+        const bool isFolder = !g->IsFile;
+        const std::string path = g->GetValue("vFilePath"), cache = g->GetValue("vCacheName");
+        EXPECT_EQ(path, User->Cache + g->Name + (isFolder ? "\\" : "")) << g->Name;
+        EXPECT_EQ(cache.rfind(User->Cache, 0), 0u) << g->Name;
+        EXPECT_EQ(cache.back() == '\\', isFolder) << g->Name;
+        bool allowDelete = false, allowRename = false;
+        Module->sxVrqProvider.OnQueryDeleteGrain(Module->sxVrqProvider, *g, allowDelete);
+        Module->sxVrqProvider.OnQueryRenameGrain(Module->sxVrqProvider, *g, allowRename);
+        const bool isProtected = g->Name == "Gelöschte Dateien" || g->Name == "Neue Dateianlagen";
+        EXPECT_EQ(allowDelete, !isProtected) << g->Name;
+        EXPECT_EQ(allowRename, !isProtected) << g->Name;
+        TSxPrepareIconParams params;
+        Module->sxVrqProviderPrepareGrainApperance(*g, params);
+        const bool special = isProtected || g->Name == "Meine Bilder";
+        EXPECT_EQ(params.UseSystemIcon, !special) << g->Name;
+        if (special) {
+            int32_t icon = -1, open = -1;
+            Module->sxVrqProviderGetIcon(*g, icon, open);
+            EXPECT_EQ(icon, g->Name == "Gelöschte Dateien" ? 0 : g->Name == "Neue Dateianlagen" ? 1 : 2);
+            EXPECT_EQ(open, icon);
+        }
+    }
+    // The deep folder and the protected one below another folder.
+    auto deep = Grain("Fotos/Urlaub 2024");
+    ASSERT_TRUE(deep);
+    EXPECT_EQ(deep->GetValue("vFilePath"), User->Cache + "Fotos\\Urlaub 2024\\");
+    EXPECT_EQ(Names(deep.get()), std::set<std::string>{"Tag 1.jpg"});
+    // Every special folder has its icon in both lists, at its index.
+    EXPECT_EQ(Module->imgFolderIconListBig.Count(), 4);
+    EXPECT_EQ(Module->imgFolderIconListSmall.Count(), 4);
+}
+
+TEST_F(PermanentModule, PopulateSkipsThumbnailsFolderRecordsAndDamagedRecordsOnly)
+{
+    // A ".thumb" mirror folder, a folder named like it but longer, and a record cut short.
+    const std::string cache = User->Cache;
+    CreateDirectoryW(Utf8ToWide(cache + TVirtualFileStorage::EncodePath(".thumb")).c_str(), nullptr);
+    CreateDirectoryW(Utf8ToWide(cache + TVirtualFileStorage::EncodePath(".thumbnails")).c_str(), nullptr);
+    exttest::WriteLocal(U8Path(cache + "kaputt.txt"), std::string(100, 'k'));
+    auto names = Names();
+    EXPECT_EQ(names.count(".thumb"), 0u);
+    EXPECT_EQ(names.count(".thumbnails"), 1u);
+    EXPECT_EQ(names.count("Thumbs.db"), 0u);
+    EXPECT_EQ(names.count("my.thumbs"), 1u);
+    EXPECT_EQ(names.count("Urlaub.thumb.jpg.txt"), 1u);
+    EXPECT_EQ(names.count("readme.txt"), 1u);
+    EXPECT_NE(Log().find("Populate: "), std::string::npos);
+    // A missing mirror directory gives an empty list and an ERROR line.
+    auto fotos = Grain("Fotos");
+    ASSERT_TRUE(fotos);
+    fotos->SetValue("vCacheName", cache + "4E49434854\\");
+    EXPECT_TRUE(Children(fotos.get()).empty());
+}
+
+TEST_F(PermanentModule, FileInformationInfoTipAndValidity)
+{
+    auto notes = Grain("Fotos/Notizen.txt");
+    ASSERT_TRUE(notes);
+    TSxFileInfoDescriptor info;
+    Module->sxVrqProviderGetGrainFileInfo(*notes, info);
+    EXPECT_EQ(info.DisplayName, "Notizen.txt");
+    EXPECT_EQ(info.Size, 1000u);
+    EXPECT_FALSE(info.IsFolder);
+    EXPECT_GT(info.LastWriteTime, 40000.0);
+    EXPECT_EQ(info.CreationTime, info.LastWriteTime);
+
+    std::string tip;
+    Module->sxVrqProviderGetInfoTip(*notes, tip);
+    const TVirtualFileRecord record = Module->ReadRecord(notes->GetValue("vCacheName"));
+    EXPECT_EQ(tip.substr(0, 5), "Typ: ");
+    EXPECT_NE(tip.find("\r\nGeändert am: " + DateTimeToText(record.LastModified) + "\r\nGröße: "), std::string::npos);
+    auto fotos = Grain("Fotos");
+    Module->sxVrqProviderGetInfoTip(*fotos, tip);
+    EXPECT_EQ(tip, "Fotos");
+
+    // A folder's information: its name and the folder flag, never "deleted" while it is there.
+    TSxFileInfoDescriptor folderInfo;
+    Module->sxVrqProviderGetGrainFileInfo(*fotos, folderInfo);
+    EXPECT_TRUE(folderInfo.IsFolder);
+    EXPECT_EQ(folderInfo.DisplayName, "Fotos");
+
+    auto root = Module->sxVrqProvider.CreateRootGrain();
+    bool valid = false;
+    Module->sxVrqProviderValidateDataGrain(*notes, valid);
+    EXPECT_TRUE(valid);
+    DeleteFileW(Utf8ToWide(notes->GetValue("vCacheName")).c_str());
+    Module->sxVrqProviderValidateDataGrain(*notes, valid);
+    EXPECT_FALSE(valid);
+    Module->sxVrqProviderValidateDataGrain(*fotos, valid);
+    EXPECT_TRUE(valid);
+}
+
+TEST_F(PermanentModule, AUserRenameOfTheFolderIsWrittenBack)
+{
+    const std::wstring key = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\CLSID\\"
+                             L"{0738049E-478C-4D6D-B004-A767178A297C}";
+    TRegKey handle;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, handle.put(),
+                              nullptr),
+              ERROR_SUCCESS);
+    const std::wstring renamed = L"Mein Speicher";
+    RegSetValueExW(handle.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(renamed.c_str()),
+                   static_cast<DWORD>((renamed.size() + 1) * 2));
+    Children();
+    wchar_t value[256] = {};
+    DWORD size = sizeof value;
+    RegQueryValueExW(handle.get(), nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
+    EXPECT_EQ(WideToUtf8(value), "Tandrel Vaultmere");
+    handle.reset();
+    RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+}
+
+// ---- Open
+
+TEST_F(PermanentModule, OpenDownloadsOnceWritesTheSidecarAndStartsTheProgram)
+{
+    // Two "a.txt" of two folders.
+    TOnlineUser::Dav().WriteFile(User->Srv("Fotos/a.txt"), "Fotos-Inhalt");
+    TOnlineUser::Dav().WriteFile(User->Srv("Dokumente/a.txt"), "Dokumente-Inhalt");
+    ASSERT_TRUE(User->Login());
+    std::string command, parameters, directory;
+    std::vector<std::string> locals;
+    for (const char* path : {"Fotos/a.txt", "Dokumente/a.txt"}) {
+        auto grain = Grain(path);
+        ASSERT_TRUE(grain) << path;
+        const size_t mark = TOnlineUser::Dav().LogMark();
+        Module->sxVrqProviderGrainOpen(*grain, command, parameters, directory);
+        EXPECT_TRUE(command.empty() && parameters.empty() && directory.empty());
+        auto requests = Requests(mark, 1);
+        auto all = Requests(mark, 2, 400);
+        ASSERT_EQ(all.size(), 1u) << path;
+        EXPECT_EQ(all[0].Method, "GET");
+        EXPECT_EQ(all[0].Status, 200);
+        const std::string local = Module->OpenFileOf(TVirtualFileStorage::DecodePath("") +
+                                                     (std::string(path) == "Fotos/a.txt" ? "Fotos\\a.txt" : "Dokumente\\a.txt"));
+        locals.push_back(local);
+        EXPECT_EQ(exttest::ReadLocal(U8Path(local)), std::string(path) == "Fotos/a.txt" ? "Fotos-Inhalt" : "Dokumente-Inhalt");
+        // The sidecar is the item's 800-byte mirror record.
+        EXPECT_EQ(exttest::ReadLocal(U8Path(local + ".sxc")), exttest::ReadLocal(U8Path(grain->GetValue("vCacheName"))));
+        EXPECT_EQ(exttest::ReadLocal(U8Path(local + ".sxc")).size(), 800u);
+    }
+    EXPECT_NE(locals[0], locals[1]);
+    ASSERT_EQ(Launched.size(), 2u);
+    EXPECT_EQ(Launched[0], "rundll32.exe url.dll,FileProtocolHandler \"" + locals[0] + "\"");
+    // A second open replaces the document with the server's bytes again.
+    TOnlineUser::Dav().WriteFile(User->Srv("Fotos/a.txt"), "neu");
+    auto grain = Grain("Fotos/a.txt");
+    Module->sxVrqProviderGrainOpen(*grain, command, parameters, directory);
+    EXPECT_EQ(exttest::ReadLocal(U8Path(locals[0])), "neu");
+    EXPECT_EQ(Launched.size(), 3u);
+}
+
+TEST_F(PermanentModule, AnOpenThatFailsWritesNothingStartsNothingAndTellsTheUser)
+{
+    auto grain = Grain("Dokumente/a b#c.txt");
+    ASSERT_TRUE(grain);
+    const std::string local = Module->OpenFileOf("Dokumente\\a b#c.txt");
+    const std::string canned500 = TOnlineUser::Dav().Canned("ext500", "500 Internal Server Error", "text/plain", "kaputt");
+    const std::string cannedSlow = TOnlineUser::Dav().Canned("extslow", "200 OK", "text/plain", "spät", 4);
+    struct Row {
+        const char* name;
+        std::function<void()> arrange;
+        bool warned;
+    } rows[] = {
+        {"401", [&] { WriteRegistryString("Connection", "password", EncryptPassword("falsch")); }, true},
+        {"500", [&] { WriteRegistryString("Connection", "host", canned500); }, true},
+        {"cancel", [&] { WriteRegistryString("Connection", "host", cannedSlow); }, false},
+        {"404", [&] { DeleteFileW(TOnlineUser::Dav().Local(User->Srv("Dokumente/a b#c.txt")).wstring().c_str()); }, true},
+    };
+    for (const auto& row : rows) {
+        // Each row starts from the user's own settings and a fresh mirror of the item.
+        WriteRegistryString("Connection", "host", User->Host);
+        WriteRegistryString("Connection", "password", EncryptPassword(TOnlineUser::Dav().Password));
+        row.arrange();
+        std::atomic<bool> done{false};
+        std::thread canceller;
+        if (std::string(row.name) == "cancel") {
+            canceller = std::thread([&] {
+                for (int i = 0; i < 100 && !done; ++i) {
+                    HWND window = FindWindowW(nullptr, Utf8ToWide(Txt(87)).c_str());
+                    if (window && GetDlgItem(window, IDCANCEL)) {
+                        Sleep(300);
+                        SendMessageW(GetDlgItem(window, IDCANCEL), BM_CLICK, 0, 0);
+                        return;
+                    }
+                    Sleep(50);
+                }
+            });
+        }
+        TvrqScriptedAnswers answers({});
+        std::string command, parameters, directory;
+        Launched.clear();
+        Module->sxVrqProviderGrainOpen(*grain, command, parameters, directory);
+        done = true;
+        if (canceller.joinable())
+            canceller.join();
+        const std::string slot = Module->OpenFileOf("Dokumente\\a b#c.txt");
+        EXPECT_FALSE(exttest::LocalExists(slot)) << row.name;
+        EXPECT_FALSE(exttest::LocalExists(slot + ".sxc")) << row.name;
+        EXPECT_TRUE(Launched.empty()) << row.name;
+        ASSERT_EQ(answers.Asked.size(), row.warned ? 1u : 0u) << row.name;
+        if (row.warned) {
+            EXPECT_EQ(answers.Asked[0].Kind, TvrqQuestionKind::WarningBox);
+            EXPECT_NE(answers.Asked[0].Text.find("konnte nicht geöffnet werden"), std::string::npos);
+        }
+    }
+}
+
+TEST_F(PermanentModule, FileContentsOfADragOutFailWhenTheDownloadFails)
+{
+    auto grain = Grain("Fotos/Notizen.txt");
+    ASSERT_TRUE(grain);
+    TSxMemoryStream stream;
+    Module->sxVrqProviderGetGrainFileContents(*grain, stream);
+    EXPECT_EQ(stream.GetSize(), 1000u);
+    DeleteFileW(TOnlineUser::Dav().Local(User->Srv("Fotos/Notizen.txt")).wstring().c_str());
+    TSxMemoryStream empty;
+    EXPECT_THROW(Module->sxVrqProviderGetGrainFileContents(*grain, empty), std::exception);
+    EXPECT_EQ(empty.GetSize(), 0u);
+}
+
+// ---- Thumbnails
+
+TEST_F(PermanentModule, ThumbnailsAreFetchedOncePerFolderAndKeptPerServerPath)
+{
+    // The same picture name in two folders.
+    TOnlineUser::Dav().PutPicture(User->Srv("Fotos/Urlaub 2024/Strand 1.jpg"));
+    ASSERT_TRUE(User->Login());
+    auto beach = Grain("Fotos/Strand 1.jpg");
+    ASSERT_TRUE(beach);
+    const size_t mark = TOnlineUser::Dav().LogMark();
+    HBITMAP thumb = nullptr;
+    Module->sxVrqProviderGetDataGrainThumb(*beach, thumb);
+    ASSERT_TRUE(thumb);
+    BITMAP info{};
+    GetObjectW(thumb, sizeof info, &info);
+    EXPECT_GT(info.bmWidth, 10);
+    EXPECT_LE(info.bmWidth, 96);
+    DeleteObject(thumb);
+    // One CREATETHUMBNAIL and one GET of its ".thumb" picture for each of the folder's three
+    // pictures; nothing for the text file or the sub-folder.
+    auto requests = Requests(mark, 6);
+    std::multiset<std::string> seen;
+    for (const auto& r : requests)
+        seen.insert(r.Method + " " + r.Path.substr(User->Prefix().size()));
+    const std::multiset<std::string> expected = {
+        "CREATETHUMBNAIL Fotos/Strand 1.jpg",        "GET Fotos/.thumb/Strand 1.jpg.thumb.jpg",
+        "CREATETHUMBNAIL Fotos/Düne #2.jpg",         "GET Fotos/.thumb/Düne #2.jpg.thumb.jpg",
+        "CREATETHUMBNAIL Fotos/富士山.jpg",          "GET Fotos/.thumb/富士山.jpg.thumb.jpg",
+    };
+    EXPECT_EQ(seen, expected);
+    for (const auto& r : requests)
+        EXPECT_EQ(r.Status / 100, 2) << r.Method << " " << r.Path;
+    // Later requests find the bitmap locally.
+    const size_t again = TOnlineUser::Dav().LogMark();
+    auto dune = Grain("Fotos/Düne #2.jpg");
+    thumb = nullptr;
+    Module->sxVrqProviderGetDataGrainThumb(*dune, thumb);
+    EXPECT_TRUE(thumb);
+    DeleteObject(thumb);
+    EXPECT_TRUE(Requests(again, 1, 400).empty());
+    // The other folder's "Strand 1.jpg" has a thumbnail of its own.
+    EXPECT_NE(Module->ThumbBitmapOf("Fotos\\Strand 1.jpg"), Module->ThumbBitmapOf("Fotos\\Urlaub 2024\\Strand 1.jpg"));
+    EXPECT_FALSE(exttest::LocalExists(Module->ThumbBitmapOf("Fotos\\Urlaub 2024\\Strand 1.jpg")));
+    // A text file: nothing fetched, no bitmap.
+    const size_t text = TOnlineUser::Dav().LogMark();
+    auto notes = Grain("Fotos/Notizen.txt");
+    thumb = nullptr;
+    Module->sxVrqProviderGetDataGrainThumb(*notes, thumb);
+    EXPECT_EQ(thumb, nullptr);
+    EXPECT_TRUE(Requests(text, 1, 400).empty());
+}
+
+// ---- Reload
+
+TEST_F(PermanentModule, AFailedReloadKeepsTheFolderAndTellsTheUser)
+{
+    auto before = Names(Grain("Dokumente").get());
+    ASSERT_FALSE(before.empty());
+    TOnlineUser::Dav().WriteFile(User->Srv("Dokumente/neu.txt"), "neu");
+    DeleteFileW(TOnlineUser::Dav().Local(User->Srv("Dokumente/a b#c.txt")).wstring().c_str());
+    {
+        // The server answers 500: the folder keeps what it showed.
+        const std::string host = User->Host;
+        WriteRegistryString("Connection", "host",
+                            TOnlineUser::Dav().Canned("ext500r", "500 Internal Server Error", "text/plain", "x"));
+        TvrqScriptedAnswers answers({});
+        EXPECT_FALSE(Module->ReloadFolder("Dokumente", true, -1));
+        EXPECT_EQ(Names(Grain("Dokumente").get()), before);
+        ASSERT_EQ(answers.Asked.size(), 1u);
+        EXPECT_EQ(answers.Asked[0].Kind, TvrqQuestionKind::WarningBox);
+        WriteRegistryString("Connection", "host", host);
+    }
+    // A complete listing replaces the folder's mirror: the new file comes, the deleted one goes.
+    TvrqScriptedAnswers answers({});
+    EXPECT_TRUE(Module->ReloadFolder("Dokumente", true, -1));
+    auto after = Names(Grain("Dokumente").get());
+    EXPECT_EQ(after.count("neu.txt"), 1u);
+    EXPECT_EQ(after.count("a b#c.txt"), 0u);
+    EXPECT_TRUE(answers.Asked.empty());
+    // The other folders are untouched.
+    EXPECT_EQ(Names(Grain("Fotos").get()).count("Notizen.txt"), 1u);
+}
+
+}  // namespace
