@@ -9,6 +9,8 @@
 #include "uTVirtualFileStorage.h"
 #include "uTWEBDAVClient.h"
 #include "uTvrqDialog.h"
+#include "SxShellView.h"
+#include "uvrqmodMain.h"
 #include "uvrqmodPermanent.h"
 
 #include <gtest/gtest.h>
@@ -479,6 +481,119 @@ TEST_F(PermanentModule, AFailedReloadKeepsTheFolderAndTellsTheUser)
     EXPECT_TRUE(answers.Asked.empty());
     // The other folders are untouched.
     EXPECT_EQ(Names(Grain("Fotos").get()).count("Notizen.txt"), 1u);
+}
+
+TEST_F(PermanentModule, AReloadTellsTheFoldersOpenViewsAndNoWindowGetsAKeyStroke)
+{
+    // The folder's root as a folder object gives it, and a view window of "Dokumente" registered
+    // with the list that populate's own grain makes.
+    const char rootBytes[] = "online folder root";
+    TSxPidlPtr root(PIDLCreateItem(rootBytes, sizeof rootBytes));
+    Module->sxVrqProvider.SetRootPidl(root.get());
+    auto documents = Grain("Dokumente");
+    ASSERT_TRUE(documents);
+    TSxPidlPtr item = documents->GetItemID();
+    TSxPidlPtr list(PIDLCombine(root.get(), item.get()));
+    HWND view = CreateWindowExW(0, L"STATIC", L"view", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    HWND focus = CreateWindowExW(0, L"EDIT", L"", WS_OVERLAPPED | WS_VISIBLE, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(view && focus);
+    SetForegroundWindow(focus);
+    SetFocus(focus);
+    RegisterShellView(TSxChangeNotifyType::cntLocal, list.get(), view);
+    TvrqScriptedAnswers answers({});
+    ASSERT_TRUE(Module->ReloadFolder("Dokumente", false, -1));
+    std::vector<WPARAM> notices;
+    MSG msg;
+    while (PeekMessageW(&msg, view, SxShellChangeMessage, SxShellChangeMessage, PM_REMOVE))
+        notices.push_back(msg.wParam);
+    EXPECT_EQ(notices, std::vector<WPARAM>{SHCNE_UPDATEDIR});
+    int keys = 0;
+    while (PeekMessageW(&msg, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE))
+        ++keys;
+    EXPECT_EQ(keys, 0);
+    UnregisterShellView(view);
+    DestroyWindow(view);
+    DestroyWindow(focus);
+}
+
+// ---- Send to "Neue Dateianlagen"
+
+class SendTo : public PermanentModule {
+protected:
+    void SetUp() override
+    {
+        PermanentModule::SetUp();
+        Main = std::make_unique<TvrqmodMain>(vrqmodMainClass);
+        Local = User->Install + "Eigene Dateien\\";
+        exttest::WriteLocal(U8Path(Local + "Brief an Jürgen.txt"), std::string(1000, 'b'));
+        exttest::WriteLocal(U8Path(Local + "Rechnung #7.txt"), std::string(1000, 'r'));
+        exttest::WriteLocal(U8Path(Local + "Projekt 2024\\Plan.txt"), std::string(1000, 'p'));
+        exttest::WriteLocal(U8Path(Local + "Projekt 2024\\Tiefer\\Notiz ü.txt"), std::string(1000, 'n'));
+    }
+    void TearDown() override
+    {
+        Main.reset();
+        PermanentModule::TearDown();
+    }
+    std::string Server(const std::string& path) const
+    {
+        return TOnlineUser::Dav().Exists(User->Srv(path)) ? TOnlineUser::Dav().ReadFile(User->Srv(path)) : "<none>";
+    }
+    std::unique_ptr<TvrqmodMain> Main;
+    std::string Local;
+};
+
+TEST_F(SendTo, FilesAndAFolderGoIntoTheSendToFolderWhichIsMadeWhenMissing)
+{
+    RemoveDirectoryW(TOnlineUser::Dav().Local(User->Srv("Neue Dateianlagen")).wstring().c_str());
+    ASSERT_FALSE(TOnlineUser::Dav().Exists(User->Srv("Neue Dateianlagen")));
+    TvrqScriptedAnswers answers({});
+    EXPECT_TRUE(Main->sxVrqContextPopup_SendToClick(
+        {Local + "Brief an Jürgen.txt", Local + "Rechnung #7.txt", Local + "Projekt 2024"}));
+    EXPECT_TRUE(answers.Asked.empty());
+    EXPECT_EQ(Server("Neue Dateianlagen/Brief an Jürgen.txt"), std::string(1000, 'b'));
+    EXPECT_EQ(Server("Neue Dateianlagen/Rechnung #7.txt"), std::string(1000, 'r'));
+    EXPECT_EQ(Server("Neue Dateianlagen/Projekt 2024/Plan.txt"), std::string(1000, 'p'));
+    EXPECT_EQ(Server("Neue Dateianlagen/Projekt 2024/Tiefer/Notiz ü.txt"), std::string(1000, 'n'));
+    // The local files stay, and the folder's mirror shows what was sent.
+    EXPECT_TRUE(exttest::LocalExists(Local + "Brief an Jürgen.txt"));
+    EXPECT_EQ(Names(Grain("Neue Dateianlagen").get()),
+              (std::set<std::string>{"Brief an Jürgen.txt", "Rechnung #7.txt", "Projekt 2024"}));
+}
+
+TEST_F(SendTo, AnExistingFileIsReplacedOnlyOnYesAndANoHoldsForItsItemOnly)
+{
+    TOnlineUser::Dav().WriteFile(User->Srv("Neue Dateianlagen/Brief an Jürgen.txt"), "alt");
+    TOnlineUser::Dav().WriteFile(User->Srv("Neue Dateianlagen/Rechnung #7.txt"), "alt");
+    TvrqScriptedAnswers answers({mrNo, mrYes});
+    EXPECT_TRUE(Main->sxVrqContextPopup_SendToClick({Local + "Brief an Jürgen.txt", Local + "Rechnung #7.txt"}));
+    ASSERT_EQ(answers.Asked.size(), 2u);
+    EXPECT_EQ(Server("Neue Dateianlagen/Brief an Jürgen.txt"), "alt");
+    EXPECT_EQ(Server("Neue Dateianlagen/Rechnung #7.txt"), std::string(1000, 'r'));
+}
+
+TEST_F(SendTo, AnUploadTheServerRefusesReachesTheUser)
+{
+    // Below a base path ".../readonly" the server refuses every PUT.
+    TOnlineUser::Dav().MakeFolder(User->Srv("readonly"));
+    WriteRegistryString("Connection", "host", User->Host + "/readonly");
+    TvrqScriptedAnswers answers({});
+    EXPECT_FALSE(Main->sxVrqContextPopup_SendToClick({Local + "Brief an Jürgen.txt"}));
+    ASSERT_EQ(answers.Asked.size(), 1u);
+    EXPECT_EQ(answers.Asked[0].Kind, TvrqQuestionKind::WarningBox);
+    EXPECT_NE(answers.Asked[0].Text.find("Brief an Jürgen.txt"), std::string::npos);
+    EXPECT_EQ(Server("readonly/Neue Dateianlagen/Brief an Jürgen.txt"), "<none>");
+    EXPECT_TRUE(exttest::LocalExists(Local + "Brief an Jürgen.txt"));
+}
+
+TEST_F(SendTo, WithoutTheTrayProgramNothingIsSent)
+{
+    User->StopTray();
+    SetTrayStartPause(0);
+    TvrqScriptedAnswers answers({});
+    EXPECT_FALSE(Main->sxVrqContextPopup_SendToClick({Local + "Brief an Jürgen.txt"}));
+    EXPECT_EQ(Server("Neue Dateianlagen/Brief an Jürgen.txt"), "<none>");
+    User->StopAllTrays();
 }
 
 }  // namespace
