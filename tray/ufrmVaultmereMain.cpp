@@ -614,13 +614,16 @@ void TfrmVaultmereMain::btnConnectClick()
     if (LoginRunning)
         return;
     const int lang = Environment->Language;
-    SaveSettings(false);
-    auto client = std::make_unique<TWEBDAVClient>();
-
     std::string missing;
     for (const char* name : LoginRequiredFiles)
         if (!FileExists(Environment->Install + name))
             missing += Environment->Install + name + "\r\n";
+    // Documents changed in the open folder reach the server before anything goes (and while the
+    // settings still hold the session's password); what cannot be sent stays where it is.
+    const bool allSent = !missing.empty() || !ShowsDisconnect() || FlushOpenDocuments();
+    SaveSettings(false);
+    auto client = std::make_unique<TWEBDAVClient>();
+
     if (!missing.empty()) {
         SetText(stbMain, Txt(83, lang));
         Balloon(FormatText(Txt(68, lang), missing), TSxTrayIconInfoFlags::niifError);
@@ -630,9 +633,6 @@ void TfrmVaultmereMain::btnConnectClick()
     }
 
     if (ShowsDisconnect()) {
-        // Documents changed in the open folder reach the server before anything goes; what cannot
-        // be sent stays where it is.
-        const bool allSent = FlushOpenDocuments();
         try {
             KillExplorer();
         } catch (const std::exception& e) {
@@ -739,7 +739,18 @@ void TfrmVaultmereMain::btnConnectClick()
         }
     } else {
         Dialog->Progress.StepBy(1);
-        Balloon(Txt(96, lang), TSxTrayIconInfoFlags::niifError);
+        // A refused account is told as such; no answer at all is the timeout.
+        bool accountRefused = false;
+        try {
+            if (client->Execute("PROPFIND", client->BuildURL(""), {{"Depth", "0"}}, TWEBDAVClient::PropfindBody,
+                                TWaitForm::Polled, 0, nullptr)) {
+                const int status = client->Connection->Status();
+                accountRefused = status == 401 || status == 403;
+            }
+        } catch (const std::exception&) {
+        }
+        client->Connection->Disconnect();
+        Balloon(Txt(accountRefused ? 103 : 96, lang), TSxTrayIconInfoFlags::niifError);
         EnableMenuItem(popTrayIcon, miTrayRefresh, MF_BYCOMMAND | MF_GRAYED);
         Logger->Debug("btnConnectClick: " + sxTrayIcon.InfoText);
         ForgetUnsavedPassword();
@@ -945,9 +956,9 @@ void TfrmVaultmereMain::btnExitClick()
         ExitAfterLogin = true;
         return;
     }
-    SaveSettings(false);
     if (!FlushOpenDocuments())
         Dialog->ShowWarning(Title, FormatText(TrayTxt(TTrayText::DocumentsKept, Environment->Language), Environment->Open));
+    SaveSettings(false);
     try {
         KillExplorer();
     } catch (const std::exception& e) {
