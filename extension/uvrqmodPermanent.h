@@ -23,10 +23,10 @@ std::string ServerPathSlot(const std::string& serverPath);
 #ifdef _WIN32
 #include "SxShellFolder.h"
 #include "SxPopupMenu.h"
-#include "uTSxCustomProvider.h"
-#include "uTSxIconList.h"
-#include "uTSxPermanentModule.h"
-#include "uSxException.h"
+#include "SxProvider.h"
+#include "SxIconList.h"
+#include "SxPmtDataModule.h"
+#include "SxException.h"
 
 #include <windows.h>
 
@@ -108,7 +108,39 @@ public:
     // reached): the grains populate makes for each of its folders.
     TSxPidlPtr FolderPidl(const std::string& serverFolder);
 
+    // ---- Write path: rename, new folder, delete into the trash, emptying it, drop and paste.
+    // Every change is asked of the server first; the mirror and the views follow only what the
+    // server did, and every refusal reaches the user.
+    void sxVrqProviderRenameDataGrain(TSxCustomDataGrain& parent, TSxCustomDataGrain& grain, std::string& newName,
+                                      bool& performRename);
+    void sxVrqProviderCreateNewFolder(TSxCustomDataGrain& owner, const std::string& newFolderName,
+                                      std::unique_ptr<TSxCustomDataGrain>& newFolder);
+    void miNewFolderClickGrain(TSxCustomDataGrain& folder);
+    void sxVrqProviderConfirmDelete(TSxDataGrainList& grains, HWND ownerWindow, bool& allowDelete);
+    void sxVrqProviderHandleDelete(TSxCustomDataGrain& grain);
+    void miEmptyRecycleBinClickGrain(TSxCustomDataGrain& trash);
+    void sxVrqProviderGetFolderContextMenu(TSxCustomDataGrain& folder);
+    // The server path of a grain ("" for the root), without a final "\".
+    std::string ServerPathOf(const TSxCustomDataGrain& grain) const;
+
 private:
+    void BindWritePath();
+    // Deletes one item for good or moves it into the trash; true when the server did it (the
+    // mirror then follows). A refusal is told to the user and leaves the mirror as it was.
+    bool DeleteItem(TSxCustomDataGrain& grain, bool permanent, TvrqDialog& dialog);
+    // The mirror after the server moved or renamed a folder from oldPath to newPath: its directory
+    // moves along, its own record and every record below it carry the new path.
+    void MoveMirrorFolder(const std::string& oldDirectory, const std::string& oldPath, const std::string& newPath);
+    // Open documents whose server item was renamed or moved: their sidecars follow, so a later save
+    // goes to where the file now is.
+    void MoveOpenSidecars(const std::string& oldPath, const std::string& newPath);
+    // The one delete confirmed last: what may be deleted and whether for good. Each item is taken
+    // once; nothing else deletes a server item.
+    struct TConfirmedDelete {
+        std::vector<std::string> Paths;
+        bool Permanent = false;
+    } ConfirmedDelete;
+
     std::unique_ptr<TSxCustomDataGrain> MakeFolderGrain(const std::string& parentPath, const std::string& directory,
                                                         const std::string& entryName, const std::string& name);
     void TellViews(const std::string& serverFolder);

@@ -14,14 +14,6 @@ namespace {
 std::mutex answersLock;
 TvrqAnswerFn answers;
 
-// Fills the first "%s" or "%d" of a text of the table; the argument is never read as a format.
-std::string FormatText(const std::string& format, const std::string& argument) {
-    for (size_t i = 0; i + 1 < format.size(); ++i)
-        if (format[i] == '%' && (format[i + 1] == 's' || format[i + 1] == 'd'))
-            return format.substr(0, i) + argument + format.substr(i + 2);
-    return format;
-}
-
 std::string WithoutFinalDelimiter(std::string name) {
     if (!name.empty() && (name.back() == '\\' || name.back() == '/'))
         name.pop_back();
@@ -114,6 +106,13 @@ int AskOverwrite(const std::string& caption, const std::string& text) {
 }
 
 }  // namespace
+
+std::string FormatText(const std::string& format, const std::string& argument) {
+    for (size_t i = 0; i + 1 < format.size(); ++i)
+        if (format[i] == '%' && (format[i + 1] == 's' || format[i + 1] == 'd'))
+            return format.substr(0, i) + argument + format.substr(i + 2);
+    return format;
+}
 
 void SetDialogAnswers(TvrqAnswerFn fn) {
     std::lock_guard<std::mutex> hold(answersLock);

@@ -22,6 +22,9 @@ constexpr int mrAll = 8;
 constexpr int mrNoToAll = 9;
 constexpr int mrYesToAll = 10;
 
+// Fills the first "%s" or "%d" of a text of the table; the argument is never read as a format.
+std::string FormatText(const std::string& format, const std::string& argument);
+
 // What is shown to the user for one question. The seam below receives it.
 enum class TvrqQuestionKind {
     YesNoBox,       // message box with Yes and No

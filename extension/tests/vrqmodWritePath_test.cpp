@@ -1,0 +1,464 @@
+// The online folder's write path in-process, against the private WebDAV server: rename, new folder
+// through the folder menu, delete into the trash, for good and inside the trash, emptying the trash.
+// Each journey is checked in the access log, the server tree, the mirror and the change notices;
+// the user's answers come from the dialog seam.
+#include "ExtensionTestSupport.h"
+#include "SxNamespaceUtils.h"
+#include "SxPopupMenu.h"
+#include "uGLBConst.h"
+#include "uGLBWin.h"
+#include "uTVirtualFileStorage.h"
+#include "uTvrqDialog.h"
+#include "uvrqmodPermanent.h"
+
+#include <gtest/gtest.h>
+
+#include <objbase.h>
+#include <shlobj.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <set>
+
+namespace fs = std::filesystem;
+using davtest::TDavLogLine;
+using davtest::U8Path;
+using exttest::TOnlineUser;
+
+namespace {
+
+class WritePath : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        CoInitialize(nullptr);
+        std::string box = std::string("wp_") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        for (char& c : box)
+            c = std::isalnum(static_cast<unsigned char>(c)) ? static_cast<char>(std::tolower(c)) : '_';
+        User = std::make_unique<TOnlineUser>(box);
+        User->StartTray();
+    }
+    // The login listing and the module, after a test seeded what it needs beyond the common tree.
+    void Connect()
+    {
+        ASSERT_TRUE(User->Login());
+        Module = std::make_unique<TvrqmodPermanent>();
+        SetSxChangeNotice([this](LONG eventId, PCSxItemIDList) { Notices.push_back(eventId); });
+    }
+    void TearDown() override
+    {
+        SetSxChangeNotice(nullptr);
+        Module.reset();
+        User.reset();
+        CoUninitialize();
+    }
+
+    // The grain at a "/" separated path ("" the root), as the folder's populate gives it.
+    std::unique_ptr<TSxCustomDataGrain> Grain(const std::string& path)
+    {
+        std::unique_ptr<TSxCustomDataGrain> current = Module->sxVrqProvider.CreateRootGrain();
+        size_t start = 0;
+        while (start < path.size()) {
+            const size_t slash = path.find('/', start);
+            const std::string name = path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+            TSxDataGrainList list;
+            current->Populate(list);
+            std::unique_ptr<TSxCustomDataGrain> found;
+            for (int i = 0; i < list.Count(); ++i)
+                if (list.GetItem(i)->Name == name) {
+                    found = list.Extract(i);
+                    break;
+                }
+            if (!found)
+                return nullptr;
+            found->PlaceUnder(*current);
+            current = std::move(found);
+            if (slash == std::string::npos)
+                break;
+            start = slash + 1;
+        }
+        return current;
+    }
+    std::set<std::string> Names(const std::string& folder)
+    {
+        std::set<std::string> names;
+        auto grain = Grain(folder);
+        if (!grain)
+            return names;
+        TSxDataGrainList list;
+        grain->Populate(list);
+        for (int i = 0; i < list.Count(); ++i)
+            names.insert(list.GetItem(i)->Name);
+        return names;
+    }
+    bool OnServer(const std::string& path) const { return TOnlineUser::Dav().Exists(User->Srv(path)); }
+    std::vector<TDavLogLine> Requests(size_t mark, size_t atLeast) const
+    {
+        return TOnlineUser::Dav().LogSince(mark, User->Prefix(), atLeast, 5000);
+    }
+    // The requests that change something (no listing and no existence tests).
+    static std::vector<std::string> Changes(const std::vector<TDavLogLine>& lines)
+    {
+        std::vector<std::string> changes;
+        for (const auto& line : lines)
+            if (line.Method != "PROPFIND")
+                changes.push_back(line.Method + " " + line.Path + " " + std::to_string(line.Status));
+        return changes;
+    }
+    // Explorer's delete of a selection: the confirmation once, then each item, announced only
+    // when its handler did not fail.
+    int Delete(const std::vector<std::string>& paths)
+    {
+        TSxDataGrainList grains;
+        for (const auto& path : paths)
+            grains.Add(Grain(path));
+        if (!Module->sxVrqProvider.DoConfirmDelete(grains, nullptr))
+            return -1;
+        int deleted = 0;
+        for (int i = 0; i < grains.Count(); ++i) {
+            try {
+                Module->sxVrqProvider.DoHandleDelete(*grains.GetItem(i));
+                Module->sxVrqProvider.NotifyGrainDeleted(*grains.GetItem(i));
+                ++deleted;
+            } catch (const std::exception&) {
+            }
+        }
+        return deleted;
+    }
+    // Clicks the item of a folder's context menu with that caption path ("Neu/Ordner").
+    bool ClickMenu(TSxCustomDataGrain& folder, const std::vector<std::string>& captions)
+    {
+        auto menu = folder.BuildContextMenu(false, false, false, nullptr);
+        TSxBaseMenuItem* item = &menu->Items;
+        for (const auto& caption : captions) {
+            TSxBaseMenuItem* next = nullptr;
+            for (int i = 0; i < item->Count(); ++i)
+                if (item->Item(i)->Caption == caption && item->Item(i)->Visible)
+                    next = item->Item(i);
+            if (!next)
+                return false;
+            item = next;
+        }
+        item->Click();
+        return true;
+    }
+    TVirtualFileRecord Record(const std::string& path)
+    {
+        auto grain = Grain(path);
+        EXPECT_TRUE(grain) << path;
+        return grain ? Module->ReadRecord(grain->GetValue("vCacheName")) : TVirtualFileRecord{};
+    }
+    bool Contains(const std::vector<LONG>& events, LONG id) const
+    {
+        return std::find(events.begin(), events.end(), id) != events.end();
+    }
+
+    std::unique_ptr<TOnlineUser> User;
+    std::unique_ptr<TvrqmodPermanent> Module;
+    std::vector<LONG> Notices;
+};
+
+void PressShift(bool down)
+{
+    BYTE keys[256];
+    GetKeyboardState(keys);
+    keys[VK_SHIFT] = down ? 0x80 : 0;
+    SetKeyboardState(keys);
+}
+
+} // namespace
+
+// ---- Rename
+
+TEST_F(WritePath, RenamingAFileMovesItOnTheServerAndItsRecordFollows)
+{
+    Connect();
+    auto parent = Grain("Dokumente");
+    auto grain = Grain("Dokumente/Überblick.txt");
+    ASSERT_TRUE(grain);
+    TvrqScriptedAnswers answers({});
+    const size_t mark = TOnlineUser::Dav().LogMark();
+    EXPECT_EQ(Module->sxVrqProvider.RenameGrain(*parent, *grain, "Überblick 2025.txt"), S_OK);
+    const auto lines = Requests(mark, 2);
+    ASSERT_FALSE(lines.empty());
+    auto move = std::find_if(lines.begin(), lines.end(), [](const TDavLogLine& l) { return l.Method == "MOVE"; });
+    ASSERT_NE(move, lines.end());
+    EXPECT_EQ(move->Path, User->Prefix() + "Dokumente/Überblick.txt");
+    EXPECT_NE(move->Destination.find("Dokumente/%C3%9Cberblick%202025.txt"), std::string::npos) << move->Destination;
+    EXPECT_EQ(move->Overwrite, "F");
+    EXPECT_TRUE(answers.Asked.empty());
+    EXPECT_TRUE(OnServer("Dokumente/Überblick 2025.txt"));
+    EXPECT_FALSE(OnServer("Dokumente/Überblick.txt"));
+    EXPECT_EQ(grain->Name, "Überblick 2025.txt");
+    EXPECT_NE(grain->GetValue("vFilePath").find("Dokumente\\Überblick 2025.txt"), std::string::npos);
+    const auto names = Names("Dokumente");
+    EXPECT_TRUE(names.count("Überblick 2025.txt"));
+    EXPECT_FALSE(names.count("Überblick.txt"));
+}
+
+TEST_F(WritePath, RenamingAFolderCarriesTheRecordsBelowAndAnOpenDocumentsSidecar)
+{
+    Connect();
+    // A document opened from the folder before: its sidecar names the server place.
+    TVirtualFileRecord open = Record("Fotos/Urlaub 2024/Tag 1.jpg");
+    ASSERT_EQ(open.Path, "Fotos\\Urlaub 2024");
+    const fs::path sidecar = U8Path(Module->OpenFileOf("Fotos\\Urlaub 2024\\Tag 1.jpg") + ".sxc");
+    const auto bytes = RecordToBytes(open);
+    exttest::WriteLocal(sidecar, std::string(bytes.begin(), bytes.end()));
+
+    auto root = Grain("");
+    auto grain = Grain("Fotos");
+    TvrqScriptedAnswers answers({});
+    const size_t mark = TOnlineUser::Dav().LogMark();
+    EXPECT_EQ(Module->sxVrqProvider.RenameGrain(*root, *grain, "Bilder 2024"), S_OK);
+    const auto changes = Changes(Requests(mark, 2));
+    ASSERT_FALSE(changes.empty());
+    EXPECT_EQ(changes.front(), "MOVE " + User->Prefix() + "Fotos/ 201");
+    EXPECT_TRUE(OnServer("Bilder 2024/Urlaub 2024/Tag 1.jpg"));
+    EXPECT_FALSE(OnServer("Fotos"));
+    EXPECT_EQ(grain->GetValue("vCacheName"), Module->Storage->FolderDirectory("Bilder 2024"));
+    // The records below carry the new path; the old folder is gone from the mirror.
+    EXPECT_EQ(Record("Bilder 2024/Urlaub 2024/Tag 1.jpg").Path, "Bilder 2024\\Urlaub 2024");
+    EXPECT_EQ(Record("Bilder 2024/Strand 1.jpg").Path, "Bilder 2024");
+    const auto rootNames = Names("");
+    EXPECT_TRUE(rootNames.count("Bilder 2024"));
+    EXPECT_FALSE(rootNames.count("Fotos"));
+    TVirtualFileRecord moved;
+    Module->Storage->LoadVirtualFileStorageFromFile(davtest::PathU8(sidecar), moved);
+    EXPECT_EQ(moved.Path, "Bilder 2024\\Urlaub 2024");
+    EXPECT_EQ(moved.Name, "Tag 1.jpg");
+}
+
+TEST_F(WritePath, ARenameThatWouldReplaceOrHasAForbiddenCharacterIsRefusedAndTold)
+{
+    Connect();
+    struct Row {
+        std::string item, newName, warning;
+    } rows[] = {
+        {"Dokumente/a b#c.txt", "Überblick.txt", Txt(63)},     // a file of that name
+        {"Fotos", "Dokumente", Txt(63)},                       // a folder of that name
+        {"readme.txt", "Fotos", Txt(63)},                      // a file onto a folder's name
+        {"Dokumente/a b#c.txt", "a:b.txt", Txt(66)},           // Explorer's edit lets a colon through
+    };
+    for (const auto& row : rows) {
+        auto grain = Grain(row.item);
+        ASSERT_TRUE(grain) << row.item;
+        auto parent = Grain(row.item.find('/') == std::string::npos ? "" : row.item.substr(0, row.item.rfind('/')));
+        const std::string before = grain->Name;
+        TvrqScriptedAnswers answers({});
+        const size_t mark = TOnlineUser::Dav().LogMark();
+        EXPECT_EQ(Module->sxVrqProvider.RenameGrain(*parent, *grain, row.newName), HRESULT_FROM_WIN32(ERROR_CANCELLED))
+            << row.item << " -> " << row.newName;
+        ASSERT_EQ(answers.Asked.size(), 1u);
+        EXPECT_EQ(answers.Asked[0].Kind, TvrqQuestionKind::WarningBox);
+        EXPECT_EQ(answers.Asked[0].Text, row.warning);
+        EXPECT_EQ(grain->Name, before);
+        EXPECT_TRUE(Changes(Requests(mark, 0)).empty()) << row.item;
+        EXPECT_TRUE(OnServer(row.item));
+    }
+}
+
+// ---- New folder
+
+TEST_F(WritePath, NewFolderProposesTheFirstFreeNameMakesItOnTheServerAndAnnouncesIt)
+{
+    TOnlineUser::Dav().MakeFolder(User->Srv("Dokumente/Neuer Ordner"));
+    TOnlineUser::Dav().MakeFolder(User->Srv("Dokumente/Neuer Ordner 1"));
+    Connect();
+    auto folder = Grain("Dokumente");
+    {
+        // Typing a name the mirror holds: told, nothing made.
+        TvrqScriptedAnswers answers({{mrOk, false, "Neuer Ordner 1"}});
+        const size_t mark = TOnlineUser::Dav().LogMark();
+        ASSERT_TRUE(ClickMenu(*folder, {"Neu", "Ordner"}));
+        ASSERT_EQ(answers.Asked.size(), 2u);
+        EXPECT_EQ(answers.Asked[0].Name, "Neuer Ordner 1");
+        EXPECT_EQ(answers.Asked[1].Text, Txt(61));
+        EXPECT_TRUE(Changes(Requests(mark, 0)).empty());
+    }
+    Notices.clear();
+    TvrqScriptedAnswers answers({{mrOk, false, "Neuer Ordner 2"}});
+    const size_t mark = TOnlineUser::Dav().LogMark();
+    ASSERT_TRUE(ClickMenu(*folder, {"Neu", "Ordner"}));
+    ASSERT_EQ(answers.Asked.size(), 1u);
+    EXPECT_EQ(answers.Asked[0].Kind, TvrqQuestionKind::NewFolderForm);
+    EXPECT_EQ(answers.Asked[0].Name, "Neuer Ordner 2");   // the proposal
+    const auto changes = Changes(Requests(mark, 2));
+    ASSERT_GE(changes.size(), 1u);
+    EXPECT_EQ(changes[0], "MKCOL " + User->Prefix() + "Dokumente/Neuer Ordner 2/ 201");
+    EXPECT_TRUE(OnServer("Dokumente/Neuer Ordner 2"));
+    EXPECT_TRUE(Names("Dokumente").count("Neuer Ordner 2"));
+    EXPECT_TRUE(Contains(Notices, SHCNE_MKDIR));
+    EXPECT_TRUE(Contains(Notices, SHCNE_UPDATEDIR));
+    // It can be renamed and deleted at once.
+    auto made = Grain("Dokumente/Neuer Ordner 2");
+    ASSERT_TRUE(made);
+    EXPECT_TRUE(Module->sxVrqProvider.CanRenameGrain(*made));
+    EXPECT_TRUE(Module->sxVrqProvider.CanDeleteGrain(*made));
+}
+
+TEST_F(WritePath, ANewFolderTheServerRefusesIsToldAndNotShown)
+{
+    Connect();
+    auto folder = Grain("Dokumente");
+    // The server has the folder, the mirror does not know it yet: MKCOL is refused.
+    TOnlineUser::Dav().MakeFolder(User->Srv("Dokumente/Neuer Ordner"));
+    TvrqScriptedAnswers answers({{mrOk, false, "Neuer Ordner"}});
+    Notices.clear();
+    ASSERT_TRUE(ClickMenu(*folder, {"Neu", "Ordner"}));
+    ASSERT_EQ(answers.Asked.size(), 2u);
+    EXPECT_EQ(answers.Asked[1].Kind, TvrqQuestionKind::WarningBox);
+    EXPECT_FALSE(Contains(Notices, SHCNE_MKDIR));
+}
+
+// ---- Delete, trash, emptying
+
+TEST_F(WritePath, DeleteMovesIntoTheTrashWithTheNextFreeNameThere)
+{
+    TOnlineUser::Dav().WriteFile(User->Srv("Gelöschte Dateien/readme.txt"), "the one already in the trash");
+    Connect();
+    const std::string before = TOnlineUser::Dav().ReadFile(User->Srv("readme.txt"));
+    TvrqScriptedAnswers answers({TvrqScriptedAnswer(mrYes)});
+    const size_t mark = TOnlineUser::Dav().LogMark();
+    EXPECT_EQ(Delete({"readme.txt"}), 1);
+    ASSERT_EQ(answers.Asked.size(), 1u);
+    EXPECT_EQ(answers.Asked[0].Kind, TvrqQuestionKind::DeleteForm);
+    const auto lines = Requests(mark, 3);
+    auto move = std::find_if(lines.begin(), lines.end(), [](const TDavLogLine& l) { return l.Method == "MOVE"; });
+    ASSERT_NE(move, lines.end());
+    EXPECT_EQ(move->Status, 201);
+    EXPECT_EQ(move->Overwrite, "F");
+    EXPECT_EQ(TOnlineUser::Dav().ReadFile(User->Srv("Gelöschte Dateien/readme.txt")), "the one already in the trash");
+    EXPECT_EQ(TOnlineUser::Dav().ReadFile(User->Srv("Gelöschte Dateien/Kopie von readme.txt")), before);
+    EXPECT_FALSE(OnServer("readme.txt"));
+    EXPECT_FALSE(Names("").count("readme.txt"));
+    EXPECT_TRUE(Names("Gelöschte Dateien").count("Kopie von readme.txt"));
+    EXPECT_EQ(Record("Gelöschte Dateien/Kopie von readme.txt").Path, "Gelöschte Dateien");
+    EXPECT_TRUE(Contains(Notices, SHCNE_DELETE));
+
+    // A folder goes whole, its records below with the trash's path.
+    TvrqScriptedAnswers second({TvrqScriptedAnswer(mrYes)});
+    EXPECT_EQ(Delete({"Fotos"}), 1);
+    EXPECT_TRUE(OnServer("Gelöschte Dateien/Fotos/Urlaub 2024/Tag 1.jpg"));
+    EXPECT_FALSE(OnServer("Fotos"));
+    EXPECT_EQ(Record("Gelöschte Dateien/Fotos/Urlaub 2024/Tag 1.jpg").Path, "Gelöschte Dateien\\Fotos\\Urlaub 2024");
+    EXPECT_FALSE(Names("").count("Fotos"));
+}
+
+TEST_F(WritePath, TheFirstDeleteMakesTheTrashOnTheServerAndInTheMirror)
+{
+    fs::remove_all(TOnlineUser::Dav().Local(User->Srv("Gelöschte Dateien")));
+    Connect();
+    ASSERT_FALSE(Names("").count("Gelöschte Dateien"));
+    TvrqScriptedAnswers answers({TvrqScriptedAnswer(mrYes)});
+    const size_t mark = TOnlineUser::Dav().LogMark();
+    EXPECT_EQ(Delete({"Dokumente/報告書.txt"}), 1);
+    const auto changes = Changes(Requests(mark, 4));
+    ASSERT_GE(changes.size(), 2u);
+    EXPECT_EQ(changes[0], "MKCOL " + User->Prefix() + "Gelöschte Dateien/ 201");
+    EXPECT_TRUE(OnServer("Gelöschte Dateien/報告書.txt"));
+    EXPECT_TRUE(Names("").count("Gelöschte Dateien"));
+    EXPECT_EQ(Names("Gelöschte Dateien"), std::set<std::string>{"報告書.txt"});
+}
+
+TEST_F(WritePath, ShiftDeleteInsideTheTrashAndThePermanentChoiceDeleteForGood)
+{
+    TOnlineUser::Dav().WriteFile(User->Srv("Alte Gelöschte Dateien/noch da.txt"), std::string(100, 'n'));
+    Connect();
+    struct Row {
+        std::string item;
+        bool shift;
+        TvrqScriptedAnswer answer;
+        TvrqQuestionKind asked;
+        std::string trashed;   // where it lands in the trash, "" when deleted for good
+    } rows[] = {
+        {"Dokumente/a b#c.txt", true, {mrYes}, TvrqQuestionKind::YesNoBox, ""},
+        {"Gelöschte Dateien/alt.txt", false, {mrYes}, TvrqQuestionKind::YesNoBox, ""},
+        {"Dokumente/Bericht 100%.txt", false, {mrYes, true}, TvrqQuestionKind::DeleteForm, ""},
+        // A folder whose name merely contains the trash's name is no trash.
+        {"Alte Gelöschte Dateien/noch da.txt", false, {mrYes}, TvrqQuestionKind::DeleteForm,
+         "Gelöschte Dateien/noch da.txt"},
+    };
+    for (const auto& row : rows) {
+        PressShift(row.shift);
+        TvrqScriptedAnswers answers({row.answer});
+        const size_t mark = TOnlineUser::Dav().LogMark();
+        EXPECT_EQ(Delete({row.item}), 1) << row.item;
+        PressShift(false);
+        ASSERT_EQ(answers.Asked.size(), 1u) << row.item;
+        EXPECT_EQ(answers.Asked[0].Kind, row.asked) << row.item;
+        const auto changes = Changes(Requests(mark, 1));
+        ASSERT_FALSE(changes.empty()) << row.item;
+        EXPECT_EQ(changes[0].substr(0, changes[0].find(' ')), row.trashed.empty() ? "DELETE" : "MOVE") << row.item;
+        EXPECT_FALSE(OnServer(row.item)) << row.item;
+        if (!row.trashed.empty()) {
+            EXPECT_TRUE(OnServer(row.trashed)) << row.item;
+        }
+        EXPECT_FALSE(Grain(row.item)) << row.item;
+    }
+    EXPECT_EQ(Names("Gelöschte Dateien"), std::set<std::string>{"noch da.txt"});
+}
+
+TEST_F(WritePath, EmptyingTheTrashDeletesEachItemForGood)
+{
+    TOnlineUser::Dav().WriteFile(User->Srv("Gelöschte Dateien/Ordner alt/x.txt"), "x");
+    Connect();
+    auto trash = Grain("Gelöschte Dateien");
+    auto root = Grain("");
+    // Only the trash offers the command; every other folder offers "Neu".
+    EXPECT_FALSE(ClickMenu(*Grain("Dokumente"), {Txt(52)}));
+    TvrqScriptedAnswers answers({TvrqScriptedAnswer(mrYes)});
+    const size_t mark = TOnlineUser::Dav().LogMark();
+    ASSERT_TRUE(ClickMenu(*trash, {Txt(52)}));
+    ASSERT_EQ(answers.Asked.size(), 1u);
+    EXPECT_EQ(answers.Asked[0].Kind, TvrqQuestionKind::YesNoBox);
+    EXPECT_EQ(answers.Asked[0].Text, "Sollen diese 2 Elemente wirklich gelöscht werden?");
+    std::multiset<std::string> deletes;
+    for (const auto& change : Changes(Requests(mark, 3)))
+        if (change.rfind("DELETE ", 0) == 0 && change.find(".thumb") == std::string::npos)
+            deletes.insert(change);
+    EXPECT_EQ(deletes, (std::multiset<std::string>{"DELETE " + User->Prefix() + "Gelöschte Dateien/Ordner alt/ 204",
+                                                   "DELETE " + User->Prefix() + "Gelöschte Dateien/alt.txt 204"}));
+    EXPECT_TRUE(OnServer("Gelöschte Dateien"));
+    EXPECT_TRUE(Names("Gelöschte Dateien").empty());
+    // Emptying an empty trash asks nothing.
+    TvrqScriptedAnswers none({});
+    ASSERT_TRUE(ClickMenu(*Grain("Gelöschte Dateien"), {Txt(52)}));
+    EXPECT_TRUE(none.Asked.empty());
+}
+
+TEST_F(WritePath, AProtectedFolderAnywhereInASelectionStopsTheDeleteAndTheUserIsTold)
+{
+    Connect();
+    TvrqScriptedAnswers answers({TvrqScriptedAnswer(mrYes)});
+    const size_t mark = TOnlineUser::Dav().LogMark();
+    EXPECT_EQ(Delete({"readme.txt", "Neue Dateianlagen"}), -1);
+    ASSERT_EQ(answers.Asked.size(), 1u);
+    EXPECT_EQ(answers.Asked[0].Kind, TvrqQuestionKind::WarningBox);
+    EXPECT_NE(answers.Asked[0].Text.find("Neue Dateianlagen"), std::string::npos);
+    EXPECT_TRUE(Changes(Requests(mark, 0)).empty());
+    EXPECT_TRUE(OnServer("readme.txt"));
+    EXPECT_TRUE(OnServer("Neue Dateianlagen"));
+    EXPECT_TRUE(Names("").count("readme.txt"));
+}
+
+TEST_F(WritePath, ADeleteNobodyConfirmedNeverReachesTheServer)
+{
+    Connect();
+    {
+        // The user confirms permanent deletion of one item ...
+        PressShift(true);
+        TvrqScriptedAnswers answers({TvrqScriptedAnswer(mrYes)});
+        EXPECT_EQ(Delete({"Dokumente/a b#c.txt"}), 1);
+        PressShift(false);
+    }
+    // ... and later a vanished temporary copy reports another item deleted.
+    auto grain = Grain("readme.txt");
+    const size_t mark = TOnlineUser::Dav().LogMark();
+    EXPECT_THROW(Module->sxVrqProvider.DoHandleDelete(*grain), std::exception);
+    EXPECT_TRUE(Changes(Requests(mark, 0)).empty());
+    EXPECT_TRUE(OnServer("readme.txt"));
+    EXPECT_TRUE(Names("").count("readme.txt"));
+}
