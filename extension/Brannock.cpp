@@ -1,8 +1,8 @@
 // The library entry of the online folder: the four COM exports. The loader lock sees only the module
 // handle; the module classes and factories are made at the first DllGetClassObject or registration.
-#include "uSxTools.h"
-#include "uTSxComObjectFactory.h"
-#include "uTSxPermanentModule.h"
+#include "SxTools.h"
+#include "SxComObjectFactory.h"
+#include "SxPmtDataModule.h"
 #include "uvrqmodMain.h"
 #include "uvrqmodPermanent.h"
 

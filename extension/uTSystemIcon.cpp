@@ -1,6 +1,6 @@
 #include "uTSystemIcon.h"
 
-#include "uSxPidl.h"
+#include "SxPidl.h"
 
 #include <shellapi.h>
 #include <shlobj.h>

@@ -3,6 +3,7 @@
 #include "SxNamespaceDetails.h"
 #include "SxShellFolder.h"
 #include "SxShellView.h"
+#include "SxVirtualFolder.h"
 #include "uGLBConst.h"
 #include "uGLBRegistry.h"
 #include "uGLBShellTools.h"

@@ -3,7 +3,7 @@
 // Computer with its details columns and view, and the send-to command of local files and folders.
 // Every COM object Explorer creates gets a module instance of its own.
 #ifdef _WIN32
-#include "uTSxModule.h"
+#include "SxDataModule.h"
 
 #include <memory>
 #include <string>

@@ -69,7 +69,7 @@ std::string ServerPathSlot(const std::string& serverPath)
 #include "uGLBRegistry.h"
 #include "uGLBShellTools.h"
 #include "uGLBWin.h"
-#include "uSxException.h"
+#include "SxException.h"
 #include "uTApplicationEnviroment.h"
 #include "uTLogger.h"
 #include "uTSystemIcon.h"

@@ -23,10 +23,10 @@ std::string ServerPathSlot(const std::string& serverPath);
 #ifdef _WIN32
 #include "SxShellFolder.h"
 #include "SxPopupMenu.h"
-#include "uTSxCustomProvider.h"
-#include "uTSxIconList.h"
-#include "uTSxPermanentModule.h"
-#include "uSxException.h"
+#include "SxProvider.h"
+#include "SxIconList.h"
+#include "SxPmtDataModule.h"
+#include "SxException.h"
 
 #include <windows.h>
 

@@ -4,7 +4,7 @@
 #include "ExtensionTestSupport.h"
 #include "SxTestSupport.h"
 #include "uGLBWin.h"
-#include "uSxPidl.h"
+#include "SxPidl.h"
 
 #include <gtest/gtest.h>
 
