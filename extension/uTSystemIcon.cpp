@@ -1,6 +1,7 @@
 #include "uTSystemIcon.h"
 
 #include "SxPidl.h"
+#include "uGLBWin.h"
 
 #include <shellapi.h>
 #include <shlobj.h>
@@ -32,6 +33,16 @@ HICON TSystemIcon::LoadFolderIcon(bool small)
     SHFILEINFOW info{};
     if (SHGetFileInfoW(L"folder", FILE_ATTRIBUTE_DIRECTORY, &info, sizeof info,
                        SHGFI_USEFILEATTRIBUTES | SHGFI_ICON | (small ? SHGFI_SMALLICON : SHGFI_LARGEICON)) &&
+        info.hIcon)
+        Take(info.hIcon);
+    return FHandle;
+}
+
+HICON TSystemIcon::LoadFileIcon(const std::string& fileName)
+{
+    SHFILEINFOW info{};
+    if (SHGetFileInfoW(Utf8ToWide(fileName).c_str(), FILE_ATTRIBUTE_NORMAL, &info, sizeof info,
+                       SHGFI_USEFILEATTRIBUTES | SHGFI_ICON | SHGFI_LARGEICON) &&
         info.hIcon)
         Take(info.hIcon);
     return FHandle;

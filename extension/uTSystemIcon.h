@@ -4,6 +4,8 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include <string>
+
 class TSystemIcon {
 public:
     TSystemIcon() = default;
@@ -16,6 +18,10 @@ public:
     HICON LoadSystemIcon(int csidl, UINT flags);
     // The shell's plain folder icon, the stand-in for a special folder icon that cannot be loaded.
     HICON LoadFolderIcon(bool small);
+    // The shell's large icon of a file name (by its extension).
+    HICON LoadFileIcon(const std::string& fileName);
+    // Takes over an icon handle.
+    void Assign(HICON icon) { Take(icon); }
     HICON Handle() const { return FHandle; }
 
 private:

@@ -77,6 +77,7 @@ std::string ServerPathSlot(const std::string& serverPath)
 #include "uTVirtualFileStorage.h"
 #include "uTWEBDAVClient.h"
 #include "uTvrqDialog.h"
+#include "ufrmElementPropertySheet.h"
 
 #include <shellapi.h>
 
@@ -260,6 +261,10 @@ TvrqmodPermanent::TvrqmodPermanent()
         sxVrqProvider.OnGetGrainFileContents = [this](TSxCustomProvider&, TSxCustomDataGrain& grain,
                                                       TSxMemoryStream& stream) {
             sxVrqProviderGetGrainFileContents(grain, stream);
+        };
+        sxVrqProvider.OnPreparePropertySheets = [this](TSxCustomProvider&, TSxCustomDataGrain& grain,
+                                                       TSxCustomNamespacePropSheet*& sheets) {
+            sxVrqProviderPreparePropertySheets(grain, sheets);
         };
         sxVrqProvider.OnGetDataGrainThumb = [this](TSxCustomProvider&, TSxCustomDataGrain& grain, TSxSize,
                                                    HBITMAP& thumb) { sxVrqProviderGetDataGrainThumb(grain, thumb); };
@@ -886,9 +891,81 @@ void TvrqmodPermanent::LoadThumbnail(const std::string& filePath, const std::str
     }
 }
 
-void TvrqmodPermanent::sxVrqProviderPreparePropertySheets(TSxCustomDataGrain&, TSxCustomNamespacePropSheet*& sheets)
+std::string TvrqmodPermanent::ServerPathOf(const std::string& filePath) const
+{
+    const std::string cache = Env ? WithSlash(Env->Cache) : std::string();
+    return !cache.empty() && filePath.size() >= cache.size() && SameText(filePath.substr(0, cache.size()), cache)
+               ? filePath.substr(cache.size())
+               : filePath;
+}
+
+TElementProperties TvrqmodPermanent::ElementPropertiesOf(TSxCustomDataGrain& grain, TSystemIcon& icon)
+{
+    TElementProperties d;
+    d.PageGeneral = Txt(41);
+    d.PageDetails = Txt(42);
+    d.TypeTitle = Txt(43) + ":";
+    d.SizeTitle = Txt(44) + ":";
+    d.ModifiedTitle = Txt(45) + ":";
+    d.CreatedTitle = Txt(46) + ":";
+    d.OkCaption = Txt(9);
+    const std::string host = ReadRegistryString("Connection", "host", "");
+    auto address = [&](const std::string& path) {
+        std::string text = host + "/" + path;
+        for (char& c : text)
+            if (c == '\\')
+                c = '/';
+        return text;
+    };
+    const std::string cacheName = grain.GetValue("vCacheName");
+    TVirtualFileRecord record;
+    if (grain.IsFile) {
+        record = ReadRecord(cacheName);
+        d.Name = record.Name;
+        d.Icon = icon.LoadFileIcon(record.Name);
+        d.FullName = address(WithSlash(record.Path) + record.Name);
+        d.Type = shl_GetFileTypeName(record.Name);
+        d.Size = FormatByteSize(record.Size);
+        if (shl_IsImageFile(record.Name)) {
+            d.ShowDetails = true;
+            const std::string server = ServerPathOf(grain.GetValue("vFilePath"));
+            if (!FileThere(ThumbBitmapOf(server)) && CheckMainAppConnection())
+                LoadThumbnail(grain.GetValue("vFilePath"), cacheName);
+            d.PreviewFile = ThumbBitmapOf(server);
+        }
+    } else {
+        int32_t folders = 0, files = 0;
+        int64_t size = 0;
+        Storage->CountFolderContents(cacheName, folders, size, files);
+        const bool trash = SameText(grain.GetValue("vFilePath"), WithSlash(Env->Cache) + TrashFolderName + "\\");
+        if (trash && imgFolderIconListBig.Count() > 0)
+            icon.Assign(imgFolderIconListBig.GetIconHandle(0));
+        else
+            icon.LoadFolderIcon(false);
+        d.Icon = icon.Handle();
+        record = ReadRecord(WithoutSlash(cacheName) + "DIRTMPFILE.DIR");
+        d.Name = grain.Name;
+        d.FullName = address(record.Path);
+        d.Type = Txt(51);
+        d.Size = FormatByteSize(size) + " (" + std::to_string(folders) + " " + Txt(55) + ", " + std::to_string(files) +
+                 " " + Txt(58) + ")";
+    }
+    d.Modified = DateTimeToText(record.LastModified);
+    d.Created = DateTimeToText(record.CreationDate);
+    d.Caption = Txt(86) + " " + d.Name;
+    return d;
+}
+
+void TvrqmodPermanent::sxVrqProviderPreparePropertySheets(TSxCustomDataGrain& grain, TSxCustomNamespacePropSheet*& sheets)
 {
     sheets = nullptr;
+    try {
+        TSystemIcon icon;
+        TfrmElementPropertySheet form(ElementPropertiesOf(grain, icon));
+        form.ShowModal();
+    } catch (const std::exception& e) {
+        LogError(std::string("PreparePropertySheets: ") + e.what());
+    }
 }
 
 // ---- Write path: rename, new folder, delete into the trash and emptying it

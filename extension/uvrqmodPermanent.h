@@ -34,7 +34,9 @@ class TApplicationEnviroment;
 class TVirtualFileStorage;
 class TLogger;
 class TvrqDialog;
+class TSystemIcon;
 struct TVirtualFileRecord;
+struct TElementProperties;
 
 // Starts the program of a downloaded file; the default runs the command line through WinExec.
 using TvrqLauncherFn = std::function<bool(const std::string& commandLine)>;
@@ -93,6 +95,8 @@ public:
     void sxVrqProviderGetGrainFileContents(TSxCustomDataGrain& grain, TSxMemoryStream& stream);
     void sxVrqProviderGetDataGrainThumb(TSxCustomDataGrain& grain, HBITMAP& thumb);
     void sxVrqProviderPreparePropertySheets(TSxCustomDataGrain& grain, TSxCustomNamespacePropSheet*& sheets);
+    // What the properties dialog of a grain shows; the icon object keeps the dialog's icon.
+    TElementProperties ElementPropertiesOf(TSxCustomDataGrain& grain, TSystemIcon& icon);
 
     // Thumbnails: the local picture and bitmap of a server file, and their fetch.
     std::string ThumbJpegOf(const std::string& serverPath) const;
@@ -101,6 +105,8 @@ public:
     void LoadThumbnail(const std::string& filePath, const std::string& recordFile);
     // Where open puts the document of a server file ("Open\<slot>\<name>").
     std::string OpenFileOf(const std::string& serverPath) const;
+    // The server path of a grain's "vFilePath" (the mirror root taken off).
+    std::string ServerPathOf(const std::string& filePath) const;
 
     // The mirror record of a grain's record file (an initialised record when it is missing).
     TVirtualFileRecord ReadRecord(const std::string& recordFile);

@@ -12,6 +12,11 @@
 #include "SxShellView.h"
 #include "uvrqmodMain.h"
 #include "uvrqmodPermanent.h"
+#include "ufrmElementPropertySheet.h"
+#include "ufrmMainPropertySheet.h"
+#include "uTApplicationEnviroment.h"
+#include "uGLBTools.h"
+#include "uTSystemIcon.h"
 
 #include <gtest/gtest.h>
 
@@ -514,6 +519,110 @@ TEST_F(PermanentModule, AReloadTellsTheFoldersOpenViewsAndNoWindowGetsAKeyStroke
     UnregisterShellView(view);
     DestroyWindow(view);
     DestroyWindow(focus);
+}
+
+// ---- Properties
+
+TEST_F(PermanentModule, PropertiesOfAFileAPictureAndAFolder)
+{
+    TSystemIcon icon;
+    auto notes = Grain("Fotos/Notizen.txt");
+    ASSERT_TRUE(notes);
+    TElementProperties file = Module->ElementPropertiesOf(*notes, icon);
+    EXPECT_EQ(file.Caption, "Eigenschaften von Notizen.txt");
+    EXPECT_EQ(file.Name, "Notizen.txt");
+    EXPECT_EQ(file.FullName, User->Host + "/Fotos/Notizen.txt");
+    EXPECT_EQ(file.Size, FormatByteSize(1000));
+    EXPECT_EQ(file.TypeTitle, "Typ:");
+    EXPECT_FALSE(file.ShowDetails);
+    EXPECT_TRUE(file.Icon);
+
+    // A picture: the details page with the server's thumbnail, fetched when missing.
+    auto beach = Grain("Fotos/Strand 1.jpg");
+    TElementProperties picture = Module->ElementPropertiesOf(*beach, icon);
+    EXPECT_TRUE(picture.ShowDetails);
+    EXPECT_TRUE(exttest::LocalExists(picture.PreviewFile));
+
+    // A folder: its whole tree counted, with 64-bit sums.
+    const auto sample = static_cast<int64_t>(fs::file_size(TOnlineUser::Dav().Sample));
+    auto fotos = Grain("Fotos");
+    TElementProperties folder = Module->ElementPropertiesOf(*fotos, icon);
+    EXPECT_EQ(folder.Type, "Ordner");
+    EXPECT_EQ(folder.Size, FormatByteSize(4 * sample + 1000) + " (1 Ordner, 5 Datei(en))");
+    EXPECT_EQ(folder.FullName, User->Host + "/Fotos");
+    TElementProperties trash = Module->ElementPropertiesOf(*Grain("Gelöschte Dateien"), icon);
+    EXPECT_EQ(trash.Size, FormatByteSize(1000) + " (0 Ordner, 1 Datei(en))");
+    EXPECT_TRUE(trash.Icon);
+}
+
+TEST_F(PermanentModule, ThePropertiesDialogShowsAndClosesWithOk)
+{
+    auto notes = Grain("Fotos/Notizen.txt");
+    ASSERT_TRUE(notes);
+    std::atomic<bool> seen{false};
+    std::thread user([&] {
+        for (int i = 0; i < 200; ++i) {
+            HWND window = FindWindowW(nullptr, L"Eigenschaften von Notizen.txt");
+            if (window && IsWindowVisible(window)) {
+                seen = GetDlgItem(window, TfrmElementPropertySheet::SizeId) != nullptr;
+                PostMessageW(window, WM_COMMAND, MAKEWPARAM(1, BN_CLICKED), 0);
+                return;
+            }
+            Sleep(50);
+        }
+    });
+    TSxCustomNamespacePropSheet* sheets = reinterpret_cast<TSxCustomNamespacePropSheet*>(1);
+    Module->sxVrqProviderPreparePropertySheets(*notes, sheets);
+    user.join();
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(sheets, nullptr);
+}
+
+TEST_F(PermanentModule, TheFolderPageShowsTheLastRefreshsStatistics)
+{
+    // The login listing wrote them.
+    TMainPageValues values = MainPageValues();
+    EXPECT_EQ(values.Version, "Version 1.2.1.51");
+    EXPECT_EQ(values.FilesLabel, "Anzahl Dateien:");
+    EXPECT_EQ(values.Files, std::to_string(ReadRegistryInteger("Application", "files", -1)));
+    EXPECT_NE(values.Files, "0");
+    // Before any full refresh: 0; a value in the wrong form: "?".
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Tandrel\\Tandrel Sendrake\\Application", L"files");
+    WriteRegistryString("Application", "size", "viel");
+    values = MainPageValues();
+    EXPECT_EQ(values.Files, "0");
+    EXPECT_EQ(values.Size, "?");
+}
+
+TEST_F(PermanentModule, EmptyingTheWorkingFoldersKeepsOpenDocumentsAndTheirSidecars)
+{
+    TApplicationEnviroment env;
+    exttest::WriteLocal(U8Path(env.Temp + "sp1\\x.tmp"), "t");
+    exttest::WriteLocal(U8Path(env.Thumb + "A.thumb.bmp"), "b");
+    const std::string open = env.Open + "0123456789ABCDEF\\";
+    exttest::WriteLocal(U8Path(open + "offen.txt"), "in Arbeit");
+    exttest::WriteLocal(U8Path(open + "offen.txt.sxc"), std::string(800, 's'));
+    exttest::WriteLocal(U8Path(open + "fertig.txt"), "fertig");
+    exttest::WriteLocal(U8Path(open + "fertig.txt.sxc"), std::string(800, 's'));
+    exttest::WriteLocal(U8Path(open + "waise.txt.sxc"), std::string(800, 's'));
+    // A program holds "offen.txt" as editors do: no one else may delete or write it.
+    THandle held(CreateFileW(Utf8ToWide(open + "offen.txt").c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                             nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+    const size_t mark = TOnlineUser::Dav().LogMark();
+    EmptyWorkingFolders(env);
+    EXPECT_TRUE(exttest::LocalExists(open + "offen.txt"));
+    EXPECT_TRUE(exttest::LocalExists(open + "offen.txt.sxc"));
+    EXPECT_FALSE(exttest::LocalExists(open + "fertig.txt"));
+    EXPECT_FALSE(exttest::LocalExists(open + "fertig.txt.sxc"));
+    EXPECT_FALSE(exttest::LocalExists(open + "waise.txt.sxc"));
+    EXPECT_FALSE(exttest::LocalExists(env.Temp + "sp1"));
+    EXPECT_TRUE(exttest::LocalExists(env.Temp));
+    EXPECT_FALSE(exttest::LocalExists(env.Thumb + "A.thumb.bmp"));
+    EXPECT_TRUE(exttest::LocalExists(env.Thumb));
+    // The mirror stays, and the server heard nothing.
+    EXPECT_FALSE(Children().empty());
+    EXPECT_TRUE(Requests(mark, 1, 400).empty());
 }
 
 // ---- Send to "Neue Dateianlagen"
