@@ -98,10 +98,6 @@ std::string WithSlash(const std::string& path)
 {
     return path.empty() || path.back() == '\\' ? path : path + "\\";
 }
-std::string WithoutSlash(const std::string& path)
-{
-    return !path.empty() && path.back() == '\\' ? path.substr(0, path.size() - 1) : path;
-}
 std::string FolderPartOf(const std::string& path)
 {
     const size_t slash = path.find_last_of('\\');
@@ -1190,7 +1186,8 @@ void TvrqmodPermanent::sxVrqProviderRenameDataGrain(TSxCustomDataGrain&, TSxCust
         const bool isFolder = !grain.IsFile;
         LogDebug("Rename: \"" + grain.Name + "\" to \"" + newName + "\"");
         // A differently cased name of the same item is no clash.
-        if (!SameText(newPath, oldPath) && client.FileExists(ItemPath(newPath, true))) {
+        if (!SameText(newPath, oldPath) &&
+            (client.FileExists(newPath) || (isFolder && client.FileExists(WithSlash(newPath))))) {
             dialog.ShowWarning(Txt(83), Txt(63));
             return;
         }

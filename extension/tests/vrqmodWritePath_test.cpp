@@ -112,8 +112,12 @@ protected:
     int Delete(const std::vector<std::string>& paths)
     {
         TSxDataGrainList grains;
-        for (const auto& path : paths)
-            grains.Add(Grain(path));
+        for (const auto& path : paths) {
+            auto grain = Grain(path);
+            if (!grain)
+                return -2;
+            grains.Add(std::move(grain));
+        }
         if (!Module->sxVrqProvider.DoConfirmDelete(grains, nullptr))
             return -1;
         int deleted = 0;
@@ -274,7 +278,7 @@ TEST_F(WritePath, NewFolderProposesTheFirstFreeNameMakesItOnTheServerAndAnnounce
         const size_t mark = TOnlineUser::Dav().LogMark();
         ASSERT_TRUE(ClickMenu(*folder, {"Neu", "Ordner"}));
         ASSERT_EQ(answers.Asked.size(), 2u);
-        EXPECT_EQ(answers.Asked[0].Name, "Neuer Ordner 1");
+        EXPECT_EQ(answers.Asked[0].Name, "Neuer Ordner 2");
         EXPECT_EQ(answers.Asked[1].Text, Txt(61));
         EXPECT_TRUE(Changes(Requests(mark, 0)).empty());
     }
