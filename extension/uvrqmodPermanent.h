@@ -126,6 +126,15 @@ public:
     void sxVrqProviderHandleDelete(TSxCustomDataGrain& grain);
     void miEmptyRecycleBinClickGrain(TSxCustomDataGrain& trash);
     void sxVrqProviderGetFolderContextMenu(TSxCustomDataGrain& folder);
+    void sxVrqProviderBeforeDrop(TSxCustomDataGrain& folder, bool& allowDrop);
+    void sxVrqProviderAfterDrop(TSxCustomDataGrain& folder);
+    void sxVrqProviderQueryDataGrainDrop(TSxCustomDataGrain& target, bool& allowDrop);
+    void sxVrqProviderNewGrainFromFileEx2(TSxCustomDataGrain& folder, const std::string& fileName,
+                                          std::unique_ptr<TSxCustomDataGrain>& newGrain, TSxDropInfo& dropInfo,
+                                          int remainingFiles, bool& cont);
+    void sxVrqProviderDataGrainDropEx(TSxCustomDataGrain& folder, TSxCustomDataGrain& grain, TSxDropInfo& dropInfo);
+    void sxVrqProviderGrainMoved(TSxDataGrainList& grains);
+    void sxVrqProviderConfirmOverwriteFolder(TSxCustomDataGrain& folder, bool& allowOverwrite);
     // The server path of a grain ("" for the root), without a final "\".
     std::string ServerPathOf(const TSxCustomDataGrain& grain) const;
 
@@ -146,6 +155,16 @@ private:
         std::vector<std::string> Paths;
         bool Permanent = false;
     } ConfirmedDelete;
+
+    // One drop or paste: the replace answer kept across its items (start 6), its progress window,
+    // and the sources whose own copy the server made (source, target), which alone a following
+    // move completion may delete.
+    int Answer = 6;
+    std::unique_ptr<TvrqDialog> DropDialog;
+    std::vector<std::pair<std::string, std::string>> DropCopied;
+    TvrqDialog& TheDropDialog();
+    // The grain of a file just stored at serverPath with its record file.
+    std::unique_ptr<TSxCustomDataGrain> MakeFileGrain(const std::string& serverPath, const std::string& recordFile);
 
     std::unique_ptr<TSxCustomDataGrain> MakeFolderGrain(const std::string& parentPath, const std::string& directory,
                                                         const std::string& entryName, const std::string& name);

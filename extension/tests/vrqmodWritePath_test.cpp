@@ -1,11 +1,13 @@
 // The online folder's write path in-process, against the private WebDAV server: rename, new folder
-// through the folder menu, delete into the trash, for good and inside the trash, emptying the trash.
+// through the folder menu, delete into the trash, for good and inside the trash, emptying the trash,
+// drops of local files and of the folder's own items (copy, move, duplicate).
 // Each journey is checked in the access log, the server tree, the mirror and the change notices;
 // the user's answers come from the dialog seam.
 #include "ExtensionTestSupport.h"
 #include "SxNamespaceUtils.h"
 #include "SxPopupMenu.h"
 #include "uGLBConst.h"
+#include "uGLBRegistry.h"
 #include "uGLBWin.h"
 #include "uTVirtualFileStorage.h"
 #include "uTvrqDialog.h"
@@ -463,6 +465,239 @@ TEST_F(WritePath, ADeleteNobodyConfirmedNeverReachesTheServer)
     const size_t mark = TOnlineUser::Dav().LogMark();
     EXPECT_THROW(Module->sxVrqProvider.DoHandleDelete(*grain), std::exception);
     EXPECT_TRUE(Changes(Requests(mark, 0)).empty());
+    EXPECT_TRUE(OnServer("readme.txt"));
+    EXPECT_TRUE(Names("").count("readme.txt"));
+}
+
+// ---- Drop and paste
+
+namespace {
+
+// Local files of a user: equal sizes and one modification time, non-ASCII names.
+std::vector<std::string> LocalFiles(const std::string& folder, const std::vector<std::string>& names,
+                                    const std::string& fill)
+{
+    std::vector<std::string> paths;
+    for (const auto& name : names) {
+        const std::string path = folder + name;
+        exttest::WriteLocal(U8Path(path), std::string(1000, fill[0]));
+        paths.push_back(path);
+    }
+    return paths;
+}
+
+} // namespace
+
+class Drop : public WritePath {
+protected:
+    // The framework's file drop: BeforeDrop, one event per file with the drop's count, AfterDrop.
+    int DropFiles(TSxCustomDataGrain& folder, const std::vector<std::string>& files)
+    {
+        auto& provider = Module->sxVrqProvider;
+        if (!provider.DoBeforeDrop(folder, nullptr))
+            return -1;
+        int stored = 0;
+        for (const auto& file : files) {
+            TSxDropInfo info;
+            info.Effect = SxDropCopy;
+            std::unique_ptr<TSxCustomDataGrain> grain;
+            bool cont = true;
+            provider.DoNewGrainFromFile(folder, file, grain, info, static_cast<int>(files.size()), cont);
+            if (grain)
+                ++stored;
+            if (!cont)
+                break;
+        }
+        provider.DoAfterDrop(folder, nullptr);
+        return stored;
+    }
+    // The framework's drop of own grains (paste or drag inside the folder); for a move, the
+    // completion with the grains whose effect stayed move. Returns the grains moved.
+    int DropGrains(const std::string& target, const std::vector<std::string>& items, TSxDropEffects effect)
+    {
+        auto& provider = Module->sxVrqProvider;
+        auto folder = Grain(target);
+        if (!folder || !provider.DoBeforeDrop(*folder, nullptr))
+            return -1;
+        TSxDataGrainList moved;
+        for (const auto& item : items) {
+            auto grain = Grain(item);
+            if (!grain)
+                return -2;
+            auto sent = grain->Clone();
+            sent->PlaceUnder(*folder);
+            TSxDropInfo info;
+            info.Effect = effect;
+            provider.DoDataGrainDrop(*folder, *sent, info);
+            if (info.ReportedEffect() & SxDropMove)
+                moved.Add(std::move(grain));
+        }
+        provider.DoAfterDrop(*folder, nullptr);
+        if (effect & SxDropMove && moved.Count() > 0 && provider.OnGrainMoved)
+            provider.OnGrainMoved(provider, moved);
+        return moved.Count();
+    }
+    std::string Server(const std::string& path) const
+    {
+        return OnServer(path) ? TOnlineUser::Dav().ReadFile(User->Srv(path)) : "<none>";
+    }
+};
+
+TEST_F(Drop, LocalFilesAreUploadedAndAReplaceHappensOnlyOnYes)
+{
+    Connect();
+    const std::string local = User->Install + "Eigene Dateien\\";
+    const auto files = LocalFiles(local, {"Brief an Jürgen.txt", "Überblick.txt", "Rechnung #7.txt"}, "b");
+    const std::string old = Server("Dokumente/Überblick.txt");
+    auto folder = Grain("Dokumente");
+    {
+        // No for the existing file holds for it only: the file after it goes up.
+        TvrqScriptedAnswers answers({TvrqScriptedAnswer(mrNo)});
+        const size_t mark = TOnlineUser::Dav().LogMark();
+        EXPECT_EQ(DropFiles(*folder, files), 2);
+        ASSERT_EQ(answers.Asked.size(), 1u);
+        EXPECT_EQ(answers.Asked[0].Kind, TvrqQuestionKind::OverwriteForm);
+        const auto changes = Changes(Requests(mark, 4));
+        EXPECT_EQ(changes, (std::vector<std::string>{"PUT " + User->Prefix() + "Dokumente/Brief an Jürgen.txt 201",
+                                                     "PUT " + User->Prefix() + "Dokumente/Rechnung #7.txt 201"}));
+        EXPECT_EQ(Server("Dokumente/Überblick.txt"), old);
+        EXPECT_EQ(Server("Dokumente/Brief an Jürgen.txt"), std::string(1000, 'b'));
+        const auto names = Names("Dokumente");
+        EXPECT_TRUE(names.count("Brief an Jürgen.txt") && names.count("Rechnung #7.txt"));
+        EXPECT_TRUE(Contains(Notices, SHCNE_UPDATEDIR));
+    }
+    // Yes: the PUT replaces it; no DELETE before it; one record of that name.
+    TvrqScriptedAnswers answers({TvrqScriptedAnswer(mrYes)});
+    const size_t mark = TOnlineUser::Dav().LogMark();
+    EXPECT_EQ(DropFiles(*folder, {files[1]}), 1);
+    const auto changes = Changes(Requests(mark, 2));
+    EXPECT_EQ(changes, std::vector<std::string>{"PUT " + User->Prefix() + "Dokumente/Überblick.txt 204"});
+    EXPECT_EQ(Server("Dokumente/Überblick.txt"), std::string(1000, 'b'));
+    int records = 0;
+    for (const auto& file : Module->Storage->ListRecordFiles(Module->Storage->FolderDirectory("Dokumente")))
+        records += Module->ReadRecord(file).Name == "Überblick.txt";
+    EXPECT_EQ(records, 1);
+    EXPECT_EQ(Record("Dokumente/Überblick.txt").Size, 1000);
+}
+
+TEST_F(Drop, AnUploadTheServerRefusesKeepsItsFileAndTellsTheUser)
+{
+    TOnlineUser::Dav().WriteFile(User->Srv("Dokumente/readonly/Plan.txt"), "the server's plan");
+    Connect();
+    const auto files = LocalFiles(User->Install + "Eigene Dateien\\", {"Plan.txt", "Neu.txt"}, "p");
+    auto folder = Grain("Dokumente/readonly");
+    ASSERT_TRUE(folder);
+    TvrqScriptedAnswers answers({TvrqScriptedAnswer(mrYes)});
+    EXPECT_EQ(DropFiles(*folder, files), 0);
+    ASSERT_EQ(answers.Asked.size(), 3u);   // the replace question, then a warning per refused file
+    EXPECT_EQ(answers.Asked[1].Text, FormatText(Txt(64), "Plan.txt"));
+    EXPECT_EQ(answers.Asked[2].Text, FormatText(Txt(64), "Neu.txt"));
+    EXPECT_EQ(Server("Dokumente/readonly/Plan.txt"), "the server's plan");
+    EXPECT_EQ(Names("Dokumente/readonly"), std::set<std::string>{"Plan.txt"});
+    EXPECT_EQ(Record("Dokumente/readonly/Plan.txt").Size, 17);
+}
+
+TEST_F(Drop, TheServerGoneInMidDropLosesNothingAndIsTold)
+{
+    Connect();
+    const auto files = LocalFiles(User->Install + "Eigene Dateien\\", {"Überblick.txt", "Neu.txt"}, "g");
+    auto folder = Grain("Dokumente");
+    // While the user answers the first file's replace question the server goes away: that file
+    // still goes on the connection it had, the next one cannot.
+    std::vector<TvrqQuestion> asked;
+    SetDialogAnswers([&](TvrqQuestion& question) {
+        asked.push_back(question);
+        if (question.Kind == TvrqQuestionKind::OverwriteForm)
+            WriteRegistryString("Connection", "host", "http://127.0.0.1:9/dav");
+        return mrYes;
+    });
+    const int stored = DropFiles(*folder, files);
+    SetDialogAnswers(nullptr);
+    EXPECT_EQ(stored, 1);
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked[1].Kind, TvrqQuestionKind::WarningBox);
+    EXPECT_EQ(asked[1].Text, FormatText(Txt(64), "Neu.txt"));
+    EXPECT_EQ(Server("Dokumente/Überblick.txt"), std::string(1000, 'g'));
+    EXPECT_FALSE(OnServer("Dokumente/Neu.txt"));
+    const auto names = Names("Dokumente");
+    EXPECT_TRUE(names.count("Überblick.txt"));
+    EXPECT_FALSE(names.count("Neu.txt"));
+}
+
+TEST_F(Drop, CopyAndMoveInsideTheFolder)
+{
+    Connect();
+    TvrqScriptedAnswers answers({});
+    size_t mark = TOnlineUser::Dav().LogMark();
+    EXPECT_EQ(DropGrains("Fotos", {"Dokumente/Überblick.txt"}, SxDropCopy), 0);
+    auto lines = Requests(mark, 2);
+    auto copy = std::find_if(lines.begin(), lines.end(), [](const TDavLogLine& l) { return l.Method == "COPY"; });
+    ASSERT_NE(copy, lines.end());
+    EXPECT_EQ(copy->Status, 201);
+    EXPECT_EQ(copy->Overwrite, "F");
+    EXPECT_TRUE(OnServer("Fotos/Überblick.txt") && OnServer("Dokumente/Überblick.txt"));
+    EXPECT_EQ(Record("Fotos/Überblick.txt").Path, "Fotos");
+    EXPECT_TRUE(Names("Dokumente").count("Überblick.txt"));
+
+    // A move: the copy, then the source goes once the copy is stored.
+    EXPECT_EQ(DropGrains("Dokumente", {"readme.txt", "Fotos/Urlaub 2024"}, SxDropMove), 2);
+    EXPECT_TRUE(OnServer("Dokumente/readme.txt"));
+    EXPECT_TRUE(OnServer("Dokumente/Urlaub 2024/Tag 1.jpg"));
+    EXPECT_FALSE(OnServer("readme.txt"));
+    EXPECT_FALSE(OnServer("Fotos/Urlaub 2024"));
+    EXPECT_FALSE(Names("").count("readme.txt"));
+    EXPECT_FALSE(Names("Fotos").count("Urlaub 2024"));
+    EXPECT_TRUE(Names("Dokumente/Urlaub 2024").count("Tag 1.jpg"));
+    EXPECT_EQ(Record("Dokumente/Urlaub 2024/Tag 1.jpg").Path, "Dokumente\\Urlaub 2024");
+    EXPECT_TRUE(answers.Asked.empty());
+}
+
+TEST_F(Drop, ACopyIntoItsOwnFolderGetsTheNextCopyName)
+{
+    Connect();
+    TvrqScriptedAnswers answers({});
+    EXPECT_EQ(DropGrains("Dokumente", {"Dokumente/Überblick.txt"}, SxDropCopy), 0);
+    EXPECT_EQ(DropGrains("Dokumente", {"Dokumente/Überblick.txt"}, SxDropCopy), 0);
+    EXPECT_EQ(Server("Dokumente/Kopie von Überblick.txt"), Server("Dokumente/Überblick.txt"));
+    EXPECT_TRUE(OnServer("Dokumente/Kopie (2) von Überblick.txt"));
+    const auto names = Names("Dokumente");
+    EXPECT_TRUE(names.count("Überblick.txt") && names.count("Kopie von Überblick.txt") &&
+                names.count("Kopie (2) von Überblick.txt"));
+    // A move onto its own place does nothing.
+    const size_t mark = TOnlineUser::Dav().LogMark();
+    EXPECT_EQ(DropGrains("Dokumente", {"Dokumente/Überblick.txt"}, SxDropMove), 0);
+    EXPECT_TRUE(Changes(Requests(mark, 0)).empty());
+    EXPECT_TRUE(OnServer("Dokumente/Überblick.txt"));
+}
+
+TEST_F(Drop, FaultsOfAMoveLeaveEverySourceWhoseCopyFailed)
+{
+    TOnlineUser::Dav().WriteFile(User->Srv("Dokumente/Urlaub 2024/eigenes.txt"), "kept");
+    TOnlineUser::Dav().MakeFolder(User->Srv("Leer"));
+    Connect();
+    // Two folders; the first has a namesake at the target (refused), the second goes.
+    TvrqScriptedAnswers answers({});
+    EXPECT_EQ(DropGrains("Dokumente", {"Fotos/Urlaub 2024", "Leer"}, SxDropMove), 1);
+    ASSERT_EQ(answers.Asked.size(), 1u);
+    EXPECT_EQ(answers.Asked[0].Kind, TvrqQuestionKind::WarningBox);
+    EXPECT_TRUE(OnServer("Fotos/Urlaub 2024/Tag 1.jpg"));
+    EXPECT_EQ(Server("Dokumente/Urlaub 2024/eigenes.txt"), "kept");
+    EXPECT_FALSE(OnServer("Dokumente/Urlaub 2024/Tag 1.jpg"));
+    EXPECT_TRUE(OnServer("Dokumente/Leer"));
+    EXPECT_FALSE(OnServer("Leer"));
+    EXPECT_TRUE(Names("Fotos").count("Urlaub 2024"));
+
+    // A refused COPY (the target folder went from the server behind the mirror's back).
+    fs::remove_all(TOnlineUser::Dav().Local(User->Srv("Meine Bilder")));
+    TvrqScriptedAnswers second({});
+    const size_t mark = TOnlineUser::Dav().LogMark();
+    EXPECT_EQ(DropGrains("Meine Bilder", {"readme.txt"}, SxDropMove), 0);
+    const auto changes = Changes(Requests(mark, 1));
+    ASSERT_FALSE(changes.empty());
+    EXPECT_EQ(changes[0].substr(0, 5), "COPY ");
+    EXPECT_EQ(std::count_if(changes.begin(), changes.end(), [](const std::string& c) { return c.rfind("DELETE", 0) == 0; }), 0);
+    ASSERT_EQ(second.Asked.size(), 1u);
+    EXPECT_EQ(second.Asked[0].Text, FormatText(Txt(64), "readme.txt"));
     EXPECT_TRUE(OnServer("readme.txt"));
     EXPECT_TRUE(Names("").count("readme.txt"));
 }
