@@ -74,6 +74,7 @@ std::string ServerPathSlot(const std::string& serverPath)
 #include "uTLogger.h"
 #include "uTSystemIcon.h"
 #include "uTVirtualFileStorage.h"
+#include "uGLBWEBDAVAddress.h"
 #include "uTWEBDAVClient.h"
 #include "uTvrqDialog.h"
 #include "ufrmElementPropertySheet.h"
@@ -94,10 +95,6 @@ std::string Pair(const char* german, const char* english) { return GetLanguage()
 std::string WithSlash(const std::string& path)
 {
     return path.empty() || path.back() == '\\' ? path : path + "\\";
-}
-std::string WithoutSlash(const std::string& path)
-{
-    return !path.empty() && path.back() == '\\' ? path.substr(0, path.size() - 1) : path;
 }
 std::string FolderPartOf(const std::string& path)
 {
