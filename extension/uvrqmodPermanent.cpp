@@ -75,6 +75,7 @@ std::string ServerPathSlot(const std::string& serverPath)
 #include "uTLogger.h"
 #include "uTSystemIcon.h"
 #include "uTVirtualFileStorage.h"
+#include "uGLBWEBDAVAddress.h"
 #include "uTWEBDAVClient.h"
 #include "uTvrqDialog.h"
 #include "ufrmElementPropertySheet.h"

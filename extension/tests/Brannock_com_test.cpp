@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <wrl/client.h>
+
 #include <windows.h>
 #include <shlobj.h>
 #include <shlwapi.h>
@@ -16,6 +18,7 @@
 #include <map>
 #include <set>
 
+using Microsoft::WRL::ComPtr;
 using exttest::TOnlineUser;
 
 namespace {
@@ -141,29 +144,23 @@ protected:
     }
     void SetUp() override
     {
-        IShellFolder* desktop = nullptr;
-        ASSERT_HRESULT_SUCCEEDED(SHGetDesktopFolder(&desktop));
-        Desktop.reset(desktop);
+        ASSERT_HRESULT_SUCCEEDED(SHGetDesktopFolder(Desktop.ReleaseAndGetAddressOf()));
         std::wstring name = Utf8ToWide(Root);
         PIDLIST_RELATIVE list = nullptr;
         ULONG eaten = 0;
         ASSERT_HRESULT_SUCCEEDED(Desktop->ParseDisplayName(nullptr, nullptr, name.data(), &eaten, &list, nullptr));
         RootList.reset(list);
-        IShellFolder* folder = nullptr;
-        ASSERT_HRESULT_SUCCEEDED(
-            Desktop->BindToObject(RootList.get(), nullptr, IID_IShellFolder, reinterpret_cast<void**>(&folder)));
-        Folder.reset(folder);
+        ASSERT_HRESULT_SUCCEEDED(Desktop->BindToObject(RootList.get(), nullptr, IID_PPV_ARGS(Folder.ReleaseAndGetAddressOf())));
     }
 
     static std::vector<std::pair<std::string, TSxPidlPtr>> Items(IShellFolder* folder)
     {
         std::vector<std::pair<std::string, TSxPidlPtr>> items;
-        IEnumIDList* enumerator = nullptr;
+        ComPtr<IEnumIDList> enumerator;
         if (folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN, &enumerator) !=
                 S_OK ||
             !enumerator)
             return items;
-        TPtr<IEnumIDList> keep(enumerator);
         PITEMID_CHILD child = nullptr;
         ULONG fetched = 0;
         while (enumerator->Next(1, &child, &fetched) == S_OK) {
@@ -187,13 +184,13 @@ protected:
         ADD_FAILURE() << "no item " << name;
         return nullptr;
     }
-    TPtr<IShellFolder> Bind(IShellFolder* folder, const std::string& name)
+    ComPtr<IShellFolder> Bind(IShellFolder* folder, const std::string& name)
     {
         auto item = Item(folder, name);
-        IShellFolder* child = nullptr;
-        if (!item || FAILED(folder->BindToObject(item.get(), nullptr, IID_IShellFolder, reinterpret_cast<void**>(&child))))
-            return TPtr<IShellFolder>(nullptr);
-        return TPtr<IShellFolder>(child);
+        ComPtr<IShellFolder> child;
+        if (!item || FAILED(folder->BindToObject(item.get(), nullptr, IID_PPV_ARGS(&child))))
+            return nullptr;
+        return child;
     }
     SFGAOF Attributes(IShellFolder* folder, const std::string& name, SFGAOF asked)
     {
@@ -205,20 +202,20 @@ protected:
     }
 
     static TOnlineUser* User;
-    TPtr<IShellFolder> Desktop;
+    ComPtr<IShellFolder> Desktop;
     TSxPidlPtr RootList;
-    TPtr<IShellFolder> Folder;
+    ComPtr<IShellFolder> Folder;
 };
 TOnlineUser* OnlineFolder::User = nullptr;
 
 TEST_F(OnlineFolder, EnumeratesExactlyTheMirrorsItemsThroughTheDesktop)
 {
     const auto& expected = exttest::RootNames();
-    EXPECT_EQ(NameSet(Folder.get()), std::set<std::string>(expected.begin(), expected.end()));
+    EXPECT_EQ(NameSet(Folder.Get()), std::set<std::string>(expected.begin(), expected.end()));
     // The folder's own name under My Computer and its parsing name.
-    EXPECT_EQ(NameOf(Desktop.get(), RootList.get()), "Tandrel Vaultmere");
+    EXPECT_EQ(NameOf(Desktop.Get(), RootList.get()), "Tandrel Vaultmere");
     // Folders come before files in the enumeration.
-    auto items = Items(Folder.get());
+    auto items = Items(Folder.Get());
     bool seenFile = false;
     for (auto& [name, item] : items) {
         PCUITEMID_CHILD one[1] = {item.get()};
@@ -232,63 +229,61 @@ TEST_F(OnlineFolder, EnumeratesExactlyTheMirrorsItemsThroughTheDesktop)
 
 TEST_F(OnlineFolder, SubFoldersBindAndEnumerateAtEveryDepth)
 {
-    auto fotos = Bind(Folder.get(), "Fotos");
+    auto fotos = Bind(Folder.Get(), "Fotos");
     ASSERT_TRUE(fotos);
-    EXPECT_EQ(NameSet(fotos.get()),
+    EXPECT_EQ(NameSet(fotos.Get()),
               (std::set<std::string>{"Strand 1.jpg", "Düne #2.jpg", "富士山.jpg", "Notizen.txt", "Urlaub 2024"}));
-    auto urlaub = Bind(fotos.get(), "Urlaub 2024");
+    auto urlaub = Bind(fotos.Get(), "Urlaub 2024");
     ASSERT_TRUE(urlaub);
-    EXPECT_EQ(NameSet(urlaub.get()), std::set<std::string>{"Tag 1.jpg"});
-    auto documents = Bind(Folder.get(), "Dokumente");
+    EXPECT_EQ(NameSet(urlaub.Get()), std::set<std::string>{"Tag 1.jpg"});
+    auto documents = Bind(Folder.Get(), "Dokumente");
     ASSERT_TRUE(documents);
-    EXPECT_EQ(NameSet(documents.get()),
+    EXPECT_EQ(NameSet(documents.Get()),
               (std::set<std::string>{"Bericht 100%.txt", "a b#c.txt", "Überblick.txt", "報告書.txt"}));
-    auto empty = Bind(Folder.get(), "Neue Dateianlagen");
+    auto empty = Bind(Folder.Get(), "Neue Dateianlagen");
     ASSERT_TRUE(empty);
-    EXPECT_TRUE(NameSet(empty.get()).empty());
+    EXPECT_TRUE(NameSet(empty.Get()).empty());
 }
 
 TEST_F(OnlineFolder, FoldersAreBrowsableFoldersAndFilesAreNot)
 {
     const SFGAOF asked = SFGAO_FOLDER | SFGAO_BROWSABLE | SFGAO_HASSUBFOLDER;
     for (const char* name : {"Gelöschte Dateien", "Neue Dateianlagen", "Meine Bilder", "Alte Gelöschte Dateien", "Fotos"})
-        EXPECT_EQ(Attributes(Folder.get(), name, asked) & asked, asked) << name;
+        EXPECT_EQ(Attributes(Folder.Get(), name, asked) & asked, asked) << name;
     for (const char* name : {"readme.txt", "my.thumbs"})
-        EXPECT_EQ(Attributes(Folder.get(), name, asked) & asked, 0u) << name;
+        EXPECT_EQ(Attributes(Folder.Get(), name, asked) & asked, 0u) << name;
 }
 
 TEST_F(OnlineFolder, ColumnsShowTheRecordsAndSortByThem)
 {
-    IShellFolder2* raw = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(Folder->QueryInterface(IID_IShellFolder2, reinterpret_cast<void**>(&raw)));
-    TPtr<IShellFolder2> folder2(raw);
+    ComPtr<IShellFolder2> folder2;
+    ASSERT_HRESULT_SUCCEEDED(Folder.As(&folder2));
     const char* captions[] = {"Name", "Größe", "Typ", "Letzte Änderung"};
     for (UINT column = 0; column < 4; ++column) {
         SHELLDETAILS details{};
         ASSERT_HRESULT_SUCCEEDED(folder2->GetDetailsOf(nullptr, column, &details)) << column;
         EXPECT_EQ(StrRetText(details.str, nullptr), captions[column]);
     }
-    auto fotos = Bind(Folder.get(), "Fotos");
+    auto fotos = Bind(Folder.Get(), "Fotos");
     ASSERT_TRUE(fotos);
-    IShellFolder2* rawFotos = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(fotos->QueryInterface(IID_IShellFolder2, reinterpret_cast<void**>(&rawFotos)));
-    TPtr<IShellFolder2> fotos2(rawFotos);
+    ComPtr<IShellFolder2> fotos2;
+    ASSERT_HRESULT_SUCCEEDED(fotos.As(&fotos2));
     auto cell = [&](IShellFolder2* f, PCUITEMID_CHILD item, UINT column) {
         SHELLDETAILS d{};
         EXPECT_HRESULT_SUCCEEDED(f->GetDetailsOf(item, column, &d));
         return StrRetText(d.str, item);
     };
-    auto notes = Item(fotos.get(), "Notizen.txt");
-    auto beach = Item(fotos.get(), "Strand 1.jpg");
-    auto holiday = Item(fotos.get(), "Urlaub 2024");
-    EXPECT_EQ(cell(fotos2.get(), notes.get(), 0), "Notizen.txt");
-    EXPECT_EQ(cell(fotos2.get(), notes.get(), 1), "1 KB");
-    EXPECT_FALSE(cell(fotos2.get(), notes.get(), 2).empty());
+    auto notes = Item(fotos.Get(), "Notizen.txt");
+    auto beach = Item(fotos.Get(), "Strand 1.jpg");
+    auto holiday = Item(fotos.Get(), "Urlaub 2024");
+    EXPECT_EQ(cell(fotos2.Get(), notes.get(), 0), "Notizen.txt");
+    EXPECT_EQ(cell(fotos2.Get(), notes.get(), 1), "1 KB");
+    EXPECT_FALSE(cell(fotos2.Get(), notes.get(), 2).empty());
     // The record's date in the user's date form.
     SYSTEMTIME now{};
     GetLocalTime(&now);
-    EXPECT_NE(cell(fotos2.get(), notes.get(), 3).find(std::to_string(now.wYear).substr(2)), std::string::npos);
-    EXPECT_EQ(cell(fotos2.get(), holiday.get(), 1), "");
+    EXPECT_NE(cell(fotos2.Get(), notes.get(), 3).find(std::to_string(now.wYear).substr(2)), std::string::npos);
+    EXPECT_EQ(cell(fotos2.Get(), holiday.get(), 1), "");
 
     auto order = [&](LPARAM column, PCUITEMID_CHILD a, PCUITEMID_CHILD b) {
         HRESULT hr = fotos->CompareIDs(column, a, b);
@@ -312,13 +307,13 @@ TEST_F(OnlineFolder, WithoutTheTrayProgramTheFolderIsEmptyAndStartsIt)
     User->StopTray();
     const std::string exe = User->Install + "Sendrake.exe";
     ASSERT_EQ(TOnlineUser::CountTrayProcesses(exe), 0);
-    EXPECT_TRUE(NameSet(Folder.get()).empty());
+    EXPECT_TRUE(NameSet(Folder.Get()).empty());
     for (int i = 0; i < 40 && TOnlineUser::CountTrayProcesses(exe) == 0; ++i)
         Sleep(50);
     EXPECT_EQ(TOnlineUser::CountTrayProcesses(exe), 1);
     // The tray program it started now runs: the folder shows its items again.
     const auto& expected = exttest::RootNames();
-    EXPECT_EQ(NameSet(Folder.get()), std::set<std::string>(expected.begin(), expected.end()));
+    EXPECT_EQ(NameSet(Folder.Get()), std::set<std::string>(expected.begin(), expected.end()));
     User->StopAllTrays();
     User->StartTray();
 }

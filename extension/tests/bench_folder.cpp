@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <shlobj.h>
 #include <shlwapi.h>
+#include <wrl/client.h>
 
 #include <chrono>
 #include <cstdio>
@@ -16,10 +17,7 @@
 
 namespace {
 
-template <typename T> struct TRelease {
-    void operator()(T* p) const { if (p) p->Release(); }
-};
-template <typename T> using TCom = std::unique_ptr<T, TRelease<T>>;
+using Microsoft::WRL::ComPtr;
 
 // Binds the parsing path through the desktop folder and walks every item; the item count, or -1.
 long Walk(IShellFolder* desktop, const std::wstring& path, const std::wstring& child)
@@ -28,37 +26,34 @@ long Walk(IShellFolder* desktop, const std::wstring& path, const std::wstring& c
     PIDLIST_RELATIVE list = nullptr;
     if (FAILED(desktop->ParseDisplayName(nullptr, nullptr, name.data(), nullptr, &list, nullptr)))
         return -1;
-    IShellFolder* raw = nullptr;
-    HRESULT hr = desktop->BindToObject(list, nullptr, IID_IShellFolder, reinterpret_cast<void**>(&raw));
+    ComPtr<IShellFolder> folder;
+    HRESULT hr = desktop->BindToObject(list, nullptr, IID_PPV_ARGS(&folder));
     CoTaskMemFree(list);
     if (FAILED(hr))
         return -1;
-    TCom<IShellFolder> folder(raw);
     if (!child.empty()) {
         // The online folder's sub-folder, found as Explorer finds it: by its name in the root.
-        IEnumIDList* e = nullptr;
+        ComPtr<IEnumIDList> e;
         if (folder->EnumObjects(nullptr, SHCONTF_FOLDERS, &e) != S_OK)
             return -1;
-        TCom<IEnumIDList> keep(e);
         PITEMID_CHILD item = nullptr;
         ULONG got = 0;
-        IShellFolder* sub = nullptr;
+        ComPtr<IShellFolder> sub;
         while (!sub && e->Next(1, &item, &got) == S_OK) {
             STRRET s{};
             wchar_t text[MAX_PATH] = {};
             if (SUCCEEDED(folder->GetDisplayNameOf(item, SHGDN_NORMAL, &s)) && SUCCEEDED(StrRetToBufW(&s, item, text, MAX_PATH)) &&
                 child == text)
-                folder->BindToObject(item, nullptr, IID_IShellFolder, reinterpret_cast<void**>(&sub));
+                folder->BindToObject(item, nullptr, IID_PPV_ARGS(&sub));
             CoTaskMemFree(item);
         }
         if (!sub)
             return -1;
-        folder.reset(sub);
+        folder = sub;
     }
-    IEnumIDList* e = nullptr;
+    ComPtr<IEnumIDList> e;
     if (folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, &e) != S_OK)
         return -1;
-    TCom<IEnumIDList> keep(e);
     long count = 0;
     PITEMID_CHILD items[64];
     ULONG got = 0;
@@ -121,7 +116,7 @@ int wmain(int argc, wchar_t** argv)
         r.Name = name;
         r.Path = "Bench";
         r.Size = 800;
-        r.CacheName = "c" + std::to_string(i) + ".txt";
+        r.CacheName = std::to_string(i).insert(0, 1, 'c') + ".txt";
         storage.SaveVirtualFileStorageToFile(r);
         THandle f(CreateFileW(Utf8ToWide(local + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         DWORD written = 0;
@@ -143,20 +138,19 @@ int wmain(int argc, wchar_t** argv)
     if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
         CloseHandle(pi.hThread);
 
-    IShellFolder* raw = nullptr;
-    SHGetDesktopFolder(&raw);
-    TCom<IShellFolder> desktop(raw);
+    ComPtr<IShellFolder> desktop;
+    SHGetDesktopFolder(&desktop);
     const std::wstring online = L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}\\::{0738049E-478C-4D6D-B004-A767178A297C}";
     std::wstring localPath = Utf8ToWide(local);
     localPath.pop_back();
     long onlineCount = 0, localCount = 0;
     // One warm-up walk of each, then the best of three.
-    Seconds(desktop.get(), online, L"Bench", onlineCount);
-    Seconds(desktop.get(), localPath, L"", localCount);
+    Seconds(desktop.Get(), online, L"Bench", onlineCount);
+    Seconds(desktop.Get(), localPath, L"", localCount);
     double onlineBest = 1e9, localBest = 1e9;
     for (int round = 0; round < 3; ++round) {
-        onlineBest = std::min(onlineBest, Seconds(desktop.get(), online, L"Bench", onlineCount));
-        localBest = std::min(localBest, Seconds(desktop.get(), localPath, L"", localCount));
+        onlineBest = std::min(onlineBest, Seconds(desktop.Get(), online, L"Bench", onlineCount));
+        localBest = std::min(localBest, Seconds(desktop.Get(), localPath, L"", localCount));
     }
     std::printf("bench-folder: %ld items\n", n);
     std::printf("  online folder (Brannock.dll): %ld items in %.3f s (%.0f items/s)\n", onlineCount, onlineBest,
