@@ -23,6 +23,19 @@ std::string PathU8(const fs::path& p) {
     return std::string(reinterpret_cast<const char*>(s.data()), s.size());
 }
 
+std::string ReadLocal(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteLocal(const fs::path& p, const std::string& bytes) {
+    fs::create_directories(p.parent_path());
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
 namespace {
 
 // A Linux path as wine sees it.

@@ -68,6 +68,10 @@ private:
     ApacheFixture() = default;
 };
 
+// A whole local file (empty when it cannot be read); writing makes the parents and replaces the file.
+std::string ReadLocal(const std::filesystem::path& p);
+void WriteLocal(const std::filesystem::path& p, const std::string& bytes);
+
 // UTF-8 text <-> filesystem path (the tree holds UTF-8 names).
 std::filesystem::path U8Path(const std::string& utf8);
 std::string PathU8(const std::filesystem::path& p);

@@ -28,25 +28,12 @@
 namespace fs = std::filesystem;
 using davtest::ApacheFixture;
 using davtest::PathU8;
+using davtest::ReadLocal;
+using davtest::WriteLocal;
 using davtest::TDavLogLine;
 using davtest::U8Path;
 
 namespace {
-
-std::string ReadLocal(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void WriteLocal(const fs::path& p, const std::string& bytes)
-{
-    fs::create_directories(p.parent_path());
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 std::vector<std::string> Methods(const std::vector<TDavLogLine>& lines)
 {
