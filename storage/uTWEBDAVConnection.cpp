@@ -9,6 +9,7 @@
 #include <cwchar>
 #include <mutex>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -75,17 +76,39 @@ struct TWEBDAVConnection::TRequestState {
         Ready = 4;
         SetEvent(Done.get());
     }
+    // The next WinHTTP call of the exchange. A call that completes at once may report from inside
+    // itself; that report only notes the call due next, and the loop below makes it, so the stack
+    // does not grow with the body however fast the data comes.
+    using TStep = void (TRequestState::*)();
+    TStep Due = nullptr;
+    bool Issuing = false;
+    void Continue(TStep step) {
+        Due = step;
+        if (Issuing) return;
+        Issuing = true;
+        struct TReset {
+            bool& flag;
+            ~TReset() { flag = false; }
+        } reset{Issuing};
+        while (Due && Ready != 4) {
+            const TStep next = std::exchange(Due, nullptr);
+            (this->*next)();
+        }
+    }
     void ReadNext() {
         if (!WinHttpReadData(Request, Chunk.data(), kChunk, nullptr)) {
             Fail("WinHttpReadData", GetLastError());
         }
+    }
+    void ReceiveResponse() {
+        if (!WinHttpReceiveResponse(Request, nullptr)) Fail("WinHttpReceiveResponse", GetLastError());
     }
     // The next piece of a request body from its file, or the answer once all of it went out.
     void WriteNext() {
         const uint64_t left = ToSend - Sent;
         if (left == 0) {
             SendFile.reset();
-            if (!WinHttpReceiveResponse(Request, nullptr)) Fail("WinHttpReceiveResponse", GetLastError());
+            ReceiveResponse();
             return;
         }
         const DWORD want = static_cast<DWORD>(std::min<uint64_t>(left, kChunk));
@@ -116,7 +139,7 @@ struct TWEBDAVConnection::TRequestState {
             Body.append(data, length);
         }
         Received += length;
-        ReadNext();
+        Continue(&TRequestState::ReadNext);
     }
     void BodyEnded() {
         // A connection that broke off early can look like the end of the body: the announced length
@@ -149,7 +172,7 @@ struct TWEBDAVConnection::TRequestState {
             }
         }
         Ready = 3;
-        ReadNext();
+        Continue(&TRequestState::ReadNext);
     }
     std::wstring Header(DWORD query) const {
         DWORD size = 0;
@@ -168,15 +191,11 @@ struct TWEBDAVConnection::TRequestState {
         switch (status) {
         case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
             Ready = 2;
-            if (SendFile) {
-                WriteNext();
-            } else if (!WinHttpReceiveResponse(Request, nullptr)) {
-                Fail("WinHttpReceiveResponse", GetLastError());
-            }
+            Continue(SendFile ? &TRequestState::WriteNext : &TRequestState::ReceiveResponse);
             break;
         case WINHTTP_CALLBACK_STATUS_WRITE_COMPLETE:
             Sent += *static_cast<const DWORD*>(info);
-            WriteNext();
+            Continue(&TRequestState::WriteNext);
             break;
         case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
             HeadersArrived();
