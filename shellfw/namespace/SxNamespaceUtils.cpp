@@ -1,6 +1,6 @@
 #include "SxNamespaceUtils.h"
 
-#include "uTSxCustomDataGrain.h"
+#include "SxProvider.h"
 
 #include <memory>
 

@@ -129,9 +129,9 @@ size_t ShellViewRegistrationCount(HWND window)
 #include "SxNamespaceDetails.h"
 #include "SxShellFolder.h"
 #include "uGLBWin.h"
-#include "uSxException.h"
-#include "uTSxCustomProvider.h"
-#include "uSxTools.h"
+#include "SxException.h"
+#include "SxProvider.h"
+#include "SxTools.h"
 
 namespace {
 
