@@ -90,7 +90,7 @@ struct TWEBDAVConnection::TRequestState {
             bool& flag;
             ~TReset() { flag = false; }
         } reset{Issuing};
-        while (Due && Ready != 4) {
+        while (Due && Ready != 4 && !Closed) {
             const TStep next = std::exchange(Due, nullptr);
             (this->*next)();
         }
@@ -484,10 +484,11 @@ const std::string& TWEBDAVConnection::ResponseBody() const {
 
 void TWEBDAVConnection::Disconnect() {
     if (!State) return;
+    // Set before the lock is taken: a notice at work sees it between two pieces and lets go.
+    State->Closed = true;
     {
         // Waits for a notice at work; after this no notice touches the files or the sink.
         std::lock_guard<std::recursive_mutex> busy(State->Busy);
-        State->Closed = true;
         State->SendFile.reset();
         State->BodyFile.reset();
         State->Sink = nullptr;

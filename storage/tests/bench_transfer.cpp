@@ -89,13 +89,14 @@ double PlainLoop(const std::string& method, const std::string& url, const std::s
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 4) {
-        std::fprintf(stderr, "usage: bench_transfer <server name of the file> <size in bytes> <empty work folder with final \\>\n");
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: bench_transfer <size in bytes> <empty work folder with final \\>\n");
         return 2;
     }
-    const std::string name = argv[1];
-    const uint64_t size = std::stoull(argv[2]);
-    const std::string work = argv[3];
+    // The file tools/bench-transfer put into the folder "bench" of the tree.
+    const std::string name = "Gro\xC3\x9F Datei.bin";
+    const uint64_t size = std::stoull(argv[1]);
+    const std::string work = argv[2];
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     auto& dav = davtest::ApacheFixture::Instance();
     WriteRegistryString("Application", "userpath", work);

@@ -40,10 +40,7 @@ class Bodies : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        Box = std::string("conn_") + info->name();
-        for (char& c : Box) c = std::isalnum(static_cast<unsigned char>(c)) ? static_cast<char>(std::tolower(c)) : '_';
-        Url = Dav().Sandbox(Box);
+        Url = Dav().TestSandbox("conn_", Box);
         const std::string dir = MakeTempFolder("conn");
         Local = U8Path(dir.substr(0, dir.size() - 1));
     }
