@@ -1220,7 +1220,7 @@ void TvrqmodPermanent::sxVrqProviderRenameDataGrain(TSxCustomDataGrain&, TSxCust
         }
         if (!client.Rename(ItemPath(oldPath, isFolder), ItemPath(newPath, isFolder))) {
             LogError("Rename: the server refused to rename \"" + oldPath + "\" to \"" + newPath + "\"");
-            dialog.ShowWarning(Txt(83), FormatText(Pair("\"%s\" konnte nicht umbenannt werden.",
+            dialog.ShowWarning(Txt(83), FormatTableText(Pair("\"%s\" konnte nicht umbenannt werden.",
                                                         "\"%s\" cannot be renamed."),
                                                    grain.Name));
             return;
@@ -1244,7 +1244,7 @@ void TvrqmodPermanent::sxVrqProviderRenameDataGrain(TSxCustomDataGrain&, TSxCust
     } catch (const std::exception& e) {
         LogError(std::string("RenameDataGrain: ") + e.what());
         if (!performRename)
-            dialog.ShowWarning(Txt(83), FormatText(Pair("\"%s\" konnte nicht umbenannt werden.",
+            dialog.ShowWarning(Txt(83), FormatTableText(Pair("\"%s\" konnte nicht umbenannt werden.",
                                                         "\"%s\" cannot be renamed."),
                                                    grain.Name));
     }
@@ -1271,7 +1271,7 @@ void TvrqmodPermanent::sxVrqProviderCreateNewFolder(TSxCustomDataGrain& owner, c
             const bool there = client.FileExists(WithSlash(path));
             LogError("CreateNewFolder: the server did not make \"" + path + "\"");
             dialog.ShowWarning(Txt(83), there ? Txt(61)
-                                              : FormatText(Pair("Der Ordner \"%s\" konnte nicht erstellt werden.",
+                                              : FormatTableText(Pair("Der Ordner \"%s\" konnte nicht erstellt werden.",
                                                                 "The folder \"%s\" cannot be created."),
                                                            newFolderName));
             return;
@@ -1294,7 +1294,7 @@ void TvrqmodPermanent::sxVrqProviderCreateNewFolder(TSxCustomDataGrain& owner, c
     } catch (const std::exception& e) {
         newFolder.reset();
         LogError(std::string("CreateNewFolder: ") + e.what());
-        dialog.ShowWarning(Txt(83), FormatText(Pair("Der Ordner \"%s\" konnte nicht erstellt werden.",
+        dialog.ShowWarning(Txt(83), FormatTableText(Pair("Der Ordner \"%s\" konnte nicht erstellt werden.",
                                                     "The folder \"%s\" cannot be created."),
                                                newFolderName));
     }
@@ -1343,7 +1343,7 @@ void TvrqmodPermanent::sxVrqProviderConfirmDelete(TSxDataGrainList& grains, HWND
         for (int i = 0; i < grains.Count(); ++i) {
             TSxCustomDataGrain& grain = *grains.GetItem(i);
             if (grain.GetValue("vCanDelete") != "1") {
-                dialog.ShowWarning(Txt(83), FormatText(Pair("\"%s\" darf nicht gelöscht werden.",
+                dialog.ShowWarning(Txt(83), FormatTableText(Pair("\"%s\" darf nicht gelöscht werden.",
                                                             "\"%s\" cannot be deleted."),
                                                        grain.Name));
                 return;
@@ -1396,7 +1396,7 @@ bool TvrqmodPermanent::DeleteItem(TSxCustomDataGrain& grain, bool permanent, Tvr
     const std::string path = ServerPathOf(grain);
     auto refused = [&](const std::string& why) {
         LogError("HandleDelete: \"" + path + "\": " + why);
-        dialog.ShowWarning(Txt(83), FormatText(Pair("\"%s\" konnte nicht gelöscht werden.",
+        dialog.ShowWarning(Txt(83), FormatTableText(Pair("\"%s\" konnte nicht gelöscht werden.",
                                                     "\"%s\" cannot be deleted."),
                                                grain.Name));
         return false;
@@ -1601,14 +1601,14 @@ void TvrqmodPermanent::sxVrqProviderNewGrainFromFileEx2(TSxCustomDataGrain& fold
                     cont = false;
             } else {
                 LogError("NewGrainFromFileEx2: the upload of \"" + fileName + "\" to \"" + target + "\" failed");
-                dialog.ShowWarning(Txt(83), FormatText(Txt(64), name));
+                dialog.ShowWarning(Txt(83), FormatTableText(Txt(64), name));
                 if (dialog.Progress.Cancelled())
                     cont = false;
             }
         }
     } catch (const std::exception& e) {
         LogError(std::string("NewGrainFromFileEx2 GLOBAL: ") + e.what() + " Filename: " + fileName);
-        TheDropDialog().ShowWarning(Txt(83), FormatText(Txt(64), shl_ExtractFileName(fileName)));
+        TheDropDialog().ShowWarning(Txt(83), FormatTableText(Txt(64), shl_ExtractFileName(fileName)));
     }
     if (Answer == mrCancel)
         cont = false;
@@ -1644,7 +1644,7 @@ void TvrqmodPermanent::sxVrqProviderDataGrainDropEx(TSxCustomDataGrain& folder, 
         }
         bool isProtected = false;
         if (isFolder && IsSpecialFolder(name, isProtected) && isProtected) {
-            dialog.ShowWarning(Txt(83), FormatText(Txt(62), name));
+            dialog.ShowWarning(Txt(83), FormatTableText(Txt(62), name));
             dropInfo.Effect = copyOnly;
             return;
         }
@@ -1662,7 +1662,7 @@ void TvrqmodPermanent::sxVrqProviderDataGrainDropEx(TSxCustomDataGrain& folder, 
             const bool exists = client.FileExists(target) || (isFolder && client.FileExists(WithSlash(target)));
             if (exists && isFolder) {
                 // A copy onto a folder would replace it whole on the server: refused, nothing lost.
-                dialog.ShowWarning(Txt(83), FormatText(Pair("Der Ordner \"%s\" ist dort bereits vorhanden und wird nicht ersetzt.",
+                dialog.ShowWarning(Txt(83), FormatTableText(Pair("Der Ordner \"%s\" ist dort bereits vorhanden und wird nicht ersetzt.",
                                                             "The folder \"%s\" is there already and is not replaced."),
                                                        name));
                 dropInfo.Effect = copyOnly;
@@ -1679,7 +1679,7 @@ void TvrqmodPermanent::sxVrqProviderDataGrainDropEx(TSxCustomDataGrain& folder, 
         }
         if (!ok) {
             LogError("DataGrainDropEx: the server did not copy \"" + source + "\" to \"" + made + "\"");
-            dialog.ShowWarning(Txt(83), FormatText(Txt(64), name));
+            dialog.ShowWarning(Txt(83), FormatTableText(Txt(64), name));
             dropInfo.Effect = copyOnly;
             return;
         }
@@ -1708,7 +1708,7 @@ void TvrqmodPermanent::sxVrqProviderDataGrainDropEx(TSxCustomDataGrain& folder, 
     } catch (const std::exception& e) {
         LogError(std::string("DataGrainDropEx: ") + e.what());
         dropInfo.Effect = copyOnly;
-        TheDropDialog().ShowWarning(Txt(83), FormatText(Txt(64), name));
+        TheDropDialog().ShowWarning(Txt(83), FormatTableText(Txt(64), name));
     }
 }
 
@@ -1734,7 +1734,7 @@ void TvrqmodPermanent::sxVrqProviderGrainMoved(TSxDataGrainList& grains)
             const bool isFolder = !grain.IsFile;
             if (!client.Delete(ItemPath(source, isFolder))) {
                 LogError("GrainMoved: the server did not delete \"" + source + "\"");
-                dialog.ShowWarning(Txt(83), FormatText(Pair("\"%s\" konnte nicht gelöscht werden.",
+                dialog.ShowWarning(Txt(83), FormatTableText(Pair("\"%s\" konnte nicht gelöscht werden.",
                                                             "\"%s\" cannot be deleted."),
                                                        grain.Name));
                 continue;

@@ -107,7 +107,7 @@ int AskOverwrite(const std::string& caption, const std::string& text) {
 
 }  // namespace
 
-std::string FormatText(const std::string& format, const std::string& argument) {
+std::string FormatTableText(const std::string& format, const std::string& argument) {
     for (size_t i = 0; i + 1 < format.size(); ++i)
         if (format[i] == '%' && (format[i + 1] == 's' || format[i + 1] == 'd'))
             return format.substr(0, i) + argument + format.substr(i + 2);
@@ -147,33 +147,33 @@ TvrqDialog::~TvrqDialog() {
 }
 
 int TvrqDialog::ConfirmDeleteFile(const std::string& name, bool& permanent) {
-    return AskDelete(FormatText(Txt(70), name), FormatText(Txt(71), name), Txt(72), permanent);
+    return AskDelete(FormatTableText(Txt(70), name), FormatTableText(Txt(71), name), Txt(72), permanent);
 }
 
 int TvrqDialog::ConfirmDeleteItems(int32_t count, bool& permanent) {
     std::string number = std::to_string(count);
-    return AskDelete(FormatText(Txt(73), number), FormatText(Txt(74), number), Txt(75), permanent);
+    return AskDelete(FormatTableText(Txt(73), number), FormatTableText(Txt(74), number), Txt(75), permanent);
 }
 
 int TvrqDialog::ConfirmDeleteFolder(const std::string& name, bool& permanent) {
     std::string folder = WithoutFinalDelimiter(name);
-    return AskDelete(FormatText(Txt(76), folder), FormatText(Txt(77), folder), Txt(78), permanent);
+    return AskDelete(FormatTableText(Txt(76), folder), FormatTableText(Txt(77), folder), Txt(78), permanent);
 }
 
 int TvrqDialog::ConfirmReplaceFile(const std::string& name) {
     TvrqQuestion question;
     question.Kind = TvrqQuestionKind::YesNoBox;
     question.Caption = Txt(80);
-    question.Text = FormatText(Txt(79), name);
+    question.Text = FormatTableText(Txt(79), name);
     return Ask(question);
 }
 
 int TvrqDialog::ConfirmReplaceFileAll(const std::string& name) {
-    return AskOverwrite(Txt(80), FormatText(Txt(79), WithoutFinalDelimiter(name)));
+    return AskOverwrite(Txt(80), FormatTableText(Txt(79), WithoutFinalDelimiter(name)));
 }
 
 int TvrqDialog::ConfirmReplaceFolder(const std::string& name) {
-    return AskOverwrite(Txt(82), FormatText(Txt(81), WithoutFinalDelimiter(name)));
+    return AskOverwrite(Txt(82), FormatTableText(Txt(81), WithoutFinalDelimiter(name)));
 }
 
 int TvrqDialog::AskNewFolderName(std::string& name) {

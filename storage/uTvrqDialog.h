@@ -23,7 +23,7 @@ constexpr int mrNoToAll = 9;
 constexpr int mrYesToAll = 10;
 
 // Fills the first "%s" or "%d" of a text of the table; the argument is never read as a format.
-std::string FormatText(const std::string& format, const std::string& argument);
+std::string FormatTableText(const std::string& format, const std::string& argument);
 
 // What is shown to the user for one question. The seam below receives it.
 enum class TvrqQuestionKind {

@@ -590,8 +590,8 @@ TEST_F(Drop, AnUploadTheServerRefusesKeepsItsFileAndTellsTheUser)
     TvrqScriptedAnswers answers({TvrqScriptedAnswer(mrYes)});
     EXPECT_EQ(DropFiles(*folder, files), 0);
     ASSERT_EQ(answers.Asked.size(), 3u);   // the replace question, then a warning per refused file
-    EXPECT_EQ(answers.Asked[1].Text, FormatText(Txt(64), "Plan.txt"));
-    EXPECT_EQ(answers.Asked[2].Text, FormatText(Txt(64), "Neu.txt"));
+    EXPECT_EQ(answers.Asked[1].Text, FormatTableText(Txt(64), "Plan.txt"));
+    EXPECT_EQ(answers.Asked[2].Text, FormatTableText(Txt(64), "Neu.txt"));
     EXPECT_EQ(Server("Dokumente/readonly/Plan.txt"), "the server's plan");
     EXPECT_EQ(Names("Dokumente/readonly"), std::set<std::string>{"Plan.txt"});
     EXPECT_EQ(Record("Dokumente/readonly/Plan.txt").Size, 17);
@@ -616,7 +616,7 @@ TEST_F(Drop, TheServerGoneInMidDropLosesNothingAndIsTold)
     EXPECT_EQ(stored, 1);
     ASSERT_EQ(asked.size(), 2u);
     EXPECT_EQ(asked[1].Kind, TvrqQuestionKind::WarningBox);
-    EXPECT_EQ(asked[1].Text, FormatText(Txt(64), "Neu.txt"));
+    EXPECT_EQ(asked[1].Text, FormatTableText(Txt(64), "Neu.txt"));
     EXPECT_EQ(Server("Dokumente/Überblick.txt"), std::string(1000, 'g'));
     EXPECT_FALSE(OnServer("Dokumente/Neu.txt"));
     const auto names = Names("Dokumente");
@@ -697,7 +697,7 @@ TEST_F(Drop, FaultsOfAMoveLeaveEverySourceWhoseCopyFailed)
     EXPECT_EQ(changes[0].substr(0, 5), "COPY ");
     EXPECT_EQ(std::count_if(changes.begin(), changes.end(), [](const std::string& c) { return c.rfind("DELETE", 0) == 0; }), 0);
     ASSERT_EQ(second.Asked.size(), 1u);
-    EXPECT_EQ(second.Asked[0].Text, FormatText(Txt(64), "readme.txt"));
+    EXPECT_EQ(second.Asked[0].Text, FormatTableText(Txt(64), "readme.txt"));
     EXPECT_TRUE(OnServer("readme.txt"));
     EXPECT_TRUE(Names("").count("readme.txt"));
 }
