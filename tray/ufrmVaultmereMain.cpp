@@ -283,6 +283,8 @@ void TfrmVaultmereMain::CreateWindows()
     lblInfoText = make(L"STATIC", SS_LEFT | SS_NOPREFIX, idInfoText);
     lblVersion = make(L"STATIC", SS_LEFT, idVersion);
     btnVersioncheck = make(L"BUTTON", WS_TABSTOP | BS_PUSHBUTTON, idVersioncheck);
+    // The page control lies beneath the controls of its pages.
+    SetWindowPos(pgcMain, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     stbMain = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, Handle,
                               HMENU(INT_PTR(idStatus)), instance, nullptr);
     Layout();

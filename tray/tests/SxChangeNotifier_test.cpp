@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -61,12 +62,8 @@ protected:
     void TearDown() override
     {
         W.Deactivate();
-        std::wstring from = Folder + L'\0';
-        SHFILEOPSTRUCTW op{};
-        op.wFunc = FO_DELETE;
-        op.pFrom = from.c_str();
-        op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
-        SHFileOperationW(&op);
+        std::error_code ec;
+        std::filesystem::remove_all(std::filesystem::path(Folder), ec);
     }
     std::wstring Path(const std::wstring& name) const { return Folder + L"\\" + name; }
 
