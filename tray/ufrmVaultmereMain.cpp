@@ -684,7 +684,7 @@ void TfrmVaultmereMain::btnConnectClick()
     HideToTray();
     const int version = CompareVersion(HTTP_CheckVersion(*Environment, *Logger));
     Dialog->Progress.Start(Txt(90, lang), 2, true);
-    std::string answer;
+    TListingAnswer answer;
     if (client->GetContent("", -1, *Dialog, answer)) {
         Dialog->Progress.StepBy(1);
         if (client->TranslateXML(answer, true, *Dialog)) {
@@ -908,7 +908,7 @@ void TfrmVaultmereMain::miTrayRefreshClick()
     Dialog->Progress.Start(Txt(90, Environment->Language), 2, true);
     try {
         TWEBDAVClient client;
-        std::string answer;
+        TListingAnswer answer;
         if (client.GetContent("", -1, *Dialog, answer)) {
             Dialog->Progress.StepBy(1);
             done = client.TranslateXML(answer, true, *Dialog);
