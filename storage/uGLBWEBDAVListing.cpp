@@ -79,10 +79,9 @@ bool EndsWithItsRootEndTag(IStream* stream) {
     return slash >= 2 && bytes[slash - 1] == '/' && bytes[slash - 2] == '<';
 }
 
-}  // namespace
-
-bool ReadMultistatus(const std::string& answerFile,
-                     const std::function<bool(const std::string&, TListingEntry&)>& onResponse, std::string& error) {
+// The reader over stream, which must be a complete answer (EndsWithItsRootEndTag).
+bool ReadMultistatusStream(IStream* stream, const std::function<bool(const std::string&, TListingEntry&)>& onResponse,
+                           std::string& error) {
     TCreateXmlReader create = XmlReaderFactory();
     if (!create) {
         error = "xmllite.dll is not available";
@@ -94,20 +93,12 @@ bool ReadMultistatus(const std::string& answerFile,
         error = "CreateXmlReader: " + HResultText(hr);
         return false;
     }
-    // Read from the file as the parser needs it: the answer is never held in memory.
-    Microsoft::WRL::ComPtr<IStream> stream;
-    hr = SHCreateStreamOnFileEx(Utf8ToWide(answerFile).c_str(), STGM_READ | STGM_SHARE_DENY_WRITE,
-                                FILE_ATTRIBUTE_NORMAL, FALSE, nullptr, &stream);
-    if (FAILED(hr)) {
-        error = "cannot open the answer \"" + answerFile + "\": " + HResultText(hr);
-        return false;
-    }
-    if (!EndsWithItsRootEndTag(stream.Get())) {
+    if (!EndsWithItsRootEndTag(stream)) {
         error = "the answer is incomplete (its multistatus element never closed)";
         return false;
     }
     reader->SetProperty(XmlReaderProperty_DtdProcessing, DtdProcessing_Prohibit);
-    if (FAILED(hr = reader->SetInput(stream.Get()))) {
+    if (FAILED(hr = reader->SetInput(stream))) {
         error = "XML input: " + HResultText(hr);
         return false;
     }
@@ -244,16 +235,57 @@ bool ReadMultistatus(const std::string& answerFile,
     return true;
 }
 
+// Yes for an existing folder (a final "\\" allowed).
 bool FolderExists(const std::string& dir) {
     const DWORD a = GetFileAttributesW(Utf8ToWide(WithoutSlash(dir)).c_str());
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
+
+}  // namespace
+
+bool ReadMultistatusFile(const std::string& answerFile,
+                         const std::function<bool(const std::string&, TListingEntry&)>& onResponse, std::string& error) {
+    // Read from the file as the parser needs it: the answer is never held in memory.
+    Microsoft::WRL::ComPtr<IStream> stream;
+    const HRESULT hr = SHCreateStreamOnFileEx(Utf8ToWide(answerFile).c_str(), STGM_READ | STGM_SHARE_DENY_WRITE,
+                                              FILE_ATTRIBUTE_NORMAL, FALSE, nullptr, &stream);
+    if (FAILED(hr)) {
+        error = "cannot open the answer \"" + answerFile + "\": " + HResultText(hr);
+        return false;
+    }
+    return ReadMultistatusStream(stream.Get(), onResponse, error);
+}
+
+bool ReadMultistatus(const std::string& xml, std::vector<std::pair<std::string, TListingEntry>>& responses,
+                     std::string& error, const std::function<bool()>& pump) {
+    Microsoft::WRL::ComPtr<IStream> stream;
+    stream.Attach(SHCreateMemStream(reinterpret_cast<const BYTE*>(xml.data()), static_cast<UINT>(xml.size())));
+    if (!stream) {
+        error = "out of memory for the answer";
+        return false;
+    }
+    auto collect = [&](const std::string& href, TListingEntry& entry) {
+        responses.emplace_back(href, entry);
+        return !pump || pump();
+    };
+    if (!ReadMultistatusStream(stream.Get(), collect, error)) return false;
+    if (responses.empty()) {
+        error = "the answer lists nothing";
+        return false;
+    }
+    return true;
+}
+
 
 bool DeleteFolderTree(const std::string& folder) {
     const std::wstring top = Utf8ToWide(WithoutSlash(folder));
     // Refuses what a slip could make of a path: relative paths, drive roots, wildcards.
     if (top.size() < 4 || top[1] != L':' || top[2] != L'\\' || top.find_first_of(L"*?") != std::wstring::npos) {
         return false;
+    }
+    if (GetFileAttributesW(top.c_str()) == INVALID_FILE_ATTRIBUTES &&
+        (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND)) {
+        return true;
     }
     bool ok = true;
     // Depth first without recursion: a folder is removed once everything in it went.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The body of one listing answer, in a temporary file that goes with the object.
@@ -31,14 +32,17 @@ public:
 // onResponse with its href as sent; onResponse returns false to stop (cancel). False with the reason
 // in error for a document that is no complete, well-formed multistatus (its root element closed) or
 // holds a DOCTYPE, and when stopped.
-bool ReadMultistatus(const std::string& answerFile,
-                     const std::function<bool(const std::string& href, TListingEntry& entry)>& onResponse,
-                     std::string& error);
+bool ReadMultistatusFile(const std::string& answerFile,
+                         const std::function<bool(const std::string& href, TListingEntry& entry)>& onResponse,
+                         std::string& error);
+// The same for a small answer held as text (a depth-0 request), collected; `pump` runs after each
+// response and returns false to stop. False also when the answer lists nothing.
+bool ReadMultistatus(const std::string& xml, std::vector<std::pair<std::string, TListingEntry>>& responses,
+                     std::string& error, const std::function<bool()>& pump);
 
-// Yes for an existing folder (a final "\" allowed).
-bool FolderExists(const std::string& dir);
 // Removes folder and everything in it with a plain walk (links are removed, never followed). Refuses
-// (false) relative paths, drive roots and wildcards; false also when anything stayed.
+// (false) relative paths, drive roots and wildcards; false also when anything stayed. A folder that
+// is not there is removed already (true).
 bool DeleteFolderTree(const std::string& folder);
 
 // Puts the folder fresh in the place of the mirror folder cache; the old mirror goes. Raises when

@@ -182,7 +182,7 @@ bool TWEBDAVClient::TranslateXML(const TListingAnswer& answer, bool countStatist
             return pump();
         };
         std::string error;
-        if (!ReadMultistatus(answer.FileName, take, error)) throw std::runtime_error(error);
+        if (!ReadMultistatusFile(answer.FileName, take, error)) throw std::runtime_error(error);
         if (responses == 0) throw std::runtime_error("the answer lists nothing");
 
         // 2. The records planned as a well-formed mirror, written into a fresh folder beside it.
@@ -194,7 +194,7 @@ bool TWEBDAVClient::TranslateXML(const TListingAnswer& answer, bool countStatist
                                       });
         for (const std::string& e : plan.Errors) Note(*this, 1, "TranslateXML: skipped: " + e);
         if (progress.CountSteps) progress.ExtendBy(static_cast<int32_t>(plan.Folders.size() + plan.Files.size()));
-        if (FolderExists(work) && !DeleteFolderTree(work)) throw std::runtime_error("cannot clear \"" + work + "\"");
+        if (!DeleteFolderTree(work)) throw std::runtime_error("cannot clear \"" + work + "\"");
         if (!CreateDirectoryW(Utf8ToWide(WithoutSlash(work)).c_str(), nullptr)) {
             throw std::runtime_error("cannot create \"" + work + "\": " + SysErrorMessage(GetLastError()));
         }
@@ -246,7 +246,7 @@ bool TWEBDAVClient::TranslateXML(const TListingAnswer& answer, bool countStatist
         return true;
     } catch (const std::exception& e) {
         Note(*this, 1, std::string("TranslateXML: ") + e.what());
-        if (!work.empty() && FolderExists(work)) DeleteFolderTree(work);
+        if (!work.empty()) DeleteFolderTree(work);
         return false;
     }
 }

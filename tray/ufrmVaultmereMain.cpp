@@ -604,7 +604,7 @@ void TfrmVaultmereMain::DeleteWorkingFolders(bool keepOpen)
     for (const std::string* folder : {&Environment->Cache, &Environment->Temp, &Environment->Download,
                                       &Environment->Open, &Environment->Thumb})
         if (!(keepOpen && folder == &Environment->Open))
-            shl_DeleteFolder(*folder);
+            DeleteFolderTree(*folder);   // a plain walk: the shell's folder delete costs many times more
     for (const char* name : {"content.$$$", "CurrentFolder.$$$"})
         DeleteFileW(Utf8ToWide(Environment->Install + name).c_str());
 }
