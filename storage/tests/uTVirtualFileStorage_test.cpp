@@ -307,7 +307,8 @@ TEST(PlanMirror, PathsBeyondWhatWindowsOpensAreLeftOut) {
     std::vector<TVirtualFileRecord> records;
     std::string path;
     for (int depth = 1; depth <= 200; ++depth) {
-        path += (path.empty() ? "" : "\\") + std::string("d");
+        if (!path.empty()) path += '\\';
+        path += 'd';
         records.push_back(Folder(path));
         records.push_back(File(path, "f.txt", "1.txt"));
     }
