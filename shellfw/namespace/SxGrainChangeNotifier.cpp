@@ -1,9 +1,9 @@
 #include "SxGrainChangeNotifier.h"
 
-#include "uSxException.h"
-#include "uSxTools.h"
+#include "SxException.h"
+#include "SxTools.h"
 #include "uTLogger.h"
-#include "uTSxCustomProvider.h"
+#include "SxProvider.h"
 
 #include <objbase.h>
 

@@ -3,11 +3,11 @@
 #include "SxShellFolder.h"
 #include "SxTransferFormats.h"
 #include "uGLBWin.h"
-#include "uSxException.h"
-#include "uSxTools.h"
-#include "uTSxComObject.h"
-#include "uTSxCustomProvider.h"
-#include "uTSxStream.h"
+#include "SxException.h"
+#include "SxTools.h"
+#include "SxComObject.h"
+#include "SxProvider.h"
+#include "SxStream.h"
 
 #include <shlwapi.h>
 

@@ -3,11 +3,11 @@
 #include "SxShellFolder.h"
 #include "SxTransferFormats.h"
 #include "uGLBWin.h"
-#include "uSxException.h"
-#include "uSxTools.h"
+#include "SxException.h"
+#include "SxTools.h"
 #include "uTLogger.h"
 #include "SxProviderTransfer.h"
-#include "uTSxCustomProvider.h"
+#include "SxProvider.h"
 
 #include <shlwapi.h>
 

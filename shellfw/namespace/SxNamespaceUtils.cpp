@@ -1,10 +1,9 @@
 #include "SxNamespaceUtils.h"
 
-#include "uTSxCustomDataGrain.h"
+#include "SxProvider.h"
 #include "SxShellFolder.h"
-#include "uSxException.h"
-#include "uTSxComObject.h"
-#include "uTSxCustomProvider.h"
+#include "SxException.h"
+#include "SxComObject.h"
 
 #include <memory>
 

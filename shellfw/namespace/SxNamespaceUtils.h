@@ -4,7 +4,7 @@
 #ifdef _WIN32
 #include "SxPopupMenu.h"
 
-#include "uTSxCustomDataGrain.h"
+#include "SxProvider.h"
 
 #include <windows.h>
 #include <shlobj.h>

@@ -2,7 +2,7 @@
 
 #include "SxTransferFormats.h"
 #include "uGLBWin.h"
-#include "uSxException.h"
+#include "SxException.h"
 #include "uTLogger.h"
 
 #include <shellapi.h>

@@ -4,7 +4,7 @@
 // folder grains. The provider's builders, readers and drop handlers (declared with the provider)
 // are defined beside them.
 #ifdef _WIN32
-#include "uTSxCustomProvider.h"
+#include "SxProvider.h"
 #include "uTProgressDialog.h"
 
 #include <windows.h>

@@ -131,9 +131,9 @@ size_t ShellViewRegistrationCount(HWND window)
 #include "SxShellFolder.h"
 #include "SxTransferFormats.h"
 #include "uGLBWin.h"
-#include "uSxException.h"
-#include "uTSxCustomProvider.h"
-#include "uSxTools.h"
+#include "SxException.h"
+#include "SxProvider.h"
+#include "SxTools.h"
 
 namespace {
 

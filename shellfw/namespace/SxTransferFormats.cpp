@@ -1,6 +1,6 @@
 #include "SxTransferFormats.h"
 
-#include "uSxGrainRecord.h"
+#include "SxGrainRecord.h"
 
 #include <cstring>
 #include <limits>

@@ -8,8 +8,8 @@
 // every count, offset, length and terminator against it before they read: a damaged block raises
 // ESxTransferFormatError and yields nothing, never a read past its end. Plain C++ (no Windows
 // types), so it builds and is tested natively as well.
-#include "uSxExceptionClass.h"
-#include "uSxPidl.h"
+#include "SxExceptionClass.h"
+#include "SxPidl.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // The transfer formats' bytes: round trips of real-looking data, and tables of damaged blocks that
 // every reader must refuse without reading past the block (run natively under ASan).
 #include "SxTransferFormats.h"
-#include "uSxGrainRecord.h"
-#include "uTSxStream.h"
+#include "SxGrainRecord.h"
+#include "SxStream.h"
 
 #include <gtest/gtest.h>
 

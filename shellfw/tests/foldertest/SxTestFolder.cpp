@@ -2,14 +2,14 @@
 // names hold blanks and umlauts, under My Computer, with details columns and a URL search hook.
 // "Größe ä.txt" shows an overlay; "versteckt.txt" leaves the system icon to IExtractIcon.
 #include "SxNamespaceDetails.h"
-#include "SxShellFolder.h"
+#include "SxVirtualFolder.h"
 #include "SxShellView.h"
 #include "uGLBWin.h"
-#include "uSxTools.h"
-#include "uTSxComObjectFactory.h"
-#include "uTSxCustomProvider.h"
-#include "uTSxIconList.h"
-#include "uTSxPermanentModule.h"
+#include "SxTools.h"
+#include "SxComObjectFactory.h"
+#include "SxProvider.h"
+#include "SxIconList.h"
+#include "SxPmtDataModule.h"
 
 #include <windows.h>
 
