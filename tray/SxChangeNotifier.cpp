@@ -1,7 +1,7 @@
 #include "SxChangeNotifier.h"
 
 #include "SxMd5.h"
-#include "uTSxStream.h"
+#include "SxStream.h"
 
 #include <algorithm>
 #include <atomic>

@@ -9,7 +9,7 @@
 #include "uGLBWin.h"
 #include "uTApplicationEnviroment.h"
 #include "uTLogger.h"
-#include "uTSxTrayIcon.h"
+#include "SxTrayIcon.h"
 #include "uTvrqDialog.h"
 
 #include <functional>
