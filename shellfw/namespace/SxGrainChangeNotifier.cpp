@@ -81,11 +81,15 @@ TSxGrainChangeNotifier::TSxGrainChangeNotifier(TSxCustomProvider& provider, cons
     LockModule();
     FStopEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     FDoneEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!FStopEvent || !FDoneEvent)
+    FReadyEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!FStopEvent || !FDoneEvent || !FReadyEvent)
         throw std::runtime_error("The grain change notifier cannot make its events: " + SysErrorMessage(GetLastError()));
     FThread.reset(CreateThread(nullptr, 0, &TSxGrainChangeNotifier::ThreadProc, this, 0, nullptr));
     if (!FThread)
         throw std::runtime_error("The grain change notifier cannot start: " + SysErrorMessage(GetLastError()));
+    // Changes count from here on: the folder is watched before the first file is.
+    HANDLE started[2] = {FReadyEvent.get(), FDoneEvent.get()};
+    WaitForMultipleObjects(2, started, FALSE, 5000);
 }
 
 TSxGrainChangeNotifier::~TSxGrainChangeNotifier()
@@ -263,15 +267,17 @@ void TSxGrainChangeNotifier::Run()
         LogError("TSxGrainChangeNotifier: \"" + FFolder + "\" cannot be watched: " + SysErrorMessage(GetLastError()));
         return;
     }
-    bool retry = false;
+    SetEvent(FReadyEvent.get());
+    bool retry = ScanChanges();
     for (;;) {
         HANDLE handles[2] = {FStopEvent.get(), change.get()};
         const DWORD wait = WaitForMultipleObjects(2, handles, FALSE, retry ? RetryInterval : INFINITE);
         if (wait == WAIT_OBJECT_0 || wait == WAIT_FAILED)
             return;
-        retry = ScanChanges();
+        // Watching again before the scan: a change made while it runs wakes the next one.
         if (wait == WAIT_OBJECT_0 + 1 && !FindNextChangeNotification(change.get()))
             return;
+        retry = ScanChanges();
     }
 }
 

@@ -53,7 +53,7 @@ private:
     TSxCustomProvider& FProvider;
     std::string FFolder;
     std::vector<std::unique_ptr<TEntry>> FEntries;  // under the framework lock
-    THandle FStopEvent, FDoneEvent, FThread;
+    THandle FStopEvent, FDoneEvent, FReadyEvent, FThread;
 };
 
 class TSxGrainFolderManager {

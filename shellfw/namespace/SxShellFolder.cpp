@@ -41,6 +41,7 @@ std::vector<std::string> ShellFolderFlagNames(bool wantsForParsing, bool loadWit
 #include "SxNamespaceDataObject.h"
 #include "SxNamespaceDetails.h"
 #include "SxNamespaceDropTarget.h"
+#include "SxProviderTransfer.h"
 #include "SxVirtualFolder.h"
 #include "SxShellView.h"
 #include "uGLBWin.h"
@@ -876,41 +877,29 @@ void TSxCustomShellFolder::DeleteGrains(TSxDataGrainList& grains, HWND ownerWind
     TSxCustomProvider* provider = GetDataProvider();
     if (!provider || grains.Count() == 0 || !provider->DoConfirmDelete(grains, ownerWindow))
         return;
-    // The progress dialog of the shell; the operation runs without one when it is missing.
-    IProgressDialog* progress = nullptr;
-    CoCreateInstance(CLSID_ProgressDialog, nullptr, CLSCTX_INPROC_SERVER, IID_IProgressDialog,
-                     reinterpret_cast<void**>(&progress));
-    TComPtr<IProgressDialog> keep(progress);
-    const DWORD total = static_cast<DWORD>(grains.Count());
-    if (progress) {
-        progress->SetTitle(Utf8ToWide("Dateien werden gelöscht...").c_str());
-        progress->SetCancelMsg(Utf8ToWide("Operation abgebrochen").c_str(), nullptr);
-        progress->StartProgressDialog(ownerWindow, nullptr, PROGDLG_MODAL | PROGDLG_AUTOTIME, nullptr);
-        progress->SetLine(1, Utf8ToWide("Dateien werden übertragen...").c_str(), FALSE, nullptr);
-        progress->SetProgress(0, total);
-    }
-    for (DWORD i = 0; i < total; ++i) {
-        if (progress && progress->HasUserCancelled())
+    // The shell's progress dialog; the operation runs on without one when it is missing.
+    TSxProgressDialogWrapper progress("Dateien werden gel\xC3\xB6scht...", ownerWindow, poModal | poAutoTime, 8,
+                                      "Operation abgebrochen");
+    progress.SetTotal(grains.Count());
+    progress.SetLine1("Dateien werden \xC3\xBC" "bertragen...");
+    for (int i = 0; i < grains.Count(); ++i) {
+        if (progress.HasUserCancelled())
             break;
-        TSxCustomDataGrain& grain = *grains.GetItem(static_cast<int>(i));
-        if (progress)
-            progress->SetLine(2, Utf8ToWide(grain.Name).c_str(), TRUE, nullptr);
+        TSxCustomDataGrain& grain = *grains.GetItem(i);
+        progress.SetLine2(grain.Name);
         // Only a grain that really went is announced as deleted: a handler that fails raises,
         // and the next grain follows.
         bool deleted = false;
         try {
             provider->DoHandleDelete(grain);
             deleted = true;
-        } catch (const std::exception& e) {
+        } catch (const std::exception&) {
             SxHandleException(this, std::current_exception());
         }
         if (deleted)
             provider->NotifyGrainDeleted(grain);
-        if (progress)
-            progress->SetProgress(i + 1, total);
+        progress.SetPosition(i + 1);
     }
-    if (progress)
-        progress->StopProgressDialog();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -412,8 +412,12 @@ TEST_F(TestFolder, CreatesAViewAndTheUrlHookFindsTheFolder)
     EXPECT_NE(view, nullptr);
     if (view)
         view->Release();
+    IDropTarget* target = nullptr;
+    EXPECT_HRESULT_SUCCEEDED(Folder->CreateViewObject(owner, IID_IDropTarget, reinterpret_cast<void**>(&target)));
+    ASSERT_NE(target, nullptr);
+    target->Release();
     void* none = reinterpret_cast<void*>(1);
-    EXPECT_EQ(Folder->CreateViewObject(owner, IID_IDropTarget, &none), E_NOINTERFACE);
+    EXPECT_EQ(Folder->CreateViewObject(owner, IID_IPersistFile, &none), E_NOINTERFACE);
     EXPECT_EQ(none, nullptr);
     DestroyWindow(owner);
 
@@ -613,17 +617,6 @@ std::string Fnv(const std::string& bytes)
 
 fs::path LocalPath(const std::string& utf8) { return fs::path(Utf8ToWide(utf8)); }
 
-// A fresh folder below the temporary folder.
-std::string FreshFolder(const std::string& name)
-{
-    wchar_t buffer[MAX_PATH + 1] = {};
-    GetTempPathW(MAX_PATH + 1, buffer);
-    const std::string path = WideToUtf8(buffer) + name;
-    std::error_code error;
-    fs::remove_all(LocalPath(path), error);
-    fs::create_directories(LocalPath(path));
-    return path;
-}
 
 void WriteLocal(const std::string& path, const std::string& bytes)
 {
@@ -845,7 +838,7 @@ protected:
 
 TEST_F(TransferFolder, LocalFilesAndFoldersFromTheShellReachTheProviderOnceInTheirOwnFolders)
 {
-    const std::string source = FreshFolder("SxDropSource");
+    const std::string source = FreshTempFolder("SxDropSource");
     WriteLocal(source + "\\a \xC3\xA4.txt", "alpha");
     WriteLocal(source + "\\Quelle\\b \xE6\x97\xA5\xE6\x9C\xAC.txt", std::string(3000, 'b'));
     WriteLocal(source + "\\Quelle\\Tief\\c \xF0\x9F\x8C\xB4.txt", std::string(70000, 'c'));
@@ -884,7 +877,7 @@ TEST_F(TransferFolder, LocalFilesAndFoldersFromTheShellReachTheProviderOnceInThe
 
 TEST_F(TransferFolder, AMoveReportsOnlyWhatArrived)
 {
-    const std::string source = FreshFolder("SxMoveSource");
+    const std::string source = FreshTempFolder("SxMoveSource");
     WriteLocal(source + "\\eins.txt", "1");
     WriteLocal(source + "\\zwei fehlt.txt", "2");
     auto local = LocalFolder(source);
@@ -1076,7 +1069,7 @@ TEST_F(TransferFolder, CopiedAndCutGrainsPasteIntoARealLocalFolder)
     IDataObject* clip = nullptr;
     ASSERT_HRESULT_SUCCEEDED(OleGetClipboard(&clip));
     TPtr<IDataObject> keepClip(clip);
-    const std::string copyTo = FreshFolder("SxPasteCopy");
+    const std::string copyTo = FreshTempFolder("SxPasteCopy");
     TLocalFolderTarget copyTarget(copyTo);
     DropOn(&copyTarget, clip, 0, DROPEFFECT_COPY);
     EXPECT_EQ(copyTarget.Result, 0);
@@ -1094,7 +1087,7 @@ TEST_F(TransferFolder, CopiedAndCutGrainsPasteIntoARealLocalFolder)
     keepClip.reset();
     ASSERT_HRESULT_SUCCEEDED(OleGetClipboard(&clip));
     keepClip.reset(clip);
-    const std::string moveTo = FreshFolder("SxPasteMove");
+    const std::string moveTo = FreshTempFolder("SxPasteMove");
     TLocalFolderTarget moveTarget(moveTo);
     // "read me.txt" is held open by another program: it cannot go, and it stays in the folder.
     std::string heldName;
