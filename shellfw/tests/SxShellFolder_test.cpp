@@ -123,15 +123,10 @@ protected:
     }
     void SetUp() override
     {
-        IShellFolder* desktop = nullptr;
-        ASSERT_HRESULT_SUCCEEDED(SHGetDesktopFolder(&desktop));
-        Desktop.reset(desktop);
+        ASSERT_HRESULT_SUCCEEDED(SHGetDesktopFolder(&Desktop));
         RootList = Parse(Root);
         ASSERT_TRUE(RootList);
-        IShellFolder* folder = nullptr;
-        ASSERT_HRESULT_SUCCEEDED(Desktop->BindToObject(RootList.get(), nullptr, IID_IShellFolder,
-                                                       reinterpret_cast<void**>(&folder)));
-        Folder.reset(folder);
+        ASSERT_HRESULT_SUCCEEDED(Desktop->BindToObject(RootList.get(), nullptr, IID_PPV_ARGS(&Folder)));
     }
 
     // An absolute list parsed by the desktop folder, or nullptr.
@@ -154,10 +149,9 @@ protected:
     std::vector<std::pair<std::string, TSxPidlPtr>> Items(IShellFolder* folder, SHCONTF flags)
     {
         std::vector<std::pair<std::string, TSxPidlPtr>> items;
-        IEnumIDList* enumerator = nullptr;
+        ComPtr<IEnumIDList> enumerator;
         if (FAILED(folder->EnumObjects(nullptr, flags, &enumerator)) || !enumerator)
             return items;
-        TPtr<IEnumIDList> keep(enumerator);
         PITEMID_CHILD child = nullptr;
         ULONG fetched = 0;
         while (enumerator->Next(1, &child, &fetched) == S_OK) {
@@ -176,28 +170,30 @@ protected:
         return nullptr;
     }
 
-    TPtr<IShellFolder> Bind(IShellFolder* folder, PCUITEMID_CHILD item, HRESULT* result = nullptr)
+    ComPtr<IShellFolder> Bind(IShellFolder* folder, PCUITEMID_CHILD item, HRESULT* result = nullptr)
     {
-        IShellFolder* child = nullptr;
-        HRESULT hr = folder->BindToObject(item, nullptr, IID_IShellFolder, reinterpret_cast<void**>(&child));
+        ComPtr<IShellFolder> child;
+        HRESULT hr = folder->BindToObject(item, nullptr, IID_PPV_ARGS(&child));
         if (result)
             *result = hr;
-        return TPtr<IShellFolder>(SUCCEEDED(hr) ? child : nullptr);
+        if (FAILED(hr))
+            child.Reset();
+        return child;
     }
 
-    TPtr<IShellFolder> Desktop;
+    ComPtr<IShellFolder> Desktop;
     TSxPidlPtr RootList;
-    TPtr<IShellFolder> Folder;
+    ComPtr<IShellFolder> Folder;
 };
 
 TEST_F(TestFolder, EnumeratesFoldersFilesAndHiddenItemsAsAsked)
 {
     std::set<std::string> all, folders, withHidden;
-    for (auto& item : Items(Folder.get(), SHCONTF_FOLDERS | SHCONTF_NONFOLDERS))
+    for (auto& item : Items(Folder.Get(), SHCONTF_FOLDERS | SHCONTF_NONFOLDERS))
         all.insert(item.first);
-    for (auto& item : Items(Folder.get(), SHCONTF_FOLDERS))
+    for (auto& item : Items(Folder.Get(), SHCONTF_FOLDERS))
         folders.insert(item.first);
-    for (auto& item : Items(Folder.get(), SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN))
+    for (auto& item : Items(Folder.Get(), SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN))
         withHidden.insert(item.first);
     EXPECT_EQ(all, (std::set<std::string>{"Bilder", "Neuer Ordner", "Größe ä.txt", "read me.txt"}));
     EXPECT_EQ(folders, (std::set<std::string>{"Bilder", "Neuer Ordner"}));
@@ -208,35 +204,35 @@ TEST_F(TestFolder, MyComputerListsTheJunction)
 {
     auto myComputer = Parse("::{20D04FE0-3AEA-1069-A2D8-08002B30309D}");
     ASSERT_TRUE(myComputer);
-    auto computer = Bind(Desktop.get(), myComputer.get());
+    auto computer = Bind(Desktop.Get(), myComputer.get());
     ASSERT_TRUE(computer);
     std::set<std::string> names;
-    for (auto& item : Items(computer.get(), SHCONTF_FOLDERS | SHCONTF_NONFOLDERS))
+    for (auto& item : Items(computer.Get(), SHCONTF_FOLDERS | SHCONTF_NONFOLDERS))
         names.insert(item.first);
     EXPECT_EQ(names.count("Tandrel Testtresor"), 1u);
 }
 
 TEST_F(TestFolder, NamesForEveryDisplayForm)
 {
-    auto file = Item(Folder.get(), "Größe ä.txt");
+    auto file = Item(Folder.Get(), "Größe ä.txt");
     ASSERT_TRUE(file);
-    EXPECT_EQ(NameOf(Folder.get(), file.get(), SHGDN_NORMAL), "Größe ä.txt");
-    EXPECT_EQ(NameOf(Folder.get(), file.get(), SHGDN_INFOLDER), "Größe ä.txt");
-    EXPECT_EQ(NameOf(Folder.get(), file.get(), SHGDN_INFOLDER | SHGDN_FOREDITING), "Größe ä.txt");
-    EXPECT_EQ(NameOf(Folder.get(), file.get(), SHGDN_INFOLDER | SHGDN_FORPARSING), "Größe ä.txt");
-    EXPECT_EQ(NameOf(Folder.get(), file.get(), SHGDN_FORPARSING), Root + "\\Größe ä.txt");
-    EXPECT_EQ(NameOf(Folder.get(), file.get(), SHGDN_FORPARSING | SHGDN_FORADDRESSBAR), Root + "\\Größe ä.txt");
+    EXPECT_EQ(NameOf(Folder.Get(), file.get(), SHGDN_NORMAL), "Größe ä.txt");
+    EXPECT_EQ(NameOf(Folder.Get(), file.get(), SHGDN_INFOLDER), "Größe ä.txt");
+    EXPECT_EQ(NameOf(Folder.Get(), file.get(), SHGDN_INFOLDER | SHGDN_FOREDITING), "Größe ä.txt");
+    EXPECT_EQ(NameOf(Folder.Get(), file.get(), SHGDN_INFOLDER | SHGDN_FORPARSING), "Größe ä.txt");
+    EXPECT_EQ(NameOf(Folder.Get(), file.get(), SHGDN_FORPARSING), Root + "\\Größe ä.txt");
+    EXPECT_EQ(NameOf(Folder.Get(), file.get(), SHGDN_FORPARSING | SHGDN_FORADDRESSBAR), Root + "\\Größe ä.txt");
 
-    auto bilder = Item(Folder.get(), "Bilder");
-    auto child = Bind(Folder.get(), bilder.get());
+    auto bilder = Item(Folder.Get(), "Bilder");
+    auto child = Bind(Folder.Get(), bilder.get());
     ASSERT_TRUE(child);
-    auto beach = Item(child.get(), "Strand ö.jpg");
+    auto beach = Item(child.Get(), "Strand ö.jpg");
     ASSERT_TRUE(beach);
-    EXPECT_EQ(NameOf(child.get(), beach.get(), SHGDN_FORPARSING), Root + "\\Bilder\\Strand ö.jpg");
+    EXPECT_EQ(NameOf(child.Get(), beach.get(), SHGDN_FORPARSING), Root + "\\Bilder\\Strand ö.jpg");
     // A two-level list asked of the root folder names both levels.
     TSxPidlPtr twoLevels(PIDLCombine(bilder.get(), beach.get()));
-    EXPECT_EQ(NameOf(Folder.get(), twoLevels.get(), SHGDN_FORPARSING), Root + "\\Bilder\\Strand ö.jpg");
-    EXPECT_EQ(NameOf(Folder.get(), twoLevels.get(), SHGDN_NORMAL), "Strand ö.jpg");
+    EXPECT_EQ(NameOf(Folder.Get(), twoLevels.get(), SHGDN_FORPARSING), Root + "\\Bilder\\Strand ö.jpg");
+    EXPECT_EQ(NameOf(Folder.Get(), twoLevels.get(), SHGDN_NORMAL), "Strand ö.jpg");
 }
 
 TEST_F(TestFolder, ParsesNestedPathsThroughTheDesktopAndFailsOnAMissingPart)
@@ -245,8 +241,8 @@ TEST_F(TestFolder, ParsesNestedPathsThroughTheDesktopAndFailsOnAMissingPart)
     ASSERT_TRUE(deep);
     EXPECT_EQ(PIDLGetItemCount(deep.get()), PIDLGetItemCount(RootList.get()) + 3);
     // The parsing name of an item parses back to the same item.
-    auto file = Item(Folder.get(), "read me.txt");
-    auto byName = Parse(NameOf(Folder.get(), file.get(), SHGDN_FORPARSING));
+    auto file = Item(Folder.Get(), "read me.txt");
+    auto byName = Parse(NameOf(Folder.Get(), file.get(), SHGDN_FORPARSING));
     ASSERT_TRUE(byName);
     TSxPidlPtr expected(PIDLCombine(RootList.get(), file.get()));
     EXPECT_EQ(HRESULT_CODE(Desktop->CompareIDs(0, byName.get(), expected.get())), 0);
@@ -277,16 +273,15 @@ TEST_F(TestFolder, ParsesNestedPathsThroughTheDesktopAndFailsOnAMissingPart)
 
 TEST_F(TestFolder, BindsFoldersOnlyAndKnowsItsOwnList)
 {
-    auto bilder = Item(Folder.get(), "Bilder");
-    auto file = Item(Folder.get(), "read me.txt");
+    auto bilder = Item(Folder.Get(), "Bilder");
+    auto file = Item(Folder.Get(), "read me.txt");
     HRESULT hr = S_OK;
-    EXPECT_FALSE(Bind(Folder.get(), file.get(), &hr));
+    EXPECT_FALSE(Bind(Folder.Get(), file.get(), &hr));
     EXPECT_EQ(hr, E_INVALIDARG);
-    auto child = Bind(Folder.get(), bilder.get());
+    auto child = Bind(Folder.Get(), bilder.get());
     ASSERT_TRUE(child);
-    IPersistFolder2* persist = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(child->QueryInterface(IID_IPersistFolder2, reinterpret_cast<void**>(&persist)));
-    TPtr<IPersistFolder2> keep(persist);
+    ComPtr<IPersistFolder2> persist;
+    ASSERT_HRESULT_SUCCEEDED(child.As(&persist));
     PIDLIST_ABSOLUTE current = nullptr;
     ASSERT_HRESULT_SUCCEEDED(persist->GetCurFolder(&current));
     TSxPidlPtr owned(current);
@@ -296,16 +291,15 @@ TEST_F(TestFolder, BindsFoldersOnlyAndKnowsItsOwnList)
     CLSID clsid{};
     persist->GetClassID(&clsid);
     EXPECT_TRUE(IsEqualCLSID(clsid, FolderClsid));
-    IRemoteComputer* remote = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(child->QueryInterface(IID_IRemoteComputer, reinterpret_cast<void**>(&remote)));
+    ComPtr<IRemoteComputer> remote;
+    ASSERT_HRESULT_SUCCEEDED(child->QueryInterface(IID_IRemoteComputer, reinterpret_cast<void**>(remote.GetAddressOf())));
     EXPECT_EQ(remote->Initialize(L"SERVER", TRUE), S_OK);
-    remote->Release();
 }
 
 TEST_F(TestFolder, AttributesOfFoldersAndFiles)
 {
-    auto bilder = Item(Folder.get(), "Bilder");
-    auto file = Item(Folder.get(), "read me.txt");
+    auto bilder = Item(Folder.Get(), "Bilder");
+    auto file = Item(Folder.Get(), "read me.txt");
     PCUITEMID_CHILD items[1] = {bilder.get()};
     SFGAOF mask = SFGAO_FOLDER;
     ASSERT_HRESULT_SUCCEEDED(Folder->GetAttributesOf(1, items, &mask));
@@ -327,9 +321,9 @@ TEST_F(TestFolder, AttributesOfFoldersAndFiles)
 
 TEST_F(TestFolder, ComparesByEachColumnInBothOrders)
 {
-    auto bilder = Item(Folder.get(), "Bilder");
-    auto big = Item(Folder.get(), "Größe ä.txt");
-    auto empty = Item(Folder.get(), "read me.txt");
+    auto bilder = Item(Folder.Get(), "Bilder");
+    auto big = Item(Folder.Get(), "Größe ä.txt");
+    auto empty = Item(Folder.Get(), "read me.txt");
     auto order = [&](LPARAM column, PCUITEMID_CHILD a, PCUITEMID_CHILD b) {
         HRESULT hr = Folder->CompareIDs(column, a, b);
         EXPECT_TRUE(SUCCEEDED(hr)) << column;
@@ -351,13 +345,13 @@ TEST_F(TestFolder, ComparesByEachColumnInBothOrders)
 
 TEST_F(TestFolder, RenamesAndReportsARefusal)
 {
-    auto file = Item(Folder.get(), "read me.txt");
+    auto file = Item(Folder.Get(), "read me.txt");
     PITEMID_CHILD renamed = reinterpret_cast<PITEMID_CHILD>(1);
     ASSERT_HRESULT_SUCCEEDED(Folder->SetNameOf(nullptr, file.get(), Utf8ToWide("lies mich ü.txt").c_str(),
                                                SHGDN_INFOLDER, &renamed));
     ASSERT_NE(renamed, nullptr);
     TSxPidlPtr owned(renamed);
-    EXPECT_EQ(NameOf(Folder.get(), renamed, SHGDN_NORMAL), "lies mich ü.txt");
+    EXPECT_EQ(NameOf(Folder.Get(), renamed, SHGDN_NORMAL), "lies mich ü.txt");
 
     renamed = reinterpret_cast<PITEMID_CHILD>(1);
     EXPECT_TRUE(FAILED(Folder->SetNameOf(nullptr, file.get(), L"verboten", SHGDN_INFOLDER, &renamed)));
@@ -367,9 +361,8 @@ TEST_F(TestFolder, RenamesAndReportsARefusal)
 TEST_F(TestFolder, DetailsColumnsAndTheirDefinitions)
 {
     SHELLDETAILS details{};
-    IShellFolder2* folder2 = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(Folder->QueryInterface(IID_IShellFolder2, reinterpret_cast<void**>(&folder2)));
-    TPtr<IShellFolder2> keep(folder2);
+    ComPtr<IShellFolder2> folder2;
+    ASSERT_HRESULT_SUCCEEDED(Folder.As(&folder2));
     const char* captions[] = {"Name", "Größe", "Typ", "Letzte Änderung"};
     for (UINT column = 0; column < 4; ++column) {
         ASSERT_HRESULT_SUCCEEDED(folder2->GetDetailsOf(nullptr, column, &details)) << column;
@@ -378,7 +371,7 @@ TEST_F(TestFolder, DetailsColumnsAndTheirDefinitions)
     }
     EXPECT_EQ(folder2->GetDetailsOf(nullptr, 4, &details), E_INVALIDARG);
 
-    auto big = Item(Folder.get(), "Größe ä.txt");
+    auto big = Item(Folder.Get(), "Größe ä.txt");
     auto cell = [&](PCUITEMID_CHILD item, UINT column) {
         SHELLDETAILS d{};
         EXPECT_HRESULT_SUCCEEDED(folder2->GetDetailsOf(item, column, &d));
@@ -388,7 +381,7 @@ TEST_F(TestFolder, DetailsColumnsAndTheirDefinitions)
     EXPECT_EQ(cell(big.get(), 1), "2 KB");
     EXPECT_EQ(cell(big.get(), 2), "Testdatei");
     EXPECT_NE(cell(big.get(), 3).find("2024"), std::string::npos);
-    auto bilder = Item(Folder.get(), "Bilder");
+    auto bilder = Item(Folder.Get(), "Bilder");
     EXPECT_EQ(cell(bilder.get(), 0), "Bilder");
     EXPECT_EQ(cell(bilder.get(), 1), "");
 
@@ -407,24 +400,21 @@ TEST_F(TestFolder, CreatesAViewAndTheUrlHookFindsTheFolder)
 {
     HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr, nullptr,
                                  nullptr, nullptr);
-    IShellView* view = nullptr;
-    EXPECT_HRESULT_SUCCEEDED(Folder->CreateViewObject(owner, IID_IShellView, reinterpret_cast<void**>(&view)));
+    ComPtr<IShellView> view;
+    EXPECT_HRESULT_SUCCEEDED(Folder->CreateViewObject(owner, IID_PPV_ARGS(&view)));
     EXPECT_NE(view, nullptr);
-    if (view)
-        view->Release();
-    IDropTarget* target = nullptr;
-    EXPECT_HRESULT_SUCCEEDED(Folder->CreateViewObject(owner, IID_IDropTarget, reinterpret_cast<void**>(&target)));
-    ASSERT_NE(target, nullptr);
-    target->Release();
+    view.Reset();
+    ComPtr<IDropTarget> target;
+    EXPECT_HRESULT_SUCCEEDED(Folder->CreateViewObject(owner, IID_PPV_ARGS(&target)));
+    EXPECT_NE(target, nullptr);
     void* none = reinterpret_cast<void*>(1);
     EXPECT_EQ(Folder->CreateViewObject(owner, IID_IPersistFile, &none), E_NOINTERFACE);
     EXPECT_EQ(none, nullptr);
     DestroyWindow(owner);
 
-    ISxURLSearchHook* hook = nullptr;
+    ComPtr<ISxURLSearchHook> hook;
     ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(HookClsid, nullptr, CLSCTX_INPROC_SERVER, IID_ISxURLSearchHook,
-                                              reinterpret_cast<void**>(&hook)));
-    TPtr<ISxURLSearchHook> keep(hook);
+                                              reinterpret_cast<void**>(hook.GetAddressOf())));
     wchar_t url[300] = L"testvault:Bilder";
     EXPECT_EQ(hook->Translate(url, 300), S_OK);
     EXPECT_EQ(WideToUtf8(url), Root + "Bilder");
@@ -447,8 +437,8 @@ TEST_F(TestFolder, ViewCallbackAnswersAndItsWindowGetsTheFoldersNotices)
     auto notify = Entry<void (*)(LONG, PCIDLIST_ABSOLUTE, PCIDLIST_ABSOLUTE)>("SxTestNotify");
     auto registrations = Entry<int (*)(HWND)>("SxTestViewRegistrations");
     ASSERT_TRUE(viewCallback && notify && registrations);
-    IShellFolderViewCB* callback = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(viewCallback(Folder.get(), &callback));
+    ComPtr<IShellFolderViewCB> callback;
+    ASSERT_HRESULT_SUCCEEDED(viewCallback(Folder.Get(), &callback));
 
     FOLDERVIEWMODE mode = FVM_AUTO;
     EXPECT_EQ(callback->MessageSFVCB(27, 0, reinterpret_cast<LPARAM>(&mode)), S_OK);
@@ -474,9 +464,9 @@ TEST_F(TestFolder, ViewCallbackAnswersAndItsWindowGetsTheFoldersNotices)
     EXPECT_NE(GetWindowLongPtrW(window, GWLP_WNDPROC), before);
     EXPECT_EQ(registrations(window), 1);
     // The system view lets go of its callback; the window keeps what it needs.
-    callback->Release();
+    callback.Reset();
 
-    auto file = Item(Folder.get(), "read me.txt");
+    auto file = Item(Folder.Get(), "read me.txt");
     TSxPidlPtr absolute(PIDLCombine(RootList.get(), file.get()));
     notify(SHCNE_CREATE, absolute.get(), nullptr);
     EXPECT_EQ(Notices(window), std::vector<WPARAM>{SHCNE_CREATE});
@@ -500,20 +490,19 @@ TEST_F(TestFolder, DeleteFromTheDefaultMenuAsksOnceAndAnnouncesOnlyWhatWent)
     deleteLog(log, sizeof log);
 
     // A view window of the folder, to see the notices.
-    IShellFolderViewCB* callback = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(viewCallback(Folder.get(), &callback));
+    ComPtr<IShellFolderViewCB> callback;
+    ASSERT_HRESULT_SUCCEEDED(viewCallback(Folder.Get(), &callback));
     HWND window = CreateWindowExW(0, L"STATIC", L"view", WS_CHILD, 0, 0, 10, 10, HWND_MESSAGE, nullptr, nullptr,
                                   nullptr);
     callback->MessageSFVCB(15, reinterpret_cast<WPARAM>(window), 0);
-    callback->Release();
+    callback.Reset();
 
-    auto good = Item(Folder.get(), "read me.txt");
-    auto refused = Item(Folder.get(), "Größe ä.txt");
+    auto good = Item(Folder.Get(), "read me.txt");
+    auto refused = Item(Folder.Get(), "Größe ä.txt");
     PCUITEMID_CHILD items[2] = {good.get(), refused.get()};
-    IDataObject* data = nullptr;
+    ComPtr<IDataObject> data;
     ASSERT_HRESULT_SUCCEEDED(CIDLData_CreateFromIDArray(RootList.get(), 2, items, &data));
-    TPtr<IDataObject> keep(data);
-    EXPECT_EQ(menuCallback(false, Folder.get(), nullptr, data, 2, static_cast<WPARAM>(-1), 0), S_OK);
+    EXPECT_EQ(menuCallback(false, Folder.Get(), nullptr, data.Get(), 2, static_cast<WPARAM>(-1), 0), S_OK);
     int confirmations = deleteLog(log, sizeof log);
     EXPECT_EQ(confirmations, 1);
     EXPECT_EQ(std::string(log), "read me.txt;");
@@ -521,27 +510,26 @@ TEST_F(TestFolder, DeleteFromTheDefaultMenuAsksOnceAndAnnouncesOnlyWhatWent)
 
     // An item's copy leaves the shell its own handling too; the background's paste is done
     // (here with nothing on the clipboard); an unknown message is not ours.
-    EXPECT_EQ(menuCallback(false, Folder.get(), nullptr, data, 2, static_cast<WPARAM>(-3), 0), S_FALSE);
-    EXPECT_EQ(menuCallback(true, Folder.get(), nullptr, data, 2, static_cast<WPARAM>(-7), 0), S_OK);
-    EXPECT_EQ(menuCallback(false, Folder.get(), nullptr, data, 99, 0, 0), E_NOTIMPL);
-    EXPECT_EQ(menuCallback(false, nullptr, nullptr, data, 2, static_cast<WPARAM>(-1), 0), E_INVALIDARG);
+    EXPECT_EQ(menuCallback(false, Folder.Get(), nullptr, data.Get(), 2, static_cast<WPARAM>(-3), 0), S_FALSE);
+    EXPECT_EQ(menuCallback(true, Folder.Get(), nullptr, data.Get(), 2, static_cast<WPARAM>(-7), 0), S_OK);
+    EXPECT_EQ(menuCallback(false, Folder.Get(), nullptr, data.Get(), 99, 0, 0), E_NOTIMPL);
+    EXPECT_EQ(menuCallback(false, nullptr, nullptr, data.Get(), 2, static_cast<WPARAM>(-1), 0), E_INVALIDARG);
     EXPECT_EQ(deleteLog(log, sizeof log), 0);
     DestroyWindow(window);
 }
 
 TEST_F(TestFolder, IconsAndOverlaysComeFromTheProvider)
 {
-    IShellIcon* icons = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(Folder->QueryInterface(IID_IShellIcon, reinterpret_cast<void**>(&icons)));
-    TPtr<IShellIcon> keepIcons(icons);
+    ComPtr<IShellIcon> icons;
+    ASSERT_HRESULT_SUCCEEDED(Folder.As(&icons));
     auto systemIndex = [](const wchar_t* name, DWORD attributes, UINT extra) {
         SHFILEINFOW info = {};
         SHGetFileInfoW(name, attributes, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_USEFILEATTRIBUTES | extra);
         return info.iIcon;
     };
-    auto file = Item(Folder.get(), "read me.txt");
-    auto bilder = Item(Folder.get(), "Bilder");
-    auto ownIcon = Item(Folder.get(), "versteckt.txt");
+    auto file = Item(Folder.Get(), "read me.txt");
+    auto bilder = Item(Folder.Get(), "Bilder");
+    auto ownIcon = Item(Folder.Get(), "versteckt.txt");
     ASSERT_TRUE(file && bilder && ownIcon);
     int index = -7;
     ASSERT_EQ(icons->GetIconOf(file.get(), 0, &index), S_OK);
@@ -552,10 +540,10 @@ TEST_F(TestFolder, IconsAndOverlaysComeFromTheProvider)
     // A grain that does not show the system icon leaves it to IExtractIcon.
     EXPECT_EQ(icons->GetIconOf(ownIcon.get(), 0, &index), S_FALSE);
 
-    IShellIconOverlay* overlays = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(Folder->QueryInterface(IID_IShellIconOverlay, reinterpret_cast<void**>(&overlays)));
-    TPtr<IShellIconOverlay> keepOverlays(overlays);
-    auto marked = Item(Folder.get(), "Größe ä.txt");
+    ComPtr<IShellIconOverlay> overlays;
+    ASSERT_HRESULT_SUCCEEDED(
+        Folder->QueryInterface(IID_IShellIconOverlay, reinterpret_cast<void**>(overlays.GetAddressOf())));
+    auto marked = Item(Folder.Get(), "Größe ä.txt");
     index = -7;
     ASSERT_EQ(overlays->GetOverlayIndex(marked.get(), &index), S_OK);
     const int first = index;
@@ -580,11 +568,12 @@ TEST_F(TestFolder, UIObjectsNeedItems)
     void* object = reinterpret_cast<void*>(1);
     EXPECT_EQ(Folder->GetUIObjectOf(nullptr, 0, nullptr, IID_IContextMenu, nullptr, &object), E_INVALIDARG);
     EXPECT_EQ(object, nullptr);
-    auto file = Item(Folder.get(), "read me.txt");
+    auto file = Item(Folder.Get(), "read me.txt");
     PCUITEMID_CHILD items[1] = {file.get()};
-    EXPECT_HRESULT_SUCCEEDED(Folder->GetUIObjectOf(nullptr, 1, items, IID_IContextMenu, nullptr, &object));
-    ASSERT_NE(object, nullptr);
-    static_cast<IContextMenu*>(object)->Release();
+    ComPtr<IContextMenu> menu;
+    EXPECT_HRESULT_SUCCEEDED(
+        Folder->GetUIObjectOf(nullptr, 1, items, IID_IContextMenu, nullptr, reinterpret_cast<void**>(menu.GetAddressOf())));
+    ASSERT_NE(menu, nullptr);
 }
 
 } // namespace
@@ -784,26 +773,29 @@ protected:
         OleUninitialize();
     }
 
-    template <typename T> TPtr<T> UIObject(IShellFolder* folder, const std::vector<PCUITEMID_CHILD>& items, REFIID iid)
+    template <typename T> ComPtr<T> UIObject(IShellFolder* folder, const std::vector<PCUITEMID_CHILD>& items, REFIID iid)
     {
         void* object = nullptr;
         std::vector<PCUITEMID_CHILD> list(items);
         HRESULT hr = folder->GetUIObjectOf(nullptr, static_cast<UINT>(list.size()), const_cast<PCUITEMID_CHILD*>(list.data()),
                                            iid, nullptr, &object);
         EXPECT_HRESULT_SUCCEEDED(hr);
-        return TPtr<T>(SUCCEEDED(hr) ? static_cast<T*>(object) : nullptr);
+        ComPtr<T> result;
+        if (SUCCEEDED(hr))
+            result.Attach(static_cast<T*>(object));
+        return result;
     }
 
     // The shell's folder of a local path.
-    TPtr<IShellFolder> LocalFolder(const std::string& path)
+    ComPtr<IShellFolder> LocalFolder(const std::string& path)
     {
         TSxPidlPtr list = Parse(path);
         EXPECT_TRUE(list) << path;
         if (!list)
             return nullptr;
-        IShellFolder* folder = nullptr;
-        Desktop->BindToObject(list.get(), nullptr, IID_IShellFolder, reinterpret_cast<void**>(&folder));
-        return TPtr<IShellFolder>(folder);
+        ComPtr<IShellFolder> folder;
+        Desktop->BindToObject(list.get(), nullptr, IID_PPV_ARGS(&folder));
+        return folder;
     }
 
     TSxPidlPtr LocalItem(IShellFolder* folder, const std::string& name)
@@ -845,25 +837,25 @@ TEST_F(TransferFolder, LocalFilesAndFoldersFromTheShellReachTheProviderOnceInThe
     fs::create_directories(LocalPath(source + "\\Quelle\\Leer"));
     auto local = LocalFolder(source);
     ASSERT_TRUE(local);
-    auto a = LocalItem(local.get(), "a \xC3\xA4.txt");
-    auto quelle = LocalItem(local.get(), "Quelle");
-    auto data = UIObject<IDataObject>(local.get(), {a.get(), quelle.get()}, IID_IDataObject);
+    auto a = LocalItem(local.Get(), "a \xC3\xA4.txt");
+    auto quelle = LocalItem(local.Get(), "Quelle");
+    auto data = UIObject<IDataObject>(local.Get(), {a.get(), quelle.get()}, IID_IDataObject);
     ASSERT_TRUE(data);
 
-    auto neu = Item(Folder.get(), "Neuer Ordner");
-    auto target = UIObject<IDropTarget>(Folder.get(), {neu.get()}, IID_IDropTarget);
+    auto neu = Item(Folder.Get(), "Neuer Ordner");
+    auto target = UIObject<IDropTarget>(Folder.Get(), {neu.get()}, IID_IDropTarget);
     ASSERT_TRUE(target);
     // Files from outside are copied unless asked otherwise, and never beyond what the source allows.
     DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
     const POINTL point{0, 0};
-    ASSERT_HRESULT_SUCCEEDED(target->DragEnter(data.get(), 0, point, &effect));
+    ASSERT_HRESULT_SUCCEEDED(target->DragEnter(data.Get(), 0, point, &effect));
     EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_COPY));
     effect = DROPEFFECT_MOVE;
     ASSERT_HRESULT_SUCCEEDED(target->DragOver(MK_CONTROL, point, &effect));
     EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_MOVE)) << "copy asked, only move allowed";
     target->DragLeave();
 
-    EXPECT_EQ(DropOn(target.get(), data.get(), 0, DROPEFFECT_COPY | DROPEFFECT_MOVE), static_cast<DWORD>(DROPEFFECT_COPY));
+    EXPECT_EQ(DropOn(target.Get(), data.Get(), 0, DROPEFFECT_COPY | DROPEFFECT_MOVE), static_cast<DWORD>(DROPEFFECT_COPY));
     const std::string into = "Neuer Ordner";
     EXPECT_EQ(TakeTransferLog(), (std::multiset<std::string>{
                                      "mkdir " + into + "|Quelle",
@@ -882,48 +874,48 @@ TEST_F(TransferFolder, AMoveReportsOnlyWhatArrived)
     WriteLocal(source + "\\zwei fehlt.txt", "2");
     auto local = LocalFolder(source);
     ASSERT_TRUE(local);
-    auto one = LocalItem(local.get(), "eins.txt");
-    auto two = LocalItem(local.get(), "zwei fehlt.txt");
-    auto target = UIObject<IDropTarget>(Folder.get(), {Item(Folder.get(), "Bilder").get()}, IID_IDropTarget);
+    auto one = LocalItem(local.Get(), "eins.txt");
+    auto two = LocalItem(local.Get(), "zwei fehlt.txt");
+    auto target = UIObject<IDropTarget>(Folder.Get(), {Item(Folder.Get(), "Bilder").get()}, IID_IDropTarget);
     ASSERT_TRUE(target);
 
     // Both asked to move, one upload fails: the drop reports a copy, so the source keeps both.
-    auto both = UIObject<IDataObject>(local.get(), {one.get(), two.get()}, IID_IDataObject);
-    EXPECT_EQ(DropOn(target.get(), both.get(), MK_SHIFT, DROPEFFECT_COPY | DROPEFFECT_MOVE),
+    auto both = UIObject<IDataObject>(local.Get(), {one.get(), two.get()}, IID_IDataObject);
+    EXPECT_EQ(DropOn(target.Get(), both.Get(), MK_SHIFT, DROPEFFECT_COPY | DROPEFFECT_MOVE),
               static_cast<DWORD>(DROPEFFECT_COPY));
     EXPECT_EQ(TakeTransferLog().size(), 2u);
     // Only the failing one: nothing arrived, nothing to report.
-    auto failing = UIObject<IDataObject>(local.get(), {two.get()}, IID_IDataObject);
-    EXPECT_EQ(DropOn(target.get(), failing.get(), MK_SHIFT, DROPEFFECT_COPY | DROPEFFECT_MOVE),
+    auto failing = UIObject<IDataObject>(local.Get(), {two.get()}, IID_IDataObject);
+    EXPECT_EQ(DropOn(target.Get(), failing.Get(), MK_SHIFT, DROPEFFECT_COPY | DROPEFFECT_MOVE),
               static_cast<DWORD>(DROPEFFECT_NONE));
     // All arrived as asked: a move.
-    auto good = UIObject<IDataObject>(local.get(), {one.get()}, IID_IDataObject);
-    EXPECT_EQ(DropOn(target.get(), good.get(), MK_SHIFT, DROPEFFECT_COPY | DROPEFFECT_MOVE),
+    auto good = UIObject<IDataObject>(local.Get(), {one.get()}, IID_IDataObject);
+    EXPECT_EQ(DropOn(target.Get(), good.Get(), MK_SHIFT, DROPEFFECT_COPY | DROPEFFECT_MOVE),
               static_cast<DWORD>(DROPEFFECT_MOVE));
     EXPECT_EQ(TakeTransferLog(), (std::multiset<std::string>{"file Bilder|zwei fehlt.txt|1|1", "file Bilder|eins.txt|1|1"}));
     EXPECT_EQ(Print(ReadLocal(source + "\\eins.txt")), Print("1"));
     EXPECT_EQ(Print(ReadLocal(source + "\\zwei fehlt.txt")), Print("2"));
 
     // A drop on a file is refused by the provider, at Drop as at DragOver.
-    auto file = Item(Folder.get(), "read me.txt");
-    auto onFile = UIObject<IDropTarget>(Folder.get(), {file.get()}, IID_IDropTarget);
+    auto file = Item(Folder.Get(), "read me.txt");
+    auto onFile = UIObject<IDropTarget>(Folder.Get(), {file.get()}, IID_IDropTarget);
     ASSERT_TRUE(onFile);
     HRESULT hr = S_OK;
-    EXPECT_EQ(DropOn(onFile.get(), good.get(), 0, DROPEFFECT_COPY, &hr), static_cast<DWORD>(DROPEFFECT_NONE));
+    EXPECT_EQ(DropOn(onFile.Get(), good.Get(), 0, DROPEFFECT_COPY, &hr), static_cast<DWORD>(DROPEFFECT_NONE));
     EXPECT_TRUE(TakeTransferLog().empty());
 }
 
 TEST_F(TransferFolder, OwnGrainsMovedInsideTheFolderCompleteTheMoveOnlyForThoseThatArrived)
 {
-    auto readMe = Item(Folder.get(), "read me.txt");
-    auto groesse = Item(Folder.get(), "Gr\xC3\xB6\xC3\x9F" "e \xC3\xA4.txt");
-    auto data = UIObject<IDataObject>(Folder.get(), {readMe.get(), groesse.get()}, IID_IDataObject);
-    auto target = UIObject<IDropTarget>(Folder.get(), {Item(Folder.get(), "Bilder").get()}, IID_IDropTarget);
+    auto readMe = Item(Folder.Get(), "read me.txt");
+    auto groesse = Item(Folder.Get(), "Gr\xC3\xB6\xC3\x9F" "e \xC3\xA4.txt");
+    auto data = UIObject<IDataObject>(Folder.Get(), {readMe.get(), groesse.get()}, IID_IDataObject);
+    auto target = UIObject<IDropTarget>(Folder.Get(), {Item(Folder.Get(), "Bilder").get()}, IID_IDropTarget);
     ASSERT_TRUE(data && target);
     DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
-    ASSERT_HRESULT_SUCCEEDED(target->DragEnter(data.get(), 0, POINTL{0, 0}, &effect));
+    ASSERT_HRESULT_SUCCEEDED(target->DragEnter(data.Get(), 0, POINTL{0, 0}, &effect));
     EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_MOVE)) << "own grains move by default";
-    EXPECT_EQ(DropOn(target.get(), data.get(), 0, DROPEFFECT_COPY | DROPEFFECT_MOVE), static_cast<DWORD>(DROPEFFECT_MOVE));
+    EXPECT_EQ(DropOn(target.Get(), data.Get(), 0, DROPEFFECT_COPY | DROPEFFECT_MOVE), static_cast<DWORD>(DROPEFFECT_MOVE));
     // "read me.txt" could not be copied on the server: its source stays.
     EXPECT_EQ(TakeTransferLog(), (std::multiset<std::string>{"grain Bilder|read me.txt",
                                                              "grain Bilder|Gr\xC3\xB6\xC3\x9F" "e \xC3\xA4.txt",
@@ -932,12 +924,13 @@ TEST_F(TransferFolder, OwnGrainsMovedInsideTheFolderCompleteTheMoveOnlyForThoseT
 
 TEST_F(TransferFolder, DataObjectOffersWhatItRendersAndExpandsFoldersForDescriptors)
 {
-    auto bilder = Item(Folder.get(), "Bilder");
-    auto data = UIObject<IDataObject>(Folder.get(), {bilder.get()}, IID_IDataObject);
+    auto bilder = Item(Folder.Get(), "Bilder");
+    auto data = UIObject<IDataObject>(Folder.Get(), {bilder.get()}, IID_IDataObject);
     ASSERT_TRUE(data);
     IEnumFORMATETC* enumerator = nullptr;
     ASSERT_HRESULT_SUCCEEDED(data->EnumFormatEtc(DATADIR_GET, &enumerator));
-    TPtr<IEnumFORMATETC> keepEnum(enumerator);
+    ComPtr<IEnumFORMATETC> keepEnum;
+    keepEnum.Attach(enumerator);
     std::vector<std::string> names;
     FORMATETC f[16];
     ULONG fetched = 0;
@@ -957,7 +950,8 @@ TEST_F(TransferFolder, DataObjectOffersWhatItRendersAndExpandsFoldersForDescript
     enumerator->Skip(2);
     IEnumFORMATETC* clone = nullptr;
     ASSERT_HRESULT_SUCCEEDED(enumerator->Clone(&clone));
-    TPtr<IEnumFORMATETC> keepClone(clone);
+    ComPtr<IEnumFORMATETC> keepClone;
+    keepClone.Attach(clone);
     ASSERT_EQ(clone->Next(1, f, nullptr), S_OK);
     EXPECT_EQ(f[0].cfFormat, CF_HDROP);
     IEnumFORMATETC* none = reinterpret_cast<IEnumFORMATETC*>(1);
@@ -1022,8 +1016,8 @@ TEST_F(TransferFolder, DataObjectOffersWhatItRendersAndExpandsFoldersForDescript
     ReleaseStgMedium(&medium);
 
     // A download that fails fails GetData: never an empty file.
-    auto neu = Item(Folder.get(), "Neuer Ordner");
-    auto broken = UIObject<IDataObject>(Folder.get(), {neu.get()}, IID_IDataObject);
+    auto neu = Item(Folder.Get(), "Neuer Ordner");
+    auto broken = UIObject<IDataObject>(Folder.Get(), {neu.get()}, IID_IDataObject);
     ASSERT_HRESULT_SUCCEEDED(broken->GetData(&descriptor, &medium));
     ReleaseStgMedium(&medium);
     contents = FormatOf(L"FileContents", 1);
@@ -1033,14 +1027,14 @@ TEST_F(TransferFolder, DataObjectOffersWhatItRendersAndExpandsFoldersForDescript
 TEST_F(TransferFolder, DescriptorsDroppedGoIntoTheFoldersTheirPathsName)
 {
     // The folder's own data object, offered by descriptors and contents only.
-    auto bilder = Item(Folder.get(), "Bilder");
-    auto own = UIObject<IDataObject>(Folder.get(), {bilder.get()}, IID_IDataObject);
+    auto bilder = Item(Folder.Get(), "Bilder");
+    auto own = UIObject<IDataObject>(Folder.Get(), {bilder.get()}, IID_IDataObject);
     ASSERT_TRUE(own);
-    TFilterDataObject source(own.get(), {static_cast<CLIPFORMAT>(RegisterClipboardFormatW(L"SxCF_PrivateFormat")),
+    TFilterDataObject source(own.Get(), {static_cast<CLIPFORMAT>(RegisterClipboardFormatW(L"SxCF_PrivateFormat")),
                                          static_cast<CLIPFORMAT>(CF_HDROP)});
-    auto target = UIObject<IDropTarget>(Folder.get(), {Item(Folder.get(), "Neuer Ordner").get()}, IID_IDropTarget);
+    auto target = UIObject<IDropTarget>(Folder.Get(), {Item(Folder.Get(), "Neuer Ordner").get()}, IID_IDropTarget);
     ASSERT_TRUE(target);
-    EXPECT_EQ(DropOn(target.get(), &source, 0, DROPEFFECT_COPY), static_cast<DWORD>(DROPEFFECT_COPY));
+    EXPECT_EQ(DropOn(target.Get(), &source, 0, DROPEFFECT_COPY), static_cast<DWORD>(DROPEFFECT_COPY));
     const std::string cjk = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.doc", emoji = "Urlaub \xF0\x9F\x8C\xB4.jpg";
     const std::string into = "Neuer Ordner\\Bilder";
     EXPECT_EQ(TakeTransferLog(),
@@ -1058,17 +1052,18 @@ TEST_F(TransferFolder, CopiedAndCutGrainsPasteIntoARealLocalFolder)
     auto menuCallback = Entry<HRESULT (*)(bool, IShellFolder*, HWND, IDataObject*, UINT, WPARAM, LPARAM)>(
         "SxTestMenuCallback");
     const std::string groesse = "Gr\xC3\xB6\xC3\x9F" "e \xC3\xA4.txt";
-    auto g = Item(Folder.get(), groesse);
-    auto readMe = Item(Folder.get(), "read me.txt");
-    auto bilder = Item(Folder.get(), "Bilder");
-    auto selection = UIObject<IDataObject>(Folder.get(), {g.get(), readMe.get(), bilder.get()}, IID_IDataObject);
+    auto g = Item(Folder.Get(), groesse);
+    auto readMe = Item(Folder.Get(), "read me.txt");
+    auto bilder = Item(Folder.Get(), "Bilder");
+    auto selection = UIObject<IDataObject>(Folder.Get(), {g.get(), readMe.get(), bilder.get()}, IID_IDataObject);
     ASSERT_TRUE(selection);
 
     // Copy from the item menu: the folder's data object goes onto the clipboard.
-    EXPECT_EQ(menuCallback(false, Folder.get(), nullptr, selection.get(), 2, static_cast<WPARAM>(-3), 0), S_FALSE);
+    EXPECT_EQ(menuCallback(false, Folder.Get(), nullptr, selection.Get(), 2, static_cast<WPARAM>(-3), 0), S_FALSE);
     IDataObject* clip = nullptr;
     ASSERT_HRESULT_SUCCEEDED(OleGetClipboard(&clip));
-    TPtr<IDataObject> keepClip(clip);
+    ComPtr<IDataObject> keepClip;
+    keepClip.Attach(clip);
     const std::string copyTo = FreshTempFolder("SxPasteCopy");
     TLocalFolderTarget copyTarget(copyTo);
     DropOn(&copyTarget, clip, 0, DROPEFFECT_COPY);
@@ -1082,11 +1077,11 @@ TEST_F(TransferFolder, CopiedAndCutGrainsPasteIntoARealLocalFolder)
     EXPECT_EQ(TakeDeleteLog(), "") << "a copy deletes nothing";
 
     // Cut "read me.txt" and the folder and paste them: what arrived is gone from the folder.
-    auto cut = UIObject<IDataObject>(Folder.get(), {readMe.get(), bilder.get()}, IID_IDataObject);
-    EXPECT_EQ(menuCallback(true, Folder.get(), nullptr, cut.get(), 2, static_cast<WPARAM>(-2), 0), S_OK);
-    keepClip.reset();
+    auto cut = UIObject<IDataObject>(Folder.Get(), {readMe.get(), bilder.get()}, IID_IDataObject);
+    EXPECT_EQ(menuCallback(true, Folder.Get(), nullptr, cut.Get(), 2, static_cast<WPARAM>(-2), 0), S_OK);
+    keepClip.Reset();
     ASSERT_HRESULT_SUCCEEDED(OleGetClipboard(&clip));
-    keepClip.reset(clip);
+    keepClip.Attach(clip);
     const std::string moveTo = FreshTempFolder("SxPasteMove");
     TLocalFolderTarget moveTarget(moveTo);
     // "read me.txt" is held open by another program: it cannot go, and it stays in the folder.

@@ -293,7 +293,7 @@ __declspec(dllexport) HRESULT SxTestViewCallback(IShellFolder* shellFolder, IShe
     auto* view = folder ? dynamic_cast<TSxSysShellView*>(folder->GetShellView()) : nullptr;
     if (!view)
         return E_FAIL;
-    *callback = view->CreateCallback(folder, nullptr);
+    *callback = view->CreateCallback(folder, nullptr).Detach();
     return S_OK;
 }
 
