@@ -57,8 +57,9 @@ TSxEnumFormatEtc::~TSxEnumFormatEtc() { SxObjectCountAdd(-1); }
 
 STDMETHODIMP TSxEnumFormatEtc::QueryInterface(REFIID iid, void** object)
 {
-    static const QITAB table[] = {QITABENT(TSxEnumFormatEtc, IEnumFORMATETC), {nullptr, 0}};
-    return QISearch(this, table, iid, object);
+    static const QITAB table[] = {QITABENTMULTI2(TSxEnumFormatEtc, IID_IUnknown, IEnumFORMATETC),
+                                  SX_QITABENT(TSxEnumFormatEtc, IEnumFORMATETC), {nullptr, 0}};
+    return SxQueryInterface(this, table, iid, object);
 }
 
 STDMETHODIMP_(ULONG) TSxEnumFormatEtc::AddRef() { return static_cast<ULONG>(++FRefCount); }
@@ -117,9 +118,10 @@ STDMETHODIMP TSxEnumFormatEtc::Clone(IEnumFORMATETC** enumerator)
 
 STDMETHODIMP TSxNamespaceDataObject::QueryInterface(REFIID iid, void** object)
 {
-    static const QITAB table[] = {QITABENT(TSxNamespaceDataObject, IDataObject),
-                                  QITABENT(TSxNamespaceDataObject, ISxNamespaceDataObject), {nullptr, 0}};
-    return QISearch(this, table, iid, object);
+    static const QITAB table[] = {QITABENTMULTI2(TSxNamespaceDataObject, IID_IUnknown, IDataObject),
+                                  SX_QITABENT(TSxNamespaceDataObject, IDataObject),
+                                  SX_QITABENT(TSxNamespaceDataObject, ISxNamespaceDataObject), {nullptr, 0}};
+    return SxQueryInterface(this, table, iid, object);
 }
 
 int TSxNamespaceDataObject::Entry(const FORMATETC& format) const

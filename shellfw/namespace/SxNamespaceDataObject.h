@@ -39,7 +39,6 @@ struct ISxNamespaceDataObject : public IUnknown {
     // indices into the object's grain list (in the order of its private format).
     virtual HRESULT STDMETHODCALLTYPE ReportMovedGrains(const int* indices, int count) = 0;
 };
-__CRT_UUID_DECL(ISxNamespaceDataObject, 0x3E6F1B52, 0x9C47, 0x4D8A, 0xA1, 0xF3, 0x6B, 0x2D, 0x0E, 0x8C, 0x5A, 0x71)
 
 // The common base of the data object and the drop target: the format table.
 class TSxNamespaceCustomDataObject : public TSxNamespaceCustomUtil {

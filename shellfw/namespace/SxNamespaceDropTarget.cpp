@@ -3,6 +3,7 @@
 #include "SxShellFolder.h"
 #include "SxTransferFormats.h"
 #include "uGLBWin.h"
+#include "SxComObject.h"
 #include "SxException.h"
 #include "SxTools.h"
 #include "uTLogger.h"
@@ -49,8 +50,9 @@ TSxNamespaceDropTarget::~TSxNamespaceDropTarget() = default;
 
 STDMETHODIMP TSxNamespaceDropTarget::QueryInterface(REFIID iid, void** object)
 {
-    static const QITAB table[] = {QITABENT(TSxNamespaceDropTarget, IDropTarget), {nullptr, 0}};
-    return QISearch(this, table, iid, object);
+    static const QITAB table[] = {QITABENTMULTI2(TSxNamespaceDropTarget, IID_IUnknown, IDropTarget),
+                                  SX_QITABENT(TSxNamespaceDropTarget, IDropTarget), {nullptr, 0}};
+    return SxQueryInterface(this, table, iid, object);
 }
 
 std::vector<int> TSxNamespaceDropTarget::AcceptedFormats() const
