@@ -32,7 +32,8 @@ uint16_t ProgressAnimationResource(uint8_t index) {
 }
 
 TProgressDialog::TProgressDialog(const std::string& title, uint8_t animation,
-                                 ProgressOptions options, const std::string& cancelMessage) {
+                                 ProgressOptions options, const std::string& cancelMessage,
+                                 HWND ownerWindow) {
     Microsoft::WRL::ComPtr<IUnknown> unknown;
     if (FAILED(CoCreateInstance(kClsidProgressDialog, nullptr,
                                 CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IUnknown,
@@ -46,7 +47,7 @@ TProgressDialog::TProgressDialog(const std::string& title, uint8_t animation,
     Check(Dialog->SetTitle(wideTitle.c_str()), "IProgressDialog.SetTitle");
     SetAnimation(animation);
     SetCancelMessage(cancelMessage);
-    Check(Dialog->StartProgressDialog(GetDesktopWindow(), nullptr, options, nullptr),
+    Check(Dialog->StartProgressDialog(ownerWindow ? ownerWindow : GetDesktopWindow(), nullptr, options, nullptr),
           "IProgressDialog.StartProgressDialog");
     Microsoft::WRL::ComPtr<IOleWindow> oleWindow;
     if (SUCCEEDED(Dialog.As(&oleWindow))) {
@@ -112,11 +113,25 @@ void TProgressDialog::SetMax(int32_t n) {
 
 void TProgressDialog::SetPosition(int32_t n) {
     Position = n;
+    Part = 0;
+    ShowProgress();
+}
+
+void TProgressDialog::SetPart(double part) {
+    part = part < 0 ? 0 : part > 1 ? 1 : part;
+    if (part == Part)
+        return;
+    Part = part;
     ShowProgress();
 }
 
 void TProgressDialog::ShowProgress() {
-    if (Dialog)
-        Check(Dialog->SetProgress(static_cast<DWORD>(Position), static_cast<DWORD>(Max)),
-              "IProgressDialog.SetProgress");
+    if (!Dialog)
+        return;
+    // Each step in ten thousand parts, so that a part of a step shows.
+    constexpr ULONGLONG kParts = 10000;
+    const auto completed = static_cast<ULONGLONG>(static_cast<DWORD>(Position)) * kParts +
+                           static_cast<ULONGLONG>(Part * kParts);
+    Check(Dialog->SetProgress64(completed, static_cast<ULONGLONG>(static_cast<DWORD>(Max)) * kParts),
+          "IProgressDialog.SetProgress64");
 }

@@ -35,8 +35,9 @@ public:
     // Texts are UTF-8. When the shell object cannot be created the object still exists, without a
     // window: the setters keep their values without a shell call, and HasUserCancelled is false
     // (the operation runs on unseen, never as cancelled).
+    // The window belongs to ownerWindow (nullptr: the desktop).
     TProgressDialog(const std::string& title, uint8_t animation, ProgressOptions options,
-                    const std::string& cancelMessage);
+                    const std::string& cancelMessage, HWND ownerWindow = nullptr);
     ~TProgressDialog();
     TProgressDialog(const TProgressDialog&) = delete;
     TProgressDialog& operator=(const TProgressDialog&) = delete;
@@ -50,6 +51,9 @@ public:
     void SetLine2(const std::string& text);
     void SetMax(int32_t n);
     void SetPosition(int32_t n);
+    // How far (0 to 1) the step after Position has come, shown by the bar only: a transfer moves it
+    // by bytes between its steps. SetPosition starts the next step at 0.
+    void SetPart(double part);
 
     // The shell window (0 when there is none or the shell does not tell it).
     HWND WindowHandle() const { return Window; }
@@ -59,6 +63,7 @@ public:
     std::string Line1, Line2;
     int32_t Max = 100;
     int32_t Position = 0;
+    double Part = 0;
     Microsoft::WRL::ComPtr<IProgressDialog> Dialog;   // empty when creation failed
 
 private:
