@@ -1,5 +1,6 @@
 #include "SxException.h"
 
+#include "uTSeam.h"
 #include "uTUrl.h"
 
 #include <algorithm>
@@ -9,7 +10,6 @@
 #ifdef _WIN32
 #include "uGLBRegistry.h"
 #include "uTDialogForm.h"
-#include "uTSeam.h"
 #include "uGLBWin.h"
 #include "SxTools.h"
 #include <windows.h>
