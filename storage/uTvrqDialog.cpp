@@ -5,14 +5,13 @@
 #include "ufrmConfirmDelete.h"
 #include "ufrmConfirmOverwrite.h"
 #include "ufrmNewFolder.h"
+#include "uTSeam.h"
 
-#include <mutex>
 #include <utility>
 
 namespace {
 
-std::mutex answersLock;
-TvrqAnswerFn answers;
+TSeam<TvrqAnswerFn> answers;
 
 std::string WithoutFinalDelimiter(std::string name) {
     if (!name.empty() && (name.back() == '\\' || name.back() == '/'))
@@ -73,11 +72,7 @@ int ShowQuestion(TvrqQuestion& question) {
 }
 
 int Ask(TvrqQuestion& question) {
-    TvrqAnswerFn fn;
-    {
-        std::lock_guard<std::mutex> hold(answersLock);
-        fn = answers;
-    }
+    const TvrqAnswerFn fn = answers.Get();
     return fn ? fn(question) : ShowQuestion(question);
 }
 
@@ -115,8 +110,7 @@ std::string FormatTableText(const std::string& format, const std::string& argume
 }
 
 void SetDialogAnswers(TvrqAnswerFn fn) {
-    std::lock_guard<std::mutex> hold(answersLock);
-    answers = std::move(fn);
+    answers.Set(std::move(fn));
 }
 
 TvrqScriptedAnswers::TvrqScriptedAnswers(std::vector<TvrqScriptedAnswer> script)

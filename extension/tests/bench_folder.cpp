@@ -57,7 +57,9 @@ long Walk(IShellFolder* desktop, const std::wstring& path, const std::wstring& c
     long count = 0;
     PITEMID_CHILD items[64];
     ULONG got = 0;
-    while (e->Next(64, items, &got) == S_OK || got > 0) {
+    for (;;) {
+        got = 0;
+        const HRESULT next = e->Next(64, items, &got);
         for (ULONG i = 0; i < got; ++i) {
             STRRET s{};
             if (SUCCEEDED(folder->GetDisplayNameOf(items[i], SHGDN_NORMAL, &s)) && s.uType == STRRET_WSTR)
@@ -68,7 +70,7 @@ long Walk(IShellFolder* desktop, const std::wstring& path, const std::wstring& c
             CoTaskMemFree(items[i]);
             ++count;
         }
-        if (got < 64)
+        if (next != S_OK || got == 0)
             break;
     }
     return count;

@@ -1,6 +1,9 @@
 #include "SxNamespaceUtils.h"
 
 #include "SxProvider.h"
+#include "SxShellFolder.h"
+#include "SxException.h"
+#include "SxComObject.h"
 
 #include <memory>
 
@@ -35,3 +38,45 @@ void TSxMenuItem::CopyMenuItem(const TSxBaseMenuItem& source, TSxMenuItem& targe
     for (int i = 0; i < source.Count(); ++i)
         target.Add(std::make_unique<TSxMenuItem>(target.Owner(), target.EventsOnly, target.FirstGrain(), source.Item(i)));
 }
+
+TSxNamespaceCustomUtil::TSxNamespaceCustomUtil(TSxCustomShellFolder& folder, HWND ownerWindow,
+                                               const TSxDataGrainList* grains)
+    : OwnerWindow(ownerWindow), ShellFolder(&folder)
+{
+    // The folder component stays while the helper lives: Explorer may let go of the folder first.
+    FFolderReference = static_cast<IShellFolder2*>(&folder);
+    if (grains)
+        Grains.Assign(*grains);
+    Provider = Grains.First() ? &Grains.First()->Provider : folder.GetDataProvider();
+    SxObjectCountAdd(1);
+}
+
+TSxNamespaceCustomUtil::~TSxNamespaceCustomUtil()
+{
+    Grains.Clear();
+    SxObjectCountAdd(-1);
+}
+
+ULONG TSxNamespaceCustomUtil::UtilRelease()
+{
+    const LONG count = --FRefCount;
+    if (count == 0)
+        delete this;
+    return static_cast<ULONG>(count);
+}
+
+HRESULT TSxNamespaceCustomUtil::MakeFailed() { return SxHandleException(nullptr, std::current_exception()); }
+
+TSxCustomDataGrain& TSxNamespaceCustomUtil::FirstGrain()
+{
+    if (!Grains.First()) {
+        auto grain = ShellFolder->MakeFolderGrain();
+        if (!grain)
+            throw EProviderException("The folder has no grain: no data provider");
+        Grains.Add(std::move(grain));
+        if (!Provider)
+            Provider = &Grains.First()->Provider;
+    }
+    return *Grains.First();
+}
+

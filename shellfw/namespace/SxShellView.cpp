@@ -31,15 +31,6 @@ TViewRegistry& Registry()
     return registry;
 }
 
-bool SameList(PCSxItemIDList a, PCSxItemIDList b)
-{
-    try {
-        uint32_t size = PIDLGetSize(a);
-        return size == PIDLGetSize(b) && (size == 0 || std::memcmp(a, b, size) == 0);
-    } catch (const std::exception&) {
-        return false;
-    }
-}
 
 } // namespace
 
@@ -57,7 +48,7 @@ void NotifyShellChange(LONG event, UINT flags, PCSxItemIDList item1, PCSxItemIDL
         auto& registry = Registry();
         std::lock_guard<std::mutex> guard(registry.Lock);
         for (const auto& entry : registry.Entries)
-            if (!entry.Global && SameList(entry.List.get(), affected.get()))
+            if (!entry.Global && PIDLIsEqual(entry.List.get(), affected.get()))
                 windows.push_back(entry.Window);
     }
     // The lists belong to the caller and are freed after this call, so the message carries only
@@ -126,13 +117,16 @@ size_t ShellViewRegistrationCount(HWND window)
 #include <atomic>
 #include <mutex>
 
+#include "SxNamespaceDataObject.h"
 #include "SxNamespaceDetails.h"
 #include "SxShellFolder.h"
+#include "SxTransferFormats.h"
 #include "uGLBWin.h"
 #include "SxException.h"
 #include "SxProvider.h"
 #include "SxTools.h"
 
+#include <commctrl.h>
 #include <wrl/client.h>
 
 using Microsoft::WRL::ComPtr;
@@ -146,6 +140,7 @@ constexpr UINT SFVM_MERGEMENU_ = 1, SFVM_INVOKECOMMAND_ = 2, SFVM_GETBUTTONINFO_
 constexpr LONG SxGlobalViewEvents = 0x23015;
 constexpr UINT SxBrowserMessage = WM_USER + 7;
 const wchar_t* const ViewProperty = L"TessolarkSysShellView";
+constexpr UINT_PTR ViewSubclassId = 1;
 
 // Default folder menu messages and commands.
 constexpr UINT DFM_MERGECONTEXTMENU_ = 1, DFM_INVOKECOMMAND_ = 2, DFM_GETVERBW_ = 15;
@@ -194,11 +189,14 @@ public:
         return SxComCall(&View, [&]() -> HRESULT { return Message(msg, wParam, lParam); });
     }
 
-    static LRESULT CALLBACK WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK SubclassProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                         DWORD_PTR self);
 
 private:
     HRESULT Message(UINT msg, WPARAM wParam, LPARAM lParam);
     void WindowCreated(HWND window);
+    // In a file dialog: the path the user is saving to is watched for the file to come.
+    void WatchFileDialogPath();
     TSxPidlPtr CurrentFolder()
     {
         PIDLIST_ABSOLUTE list = nullptr;
@@ -212,7 +210,7 @@ private:
     ComPtr<TSxCustomShellFolder> Folder;
     ComPtr<IShellBrowser> Browser;
     HWND Window = nullptr;
-    WNDPROC Previous = nullptr;
+    ComPtr<IShellFolderViewCB> WindowHold;  // the view window's reference, until it goes
 };
 
 HRESULT TSxSysShellViewCallback::Message(UINT msg, WPARAM wParam, LPARAM lParam)
@@ -233,6 +231,7 @@ HRESULT TSxSysShellViewCallback::Message(UINT msg, WPARAM wParam, LPARAM lParam)
         WindowCreated(reinterpret_cast<HWND>(wParam));
         return S_OK;
     case SFVM_FILEDIALOGPATH_:
+        WatchFileDialogPath();
         return S_OK;
     case SFVM_COLUMNCLICK_:
         return S_FALSE;  // the system view sorts through CompareIDs
@@ -265,31 +264,47 @@ void TSxSysShellViewCallback::WindowCreated(HWND window)
 {
     if (!window || Window)
         return;
+    // A subclass of the comctl32 chain: subclasses that others add later keep working, and this
+    // one leaves without unhooking them.
+    if (!SetWindowSubclass(window, &TSxSysShellViewCallback::SubclassProc, ViewSubclassId,
+                           reinterpret_cast<DWORD_PTR>(this)))
+        return;
     Window = window;
-    // The window holds the callback until it goes; then the old procedure is back first.
-    AddRef();
+    WindowHold = this;
     SetPropW(window, ViewProperty, static_cast<HANDLE>(this));
-    Previous = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TSxSysShellViewCallback::WindowProc)));
     TSxPidlPtr list = CurrentFolder();
     RegisterShellView(View.ChangeNotifyType, list.get(), window);
     if (View.OnWindowCreated)
         View.OnWindowCreated(View, window);
 }
 
-LRESULT CALLBACK TSxSysShellViewCallback::WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
+void TSxSysShellViewCallback::WatchFileDialogPath()
 {
-    auto* self = static_cast<TSxSysShellViewCallback*>(GetPropW(window, ViewProperty));
-    if (!self)
-        return DefWindowProcW(window, msg, wParam, lParam);
-    WNDPROC previous = self->Previous;
+    if (!Browser || !Window)
+        return;
+    Microsoft::WRL::ComPtr<ICommDlgBrowser> dialog;
+    if (FAILED(Browser->QueryInterface(IID_ICommDlgBrowser, reinterpret_cast<void**>(dialog.GetAddressOf()))))
+        return;
+    wchar_t path[MAX_PATH] = {};
+    const LRESULT n = SendMessageW(GetParent(Window), CDM_GETFILEPATH, MAX_PATH, reinterpret_cast<LPARAM>(path));
+    if (n > 0 && path[0])
+        Folder->WatchFilePath(path);
+}
+
+LRESULT CALLBACK TSxSysShellViewCallback::SubclassProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam,
+                                                      UINT_PTR id, DWORD_PTR selfData)
+{
+    auto* self = reinterpret_cast<TSxSysShellViewCallback*>(selfData);
     if (msg == WM_NCDESTROY) {
-        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
+        RemoveWindowSubclass(window, &TSxSysShellViewCallback::SubclassProc, id);
         RemovePropW(window, ViewProperty);
-        UnregisterShellView(window);
-        LRESULT result = CallWindowProcW(previous, window, msg, wParam, lParam);
-        self->Release();
-        return result;
+        try {
+            UnregisterShellView(window);
+        } catch (...) {
+        }
+        // The window's reference goes after the message has been passed on.
+        ComPtr<IShellFolderViewCB> last = std::move(self->WindowHold);
+        return DefSubclassProc(window, msg, wParam, lParam);
     }
     if (msg == SxShellChangeMessage && self->Browser) {
         try {
@@ -299,66 +314,34 @@ LRESULT CALLBACK TSxSysShellViewCallback::WindowProc(HWND window, UINT msg, WPAR
         } catch (...) {
         }
     }
-    return CallWindowProcW(previous, window, msg, wParam, lParam);
+    return DefSubclassProc(window, msg, wParam, lParam);
 }
 
-// The grains of the items in a data object's "Shell IDList Array"; every length is checked
-// against the block before it is read.
+// The grains of the items in a data object's "Shell IDList Array"; a damaged block gives none.
 void GrainsOfDataObject(TSxCustomProvider& provider, IDataObject* dataObject, TSxDataGrainList& grains)
 {
     if (!dataObject)
         return;
     FORMATETC format{static_cast<CLIPFORMAT>(CF_SXSHELLIDLIST), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-    STGMEDIUM medium{};
-    if (FAILED(dataObject->GetData(&format, &medium)))
+    TSxMedium medium;
+    if (FAILED(dataObject->GetData(&format, &medium.Medium)) || medium.Medium.tymed != TYMED_HGLOBAL)
         return;
-    struct Release {
-        STGMEDIUM& m;
-        ~Release() { ReleaseStgMedium(&m); }
-    } release{medium};
-    if (medium.tymed != TYMED_HGLOBAL || !medium.hGlobal)
-        return;
-    size_t size = GlobalSize(medium.hGlobal);
-    auto* block = static_cast<const uint8_t*>(GlobalLock(medium.hGlobal));
-    if (!block)
-        return;
-    struct Unlock {
-        HGLOBAL h;
-        ~Unlock() { GlobalUnlock(h); }
-    } unlock{medium.hGlobal};
-    if (size < 8)
-        return;
-    uint32_t count = 0;
-    std::memcpy(&count, block, 4);
-    if (count > (size - 4) / 4 - 1)
-        return;
-    auto listAt = [&](uint32_t index) -> PCSxItemIDList {
-        uint32_t offset = 0;
-        std::memcpy(&offset, block + 4 + 4 * static_cast<size_t>(index), 4);
-        if (offset >= size || !PIDLIsValid(block + offset, size - offset))
-            return nullptr;
-        return reinterpret_cast<PCSxItemIDList>(block + offset);
-    };
-    PCSxItemIDList parent = listAt(0);
-    if (!parent)
-        return;
-    for (uint32_t i = 1; i <= count; ++i) {
-        PCSxItemIDList item = listAt(i);
-        if (!item)
-            continue;
-        TSxPidlPtr absolute(PIDLCombine(parent, item));
-        if (auto grain = provider.GrainFromPidl(absolute.get()))
-            grains.Add(std::move(grain));
+    TSxLockedGlobal block(medium.Medium.hGlobal);
+    try {
+        provider.GrainsFromIDListArray(block.Data, block.Size, grains);
+    } catch (const ESxTransferFormatError&) {
+        grains.Clear();
     }
 }
 
 // The item and background menus differ only in the verbs this build does not handle.
-HRESULT MenuCallback(IShellFolder* shellFolder, HWND ownerWindow, IDataObject* dataObject,
+HRESULT MenuCallback(LPFNDFMCALLBACK callback, IShellFolder* shellFolder, HWND ownerWindow, IDataObject* dataObject,
                      UINT msg, WPARAM wParam, LPARAM)
 {
     auto* folder = dynamic_cast<TSxCustomShellFolder*>(SxShellObjectOf(shellFolder));
     if (!folder)
         return E_INVALIDARG;
+    const bool background = callback == BackgroundMenuCallback;
     return SxComCall(folder, [&]() -> HRESULT {
         TSxCustomProvider* provider = folder->GetDataProvider();
         if (!provider)
@@ -381,9 +364,28 @@ HRESULT MenuCallback(IShellFolder* shellFolder, HWND ownerWindow, IDataObject* d
                 for (int i = 0; i < grains.Count(); ++i)
                     provider->ShowPropertySheets(*grains.GetItem(i), ownerWindow);
                 return S_OK;
+            case DFM_CMD_COPY_:
+            case DFM_CMD_MOVE_: {
+                // The item menu leaves the shell its own handling too (the same clipboard
+                // contents again); the background menu has done it.
+                const HRESULT hr = command == DFM_CMD_COPY_ ? folder->CopyGrains(grains) : folder->CutGrains(grains);
+                return background && SUCCEEDED(hr) ? S_OK : S_FALSE;
+            }
+            case DFM_CMD_PASTE_: {
+                // The background pastes into the folder, an item into the folder it stands for;
+                // either way once (the shell's own paste would drop the clipboard a second time).
+                if (background || grains.Count() == 0) {
+                    folder->PasteFromClipboard(ownerWindow);
+                    return S_OK;
+                }
+                Microsoft::WRL::ComPtr<IShellFolder> keep;
+                TSxCustomShellFolder* target = folder->GetGrainFolder(*grains.GetItem(0), keep);
+                if (!target)
+                    return S_FALSE;
+                target->PasteFromClipboard(ownerWindow);
+                return S_OK;
+            }
             default:
-                // Copy, cut and paste need the framework's data object and drop target, which
-                // this build does not have: the shell keeps its own handling.
                 return S_FALSE;
             }
         }
@@ -400,13 +402,13 @@ HRESULT MenuCallback(IShellFolder* shellFolder, HWND ownerWindow, IDataObject* d
 HRESULT CALLBACK ItemMenuCallback(IShellFolder* folder, HWND ownerWindow, IDataObject* dataObject, UINT msg,
                                   WPARAM wParam, LPARAM lParam)
 {
-    return MenuCallback(folder, ownerWindow, dataObject, msg, wParam, lParam);
+    return MenuCallback(ItemMenuCallback, folder, ownerWindow, dataObject, msg, wParam, lParam);
 }
 
 HRESULT CALLBACK BackgroundMenuCallback(IShellFolder* folder, HWND ownerWindow, IDataObject* dataObject, UINT msg,
                                         WPARAM wParam, LPARAM lParam)
 {
-    return MenuCallback(folder, ownerWindow, dataObject, msg, wParam, lParam);
+    return MenuCallback(BackgroundMenuCallback, folder, ownerWindow, dataObject, msg, wParam, lParam);
 }
 
 HRESULT TSxCustomShellView::CreateBackgroundMenu(PCSxItemIDList folderList, HWND ownerWindow, IContextMenu** menu,
