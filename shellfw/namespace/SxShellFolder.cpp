@@ -38,6 +38,7 @@ std::vector<std::string> ShellFolderFlagNames(bool wantsForParsing, bool loadWit
 #include <atomic>
 
 #include "SxNamespaceDetails.h"
+#include "SxNamespaceUtils.h"
 #include "SxShellView.h"
 #include "uGLBWin.h"
 #include "uSxException.h"
@@ -407,7 +408,8 @@ STDMETHODIMP TSxCustomShellFolder::CreateViewObject(HWND ownerWindow, REFIID iid
         *object = menu;
         return hr;
     }
-    // Icon extractors and the drop target of the folder come with their own objects.
+    if (IsEqualIID(iid, IID_IExtractIconW) || IsEqualIID(iid, IID_IExtractIconA))
+        return TSxNamespaceCustomUtil::Make<TSxNamespaceExtractIcon>(iid, object, *this, ownerWindow, nullptr);
     return E_NOINTERFACE;
     SX_COM_CATCH
 }
@@ -441,8 +443,14 @@ STDMETHODIMP TSxCustomShellFolder::GetUIObjectOf(HWND ownerWindow, UINT count, P
         *object = menu;
         return hr;
     }
-    // Data object, drop target, icon and image extractors and info tips come with their own
-    // objects; the shell then falls back to IShellIcon and its own defaults.
+    if (IsEqualIID(iid, IID_IExtractIconW) || IsEqualIID(iid, IID_IExtractIconA))
+        return view ? view->CreateExtractIcon(this, grains, iid, object, ownerWindow)
+                    : TSxNamespaceCustomUtil::Make<TSxNamespaceExtractIcon>(iid, object, *this, ownerWindow, &grains);
+    if (IsEqualIID(iid, IID_IExtractImage))
+        return view ? view->CreateExtractImage(this, grains, object, ownerWindow)
+                    : TSxNamespaceCustomUtil::Make<TSxNamespaceExtractImage>(iid, object, *this, ownerWindow, &grains);
+    if (IsEqualIID(iid, IID_IQueryInfo))
+        return TSxNamespaceCustomUtil::Make<TSxNamespaceQueryInfo>(iid, object, *this, ownerWindow, &grains);
     return E_NOINTERFACE;
     SX_COM_CATCH
 }

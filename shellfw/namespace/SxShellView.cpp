@@ -127,6 +127,7 @@ size_t ShellViewRegistrationCount(HWND window)
 #include <mutex>
 
 #include "SxNamespaceDetails.h"
+#include "SxNamespaceUtils.h"
 #include "SxShellFolder.h"
 #include "uGLBWin.h"
 #include "uSxException.h"
@@ -435,14 +436,28 @@ HRESULT TSxCustomShellView::CreateBackgroundMenu(PCSxItemIDList folderList, HWND
 }
 
 HRESULT TSxCustomShellView::CreateItemMenu(PCSxItemIDList folderList, HWND ownerWindow, IContextMenu** menu,
-                                           TSxCustomShellFolder* folder, TSxDataGrainList&,
+                                           TSxCustomShellFolder* folder, TSxDataGrainList& grains,
                                            PCUITEMID_CHILD_ARRAY items, UINT count)
 {
     *menu = nullptr;
     if (Settings.ContextMenuOrigin == TSxContextMenuOrigin::cmoTessolark)
-        return E_NOTIMPL;  // the framework's own grain menu is not part of this build
+        return TSxNamespaceCustomUtil::Make<TSxNamespaceContextMenu>(IID_IContextMenu, reinterpret_cast<void**>(menu),
+                                                                     *folder, ownerWindow, &grains, false);
     return CDefFolderMenu_Create2(folderList, ownerWindow, count, items, static_cast<IShellFolder*>(folder),
                                   ItemMenuCallback, 0, nullptr, menu);
+}
+
+HRESULT TSxCustomShellView::CreateExtractIcon(TSxCustomShellFolder* folder, TSxDataGrainList& grains, REFIID iid,
+                                              void** object, HWND ownerWindow)
+{
+    return TSxNamespaceCustomUtil::Make<TSxNamespaceExtractIcon>(iid, object, *folder, ownerWindow, &grains);
+}
+
+HRESULT TSxCustomShellView::CreateExtractImage(TSxCustomShellFolder* folder, TSxDataGrainList& grains, void** object,
+                                               HWND ownerWindow)
+{
+    return TSxNamespaceCustomUtil::Make<TSxNamespaceExtractImage>(IID_IExtractImage, object, *folder, ownerWindow,
+                                                                  &grains);
 }
 
 HRESULT TSxCustomShellView::CreateView(TSxCustomShellFolder* folder, HWND ownerWindow, IShellView** view)

@@ -73,6 +73,12 @@ public:
     virtual HRESULT CreateItemMenu(PCSxItemIDList folderList, HWND ownerWindow, IContextMenu** menu,
                                    TSxCustomShellFolder* folder, TSxDataGrainList& grains,
                                    PCUITEMID_CHILD_ARRAY items, UINT count);
+    // The icon extractor (as iid: IExtractIconW or IExtractIconA) and the thumbnail extractor of
+    // the grains.
+    virtual HRESULT CreateExtractIcon(TSxCustomShellFolder* folder, TSxDataGrainList& grains, REFIID iid,
+                                      void** object, HWND ownerWindow);
+    virtual HRESULT CreateExtractImage(TSxCustomShellFolder* folder, TSxDataGrainList& grains, void** object,
+                                       HWND ownerWindow);
     // Keeps folder and owner window; this class makes no view.
     virtual HRESULT CreateView(TSxCustomShellFolder* folder, HWND ownerWindow, IShellView** view);
 
