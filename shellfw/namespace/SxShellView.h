@@ -35,6 +35,8 @@ size_t ShellViewRegistrationCount(HWND window);
 
 #include <functional>
 
+#include <wrl/client.h>
+
 #include "uTSxComponent.h"
 
 class TSxCustomShellFolder;
@@ -65,6 +67,8 @@ public:
     TSxNamespaceDetails* Details = nullptr;
     TSxDragAndDropSetup DragAndDropSetup;
     TSxShellViewSettings Settings;
+    // The grain menu merged last into a system default menu: it carries out the merged commands.
+    Microsoft::WRL::ComPtr<IContextMenu> MenuObject;
 
     // The system's default folder menu for the background (callback BackgroundMenuCallback).
     virtual HRESULT CreateBackgroundMenu(PCSxItemIDList folderList, HWND ownerWindow, IContextMenu** menu,

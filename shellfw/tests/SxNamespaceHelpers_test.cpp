@@ -376,4 +376,39 @@ TEST_F(NamespaceMenus, CommandsByOffsetAndByVerbRunTheirActionOnce)
     DestroyMenu(popup);
 }
 
+TEST_F(NamespaceHelpers, TheSystemMenuGetsTheGrainMenuMergedAndRunsItsCommandsByOffset)
+{
+    auto menuCallback = Entry<HRESULT (*)(bool, IShellFolder*, HWND, IDataObject*, UINT, WPARAM, LPARAM)>(
+        "SxTestMenuCallback");
+    auto file = Item(Folder.get(), "Größe ä.txt");
+    auto other = Item(Folder.get(), "read me.txt");
+    PCUITEMID_CHILD items[2] = {file.get(), other.get()};
+    ComPtr<IDataObject> data;
+    ASSERT_HRESULT_SUCCEEDED(CIDLData_CreateFromIDArray(RootList.get(), 2, items, data.GetAddressOf()));
+    MenuLog();
+    HMENU popup = CreatePopupMenu();
+    AppendMenuW(popup, MF_STRING, 1, L"System");
+    // Open, Hochladen, Senden an, Server ä: the basic verbs are the system menu's own.
+    QCMINFO info{popup, 0, 300, 303, nullptr};
+    ASSERT_EQ(menuCallback(false, Folder.get(), nullptr, data.Get(), 1, CMF_NORMAL, reinterpret_cast<LPARAM>(&info)),
+              S_OK);
+    EXPECT_EQ(info.idCmdFirst, 305u);
+    std::vector<UINT> ids;
+    MenuIds(popup, ids);
+    EXPECT_EQ(ids, (std::vector<UINT>{300, 301, 302, 303, 1}));
+    wchar_t verb[16];
+    EXPECT_EQ(menuCallback(false, Folder.get(), nullptr, data.Get(), 15, MAKEWPARAM(0, 16), reinterpret_cast<LPARAM>(verb)),
+              S_OK);
+    EXPECT_STREQ(verb, L"open");
+    EXPECT_EQ(menuCallback(false, Folder.get(), nullptr, data.Get(), 2, 1, 0), S_OK);
+    EXPECT_EQ(MenuLog(), "list:Größe ä.txt,read me.txt;grain:Größe ä.txt;grain:read me.txt;");
+    // Once the system menu goes, its commands run nothing.
+    EXPECT_EQ(menuCallback(false, Folder.get(), nullptr, data.Get(), 3, 0, 0), S_OK);
+    EXPECT_EQ(menuCallback(false, Folder.get(), nullptr, data.Get(), 2, 1, 0), S_OK);
+    EXPECT_EQ(MenuLog(), "");
+    EXPECT_EQ(menuCallback(false, Folder.get(), nullptr, data.Get(), 15, MAKEWPARAM(0, 16), reinterpret_cast<LPARAM>(verb)),
+              S_FALSE);
+    DestroyMenu(popup);
+}
+
 } // namespace
