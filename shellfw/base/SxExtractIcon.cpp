@@ -2,8 +2,8 @@
 
 #ifdef _WIN32
 #include "uGLBWin.h"
-#include "uSxTools.h"
-#include "uTSxModule.h"
+#include "SxTools.h"
+#include "SxDataModule.h"
 
 #include <shellapi.h>
 

@@ -4,7 +4,7 @@
 // properties below for that file), then asks IExtractIcon for the location and the icons: an icon
 // file and index, or icons the handler extracts or holds itself.
 #ifdef _WIN32
-#include "uTSxBaseShellObject.h"
+#include "SxBaseShellObject.h"
 
 #include <windows.h>
 #include <shlobj.h>

@@ -2,7 +2,7 @@
 
 #ifdef _WIN32
 #include "SxThemes.h"
-#include "uSxTools.h"
+#include "SxTools.h"
 
 #include <cstring>
 #include <optional>

@@ -9,7 +9,7 @@
 #ifdef _WIN32
 #include "SxPropertySheetForm.h"
 #include "uGLBWin.h"
-#include "uTSxBaseShellObject.h"
+#include "SxBaseShellObject.h"
 
 #include <windows.h>
 #include <commctrl.h>

@@ -2,8 +2,8 @@
 
 #ifdef _WIN32
 #include "uGLBWin.h"
-#include "uSxTools.h"
-#include "uTSxComponent.h"
+#include "SxTools.h"
+#include "SxComponent.h"
 
 #include <list>
 #include <mutex>

@@ -1,7 +1,7 @@
 #include "SxThemes.h"
 
 #ifdef _WIN32
-#include "uSxTools.h"
+#include "SxTools.h"
 
 TSxContext::TSxContext()
 {

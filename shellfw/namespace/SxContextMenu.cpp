@@ -2,7 +2,7 @@
 
 #ifdef _WIN32
 #include "uGLBWin.h"
-#include "uSxTools.h"
+#include "SxTools.h"
 
 void* TSxContextMenu::ObjQueryInterface(REFIID iid)
 {

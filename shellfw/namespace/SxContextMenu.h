@@ -9,7 +9,7 @@
 // handler, whose FileNames are the selection and OwnerWindow the invoking window.
 #ifdef _WIN32
 #include "SxPopupMenu.h"
-#include "uTSxBaseShellObject.h"
+#include "SxBaseShellObject.h"
 
 #include <windows.h>
 #include <shlobj.h>

@@ -167,9 +167,9 @@ int32_t TSxNamespaceDetails::GetDefDisplayColumn()
 #include <cmath>
 
 #include "uGLBWin.h"
-#include "uSxException.h"
-#include "uSxTools.h"
-#include "uTSxCustomProvider.h"
+#include "SxException.h"
+#include "SxTools.h"
+#include "SxProvider.h"
 
 std::string KilobyteSizeText(uint32_t size)
 {

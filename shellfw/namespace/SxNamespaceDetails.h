@@ -2,7 +2,7 @@
 // The details view of a virtual folder: its columns, the order Explorer sees them in, their
 // header and cell texts and their state flags.
 #include "SxColumnProvider.h"
-#include "uTSxComponent.h"
+#include "SxComponent.h"
 
 #include <cstdint>
 #include <functional>

@@ -2,9 +2,9 @@
 
 #include "SxShellFolder.h"
 #include "uGLBWin.h"
-#include "uSxException.h"
-#include "uTSxComObject.h"
-#include "uTSxCustomProvider.h"
+#include "SxException.h"
+#include "SxComObject.h"
+#include "SxProvider.h"
 
 #include <shlwapi.h>
 

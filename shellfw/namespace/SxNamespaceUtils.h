@@ -7,7 +7,7 @@
 // run-time copy bound to grains).
 #ifdef _WIN32
 #include "SxPopupMenu.h"
-#include "uTSxCustomDataGrain.h"
+#include "SxProvider.h"
 
 #include <windows.h>
 #include <shlobj.h>

@@ -1,7 +1,7 @@
 #include "SxPopupMenu.h"
 
 #include "uGLBWin.h"
-#include "uSxTools.h"
+#include "SxTools.h"
 
 void TSxBaseMenuItem::Click()
 {

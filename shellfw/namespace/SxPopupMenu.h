@@ -3,7 +3,7 @@
 // framework's menu objects turn into Windows menus (the item's position in the item list gives
 // its command identifier), and the menu copier that does it.
 #ifdef _WIN32
-#include "uTSxComponent.h"
+#include "SxComponent.h"
 
 #include <windows.h>
 #include <commctrl.h>

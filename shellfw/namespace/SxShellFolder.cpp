@@ -39,12 +39,13 @@ std::vector<std::string> ShellFolderFlagNames(bool wantsForParsing, bool loadWit
 
 #include "SxNamespaceDetails.h"
 #include "SxNamespaceUtils.h"
+#include "SxVirtualFolder.h"
 #include "SxShellView.h"
 #include "uGLBWin.h"
-#include "uSxException.h"
-#include "uTSxCustomProvider.h"
-#include "uTSxPermanentModule.h"
-#include "uSxTools.h"
+#include "SxException.h"
+#include "SxProvider.h"
+#include "SxPmtDataModule.h"
+#include "SxTools.h"
 
 const IID IID_ISxShellFolderInternal = {0x596E83A1, 0x5690, 0x4D7B, {0xB6, 0xD8, 0x58, 0x1F, 0xA6, 0xAB, 0x65, 0xA9}};
 
@@ -864,127 +865,6 @@ void TSxCustomShellFolder::UpdateRegistry(bool doRegister)
     }
 }
 
-// ---------------------------------------------------------------------------------------------
-// The virtual folder
-
-TSxVirtualFolder::TSxVirtualFolder(TSxComponent* owner) : TSxCustomShellFolder(owner) {}
-
-void* TSxVirtualFolder::ObjQueryInterface(REFIID iid)
-{
-    if (IsEqualIID(iid, IID_IRemoteComputer))
-        return static_cast<IRemoteComputer*>(this);
-    return TSxCustomShellFolder::ObjQueryInterface(iid);
-}
-
-STDMETHODIMP TSxVirtualFolder::Initialize(LPCWSTR machineName, BOOL enumerating)
-{
-    SX_COM_TRY
-    RemoteComputerName = machineName ? WideToUtf8(machineName) : std::string();
-    RemoteEnumerating = enumerating != FALSE;
-    return S_OK;
-    SX_COM_CATCH
-}
-
-std::string TSxVirtualFolder::GetRootParsingName() { return RootParsingNameOf(JunctionPoint, GetCLSID()); }
-
-std::string TSxVirtualFolder::GetFolderPath()
-{
-    std::string inherited = TSxCustomShellFolder::GetFolderPath();
-    return inherited.empty() ? GetRootParsingName() : GetRootParsingName() + "\\" + inherited;
-}
-
-void TSxVirtualFolder::SetDescription(const std::string& value)
-{
-    TSxCustomShellFolder::SetDescription(value);
-    if (URLHandler.URLIdentifier.empty())
-        URLHandler.URLIdentifier = value;
-}
-
-void TSxVirtualFolder::SetName(const std::string& name)
-{
-    TSxCustomShellFolder::SetName(name);
-    if (!URLHandler.Hook && Owner() && !name.empty()) {
-        std::string clsid = URLHandler.GetCLSID();
-        URLHandler.Hook = &Owner()->Add<TSxNamespaceURLHandler>(name + "_URLHandler", &URLHandler);
-        if (!clsid.empty())
-            URLHandler.SetCLSID(clsid);
-    }
-}
-
-std::string TSxURLHandlerAdapter::GetCLSID() const { return Hook ? Hook->GetCLSID() : KeptCLSID; }
-
-void TSxURLHandlerAdapter::SetCLSID(const std::string& value)
-{
-    KeptCLSID = value;
-    if (Hook)
-        Hook->SetCLSID(value);
-}
-
-TSxURLTranslation TSxURLHandlerAdapter::TranslateURL(std::string& url)
-{
-    return TranslateURLText(url, URLIdentifier, Folder.GetRootParsingName()) ? TSxURLTranslation::utTranslated
-                                                                            : TSxURLTranslation::utNotTranslated;
-}
-
-std::string TSxURLHandlerAdapter::PathToURL(const std::string& path)
-{
-    return PathToURLText(path, URLIdentifier, Folder.GetRootParsingName());
-}
-
-void TSxVirtualFolder::UpdateRegistry(bool doRegister)
-{
-    if (doRegister) {
-        TSxCustomShellFolder::UpdateRegistry(true);
-        RegisterJunction(JunctionKeyNameOf(JunctionPoint), GetCLSID(), Description());
-    } else {
-        UnregisterJunction(JunctionKeyNameOf(JunctionPoint), GetCLSID());
-        TSxCustomShellFolder::UpdateRegistry(false);
-    }
-}
-
-bool TSxVirtualFolder::DisplayNameOf(PCSxItemIDList list, SHGDNF flags, std::string& name)
-{
-    TSxCustomProvider* provider = GetDataProvider();
-    if (!provider)
-        return false;
-    if (!(flags & SHGDN_FORPARSING) || (flags & SHGDN_INFOLDER)) {
-        name = provider->GetItemName(list);
-        return true;
-    }
-    // The full path of the item: the folder's path and the item's name.
-    std::string path = GetFolderPath();
-    PCSxItemIDList last = PIDLFindLast(list);
-    std::unique_ptr<TSxCustomDataGrain> grain;
-    if (last && provider->IsGrainItemID(last))
-        grain = GrainOfItem(list);
-    if (!grain)
-        grain = provider->CreateRootGrain();
-    if (!grain || !last) {
-        name = path;  // the folder itself
-        return true;
-    }
-    // Levels of a deeper relative list come between the folder and the item.
-    for (PCSxItemIDList item = list; item && item != last && PIDLItemSize(item) > 0; item = PIDLGetNext(item)) {
-        if (!path.empty() && path.back() != '\\')
-            path += '\\';
-        TSxPidlPtr single(PIDLCreateItem(PIDLItemData(item), PIDLItemSize(item) - 2));
-        path += provider->GetItemName(single.get());
-    }
-    if (!path.empty() && path.back() != '\\')
-        path += '\\';
-    path += grain->Name;
-    if (flags & SHGDN_FORADDRESSBAR) {
-        name = URLHandler.Active ? URLHandler.PathToURL(path) : path;
-        return true;
-    }
-    std::string fileName;
-    // A grain without a file of its own keeps its parsing path, which the folder parses back.
-    if (provider->GetGrainFileName(*grain, path, fileName) && !fileName.empty())
-        name = fileName;
-    else
-        name = path;
-    return true;
-}
 #endif
 
 #ifdef _WIN32

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "SxURLHandler.h"
-#include "SxVirtualFolder.h"
 
 // The folder's own SFGAO attributes, also written to the registry at registration.
 class TSxAttributesEditor {
@@ -50,8 +49,8 @@ constexpr uint32_t SxFolderItemAttributes = 0xB8000000; // HASSUBFOLDER, FOLDER,
 #include <functional>
 #include <memory>
 
-#include "uSxPidl.h"
-#include "uTSxBaseShellObject.h"
+#include "SxPidl.h"
+#include "SxBaseShellObject.h"
 
 class TSxCustomProvider;
 class TSxCustomDataGrain;
@@ -60,6 +59,7 @@ class TSxCustomShellView;
 class TSxNamespaceDetails;
 class TSxBaseShellObject;
 class TSxPermanentModule;
+struct TSxFolderRegistration;
 
 // What a permanent module that holds providers answers: its provider of that component name.
 class ISxProviderHolder {
@@ -198,55 +198,6 @@ private:
     std::string ProviderModuleClass, ProviderComponentName;
     TSxPermanentModule* ProviderModule = nullptr;
     TSxCustomShellView* ShellViewRef = nullptr;
-};
-
-class TSxVirtualFolder;
-class TSxNamespaceURLHandler;
-
-// A virtual folder's URL handler settings: an address that begins with URLIdentifier opens the
-// folder. Its search hook component lives on the folder's module, named after the folder.
-class TSxURLHandlerAdapter : public TSxCustomURLHandlerAdapter {
-public:
-    explicit TSxURLHandlerAdapter(TSxVirtualFolder& folder) : Folder(folder) {}
-    std::string URLIdentifier;
-    // The hook's CLSID (kept here until the hook exists).
-    std::string GetCLSID() const;
-    void SetCLSID(const std::string& value);
-    TSxURLTranslation TranslateURL(std::string& url) override;
-    std::string PathToURL(const std::string& path);
-    TSxNamespaceURLHandler* Hook = nullptr;
-
-private:
-    TSxVirtualFolder& Folder;
-    std::string KeptCLSID;
-};
-
-// The folder hung into the namespace at a junction point.
-class TSxVirtualFolder : public TSxCustomShellFolder, public IRemoteComputer {
-public:
-    explicit TSxVirtualFolder(TSxComponent* owner);
-    std::string ClassName() const override { return "TSxVirtualFolder"; }
-
-    SX_IUNKNOWN_METHODS
-    using TSxCustomShellFolder::Initialize;
-    // IRemoteComputer: keeps the machine name and the enumerating flag.
-    STDMETHODIMP Initialize(LPCWSTR machineName, BOOL enumerating) override;
-    std::string RemoteComputerName;
-    bool RemoteEnumerating = false;
-
-    TSxVirtualJunctionPoint JunctionPoint = TSxVirtualJunctionPoint::jpMyComputer;
-    TSxURLHandlerAdapter URLHandler{*this};
-    // Naming the folder places its URL search hook beside it on the module.
-    void SetName(const std::string& name) override;
-
-    std::string GetRootParsingName();
-    std::string GetFolderPath() override;
-    void SetDescription(const std::string& value) override;
-    void UpdateRegistry(bool doRegister) override;
-
-protected:
-    void* ObjQueryInterface(REFIID iid) override;
-    bool DisplayNameOf(PCSxItemIDList list, SHGDNF flags, std::string& name) override;
 };
 
 // The framework component behind an interface pointer (through ISxShellObject), or nullptr.

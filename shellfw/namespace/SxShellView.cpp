@@ -130,9 +130,9 @@ size_t ShellViewRegistrationCount(HWND window)
 #include "SxNamespaceUtils.h"
 #include "SxShellFolder.h"
 #include "uGLBWin.h"
-#include "uSxException.h"
-#include "uTSxCustomProvider.h"
-#include "uSxTools.h"
+#include "SxException.h"
+#include "SxProvider.h"
+#include "SxTools.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include "uSxPidl.h"
+#include "SxPidl.h"
 
 // The message a view window gets when its folder changed (WM_USER + 337).
 constexpr UINT SxShellChangeMessage = WM_USER + 337;
@@ -37,7 +37,7 @@ size_t ShellViewRegistrationCount(HWND window);
 
 #include <wrl/client.h>
 
-#include "uTSxComponent.h"
+#include "SxComponent.h"
 
 class TSxCustomShellFolder;
 class TSxCustomDataGrain;

@@ -17,7 +17,7 @@ public:
 #ifdef _WIN32
 #include <windows.h>
 
-#include "uTSxBaseShellObject.h"
+#include "SxBaseShellObject.h"
 
 // IURLSearchHook {AC60F6A0-0FD9-11D0-99CB-00C04FD64497} (the platform headers give only its IID).
 extern const IID IID_ISxURLSearchHook;

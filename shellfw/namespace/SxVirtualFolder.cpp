@@ -55,6 +55,9 @@ std::string PathToURLText(const std::string& path, const std::string& identifier
 #include <windows.h>
 
 #include "uGLBWin.h"
+#include "SxException.h"
+#include "SxProvider.h"
+#include "SxTools.h"
 
 namespace {
 
@@ -148,5 +151,127 @@ void RegisterJunction(const std::string& keyName, const std::string& bracedClsid
 void UnregisterJunction(const std::string& keyName, const std::string& bracedClsid)
 {
     DeleteKey(HKEY_LOCAL_MACHINE, ExplorerKey + keyName + "\\Namespace\\" + bracedClsid);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The virtual folder
+
+TSxVirtualFolder::TSxVirtualFolder(TSxComponent* owner) : TSxCustomShellFolder(owner) {}
+
+void* TSxVirtualFolder::ObjQueryInterface(REFIID iid)
+{
+    if (IsEqualIID(iid, IID_IRemoteComputer))
+        return static_cast<IRemoteComputer*>(this);
+    return TSxCustomShellFolder::ObjQueryInterface(iid);
+}
+
+STDMETHODIMP TSxVirtualFolder::Initialize(LPCWSTR machineName, BOOL enumerating)
+{
+    return SxComCall(this, [&]() -> HRESULT {
+        RemoteComputerName = machineName ? WideToUtf8(machineName) : std::string();
+        RemoteEnumerating = enumerating != FALSE;
+        return S_OK;
+    });
+}
+
+std::string TSxVirtualFolder::GetRootParsingName() { return RootParsingNameOf(JunctionPoint, GetCLSID()); }
+
+std::string TSxVirtualFolder::GetFolderPath()
+{
+    std::string inherited = TSxCustomShellFolder::GetFolderPath();
+    return inherited.empty() ? GetRootParsingName() : GetRootParsingName() + "\\" + inherited;
+}
+
+void TSxVirtualFolder::SetDescription(const std::string& value)
+{
+    TSxCustomShellFolder::SetDescription(value);
+    if (URLHandler.URLIdentifier.empty())
+        URLHandler.URLIdentifier = value;
+}
+
+void TSxVirtualFolder::SetName(const std::string& name)
+{
+    TSxCustomShellFolder::SetName(name);
+    if (!URLHandler.Hook && Owner() && !name.empty()) {
+        std::string clsid = URLHandler.GetCLSID();
+        URLHandler.Hook = &Owner()->Add<TSxNamespaceURLHandler>(name + "_URLHandler", &URLHandler);
+        if (!clsid.empty())
+            URLHandler.SetCLSID(clsid);
+    }
+}
+
+std::string TSxURLHandlerAdapter::GetCLSID() const { return Hook ? Hook->GetCLSID() : KeptCLSID; }
+
+void TSxURLHandlerAdapter::SetCLSID(const std::string& value)
+{
+    KeptCLSID = value;
+    if (Hook)
+        Hook->SetCLSID(value);
+}
+
+TSxURLTranslation TSxURLHandlerAdapter::TranslateURL(std::string& url)
+{
+    return TranslateURLText(url, URLIdentifier, Folder.GetRootParsingName()) ? TSxURLTranslation::utTranslated
+                                                                            : TSxURLTranslation::utNotTranslated;
+}
+
+std::string TSxURLHandlerAdapter::PathToURL(const std::string& path)
+{
+    return PathToURLText(path, URLIdentifier, Folder.GetRootParsingName());
+}
+
+void TSxVirtualFolder::UpdateRegistry(bool doRegister)
+{
+    if (doRegister) {
+        TSxCustomShellFolder::UpdateRegistry(true);
+        RegisterJunction(JunctionKeyNameOf(JunctionPoint), GetCLSID(), Description());
+    } else {
+        UnregisterJunction(JunctionKeyNameOf(JunctionPoint), GetCLSID());
+        TSxCustomShellFolder::UpdateRegistry(false);
+    }
+}
+
+bool TSxVirtualFolder::DisplayNameOf(PCSxItemIDList list, SHGDNF flags, std::string& name)
+{
+    TSxCustomProvider* provider = GetDataProvider();
+    if (!provider)
+        return false;
+    if (!(flags & SHGDN_FORPARSING) || (flags & SHGDN_INFOLDER)) {
+        name = provider->GetItemName(list);
+        return true;
+    }
+    // The full path of the item: the folder's path and the item's name.
+    std::string path = GetFolderPath();
+    PCSxItemIDList last = PIDLFindLast(list);
+    std::unique_ptr<TSxCustomDataGrain> grain;
+    if (last && provider->IsGrainItemID(last))
+        grain = GrainOfItem(list);
+    if (!grain)
+        grain = provider->CreateRootGrain();
+    if (!grain || !last) {
+        name = path;  // the folder itself
+        return true;
+    }
+    // Levels of a deeper relative list come between the folder and the item.
+    for (PCSxItemIDList item = list; item && item != last && PIDLItemSize(item) > 0; item = PIDLGetNext(item)) {
+        if (!path.empty() && path.back() != '\\')
+            path += '\\';
+        TSxPidlPtr single(PIDLCreateItem(PIDLItemData(item), PIDLItemSize(item) - 2));
+        path += provider->GetItemName(single.get());
+    }
+    if (!path.empty() && path.back() != '\\')
+        path += '\\';
+    path += grain->Name;
+    if (flags & SHGDN_FORADDRESSBAR) {
+        name = URLHandler.Active ? URLHandler.PathToURL(path) : path;
+        return true;
+    }
+    std::string fileName;
+    // A grain without a file of its own keeps its parsing path, which the folder parses back.
+    if (provider->GetGrainFileName(*grain, path, fileName) && !fileName.empty())
+        name = fileName;
+    else
+        name = path;
+    return true;
 }
 #endif

@@ -31,7 +31,7 @@ std::string PathToURLText(const std::string& path, const std::string& identifier
 #include <stdexcept>
 #include <vector>
 
-#include "uSxExceptionClass.h"
+#include "SxExceptionClass.h"
 
 SX_DECLARE_EXCEPTION(ESxShellFolder, std::runtime_error);
 
@@ -60,4 +60,56 @@ void RegisterJunction(const std::string& keyName, const std::string& bracedClsid
 // Removes only the folder's own "Namespace\{clsid}" key: the junction's "Namespace" key and the
 // junction key itself are the system's, also when they are left empty.
 void UnregisterJunction(const std::string& keyName, const std::string& bracedClsid);
+
+#include "SxShellFolder.h"
+
+class TSxVirtualFolder;
+class TSxNamespaceURLHandler;
+
+// A virtual folder's URL handler settings: an address that begins with URLIdentifier opens the
+// folder. Its search hook component lives on the folder's module, named after the folder.
+class TSxURLHandlerAdapter : public TSxCustomURLHandlerAdapter {
+public:
+    explicit TSxURLHandlerAdapter(TSxVirtualFolder& folder) : Folder(folder) {}
+    std::string URLIdentifier;
+    // The hook's CLSID (kept here until the hook exists).
+    std::string GetCLSID() const;
+    void SetCLSID(const std::string& value);
+    TSxURLTranslation TranslateURL(std::string& url) override;
+    std::string PathToURL(const std::string& path);
+    TSxNamespaceURLHandler* Hook = nullptr;
+
+private:
+    TSxVirtualFolder& Folder;
+    std::string KeptCLSID;
+};
+
+// The folder hung into the namespace at a junction point.
+class TSxVirtualFolder : public TSxCustomShellFolder, public IRemoteComputer {
+public:
+    explicit TSxVirtualFolder(TSxComponent* owner);
+    std::string ClassName() const override { return "TSxVirtualFolder"; }
+
+    SX_IUNKNOWN_METHODS
+    using TSxCustomShellFolder::Initialize;
+    // IRemoteComputer: keeps the machine name and the enumerating flag.
+    STDMETHODIMP Initialize(LPCWSTR machineName, BOOL enumerating) override;
+    std::string RemoteComputerName;
+    bool RemoteEnumerating = false;
+
+    TSxVirtualJunctionPoint JunctionPoint = TSxVirtualJunctionPoint::jpMyComputer;
+    TSxURLHandlerAdapter URLHandler{*this};
+    // Naming the folder places its URL search hook beside it on the module.
+    void SetName(const std::string& name) override;
+
+    std::string GetRootParsingName();
+    std::string GetFolderPath() override;
+    void SetDescription(const std::string& value) override;
+    void UpdateRegistry(bool doRegister) override;
+
+protected:
+    void* ObjQueryInterface(REFIID iid) override;
+    bool DisplayNameOf(PCSxItemIDList list, SHGDNF flags, std::string& name) override;
+};
+
 #endif

@@ -5,11 +5,11 @@ if(NOT SX_NATIVE OR NOT SX_CLANGXX)
   return()
 endif()
 set(_fuzz_sources
-  ${CMAKE_CURRENT_SOURCE_DIR}/uSxGrainRecord_fuzz.cpp
-  ${CMAKE_SOURCE_DIR}/shellfw/namespace/uSxGrainRecord.cpp
-  ${CMAKE_SOURCE_DIR}/shellfw/base/uTSxStream.cpp
-  ${CMAKE_SOURCE_DIR}/shellfw/base/uSxPidl.cpp
-  ${CMAKE_SOURCE_DIR}/shellfw/base/uSxExceptionClass.cpp)
+  ${CMAKE_CURRENT_SOURCE_DIR}/SxGrainRecord_fuzz.cpp
+  ${CMAKE_SOURCE_DIR}/shellfw/namespace/SxGrainRecord.cpp
+  ${CMAKE_SOURCE_DIR}/shellfw/base/SxStream.cpp
+  ${CMAKE_SOURCE_DIR}/shellfw/base/SxPidl.cpp
+  ${CMAKE_SOURCE_DIR}/shellfw/base/SxExceptionClass.cpp)
 file(GLOB _fuzz_headers ${CMAKE_SOURCE_DIR}/shellfw/namespace/*.h ${CMAKE_SOURCE_DIR}/shellfw/base/*.h)
 set(_fuzz_exe ${CMAKE_BINARY_DIR}/bin/grain_record_fuzz)
 add_custom_command(OUTPUT ${_fuzz_exe}
@@ -24,5 +24,5 @@ set(_corpus ${CMAKE_BINARY_DIR}/fuzz/grain_record)
 file(MAKE_DIRECTORY ${_corpus})
 add_test(NAME native.grain_record_fuzz
   COMMAND ${_fuzz_exe} -max_total_time=20 -timeout=5 -rss_limit_mb=1024 -max_len=4096
-          -dict=${CMAKE_CURRENT_SOURCE_DIR}/uSxGrainRecord_fuzz.dict ${_corpus})
+          -dict=${CMAKE_CURRENT_SOURCE_DIR}/SxGrainRecord_fuzz.dict ${_corpus})
 set_tests_properties(native.grain_record_fuzz PROPERTIES TIMEOUT 120)

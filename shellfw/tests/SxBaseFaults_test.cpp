@@ -1,12 +1,12 @@
 // Faults of the framework core that would take Explorer down or mislead it: the unload answer while
 // objects are being made or released, damaged drop and bitmap data, and an icon that the image
 // list refused.
-#include "uSxTools.h"
-#include "uTSxBaseShellObject.h"
+#include "SxTools.h"
+#include "SxBaseShellObject.h"
 #include "SxFakeDataObject.h"
-#include "uTSxComObjectFactory.h"
-#include "uTSxIconList.h"
-#include "uTSxStream.h"
+#include "SxComObjectFactory.h"
+#include "SxIconList.h"
+#include "SxStream.h"
 
 #include <gtest/gtest.h>
 

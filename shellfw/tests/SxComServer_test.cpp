@@ -2,7 +2,7 @@
 // factories, interfaces, reference counts, modules and exception conversion.
 #include "SxTestSupport.h"
 #include "uGLBWin.h"
-#include "uTSxBaseShellObject.h"
+#include "SxBaseShellObject.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // name the folder cannot give, a name form that raises, and a permanent module freed while a
 // folder joins it.
 #include "SxShellFolder.h"
-#include "uTSxCustomProvider.h"
-#include "uTSxPermanentModule.h"
+#include "SxProvider.h"
+#include "SxPmtDataModule.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "SxTestFolderFixture.h"
 #include "SxURLHandler.h"
 #include "uGLBWin.h"
-#include "uSxPidl.h"
+#include "SxPidl.h"
 
 #include <gtest/gtest.h>
 

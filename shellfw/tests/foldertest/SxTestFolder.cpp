@@ -5,14 +5,14 @@
 // temporary folder's "SxTestFolder" folder, thumbnails.
 #include "SxNamespaceDetails.h"
 #include "SxNamespaceUtils.h"
-#include "SxShellFolder.h"
+#include "SxVirtualFolder.h"
 #include "SxShellView.h"
 #include "uGLBWin.h"
-#include "uSxTools.h"
-#include "uTSxComObjectFactory.h"
-#include "uTSxCustomProvider.h"
-#include "uTSxIconList.h"
-#include "uTSxPermanentModule.h"
+#include "SxTools.h"
+#include "SxComObjectFactory.h"
+#include "SxProvider.h"
+#include "SxIconList.h"
+#include "SxPmtDataModule.h"
 
 #include <windows.h>
 #include <wincodec.h>

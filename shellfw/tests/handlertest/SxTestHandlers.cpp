@@ -5,8 +5,8 @@
 #include "SxExtractIcon.h"
 #include "SxPropertySheetExt.h"
 #include "uGLBWin.h"
-#include "uSxTools.h"
-#include "uTSxComObjectFactory.h"
+#include "SxTools.h"
+#include "SxComObjectFactory.h"
 
 #include <windows.h>
 #include <commctrl.h>

@@ -1,7 +1,7 @@
 // The COM entry points of the framework's test DLLs. Each DLL defines SxTestDllSetup, which
 // registers its module classes once; nothing heavy runs under the loader lock.
-#include "uSxTools.h"
-#include "uTSxComObjectFactory.h"
+#include "SxTools.h"
+#include "SxComObjectFactory.h"
 
 #include <windows.h>
 

@@ -3,7 +3,7 @@
 // folder bound through the desktop under My Computer, items found by name, exports by name.
 #include "SxTestSupport.h"
 #include "uGLBWin.h"
-#include "uSxPidl.h"
+#include "SxPidl.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 // per thread with a shell-extension class, a persist-file class and an exception controller, and
 // one thread-free module class.
 #include "uGLBWin.h"
-#include "uSxTools.h"
-#include "uTSxComObjectFactory.h"
+#include "SxTools.h"
+#include "SxComObjectFactory.h"
 
 #include <windows.h>
 

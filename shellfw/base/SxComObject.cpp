@@ -1,0 +1,70 @@
+#include "SxComObject.h"
+
+#ifdef _WIN32
+#include "SxException.h"
+#include "SxTools.h"
+
+namespace {
+std::atomic<LONG> Objects{0};
+std::atomic<LONG> Locks{0};
+bool ThreadCallsDisabled = false;
+} // namespace
+
+LONG SxObjectCount() { return Objects; }
+void SxObjectCountAdd(LONG delta) { Objects += delta; }
+LONG SxLockCount() { return Locks; }
+void SxLockCountAdd(LONG delta) { Locks += delta; }
+
+void TSxComObject::AttachComObject(TSxComObjectFactory* factory)
+{
+    FFactory = factory;
+    FRefCount = 0;
+    FInService = true;
+    SxObjectCountAdd(1);
+    Initialize();
+}
+
+void TSxComObject::Initialize()
+{
+    // The first object of the process switches off thread attach and detach calls for the library
+    // (not done in DllMain, which must stay light).
+    TSxFrameworkLock lock;
+    if (!ThreadCallsDisabled) {
+        ThreadCallsDisabled = true;
+        DisableThreadLibraryCalls(SxModuleHandle());
+    }
+}
+
+HRESULT TSxComObject::ComQueryInterface(REFIID iid, void** object)
+{
+    if (!object)
+        return E_POINTER;
+    *object = ObjQueryInterface(iid);
+    if (!*object)
+        return E_NOINTERFACE;
+    ComAddRef();
+    return S_OK;
+}
+
+ULONG TSxComObject::ComAddRef() { return static_cast<ULONG>(++FRefCount); }
+
+ULONG TSxComObject::ComRelease()
+{
+    const LONG count = --FRefCount;
+    if (count == 0) {
+        FInService = false;
+        FFactory = nullptr;
+        // May free the module and this component with it. A handler that raises there must not
+        // take Release down with it; the module then stays.
+        const auto* sender = dynamic_cast<const TSxComponent*>(this);
+        try {
+            ComObjectReleased();
+        } catch (...) {
+            SxHandleException(sender, std::current_exception());
+        }
+        // Counted down only now: until the module is gone the library is still at work.
+        SxObjectCountAdd(-1);
+    }
+    return static_cast<ULONG>(count < 0 ? 0 : count);
+}
+#endif

@@ -1,0 +1,164 @@
+// The Win32 half of the tools and the ID-list enumerator, against the real system under wine.
+#include "uGLBWin.h"
+#include "SxTools.h"
+#include "SxEnumIDList.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+TEST(SxToolsWin, RegistersTheEightClipboardFormats)
+{
+    const TSxClipboardFormats& f = SxClipboardFormats();
+    const struct {
+        UINT format;
+        const char* name;
+    } cases[] = {{f.SxPrivateFormat, "SxCF_PrivateFormat"},   {f.ShellIDList, "Shell IDList Array"},
+                 {f.InShellDragLoop, "InShellDragLoop"},       {f.FileContents, "FileContents"},
+                 {f.FileGroupDescriptor, "FileGroupDescriptor"}, {f.PreferredDropEffect, "Preferred DropEffect"},
+                 {f.PerformedDropEffect, "Performed DropEffect"}, {f.PasteSucceeded, "Paste Succeeded"}};
+    for (const auto& c : cases) {
+        char name[128] = {};
+        ASSERT_GE(c.format, 0xC000u) << c.name;
+        GetClipboardFormatNameA(c.format, name, sizeof name);
+        EXPECT_STREQ(name, c.name);
+    }
+    EXPECT_EQ(CF_SXPRIVATEFORMAT, RegisterClipboardFormatA("SxCF_PrivateFormat"));
+}
+
+TEST(SxToolsWin, WaitsForFileAccess)
+{
+    const std::string name = GetTempFileWithPrefix("sxt");
+    {
+        THandle held(CreateFileW(Utf8ToWide(name).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        EXPECT_TRUE(IsFileLocked(name));
+        const DWORD start = GetTickCount();
+        EXPECT_FALSE(WaitForFileAccess(name, 100));
+        EXPECT_GE(GetTickCount() - start, 50u) << "about 100 attempts 1 ms apart";
+    }
+    EXPECT_FALSE(IsFileLocked(name));
+    EXPECT_TRUE(WaitForFileAccess(name, 100));
+    EXPECT_TRUE(FileExistsWide(Utf8ToWide(name)));
+    EXPECT_TRUE(SetFileAttributesWide(Utf8ToWide(name), SxReadOnly));
+    EXPECT_EQ(FileAttributesToSx(GetFileAttributesW(Utf8ToWide(name).c_str())) & SxReadOnly, SxReadOnly);
+    SetFileAttributesWide(Utf8ToWide(name), 0);
+    DeleteFileW(Utf8ToWide(name).c_str());
+    EXPECT_TRUE(IsFileLocked(name)) << "a missing file cannot be opened either";
+    EXPECT_FALSE(DirectoryExistsA(name));
+}
+
+TEST(SxToolsWin, FileTimesAreUtcAndRoundTrip)
+{
+    FILETIME zero = {};
+    EXPECT_EQ(FileTimeToDateTime(zero), -1.0);
+
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    SYSTEMTIME local;
+    FileTimeToSystemTime(&now, &local);
+    SystemTimeToTzSpecificLocalTime(nullptr, &local, &local);
+    const TSxDateTime expected = SxEncodeDateTime(
+        {local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond, local.wMilliseconds});
+    const TSxDateTime converted = FileTimeToDateTime(now);
+    EXPECT_NEAR(converted, expected, 1.0 / 86400000 * 2);
+
+    for (TSxDateTime value : {converted, 45351.5 + 1.0 / 86400, 29221.0 /* 1980 */, 3.25 /* 1900 */}) {
+        FILETIME ft;
+        DateTimeToFileTime(value, ft);
+        EXPECT_NEAR(FileTimeToDateTime(ft), value, 1.0 / 86400000) << value;
+    }
+    FILETIME ignored;
+    EXPECT_THROW(DateTimeToFileTime(-200000.0, ignored), ESxToolsError);
+}
+
+TEST(SxToolsWin, FillsStrRetByItsType)
+{
+    STRRET wide = {};
+    wide.uType = STRRET_WSTR;
+    SetStrRet(wide, L"Gel\u00f6schte Dateien");
+    ASSERT_TRUE(wide.pOleStr);
+    EXPECT_STREQ(wide.pOleStr, L"Gel\u00f6schte Dateien");
+    CoTaskMemFree(wide.pOleStr);
+
+    STRRET offset = {};
+    offset.uType = STRRET_OFFSET;
+    SetStrRet(offset, std::wstring(300, L'x'));
+    EXPECT_EQ(offset.uType, static_cast<UINT>(STRRET_CSTR));
+    EXPECT_EQ(strlen(offset.cStr), 259u);
+}
+
+TEST(SxToolsWin, RegistersExtensionClasses)
+{
+    RegisterExtensionClass(".sxtestext", "SxTestExtClass", "Test files");
+    wchar_t data[64] = {};
+    DWORD size = sizeof data;
+    EXPECT_EQ(RegGetValueW(HKEY_CLASSES_ROOT, L"SxTestExtClass", nullptr, RRF_RT_REG_SZ, nullptr, data, &size), 0);
+    EXPECT_STREQ(data, L"Test files");
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, L"SxTestExtClass\\shell");
+    RegDeleteValueW(HKEY_CLASSES_ROOT, L"SxTestExtClass"); // no value, no subkey: empty
+    TRegKey key;
+    RegCreateKeyExW(HKEY_CLASSES_ROOT, L"SxTestExtClass\\sub", 0, nullptr, 0, KEY_READ, nullptr, key.put(), nullptr);
+    key.reset();
+    DeleteEmptyRegKey("SxTestExtClass"); // has a subkey: stays
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, L"SxTestExtClass", 0, KEY_READ, key.put()), 0);
+    key.reset();
+    RegDeleteKeyW(HKEY_CLASSES_ROOT, L"SxTestExtClass\\sub");
+    DeleteEmptyRegKey("SxTestExtClass");
+    EXPECT_NE(RegOpenKeyExW(HKEY_CLASSES_ROOT, L"SxTestExtClass", 0, KEY_READ, key.put()), 0);
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, L".sxtestext");
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, L"SxTestExtClass");
+}
+
+namespace {
+
+std::string ContentOf(PCSxItemIDList item)
+{
+    return std::string(reinterpret_cast<const char*>(PIDLItemData(item)), PIDLItemSize(item) - 2u);
+}
+
+} // namespace
+
+TEST(SxEnumIDList, HandsOutOneItemPerCallAndStopsAtTheEnd)
+{
+    TSxPidlPtr a(PIDLCreateItem("a", 1)), b(PIDLCreateItem("bb", 2)), c(PIDLCreateItem("ccc", 3));
+    IEnumIDList* e = TSxEnumIDList::Create({a.get(), b.get(), c.get()});
+    ASSERT_TRUE(e);
+    a.reset(); // the enumerator holds its own clones
+
+    std::string seen;
+    for (int i = 0; i < 3; ++i) {
+        PITEMID_CHILD item = nullptr;
+        ULONG fetched = 99;
+        ASSERT_EQ(e->Next(10, &item, &fetched), S_OK);
+        EXPECT_EQ(fetched, 1u);
+        ASSERT_TRUE(item);
+        seen += ContentOf(reinterpret_cast<PCSxItemIDList>(item)) + ",";
+        CoTaskMemFree(item);
+        if (i == 1) {
+            IEnumIDList* clone = nullptr;
+            ASSERT_EQ(e->Clone(&clone), S_OK);
+            PITEMID_CHILD third = nullptr;
+            ASSERT_EQ(clone->Next(1, &third, nullptr), S_OK);
+            EXPECT_EQ(ContentOf(reinterpret_cast<PCSxItemIDList>(third)), "ccc");
+            CoTaskMemFree(third);
+            clone->Release();
+        }
+    }
+    EXPECT_EQ(seen, "a,bb,ccc,");
+    PITEMID_CHILD item = reinterpret_cast<PITEMID_CHILD>(1);
+    ULONG fetched = 99;
+    EXPECT_EQ(e->Next(1, &item, &fetched), S_FALSE);
+    EXPECT_EQ(item, nullptr);
+    EXPECT_EQ(fetched, 0u);
+
+    EXPECT_EQ(e->Reset(), S_OK);
+    EXPECT_EQ(e->Skip(2), S_OK);
+    EXPECT_EQ(e->Skip(5), S_FALSE);
+    EXPECT_EQ(e->Next(1, &item, nullptr), S_FALSE);
+    EXPECT_EQ(e->Reset(), S_OK);
+    EXPECT_EQ(e->Next(1, &item, nullptr), S_OK);
+    CoTaskMemFree(item);
+    EXPECT_EQ(e->Release(), 0u);
+}

@@ -1,0 +1,231 @@
+// The tray program's main window under the display, against the private WebDAV server and the real
+// registry of the prefix: start-up, login and logout, failures, language, autostart and exit.
+#include "TrayFixture.h"
+
+#include "uGLBConst.h"
+#include "uGLBCrypt.h"
+#include "uTVirtualFileStorage.h"
+#include "uTrayTexts.h"
+
+#include <algorithm>
+
+using namespace traytest;
+
+namespace {
+
+TEST_F(TrayTest, StartUpOnAFreshPrefixWritesDefaultsAndMakesTheFolders)
+{
+    // A password left by a session that crashed, not to be kept.
+    StoreString("Connection", "password", EncryptPassword("geheim"));
+    auto& f = Start();
+    EXPECT_EQ(ReadRegistryString("Application", "install", ""), InstallFolder());
+    EXPECT_EQ(ReadRegistryString("Application", "userpath", ""), UserPath);
+    EXPECT_EQ(ReadRegistryString("Application", "update", ""), "http://127.0.0.1:9/downloads/");
+    EXPECT_EQ(ReadRegistryString("Connection", "host", ""), Sandbox);
+    EXPECT_EQ(ReadRegistryString("Connection", "connected", ""), "0");
+    EXPECT_EQ(ReadRegistryString("Connection", "password", "x"), "");
+    EXPECT_EQ(ReadRegistryInteger("Application", "language", -1), GetDefaultLanguage());
+    for (const char* folder : {"Cache", "Temp", "Download", "Open", "Thumb"})
+        EXPECT_TRUE(FolderExists(UserPath + folder)) << folder;
+    EXPECT_TRUE(f.sxTrayIcon.Active());
+    EXPECT_EQ(f.Text(f.Handle), "Tandrel Sendrake");
+    EXPECT_EQ(f.ActivePage(), 0);
+    EXPECT_TRUE(IsWindowVisible(f.Handle));
+    EXPECT_FALSE(IsWindowEnabled(f.btnConnect));   // nothing typed yet
+    EXPECT_FALSE(f.MenuEnabled(miTrayRefresh));
+    EXPECT_EQ(f.MenuCaption(miTrayLanguage), "") << "the language menu shows only with changelanguage";
+    // Hints: two lines show as one text, CR as a blank; no hint shows the version.
+    f.DisplayHint(Txt(6, 0));
+    std::string shown = f.StatusText();   // the status bar itself draws a line break as a blank
+    std::replace(shown.begin(), shown.end(), '\n', ' ');
+    EXPECT_EQ(shown, "Fenster ausblenden und  als Symbol in der Taskleiste  darstellen.");
+    f.DisplayHint("");
+    EXPECT_EQ(f.StatusText(), "Tandrel Sendrake 1.2.1.51");
+}
+
+TEST_F(TrayTest, LanguageFollowsWindowsUnlessTheUserMayChooseIt)
+{
+    StoreDword("Application", "language", GetDefaultLanguage() == 0 ? 1 : 0);
+    Start();
+    EXPECT_EQ(ReadRegistryInteger("Application", "language", -1), GetDefaultLanguage());
+    Form.reset();
+
+    StoreString("Application", "changelanguage", "1");
+    StoreDword("Application", "language", 0);
+    auto& f = Start();
+    EXPECT_EQ(ReadRegistryInteger("Application", "language", -1), 0);
+    EXPECT_EQ(f.MenuCaption(miTrayLanguageGerman), "&Deutsch");
+    EXPECT_EQ(f.Text(f.btnConnect), "&Verbinden");
+    f.miTrayLanguageEnglishClick();
+    EXPECT_EQ(ReadRegistryInteger("Application", "language", -1), 1);
+    EXPECT_EQ(f.Text(f.btnConnect), "&Connect");
+    EXPECT_EQ(f.Text(f.btnHide), "&Hide");
+    EXPECT_EQ(f.MenuCaption(miTrayShow), "&Show");
+    EXPECT_EQ(f.MenuCaption(miTrayConnect), "&Connect");
+    EXPECT_EQ(GetMenuState(f.miTrayLanguageMenu, miTrayLanguageEnglish, MF_BYCOMMAND) & MF_CHECKED, UINT(MF_CHECKED));
+    EXPECT_EQ(GetMenuDefaultItem(f.popTrayIcon, FALSE, 0), UINT(miTrayShow));
+}
+
+TEST_F(TrayTest, ASecondStartEndsAtOnceAndChangesNothing)
+{
+    auto& first = Start();
+    first.HideToTray();
+    ASSERT_FALSE(IsWindowVisible(first.Handle));
+    // Started from another folder, not connected: it shows the first window and ends.
+    TfrmVaultmereMain second("C:\\Anderer Ordner\\Sendrake.exe");
+    EXPECT_FALSE(second.FormCreate());
+    EXPECT_EQ(ReadRegistryString("Application", "install", ""), InstallFolder());
+    EXPECT_TRUE(IsWindowVisible(first.Handle));
+    EXPECT_TRUE(Started.empty());
+    // Connected: it opens Explorer on the online folder instead.
+    StoreString("Connection", "connected", "1");
+    TfrmVaultmereMain third("C:\\Anderer Ordner\\Sendrake.exe");
+    EXPECT_FALSE(third.FormCreate());
+    ASSERT_EQ(Started.size(), 1u);
+    EXPECT_EQ(Started[0], "explorer.exe /e,c:,::{20D04FE0-3AEA-1069-A2D8-08002B30309D}\\::" + OnlineFolderCLSID);
+    EXPECT_EQ(ReadRegistryString("Application", "install", ""), InstallFolder());
+}
+
+TEST_F(TrayTest, LoginMirrorsTheTreeRegistersAndOpensExplorerLogoutUndoesIt)
+{
+    auto& dav = davtest::ApacheFixture::Instance();
+    const std::string box = Sandbox.substr(Sandbox.find_last_of('/') + 1);
+    dav.MakeFolder(box + "/Gelöschte Dateien");
+    dav.MakeFolder(box + "/Neue Dateianlagen");
+    dav.WriteFile(box + "/Projekte/2024/Angebot Müller.txt", std::string(1000, 'a'));
+    dav.WriteFile(box + "/Projekte/2024/Angebot Möller.txt", std::string(1000, 'a'));
+    dav.PutPicture(box + "/Fotos/Strand ö.jpg");
+    auto& f = Start();
+    Login();
+    EXPECT_EQ(ReadRegistryString("Connection", "connected", ""), "1");
+    EXPECT_EQ(f.Text(f.btnConnect), Txt(3, f.Environment->Language));
+    EXPECT_EQ(f.MenuCaption(miTrayConnect), Txt(3, f.Environment->Language));
+    EXPECT_TRUE(f.MenuEnabled(miTrayRefresh));
+    EXPECT_EQ(f.sxTrayIcon.InfoFlags, TSxTrayIconInfoFlags::niifInfo);
+    // The update server is not reachable here: the connected text, then the failed version check.
+    EXPECT_EQ(f.sxTrayIcon.InfoText, Txt(99, f.Environment->Language) + "\r\n\r\n" + Txt(94, f.Environment->Language));
+    EXPECT_TRUE(ExtensionRegistered());
+    ASSERT_EQ(Started.size(), 1u);
+    EXPECT_EQ(Started[0], ExplorerCommandLine());
+    EXPECT_TRUE(f.SxChangeNotifier.Active());
+    // The mirror equals the tree.
+    TVirtualFileStorage mirror(f.Environment->Cache);
+    const auto files = mirror.ListRecordFiles(mirror.FolderDirectory("Projekte\\2024"));
+    EXPECT_EQ(files.size(), 2u);
+    EXPECT_EQ(mirror.ListRecordFiles(mirror.FolderDirectory("Fotos")).size(), 1u);
+    EXPECT_TRUE(FolderExists(mirror.FolderDirectory("Gelöschte Dateien")));
+    EXPECT_TRUE(FolderExists(mirror.FolderDirectory("Neue Dateianlagen")));
+    // The password edit is emptied, the stored one stays while the session needs it.
+    EXPECT_EQ(f.Text(f.txtPwd), "");
+    EXPECT_EQ(DecryptPassword(ReadRegistryString("Connection", "password", "")), dav.Password);
+
+    f.btnConnectClick();
+    EXPECT_EQ(ReadRegistryString("Connection", "connected", ""), "0");
+    EXPECT_EQ(f.Text(f.btnConnect), Txt(2, f.Environment->Language));
+    EXPECT_EQ(f.sxTrayIcon.InfoText, Txt(101, f.Environment->Language));
+    EXPECT_FALSE(ExtensionRegistered());
+    EXPECT_EQ(ReadRegistryString("Connection", "password", "x"), "");
+    EXPECT_FALSE(IsWindowEnabled(f.btnConnect));
+    EXPECT_FALSE(f.MenuEnabled(miTrayConnect));
+    EXPECT_FALSE(f.MenuEnabled(miTrayRefresh));
+    EXPECT_FALSE(f.SxChangeNotifier.Active());
+    for (const char* folder : {"Cache", "Temp", "Download", "Open", "Thumb"})
+        EXPECT_FALSE(FolderExists(UserPath + folder)) << folder;
+}
+
+TEST_F(TrayTest, FailedLoginsTellWhyAndRegisterNothing)
+{
+    auto& f = Start();
+    const int l = f.Environment->Language;
+    Login("falsches Passwort");
+    EXPECT_EQ(f.sxTrayIcon.InfoText, Txt(103, l));
+    EXPECT_EQ(f.sxTrayIcon.InfoFlags, TSxTrayIconInfoFlags::niifError);
+    EXPECT_EQ(ReadRegistryString("Connection", "connected", ""), "0");
+    EXPECT_FALSE(ExtensionRegistered());
+    EXPECT_TRUE(Started.empty());
+    EXPECT_TRUE(IsWindowVisible(f.Handle));
+    EXPECT_EQ(ReadRegistryString("Connection", "password", "x"), "") << "a password not to be kept";
+    EXPECT_TRUE(IsWindowEnabled(f.btnConnect));
+
+    // The server gone: no answer at all.
+    StoreString("Connection", "host", "http://127.0.0.1:9/dav");
+    Login();
+    EXPECT_EQ(f.sxTrayIcon.InfoText, Txt(96, l));
+    EXPECT_EQ(ReadRegistryString("Connection", "connected", ""), "0");
+    EXPECT_TRUE(Started.empty());
+}
+
+TEST_F(TrayTest, MissingFilesAndAFailedRegistrationConnectNothing)
+{
+    // An install folder with the program only.
+    const std::string bare = FreshFolder("bare");
+    ASSERT_TRUE(CopyFileW(Utf8ToWide(InstallFolder() + "Sendrake.exe").c_str(), Utf8ToWide(bare + "Sendrake.exe").c_str(), FALSE));
+    auto& f = Start(bare);
+    const int l = f.Environment->Language;
+    Login();
+    EXPECT_EQ(f.sxTrayIcon.InfoText, FormatText(Txt(68, l), bare + "Brannock.dll\r\n"));
+    EXPECT_EQ(f.StatusText(), Txt(83, l));
+    EXPECT_EQ(ReadRegistryString("Connection", "connected", ""), "0");
+
+    // A damaged extension: the login reaches the server but nothing is connected.
+    {
+        THandle file(CreateFileW(Utf8ToWide(bare + "Brannock.dll").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        DWORD written = 0;
+        WriteFile(file.get(), "MZ kaputt", 9, &written, nullptr);
+    }
+    Login();
+    EXPECT_EQ(f.sxTrayIcon.InfoText, TrayTxt(TTrayText::RegisterFailed, l));
+    EXPECT_EQ(ReadRegistryString("Connection", "connected", ""), "0");
+    EXPECT_EQ(f.Text(f.btnConnect), Txt(2, l));
+    EXPECT_TRUE(Started.empty());
+    EXPECT_FALSE(f.SxChangeNotifier.Active());
+}
+
+TEST_F(TrayTest, LanguageSwitchWhileConnectedAndAutostartOnAndOff)
+{
+    StoreString("Application", "changelanguage", "1");
+    auto& f = Start();
+    Login();
+    ASSERT_EQ(ReadRegistryString("Connection", "connected", ""), "1");
+    f.miTrayLanguageGermanClick();
+    EXPECT_EQ(f.Text(f.btnConnect), "&Trennen");
+    EXPECT_EQ(f.MenuCaption(miTrayConnect), "&Trennen");
+    f.miTrayLanguageEnglishClick();
+    EXPECT_EQ(f.Text(f.btnConnect), "&Disconnect");
+    EXPECT_EQ(f.MenuCaption(miTrayConnect), "&Disconnect");
+    EXPECT_TRUE(f.MenuEnabled(miTrayRefresh)) << "the menu made afresh keeps its states";
+    f.SetActivePage(1);
+    EXPECT_EQ(f.Text(f.lblVersion), "Version: 1.2.1.51");
+    EXPECT_EQ(f.Text(f.btnVersioncheck), "Check &version");
+
+    // The check box at start is ticked: the first save writes the run value.
+    EXPECT_EQ(AutoStartValue(), "\"" + InstallFolder() + "Sendrake.exe\" HIDE");
+    f.SetChecked(f.optStartUp, false);
+    f.optStartUpClick();
+    EXPECT_EQ(AutoStartValue(), "<none>");
+    f.SetChecked(f.optStartUp, true);
+    f.optStartUpClick();
+    EXPECT_EQ(AutoStartValue(), "\"" + InstallFolder() + "Sendrake.exe\" HIDE");
+    f.btnConnectClick();
+}
+
+TEST_F(TrayTest, ClosingHidesExitEndsTheSessionAndForgetsTheUnsavedPassword)
+{
+    auto& f = Start();
+    Login();
+    ASSERT_EQ(ReadRegistryString("Connection", "connected", ""), "1");
+    SendMessageW(f.Handle, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(IsWindow(f.Handle));
+    EXPECT_FALSE(IsWindowVisible(f.Handle));
+    f.btnExitClick();
+    EXPECT_EQ(f.Handle, nullptr) << "the window is gone";
+    EXPECT_EQ(ReadRegistryString("Connection", "connected", ""), "0");
+    EXPECT_EQ(ReadRegistryString("Connection", "password", "x"), "");
+    EXPECT_EQ(ReadRegistryString("Connection", "username", ""), davtest::ApacheFixture::Instance().User);
+    EXPECT_FALSE(ExtensionRegistered());
+    EXPECT_FALSE(f.sxTrayIcon.Active());
+    for (const char* folder : {"Cache", "Temp", "Download", "Open", "Thumb"})
+        EXPECT_FALSE(FolderExists(UserPath + folder)) << folder;
+}
+
+} // namespace

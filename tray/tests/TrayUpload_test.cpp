@@ -1,0 +1,166 @@
+// Documents opened from the online folder and saved: uploaded once per save, told when the server
+// refuses, and never lost at disconnect.
+#include "TrayFixture.h"
+
+#include "uGLBConst.h"
+#include "uTVirtualFileStorage.h"
+#include "uTWEBDAVClient.h"
+#include "uTrayTexts.h"
+
+#include <algorithm>
+#include <fstream>
+
+using namespace traytest;
+
+namespace {
+
+class TrayUploadTest : public TrayTest {
+protected:
+    void SetUp() override
+    {
+        TrayTest::SetUp();
+        Box = Sandbox.substr(Sandbox.find_last_of('/') + 1);
+        davtest::ApacheFixture::Instance().WriteFile(Box + "/Dokumente/Brief an Jörg.txt", "Fassung 1");
+        Start();
+        Login();
+        ASSERT_EQ(ReadRegistryString("Connection", "connected", ""), "1");
+        Local = Form->Environment->Open + "Brief an Jörg.txt";
+    }
+
+    // What the extension does when the user opens the file: download into the open folder and
+    // write the sidecar with the file's record.
+    void OpenDocument()
+    {
+        TWEBDAVClient client;
+        TvrqDialog dialog;
+        ASSERT_TRUE(client.Download("Dokumente\\Brief an Jörg.txt", Local, dialog));
+        TVirtualFileRecord record;
+        TVirtualFileStorage::InitRecord(record);
+        record.Name = "Brief an Jörg.txt";
+        record.Path = "Dokumente";
+        const auto bytes = RecordToBytes(record);
+        std::ofstream(Utf8ToWide(Local + ".sxc").c_str(), std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        PumpUntil([] { return false; }, 500);
+    }
+    // The download happened a while ago.
+    void AgeSidecar()
+    {
+        THandle h(CreateFileW(Utf8ToWide(Local + ".sxc").c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr));
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        ULARGE_INTEGER t{{now.dwLowDateTime, now.dwHighDateTime}};
+        t.QuadPart -= 60ULL * 10000000ULL;
+        FILETIME old{t.LowPart, t.HighPart};
+        SetFileTime(h.get(), &old, &old, &old);
+    }
+    // The editor saves the document.
+    void Save(const std::string& text)
+    {
+        THandle h(CreateFileW(Utf8ToWide(Local).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(bool(h));
+        DWORD written = 0;
+        WriteFile(h.get(), text.data(), DWORD(text.size()), &written, nullptr);
+        SetEndOfFile(h.get());
+    }
+    std::string OnServer() const
+    {
+        return davtest::ApacheFixture::Instance().ReadFile(Box + "/Dokumente/Brief an Jörg.txt");
+    }
+    size_t Puts(size_t mark) const
+    {
+        auto lines = davtest::ApacheFixture::Instance().LogSince(mark, "/dav/" + Box, 0, 300);
+        return size_t(std::count_if(lines.begin(), lines.end(), [](const davtest::TDavLogLine& l) { return l.Method == "PUT"; }));
+    }
+
+    std::string Box, Local;
+};
+
+TEST_F(TrayUploadTest, ASaveUploadsOnceAFreshDownloadDoesNotAndTwoQuickSavesBothArrive)
+{
+    auto& dav = davtest::ApacheFixture::Instance();
+    size_t mark = dav.LogMark();
+    OpenDocument();
+    OpenDocument();   // opened again: the file and its sidecar are new together
+    PumpUntil([] { return false; }, 500);
+    EXPECT_EQ(Puts(mark), 0u) << "a download is no save";
+
+    AgeSidecar();
+    mark = dav.LogMark();
+    Save("Fassung 2, geändert");
+    EXPECT_TRUE(PumpUntil([&] { return OnServer() == "Fassung 2, geändert"; }, 5000));
+    PumpUntil([] { return false; }, 300);
+    EXPECT_EQ(Puts(mark), 1u);
+
+    // Two saves within one second, of the same size.
+    mark = dav.LogMark();
+    Save("Fassung 3, geändert");
+    EXPECT_TRUE(PumpUntil([&] { return OnServer() == "Fassung 3, geändert"; }, 5000));
+    Save("Fassung 4, geändert");
+    EXPECT_TRUE(PumpUntil([&] { return OnServer() == "Fassung 4, geändert"; }, 5000));
+    EXPECT_EQ(Puts(mark), 2u);
+
+    // A change of the sidecar itself, and a file without one, upload nothing.
+    mark = dav.LogMark();
+    AgeSidecar();
+    {
+        std::ofstream(Utf8ToWide(Form->Environment->Open + "ohne Beiwagen.txt").c_str()) << "lokal";
+    }
+    PumpUntil([] { return false; }, 800);
+    EXPECT_EQ(Puts(mark), 0u);
+}
+
+TEST_F(TrayUploadTest, ARefusedUploadReachesTheUserAndDisconnectSendsOrKeepsTheDocument)
+{
+    OpenDocument();
+    AgeSidecar();
+    // The server refuses every request now.
+    const std::string refusing = davtest::ApacheFixture::Instance().Canned("tray_refuse", "403 Forbidden", "text/plain", "nein");
+    StoreString("Connection", "host", refusing);
+    Save("Fassung 2, nicht angekommen");
+    const int l = Form->Environment->Language;
+    const std::string told = FormatText(TrayTxt(TTrayText::UploadFailed, l), "Brief an Jörg.txt");
+    EXPECT_TRUE(PumpUntil([&] { return Form->sxTrayIcon.InfoText == told; }, 5000)) << Form->sxTrayIcon.InfoText;
+    EXPECT_EQ(Form->sxTrayIcon.InfoFlags, TSxTrayIconInfoFlags::niifError);
+    EXPECT_EQ(OnServer(), "Fassung 1");
+
+    // Disconnect while the server still refuses: the document stays, and the user is told where.
+    Form->btnConnectClick();
+    EXPECT_EQ(ReadRegistryString("Connection", "connected", ""), "0");
+    EXPECT_NE(Form->sxTrayIcon.InfoText.find(Form->Environment->Open), std::string::npos) << Form->sxTrayIcon.InfoText;
+    EXPECT_TRUE(FileExistsAt(Local));
+    EXPECT_FALSE(FolderExists(Form->Environment->Cache));
+}
+
+TEST_F(TrayUploadTest, DisconnectUploadsAChangedDocumentBeforeItsFolderGoes)
+{
+    OpenDocument();
+    AgeSidecar();
+    // Saved while the watcher could not tell (the upload failed), then the server is back.
+    const std::string refusing = davtest::ApacheFixture::Instance().Canned("tray_refuse2", "503 Service Unavailable", "text/plain", "später");
+    StoreString("Connection", "host", refusing);
+    Save("Fassung 2, beim Trennen gesendet");
+    PumpUntil([&] { return !Form->sxTrayIcon.InfoText.empty() && Form->sxTrayIcon.InfoFlags == TSxTrayIconInfoFlags::niifError; }, 5000);
+    StoreString("Connection", "host", Sandbox);
+    Form->btnConnectClick();
+    EXPECT_EQ(OnServer(), "Fassung 2, beim Trennen gesendet");
+    EXPECT_FALSE(FolderExists(Form->Environment->Open));
+    EXPECT_EQ(Form->sxTrayIcon.InfoText, Txt(101, Form->Environment->Language));
+}
+
+TEST_F(TrayUploadTest, ADocumentStillHeldByItsProgramIsKeptAtExit)
+{
+    OpenDocument();
+    THandle held(CreateFileW(Utf8ToWide(Local).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(bool(held));
+    TvrqScriptedAnswers answers({});
+    Form->btnExitClick();
+    held.reset();
+    EXPECT_TRUE(FileExistsAt(Local));
+    EXPECT_FALSE(FolderExists(UserPath + "Cache"));
+    ASSERT_EQ(answers.Asked.size(), 1u);
+    EXPECT_NE(answers.Asked[0].Text.find("Open"), std::string::npos);
+}
+
+} // namespace

@@ -1,0 +1,128 @@
+// The version check against answers of a local HTTP server, the version window, and the setup
+// download: only a complete download is ever started.
+#include "TrayFixture.h"
+
+#include "ufrmVersionDownload.h"
+#include "uGLBConst.h"
+#include "uTrayHttp.h"
+#include "uTrayTexts.h"
+
+#include <fstream>
+
+using namespace traytest;
+
+namespace {
+
+class TrayVersionTest : public TrayTest {
+protected:
+    void SetUp() override
+    {
+        TrayTest::SetUp();
+        TfrmVersionDownload::Launcher = [this](HWND, const std::string& file) {
+            Launched.push_back(file);
+            return true;
+        };
+        TfrmVersionDownload::OnShown = [this](TfrmVersionDownload& form) {
+            Shown.push_back({form.InfoText, form.DownloadVisible, form.Caption});
+            PostMessageW(form.Window(), WM_COMMAND, IDCANCEL, 0);
+        };
+    }
+    void TearDown() override
+    {
+        TfrmVersionDownload::OnShown = nullptr;
+        TfrmVersionDownload::Launcher = nullptr;
+        TrayTest::TearDown();
+    }
+    // An update folder whose every file answers with the given status and body.
+    std::string UpdateFolder(const std::string& name, const std::string& status, const std::string& body)
+    {
+        return davtest::ApacheFixture::Instance().Canned(name, status, "text/plain", body) + "/";
+    }
+    struct TShown {
+        std::string Text;
+        bool Download;
+        std::string Caption;
+    };
+    std::vector<TShown> Shown;
+    std::vector<std::string> Launched;
+};
+
+TEST_F(TrayVersionTest, EachServerAnswerGivesItsTextAndDownloadControls)
+{
+    auto& f = Start();
+    const int l = f.Environment->Language;
+    struct TRow {
+        const char* Name;
+        std::string Status, Body;
+        std::string Text;
+        bool Download;
+    } const rows[] = {
+        {"newer", "200 OK", "<system>Windows</system>\r\n<version>1.2.1.52</version>", Txt(92, l), true},
+        {"same", "200 OK", "<version>1.2.1.51</version>", Txt(91, l), false},
+        {"older", "200 OK", "<version>1.2.0.9</version>", Txt(91, l), false},
+        {"tens", "200 OK", "<version>1.10.0.0</version>", Txt(92, l), true},
+        {"forced", "200 OK", "<version>F1.3.0.0</version>", Txt(92, l), true},
+        {"split", "200 OK", "<vers\r\nion>1.3.0.0</version>", Txt(92, l), true},
+        {"missing", "404 Not Found", "nicht da", Txt(95, l), false},
+        {"noversion", "200 OK", "<system>Windows</system>", Txt(95, l), false},
+    };
+    for (const TRow& row : rows) {
+        StoreString("Application", "update", UpdateFolder(std::string("ver_") + row.Name, row.Status, row.Body));
+        f.Environment->Update = ReadRegistryString("Application", "update", "");
+        Shown.clear();
+        f.btnVersioncheckClick();
+        ASSERT_EQ(Shown.size(), 1u) << row.Name;
+        EXPECT_EQ(Shown[0].Text, row.Text) << row.Name;
+        EXPECT_EQ(Shown[0].Download, row.Download) << row.Name;
+        EXPECT_EQ(Shown[0].Caption, "Versionsdownload");
+    }
+    EXPECT_FALSE(FileExistsAt(f.Environment->Install + VersionFileName)) << "the version file is not left behind";
+}
+
+TEST_F(TrayVersionTest, AForcedNewVersionOpensTheWindowAtLogin)
+{
+    StoreString("Application", "update", UpdateFolder("ver_login", "200 OK", "<version>F9.0.0.0</version>"));
+    auto& f = Start();
+    Login();
+    ASSERT_EQ(Shown.size(), 1u);
+    EXPECT_TRUE(Shown[0].Download);
+    EXPECT_EQ(f.sxTrayIcon.InfoText, Txt(99, f.Environment->Language) + "\r\n\r\n" + Txt(93, f.Environment->Language));
+    EXPECT_TRUE(IsWindowVisible(f.Handle));
+    f.btnConnectClick();
+}
+
+TEST_F(TrayVersionTest, OnlyACompleteSetupIsStarted)
+{
+    auto& dav = davtest::ApacheFixture::Instance();
+    Start();
+    const std::string target = FreshFolder("setup") + "Neue Version\\tandrel_vaultmere_sendrake.exe";
+    std::string setup(300000, '\0');
+    for (size_t i = 0; i < setup.size(); ++i)
+        setup[i] = char(i * 7);
+    TfrmVersionDownload form;
+    form.Prepare(1, true, target, dav.Canned("setup_ok", "200 OK", "application/octet-stream", setup) + "/x.exe", 1);
+    ASSERT_TRUE(form.btnStartClick());
+    ASSERT_EQ(Launched.size(), 1u);
+    EXPECT_EQ(Launched[0], target);
+    std::ifstream in(Utf8ToWide(target).c_str(), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), setup);
+    in.close();
+
+    // A download cut off after a part of the announced bytes, and one refused: an older file left
+    // at the path is never started either.
+    {
+        std::ofstream cut(dav.CannedDir / "setup_cut", std::ios::binary);
+        cut << "Status: 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: 500000\r\n\r\n"
+            << std::string(1000, 'x');
+    }
+    Launched.clear();
+    form.Prepare(1, true, target, dav.CannedUrl + "/setup_cut/x.exe", 1);
+    EXPECT_FALSE(form.btnStartClick());
+    form.Prepare(1, true, target, dav.Canned("setup_404", "404 Not Found", "text/plain", "weg") + "/x.exe", 1);
+    EXPECT_FALSE(form.btnStartClick());
+    EXPECT_EQ(form.InfoText, TrayTxt(TTrayText::DownloadFailed, 1));
+    EXPECT_TRUE(Launched.empty());
+    EXPECT_FALSE(FileExistsAt(target + ".part"));
+}
+
+} // namespace

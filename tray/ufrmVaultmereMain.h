@@ -1,0 +1,143 @@
+#pragma once
+// The tray program's main window: the login page and the info page, the tray icon with its menu,
+// the folder watcher of the open documents, and every handler of start-up, connect and disconnect,
+// the tray menu, language, autostart, upload of saved files and the end of the program.
+#ifdef _WIN32
+#include <windows.h>
+
+#include "SxChangeNotifier.h"
+#include "uGLBWin.h"
+#include "uTApplicationEnviroment.h"
+#include "uTLogger.h"
+#include "SxTrayIcon.h"
+#include "uTvrqDialog.h"
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+// Posted by the program block for "--login": connect with the stored account once shown.
+constexpr UINT WM_APP_LOGIN = WM_APP + 1;
+
+// Menu and control identifiers.
+enum : int {
+    miTrayExplore = 201, miTrayRefresh, miTrayInfo, miTrayLanguage, miTrayLanguageGerman, miTrayLanguageEnglish,
+    miTrayShow, miTrayConnect, miTrayClose,
+    idPages = 300, idUsernameLabel, idUsername, idPwdLabel, idPwd, idSavePwd, idStartUp, idConnect, idHide, idExit,
+    idBevel, idInfoText, idVersion, idVersioncheck, idStatus,
+};
+
+class TfrmVaultmereMain {
+public:
+    // programFile: the full path of the program (its folder is the install folder).
+    explicit TfrmVaultmereMain(std::string programFile);
+    ~TfrmVaultmereMain();
+    TfrmVaultmereMain(const TfrmVaultmereMain&) = delete;
+    TfrmVaultmereMain& operator=(const TfrmVaultmereMain&) = delete;
+
+    // Start-up; false when the process is to end at once (another instance runs, or no
+    // administrator rights).
+    bool FormCreate();
+    void FormActivate();
+    // Shows the window (and activates it, which loads the login values).
+    void Show();
+
+    // Handlers.
+    void btnConnectClick();
+    void btnHideClick();
+    void btnExitClick();
+    void optStartUpClick();
+    void txtUsernameChange();
+    void tbsInfoShow();
+    void btnVersioncheckClick();
+    void miTrayExploreClick();
+    void miTrayRefreshClick();
+    void miTrayInfoClick();
+    void miTrayShowClick();
+    void sxTrayIconClick();
+    void miTrayLanguageGermanClick();
+    void miTrayLanguageEnglishClick();
+    bool FormCloseQuery();
+    void FormClose();
+    void SxChangeNotifierChange(TSxFileInfoEventData& info);
+    void SxChangeNotifierAddFile(TSxFileInfoEventData& info);
+    void WMQueryEndSession();
+    void WMEndSession();
+
+    // Operations.
+    void ApplyLanguage(int index);
+    void SaveSettings(bool clear);
+    void ClearUnsavedPassword();
+    void HideToTray();
+    void OpenExplorer(bool force);
+    void DisplayHint(const std::string& hint);
+    bool RegisterBrannock();
+    void SetActivePage(int index);
+    int ActivePage() const { return Page; }
+    // The disconnect caption shows (the program is connected).
+    bool ShowsDisconnect() const;
+
+    // The window and its controls.
+    HWND Handle = nullptr;
+    HWND pgcMain = nullptr, txtUsername = nullptr, txtPwd = nullptr, optSavePwd = nullptr, optStartUp = nullptr,
+         btnConnect = nullptr, btnHide = nullptr, btnExit = nullptr, lblInfoText = nullptr, lblVersion = nullptr,
+         btnVersioncheck = nullptr, stbMain = nullptr;
+    HMENU popTrayIcon = nullptr, miTrayLanguageMenu = nullptr;
+    TSxTrayIcon sxTrayIcon;
+    TSxChangeNotifier SxChangeNotifier;
+
+    std::unique_ptr<TApplicationEnviroment> Environment;
+    std::unique_ptr<TvrqDialog> Dialog;
+    std::unique_ptr<TLogger> Logger;
+    bool CanExit = false;
+
+    // Text helpers for tests and handlers.
+    std::string Text(HWND control) const;
+    void SetText(HWND control, const std::string& text);
+    bool Checked(HWND control) const;
+    void SetChecked(HWND control, bool value);
+    std::string StatusText() const;
+    std::string MenuCaption(int id) const;
+    bool MenuEnabled(int id) const;
+
+    // The program block ends its message loop when the window goes.
+    bool QuitOnDestroy = false;
+    // Starts a process (Explorer); the real start unless a test replaces it.
+    static std::function<bool(const std::string& commandLine)> ProcessStarter;
+
+    const std::string ProgramFile;
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam);
+    void CreateWindows();
+    void Layout();
+    void SetHint(HWND control, const std::string& hint);
+    void SetConnectCaption(bool disconnect);
+    void SyncTrayConnect();
+    void EnableConnect(bool value);
+    void Balloon(const std::string& text, TSxTrayIconInfoFlags flags);
+    void MenuCommand(UINT id);
+    void SetMenuCaption(int id, const std::string& caption);
+    void ForgetUnsavedPassword();
+    void DeleteWorkingFolders(bool keepOpen);
+    bool UploadSavedFile(const std::string& file, std::string& error);
+    // Sends every changed document of the open folder to the server before it goes; false when one
+    // could not be sent or is still held by its program (the folder is then kept).
+    bool FlushOpenDocuments();
+    std::string InstallFolder() const;
+
+    HANDLE Semaphore = nullptr;
+    HFONT Font = nullptr;
+    HICON BigIcon = nullptr, SmallIcon = nullptr;
+    int Dpi = 96;
+    int Page = 0;
+    HWND HintControl = nullptr;
+    std::map<HWND, std::string> Hints;
+    std::string ConnectHint;
+    bool LoginRunning = false, ExitAfterLogin = false, KeepOpenFolder = false, Closed = false;
+    // Last-write time of each open document as it is on the server (after download or upload).
+    std::map<std::wstring, uint64_t> SentState;
+};
+#endif
