@@ -81,9 +81,10 @@ STDMETHODIMP TSxBaseShellObject::GetShellObject(TSxBaseShellObject** object)
 
 void* TSxBaseShellObject::ObjQueryInterface(REFIID iid)
 {
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ISxShellObject))
-        return static_cast<ISxShellObject*>(this);
-    return nullptr; // IVCLComObject included: there is no automation link
+    // No automation link: IVCLComObject is not answered.
+    static const QITAB table[] = {QITABENTMULTI2(TSxBaseShellObject, IID_IUnknown, ISxShellObject),
+                                  SX_QITABENT(TSxBaseShellObject, ISxShellObject), {nullptr, 0}};
+    return SxFindInterface(this, table, iid);
 }
 
 void TSxBaseShellObject::ComObjectReleased()
@@ -177,9 +178,9 @@ void TSxShellLink::UpdateRegistry(bool doRegister)
 
 void* TSxShellExtInit::ObjQueryInterface(REFIID iid)
 {
-    if (IsEqualIID(iid, IID_IShellExtInit))
-        return static_cast<IShellExtInit*>(this);
-    return TSxShellLink::ObjQueryInterface(iid);
+    static const QITAB table[] = {SX_QITABENT(TSxShellExtInit, IShellExtInit), {nullptr, 0}};
+    void* found = SxFindInterface(this, table, iid);
+    return found ? found : TSxShellLink::ObjQueryInterface(iid);
 }
 
 namespace {
@@ -297,9 +298,10 @@ STDMETHODIMP TSxShellExtInit::Initialize(PCIDLIST_ABSOLUTE pidlFolder, IDataObje
 
 void* TSxPersistFile::ObjQueryInterface(REFIID iid)
 {
-    if (IsEqualIID(iid, IID_IPersistFile) || IsEqualIID(iid, IID_IPersist))
-        return static_cast<IPersistFile*>(this);
-    return TSxShellLink::ObjQueryInterface(iid);
+    static const QITAB table[] = {SX_QITABENT(TSxPersistFile, IPersistFile),
+                                  QITABENTMULTI2(TSxPersistFile, IID_IPersist, IPersistFile), {nullptr, 0}};
+    void* found = SxFindInterface(this, table, iid);
+    return found ? found : TSxShellLink::ObjQueryInterface(iid);
 }
 
 STDMETHODIMP TSxPersistFile::GetClassID(CLSID* classId)

@@ -10,6 +10,25 @@ std::atomic<LONG> Locks{0};
 bool ThreadCallsDisabled = false;
 } // namespace
 
+void* SxFindInterface(void* object, const QITAB* table, REFIID iid)
+{
+    for (; table && table->piid; ++table)
+        if (IsEqualIID(iid, *table->piid))
+            return static_cast<BYTE*>(object) + table->dwOffset;
+    return nullptr;
+}
+
+HRESULT SxQueryInterface(void* object, const QITAB* table, REFIID iid, void** result)
+{
+    if (!result)
+        return E_POINTER;
+    *result = SxFindInterface(object, table, iid);
+    if (!*result)
+        return E_NOINTERFACE;
+    static_cast<IUnknown*>(*result)->AddRef();
+    return S_OK;
+}
+
 LONG SxObjectCount() { return Objects; }
 void SxObjectCountAdd(LONG delta) { Objects += delta; }
 LONG SxLockCount() { return Locks; }

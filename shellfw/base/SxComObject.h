@@ -4,11 +4,34 @@
 // its last Release hands the component back to its module instead of deleting it.
 #ifdef _WIN32
 #include <windows.h>
+#include <shlwapi.h>
 #include <unknwn.h>
+#include <wrl/client.h>
 
 #include <atomic>
 
 class TSxComObjectFactory;
+
+// Takes over the one reference that raw already carries. (mingw-w64's ComPtr::Attach adds a
+// reference of its own, unlike WRL's, so it would leak the object.)
+template <typename T> Microsoft::WRL::ComPtr<T> SxAdoptComPtr(T* raw)
+{
+    Microsoft::WRL::ComPtr<T> owner;
+    *owner.GetAddressOf() = raw;
+    return owner;
+}
+
+// Interface tables: every class answers QueryInterface from one static table of QITAB entries,
+// closed by {nullptr, 0}. SX_QITABENT(Class, IFoo) answers IID_IFoo with the IFoo part of Class;
+// QITABENTMULTI2(Class, IID_IBase, IFoo) answers a base interface's IID through IFoo.
+// IUnknown is answered only where a table lists it, so each object keeps one identity.
+#define SX_QITABENT(Class, Iface) QITABENTMULTI2(Class, IID_##Iface, Iface)
+
+// The interface that table gives object for iid, or nullptr; no reference is added.
+void* SxFindInterface(void* object, const QITAB* table, REFIID iid);
+// QueryInterface of a COM object through its table: the interface with one reference added, or
+// E_NOINTERFACE (and *result nullptr).
+HRESULT SxQueryInterface(void* object, const QITAB* table, REFIID iid, void** result);
 
 // The module-wide count of live COM objects and server locks behind DllCanUnloadNow.
 LONG SxObjectCount();

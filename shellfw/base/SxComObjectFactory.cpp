@@ -66,15 +66,9 @@ std::string TSxComObjectFactory::ProgID() const { return SxServerName() + "." + 
 
 STDMETHODIMP TSxComObjectFactory::QueryInterface(REFIID iid, void** object)
 {
-    if (!object)
-        return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
-        *object = static_cast<IClassFactory*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
+    static const QITAB table[] = {QITABENTMULTI2(TSxComObjectFactory, IID_IUnknown, IClassFactory),
+                                  SX_QITABENT(TSxComObjectFactory, IClassFactory), {nullptr, 0}};
+    return SxQueryInterface(this, table, iid, object);
 }
 
 STDMETHODIMP TSxComObjectFactory::CreateInstance(IUnknown* outer, REFIID iid, void** object)

@@ -33,15 +33,9 @@ IEnumIDList* TSxEnumIDList::Create(const std::vector<PCSxItemIDList>& lists)
 
 STDMETHODIMP TSxEnumIDList::QueryInterface(REFIID iid, void** object)
 {
-    if (!object)
-        return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IEnumIDList)) {
-        *object = static_cast<IEnumIDList*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
+    static const QITAB table[] = {QITABENTMULTI2(TSxEnumIDList, IID_IUnknown, IEnumIDList),
+                                  SX_QITABENT(TSxEnumIDList, IEnumIDList), {nullptr, 0}};
+    return SxQueryInterface(this, table, iid, object);
 }
 
 STDMETHODIMP_(ULONG) TSxEnumIDList::AddRef() { return static_cast<ULONG>(++FRefCount); }
@@ -50,7 +44,7 @@ STDMETHODIMP_(ULONG) TSxEnumIDList::Release()
 {
     const LONG count = --FRefCount;
     if (count == 0)
-        std::unique_ptr<TSxEnumIDList>{this}.reset();
+        delete this;
     return static_cast<ULONG>(count);
 }
 
@@ -103,10 +97,9 @@ STDMETHODIMP TSxEnumIDList::Clone(IEnumIDList** enumerator)
         std::vector<PCSxItemIDList> lists;
         for (const auto& item : FItems)
             lists.push_back(item.get());
-        auto copy = std::make_unique<TSxEnumIDList>(lists, FPosition);
-        const HRESULT hr = copy->QueryInterface(IID_IEnumIDList, reinterpret_cast<void**>(enumerator));
-        copy.release()->Release(); // the interface holds the one reference now
-        return hr;
+        // Born with its one reference, which the caller takes over.
+        *enumerator = std::make_unique<TSxEnumIDList>(lists, FPosition).release();
+        return S_OK;
     });
 }
 #endif

@@ -11,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-class TSxEnumIDList : public IEnumIDList {
+class TSxEnumIDList final : public IEnumIDList {
 public:
     // Clones every list; the caller keeps its own. Raises when a clone cannot be made.
     explicit TSxEnumIDList(const std::vector<PCSxItemIDList>& lists, ULONG position = 0);

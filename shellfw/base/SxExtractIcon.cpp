@@ -9,11 +9,10 @@
 
 void* TSxExtractIcon::ObjQueryInterface(REFIID iid)
 {
-    if (IsEqualIID(iid, IID_IExtractIconW))
-        return static_cast<IExtractIconW*>(this);
-    if (IsEqualIID(iid, IID_IExtractIconA))
-        return static_cast<IExtractIconA*>(this);
-    return TSxPersistFile::ObjQueryInterface(iid);
+    static const QITAB table[] = {SX_QITABENT(TSxExtractIcon, IExtractIconW), SX_QITABENT(TSxExtractIcon, IExtractIconA),
+                                  {nullptr, 0}};
+    void* found = SxFindInterface(this, table, iid);
+    return found ? found : TSxPersistFile::ObjQueryInterface(iid);
 }
 
 HRESULT TSxExtractIcon::Locate(UINT flags, std::wstring& location, int& index, UINT& resultFlags, bool ansi)

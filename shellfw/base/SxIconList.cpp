@@ -2,12 +2,14 @@
 
 #ifdef _WIN32
 #include "uGLBWin.h"
+#include "SxComObject.h"
 #include "SxException.h"
 #include "SxTools.h"
 #include "SxTrayIcon.h"
 
 #include <shlobj.h>
 #include <shlwapi.h>
+#include <wrl/client.h>
 
 #include <cstring>
 #include <fstream>
@@ -424,20 +426,17 @@ void TSxIconList::LoadFromStream(TSxByteStream& stream)
         std::vector<uint8_t> rest(static_cast<size_t>(stream.Remaining()));
         if (!rest.empty()) {
             stream.Read(rest.data(), rest.size());
-            IStream* ole = SHCreateMemStream(rest.data(), static_cast<UINT>(rest.size()));
-            HIMAGELIST read = ole ? ImageList_Read(ole) : nullptr;
+            auto ole = SxAdoptComPtr(SHCreateMemStream(rest.data(), static_cast<UINT>(rest.size())));
+            HIMAGELIST read = ole ? ImageList_Read(ole.Get()) : nullptr;
             if (read) {
                 LARGE_INTEGER zero = {};
                 ULARGE_INTEGER used = {};
                 ole->Seek(zero, STREAM_SEEK_CUR, &used);
                 stream.SetPosition(start + used.QuadPart);
-                ole->Release();
                 FHandle = read; // an attached list is let go, not destroyed
                 FAttached = false;
                 return;
             }
-            if (ole)
-                ole->Release();
         }
         stream.SetPosition(start);
     }

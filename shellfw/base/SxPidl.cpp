@@ -7,17 +7,18 @@
 
 #ifdef _WIN32
 #include <shlobj.h>
+#include <wrl/client.h>
 
 namespace {
 std::mutex AllocatorLock;
-IMalloc* ShellMalloc = nullptr;
+Microsoft::WRL::ComPtr<IMalloc> ShellMalloc;
 
 IMalloc* GetShellMalloc()
 {
     std::lock_guard<std::mutex> guard(AllocatorLock);
-    if (!ShellMalloc && FAILED(SHGetMalloc(&ShellMalloc)))
-        ShellMalloc = nullptr;
-    return ShellMalloc;
+    if (!ShellMalloc && FAILED(SHGetMalloc(ShellMalloc.ReleaseAndGetAddressOf())))
+        ShellMalloc.Reset();
+    return ShellMalloc.Get();
 }
 } // namespace
 
@@ -41,9 +42,7 @@ void SxShellFree(void* memory)
 void SxReleaseShellAllocator()
 {
     std::lock_guard<std::mutex> guard(AllocatorLock);
-    if (ShellMalloc)
-        ShellMalloc->Release();
-    ShellMalloc = nullptr;
+    ShellMalloc.Reset();
 }
 #else
 void* SxShellAlloc(size_t size) { return std::calloc(size ? size : 1, 1); }

@@ -79,9 +79,9 @@ struct TSxShellPropSheetExt::TPageRecord {
 
 void* TSxShellPropSheetExt::ObjQueryInterface(REFIID iid)
 {
-    if (IsEqualIID(iid, IID_IShellPropSheetExt))
-        return static_cast<IShellPropSheetExt*>(this);
-    return TSxShellExtInit::ObjQueryInterface(iid);
+    static const QITAB table[] = {SX_QITABENT(TSxShellPropSheetExt, IShellPropSheetExt), {nullptr, 0}};
+    void* found = SxFindInterface(this, table, iid);
+    return found ? found : TSxShellExtInit::ObjQueryInterface(iid);
 }
 
 void TSxShellPropSheetExt::DoTryToReleaseModule(bool& allow)

@@ -2,6 +2,7 @@
 
 #ifdef _WIN32
 #include "uGLBWin.h"
+#include "SxComObject.h"
 #include "SxException.h"
 #include "SxTools.h"
 
@@ -254,14 +255,10 @@ HRESULT TSxTrayIcon::LoadIconFromStream(IStream* stream)
 
 STDMETHODIMP TSxTrayIcon::QueryInterface(REFIID iid, void** object)
 {
-    if (!object)
-        return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ISxTrayIcon)) {
-        *object = static_cast<ISxTrayIcon*>(this);
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
+    // The component owns itself; AddRef and Release count nothing.
+    static const QITAB table[] = {QITABENTMULTI2(TSxTrayIcon, IID_IUnknown, ISxTrayIcon),
+                                  SX_QITABENT(TSxTrayIcon, ISxTrayIcon), {nullptr, 0}};
+    return SxQueryInterface(this, table, iid, object);
 }
 
 void TSxTrayIcon::Popup(int x, int y)

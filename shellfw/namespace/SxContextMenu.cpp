@@ -6,9 +6,11 @@
 
 void* TSxContextMenu::ObjQueryInterface(REFIID iid)
 {
-    if (IsEqualIID(iid, IID_IContextMenu) || IsEqualIID(iid, IID_IContextMenu2) || IsEqualIID(iid, IID_IContextMenu3))
-        return static_cast<IContextMenu3*>(this);
-    return TSxShellExtInit::ObjQueryInterface(iid);
+    static const QITAB table[] = {QITABENTMULTI2(TSxContextMenu, IID_IContextMenu, IContextMenu3),
+                                  QITABENTMULTI2(TSxContextMenu, IID_IContextMenu2, IContextMenu3),
+                                  SX_QITABENT(TSxContextMenu, IContextMenu3), {nullptr, 0}};
+    void* found = SxFindInterface(this, table, iid);
+    return found ? found : TSxShellExtInit::ObjQueryInterface(iid);
 }
 
 STDMETHODIMP TSxContextMenu::QueryContextMenu(HMENU menu, UINT index, UINT firstCommand, UINT lastCommand, UINT flags)

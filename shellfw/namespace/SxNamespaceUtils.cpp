@@ -12,10 +12,6 @@
 #include <mutex>
 #include <random>
 
-// An entry of an interface table by the interface's IID constant (mingw declares no __uuidof for
-// several shell interfaces).
-#define SX_QITABENT(Class, Interface) {&IID_##Interface, OFFSETOFCLASS(Interface, Class)}
-
 std::unique_ptr<TSxBaseMenuItem> TSxGrainMenu::CreateMenuItem(TSxComponent* owner)
 {
     return std::make_unique<TSxGrainMenuItem>(owner);
@@ -155,9 +151,10 @@ std::string RandomLocation()
 
 STDMETHODIMP TSxNamespaceExtractIcon::QueryInterface(REFIID iid, void** object)
 {
-    static const QITAB table[] = {SX_QITABENT(TSxNamespaceExtractIcon, IExtractIconW),
+    static const QITAB table[] = {QITABENTMULTI2(TSxNamespaceExtractIcon, IID_IUnknown, IExtractIconW),
+                                  SX_QITABENT(TSxNamespaceExtractIcon, IExtractIconW),
                                   SX_QITABENT(TSxNamespaceExtractIcon, IExtractIconA), {nullptr, 0}};
-    return QISearch(this, table, iid, object);
+    return SxQueryInterface(this, table, iid, object);
 }
 
 HRESULT TSxNamespaceExtractIcon::Location(UINT flags, void* iconFile, UINT size, int* index, UINT* resultFlags,
@@ -272,8 +269,9 @@ TSxNamespaceContextMenu::~TSxNamespaceContextMenu()
 
 STDMETHODIMP TSxNamespaceContextMenu::QueryInterface(REFIID iid, void** object)
 {
-    static const QITAB table[] = {SX_QITABENT(TSxNamespaceContextMenu, IContextMenu), {nullptr, 0}};
-    return QISearch(this, table, iid, object);
+    static const QITAB table[] = {QITABENTMULTI2(TSxNamespaceContextMenu, IID_IUnknown, IContextMenu), SX_QITABENT(TSxNamespaceContextMenu, IContextMenu),
+                                  {nullptr, 0}};
+    return SxQueryInterface(this, table, iid, object);
 }
 
 std::unique_ptr<TSxPopupMenu> TSxNamespaceContextMenu::BuildMenu(UINT flags)
@@ -377,8 +375,9 @@ STDMETHODIMP TSxNamespaceContextMenu::GetCommandString(UINT_PTR command, UINT ty
 
 STDMETHODIMP TSxNamespaceQueryInfo::QueryInterface(REFIID iid, void** object)
 {
-    static const QITAB table[] = {SX_QITABENT(TSxNamespaceQueryInfo, IQueryInfo), {nullptr, 0}};
-    return QISearch(this, table, iid, object);
+    static const QITAB table[] = {QITABENTMULTI2(TSxNamespaceQueryInfo, IID_IUnknown, IQueryInfo), SX_QITABENT(TSxNamespaceQueryInfo, IQueryInfo),
+                                  {nullptr, 0}};
+    return SxQueryInterface(this, table, iid, object);
 }
 
 STDMETHODIMP TSxNamespaceQueryInfo::GetInfoTip(DWORD, LPWSTR* tip)
@@ -416,8 +415,9 @@ STDMETHODIMP TSxNamespaceQueryInfo::GetInfoFlags(DWORD* flags)
 
 STDMETHODIMP TSxNamespaceExtractImage::QueryInterface(REFIID iid, void** object)
 {
-    static const QITAB table[] = {SX_QITABENT(TSxNamespaceExtractImage, IExtractImage), {nullptr, 0}};
-    return QISearch(this, table, iid, object);
+    static const QITAB table[] = {QITABENTMULTI2(TSxNamespaceExtractImage, IID_IUnknown, IExtractImage), SX_QITABENT(TSxNamespaceExtractImage, IExtractImage),
+                                  {nullptr, 0}};
+    return SxQueryInterface(this, table, iid, object);
 }
 
 STDMETHODIMP TSxNamespaceExtractImage::GetLocation(LPWSTR path, DWORD size, DWORD* priority, const SIZE* imageSize,

@@ -6,6 +6,7 @@
 // menu to the product: TSxGrainMenuItem (design time, in a TSxGrainMenu) and TSxMenuItem (its
 // run-time copy bound to grains).
 #ifdef _WIN32
+#include "SxComObject.h"
 #include "SxPopupMenu.h"
 #include "SxProvider.h"
 
@@ -94,8 +95,7 @@ public:
             return E_POINTER;
         *object = nullptr;
         try {
-            Microsoft::WRL::ComPtr<T> made;
-            made.Attach(new T(std::forward<Args>(args)...));
+            Microsoft::WRL::ComPtr<T> made = SxAdoptComPtr(new T(std::forward<Args>(args)...));
             return made->QueryInterface(iid, object);
         } catch (...) {
             return MakeFailed();

@@ -14,11 +14,14 @@
 #include <ole2.h>
 #include <oleauto.h>
 #include <shellapi.h>
+#include <wrl/client.h>
 
 #include <algorithm>
 #include <cstring>
 #include <map>
 #include <stdexcept>
+
+using Microsoft::WRL::ComPtr;
 
 namespace {
 
@@ -145,11 +148,10 @@ bool IdenticalLists(PCSxItemIDList a, PCSxItemIDList b)
 // The desktop folder's order of two lists; raises when it cannot compare them.
 int DesktopCompare(PCSxItemIDList a, PCSxItemIDList b)
 {
-    IShellFolder* desktop = nullptr;
+    ComPtr<IShellFolder> desktop;
     if (FAILED(SHGetDesktopFolder(&desktop)) || !desktop)
         throw EProviderException("CompareItemIDs: the desktop folder is not available");
     const HRESULT hr = desktop->CompareIDs(0, a, b);
-    desktop->Release();
     if (FAILED(hr))
         throw EProviderException("CompareItemIDs: the desktop folder cannot compare the lists");
     return static_cast<short>(HRESULT_CODE(hr));
@@ -321,17 +323,15 @@ void TSxCustomProvider::CreateBasicVerbs()
 
 bool TSxCustomProvider::CanPaste()
 {
-    IDataObject* data = nullptr;
+    ComPtr<IDataObject> data;
     if (FAILED(OleGetClipboard(&data)) || !data)
         return false;
-    auto offers = [data](UINT format) {
+    auto offers = [&data](UINT format) {
         FORMATETC f = {static_cast<CLIPFORMAT>(format), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
         return data->QueryGetData(&f) == S_OK;
     };
-    const bool result = (HasGrainDrop() && offers(CF_SXPRIVATEFORMAT)) || (HasPidlDrop() && offers(CF_SXSHELLIDLIST)) ||
-                        (HasFileDrop() && offers(CF_HDROP)) || (HasStreamDrop() && offers(CF_SXFILECONTENTS));
-    data->Release();
-    return result;
+    return (HasGrainDrop() && offers(CF_SXPRIVATEFORMAT)) || (HasPidlDrop() && offers(CF_SXSHELLIDLIST)) ||
+           (HasFileDrop() && offers(CF_HDROP)) || (HasStreamDrop() && offers(CF_SXFILECONTENTS));
 }
 
 // ---- comparison ------------------------------------------------------------------------------

@@ -34,6 +34,8 @@ std::vector<std::string> ShellFolderFlagNames(bool wantsForParsing, bool loadWit
 #ifdef _WIN32
 #include <shlwapi.h>
 
+#include <wrl/client.h>
+
 #include <algorithm>
 #include <atomic>
 
@@ -46,6 +48,8 @@ std::vector<std::string> ShellFolderFlagNames(bool wantsForParsing, bool loadWit
 #include "SxProvider.h"
 #include "SxPmtDataModule.h"
 #include "SxTools.h"
+
+using Microsoft::WRL::ComPtr;
 
 const IID IID_ISxShellFolderInternal = {0x596E83A1, 0x5690, 0x4D7B, {0xB6, 0xD8, 0x58, 0x1F, 0xA6, 0xAB, 0x65, 0xA9}};
 
@@ -98,11 +102,6 @@ template <typename T> HRESULT BeginProviderCall(TSxCustomShellFolder& folder, T*
     provider = folder.GetDataProvider();
     return provider ? S_OK : E_NOTIMPL;
 }
-
-template <typename T> struct TComRelease {
-    void operator()(T* p) const { if (p) p->Release(); }
-};
-template <typename T> using TComPtr = std::unique_ptr<T, TComRelease<T>>;
 
 } // namespace
 
@@ -189,19 +188,20 @@ std::unique_ptr<TSxCustomDataGrain> TSxCustomShellFolder::GrainOfItem(PCSxItemID
 
 void* TSxCustomShellFolder::ObjQueryInterface(REFIID iid)
 {
-    if (IsEqualIID(iid, IID_ISxShellFolderInternal))
-        return static_cast<ISxShellFolderInternal*>(this);
-    if (IsEqualIID(iid, IID_IShellFolder2) || IsEqualIID(iid, IID_IShellFolder))
-        return static_cast<IShellFolder2*>(this);
-    if (IsEqualIID(iid, IID_IShellDetails))
-        return static_cast<IShellDetails*>(this);
-    if (IsEqualIID(iid, IID_IShellIcon))
-        return static_cast<IShellIcon*>(this);
-    if (IsEqualIID(iid, IID_IPersistFolder2) || IsEqualIID(iid, IID_IPersistFolder) || IsEqualIID(iid, IID_IPersist))
-        return static_cast<IPersistFolder2*>(this);
-    if (IsEqualIID(iid, IID_IShellIconOverlay))
-        return static_cast<IShellIconOverlay*>(this);
-    return TSxBaseShellObject::ObjQueryInterface(iid);
+    static const QITAB table[] = {
+        SX_QITABENT(TSxCustomShellFolder, ISxShellFolderInternal),
+        SX_QITABENT(TSxCustomShellFolder, IShellFolder2),
+        QITABENTMULTI2(TSxCustomShellFolder, IID_IShellFolder, IShellFolder2),
+        SX_QITABENT(TSxCustomShellFolder, IShellDetails),
+        SX_QITABENT(TSxCustomShellFolder, IShellIcon),
+        SX_QITABENT(TSxCustomShellFolder, IPersistFolder2),
+        QITABENTMULTI2(TSxCustomShellFolder, IID_IPersistFolder, IPersistFolder2),
+        QITABENTMULTI2(TSxCustomShellFolder, IID_IPersist, IPersistFolder2),
+        SX_QITABENT(TSxCustomShellFolder, IShellIconOverlay),
+        {nullptr, 0},
+    };
+    void* found = SxFindInterface(this, table, iid);
+    return found ? found : TSxBaseShellObject::ObjQueryInterface(iid);
 }
 
 STDMETHODIMP TSxCustomShellFolder::GetFolderGrain(TSxCustomDataGrain** grain)
@@ -324,23 +324,20 @@ STDMETHODIMP TSxCustomShellFolder::BindToObject(PCUIDLIST_RELATIVE item, IBindCt
             return E_OUTOFMEMORY;
         PCSxItemIDList rest = PIDLGetNext(item);
         if (rest && PIDLGetSize(rest) > 0) {
-            IShellFolder* childFolder = nullptr;
-            hr = BindToObject(first.get(), nullptr, IID_IShellFolder, reinterpret_cast<void**>(&childFolder));
+            ComPtr<IShellFolder> childFolder;
+            hr = BindToObject(first.get(), nullptr, IID_PPV_ARGS(&childFolder));
             if (FAILED(hr))
                 return hr;
-            TComPtr<IShellFolder> keep(childFolder);
             return childFolder->BindToObject(rest, nullptr, iid, object);
         }
     } else {
         absolute.reset(PIDLClone(FolderList.get()));
     }
-    IPersistFolder* persist = nullptr;
+    ComPtr<IPersistFolder> persist;
     CLSID clsid = Clsid();
-    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IPersistFolder,
-                                  reinterpret_cast<void**>(&persist));
+    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&persist));
     if (FAILED(hr))
         return hr;
-    TComPtr<IPersistFolder> keep(persist);
     hr = persist->Initialize(absolute.get());
     if (FAILED(hr))
         return hr;
@@ -575,15 +572,14 @@ STDMETHODIMP TSxCustomShellFolder::ParseDisplayName(HWND ownerWindow, IBindCtx*,
         return E_INVALIDARG;
 
     TSxPidlPtr result;
-    TComPtr<IShellFolder> current;  // empty: this folder
+    ComPtr<IShellFolder> current;  // empty: this folder
     for (size_t index = 0; index < parts.size(); ++index) {
-        IShellFolder* folder = current ? current.get() : static_cast<IShellFolder*>(this);
-        IEnumIDList* enumerator = nullptr;
+        IShellFolder* folder = current ? current.Get() : static_cast<IShellFolder*>(this);
+        ComPtr<IEnumIDList> enumerator;
         if (FAILED(folder->EnumObjects(ownerWindow, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN,
                                        &enumerator)) ||
             !enumerator)
             return E_INVALIDARG;
-        TComPtr<IEnumIDList> keepEnum(enumerator);
         TSxPidlPtr match;
         for (;;) {
             PITEMID_CHILD child = nullptr;
@@ -604,15 +600,14 @@ STDMETHODIMP TSxCustomShellFolder::ParseDisplayName(HWND ownerWindow, IBindCtx*,
             return E_OUTOFMEMORY;
         if (index + 1 == parts.size())
             break;
-        IShellFolder* next = nullptr;
-        if (FAILED(folder->BindToObject(match.get(), nullptr, IID_IShellFolder, reinterpret_cast<void**>(&next))) ||
-            !next)
+        ComPtr<IShellFolder> next;
+        if (FAILED(folder->BindToObject(match.get(), nullptr, IID_PPV_ARGS(&next))) || !next)
             return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);  // a file in the middle of the path
-        current.reset(next);
+        current = std::move(next);
     }
     if (attributes && *attributes) {
         // The attributes of the item itself, asked of the folder that holds it.
-        IShellFolder* holder = current ? current.get() : static_cast<IShellFolder*>(this);
+        IShellFolder* holder = current ? current.Get() : static_cast<IShellFolder*>(this);
         PCUITEMID_CHILD last = PIDLFindLast(result.get());
         SFGAOF mask = *attributes;
         if (SUCCEEDED(holder->GetAttributesOf(1, &last, &mask)))
@@ -768,23 +763,22 @@ STDMETHODIMP TSxCustomShellFolder::GetOverlayIconIndex(PCUITEMID_CHILD, int*) { 
 // ---------------------------------------------------------------------------------------------
 // Operations of the framework's other objects
 
-TSxCustomShellFolder* TSxCustomShellFolder::GetGrainFolder(TSxCustomDataGrain& grain, IShellFolder** keepAlive)
+TSxCustomShellFolder* TSxCustomShellFolder::GetGrainFolder(TSxCustomDataGrain& grain,
+                                                           ComPtr<IShellFolder>& keepAlive)
 {
-    *keepAlive = nullptr;
+    keepAlive.Reset();
     try {
         TSxCustomProvider* provider = GetDataProvider();
         if (!provider)
             return nullptr;
         TSxPidlPtr item = provider->GrainToItemID(grain);
-        IShellFolder* folder = nullptr;
-        if (FAILED(BindToObject(item.get(), nullptr, IID_IShellFolder, reinterpret_cast<void**>(&folder))) || !folder)
+        ComPtr<IShellFolder> folder;
+        if (FAILED(BindToObject(item.get(), nullptr, IID_PPV_ARGS(&folder))) || !folder)
             return nullptr;
-        auto* component = dynamic_cast<TSxCustomShellFolder*>(SxShellObjectOf(folder));
-        if (!component) {
-            folder->Release();
+        auto* component = dynamic_cast<TSxCustomShellFolder*>(SxShellObjectOf(folder.Get()));
+        if (!component)
             return nullptr;
-        }
-        *keepAlive = folder;
+        keepAlive = std::move(folder);
         return component;
     } catch (const std::exception&) {
         return nullptr;
@@ -797,10 +791,9 @@ void TSxCustomShellFolder::DeleteGrains(TSxDataGrainList& grains, HWND ownerWind
     if (!provider || grains.Count() == 0 || !provider->DoConfirmDelete(grains, ownerWindow))
         return;
     // The progress dialog of the shell; the operation runs without one when it is missing.
-    IProgressDialog* progress = nullptr;
+    ComPtr<IProgressDialog> progress;
     CoCreateInstance(CLSID_ProgressDialog, nullptr, CLSCTX_INPROC_SERVER, IID_IProgressDialog,
-                     reinterpret_cast<void**>(&progress));
-    TComPtr<IProgressDialog> keep(progress);
+                     reinterpret_cast<void**>(progress.GetAddressOf()));
     const DWORD total = static_cast<DWORD>(grains.Count());
     if (progress) {
         progress->SetTitle(Utf8ToWide("Dateien werden gelöscht...").c_str());
@@ -872,12 +865,13 @@ TSxBaseShellObject* SxShellObjectOf(IUnknown* object)
 {
     if (!object)
         return nullptr;
-    ISxShellObject* shellObject = nullptr;
-    if (FAILED(object->QueryInterface(IID_ISxShellObject, reinterpret_cast<void**>(&shellObject))) || !shellObject)
+    // The caller holds its own reference on object.
+    ComPtr<ISxShellObject> shellObject;
+    if (FAILED(object->QueryInterface(IID_ISxShellObject, reinterpret_cast<void**>(shellObject.GetAddressOf()))) ||
+        !shellObject)
         return nullptr;
     TSxBaseShellObject* component = nullptr;
     shellObject->GetShellObject(&component);
-    shellObject->Release();  // the caller holds its own reference on object
     return component;
 }
 #endif

@@ -45,6 +45,7 @@ constexpr uint32_t SxFolderItemAttributes = 0xB8000000; // HASSUBFOLDER, FOLDER,
 #ifdef _WIN32
 #include <windows.h>
 #include <shlobj.h>
+#include <wrl/client.h>
 
 #include <functional>
 #include <memory>
@@ -125,7 +126,7 @@ public:
     std::unique_ptr<TSxCustomDataGrain> MakeFolderGrain();
     virtual std::string GetFolderPath();
     // The folder component of a child folder grain (bound through COM), or nullptr.
-    TSxCustomShellFolder* GetGrainFolder(TSxCustomDataGrain& grain, IShellFolder** keepAlive);
+    TSxCustomShellFolder* GetGrainFolder(TSxCustomDataGrain& grain, Microsoft::WRL::ComPtr<IShellFolder>& keepAlive);
     // Deletes the grains after the provider's confirmation; announces each one that went.
     virtual void DeleteGrains(TSxDataGrainList& grains, HWND ownerWindow);
 

@@ -134,6 +134,10 @@ size_t ShellViewRegistrationCount(HWND window)
 #include "SxProvider.h"
 #include "SxTools.h"
 
+#include <wrl/client.h>
+
+using Microsoft::WRL::ComPtr;
+
 namespace {
 
 // Messages of the system folder view's callback.
@@ -149,58 +153,40 @@ constexpr UINT DFM_MERGECONTEXTMENU_ = 1, DFM_INVOKECOMMAND_ = 2, DFM_RELEASE_ =
 constexpr int DFM_CMD_DELETE_ = -1, DFM_CMD_MOVE_ = -2, DFM_CMD_COPY_ = -3, DFM_CMD_PROPERTIES_ = -5,
               DFM_CMD_PASTE_ = -7;
 
-template <typename T> struct TComRelease {
-    void operator()(T* p) const { if (p) p->Release(); }
-};
-template <typename T> using TComPtr = std::unique_ptr<T, TComRelease<T>>;
-
-// The IShellBrowser that the Explorer window answers to message 1031, as a counted reference;
-// nullptr when the window is none or answers nothing usable.
-IShellBrowser* BrowserOf(HWND ownerWindow)
+// The IShellBrowser that the Explorer window answers to message 1031; empty when the window is
+// none or answers nothing usable.
+ComPtr<IShellBrowser> BrowserOf(HWND ownerWindow)
 {
+    ComPtr<IShellBrowser> browser;
     if (!ownerWindow || !IsWindow(ownerWindow))
-        return nullptr;
+        return browser;
     auto* raw = reinterpret_cast<IShellBrowser*>(SendMessageW(ownerWindow, SxBrowserMessage, 0, 0));
-    IShellBrowser* browser = nullptr;
-    if (!raw || FAILED(raw->QueryInterface(IID_IShellBrowser, reinterpret_cast<void**>(&browser))))
-        return nullptr;
+    if (!raw || FAILED(raw->QueryInterface(IID_PPV_ARGS(&browser))))
+        browser.Reset();
     return browser;
 }
 
 class TSxSysShellViewCallback final : public IShellFolderViewCB {
 public:
+    // The folder (and with it the module that holds this view component) stays as long as the
+    // system view keeps this callback.
     TSxSysShellViewCallback(TSxSysShellView& view, TSxCustomShellFolder* folder, HWND ownerWindow)
         : View(view), Folder(folder), Browser(BrowserOf(ownerWindow))
     {
-        // The folder (and with it the module that holds this view component) stays as long as
-        // the system view keeps this callback.
-        Folder->AddRef();
-    }
-    ~TSxSysShellViewCallback()
-    {
-        if (Browser)
-            Browser->Release();
-        Folder->Release();
     }
 
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override
     {
-        if (!object)
-            return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IShellFolderViewCB)) {
-            *object = static_cast<IShellFolderViewCB*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
+        static const QITAB table[] = {QITABENTMULTI2(TSxSysShellViewCallback, IID_IUnknown, IShellFolderViewCB),
+                                      SX_QITABENT(TSxSysShellViewCallback, IShellFolderViewCB), {nullptr, 0}};
+        return SxQueryInterface(this, table, iid, object);
     }
     STDMETHODIMP_(ULONG) AddRef() override { return ++Count; }
     STDMETHODIMP_(ULONG) Release() override
     {
         ULONG count = --Count;
         if (count == 0)
-            std::unique_ptr<TSxSysShellViewCallback> last(this);  // the last release ends the object
+            delete this;
         return count;
     }
 
@@ -224,8 +210,8 @@ private:
 
     std::atomic<ULONG> Count{1};
     TSxSysShellView& View;
-    TSxCustomShellFolder* Folder;
-    IShellBrowser* Browser;
+    ComPtr<TSxCustomShellFolder> Folder;
+    ComPtr<IShellBrowser> Browser;
     HWND Window = nullptr;
     WNDPROC Previous = nullptr;
 };
@@ -253,7 +239,7 @@ HRESULT TSxSysShellViewCallback::Message(UINT msg, WPARAM wParam, LPARAM lParam)
         return S_FALSE;  // the system view sorts through CompareIDs
     case SFVM_DEFVIEWMODE_:
         if (auto* mode = reinterpret_cast<FOLDERVIEWMODE*>(lParam))
-            *mode = static_cast<FOLDERVIEWMODE>(View.GetViewMode(Folder));
+            *mode = static_cast<FOLDERVIEWMODE>(View.GetViewMode(Folder.Get()));
         return S_OK;
     case SFVM_UNMERGEMENU_:
         return S_OK;
@@ -308,11 +294,9 @@ LRESULT CALLBACK TSxSysShellViewCallback::WindowProc(HWND window, UINT msg, WPAR
     }
     if (msg == SxShellChangeMessage && self->Browser) {
         try {
-            IShellView* active = nullptr;
-            if (SUCCEEDED(self->Browser->QueryActiveShellView(&active)) && active) {
+            ComPtr<IShellView> active;
+            if (SUCCEEDED(self->Browser->QueryActiveShellView(&active)) && active)
                 active->Refresh();
-                active->Release();
-            }
         } catch (...) {
         }
     }
@@ -517,20 +501,21 @@ HRESULT TSxCustomShellView::CreateView(TSxCustomShellFolder* folder, HWND ownerW
     return S_OK;
 }
 
-IShellFolderViewCB* TSxSysShellView::CreateCallback(TSxCustomShellFolder* folder, HWND ownerWindow)
+ComPtr<IShellFolderViewCB> TSxSysShellView::CreateCallback(TSxCustomShellFolder* folder, HWND ownerWindow)
 {
-    return std::make_unique<TSxSysShellViewCallback>(*this, folder, ownerWindow).release();
+    return SxAdoptComPtr<IShellFolderViewCB>(
+        std::make_unique<TSxSysShellViewCallback>(*this, folder, ownerWindow).release());
 }
 
 HRESULT TSxSysShellView::CreateView(TSxCustomShellFolder* folder, HWND ownerWindow, IShellView** view)
 {
     TSxCustomShellView::CreateView(folder, ownerWindow, view);
-    TComPtr<IShellFolderViewCB> callback(CreateCallback(folder, ownerWindow));
+    ComPtr<IShellFolderViewCB> callback = CreateCallback(folder, ownerWindow);
     SFV_CREATE create{};
     create.cbSize = sizeof create;
     create.pshf = static_cast<IShellFolder*>(folder);
     create.psvOuter = nullptr;
-    create.psfvcb = callback.get();
+    create.psfvcb = callback.Get();
     return SHCreateShellFolderView(&create, view);
 }
 

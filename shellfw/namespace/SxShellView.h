@@ -7,6 +7,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #include <shlobj.h>
+#include <wrl/client.h>
 
 #include "SxPidl.h"
 
@@ -106,8 +107,8 @@ public:
 
     HRESULT CreateView(TSxCustomShellFolder* folder, HWND ownerWindow, IShellView** view) override;
     // The callback object the system view gets (also what tests drive, since some shells never
-    // call it); the caller owns the reference.
-    IShellFolderViewCB* CreateCallback(TSxCustomShellFolder* folder, HWND ownerWindow);
+    // call it).
+    Microsoft::WRL::ComPtr<IShellFolderViewCB> CreateCallback(TSxCustomShellFolder* folder, HWND ownerWindow);
     // FVM_* value of the first view mode.
     int GetViewMode(TSxCustomShellFolder* folder);
 

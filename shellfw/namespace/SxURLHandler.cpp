@@ -22,9 +22,9 @@ void CopyTranslatedURL(LPWSTR buffer, DWORD bufferSize, const std::wstring& url)
 
 void* TsxCustomURLHandler::ObjQueryInterface(REFIID iid)
 {
-    if (IsEqualIID(iid, IID_ISxURLSearchHook))
-        return static_cast<ISxURLSearchHook*>(this);
-    return TSxBaseShellObject::ObjQueryInterface(iid);
+    static const QITAB table[] = {SX_QITABENT(TsxCustomURLHandler, ISxURLSearchHook), {nullptr, 0}};
+    void* found = SxFindInterface(this, table, iid);
+    return found ? found : TSxBaseShellObject::ObjQueryInterface(iid);
 }
 
 STDMETHODIMP TsxCustomURLHandler::Translate(LPWSTR searchURL, DWORD bufferSize)

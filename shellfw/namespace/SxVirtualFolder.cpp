@@ -160,9 +160,9 @@ TSxVirtualFolder::TSxVirtualFolder(TSxComponent* owner) : TSxCustomShellFolder(o
 
 void* TSxVirtualFolder::ObjQueryInterface(REFIID iid)
 {
-    if (IsEqualIID(iid, IID_IRemoteComputer))
-        return static_cast<IRemoteComputer*>(this);
-    return TSxCustomShellFolder::ObjQueryInterface(iid);
+    static const QITAB table[] = {SX_QITABENT(TSxVirtualFolder, IRemoteComputer), {nullptr, 0}};
+    void* found = SxFindInterface(this, table, iid);
+    return found ? found : TSxCustomShellFolder::ObjQueryInterface(iid);
 }
 
 STDMETHODIMP TSxVirtualFolder::Initialize(LPCWSTR machineName, BOOL enumerating)

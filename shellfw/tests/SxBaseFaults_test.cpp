@@ -12,11 +12,14 @@
 
 #include <windows.h>
 #include <shlobj.h>
+#include <wrl/client.h>
 
 #include <atomic>
 #include <cstring>
 #include <map>
 #include <thread>
+
+using Microsoft::WRL::ComPtr;
 
 namespace {
 
@@ -61,15 +64,15 @@ public:
 const TSxModuleClass BlockModule{"TBlockModule", [] { return std::make_unique<TBlockModule>(BlockModule); }};
 const TSxModuleClass FreeModule{"TFreeModule", [] { return std::make_unique<TFreeModule>(FreeModule); }};
 
-IClassFactory* Factory(const CLSID& clsid)
+ComPtr<IClassFactory> Factory(const CLSID& clsid)
 {
     static std::once_flag once;
     std::call_once(once, [] {
         RegisterModuleFactories(BlockModule);
         RegisterModuleFactories(FreeModule);
     });
-    IClassFactory* factory = nullptr;
-    EXPECT_EQ(SxDllGetClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+    ComPtr<IClassFactory> factory;
+    EXPECT_EQ(SxDllGetClassObject(clsid, IID_PPV_ARGS(&factory)), S_OK);
     return factory;
 }
 
@@ -77,12 +80,12 @@ IClassFactory* Factory(const CLSID& clsid)
 
 TEST(SxUnloadCheck, WaitsForAnObjectBeingMadeOnAnotherThread)
 {
-    IClassFactory* factory = Factory(BlockClsid);
+    ComPtr<IClassFactory> factory = Factory(BlockClsid);
     ASSERT_TRUE(factory);
     ASSERT_EQ(SxDllCanUnloadNow(), S_OK);
     BlockNextModule = true;
-    IUnknown* object = nullptr;
-    std::thread maker([&] { factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)); });
+    ComPtr<IUnknown> object;
+    std::thread maker([&] { factory->CreateInstance(nullptr, IID_PPV_ARGS(&object)); });
     ASSERT_EQ(WaitForSingleObject(ModuleEntered, 10000), WAIT_OBJECT_0);
     std::atomic<HRESULT> answer{E_UNEXPECTED};
     std::thread checker([&] { answer = SxDllCanUnloadNow(); });
@@ -94,30 +97,30 @@ TEST(SxUnloadCheck, WaitsForAnObjectBeingMadeOnAnotherThread)
     ASSERT_TRUE(object);
     EXPECT_EQ(early, E_UNEXPECTED) << "no answer while a factory is making an object";
     EXPECT_EQ(answer, S_FALSE) << "the object made meanwhile keeps the library";
-    object->Release();
+    object.Reset();
     EXPECT_EQ(SxDllCanUnloadNow(), S_OK);
-    factory->Release();
+    factory.Reset();
 }
 
 TEST(SxUnloadCheck, StaysBusyWhileTheLastReleaseFreesItsModule)
 {
-    IClassFactory* factory = Factory(FreeClsid);
+    ComPtr<IClassFactory> factory = Factory(FreeClsid);
     ASSERT_TRUE(factory);
-    IUnknown* object = nullptr;
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)), S_OK);
-    EXPECT_EQ(object->Release(), 0u);
+    ComPtr<IUnknown> object;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_PPV_ARGS(&object)), S_OK);
+    EXPECT_EQ(object.Reset(), 0u);
     EXPECT_EQ(AnswerWhileReleasing, S_FALSE) << "the library's code still runs for that object";
     EXPECT_EQ(SxDllCanUnloadNow(), S_OK);
 
     // A release handler that raises stays inside the library, and the object is counted off.
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)), S_OK);
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_PPV_ARGS(&object)), S_OK);
     RefuseRelease = true;
     ULONG left = 1;
-    EXPECT_NO_THROW(left = object->Release());
+    EXPECT_NO_THROW(left = object.Reset());
     RefuseRelease = false;
     EXPECT_EQ(left, 0u);
     EXPECT_EQ(SxDllCanUnloadNow(), S_OK);
-    factory->Release();
+    factory.Reset();
 }
 
 namespace {

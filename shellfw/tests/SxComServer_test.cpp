@@ -119,20 +119,19 @@ protected:
         FreeLibrary(library);
         CoUninitialize();
     }
-    IClassFactory* Factory(const CLSID& clsid)
+    ComPtr<IClassFactory> Factory(const CLSID& clsid)
     {
-        IClassFactory* factory = nullptr;
-        EXPECT_EQ(getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+        ComPtr<IClassFactory> factory;
+        EXPECT_EQ(getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(factory.GetAddressOf())), S_OK);
         return factory;
     }
     TSxBaseShellObject* ComponentOf(IUnknown* object)
     {
-        ISxShellObject* shellObject = nullptr;
-        if (FAILED(object->QueryInterface(IID_ISxShellObject, reinterpret_cast<void**>(&shellObject))))
+        ComPtr<ISxShellObject> shellObject;
+        if (FAILED(object->QueryInterface(IID_ISxShellObject, reinterpret_cast<void**>(shellObject.GetAddressOf()))))
             return nullptr;
         TSxBaseShellObject* component = nullptr;
         shellObject->GetShellObject(&component);
-        shellObject->Release();
         return component;
     }
 
@@ -152,22 +151,22 @@ TEST_F(SxComObjects, FactoriesInterfacesAndReferenceCounts)
     EXPECT_EQ(nothing, nullptr);
     EXPECT_EQ(getClassObject(ExtClsid, IID_IShellFolder, &nothing), E_NOINTERFACE);
 
-    IClassFactory* factory = Factory(ExtClsid);
+    ComPtr<IClassFactory> factory = Factory(ExtClsid);
     ASSERT_TRUE(factory);
-    IUnknown* outer = reinterpret_cast<IUnknown*>(factory); // any controller is refused
-    IUnknown* aggregated = nullptr;
-    EXPECT_EQ(factory->CreateInstance(outer, IID_IUnknown, reinterpret_cast<void**>(&aggregated)), CLASS_E_NOAGGREGATION);
-    IPersistFile* wrong = nullptr;
-    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IPersistFile, reinterpret_cast<void**>(&wrong)), E_NOINTERFACE);
+    IUnknown* outer = factory.Get(); // any controller is refused
+    ComPtr<IUnknown> aggregated;
+    EXPECT_EQ(factory->CreateInstance(outer, IID_PPV_ARGS(&aggregated)), CLASS_E_NOAGGREGATION);
+    ComPtr<IPersistFile> wrong;
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_PPV_ARGS(&wrong)), E_NOINTERFACE);
     EXPECT_EQ(canUnloadNow(), S_OK) << "a refused object leaves nothing alive";
 
-    IShellExtInit* ext = nullptr;
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&ext)), S_OK);
+    ComPtr<IShellExtInit> ext;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_PPV_ARGS(&ext)), S_OK);
     EXPECT_EQ(canUnloadNow(), S_FALSE);
-    IUnknown* unknown1 = nullptr;
-    ASSERT_EQ(ext->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown1)), S_OK);
-    IUnknown* unknown2 = nullptr;
-    ASSERT_EQ(ext->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unknown2)), S_OK);
+    ComPtr<IUnknown> unknown1;
+    ASSERT_EQ(ext.As(&unknown1), S_OK);
+    ComPtr<IUnknown> unknown2;
+    ASSERT_EQ(ext.As(&unknown2), S_OK);
     EXPECT_EQ(unknown1, unknown2) << "one identity";
     const struct {
         const IID* iid;
@@ -176,40 +175,38 @@ TEST_F(SxComObjects, FactoriesInterfacesAndReferenceCounts)
                       {&IID_IVCLComObject, E_NOINTERFACE}, {&IID_IDispatch, E_NOINTERFACE},
                       {&IID_IContextMenu, E_NOINTERFACE}};
     for (const auto& i : interfaces) {
-        IUnknown* answer = nullptr;
-        EXPECT_EQ(unknown1->QueryInterface(*i.iid, reinterpret_cast<void**>(&answer)), i.result);
-        if (answer)
-            answer->Release();
+        ComPtr<IUnknown> answer;
+        EXPECT_EQ(unknown1->QueryInterface(*i.iid, reinterpret_cast<void**>(answer.GetAddressOf())), i.result);
     }
-    EXPECT_EQ(unknown1->Release(), 2u);
-    EXPECT_EQ(unknown2->Release(), 1u);
+    EXPECT_EQ(unknown1.Reset(), 2u);
+    EXPECT_EQ(unknown2.Reset(), 1u);
     EXPECT_EQ(canUnloadNow(), S_FALSE);
     factory->LockServer(TRUE);
-    EXPECT_EQ(ext->Release(), 0u);
+    EXPECT_EQ(ext.Reset(), 0u);
     EXPECT_EQ(canUnloadNow(), S_FALSE) << "a locked server stays";
     factory->LockServer(FALSE);
     EXPECT_EQ(canUnloadNow(), S_OK);
-    factory->Release();
+    factory.Reset();
 
-    IClassFactory* persistFactory = Factory(PersistClsid);
-    IPersistFile* persist = nullptr;
-    ASSERT_EQ(persistFactory->CreateInstance(nullptr, IID_IPersistFile, reinterpret_cast<void**>(&persist)), S_OK);
+    ComPtr<IClassFactory> persistFactory = Factory(PersistClsid);
+    ComPtr<IPersistFile> persist;
+    ASSERT_EQ(persistFactory->CreateInstance(nullptr, IID_PPV_ARGS(&persist)), S_OK);
     CLSID classId{};
     EXPECT_EQ(persist->GetClassID(&classId), S_OK);
     EXPECT_TRUE(IsEqualCLSID(classId, PersistClsid));
     EXPECT_EQ(persist->Load(L"c:\\file.txt", STGM_READ), S_OK);
     EXPECT_EQ(persist->Load(L"fail", STGM_READ), static_cast<HRESULT>(0x80041234u));
     EXPECT_EQ(persist->IsDirty(), E_NOTIMPL);
-    persist->Release();
-    persistFactory->Release();
+    persist.Reset();
+    persistFactory.Reset();
     EXPECT_EQ(canUnloadNow(), S_OK);
 }
 
 TEST_F(SxComObjects, ExceptionInsideAComMethodReachesTheControllerAndComesBackAsTheHResult)
 {
-    IClassFactory* factory = Factory(ExtClsid);
-    IShellExtInit* ext = nullptr;
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&ext)), S_OK);
+    ComPtr<IClassFactory> factory = Factory(ExtClsid);
+    ComPtr<IShellExtInit> ext;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_PPV_ARGS(&ext)), S_OK);
     EXPECT_EQ(ext->Initialize(nullptr, nullptr, nullptr), static_cast<HRESULT>(0x80041234u));
     char report[2048] = {};
     lastReport(report, sizeof report);
@@ -218,69 +215,69 @@ TEST_F(SxComObjects, ExceptionInsideAComMethodReachesTheControllerAndComesBackAs
     EXPECT_NE(text.find("Class      : TTestExt\r\n"), std::string::npos) << text;
     EXPECT_NE(text.find("Name       : sxTestExt\r\n"), std::string::npos) << text;
     EXPECT_NE(text.find("Owner name : modTest\r\n"), std::string::npos) << text;
-    ext->Release();
-    factory->Release();
+    ext.Reset();
+    factory.Reset();
     EXPECT_EQ(canUnloadNow(), S_OK);
 }
 
 TEST_F(SxComObjects, ModulesPerThreadAndThreadFree)
 {
-    IClassFactory* factory = Factory(ExtClsid);
-    IUnknown *first = nullptr, *second = nullptr, *third = nullptr;
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&first)), S_OK);
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&second)), S_OK);
-    TSxBaseShellObject* a = ComponentOf(first);
-    TSxBaseShellObject* b = ComponentOf(second);
+    ComPtr<IClassFactory> factory = Factory(ExtClsid);
+    ComPtr<IUnknown> first, second, third;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_PPV_ARGS(&first)), S_OK);
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_PPV_ARGS(&second)), S_OK);
+    TSxBaseShellObject* a = ComponentOf(first.Get());
+    TSxBaseShellObject* b = ComponentOf(second.Get());
     EXPECT_NE(a, b) << "a busy component makes the factory add a module";
     EXPECT_NE(a->Owner(), b->Owner());
-    first->Release();
-    second->Release();
-    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&third)), S_OK);
-    EXPECT_EQ(ComponentOf(third), b) << "the newest module of the thread comes back";
+    first.Reset();
+    second.Reset();
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_PPV_ARGS(&third)), S_OK);
+    EXPECT_EQ(ComponentOf(third.Get()), b) << "the newest module of the thread comes back";
 
     TSxBaseShellObject* other = nullptr;
     std::thread([&] {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        IUnknown* object = nullptr;
-        if (SUCCEEDED(factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)))) {
-            other = ComponentOf(object);
-            object->Release();
+        {
+            ComPtr<IUnknown> object;
+            if (SUCCEEDED(factory->CreateInstance(nullptr, IID_PPV_ARGS(&object))))
+                other = ComponentOf(object.Get());
         }
         CoUninitialize();
     }).join();
     ASSERT_TRUE(other);
     EXPECT_NE(other->Owner(), a->Owner());
     EXPECT_NE(other->Owner(), b->Owner());
-    third->Release();
-    factory->Release();
+    third.Reset();
+    factory.Reset();
 
     int alive, registered, offers;
     counts(&alive, &registered, &offers);
     const int aliveBefore = alive, offersBefore = offers;
     EXPECT_EQ(registered, 3) << "per-thread modules stay registered";
-    IClassFactory* freeFactory = Factory(FreeClsid);
-    IUnknown *free1 = nullptr, *free2 = nullptr;
-    ASSERT_EQ(freeFactory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&free1)), S_OK);
-    ASSERT_EQ(freeFactory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&free2)), S_OK);
-    EXPECT_NE(ComponentOf(free1)->Owner(), ComponentOf(free2)->Owner());
+    ComPtr<IClassFactory> freeFactory = Factory(FreeClsid);
+    ComPtr<IUnknown> free1, free2;
+    ASSERT_EQ(freeFactory->CreateInstance(nullptr, IID_PPV_ARGS(&free1)), S_OK);
+    ASSERT_EQ(freeFactory->CreateInstance(nullptr, IID_PPV_ARGS(&free2)), S_OK);
+    EXPECT_NE(ComponentOf(free1.Get())->Owner(), ComponentOf(free2.Get())->Owner());
     counts(&alive, &registered, &offers);
     EXPECT_EQ(alive, aliveBefore + 2);
     EXPECT_EQ(registered, 3) << "a thread-free module is never registered";
-    free1->Release();
-    free2->Release();
+    free1.Reset();
+    free2.Reset();
     counts(&alive, &registered, &offers);
     EXPECT_EQ(alive, aliveBefore) << "thread-free modules go with their objects";
     EXPECT_EQ(offers, offersBefore + 2);
 
     // A handler that refuses lets the module live on.
     switches(1, 0);
-    IUnknown* kept = nullptr;
-    ASSERT_EQ(freeFactory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&kept)), S_OK);
-    kept->Release();
+    ComPtr<IUnknown> kept;
+    ASSERT_EQ(freeFactory->CreateInstance(nullptr, IID_PPV_ARGS(&kept)), S_OK);
+    kept.Reset();
     counts(&alive, &registered, &offers);
     EXPECT_EQ(alive, aliveBefore + 1);
     switches(0, 0);
-    freeFactory->Release();
+    freeFactory.Reset();
 
     EXPECT_EQ(canUnloadNow(), S_OK);
     counts(&alive, &registered, &offers);

@@ -8,7 +8,6 @@
 #include <set>
 
 using namespace sxtest;
-using Microsoft::WRL::ComPtr;
 
 namespace {
 
@@ -117,11 +116,11 @@ protected:
 
 TEST_F(NamespaceHelpers, IconLocationsFitEveryBufferInBothFormsAndChangeOnEveryCall)
 {
-    auto file = Item(Folder.get(), "Größe ä.txt");
-    auto folder = Item(Folder.get(), "Bilder");
+    auto file = Item(Folder.Get(), "Größe ä.txt");
+    auto folder = Item(Folder.Get(), "Bilder");
     for (PCUITEMID_CHILD item : {static_cast<PCUITEMID_CHILD>(file.get()), static_cast<PCUITEMID_CHILD>(folder.get())}) {
-        auto wide = UIObject<IExtractIconW>(Folder.get(), {item}, IID_IExtractIconW);
-        auto ansi = UIObject<IExtractIconA>(Folder.get(), {item}, IID_IExtractIconA);
+        auto wide = UIObject<IExtractIconW>(Folder.Get(), {item}, IID_IExtractIconW);
+        auto ansi = UIObject<IExtractIconA>(Folder.Get(), {item}, IID_IExtractIconA);
         ASSERT_TRUE(wide && ansi);
         for (UINT size : {1u, 8u, 260u}) {
             SCOPED_TRACE("size " + std::to_string(size));
@@ -169,10 +168,10 @@ TEST_F(NamespaceHelpers, ExtractGivesLargeAndSmallIconsWithAndWithoutTheSmallPoi
 {
     for (const char* name : {"Größe ä.txt", "versteckt.txt", "Bilder"}) {
         SCOPED_TRACE(name);
-        auto item = Item(Folder.get(), name);
+        auto item = Item(Folder.Get(), name);
         ASSERT_TRUE(item);
-        auto wide = UIObject<IExtractIconW>(Folder.get(), {item.get()}, IID_IExtractIconW);
-        auto ansi = UIObject<IExtractIconA>(Folder.get(), {item.get()}, IID_IExtractIconA);
+        auto wide = UIObject<IExtractIconW>(Folder.Get(), {item.get()}, IID_IExtractIconW);
+        auto ansi = UIObject<IExtractIconA>(Folder.Get(), {item.get()}, IID_IExtractIconA);
         ASSERT_TRUE(wide && ansi);
         for (UINT gil : {0u, static_cast<UINT>(GIL_OPENICON)}) {
             wchar_t location[MAX_PATH];
@@ -206,8 +205,8 @@ TEST_F(NamespaceHelpers, ExtractGivesLargeAndSmallIconsWithAndWithoutTheSmallPoi
 TEST_F(NamespaceHelpers, InfoTipsKeepUmlautsAndCjk)
 {
     for (const char* name : {"Größe ä.txt", "read me.txt", "Bilder"}) {
-        auto item = Item(Folder.get(), name);
-        auto info = UIObject<IQueryInfo>(Folder.get(), {item.get()}, IID_IQueryInfo);
+        auto item = Item(Folder.Get(), name);
+        auto info = UIObject<IQueryInfo>(Folder.Get(), {item.get()}, IID_IQueryInfo);
         ASSERT_TRUE(info);
         LPWSTR tip = nullptr;
         ASSERT_EQ(info->GetInfoTip(0, &tip), S_OK);
@@ -225,10 +224,10 @@ TEST_F(NamespaceHelpers, ThumbnailOfAJpegHasTheSizeAskedForAndAMissingOneFails)
     const std::wstring pictures = std::wstring(temp) + L"SxTestFolder";
     CreateDirectoryW(pictures.c_str(), nullptr);
     ASSERT_TRUE(WriteJpeg(pictures + L"\\Strand ö.jpg", 640, 480));
-    auto bilder = Bind(Folder.get(), Item(Folder.get(), "Bilder").get());
+    auto bilder = Bind(Folder.Get(), Item(Folder.Get(), "Bilder").get());
     ASSERT_TRUE(bilder);
-    auto beach = Item(bilder.get(), "Strand ö.jpg");
-    auto image = UIObject<IExtractImage>(bilder.get(), {beach.get()}, IID_IExtractImage);
+    auto beach = Item(bilder.Get(), "Strand ö.jpg");
+    auto image = UIObject<IExtractImage>(bilder.Get(), {beach.get()}, IID_IExtractImage);
     ASSERT_TRUE(image);
     for (SIZE size : {SIZE{96, 96}, SIZE{120, 80}, SIZE{256, 192}}) {
         wchar_t path[MAX_PATH];
@@ -246,7 +245,7 @@ TEST_F(NamespaceHelpers, ThumbnailOfAJpegHasTheSizeAskedForAndAMissingOneFails)
     }
     // A picture that is not there: a failure, never an empty bitmap.
     DeleteFileW((pictures + L"\\Strand ö.jpg").c_str());
-    auto again = UIObject<IExtractImage>(bilder.get(), {beach.get()}, IID_IExtractImage);
+    auto again = UIObject<IExtractImage>(bilder.Get(), {beach.get()}, IID_IExtractImage);
     wchar_t path[MAX_PATH];
     DWORD priority = 0, flags = 0;
     SIZE size{96, 96};
@@ -263,23 +262,19 @@ class NamespaceMenus : public NamespaceHelpers {
 protected:
     void SetUp() override
     {
-        // Folder objects made from now on hand out the framework's own item menu.
+        // The folder's view hands out the framework's own item menu.
         NamespaceHelpers::SetUp();
-        Entry<void (*)(int)>("SxTestSetMenuOrigin")(1);
-        IShellFolder* folder = nullptr;
-        ASSERT_HRESULT_SUCCEEDED(Desktop->BindToObject(RootList.get(), nullptr, IID_IShellFolder,
-                                                       reinterpret_cast<void**>(&folder)));
-        Folder.reset(folder);
+        Entry<void (*)(IShellFolder*, int)>("SxTestSetMenuOrigin")(Folder.Get(), 1);
         MenuLog();
         DeleteLog();
     }
-    void TearDown() override { Entry<void (*)(int)>("SxTestSetMenuOrigin")(0); }
+    void TearDown() override { Entry<void (*)(IShellFolder*, int)>("SxTestSetMenuOrigin")(Folder.Get(), 0); }
 };
 
 TEST_F(NamespaceMenus, ItemMenuStaysInsideANarrowIdentifierRange)
 {
-    auto file = Item(Folder.get(), "Größe ä.txt");
-    auto menu = UIObject<IContextMenu>(Folder.get(), {file.get()}, IID_IContextMenu);
+    auto file = Item(Folder.Get(), "Größe ä.txt");
+    auto menu = UIObject<IContextMenu>(Folder.Get(), {file.get()}, IID_IContextMenu);
     ASSERT_TRUE(menu);
     // Open, Hochladen, Senden an, Server ä, Cut, Copy, Delete, Rename, Properties: 9 identifiers.
     struct Case {
@@ -323,9 +318,9 @@ TEST_F(NamespaceMenus, ItemMenuStaysInsideANarrowIdentifierRange)
 
 TEST_F(NamespaceMenus, CommandsByOffsetAndByVerbRunTheirActionOnce)
 {
-    auto file = Item(Folder.get(), "Größe ä.txt");
-    auto other = Item(Folder.get(), "read me.txt");
-    auto menu = UIObject<IContextMenu>(Folder.get(), {file.get(), other.get()}, IID_IContextMenu);
+    auto file = Item(Folder.Get(), "Größe ä.txt");
+    auto other = Item(Folder.Get(), "read me.txt");
+    auto menu = UIObject<IContextMenu>(Folder.Get(), {file.get(), other.get()}, IID_IContextMenu);
     ASSERT_TRUE(menu);
     HMENU popup = CreatePopupMenu();
     ASSERT_EQ(HRESULT_CODE(menu->QueryContextMenu(popup, 0, 100, 400, CMF_NORMAL)), 9);
@@ -380,8 +375,8 @@ TEST_F(NamespaceHelpers, TheSystemMenuGetsTheGrainMenuMergedAndRunsItsCommandsBy
 {
     auto menuCallback = Entry<HRESULT (*)(bool, IShellFolder*, HWND, IDataObject*, UINT, WPARAM, LPARAM)>(
         "SxTestMenuCallback");
-    auto file = Item(Folder.get(), "Größe ä.txt");
-    auto other = Item(Folder.get(), "read me.txt");
+    auto file = Item(Folder.Get(), "Größe ä.txt");
+    auto other = Item(Folder.Get(), "read me.txt");
     PCUITEMID_CHILD items[2] = {file.get(), other.get()};
     ComPtr<IDataObject> data;
     ASSERT_HRESULT_SUCCEEDED(CIDLData_CreateFromIDArray(RootList.get(), 2, items, data.GetAddressOf()));
@@ -390,23 +385,23 @@ TEST_F(NamespaceHelpers, TheSystemMenuGetsTheGrainMenuMergedAndRunsItsCommandsBy
     AppendMenuW(popup, MF_STRING, 1, L"System");
     // Open, Hochladen, Senden an, Server ä: the basic verbs are the system menu's own.
     QCMINFO info{popup, 0, 300, 303, nullptr};
-    ASSERT_EQ(menuCallback(false, Folder.get(), nullptr, data.Get(), 1, CMF_NORMAL, reinterpret_cast<LPARAM>(&info)),
+    ASSERT_EQ(menuCallback(false, Folder.Get(), nullptr, data.Get(), 1, CMF_NORMAL, reinterpret_cast<LPARAM>(&info)),
               S_OK);
     EXPECT_EQ(info.idCmdFirst, 305u);
     std::vector<UINT> ids;
     MenuIds(popup, ids);
     EXPECT_EQ(ids, (std::vector<UINT>{300, 301, 302, 303, 1}));
     wchar_t verb[16];
-    EXPECT_EQ(menuCallback(false, Folder.get(), nullptr, data.Get(), 15, MAKEWPARAM(0, 16), reinterpret_cast<LPARAM>(verb)),
+    EXPECT_EQ(menuCallback(false, Folder.Get(), nullptr, data.Get(), 15, MAKEWPARAM(0, 16), reinterpret_cast<LPARAM>(verb)),
               S_OK);
     EXPECT_STREQ(verb, L"open");
-    EXPECT_EQ(menuCallback(false, Folder.get(), nullptr, data.Get(), 2, 1, 0), S_OK);
+    EXPECT_EQ(menuCallback(false, Folder.Get(), nullptr, data.Get(), 2, 1, 0), S_OK);
     EXPECT_EQ(MenuLog(), "list:Größe ä.txt,read me.txt;grain:Größe ä.txt;grain:read me.txt;");
     // Once the system menu goes, its commands run nothing.
-    EXPECT_EQ(menuCallback(false, Folder.get(), nullptr, data.Get(), 3, 0, 0), S_OK);
-    EXPECT_EQ(menuCallback(false, Folder.get(), nullptr, data.Get(), 2, 1, 0), S_OK);
+    EXPECT_EQ(menuCallback(false, Folder.Get(), nullptr, data.Get(), 3, 0, 0), S_OK);
+    EXPECT_EQ(menuCallback(false, Folder.Get(), nullptr, data.Get(), 2, 1, 0), S_OK);
     EXPECT_EQ(MenuLog(), "");
-    EXPECT_EQ(menuCallback(false, Folder.get(), nullptr, data.Get(), 15, MAKEWPARAM(0, 16), reinterpret_cast<LPARAM>(verb)),
+    EXPECT_EQ(menuCallback(false, Folder.Get(), nullptr, data.Get(), 15, MAKEWPARAM(0, 16), reinterpret_cast<LPARAM>(verb)),
               S_FALSE);
     DestroyMenu(popup);
 }

@@ -12,6 +12,7 @@
 #include "SxPopupMenu.h"
 
 #include <shlobj.h>
+#include <wrl/client.h>
 
 #include <gtest/gtest.h>
 
@@ -113,7 +114,7 @@ TEST_F(TreeProvider, EnumerationFollowsPopulateOrderAndFilters)
     EXPECT_EQ(Enum(docs.get(), files), (std::vector<std::string>{"x.txt", "y.txt"}));
     EXPECT_EQ(populated, (std::vector<std::string>{"<root>", "<root>", "<root>", "<root>", "<root>", "Docs"}));
     // The enumerator a shell folder hands on carries the same items.
-    IEnumIDList* enumerator = nullptr;
+    Microsoft::WRL::ComPtr<IEnumIDList> enumerator;
     ASSERT_EQ(provider.EnumObjects(nullptr, folders | files, &enumerator), S_OK);
     ASSERT_TRUE(enumerator);
     std::vector<std::string> fromEnum;
@@ -123,12 +124,12 @@ TEST_F(TreeProvider, EnumerationFollowsPopulateOrderAndFilters)
         TSxPidlPtr owned(child);
         fromEnum.push_back(Names(owned.get()));
     }
-    enumerator->Release();
+    enumerator.Reset();
     EXPECT_EQ(fromEnum, (std::vector<std::string>{"b.txt", "Docs", "a.txt", "Bilder"}));
     TSxCustomProvider plain("plain");
-    enumerator = reinterpret_cast<IEnumIDList*>(1);
-    EXPECT_EQ(plain.EnumObjects(nullptr, 3, &enumerator), S_FALSE);
-    EXPECT_EQ(enumerator, nullptr);
+    IEnumIDList* none = reinterpret_cast<IEnumIDList*>(1);
+    EXPECT_EQ(plain.EnumObjects(nullptr, 3, &none), S_FALSE);
+    EXPECT_EQ(none, nullptr);
     // An exception of the handler passes on, and the lock is free again.
     provider.OnPopulate = [](TSxByHandProvider&, TSxByHandDataGrain&, TSxDataGrainList&) { throw std::runtime_error("boom"); };
     std::vector<TSxPidlPtr> items;

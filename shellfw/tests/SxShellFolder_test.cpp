@@ -77,11 +77,11 @@ TEST(TestFolderRegistration, RegSvr32WritesTheExactKeysAndUnregistersThemAll)
 TEST_F(TestFolder, EnumeratesFoldersFilesAndHiddenItemsAsAsked)
 {
     std::set<std::string> all, folders, withHidden;
-    for (auto& item : Items(Folder.get(), SHCONTF_FOLDERS | SHCONTF_NONFOLDERS))
+    for (auto& item : Items(Folder.Get(), SHCONTF_FOLDERS | SHCONTF_NONFOLDERS))
         all.insert(item.first);
-    for (auto& item : Items(Folder.get(), SHCONTF_FOLDERS))
+    for (auto& item : Items(Folder.Get(), SHCONTF_FOLDERS))
         folders.insert(item.first);
-    for (auto& item : Items(Folder.get(), SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN))
+    for (auto& item : Items(Folder.Get(), SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN))
         withHidden.insert(item.first);
     EXPECT_EQ(all, (std::set<std::string>{"Bilder", "Neuer Ordner", "Größe ä.txt", "read me.txt"}));
     EXPECT_EQ(folders, (std::set<std::string>{"Bilder", "Neuer Ordner"}));
@@ -92,35 +92,35 @@ TEST_F(TestFolder, MyComputerListsTheJunction)
 {
     auto myComputer = Parse("::{20D04FE0-3AEA-1069-A2D8-08002B30309D}");
     ASSERT_TRUE(myComputer);
-    auto computer = Bind(Desktop.get(), myComputer.get());
+    auto computer = Bind(Desktop.Get(), myComputer.get());
     ASSERT_TRUE(computer);
     std::set<std::string> names;
-    for (auto& item : Items(computer.get(), SHCONTF_FOLDERS | SHCONTF_NONFOLDERS))
+    for (auto& item : Items(computer.Get(), SHCONTF_FOLDERS | SHCONTF_NONFOLDERS))
         names.insert(item.first);
     EXPECT_EQ(names.count("Tandrel Testtresor"), 1u);
 }
 
 TEST_F(TestFolder, NamesForEveryDisplayForm)
 {
-    auto file = Item(Folder.get(), "Größe ä.txt");
+    auto file = Item(Folder.Get(), "Größe ä.txt");
     ASSERT_TRUE(file);
-    EXPECT_EQ(NameOf(Folder.get(), file.get(), SHGDN_NORMAL), "Größe ä.txt");
-    EXPECT_EQ(NameOf(Folder.get(), file.get(), SHGDN_INFOLDER), "Größe ä.txt");
-    EXPECT_EQ(NameOf(Folder.get(), file.get(), SHGDN_INFOLDER | SHGDN_FOREDITING), "Größe ä.txt");
-    EXPECT_EQ(NameOf(Folder.get(), file.get(), SHGDN_INFOLDER | SHGDN_FORPARSING), "Größe ä.txt");
-    EXPECT_EQ(NameOf(Folder.get(), file.get(), SHGDN_FORPARSING), Root + "\\Größe ä.txt");
-    EXPECT_EQ(NameOf(Folder.get(), file.get(), SHGDN_FORPARSING | SHGDN_FORADDRESSBAR), Root + "\\Größe ä.txt");
+    EXPECT_EQ(NameOf(Folder.Get(), file.get(), SHGDN_NORMAL), "Größe ä.txt");
+    EXPECT_EQ(NameOf(Folder.Get(), file.get(), SHGDN_INFOLDER), "Größe ä.txt");
+    EXPECT_EQ(NameOf(Folder.Get(), file.get(), SHGDN_INFOLDER | SHGDN_FOREDITING), "Größe ä.txt");
+    EXPECT_EQ(NameOf(Folder.Get(), file.get(), SHGDN_INFOLDER | SHGDN_FORPARSING), "Größe ä.txt");
+    EXPECT_EQ(NameOf(Folder.Get(), file.get(), SHGDN_FORPARSING), Root + "\\Größe ä.txt");
+    EXPECT_EQ(NameOf(Folder.Get(), file.get(), SHGDN_FORPARSING | SHGDN_FORADDRESSBAR), Root + "\\Größe ä.txt");
 
-    auto bilder = Item(Folder.get(), "Bilder");
-    auto child = Bind(Folder.get(), bilder.get());
+    auto bilder = Item(Folder.Get(), "Bilder");
+    auto child = Bind(Folder.Get(), bilder.get());
     ASSERT_TRUE(child);
-    auto beach = Item(child.get(), "Strand ö.jpg");
+    auto beach = Item(child.Get(), "Strand ö.jpg");
     ASSERT_TRUE(beach);
-    EXPECT_EQ(NameOf(child.get(), beach.get(), SHGDN_FORPARSING), Root + "\\Bilder\\Strand ö.jpg");
+    EXPECT_EQ(NameOf(child.Get(), beach.get(), SHGDN_FORPARSING), Root + "\\Bilder\\Strand ö.jpg");
     // A two-level list asked of the root folder names both levels.
     TSxPidlPtr twoLevels(PIDLCombine(bilder.get(), beach.get()));
-    EXPECT_EQ(NameOf(Folder.get(), twoLevels.get(), SHGDN_FORPARSING), Root + "\\Bilder\\Strand ö.jpg");
-    EXPECT_EQ(NameOf(Folder.get(), twoLevels.get(), SHGDN_NORMAL), "Strand ö.jpg");
+    EXPECT_EQ(NameOf(Folder.Get(), twoLevels.get(), SHGDN_FORPARSING), Root + "\\Bilder\\Strand ö.jpg");
+    EXPECT_EQ(NameOf(Folder.Get(), twoLevels.get(), SHGDN_NORMAL), "Strand ö.jpg");
 }
 
 TEST_F(TestFolder, ParsesNestedPathsThroughTheDesktopAndFailsOnAMissingPart)
@@ -129,8 +129,8 @@ TEST_F(TestFolder, ParsesNestedPathsThroughTheDesktopAndFailsOnAMissingPart)
     ASSERT_TRUE(deep);
     EXPECT_EQ(PIDLGetItemCount(deep.get()), PIDLGetItemCount(RootList.get()) + 3);
     // The parsing name of an item parses back to the same item.
-    auto file = Item(Folder.get(), "read me.txt");
-    auto byName = Parse(NameOf(Folder.get(), file.get(), SHGDN_FORPARSING));
+    auto file = Item(Folder.Get(), "read me.txt");
+    auto byName = Parse(NameOf(Folder.Get(), file.get(), SHGDN_FORPARSING));
     ASSERT_TRUE(byName);
     TSxPidlPtr expected(PIDLCombine(RootList.get(), file.get()));
     EXPECT_EQ(HRESULT_CODE(Desktop->CompareIDs(0, byName.get(), expected.get())), 0);
@@ -161,16 +161,15 @@ TEST_F(TestFolder, ParsesNestedPathsThroughTheDesktopAndFailsOnAMissingPart)
 
 TEST_F(TestFolder, BindsFoldersOnlyAndKnowsItsOwnList)
 {
-    auto bilder = Item(Folder.get(), "Bilder");
-    auto file = Item(Folder.get(), "read me.txt");
+    auto bilder = Item(Folder.Get(), "Bilder");
+    auto file = Item(Folder.Get(), "read me.txt");
     HRESULT hr = S_OK;
-    EXPECT_FALSE(Bind(Folder.get(), file.get(), &hr));
+    EXPECT_FALSE(Bind(Folder.Get(), file.get(), &hr));
     EXPECT_EQ(hr, E_INVALIDARG);
-    auto child = Bind(Folder.get(), bilder.get());
+    auto child = Bind(Folder.Get(), bilder.get());
     ASSERT_TRUE(child);
-    IPersistFolder2* persist = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(child->QueryInterface(IID_IPersistFolder2, reinterpret_cast<void**>(&persist)));
-    TPtr<IPersistFolder2> keep(persist);
+    ComPtr<IPersistFolder2> persist;
+    ASSERT_HRESULT_SUCCEEDED(child.As(&persist));
     PIDLIST_ABSOLUTE current = nullptr;
     ASSERT_HRESULT_SUCCEEDED(persist->GetCurFolder(&current));
     TSxPidlPtr owned(current);
@@ -180,16 +179,15 @@ TEST_F(TestFolder, BindsFoldersOnlyAndKnowsItsOwnList)
     CLSID clsid{};
     persist->GetClassID(&clsid);
     EXPECT_TRUE(IsEqualCLSID(clsid, FolderClsid));
-    IRemoteComputer* remote = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(child->QueryInterface(IID_IRemoteComputer, reinterpret_cast<void**>(&remote)));
+    ComPtr<IRemoteComputer> remote;
+    ASSERT_HRESULT_SUCCEEDED(child->QueryInterface(IID_IRemoteComputer, reinterpret_cast<void**>(remote.GetAddressOf())));
     EXPECT_EQ(remote->Initialize(L"SERVER", TRUE), S_OK);
-    remote->Release();
 }
 
 TEST_F(TestFolder, AttributesOfFoldersAndFiles)
 {
-    auto bilder = Item(Folder.get(), "Bilder");
-    auto file = Item(Folder.get(), "read me.txt");
+    auto bilder = Item(Folder.Get(), "Bilder");
+    auto file = Item(Folder.Get(), "read me.txt");
     PCUITEMID_CHILD items[1] = {bilder.get()};
     SFGAOF mask = SFGAO_FOLDER;
     ASSERT_HRESULT_SUCCEEDED(Folder->GetAttributesOf(1, items, &mask));
@@ -211,9 +209,9 @@ TEST_F(TestFolder, AttributesOfFoldersAndFiles)
 
 TEST_F(TestFolder, ComparesByEachColumnInBothOrders)
 {
-    auto bilder = Item(Folder.get(), "Bilder");
-    auto big = Item(Folder.get(), "Größe ä.txt");
-    auto empty = Item(Folder.get(), "read me.txt");
+    auto bilder = Item(Folder.Get(), "Bilder");
+    auto big = Item(Folder.Get(), "Größe ä.txt");
+    auto empty = Item(Folder.Get(), "read me.txt");
     auto order = [&](LPARAM column, PCUITEMID_CHILD a, PCUITEMID_CHILD b) {
         HRESULT hr = Folder->CompareIDs(column, a, b);
         EXPECT_TRUE(SUCCEEDED(hr)) << column;
@@ -235,13 +233,13 @@ TEST_F(TestFolder, ComparesByEachColumnInBothOrders)
 
 TEST_F(TestFolder, RenamesAndReportsARefusal)
 {
-    auto file = Item(Folder.get(), "read me.txt");
+    auto file = Item(Folder.Get(), "read me.txt");
     PITEMID_CHILD renamed = reinterpret_cast<PITEMID_CHILD>(1);
     ASSERT_HRESULT_SUCCEEDED(Folder->SetNameOf(nullptr, file.get(), Utf8ToWide("lies mich ü.txt").c_str(),
                                                SHGDN_INFOLDER, &renamed));
     ASSERT_NE(renamed, nullptr);
     TSxPidlPtr owned(renamed);
-    EXPECT_EQ(NameOf(Folder.get(), renamed, SHGDN_NORMAL), "lies mich ü.txt");
+    EXPECT_EQ(NameOf(Folder.Get(), renamed, SHGDN_NORMAL), "lies mich ü.txt");
 
     renamed = reinterpret_cast<PITEMID_CHILD>(1);
     EXPECT_TRUE(FAILED(Folder->SetNameOf(nullptr, file.get(), L"verboten", SHGDN_INFOLDER, &renamed)));
@@ -251,9 +249,8 @@ TEST_F(TestFolder, RenamesAndReportsARefusal)
 TEST_F(TestFolder, DetailsColumnsAndTheirDefinitions)
 {
     SHELLDETAILS details{};
-    IShellFolder2* folder2 = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(Folder->QueryInterface(IID_IShellFolder2, reinterpret_cast<void**>(&folder2)));
-    TPtr<IShellFolder2> keep(folder2);
+    ComPtr<IShellFolder2> folder2;
+    ASSERT_HRESULT_SUCCEEDED(Folder.As(&folder2));
     const char* captions[] = {"Name", "Größe", "Typ", "Letzte Änderung"};
     for (UINT column = 0; column < 4; ++column) {
         ASSERT_HRESULT_SUCCEEDED(folder2->GetDetailsOf(nullptr, column, &details)) << column;
@@ -262,7 +259,7 @@ TEST_F(TestFolder, DetailsColumnsAndTheirDefinitions)
     }
     EXPECT_EQ(folder2->GetDetailsOf(nullptr, 4, &details), E_INVALIDARG);
 
-    auto big = Item(Folder.get(), "Größe ä.txt");
+    auto big = Item(Folder.Get(), "Größe ä.txt");
     auto cell = [&](PCUITEMID_CHILD item, UINT column) {
         SHELLDETAILS d{};
         EXPECT_HRESULT_SUCCEEDED(folder2->GetDetailsOf(item, column, &d));
@@ -272,7 +269,7 @@ TEST_F(TestFolder, DetailsColumnsAndTheirDefinitions)
     EXPECT_EQ(cell(big.get(), 1), "2 KB");
     EXPECT_EQ(cell(big.get(), 2), "Testdatei");
     EXPECT_NE(cell(big.get(), 3).find("2024"), std::string::npos);
-    auto bilder = Item(Folder.get(), "Bilder");
+    auto bilder = Item(Folder.Get(), "Bilder");
     EXPECT_EQ(cell(bilder.get(), 0), "Bilder");
     EXPECT_EQ(cell(bilder.get(), 1), "");
 
@@ -291,20 +288,18 @@ TEST_F(TestFolder, CreatesAViewAndTheUrlHookFindsTheFolder)
 {
     HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr, nullptr,
                                  nullptr, nullptr);
-    IShellView* view = nullptr;
-    EXPECT_HRESULT_SUCCEEDED(Folder->CreateViewObject(owner, IID_IShellView, reinterpret_cast<void**>(&view)));
+    ComPtr<IShellView> view;
+    EXPECT_HRESULT_SUCCEEDED(Folder->CreateViewObject(owner, IID_PPV_ARGS(&view)));
     EXPECT_NE(view, nullptr);
-    if (view)
-        view->Release();
+    view.Reset();
     void* none = reinterpret_cast<void*>(1);
     EXPECT_EQ(Folder->CreateViewObject(owner, IID_IDropTarget, &none), E_NOINTERFACE);
     EXPECT_EQ(none, nullptr);
     DestroyWindow(owner);
 
-    ISxURLSearchHook* hook = nullptr;
+    ComPtr<ISxURLSearchHook> hook;
     ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(HookClsid, nullptr, CLSCTX_INPROC_SERVER, IID_ISxURLSearchHook,
-                                              reinterpret_cast<void**>(&hook)));
-    TPtr<ISxURLSearchHook> keep(hook);
+                                              reinterpret_cast<void**>(hook.GetAddressOf())));
     wchar_t url[300] = L"testvault:Bilder";
     EXPECT_EQ(hook->Translate(url, 300), S_OK);
     EXPECT_EQ(WideToUtf8(url), Root + "Bilder");
@@ -327,8 +322,8 @@ TEST_F(TestFolder, ViewCallbackAnswersAndItsWindowGetsTheFoldersNotices)
     auto notify = Entry<void (*)(LONG, PCIDLIST_ABSOLUTE, PCIDLIST_ABSOLUTE)>("SxTestNotify");
     auto registrations = Entry<int (*)(HWND)>("SxTestViewRegistrations");
     ASSERT_TRUE(viewCallback && notify && registrations);
-    IShellFolderViewCB* callback = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(viewCallback(Folder.get(), &callback));
+    ComPtr<IShellFolderViewCB> callback;
+    ASSERT_HRESULT_SUCCEEDED(viewCallback(Folder.Get(), &callback));
 
     FOLDERVIEWMODE mode = FVM_AUTO;
     EXPECT_EQ(callback->MessageSFVCB(27, 0, reinterpret_cast<LPARAM>(&mode)), S_OK);
@@ -354,9 +349,9 @@ TEST_F(TestFolder, ViewCallbackAnswersAndItsWindowGetsTheFoldersNotices)
     EXPECT_NE(GetWindowLongPtrW(window, GWLP_WNDPROC), before);
     EXPECT_EQ(registrations(window), 1);
     // The system view lets go of its callback; the window keeps what it needs.
-    callback->Release();
+    callback.Reset();
 
-    auto file = Item(Folder.get(), "read me.txt");
+    auto file = Item(Folder.Get(), "read me.txt");
     TSxPidlPtr absolute(PIDLCombine(RootList.get(), file.get()));
     notify(SHCNE_CREATE, absolute.get(), nullptr);
     EXPECT_EQ(Notices(window), std::vector<WPARAM>{SHCNE_CREATE});
@@ -380,47 +375,45 @@ TEST_F(TestFolder, DeleteFromTheDefaultMenuAsksOnceAndAnnouncesOnlyWhatWent)
     deleteLog(log, sizeof log);
 
     // A view window of the folder, to see the notices.
-    IShellFolderViewCB* callback = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(viewCallback(Folder.get(), &callback));
+    ComPtr<IShellFolderViewCB> callback;
+    ASSERT_HRESULT_SUCCEEDED(viewCallback(Folder.Get(), &callback));
     HWND window = CreateWindowExW(0, L"STATIC", L"view", WS_CHILD, 0, 0, 10, 10, HWND_MESSAGE, nullptr, nullptr,
                                   nullptr);
     callback->MessageSFVCB(15, reinterpret_cast<WPARAM>(window), 0);
-    callback->Release();
+    callback.Reset();
 
-    auto good = Item(Folder.get(), "read me.txt");
-    auto refused = Item(Folder.get(), "Größe ä.txt");
+    auto good = Item(Folder.Get(), "read me.txt");
+    auto refused = Item(Folder.Get(), "Größe ä.txt");
     PCUITEMID_CHILD items[2] = {good.get(), refused.get()};
-    IDataObject* data = nullptr;
+    ComPtr<IDataObject> data;
     ASSERT_HRESULT_SUCCEEDED(CIDLData_CreateFromIDArray(RootList.get(), 2, items, &data));
-    TPtr<IDataObject> keep(data);
-    EXPECT_EQ(menuCallback(false, Folder.get(), nullptr, data, 2, static_cast<WPARAM>(-1), 0), S_OK);
+    EXPECT_EQ(menuCallback(false, Folder.Get(), nullptr, data.Get(), 2, static_cast<WPARAM>(-1), 0), S_OK);
     int confirmations = deleteLog(log, sizeof log);
     EXPECT_EQ(confirmations, 1);
     EXPECT_EQ(std::string(log), "read me.txt;");
     EXPECT_EQ(Notices(window), std::vector<WPARAM>{SHCNE_DELETE});
 
     // Copy and paste leave the shell its own handling; an unknown message is not ours.
-    EXPECT_EQ(menuCallback(false, Folder.get(), nullptr, data, 2, static_cast<WPARAM>(-3), 0), S_FALSE);
-    EXPECT_EQ(menuCallback(true, Folder.get(), nullptr, data, 2, static_cast<WPARAM>(-7), 0), S_FALSE);
-    EXPECT_EQ(menuCallback(false, Folder.get(), nullptr, data, 99, 0, 0), E_NOTIMPL);
-    EXPECT_EQ(menuCallback(false, nullptr, nullptr, data, 2, static_cast<WPARAM>(-1), 0), E_INVALIDARG);
+    EXPECT_EQ(menuCallback(false, Folder.Get(), nullptr, data.Get(), 2, static_cast<WPARAM>(-3), 0), S_FALSE);
+    EXPECT_EQ(menuCallback(true, Folder.Get(), nullptr, data.Get(), 2, static_cast<WPARAM>(-7), 0), S_FALSE);
+    EXPECT_EQ(menuCallback(false, Folder.Get(), nullptr, data.Get(), 99, 0, 0), E_NOTIMPL);
+    EXPECT_EQ(menuCallback(false, nullptr, nullptr, data.Get(), 2, static_cast<WPARAM>(-1), 0), E_INVALIDARG);
     EXPECT_EQ(deleteLog(log, sizeof log), 0);
     DestroyWindow(window);
 }
 
 TEST_F(TestFolder, IconsAndOverlaysComeFromTheProvider)
 {
-    IShellIcon* icons = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(Folder->QueryInterface(IID_IShellIcon, reinterpret_cast<void**>(&icons)));
-    TPtr<IShellIcon> keepIcons(icons);
+    ComPtr<IShellIcon> icons;
+    ASSERT_HRESULT_SUCCEEDED(Folder.As(&icons));
     auto systemIndex = [](const wchar_t* name, DWORD attributes, UINT extra) {
         SHFILEINFOW info = {};
         SHGetFileInfoW(name, attributes, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_USEFILEATTRIBUTES | extra);
         return info.iIcon;
     };
-    auto file = Item(Folder.get(), "read me.txt");
-    auto bilder = Item(Folder.get(), "Bilder");
-    auto ownIcon = Item(Folder.get(), "versteckt.txt");
+    auto file = Item(Folder.Get(), "read me.txt");
+    auto bilder = Item(Folder.Get(), "Bilder");
+    auto ownIcon = Item(Folder.Get(), "versteckt.txt");
     ASSERT_TRUE(file && bilder && ownIcon);
     int index = -7;
     ASSERT_EQ(icons->GetIconOf(file.get(), 0, &index), S_OK);
@@ -431,10 +424,10 @@ TEST_F(TestFolder, IconsAndOverlaysComeFromTheProvider)
     // A grain that does not show the system icon leaves it to IExtractIcon.
     EXPECT_EQ(icons->GetIconOf(ownIcon.get(), 0, &index), S_FALSE);
 
-    IShellIconOverlay* overlays = nullptr;
-    ASSERT_HRESULT_SUCCEEDED(Folder->QueryInterface(IID_IShellIconOverlay, reinterpret_cast<void**>(&overlays)));
-    TPtr<IShellIconOverlay> keepOverlays(overlays);
-    auto marked = Item(Folder.get(), "Größe ä.txt");
+    ComPtr<IShellIconOverlay> overlays;
+    ASSERT_HRESULT_SUCCEEDED(
+        Folder->QueryInterface(IID_IShellIconOverlay, reinterpret_cast<void**>(overlays.GetAddressOf())));
+    auto marked = Item(Folder.Get(), "Größe ä.txt");
     index = -7;
     ASSERT_EQ(overlays->GetOverlayIndex(marked.get(), &index), S_OK);
     const int first = index;
@@ -459,11 +452,12 @@ TEST_F(TestFolder, UIObjectsNeedItems)
     void* object = reinterpret_cast<void*>(1);
     EXPECT_EQ(Folder->GetUIObjectOf(nullptr, 0, nullptr, IID_IContextMenu, nullptr, &object), E_INVALIDARG);
     EXPECT_EQ(object, nullptr);
-    auto file = Item(Folder.get(), "read me.txt");
+    auto file = Item(Folder.Get(), "read me.txt");
     PCUITEMID_CHILD items[1] = {file.get()};
-    EXPECT_HRESULT_SUCCEEDED(Folder->GetUIObjectOf(nullptr, 1, items, IID_IContextMenu, nullptr, &object));
-    ASSERT_NE(object, nullptr);
-    static_cast<IContextMenu*>(object)->Release();
+    ComPtr<IContextMenu> menu;
+    EXPECT_HRESULT_SUCCEEDED(
+        Folder->GetUIObjectOf(nullptr, 1, items, IID_IContextMenu, nullptr, reinterpret_cast<void**>(menu.GetAddressOf())));
+    ASSERT_NE(menu, nullptr);
 }
 
 } // namespace

@@ -1,9 +1,12 @@
 // The Win32 half of the tools and the ID-list enumerator, against the real system under wine.
 #include "uGLBWin.h"
 #include "SxTools.h"
+#include "SxComObject.h"
 #include "SxEnumIDList.h"
 
 #include <gtest/gtest.h>
+
+#include <wrl/client.h>
 
 #include <cmath>
 #include <string>
@@ -123,7 +126,7 @@ std::string ContentOf(PCSxItemIDList item)
 TEST(SxEnumIDList, HandsOutOneItemPerCallAndStopsAtTheEnd)
 {
     TSxPidlPtr a(PIDLCreateItem("a", 1)), b(PIDLCreateItem("bb", 2)), c(PIDLCreateItem("ccc", 3));
-    IEnumIDList* e = TSxEnumIDList::Create({a.get(), b.get(), c.get()});
+    Microsoft::WRL::ComPtr<IEnumIDList> e = SxAdoptComPtr(TSxEnumIDList::Create({a.get(), b.get(), c.get()}));
     ASSERT_TRUE(e);
     a.reset(); // the enumerator holds its own clones
 
@@ -137,13 +140,12 @@ TEST(SxEnumIDList, HandsOutOneItemPerCallAndStopsAtTheEnd)
         seen += ContentOf(reinterpret_cast<PCSxItemIDList>(item)) + ",";
         CoTaskMemFree(item);
         if (i == 1) {
-            IEnumIDList* clone = nullptr;
+            Microsoft::WRL::ComPtr<IEnumIDList> clone;
             ASSERT_EQ(e->Clone(&clone), S_OK);
             PITEMID_CHILD third = nullptr;
             ASSERT_EQ(clone->Next(1, &third, nullptr), S_OK);
             EXPECT_EQ(ContentOf(reinterpret_cast<PCSxItemIDList>(third)), "ccc");
             CoTaskMemFree(third);
-            clone->Release();
         }
     }
     EXPECT_EQ(seen, "a,bb,ccc,");
@@ -160,5 +162,5 @@ TEST(SxEnumIDList, HandsOutOneItemPerCallAndStopsAtTheEnd)
     EXPECT_EQ(e->Reset(), S_OK);
     EXPECT_EQ(e->Next(1, &item, nullptr), S_OK);
     CoTaskMemFree(item);
-    EXPECT_EQ(e->Release(), 0u);
+    EXPECT_EQ(e.Reset(), 0u);
 }

@@ -18,15 +18,11 @@
 #include <wincodec.h>
 #include <wrl/client.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <map>
 #include <mutex>
 
 namespace {
-
-// The item menu the views of new folder objects hand out (tests switch it).
-std::atomic<TSxContextMenuOrigin> MenuOrigin{TSxContextMenuOrigin::cmoSystemDefault};
 
 // What the delete handler and the confirmation saw.
 std::mutex LogLock;
@@ -230,7 +226,6 @@ public:
         details.CommonColumns.ColumnModified = 3;
 
         auto& view = Add<TSxSysShellView>("sxTestView");
-        view.Settings.ContextMenuOrigin = MenuOrigin;
         view.Details = &details;
         view.DefaultViewStyle = TSxViewStyle::svsDetails;
 
@@ -273,7 +268,7 @@ __declspec(dllexport) HRESULT SxTestViewCallback(IShellFolder* shellFolder, IShe
     auto* view = folder ? dynamic_cast<TSxSysShellView*>(folder->GetShellView()) : nullptr;
     if (!view)
         return E_FAIL;
-    *callback = view->CreateCallback(folder, nullptr);
+    *callback = view->CreateCallback(folder, nullptr).Detach();
     return S_OK;
 }
 
@@ -314,9 +309,11 @@ __declspec(dllexport) void SxTestMenuLog(char* buffer, int size)
     MenuLog.clear();
 }
 
-// 1: folder objects made from now on hand out the framework's own item menu; 0: the system's.
-__declspec(dllexport) void SxTestSetMenuOrigin(int own)
+// 1: the folder object's view hands out the framework's own item menu; 0: the system's.
+__declspec(dllexport) void SxTestSetMenuOrigin(IShellFolder* shellFolder, int own)
 {
-    MenuOrigin = own ? TSxContextMenuOrigin::cmoTessolark : TSxContextMenuOrigin::cmoSystemDefault;
+    auto* folder = dynamic_cast<TSxCustomShellFolder*>(SxShellObjectOf(shellFolder));
+    if (TSxCustomShellView* view = folder ? folder->GetShellView() : nullptr)
+        view->Settings.ContextMenuOrigin = own ? TSxContextMenuOrigin::cmoTessolark : TSxContextMenuOrigin::cmoSystemDefault;
 }
 }

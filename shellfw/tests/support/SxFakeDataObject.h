@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <objidl.h>
 
+#include "SxComObject.h"
+
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -16,10 +18,9 @@ public:
 
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override
     {
-        if (!object)
-            return E_POINTER;
-        *object = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDataObject) ? this : nullptr;
-        return *object ? S_OK : E_NOINTERFACE;
+        static const QITAB table[] = {QITABENTMULTI2(TFakeDataObject, IID_IUnknown, IDataObject),
+                                      SX_QITABENT(TFakeDataObject, IDataObject), {nullptr, 0}};
+        return SxQueryInterface(this, table, iid, object);
     }
     STDMETHODIMP_(ULONG) AddRef() override { return 1; }
     STDMETHODIMP_(ULONG) Release() override { return 1; }

@@ -10,6 +10,7 @@
 #include <windows.h>
 #include <shlobj.h>
 #include <shlwapi.h>
+#include <wrl/client.h>
 
 #include <cstring>
 #include <string>
@@ -17,6 +18,8 @@
 #include <vector>
 
 namespace sxtest {
+
+using Microsoft::WRL::ComPtr;
 
 inline const std::string FolderText = "{5D1C8F22-7A3B-4C6E-9E41-2B7F0C3A8D55}";
 inline const std::string Root = "::{20D04FE0-3AEA-1069-A2D8-08002B30309D}\\::" + FolderText;
@@ -68,15 +71,10 @@ protected:
     }
     void SetUp() override
     {
-        IShellFolder* desktop = nullptr;
-        ASSERT_HRESULT_SUCCEEDED(SHGetDesktopFolder(&desktop));
-        Desktop.reset(desktop);
+        ASSERT_HRESULT_SUCCEEDED(SHGetDesktopFolder(&Desktop));
         RootList = Parse(Root);
         ASSERT_TRUE(RootList);
-        IShellFolder* folder = nullptr;
-        ASSERT_HRESULT_SUCCEEDED(Desktop->BindToObject(RootList.get(), nullptr, IID_IShellFolder,
-                                                       reinterpret_cast<void**>(&folder)));
-        Folder.reset(folder);
+        ASSERT_HRESULT_SUCCEEDED(Desktop->BindToObject(RootList.get(), nullptr, IID_PPV_ARGS(&Folder)));
     }
 
     // An absolute list parsed by the desktop folder, or nullptr.
@@ -99,10 +97,9 @@ protected:
     std::vector<std::pair<std::string, TSxPidlPtr>> Items(IShellFolder* folder, SHCONTF flags)
     {
         std::vector<std::pair<std::string, TSxPidlPtr>> items;
-        IEnumIDList* enumerator = nullptr;
+        ComPtr<IEnumIDList> enumerator;
         if (FAILED(folder->EnumObjects(nullptr, flags, &enumerator)) || !enumerator)
             return items;
-        TPtr<IEnumIDList> keep(enumerator);
         PITEMID_CHILD child = nullptr;
         ULONG fetched = 0;
         while (enumerator->Next(1, &child, &fetched) == S_OK) {
@@ -121,18 +118,20 @@ protected:
         return nullptr;
     }
 
-    TPtr<IShellFolder> Bind(IShellFolder* folder, PCUITEMID_CHILD item, HRESULT* result = nullptr)
+    ComPtr<IShellFolder> Bind(IShellFolder* folder, PCUITEMID_CHILD item, HRESULT* result = nullptr)
     {
-        IShellFolder* child = nullptr;
-        HRESULT hr = folder->BindToObject(item, nullptr, IID_IShellFolder, reinterpret_cast<void**>(&child));
+        ComPtr<IShellFolder> child;
+        HRESULT hr = folder->BindToObject(item, nullptr, IID_PPV_ARGS(&child));
         if (result)
             *result = hr;
-        return TPtr<IShellFolder>(SUCCEEDED(hr) ? child : nullptr);
+        if (FAILED(hr))
+            child.Reset();
+        return child;
     }
 
-    TPtr<IShellFolder> Desktop;
+    ComPtr<IShellFolder> Desktop;
     TSxPidlPtr RootList;
-    TPtr<IShellFolder> Folder;
+    ComPtr<IShellFolder> Folder;
 };
 
 } // namespace sxtest

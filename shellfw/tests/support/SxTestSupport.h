@@ -2,6 +2,7 @@
 // What the tests that drive the framework's test DLLs share: paths beside the test program,
 // child processes (regsvr32) and reading the prefix's registry.
 #include <windows.h>
+#include <wrl/client.h>
 
 #include <memory>
 #include <string>
@@ -18,8 +19,4 @@ bool KeyExists(HKEY root, const std::string& key);
 // The value's text, its number for a DWORD, or "<none>".
 std::string Value(HKEY root, const std::string& key, const std::string& name = "");
 
-// Owns one reference of a COM interface.
-template <typename T> struct TComRelease {
-    void operator()(T* p) const { if (p) p->Release(); }
-};
-template <typename T> using TPtr = std::unique_ptr<T, TComRelease<T>>;
+using Microsoft::WRL::ComPtr;
