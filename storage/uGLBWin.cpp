@@ -1,6 +1,7 @@
 #include "uGLBWin.h"
 
 #include <climits>
+#include <cstdio>
 
 std::wstring Utf8ToWide(const std::string& text)
 {
@@ -44,6 +45,13 @@ std::string SysErrorMessage(DWORD code)
         text.pop_back();
     if (text.empty()) return "System error " + std::to_string(code);
     return WideToUtf8(text);
+}
+
+std::string HResultText(HRESULT hr)
+{
+    char buf[16];
+    std::snprintf(buf, sizeof(buf), "0x%08lX", static_cast<unsigned long>(hr));
+    return buf;
 }
 
 bool SameText(const std::string& a, const std::string& b)

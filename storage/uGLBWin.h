@@ -12,6 +12,8 @@ std::string WideToUtf8(const wchar_t* text);   // nullptr gives the empty text
 
 // The system's message text for an error code, without the trailing line break.
 std::string SysErrorMessage(DWORD code);
+// "0x80004005".
+std::string HResultText(HRESULT hr);
 
 // Case-insensitive comparison of two texts as Windows compares file names.
 bool SameText(const std::string& a, const std::string& b);

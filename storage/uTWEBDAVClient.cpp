@@ -1,125 +1,17 @@
 #include "uTWEBDAVClient.h"
 
-#include "uTUrl.h"
-
-#include <cctype>
-
-// ---- Addresses (pure) ----
-
-std::string EncodeURLSegment(const std::string& segment) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(segment.size() * 3);
-    for (unsigned char c : segment) {
-        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
-}
-
-std::string EncodeURLPath(const std::string& path) {
-    std::string out;
-    size_t start = 0;
-    for (;;) {
-        const size_t sep = path.find_first_of("\\/", start);
-        out += EncodeURLSegment(path.substr(start, sep == std::string::npos ? std::string::npos : sep - start));
-        if (sep == std::string::npos) break;
-        out += '/';
-        start = sep + 1;
-    }
-    return out;
-}
-
-std::string BuildURLOf(const std::string& host, const std::string& path) {
-    if (path.empty()) return host;
-    return host + "/" + EncodeURLPath(path);
-}
-
-std::string BuildThumbURLOf(const std::string& host, const std::string& path) {
-    const size_t sep = path.find_last_of('\\');
-    const std::string folder = sep == std::string::npos ? std::string() : path.substr(0, sep + 1);
-    const std::string name = sep == std::string::npos ? path : path.substr(sep + 1);
-    return host + "/" + EncodeURLPath(folder + ".thumb\\" + name + ".thumb.jpg");
-}
-
-std::string URLPathOf(const std::string& url) {
-    std::string path = url;
-    const size_t scheme = url.find("://");
-    if (scheme != std::string::npos) {
-        const size_t slash = url.find('/', scheme + 3);
-        path = slash == std::string::npos ? std::string() : url.substr(slash);
-    }
-    const size_t query = path.find_first_of("?#");
-    if (query != std::string::npos) path.erase(query);
-    return path;
-}
-
-namespace {
-
-std::vector<std::string> SplitSlash(const std::string& path) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (;;) {
-        const size_t sep = path.find('/', start);
-        parts.push_back(path.substr(start, sep == std::string::npos ? std::string::npos : sep - start));
-        if (sep == std::string::npos) break;
-        start = sep + 1;
-    }
-    return parts;
-}
-
-}  // namespace
-
-bool RelativeHref(const std::string& href, const std::string& basePath, std::string& relative,
-                  std::string& error) {
-    const std::string path = URLPathOf(href);
-    if (path.empty() || path[0] != '/') {
-        error = "href is no absolute path: \"" + href + "\"";
-        return false;
-    }
-    std::vector<std::string> base = SplitSlash(basePath);   // "/dav" -> "", "dav"
-    while (!base.empty() && base.back().empty()) base.pop_back();
-    std::vector<std::string> parts = SplitSlash(path);      // "/dav/a/" -> "", "dav", "a", ""
-    try {
-        for (size_t i = 1; i < base.size(); ++i) {
-            if (i >= parts.size() || URLDecode(parts[i]) != URLDecode(base[i])) {
-                error = "href outside the base path \"" + basePath + "\": \"" + href + "\"";
-                return false;
-            }
-        }
-    } catch (const EURLDecode& e) {
-        error = std::string(e.what()) + " \"" + href + "\"";
-        return false;
-    }
-    const size_t skip = base.empty() ? 1 : base.size();
-    relative.clear();
-    for (size_t i = skip; i < parts.size(); ++i) {
-        if (i > skip) relative += '/';
-        relative += parts[i];
-    }
-    return true;
-}
-
-#ifdef _WIN32
 #include "uGLBConst.h"
 #include "uGLBCrypt.h"
+#include "uGLBImage.h"
 #include "uGLBRegistry.h"
 #include "uGLBShellTools.h"
+#include "uGLBWEBDAVListing.h"
 #include "uGLBWin.h"
+#include "uTUrl.h"
 #include "uTVirtualFileStorage.h"
 
-#include <shlwapi.h>
-#include <wrl/client.h>
-#include <xmllite.h>
-
-#include <cstdio>
-#include <cwchar>
-#include <functional>
+#include <algorithm>
+#include <filesystem>
 
 const THeaders TWEBDAVClient::H1 = {{"Cache-Control", "no-cache, max-age=0, Expires=-1, Buffer=True"},
                                     {"pragma", "no-cache"}};
@@ -235,211 +127,6 @@ bool TWEBDAVClient::GetContent(const std::string& path, int32_t depth, TvrqDialo
     return result;
 }
 
-
-// ---- Reading a multistatus answer ----
-//
-// XmlLite, loaded by name: properties are matched by namespace "DAV:" and local name whatever the
-// prefix, the 2xx propstat of each response counts, and a DOCTYPE refuses the whole document.
-
-namespace {
-
-using TCreateXmlReader = HRESULT(WINAPI*)(REFIID, void**, IMalloc*);
-// mingw declares it but has no library that defines it.
-const IID kIID_IXmlReader = {0x7279fc81, 0x709d, 0x4095, {0xb6, 0x3d, 0x69, 0xfe, 0x4b, 0x0d, 0x90, 0x30}};
-
-TCreateXmlReader XmlReaderFactory() {
-    static TCreateXmlReader create = [] {
-        HMODULE lib = LoadLibraryW(L"xmllite.dll");
-        return lib ? reinterpret_cast<TCreateXmlReader>(reinterpret_cast<void*>(GetProcAddress(lib, "CreateXmlReader")))
-                   : nullptr;
-    }();
-    return create;
-}
-
-std::string HResultText(HRESULT hr) {
-    char buf[16];
-    std::snprintf(buf, sizeof(buf), "0x%08lX", static_cast<unsigned long>(hr));
-    return buf;
-}
-
-struct TPropStat {
-    int Status = 0;
-    TListingEntry Props;
-};
-
-std::string TrimBlanks(const std::string& s) {
-    const size_t a = s.find_first_not_of(" \t\r\n");
-    if (a == std::string::npos) return {};
-    return s.substr(a, s.find_last_not_of(" \t\r\n") - a + 1);
-}
-
-int StatusOfLine(const std::string& line) {   // "HTTP/1.1 200 OK" -> 200
-    const size_t sp = line.find(' ');
-    return sp == std::string::npos ? 0 : std::atoi(line.c_str() + sp + 1);
-}
-
-// The responses of a multistatus document in document order, hrefs as sent. `pump` runs after each
-// response; it returns false to stop (cancel).
-bool ReadMultistatus(const std::string& xml, std::vector<std::pair<std::string, TListingEntry>>& responses,
-                     std::string& error, const std::function<bool()>& pump) {
-    TCreateXmlReader create = XmlReaderFactory();
-    if (!create) {
-        error = "xmllite.dll is not available";
-        return false;
-    }
-    Microsoft::WRL::ComPtr<IXmlReader> reader;
-    HRESULT hr = create(kIID_IXmlReader, reinterpret_cast<void**>(reader.GetAddressOf()), nullptr);
-    if (FAILED(hr)) {
-        error = "CreateXmlReader: " + HResultText(hr);
-        return false;
-    }
-    Microsoft::WRL::ComPtr<IStream> stream;
-    stream.Attach(SHCreateMemStream(reinterpret_cast<const BYTE*>(xml.data()), static_cast<UINT>(xml.size())));
-    if (!stream) {
-        error = "out of memory for the answer";
-        return false;
-    }
-    reader->SetProperty(XmlReaderProperty_DtdProcessing, DtdProcessing_Prohibit);
-    if (FAILED(hr = reader->SetInput(stream.Get()))) {
-        error = "XML input: " + HResultText(hr);
-        return false;
-    }
-
-    enum Level { Doc, Multistatus, Response, Href, PropStat, Status, Prop, Property, ResourceType };
-    struct Frame { Level level; std::string name; };
-    std::vector<Frame> stack;
-    bool sawRoot = false;
-    std::string href, text;
-    std::vector<TPropStat> propstats;
-    XmlNodeType type;
-    while ((hr = reader->Read(&type)) == S_OK) {
-        if (type == XmlNodeType_DocumentType) {
-            error = "the answer holds a DOCTYPE, refused";
-            return false;
-        }
-        if (type == XmlNodeType_Element) {
-            const wchar_t *ns = nullptr, *local = nullptr;
-            reader->GetNamespaceUri(&ns, nullptr);
-            reader->GetLocalName(&local, nullptr);
-            const bool dav = ns && std::wcscmp(ns, L"DAV:") == 0;
-            const std::wstring name = local ? local : L"";
-            const Level parent = stack.empty() ? Doc : stack.back().level;
-            Level level = Property;   // anything not named below is only skipped
-            bool known = true;
-            if (parent == Doc) {
-                if (sawRoot || !dav || name != L"multistatus") {
-                    error = "the answer is no multistatus";
-                    return false;
-                }
-                sawRoot = true;
-                level = Multistatus;
-            } else if (parent == Multistatus && dav && name == L"response") {
-                level = Response;
-                href.clear();
-                propstats.clear();
-            } else if (parent == Response && dav && name == L"href") {
-                level = Href;
-                href.clear();
-            } else if (parent == Response && dav && name == L"propstat") {
-                level = PropStat;
-                propstats.emplace_back();
-            } else if (parent == PropStat && dav && name == L"status") {
-                level = Status;
-            } else if (parent == PropStat && dav && name == L"prop") {
-                level = Prop;
-            } else if (parent == Prop && dav && name == L"resourcetype") {
-                level = ResourceType;
-            } else if (parent == ResourceType && dav && name == L"collection") {
-                propstats.back().Props.IsCollection = true;
-                known = false;
-            } else if (parent == Prop) {
-                level = Property;
-            } else {
-                known = false;
-            }
-            text.clear();
-            std::string frameName = dav && parent == Prop ? WideToUtf8(name) : std::string();
-            if (reader->IsEmptyElement()) {
-                // no end node follows: an empty property has the empty text
-                continue;
-            }
-            stack.push_back({level, known ? frameName : std::string()});
-            continue;
-        }
-        if (type == XmlNodeType_Text || type == XmlNodeType_CDATA || type == XmlNodeType_Whitespace) {
-            const wchar_t* value = nullptr;
-            UINT length = 0;
-            reader->GetValue(&value, &length);
-            if (value) text += WideToUtf8(std::wstring(value, length));
-            continue;
-        }
-        if (type == XmlNodeType_EndElement) {
-            if (stack.empty()) break;
-            const Frame frame = stack.back();
-            stack.pop_back();
-            switch (frame.level) {
-            case Href: href = TrimBlanks(text); break;
-            case Status: if (!propstats.empty()) propstats.back().Status = StatusOfLine(text); break;
-            case Property:
-                if (!propstats.empty() && !stack.empty() && stack.back().level == Prop) {
-                    TListingEntry& p = propstats.back().Props;
-                    if (frame.name == "getcontentlength") p.ContentLength = text;
-                    else if (frame.name == "getlastmodified") p.LastModified = text;
-                    else if (frame.name == "creationdate") p.CreationDate = text;
-                    else if (frame.name == "getetag") p.ETag = text;
-                }
-                break;
-            case Response: {
-                TListingEntry entry;
-                for (const TPropStat& ps : propstats) {
-                    if (ps.Status >= 200 && ps.Status < 300) {
-                        entry = ps.Props;
-                        break;
-                    }
-                }
-                responses.emplace_back(href, entry);
-                if (pump && !pump()) {
-                    error = "cancelled";
-                    return false;
-                }
-                break;
-            }
-            default: break;
-            }
-            text.clear();
-        }
-    }
-    if (hr == static_cast<HRESULT>(WC_E_DTDPROHIBITED)) {
-        error = "the answer holds a DOCTYPE, refused";
-        return false;
-    }
-    if (FAILED(hr)) {
-        error = "the answer is no well-formed XML (" + HResultText(hr) + ")";
-        return false;
-    }
-    if (!sawRoot || !stack.empty()) {
-        error = "the answer is incomplete";
-        return false;
-    }
-    if (responses.empty()) {
-        error = "the answer lists nothing";
-        return false;
-    }
-    return true;
-}
-
-bool FolderExists(const std::string& dir) {
-    const DWORD a = GetFileAttributesW(Utf8ToWide(dir).c_str());
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-std::string WithoutSlash(std::string dir) {
-    while (!dir.empty() && (dir.back() == '\\' || dir.back() == '/')) dir.pop_back();
-    return dir;
-}
-
-}  // namespace
-
 bool TWEBDAVClient::TranslateXML(const std::string& answer, bool countStatistics, TvrqDialog& dialog) {
     TvrqProgress& progress = dialog.Progress;
     std::string fresh;   // the folder being built with statistics, removed again on failure
@@ -518,22 +205,8 @@ bool TWEBDAVClient::TranslateXML(const std::string& answer, bool countStatistics
         progress.StepBy(steps);
 
         if (countStatistics) {
-            const std::string current = WithoutSlash(cache), old = current + ".old";
-            if (FolderExists(old)) shl_DeleteFolder(old);
-            if (FolderExists(current) && !MoveFileExW(Utf8ToWide(current).c_str(), Utf8ToWide(old).c_str(), 0)) {
-                // Something holds the old mirror open. Clearing it in place could not make room for the
-                // new one either (the held folder stays): keep the old mirror whole instead.
-                throw std::runtime_error("cannot replace the mirror: " + SysErrorMessage(GetLastError()));
-            }
-            if (!MoveFileExW(Utf8ToWide(WithoutSlash(fresh)).c_str(), Utf8ToWide(current).c_str(), 0)) {
-                const DWORD code = GetLastError();
-                if (FolderExists(old) && !FolderExists(current)) {
-                    MoveFileExW(Utf8ToWide(old).c_str(), Utf8ToWide(current).c_str(), 0);
-                }
-                throw std::runtime_error("cannot replace the mirror: " + SysErrorMessage(code));
-            }
+            SwapInMirror(fresh, cache);
             fresh.clear();
-            if (FolderExists(old)) shl_DeleteFolder(old);
             auto clamp = [](int64_t v) { return static_cast<int32_t>(v > 0x7FFFFFFF ? 0x7FFFFFFF : v); };
             try {
                 WriteRegistryInteger("Application", "files", clamp(files));
@@ -551,17 +224,10 @@ bool TWEBDAVClient::TranslateXML(const std::string& answer, bool countStatistics
     }
 }
 
-#endif
-
 // ==== Operations on single items ====================================================================
 // Existence, folders, thumbnails, download, the uploads, delete, copy, move, rename, free copy names and
 // thumbnail bitmaps. An item request is done only when the server answered 2xx; every failure is logged
 // and gives false, and no exception leaves an operation.
-#ifdef _WIN32
-#include <wincodec.h>
-
-#include <algorithm>
-#include <filesystem>
 
 namespace {
 
@@ -803,89 +469,6 @@ std::string ReplaceExtension(const std::string& name, const std::string& extensi
     const size_t sep = name.find_last_of("\\/:");
     if (dot == std::string::npos || (sep != std::string::npos && dot < sep)) return name + extension;
     return name.substr(0, dot) + extension;
-}
-
-using Microsoft::WRL::ComPtr;
-
-void Check(HRESULT hr, const char* what) {
-    if (FAILED(hr)) {
-        throw std::runtime_error(std::string(what) + " failed: " + SysErrorMessage(static_cast<DWORD>(hr)) + " (" +
-                                 HResultText(hr) + ")");
-    }
-}
-
-// COM for the calling thread, as far as it is not there already.
-class TComScope {
-public:
-    TComScope() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-    ~TComScope() {
-        if (SUCCEEDED(hr_)) CoUninitialize();
-    }
-    TComScope(const TComScope&) = delete;
-    TComScope& operator=(const TComScope&) = delete;
-
-private:
-    HRESULT hr_;
-};
-
-void PutLE(std::string& out, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
-}
-
-// A JPEG file decoded by WIC into the bytes of a 24-bit bottom-up Windows bitmap file.
-std::string JpegToBmp(const std::string& jpegFile) {
-    TComScope com;
-    ComPtr<IWICImagingFactory> factory;
-    Check(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory)),
-          "CoCreateInstance(WICImagingFactory)");
-    ComPtr<IWICStream> stream;
-    Check(factory->CreateStream(&stream), "CreateStream");
-    Check(stream->InitializeFromFilename(Utf8ToWide(jpegFile).c_str(), GENERIC_READ), "InitializeFromFilename");
-    ComPtr<IWICBitmapDecoder> decoder;
-    Check(factory->CreateDecoder(GUID_ContainerFormatJpeg, nullptr, &decoder), "CreateDecoder(JPEG)");
-    Check(decoder->Initialize(stream.Get(), WICDecodeMetadataCacheOnDemand), "JPEG decoding");
-    ComPtr<IWICBitmapFrameDecode> frame;
-    Check(decoder->GetFrame(0, &frame), "GetFrame");
-    ComPtr<IWICFormatConverter> converter;
-    Check(factory->CreateFormatConverter(&converter), "CreateFormatConverter");
-    Check(converter->Initialize(frame.Get(), GUID_WICPixelFormat24bppBGR, WICBitmapDitherTypeNone, nullptr, 0.0,
-                                WICBitmapPaletteTypeCustom),
-          "conversion to 24 bits");
-    UINT width = 0, height = 0;
-    Check(converter->GetSize(&width, &height), "GetSize");
-    // A thumbnail; anything beyond 16384 pixels a side (or 256 MB of pixels) is no picture we keep.
-    if (width == 0 || height == 0 || width > 16384 || height > 16384) {
-        throw std::runtime_error("picture size " + std::to_string(width) + " x " + std::to_string(height) +
-                                 " out of range");
-    }
-    const uint64_t stride = (static_cast<uint64_t>(width) * 3 + 3) / 4 * 4;
-    const uint64_t imageSize = stride * height;
-    if (imageSize > (256u << 20)) throw std::runtime_error("picture too large");
-    std::string pixels(static_cast<size_t>(imageSize), '\0');
-    Check(converter->CopyPixels(nullptr, static_cast<UINT>(stride), static_cast<UINT>(imageSize),
-                                reinterpret_cast<BYTE*>(pixels.data())),
-          "CopyPixels");
-    std::string bmp;
-    bmp.reserve(54 + pixels.size());
-    // BITMAPFILEHEADER
-    bmp += "BM";
-    PutLE(bmp, static_cast<uint32_t>(54 + imageSize), 4);
-    PutLE(bmp, 0, 4);
-    PutLE(bmp, 54, 4);
-    // BITMAPINFOHEADER: bottom-up, 24 bits, uncompressed
-    PutLE(bmp, 40, 4);
-    PutLE(bmp, width, 4);
-    PutLE(bmp, height, 4);
-    PutLE(bmp, 1, 2);
-    PutLE(bmp, 24, 2);
-    PutLE(bmp, BI_RGB, 4);
-    PutLE(bmp, static_cast<uint32_t>(imageSize), 4);
-    PutLE(bmp, 2835, 4);   // 72 dpi
-    PutLE(bmp, 2835, 4);
-    PutLE(bmp, 0, 4);
-    PutLE(bmp, 0, 4);
-    for (UINT y = height; y-- > 0;) bmp.append(pixels, static_cast<size_t>(y * stride), static_cast<size_t>(stride));
-    return bmp;
 }
 
 // COPY or MOVE of an item, then of its thumbnail.
@@ -1164,5 +747,3 @@ void TWEBDAVClient::JPEGToBitmap(const std::string& jpegFile) {
         Note(*this, 1, std::string("JPEGToBitmap: ") + e.what() + " Filename: " + jpegFile);
     }
 }
-
-#endif

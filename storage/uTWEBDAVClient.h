@@ -1,38 +1,18 @@
 #pragma once
 // The only way to the storage server: one client object per user operation. Server paths are in
 // Windows form (names joined by "\", no leading "\", "" the storage root), optionally with the mirror
-// root in front. Addresses: each path segment percent-encoded as UTF-8 below the host setting, which
-// may carry a base path ("http://server/dav").
-#include <cstdint>
-#include <string>
-#include <utility>
-#include <vector>
-
-// Pure address routines (also built natively).
-// Percent-encodes every byte except the RFC 3986 unreserved characters.
-std::string EncodeURLSegment(const std::string& segment);
-// "Fotos\a b.jpg" -> "Fotos/a%20b.jpg"; a final "\" stays as a final "/".
-std::string EncodeURLPath(const std::string& path);
-// host alone for "", else host + "/" + EncodeURLPath(path).
-std::string BuildURLOf(const std::string& host, const std::string& path);
-// host + "/" + folder part + ".thumb/" + name + ".thumb.jpg", encoded.
-std::string BuildThumbURLOf(const std::string& host, const std::string& path);
-// The path of an address ("http://h:1/dav/x?y" -> "/dav/x"); a text starting with "/" is a path already.
-std::string URLPathOf(const std::string& url);
-// An href of a listing made relative to the base path of the host, still percent-encoded:
-// "/dav/Fotos/a%20b.jpg" with base "/dav" gives "Fotos/a%20b.jpg", "/dav/" gives "". False (reason in
-// error) when the href lies outside the base path. Absolute URLs are accepted; the comparison is made
-// on the decoded segments, so "%7e" and "~" compare equal.
-bool RelativeHref(const std::string& href, const std::string& basePath, std::string& relative,
-                  std::string& error);
-
-#ifdef _WIN32
+// root in front; their addresses are built by the routines of uGLBWEBDAVAddress.
+#include "uGLBWEBDAVAddress.h"
 #include "uTApplicationEnviroment.h"
 #include "uTLogger.h"
 #include "uTWEBDAVConnection.h"
 #include "uTvrqDialog.h"
 
+#include <cstdint>
 #include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
 using THeaders = std::vector<std::pair<std::string, std::string>>;
 
@@ -124,4 +104,3 @@ public:
     // Decodes a JPEG file (WIC) into the bitmap Env->Thumb + its base name + ".thumb.bmp".
     void JPEGToBitmap(const std::string& jpegFile);
 };
-#endif

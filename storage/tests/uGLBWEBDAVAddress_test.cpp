@@ -1,4 +1,4 @@
-#include "uTWEBDAVClient.h"
+#include "uGLBWEBDAVAddress.h"
 
 #include <gtest/gtest.h>
 
