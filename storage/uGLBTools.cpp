@@ -118,7 +118,7 @@ std::string TwoDecimalDigits(double x)
 }
 } // namespace
 
-std::string FormatByteSize(int32_t n, const std::string& thousandSep, const std::string& decimalSep)
+std::string FormatByteSize(int64_t n, const std::string& thousandSep, const std::string& decimalSep)
 {
     static const char* const Units[] = {"B", "KB", "MB", "GB", "TB", "PB"};
     double x = static_cast<double>(n);
@@ -138,7 +138,7 @@ std::string FormatByteSize(int32_t n, const std::string& thousandSep, const std:
     return (negative ? "-" : "") + grouped + decimalSep + digits.substr(digits.size() - 2) + " " + Units[unit];
 }
 
-std::string FormatByteSize(int32_t n)
+std::string FormatByteSize(int64_t n)
 {
 #ifdef _WIN32
     wchar_t thousand[8] = {}, decimal[8] = {};

@@ -20,8 +20,8 @@ std::string EscapeAmpersands(const std::string& text);
 // The byte count in the largest unit up to "PB" that keeps it above 1024, two decimals, with
 // thousands separators: "1.536,00 B", "1,50 KB". The one-argument form uses the process's number
 // format (the user's locale on Windows, "," and "." natively).
-std::string FormatByteSize(int32_t n);
-std::string FormatByteSize(int32_t n, const std::string& thousandSep, const std::string& decimalSep);
+std::string FormatByteSize(int64_t n);
+std::string FormatByteSize(int64_t n, const std::string& thousandSep, const std::string& decimalSep);
 
 // "Tue, 07 Dec 2004 10:00:00 GMT" -> "07.12.2004 10:00:00"; no time-zone conversion. An unknown
 // month name leaves the month empty; a text with fewer than five items gives the empty text.

@@ -112,11 +112,25 @@ void TProgressDialog::SetMax(int32_t n) {
 
 void TProgressDialog::SetPosition(int32_t n) {
     Position = n;
+    Part = 0;
+    ShowProgress();
+}
+
+void TProgressDialog::SetPart(double part) {
+    part = part < 0 ? 0 : part > 1 ? 1 : part;
+    if (part == Part)
+        return;
+    Part = part;
     ShowProgress();
 }
 
 void TProgressDialog::ShowProgress() {
-    if (Dialog)
-        Check(Dialog->SetProgress(static_cast<DWORD>(Position), static_cast<DWORD>(Max)),
-              "IProgressDialog.SetProgress");
+    if (!Dialog)
+        return;
+    // Each step in ten thousand parts, so that a part of a step shows.
+    constexpr ULONGLONG kParts = 10000;
+    const auto completed = static_cast<ULONGLONG>(static_cast<DWORD>(Position)) * kParts +
+                           static_cast<ULONGLONG>(Part * kParts);
+    Check(Dialog->SetProgress64(completed, static_cast<ULONGLONG>(static_cast<DWORD>(Max)) * kParts),
+          "IProgressDialog.SetProgress64");
 }

@@ -50,6 +50,9 @@ public:
     void SetLine2(const std::string& text);
     void SetMax(int32_t n);
     void SetPosition(int32_t n);
+    // How far (0 to 1) the step after Position has come, shown by the bar only: a transfer moves it
+    // by bytes between its steps. SetPosition starts the next step at 0.
+    void SetPart(double part);
 
     // The shell window (0 when there is none or the shell does not tell it).
     HWND WindowHandle() const { return Window; }
@@ -59,6 +62,7 @@ public:
     std::string Line1, Line2;
     int32_t Max = 100;
     int32_t Position = 0;
+    double Part = 0;
     Microsoft::WRL::ComPtr<IProgressDialog> Dialog;   // empty when creation failed
 
 private:

@@ -497,7 +497,7 @@ void TVirtualFileStorage::RecordFromLocalFile(const std::string& mirrorFolder, c
 }
 
 void TVirtualFileStorage::CountFolderContents(const std::string& mirrorDirectory, int32_t& folders,
-                                              int32_t& size, int32_t& files) {
+                                              int64_t& size, int32_t& files) {
     folders = size = files = 0;
     int64_t total = 0;
     std::vector<std::string> pending{FolderPart(mirrorDirectory)};
@@ -523,7 +523,7 @@ void TVirtualFileStorage::CountFolderContents(const std::string& mirrorDirectory
             }
         });
     }
-    size = total > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int32_t>(total);
+    size = total;
 }
 
 std::vector<std::string> TVirtualFileStorage::ListRecordFiles(const std::string& mirrorDirectory) {

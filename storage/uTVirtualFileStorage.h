@@ -90,7 +90,7 @@ public:
     void RecordFromLocalFile(const std::string& mirrorFolder, const std::string& localFile,
                              TVirtualFileRecord& record);
     // Folders, bytes and files below the folder part of mirrorDirectory.
-    void CountFolderContents(const std::string& mirrorDirectory, int32_t& folders, int32_t& size,
+    void CountFolderContents(const std::string& mirrorDirectory, int32_t& folders, int64_t& size,
                              int32_t& files);
     // The plain files of mirrorDirectory (with final "\"), each as mirrorDirectory + name.
     std::vector<std::string> ListRecordFiles(const std::string& mirrorDirectory);

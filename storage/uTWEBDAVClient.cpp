@@ -45,6 +45,12 @@ std::string TWEBDAVClient::BuildURL(const std::string& path) const {
     return BuildURLOf(Host, StripCacheRoot(path));
 }
 
+std::string TWEBDAVClient::BuildFolderURL(const std::string& path) const {
+    std::string url = BuildURL(path);
+    if (url.empty() || url.back() != '/') url += '/';
+    return url;
+}
+
 std::string TWEBDAVClient::BuildThumbURL(const std::string& path) const {
     return BuildThumbURLOf(Host, path);
 }
@@ -66,25 +72,29 @@ void TWEBDAVClient::ProcessMessages() {
 }
 
 bool TWEBDAVClient::Execute(const std::string& method, const std::string& url, const THeaders& headers,
-                            const std::string& body, TWaitForm form, int32_t waitSeconds,
-                            TvrqProgress* cancel) {
+                            const std::string& body, TWaitForm form, int32_t /*waitSeconds*/, TvrqProgress* cancel,
+                            const TBodyFiles* files) {
     Connection->Open(method, url, form != TWaitForm::Synchronous);
     for (const auto& [name, value] : headers) Connection->SetRequestHeader(name, value);
-    Connection->Send(body);
+    if (files && !files->Receive.empty()) Connection->ReceiveBodyInto(files->Receive);
+    if (files && !files->Send.empty()) Connection->SendFile(files->Send);
+    else Connection->Send(body);
     if (form == TWaitForm::Synchronous) return true;
-    int state;
-    do {
-        state = Connection->ReadyState();
-        if (form == TWaitForm::Timed) Connection->WaitForResponse(waitSeconds);
+    const HANDLE done = Connection->CompletionEvent();
+    for (;;) {
+        const bool complete = Connection->ReadyState() == 4;
         if (cancel && cancel->Cancelled()) return false;
-        ProcessMessages();
-        if (form == TWaitForm::Polled && state != 4) {
-            // Sleeps until the answer is complete or a message arrives, instead of spinning; Cancel
-            // is still seen within a few milliseconds.
-            HANDLE done = Connection->CompletionEvent();
-            MsgWaitForMultipleObjects(1, &done, FALSE, 20, QS_ALLINPUT);
+        if (cancel) {
+            // The bar moves by the bytes of the body under way: the request's, else the answer's.
+            const TWEBDAVConnection::TTransfer t = Connection->Transferred();
+            if (t.ToSend > 0) cancel->ShowPart(t.Sent, t.ToSend);
+            else cancel->ShowPart(t.Received, t.ToReceive);
         }
-    } while (state != 4);
+        ProcessMessages();
+        if (complete) break;
+        // Sleeps until the answer is complete or a message arrives; Cancel is seen within 50 ms.
+        MsgWaitForMultipleObjectsEx(1, &done, 50, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    }
     Connection->Status();   // raises the failure of the exchange
     return true;
 }
@@ -92,7 +102,7 @@ bool TWEBDAVClient::Execute(const std::string& method, const std::string& url, c
 // ---- Listing ----
 
 bool TWEBDAVClient::GetContent(const std::string& path, int32_t depth, TvrqDialog& dialog, std::string& answer) {
-    const std::string url = BuildURL(path);
+    const std::string url = BuildFolderURL(path);
     TvrqProgress& progress = dialog.Progress;
     bool result = false;
     try {
@@ -250,6 +260,7 @@ struct TItemRequest {
     std::string Failure;                 // start of its log lines ("Delete: ")
     bool Thumbnail = false;              // a thumbnail's refusal is expected: logged as DEBUG only
     std::string* Answer = nullptr;       // receives the body of a 2xx answer
+    TWEBDAVClient::TBodyFiles Files;     // a body from or into a file instead
 };
 
 // A log line that never fails the operation (a log file that cannot be written loses the line only).
@@ -283,7 +294,7 @@ std::string FolderPrefix(const std::string& folder) {
 TOutcome Send(TWEBDAVClient& client, const TItemRequest& r) {
     TOutcome outcome = TOutcome::Failed;
     try {
-        if (!client.Execute(r.Method, r.Url, r.Headers, r.Body, r.Form, r.Wait, r.Cancel)) {
+        if (!client.Execute(r.Method, r.Url, r.Headers, r.Body, r.Form, r.Wait, r.Cancel, &r.Files)) {
             outcome = TOutcome::Cancelled;
             Note(client, 2, r.Failure + "cancelled " + Quoted(r.Url));
         } else {
@@ -319,26 +330,38 @@ TOutcome Send(TWEBDAVClient& client, const std::string& method, const std::strin
     return Send(client, r);
 }
 
+// A depth-0 multistatus that lists a collection.
+bool IsCollectionAnswer(const std::string& body) {
+    std::vector<std::pair<std::string, TListingEntry>> responses;
+    std::string error;
+    return ReadMultistatus(body, responses, error, [] { return true; }) && !responses.empty() &&
+           responses.front().second.IsCollection;
+}
+
 // PROPFIND of depth 0: true for 207, false for 404. A redirect (a folder asked without its final "/")
 // is asked again at the address with the "/". Any other answer, and a request that fails, raises:
-// then nobody knows whether the item exists.
-bool IsOnServer(TWEBDAVClient& client, const std::string& path) {
+// then nobody knows whether the item exists. folder (when given) tells whether the item is a folder.
+bool IsOnServer(TWEBDAVClient& client, const std::string& path, bool* folder = nullptr) {
     std::string url = client.BuildURL(path);
     const THeaders headers = Join({{"Content-Length", "90"}, {"Depth", "0"}}, TWEBDAVClient::H1);
     for (int attempt = 0;; ++attempt) {
         int status = 0;
-        std::string text;
+        std::string text, body;
         try {
             client.Execute("PROPFIND", url, headers, TWEBDAVClient::PropfindBody, TWaitForm::Synchronous, 0,
                            nullptr);
             status = client.Connection->Status();
             text = client.Connection->StatusText();
+            if (folder && status == 207) body = client.Connection->ResponseBody();
         } catch (...) {
             client.Connection->Disconnect();
             throw;
         }
         client.Connection->Disconnect();
-        if (status == 207) return true;
+        if (status == 207) {
+            if (folder) *folder = (!url.empty() && url.back() == '/') || IsCollectionAnswer(body);
+            return true;
+        }
         if (status == 404) return false;
         if (status >= 300 && status <= 399 && attempt == 0 && (url.empty() || url.back() != '/')) {
             url += "/";
@@ -347,6 +370,22 @@ bool IsOnServer(TWEBDAVClient& client, const std::string& path) {
         throw EWebDAVError("the server answered " + std::to_string(status) + " " + text + " to PROPFIND " +
                            Quoted(url));
     }
+}
+
+// The address of an item for a request on it: a folder's ends in "/", whether or not the caller ended
+// path with "". Without that "" the server is asked what the item is; when it cannot tell, the
+// address stays as the path gives it and the request itself reports what is wrong.
+std::string ItemURL(TWEBDAVClient& client, const std::string& path, bool& folder) {
+    folder = !path.empty() && (path.back() == '\\' || path.back() == '/');
+    if (!folder && !path.empty()) {
+        try {
+            IsOnServer(client, path, &folder);
+        } catch (const std::exception& e) {
+            Note(client, 3, "ItemURL: " + std::string(e.what()));
+            folder = false;
+        }
+    }
+    return folder ? client.BuildFolderURL(path) : client.BuildURL(path);
 }
 
 void ProgressStart(TWEBDAVClient& client, TvrqProgress& progress, const std::string& detail, int32_t requests) {
@@ -365,16 +404,18 @@ void Begin(TWEBDAVClient& client, TvrqProgress* progress, const std::string& nam
     if (progress) ProgressStart(client, *progress, detail, requests);
 }
 
-// A PUT of body to remotePath, waited for in passes of `wait` seconds.
-TItemRequest PutRequest(TWEBDAVClient& client, const std::string& remotePath, std::string body, THeaders headers,
-                        int32_t wait, const std::string& failure) {
+// A PUT of the file to remotePath, sent in pieces as it goes out; progress shows its bytes and its
+// Cancel stops it.
+TItemRequest PutRequest(TWEBDAVClient& client, const std::string& remotePath, const std::string& file,
+                        THeaders headers, int32_t wait, TvrqProgress& progress, const std::string& failure) {
     TItemRequest r;
     r.Method = "PUT";
     r.Url = client.BuildURL(remotePath);
     r.Headers = std::move(headers);
-    r.Body = std::move(body);
+    r.Files.Send = file;
     r.Form = TWaitForm::Timed;
     r.Wait = wait;
+    r.Cancel = &progress;
     r.Failure = failure;
     return r;
 }
@@ -392,43 +433,32 @@ void CreateFolders(const std::string& folder) {
     std::filesystem::create_directories(std::filesystem::path(Utf8ToWide(folder)), ec);
 }
 
-// The whole file; files held open by other programs are read as far as they allow it.
-bool ReadWholeFile(const std::string& name, std::string& bytes, std::string& error) {
-    THandle file(CreateFileW(Utf8ToWide(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        error = "cannot open " + Quoted(name) + ": " + SysErrorMessage(GetLastError());
-        return false;
+// A name beside target for its temporary file that no file has yet: target + ".~part" (".~part2",
+// ".~part3", ... when a file of that name is there, which may be the user's).
+std::wstring PartName(const std::string& target) {
+    const std::wstring base = Utf8ToWide(target) + L".~part";
+    std::wstring name = base;
+    for (int n = 2; GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES; ++n) {
+        if (n > 1000) throw std::runtime_error("no free name for the temporary file of " + Quoted(target));
+        name = base + std::to_wstring(n);
     }
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file.get(), &size)) {
-        error = "cannot read the size of " + Quoted(name) + ": " + SysErrorMessage(GetLastError());
-        return false;
+    return name;
+}
+
+// Renames the complete temporary file over target; when that fails, the temporary file goes and
+// target stays as it was.
+void PutInPlace(const std::wstring& temp, const std::string& target) {
+    if (!MoveFileExW(temp.c_str(), Utf8ToWide(target).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const DWORD code = GetLastError();
+        DeleteFileW(temp.c_str());
+        throw std::runtime_error("cannot replace " + Quoted(target) + ": " + SysErrorMessage(code));
     }
-    // A request body is sent in one piece of at most 4 GB - 1; keep well inside memory.
-    if (size.QuadPart > 0x7FFFFFFF) {
-        error = Quoted(name) + " is larger than 2 GB";
-        return false;
-    }
-    bytes.assign(static_cast<size_t>(size.QuadPart), '\0');
-    size_t done = 0;
-    while (done < bytes.size()) {
-        DWORD got = 0;
-        const DWORD want = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 24));
-        if (!ReadFile(file.get(), bytes.data() + done, want, &got, nullptr) || got == 0) {
-            error = "cannot read " + Quoted(name) + ": " + SysErrorMessage(GetLastError());
-            return false;
-        }
-        done += got;
-    }
-    return true;
 }
 
 // Writes bytes into a temporary file beside target and renames it over target only when all of it was
 // written, so that a failure leaves target as it was.
 void WriteFileSafely(const std::string& target, const std::string& bytes) {
-    const std::wstring final = Utf8ToWide(target);
-    const std::wstring temp = final + L".~part";
+    const std::wstring temp = PartName(target);
     {
         THandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) throw std::runtime_error("cannot create " + Quoted(WideToUtf8(temp)) + ": " + SysErrorMessage(GetLastError()));
@@ -445,11 +475,7 @@ void WriteFileSafely(const std::string& target, const std::string& bytes) {
             done += put;
         }
     }
-    if (!MoveFileExW(temp.c_str(), final.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        const DWORD code = GetLastError();
-        DeleteFileW(temp.c_str());
-        throw std::runtime_error("cannot replace " + Quoted(target) + ": " + SysErrorMessage(code));
-    }
+    PutInPlace(temp, target);
 }
 
 // Up to `tries` attempts, 1 ms apart, to open the file for writing with nobody else sharing it.
@@ -477,8 +503,10 @@ bool Transfer(TWEBDAVClient& client, const std::string& method, const std::strin
               bool thumbnailCounts) {
     Begin(client, progress, name, source, target, LastName(WithoutSlash(client.StripCacheRoot(source))), 2);
     const std::string flag = overwrite ? "T" : "F";
-    bool result = Send(client, method, client.BuildURL(source),
-                       Join({{"Destination", client.BuildURL(target)}, {"Overwrite", flag}}, itemHeaders), name + ": ") ==
+    bool folder = false;
+    const std::string from = ItemURL(client, source, folder);
+    const std::string to = folder ? client.BuildFolderURL(target) : client.BuildURL(target);
+    bool result = Send(client, method, from, Join({{"Destination", to}, {"Overwrite", flag}}, itemHeaders), name + ": ") ==
                   TOutcome::Done;
     if (progress) ProgressStep(client, *progress);
     // The thumbnail follows its item only: after a refusal it stays with the item it belongs to.
@@ -518,9 +546,9 @@ bool TWEBDAVClient::CreateThumbnail(const std::string& path, int32_t depth) {
 
 bool TWEBDAVClient::MakeDir(const std::string& path) {
     Note(*this, 2, "MakeDir: " + Quoted(path));
-    if (Send(*this, "MKCOL", BuildURL(path), H2, "Makedir: ") != TOutcome::Done) return false;
+    if (Send(*this, "MKCOL", BuildFolderURL(path), H2, "Makedir: ") != TOutcome::Done) return false;
     // Its thumbnail folder; whether the server made it does not count.
-    Send(*this, "MKCOL", BuildURL(WithoutSlash(path) + "\\.thumb"), H2, "Makedir_Thumb: ", true);
+    Send(*this, "MKCOL", BuildFolderURL(WithoutSlash(path) + "\\.thumb"), H2, "Makedir_Thumb: ", true);
     return true;
 }
 
@@ -528,9 +556,10 @@ bool TWEBDAVClient::Download(const std::string& remotePath, const std::string& l
     TvrqProgress& progress = dialog.Progress;
     Begin(*this, &progress, "Download", remotePath, local, LastName(WithoutSlash(StripCacheRoot(remotePath))), 1);
     bool result = false;
+    std::wstring temp;   // the body as it arrives; renamed over local only when complete and 2xx
     try {
         CreateFolders(Env->Download);
-        std::string body;
+        temp = PartName(local);
         TItemRequest r;
         r.Method = "GET";
         r.Url = BuildURL(remotePath);
@@ -539,12 +568,12 @@ bool TWEBDAVClient::Download(const std::string& remotePath, const std::string& l
         r.Wait = 4000;
         r.Cancel = &progress;
         r.Failure = "Download: ";
-        r.Answer = &body;
+        r.Files.Receive = WideToUtf8(temp);
         if (Send(*this, r) == TOutcome::Done) {
             if (progress.Cancelled()) {
                 Note(*this, 2, "Download: cancelled " + Quoted(r.Url));
             } else {
-                WriteFileSafely(local, body);
+                PutInPlace(temp, local);
                 result = true;
             }
         }
@@ -552,6 +581,7 @@ bool TWEBDAVClient::Download(const std::string& remotePath, const std::string& l
         Note(*this, 1, std::string("Download: ") + e.what());
         result = false;
     }
+    if (!result && !temp.empty()) DeleteFileW(temp.c_str());
     ProgressStep(*this, progress);
     return result;
 }
@@ -559,14 +589,8 @@ bool TWEBDAVClient::Download(const std::string& remotePath, const std::string& l
 bool TWEBDAVClient::Upload(const std::string& local, const std::string& remotePath, TvrqDialog& dialog) {
     TvrqProgress& progress = dialog.Progress;
     Begin(*this, &progress, "Upload", local, remotePath, LastName(local), 1);
-    bool result = false;
-    std::string body, error;
-    if (!ReadWholeFile(local, body, error)) {
-        Note(*this, 1, "Upload: " + error);
-    } else {
-        result = Send(*this, PutRequest(*this, remotePath, std::move(body), Join(Octet, H1), 4000, "Upload: ")) ==
-                 TOutcome::Done;
-    }
+    bool result =
+        Send(*this, PutRequest(*this, remotePath, local, Join(Octet, H1), 4000, progress, "Upload: ")) == TOutcome::Done;
     ProgressStep(*this, progress);
     if (result) {
         // Confirmed by the server's listing of the new item.
@@ -597,31 +621,17 @@ bool TWEBDAVClient::UploadForm(const std::string& local, const std::string& remo
         if (progress.Cancelled()) {
             Note(*this, 2, "UploadForm: cancelled " + Quoted(local));
         } else {
-            std::string body, error;
-            bool read = accessible && ReadWholeFile(local, body, error);
-            if (!read) {
-                // Still held (or unreadable): send a copy of what it holds now. The copy never replaces a
-                // file of that name, which is deleted afterwards and may be the user's.
+            if (!accessible) {
+                // Still held: send a copy of what it holds now. The copy never replaces a file of that
+                // name, which is deleted afterwards and may be the user's. When the system refuses the
+                // copy (a file held open for writing), the file is sent in place.
                 const std::string name = ReplaceExtension(local, ".~tmp");
-                if (CopyFileW(Utf8ToWide(local).c_str(), Utf8ToWide(name).c_str(), TRUE)) {
-                    copy = name;
-                    read = ReadWholeFile(copy, body, error);
-                } else {
-                    error = "cannot copy " + Quoted(local) + " to " + Quoted(name) + ": " + SysErrorMessage(GetLastError());
-                    // A copy the system refuses for a file held open for writing: read it in place.
-                    std::string direct;
-                    read = ReadWholeFile(local, body, direct);
-                }
+                if (CopyFileW(Utf8ToWide(local).c_str(), Utf8ToWide(name).c_str(), TRUE)) copy = name;
             }
-            if (!read) {
-                Note(*this, 1, "UploadForm: " + error);
-            } else {
-                progress.SetDetail(copy.empty() ? std::string() : LastName(copy));
-                TItemRequest r = PutRequest(*this, remotePath, std::move(body),
-                                            Join(Join(Octet, H2), {{"pragma", "no-cache"}}), 40000, "UploadForm: ");
-                r.Cancel = &progress;
-                result = Send(*this, r) == TOutcome::Done;
-            }
+            progress.SetDetail(copy.empty() ? std::string() : LastName(copy));
+            result = Send(*this, PutRequest(*this, remotePath, copy.empty() ? local : copy,
+                                            Join(Join(Octet, H2), {{"pragma", "no-cache"}}), 40000, progress,
+                                            "UploadForm: ")) == TOutcome::Done;
         }
     } catch (const std::exception& e) {
         Note(*this, 1, std::string("UploadForm: ") + e.what());
@@ -695,7 +705,8 @@ bool TWEBDAVClient::UploadDirectory(const std::string& localFolder, const std::s
 
 bool TWEBDAVClient::Delete(const std::string& path) {
     Note(*this, 2, "Delete: " + Quoted(path));
-    if (Send(*this, "DELETE", BuildURL(path), {}, "Delete: ") != TOutcome::Done) return false;
+    bool folder = false;
+    if (Send(*this, "DELETE", ItemURL(*this, path, folder), {}, "Delete: ") != TOutcome::Done) return false;
     return Send(*this, "DELETE", BuildThumbURL(StripCacheRoot(path)), {}, "DeleteThumb: ", true) != TOutcome::Failed;
 }
 

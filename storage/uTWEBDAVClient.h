@@ -19,8 +19,8 @@ using THeaders = std::vector<std::pair<std::string, std::string>>;
 // How a request waits for its answer.
 enum class TWaitForm {
     Synchronous,   // send returns when the exchange is over
-    Polled,        // poll the state, test Cancel, pump one message, until complete
-    Timed,         // wait up to the wait value, test Cancel, pump one message, until complete
+    Polled,        // until complete: test Cancel, pump one message, sleep until a message or the end
+    Timed,         // the same; the wait value no longer holds the thread (Cancel is seen at once)
 };
 
 class TWEBDAVClient {
@@ -51,16 +51,25 @@ public:
     std::string StripCacheRoot(const std::string& path) const;   // drops a leading Env.Cache
     std::string BuildURL(const std::string& path) const;
     std::string BuildThumbURL(const std::string& path) const;
+    // BuildURL with a final "/": the address of a folder (the root's too), as servers want it.
+    std::string BuildFolderURL(const std::string& path) const;
     // The base path of Host ("/dav"; "" when Host has none).
     std::string BasePath() const;
     // Takes at most one waiting message of the thread, translates and dispatches it.
     static void ProcessMessages();
-    // One request: Open, the headers in order, send the body, wait in the given form (waitSeconds for
-    // Timed). cancel: the progress whose Cancel is tested in each pass (nullptr: no test).
-    // False when cancelled; raises EWebDAVError when the request failed. The answer stays readable in
-    // Connection until Connection->Disconnect().
+    // Bodies in files, for sizes that memory need not hold: Send the request body read from this file
+    // in pieces (instead of the body text), Receive the answer's body written into this file as it
+    // arrives (see TWEBDAVConnection::SendFile and ReceiveBodyInto). "" is none.
+    struct TBodyFiles {
+        std::string Send, Receive;
+    };
+    // One request: Open, the headers in order, send the body, wait in the given form. cancel: the
+    // progress whose Cancel is tested in each pass and whose bar shows the bytes of the body under
+    // way (nullptr: neither). False when cancelled; raises EWebDAVError when the request failed. The
+    // answer stays readable in Connection until Connection->Disconnect().
     bool Execute(const std::string& method, const std::string& url, const THeaders& headers,
-                 const std::string& body, TWaitForm form, int32_t waitSeconds, TvrqProgress* cancel);
+                 const std::string& body, TWaitForm form, int32_t waitSeconds, TvrqProgress* cancel,
+                 const TBodyFiles* files = nullptr);
 
     static const THeaders H1;      // Cache-Control no-cache... and pragma no-cache
     static const THeaders H2;      // Cache-Control no-cache, max-age=1
@@ -77,10 +86,10 @@ public:
     bool CreateThumbnail(const std::string& path, int32_t depth);
     // MKCOL of the folder, then of its ".thumb" folder (whose outcome does not count).
     bool MakeDir(const std::string& path);
-    // GET into local: written only for a complete 2xx answer, through a temporary file renamed over
-    // local, so a failure leaves local as it was.
+    // GET into local: the body goes into a temporary file beside local as it arrives, renamed over
+    // local only for a complete 2xx answer, so a failure or Cancel leaves local as it was.
     bool Download(const std::string& remotePath, const std::string& local, TvrqDialog& dialog);
-    // PUT of the whole file, confirmed by a PROPFIND of the new item.
+    // PUT of the file, sent from disk in pieces (Cancel stops it), confirmed by a PROPFIND of the new item.
     bool Upload(const std::string& local, const std::string& remotePath, TvrqDialog& dialog);
     // PUT of a file that the program which saved it may still hold: waits for it a little, else sends
     // a ".~tmp" copy of it (deleted afterwards) under the file's own server name.

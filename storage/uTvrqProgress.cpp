@@ -42,6 +42,11 @@ void TvrqProgress::StepBy(int32_t n) {
         Dialog->SetPosition(Dialog->Position + n);
 }
 
+void TvrqProgress::ShowPart(uint64_t done, uint64_t total) {
+    if (Dialog && total > 0)
+        Dialog->SetPart(static_cast<double>(done) / static_cast<double>(total));
+}
+
 void TvrqProgress::ExtendBy(int32_t n) {
     if (Dialog)
         Dialog->SetMax(Dialog->Max + n);

@@ -24,6 +24,8 @@ public:
     void SetDetail(const std::string& text);       // line 2
     void StepBy(int32_t n);                        // position += n
     void ExtendBy(int32_t n);                      // maximum += n
+    // done of total (bytes) of the step under way, shown by the bar; the next StepBy completes it.
+    void ShowPart(uint64_t done, uint64_t total);
     void GetState(int32_t& position, int32_t& maximum) const;   // (0, 1) without a window
     void Reset(int32_t n);                         // maximum := n, position := 0
     void Close();                                  // the window disappears

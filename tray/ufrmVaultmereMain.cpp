@@ -283,6 +283,8 @@ void TfrmVaultmereMain::CreateWindows()
     lblInfoText = make(L"STATIC", SS_LEFT | SS_NOPREFIX, idInfoText);
     lblVersion = make(L"STATIC", SS_LEFT, idVersion);
     btnVersioncheck = make(L"BUTTON", WS_TABSTOP | BS_PUSHBUTTON, idVersioncheck);
+    // The page control lies beneath the controls of its pages.
+    SetWindowPos(pgcMain, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     stbMain = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, Handle,
                               HMENU(INT_PTR(idStatus)), instance, nullptr);
     Layout();
@@ -785,10 +787,27 @@ bool TfrmVaultmereMain::UploadSavedFile(const std::string& file, std::string& er
     return sent;
 }
 
+namespace {
+// 2 s in file-time ticks: a download writes the document and its sidecar within it.
+constexpr uint64_t DownloadWindow = 2 * 10000000ULL;
+
+// Whether the document was written together with its sidecar, as a download by the extension
+// writes both, rather than saved later.
+bool WrittenWithSidecar(uint64_t documentWritten, const std::wstring& sidecar)
+{
+    const uint64_t sidecarWritten = LastWriteTicks(sidecar);
+    return sidecarWritten && sidecarWritten + DownloadWindow >= documentWritten &&
+           documentWritten + DownloadWindow >= sidecarWritten;
+}
+} // namespace
+
 void TfrmVaultmereMain::SxChangeNotifierAddFile(TSxFileInfoEventData& info)
 {
-    // A document as it came from the server: the state that needs no upload.
-    SentState[info.FileName] = info.LastWriteTicks;
+    // A document as it came from the server needs no upload; one changed after its download (kept
+    // from an earlier session whose upload failed) stays to be sent.
+    const std::wstring sidecar = std::wstring(info.FileName) + L".sxc";
+    if (WrittenWithSidecar(info.LastWriteTicks, sidecar))
+        SentState[info.FileName] = info.LastWriteTicks;
 }
 
 void TfrmVaultmereMain::SxChangeNotifierChange(TSxFileInfoEventData& info)
@@ -813,9 +832,7 @@ void TfrmVaultmereMain::SxChangeNotifierChange(TSxFileInfoEventData& info)
         const bool tiedTimes = info.CreationTicks == info.LastWriteTicks;
         if (info.CreationTicks != info.OldCreationTicks && !tiedTimes)
             return;
-        constexpr uint64_t DownloadWindow = 2 * 10000000ULL;   // 2 s in file-time ticks
-        const uint64_t sidecarWritten = LastWriteTicks(sidecar);
-        if (sidecarWritten + DownloadWindow >= info.LastWriteTicks && info.LastWriteTicks + DownloadWindow >= sidecarWritten) {
+        if (WrittenWithSidecar(info.LastWriteTicks, sidecar)) {
             SentState[info.FileName] = info.LastWriteTicks;
             return;
         }

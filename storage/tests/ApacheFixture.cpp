@@ -1,6 +1,12 @@
 #include "ApacheFixture.h"
 
+#include "uGLBCrypt.h"
+#include "uGLBRegistry.h"
+
+#include <gtest/gtest.h>
 #include <windows.h>
+
+#include <cctype>
 
 #include <chrono>
 #include <cstdlib>
@@ -21,6 +27,19 @@ fs::path U8Path(const std::string& utf8) {
 std::string PathU8(const fs::path& p) {
     const std::u8string s = p.u8string();
     return std::string(reinterpret_cast<const char*>(s.data()), s.size());
+}
+
+std::string ReadLocal(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteLocal(const fs::path& p, const std::string& bytes) {
+    fs::create_directories(p.parent_path());
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 namespace {
@@ -118,6 +137,22 @@ std::string ApacheFixture::Sandbox(const std::string& name) const {
     }
     fs::create_directories(dir);
     return Url + "/" + name;
+}
+
+std::string ApacheFixture::TestSandbox(const std::string& prefix, std::string& name) const {
+    name = prefix + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? static_cast<char>(std::tolower(c)) : '_';
+    return Sandbox(name);
+}
+
+void ApacheFixture::ConnectClient(const std::string& host, const std::string& userPath) const {
+    WriteRegistryString("Application", "install", userPath);
+    WriteRegistryString("Application", "userpath", userPath);
+    WriteRegistryInteger("Application", "debug", 2);
+    WriteRegistryInteger("Application", "language", 0);
+    WriteRegistryString("Connection", "host", host);
+    WriteRegistryString("Connection", "username", User);
+    WriteRegistryString("Connection", "password", EncryptPassword(Password));
 }
 
 void ApacheFixture::MakeFolder(const std::string& serverPath) const {

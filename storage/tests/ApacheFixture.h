@@ -44,6 +44,12 @@ public:
     // Makes the sandbox folder <tree>\<name> fresh and empty (an older one is moved aside); returns its URL (Url + "/" + name),
     // to be used as the host setting. name is plain ASCII.
     std::string Sandbox(const std::string& name) const;
+    // Sandbox(prefix + the running test's name, lower case, other characters as "_"); name receives
+    // that folder's name.
+    std::string TestSandbox(const std::string& prefix, std::string& name) const;
+    // The settings of a storage client of this server: the host, the account and the user path
+    // (install folder too; log level 2, German).
+    void ConnectClient(const std::string& host, const std::string& userPath) const;
     // The local file of a server path below the tree ("sandbox/Fotos/a.jpg", "/" or "\" separated, UTF-8).
     std::filesystem::path Local(const std::string& serverPath) const;
     void MakeFolder(const std::string& serverPath) const;                        // with parents
@@ -67,6 +73,10 @@ public:
 private:
     ApacheFixture() = default;
 };
+
+// A whole local file (empty when it cannot be read); writing makes the parents and replaces the file.
+std::string ReadLocal(const std::filesystem::path& p);
+void WriteLocal(const std::filesystem::path& p, const std::string& bytes);
 
 // UTF-8 text <-> filesystem path (the tree holds UTF-8 names).
 std::filesystem::path U8Path(const std::string& utf8);

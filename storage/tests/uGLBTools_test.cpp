@@ -5,7 +5,7 @@
 
 TEST(FormatByteSize, UnitsSeparatorsAndRounding)
 {
-    struct Case { int32_t n; const char* expected; };
+    struct Case { int64_t n; const char* expected; };
     const Case cases[] = {
         {0, "0,00 B"},
         {1023, "1.023,00 B"},
@@ -20,6 +20,7 @@ TEST(FormatByteSize, UnitsSeparatorsAndRounding)
         {1234567, "1,18 MB"},
         {-1536, "-1.536,00 B"},
         {-2147483647 - 1, "-2.147.483.648,00 B"},
+        {5368709120LL, "5,00 GB"},              // folder sums pass 2 GB
     };
     for (const Case& c : cases) EXPECT_EQ(FormatByteSize(c.n, ".", ","), c.expected) << c.n;
     EXPECT_EQ(FormatByteSize(1536, ",", "."), "1.50 KB");

@@ -82,7 +82,8 @@ TEST_F(MirrorTest, SaveLoadListCountAndFind) {
     std::sort(list.begin(), list.end());
     EXPECT_EQ(list, (std::vector<std::string>{fotos + "3f1a.jpg", fotos + "3f1b.jpg", fotos + "55726C617562DIRTMPFILE.DIR"}));
 
-    int32_t folders = -1, size = -1, files = -1;
+    int32_t folders = -1, files = -1;
+    int64_t size = -1;
     m.CountFolderContents(fotos, folders, size, files);
     EXPECT_EQ(folders, 1);
     EXPECT_EQ(files, 3);
@@ -102,7 +103,8 @@ TEST_F(MirrorTest, BadRecordsAndNamesFailWithALogLine) {
     }
     TVirtualFileRecord r;
     EXPECT_THROW(m.LoadVirtualFileStorageFromFile(Root + "Cache\\short.txt", r), ERecordError);
-    int32_t folders, size, files;
+    int32_t folders, files;
+    int64_t size;
     m.CountFolderContents(Root + "Cache\\", folders, size, files);   // a bad record is skipped
     EXPECT_EQ(files, 1);
     EXPECT_EQ(size, 0);

@@ -28,24 +28,21 @@
 namespace fs = std::filesystem;
 using davtest::ApacheFixture;
 using davtest::PathU8;
+using davtest::ReadLocal;
+using davtest::WriteLocal;
 using davtest::TDavLogLine;
 using davtest::U8Path;
 
 namespace {
 
-std::string ReadLocal(const fs::path& p)
+// Without the PROPFIND of depth 0 by which an operation asks whether a path without its final "\" is
+// a folder.
+std::vector<TDavLogLine> WithoutProbes(std::vector<TDavLogLine> lines)
 {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void WriteLocal(const fs::path& p, const std::string& bytes)
-{
-    fs::create_directories(p.parent_path());
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    lines.erase(std::remove_if(lines.begin(), lines.end(),
+                               [](const TDavLogLine& l) { return l.Method == "PROPFIND" && l.Depth == "0"; }),
+                lines.end());
+    return lines;
 }
 
 std::vector<std::string> Methods(const std::vector<TDavLogLine>& lines)
@@ -62,17 +59,10 @@ protected:
     void SetUp() override
     {
         DeleteSettingsBranch();
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        Box = std::string("items_") + info->name();
-        for (char& c : Box) c = std::isalnum(static_cast<unsigned char>(c)) ? static_cast<char>(std::tolower(c)) : '_';
-        Host = Dav().Sandbox(Box);
+        Host = Dav().TestSandbox("items_", Box);
         const std::string user = MakeTempFolder("items");
         User = U8Path(user.substr(0, user.size() - 1));
-        WriteRegistryString("Application", "install", user);
-        WriteRegistryString("Application", "userpath", user);
-        WriteRegistryInteger("Application", "debug", 2);
-        WriteRegistryInteger("Application", "language", 0);
-        Connect(Host, Dav().User, Dav().Password);
+        Dav().ConnectClient(Host, user);
     }
     void TearDown() override
     {
@@ -153,17 +143,17 @@ TEST_F(ItemOps, MakeDirCreatesTheFolderAndItsThumbFolder)
     auto r = Requests(mark, 2);
     ASSERT_EQ(r.size(), 2u);
     EXPECT_EQ(r[0].Method, "MKCOL");
-    EXPECT_EQ(r[0].Path, Prefix() + "Neu Ordner");
+    EXPECT_EQ(r[0].Path, Prefix() + "Neu Ordner/");
     EXPECT_EQ(r[0].CacheControl, "no-cache, max-age=1");
     EXPECT_EQ(r[1].Method, "MKCOL");
-    EXPECT_EQ(r[1].Path, Prefix() + "Neu Ordner/.thumb");
+    EXPECT_EQ(r[1].Path, Prefix() + "Neu Ordner/.thumb/");
     EXPECT_TRUE(fs::is_directory(Dav().Local(Srv("Neu Ordner/.thumb"))));
     // A folder path with its final "\" gives no doubled slash before ".thumb".
     const size_t mark2 = Dav().LogMark();
     EXPECT_TRUE(client.MakeDir("Neu Ordner\\Sub\\"));
     r = Requests(mark2, 2);
     ASSERT_EQ(r.size(), 2u);
-    EXPECT_EQ(r[1].Path, Prefix() + "Neu Ordner/Sub/.thumb");
+    EXPECT_EQ(r[1].Path, Prefix() + "Neu Ordner/Sub/.thumb/");
 }
 
 TEST_F(ItemOps, MakeDirFailsWhenTheServerRefuses)
@@ -174,7 +164,7 @@ TEST_F(ItemOps, MakeDirFailsWhenTheServerRefuses)
     EXPECT_FALSE(client.MakeDir("Da"));                 // 405: it exists
     EXPECT_FALSE(client.MakeDir("Fehlt\\Kind"));        // 409: no parent
     auto r = AllRequests(mark, 2);
-    EXPECT_EQ(Methods(r), (std::vector<std::string>{"MKCOL " + Prefix() + "Da", "MKCOL " + Prefix() + "Fehlt/Kind"}));
+    EXPECT_EQ(Methods(r), (std::vector<std::string>{"MKCOL " + Prefix() + "Da/", "MKCOL " + Prefix() + "Fehlt/Kind/"}));
     EXPECT_FALSE(Dav().Exists(Srv("Fehlt")));
     EXPECT_NE(Log().find("|ERROR|Makedir: "), std::string::npos);
 }
@@ -373,7 +363,8 @@ TEST_F(ItemOps, DeleteRemovesTheItemAndThenItsThumbnail)
     TWEBDAVClient client;
     const size_t mark = Dav().LogMark();
     EXPECT_TRUE(client.Delete("Fotos\\a.jpg"));
-    EXPECT_EQ(Methods(Requests(mark, 2)), (std::vector<std::string>{"DELETE " + Prefix() + "Fotos/a.jpg",
+    EXPECT_EQ(Methods(Requests(mark, 3)), (std::vector<std::string>{"PROPFIND " + Prefix() + "Fotos/a.jpg",
+                                                                     "DELETE " + Prefix() + "Fotos/a.jpg",
                                                                      "DELETE " + Prefix() + "Fotos/.thumb/a.jpg.thumb.jpg"}));
     EXPECT_FALSE(Dav().Exists(Srv("Fotos/a.jpg")));
     EXPECT_FALSE(Dav().Exists(Srv("Fotos/.thumb/a.jpg.thumb.jpg")));
@@ -388,7 +379,8 @@ TEST_F(ItemOps, DeleteOfAnAbsentItemFails)
     TWEBDAVClient client;
     const size_t mark = Dav().LogMark();
     EXPECT_FALSE(client.Delete("fehlt.txt"));
-    EXPECT_EQ(Methods(AllRequests(mark, 1)), (std::vector<std::string>{"DELETE " + Prefix() + "fehlt.txt"}));
+    EXPECT_EQ(Methods(AllRequests(mark, 2)),
+              (std::vector<std::string>{"PROPFIND " + Prefix() + "fehlt.txt", "DELETE " + Prefix() + "fehlt.txt"}));
     EXPECT_NE(Log().find("|ERROR|Delete: "), std::string::npos);
 }
 
@@ -403,7 +395,7 @@ TEST_F(ItemOps, CopyToAFreeNameCopiesItemAndThumbnail)
     TWEBDAVClient client;
     const size_t mark = Dav().LogMark();
     EXPECT_TRUE(client.Copy("a.jpg", "Ziel\\a.jpg", dialog));
-    auto r = Requests(mark, 2);
+    auto r = WithoutProbes(Requests(mark, 3));
     ASSERT_EQ(r.size(), 2u);
     EXPECT_EQ(r[0].Method, "COPY");
     EXPECT_EQ(r[0].Destination, Host + "/Ziel/a.jpg");
@@ -431,7 +423,7 @@ TEST_F(ItemOps, CopyAndMoveOntoAnExistingTargetNeedConsent)
         };
         size_t mark = Dav().LogMark();
         EXPECT_FALSE(run(false)) << move;
-        auto r = AllRequests(mark, 1);
+        auto r = WithoutProbes(AllRequests(mark, 2));
         ASSERT_EQ(r.size(), 1u);   // no thumbnail request after the refusal
         EXPECT_EQ(r[0].Method, move ? "MOVE" : "COPY");
         EXPECT_EQ(r[0].Overwrite, "F");
@@ -441,7 +433,7 @@ TEST_F(ItemOps, CopyAndMoveOntoAnExistingTargetNeedConsent)
 
         mark = Dav().LogMark();
         EXPECT_TRUE(run(true)) << move;
-        r = Requests(mark, 2);
+        r = WithoutProbes(Requests(mark, 3));
         ASSERT_EQ(r.size(), 2u);
         EXPECT_EQ(r[0].Overwrite, "T");
         EXPECT_EQ(r[0].Status, 204);
@@ -461,7 +453,7 @@ TEST_F(ItemOps, RenameMovesItemAndThumbnailAndNeverOverwrites)
     TWEBDAVClient client;
     const size_t mark = Dav().LogMark();
     EXPECT_TRUE(client.Rename("Fotos\\a.jpg", "Fotos\\b {1}.jpg"));
-    auto r = Requests(mark, 2);
+    auto r = WithoutProbes(Requests(mark, 3));
     ASSERT_EQ(r.size(), 2u);
     EXPECT_EQ(r[0].Method, "MOVE");
     EXPECT_EQ(r[0].Destination, Host + "/Fotos/b%20%7B1%7D.jpg");
@@ -612,6 +604,46 @@ TEST_F(ItemOps, OperationsCountTheirStepsAndStopAtCancel)
         EXPECT_FALSE(Dav().Exists(Srv("Ordner/f.txt")));
     }
     CoUninitialize();
+}
+
+// ---- Folder addresses
+
+// Every request on a folder goes to its address with the final "/", whether or not the caller ended
+// the path with "\": a server may refuse a folder's address without it.
+TEST_F(ItemOps, FolderRequestsUseTheAddressWithTheFinalSlash)
+{
+    for (const std::string end : {"", "\\"}) {
+        Dav().Sandbox(Box);
+        Dav().WriteFile(Srv("Quelle/a.txt"), "a");
+        Dav().WriteFile(Srv("Alt/b.txt"), "b");
+        Dav().WriteFile(Srv("Datei.txt"), "d");
+        TvrqDialog dialog;
+        TWEBDAVClient client;
+        const size_t mark = Dav().LogMark();
+        std::string answer;
+        EXPECT_TRUE(client.GetContent("Quelle" + end, 1, dialog, answer)) << end;
+        EXPECT_TRUE(client.MakeDir("Neu" + end)) << end;
+        EXPECT_TRUE(client.Copy("Quelle" + end, "Kopie" + end, dialog)) << end;
+        EXPECT_TRUE(client.Move("Kopie" + end, "Neu\\Kopie" + end, dialog)) << end;
+        EXPECT_TRUE(client.Rename("Neu\\Kopie" + end, "Neu\\Umbenannt" + end)) << end;
+        EXPECT_TRUE(client.Delete("Alt" + end)) << end;
+        EXPECT_TRUE(client.Rename("Datei.txt", "Datei 2.txt")) << end;   // a file keeps its address
+        std::vector<std::string> seen;
+        for (const auto& l : WithoutProbes(Requests(mark, 15))) {
+            if (l.Path.find(".thumb") != std::string::npos) continue;
+            std::string line = l.Method + " " + l.Path.substr(Prefix().size());
+            if (!l.Destination.empty()) line += " -> " + l.Destination.substr(Host.size() + 1);
+            seen.push_back(line);
+        }
+        EXPECT_EQ(seen, (std::vector<std::string>{"PROPFIND Quelle/", "MKCOL Neu/", "COPY Quelle/ -> Kopie/", "MOVE Kopie/ -> Neu/Kopie/",
+                                                  "MOVE Neu/Kopie/ -> Neu/Umbenannt/", "DELETE Alt/",
+                                                  "MOVE Datei.txt -> Datei%202.txt"}))
+            << "caller's end \"" << end << "\"";
+        EXPECT_EQ(Dav().ReadFile(Srv("Neu/Umbenannt/a.txt")), "a");
+        EXPECT_EQ(Dav().ReadFile(Srv("Quelle/a.txt")), "a");
+        EXPECT_FALSE(Dav().Exists(Srv("Alt")));
+        EXPECT_TRUE(Dav().Exists(Srv("Datei 2.txt")));
+    }
 }
 
 }  // namespace

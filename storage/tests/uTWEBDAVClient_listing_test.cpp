@@ -174,7 +174,7 @@ TEST_F(ListingTest, RequestsAsApacheReceivedThem) {
         EXPECT_EQ(l.Pragma, "no-cache");
         EXPECT_EQ(l.Overwrite, "");
     }
-    EXPECT_EQ(lines[0].Path, "/dav/" + Sandbox);
+    EXPECT_EQ(lines[0].Path, "/dav/" + Sandbox + "/");   // a folder's address ends in "/", the root's too
     EXPECT_EQ(lines[0].Depth, "infinity");
     EXPECT_EQ(lines[1].Path, "/dav/" + Sandbox + "/a b#c/");   // the mirror root is stripped
     EXPECT_EQ(lines[1].RequestLine, "PROPFIND /dav/" + Sandbox + "/a%20b%23c/ HTTP/1.1");

@@ -228,4 +228,16 @@ TEST_F(TrayTest, ClosingHidesExitEndsTheSessionAndForgetsTheUnsavedPassword)
         EXPECT_FALSE(FolderExists(UserPath + folder)) << folder;
 }
 
+TEST_F(TrayTest, ExitChosenDuringTheLoginWaitsForItsEnd)
+{
+    auto& f = Start();
+    // The tray menu's exit arrives while the listing waits for the server.
+    PostMessageW(f.Handle, WM_COMMAND, miTrayClose, 0);
+    Login();
+    EXPECT_EQ(f.Handle, nullptr) << "the program ended once the login was over";
+    EXPECT_EQ(ReadRegistryString("Connection", "connected", ""), "0");
+    EXPECT_FALSE(ExtensionRegistered());
+    EXPECT_FALSE(FolderExists(UserPath + "Cache"));
+}
+
 } // namespace

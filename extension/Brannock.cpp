@@ -1,0 +1,73 @@
+// The library entry of the online folder: the four COM exports. The loader lock sees only the module
+// handle; the module classes and factories are made at the first DllGetClassObject or registration.
+#include "SxTools.h"
+#include "SxComObjectFactory.h"
+#include "SxPmtDataModule.h"
+#include "uvrqmodMain.h"
+#include "uvrqmodPermanent.h"
+
+#include <windows.h>
+
+#include <mutex>
+
+namespace {
+
+void BrannockSetup()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        SxSetServerName("Brannock");
+        RegisterPermanentModuleClass("TvrqmodPermanent", [] { return std::make_unique<TvrqmodPermanent>(); });
+        RegisterModuleFactories(vrqmodMainClass);
+    });
+}
+
+} // namespace
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_ATTACH) {
+        SxSetModuleHandle(instance);
+        DisableThreadLibraryCalls(instance);
+    }
+    return TRUE;
+}
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object)
+{
+    try {
+        BrannockSetup();
+    } catch (...) {
+        if (object)
+            *object = nullptr;
+        return E_UNEXPECTED;
+    }
+    return SxDllGetClassObject(clsid, iid, object);
+}
+
+// The permanent module holds the provider for the rest of the process: once it exists the library
+// stays loaded.
+STDAPI DllCanUnloadNow() { return TvrqmodPermanent::Instance() ? S_FALSE : SxDllCanUnloadNow(); }
+
+STDAPI DllRegisterServer()
+{
+    try {
+        BrannockSetup();
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+    return SxDllRegisterServer();
+}
+
+STDAPI DllUnregisterServer()
+{
+    try {
+        BrannockSetup();
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+    return SxDllUnregisterServer();
+}
+}

@@ -1,0 +1,43 @@
+#pragma once
+// The properties dialog of one file or folder of the online folder: the general page with icon,
+// name, address, type, size and dates, and for pictures a details page with the server's thumbnail.
+#ifdef _WIN32
+#include "uTDialogForm.h"
+
+#include <windows.h>
+
+#include <string>
+
+// What the dialog shows, worked out from the grain and the mirror.
+struct TElementProperties {
+    std::string Caption;      // "Eigenschaften von <name>"
+    std::string Name, FullName, Type, Size, Modified, Created;
+    std::string PageGeneral, PageDetails, TypeTitle, SizeTitle, ModifiedTitle, CreatedTitle, OkCaption;
+    bool ShowDetails = false; // a picture: the details page with PreviewFile (a bitmap) exists
+    std::string PreviewFile;
+    HICON Icon = nullptr;     // not owned
+};
+
+class TfrmElementPropertySheet : public TDialogForm {
+public:
+    explicit TfrmElementPropertySheet(const TElementProperties& data);
+    ~TfrmElementPropertySheet() override;
+
+    // Control identifiers.
+    static constexpr int PagesId = 200, IconId = 201, NameId = 202, FullNameId = 203, TypeId = 204, SizeId = 205,
+                         ModifiedId = 206, CreatedId = 207, PreviewId = 208;
+
+protected:
+    HWND CreateControls() override;
+
+private:
+    static LRESULT CALLBACK PagesProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                      DWORD_PTR data);
+    void ShowPage(int page);
+
+    TElementProperties Data;
+    HBITMAP Preview = nullptr;
+    HFONT Bold = nullptr;
+    std::vector<HWND> GeneralPage;
+};
+#endif

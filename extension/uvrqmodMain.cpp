@@ -1,0 +1,262 @@
+#include "uvrqmodMain.h"
+
+#include "SxNamespaceDetails.h"
+#include "SxShellFolder.h"
+#include "SxShellView.h"
+#include "SxVirtualFolder.h"
+#include "uGLBConst.h"
+#include "uGLBRegistry.h"
+#include "uGLBShellTools.h"
+#include "uGLBTools.h"
+#include "uGLBWin.h"
+#include "uTApplicationEnviroment.h"
+#include "uTLogger.h"
+#include "uTVirtualFileStorage.h"
+#include "uTWEBDAVClient.h"
+#include "uTvrqDialog.h"
+#include "uvrqmodPermanent.h"
+
+const char* const vrqFolderClsid = "{0738049E-478C-4D6D-B004-A767178A297C}";
+const char* const vrqFolderName = "Tandrel Vaultmere";
+
+const TSxModuleClass vrqmodMainClass{"TvrqmodMain", [] { return std::make_unique<TvrqmodMain>(vrqmodMainClass); }};
+
+namespace {
+
+const char* const UrlHookClsid = "{808814DE-1689-460E-AC99-666580C569A5}";
+
+struct TColumnTexts {
+    const char* Code;
+    const char* Caption[2];
+    const char* Description[2];
+};
+const TColumnTexts ColumnTexts[4] = {
+    {"NAME", {"Name", "Name"}, {"Dateiname", "File name"}},
+    {"SIZE", {"Größe", "Size"}, {"Dateigröße", "File size"}},
+    {"TYPE", {"Typ", "Type"}, {"Dateityp", "File type"}},
+    {"MODIFIED", {"Letzte Änderung", "Last change"}, {"Datum der letzten Änderung", "Date of the last change"}},
+};
+const int ColumnWidths[4] = {25, 15, 10, 20};
+
+int LanguageIndex() { return GetLanguage() == 1 ? 1 : 0; }
+
+std::string Formatted(const std::string& pattern, const std::string& value)
+{
+    std::string text = pattern;
+    const size_t at = text.find("%s");
+    if (at != std::string::npos)
+        text.replace(at, 2, value);
+    return text;
+}
+
+int Order(bool less, bool greater) { return less ? -1 : greater ? 1 : 0; }
+
+} // namespace
+
+TvrqmodMain::TvrqmodMain(const TSxModuleClass& moduleClass) : TSxModule(moduleClass)
+{
+    SetName("vrqmodMain");
+    SetThreadFree(true);
+    try {
+        Env = std::make_unique<TApplicationEnviroment>();
+        Logger = std::make_unique<TLogger>(-1, true, "MainModule");
+    } catch (const std::exception& e) {
+        LogError(std::string("MainModulCreate: ") + e.what());
+    }
+    try {
+        auto& details = Add<TSxNamespaceDetails>("sxVrqNamespaceDetails");
+        sxVrqNamespaceDetails = &details;
+        const int language = LanguageIndex();
+        for (int i = 0; i < 4; ++i) {
+            auto& column = details.DesignedColumns().AddItem();
+            column.CodeName = ColumnTexts[i].Code;
+            column.Caption = ColumnTexts[i].Caption[language];
+            column.Descritpion = ColumnTexts[i].Description[language];
+            column.Width = ColumnWidths[i];
+            column.ShowByDefault = true;
+        }
+        auto& size = details.DesignedColumns().Item(1);
+        size.Alignment = TAlignment::taRightJustify;
+        size.SortType = TColumnSortType::ctSortInteger;
+        size.OnSort = [this](TSxNamespaceColumn&, TSxCustomDataGrain* a, TSxCustomDataGrain* b, int32_t& result) {
+            result = SortBySize(a, b);
+        };
+        details.DesignedColumns().Item(2).OnSort = [this](TSxNamespaceColumn&, TSxCustomDataGrain* a,
+                                                          TSxCustomDataGrain* b, int32_t& result) {
+            result = SortByType(a, b);
+        };
+        auto& modified = details.DesignedColumns().Item(3);
+        modified.SortType = TColumnSortType::ctSortDate;
+        modified.DataType = TColumnDataType::dtDate;
+        modified.OnSort = [this](TSxNamespaceColumn&, TSxCustomDataGrain* a, TSxCustomDataGrain* b, int32_t& result) {
+            result = SortByModified(a, b);
+        };
+        details.CommonColumns.ColumnName = 0;
+        details.CommonColumns.ColumnSize = 1;
+        details.CommonColumns.ColumnType = 2;
+        details.CommonColumns.ColumnModified = 3;
+        details.CommonColumns.ColumnAttributes = -1;
+        details.DefDisplayColumn = 0;
+        details.DefSortingColumn = 0;
+
+        auto& view = Add<TSxSysShellView>("sxVrqSysShellView");
+        sxVrqSysShellView = &view;
+        view.Details = &details;
+        view.DragAndDropSetup.DefaultDropEffect = 2;  // move
+        view.DragAndDropSetup.DropEffect = 3;         // copy and move
+        view.DragAndDropSetup.Scroll = true;
+        view.Settings.ContextMenuOrigin = TSxContextMenuOrigin::cmoSystemDefault;
+        view.DefaultViewStyle = TSxViewStyle::svsIcon;
+
+        auto& drive = Add<TSxVirtualFolder>("sxVrqDrive");
+        sxVrqDrive = &drive;
+        drive.SetCLSID(vrqFolderClsid);
+        drive.SetDescription(vrqFolderName);
+        drive.SetExtensionName(vrqFolderName);
+        drive.StaticInfoTip = vrqFolderName;
+        drive.JunctionPoint = TSxVirtualJunctionPoint::jpMyComputer;
+        drive.Attributes.Browsable = true;
+        drive.Attributes.CanRename = GetWindowsVersion() == 5;
+        drive.Attributes.DropTarget = true;
+        drive.Attributes.Folder = true;
+        drive.Attributes.HasPropSheet = true;
+        drive.Attributes.HasSubfolder = true;
+        drive.WantsForParsing = true;
+        drive.LoadWithoutCOM = true;
+        drive.RefreshWhenRegistered = true;
+        drive.HideFolderVerbs = false;
+        drive.QueryForOverlay = false;
+        if (Env)
+            drive.DefaultIcon = Env->VirtualIcon;
+        drive.OnGetDefaultIcon = [this](TSxCustomShellFolder&, std::string& icon) {
+            if (Env && !Env->VirtualIcon.empty())
+                icon = Env->VirtualIcon;
+        };
+        drive.URLHandler.SetCLSID(UrlHookClsid);
+        drive.URLHandler.URLIdentifier = vrqFolderName;
+        drive.SetShellView(&view);
+        drive.SetProviderConnectivity("TvrqmodPermanent", "sxVrqProvider");
+
+        if (Env)
+            Storage = std::make_unique<TVirtualFileStorage>(Env->Cache);
+    } catch (const std::exception& e) {
+        LogError(std::string("MainModulCreate: ") + e.what());
+    }
+}
+
+TvrqmodMain::~TvrqmodMain() = default;
+
+void TvrqmodMain::LogError(const std::string& text)
+{
+    try {
+        if (Logger)
+            Logger->Error(text);
+    } catch (...) {
+    }
+}
+
+namespace {
+
+// A folder grain's "vCacheName" is a directory: it reads as an initialised record.
+TVirtualFileRecord RecordOf(TVirtualFileStorage* storage, TSxCustomDataGrain* grain)
+{
+    TVirtualFileRecord record;
+    TVirtualFileStorage::InitRecord(record);
+    if (!storage || !grain || !grain->IsFile)
+        return record;
+    try {
+        storage->LoadVirtualFileStorageFromFile(grain->GetValue("vCacheName"), record);
+    } catch (const std::exception&) {
+        TVirtualFileStorage::InitRecord(record);
+    }
+    return record;
+}
+
+} // namespace
+
+int32_t TvrqmodMain::SortBySize(TSxCustomDataGrain* grain1, TSxCustomDataGrain* grain2)
+{
+    const int32_t a = RecordOf(Storage.get(), grain1).Size, b = RecordOf(Storage.get(), grain2).Size;
+    return Order(a < b, a > b);
+}
+
+int32_t TvrqmodMain::SortByType(TSxCustomDataGrain* grain1, TSxCustomDataGrain* grain2)
+{
+    const bool file1 = grain1 && grain1->IsFile, file2 = grain2 && grain2->IsFile;
+    if (file1 != file2)
+        return file1 ? 1 : -1;
+    if (!file1)
+        return 0;
+    const std::string a = shl_GetFileTypeName(grain1->Name), b = shl_GetFileTypeName(grain2->Name);
+    return Order(a < b, a > b);
+}
+
+int32_t TvrqmodMain::SortByModified(TSxCustomDataGrain* grain1, TSxCustomDataGrain* grain2)
+{
+    const double a = RecordOf(Storage.get(), grain1).LastModified, b = RecordOf(Storage.get(), grain2).LastModified;
+    return Order(a < b, a > b);
+}
+
+bool TvrqmodMain::sxVrqContextPopup_SendToClick(const std::vector<std::string>& paths)
+{
+    const std::string target = SendToFolderName;
+    TvrqDialog dialog;
+    bool allDone = true;
+    try {
+        // The command runs in any Explorer process: the permanent module is made when missing.
+        auto* permanent = [] {
+            auto lock = LockPermanentModules();
+            return dynamic_cast<TvrqmodPermanent*>(FindPermanentModule("TvrqmodPermanent"));
+        }();
+        if (!permanent || !permanent->CheckMainAppConnection())
+            return false;
+        if (ReadRegistryString("Connection", "host", "").empty() ||
+            ReadRegistryString("Connection", "username", "").empty()) {
+            dialog.ShowWarning(Txt(83), Txt(65));
+            return false;
+        }
+        TWEBDAVClient client;
+        dialog.Progress.Start(Txt(84), static_cast<int32_t>(paths.size()), true);
+        if (!client.FileExists(target)) {
+            if (!client.MakeDir(target)) {
+                dialog.Progress.Close();
+                dialog.ShowWarning(Txt(83), Formatted(Txt(64), target));
+                return false;
+            }
+            permanent->ReloadFolder("", false, 0, dialog);
+        }
+        int answer = mrYes;
+        for (const std::string& path : paths) {
+            if (!TvrqDialog::IsFinalAnswer(answer))
+                answer = mrYes;
+            const std::string name = shl_ExtractPathName(path);
+            const DWORD attributes = GetFileAttributesW(Utf8ToWide(path).c_str());
+            bool ok = true;
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                if (!TvrqDialog::IsFinalAnswer(answer) && client.FileExists(target + "\\" + name + "\\"))
+                    answer = dialog.ConfirmReplaceFolder(name);
+                if (TvrqDialog::IsPositiveAnswer(answer))
+                    ok = client.UploadDirectory(path, target, dialog);
+            } else {
+                if (!TvrqDialog::IsFinalAnswer(answer) && client.FileExists(target + "\\" + name))
+                    answer = dialog.ConfirmReplaceFile(name);
+                if (TvrqDialog::IsPositiveAnswer(answer))
+                    ok = client.UploadForm(path, target + "\\" + name, dialog);
+            }
+            if (!ok) {
+                allDone = false;
+                LogError("SendToClick: the upload of \"" + path + "\" failed");
+                dialog.ShowWarning(Txt(83), Formatted(Txt(64), name));
+            }
+            dialog.Progress.StepBy(1);
+            if (dialog.Progress.Cancelled() || answer == mrCancel)
+                break;
+        }
+        permanent->ReloadFolder(target, false, -1, dialog);
+    } catch (const std::exception& e) {
+        allDone = false;
+        LogError(std::string("SendToClick: ") + e.what());
+    }
+    dialog.Progress.Close();
+    return allDone;
+}

@@ -1,0 +1,963 @@
+#include "uvrqmodPermanent.h"
+
+#include "uGLBConst.h"
+#include "uGLBTools.h"
+
+#include <cstdio>
+
+namespace {
+
+struct TSpecialFolder {
+    const char* Name;
+    bool Protected;
+    int Csidl;
+};
+// In icon-index order.
+const TSpecialFolder SpecialFolders[4] = {
+    {TrashFolderName, true, 10},       // CSIDL_BITBUCKET
+    {SendToFolderName, true, 5},       // CSIDL_PERSONAL
+    {"Meine Bilder", false, 39},       // CSIDL_MYPICTURES
+    {"Meine Musikdateien", false, 13}, // CSIDL_MYMUSIC, Windows XP and later only
+};
+
+bool EndsWithAscii(const std::string& text, const std::string& tail)
+{
+    return text.size() >= tail.size() && SameTextAscii(std::string_view(text).substr(text.size() - tail.size()), tail);
+}
+
+} // namespace
+
+int SpecialFolderIndex(const std::string& name, int windowsVersion)
+{
+    for (int i = 0; i < 4; ++i)
+        if (SameTextAscii(name, SpecialFolders[i].Name))
+            return i == 3 && windowsVersion < 6 ? -1 : i;
+    return -1;
+}
+
+bool IsHiddenMirrorFolder(const std::string& name) { return SameTextAscii(name, ".thumb"); }
+
+bool IsHiddenMirrorFile(const std::string& recordFileName, const std::string& name)
+{
+    const std::string upper = [&] {
+        std::string u = recordFileName;
+        for (char& c : u)
+            if (c >= 'a' && c <= 'z')
+                c = static_cast<char>(c - 'a' + 'A');
+        return u;
+    }();
+    if (upper.find("_D_") != std::string::npos || upper.find("DIRTMPFILE.DIR") != std::string::npos)
+        return true;
+    // The server's own thumbnail pictures and the shell's thumbnail cache, by their exact names.
+    return SameTextAscii(name, "thumbs.db") || EndsWithAscii(name, ".thumb.jpg");
+}
+
+std::string ServerPathSlot(const std::string& serverPath)
+{
+    uint64_t hash = 14695981039346656037ull;  // FNV-1a, 64 bits
+    for (unsigned char c : serverPath) {
+        hash ^= c;
+        hash *= 1099511628211ull;
+    }
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llX", static_cast<unsigned long long>(hash));
+    return text;
+}
+
+#ifdef _WIN32
+#include "SxShellView.h"
+#include "uGLBRegistry.h"
+#include "uGLBShellTools.h"
+#include "uGLBWin.h"
+#include "SxException.h"
+#include "uTApplicationEnviroment.h"
+#include "uTLogger.h"
+#include "uTSystemIcon.h"
+#include "uTVirtualFileStorage.h"
+#include "uGLBWEBDAVAddress.h"
+#include "uTWEBDAVClient.h"
+#include "uTvrqDialog.h"
+#include "ufrmElementPropertySheet.h"
+
+#include <shellapi.h>
+
+#include <atomic>
+#include <mutex>
+
+namespace {
+
+const char* const FolderClsidText = "{0738049E-478C-4D6D-B004-A767178A297C}";
+const char* const FolderName = "Tandrel Vaultmere";
+
+// A text the table does not hold, in German and English.
+std::string Pair(const char* german, const char* english) { return GetLanguage() == 1 ? english : german; }
+
+std::string WithSlash(const std::string& path)
+{
+    return path.empty() || path.back() == '\\' ? path : path + "\\";
+}
+std::string FolderPartOf(const std::string& path)
+{
+    const size_t slash = path.find_last_of('\\');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+std::string NamePartOf(const std::string& path)
+{
+    const size_t slash = path.find_last_of('\\');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+bool FileThere(const std::string& name)
+{
+    const DWORD a = GetFileAttributesW(Utf8ToWide(name).c_str());
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+bool DirectoryThere(const std::string& name)
+{
+    const DWORD a = GetFileAttributesW(Utf8ToWide(WithoutSlash(name)).c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+void MakeDirectories(const std::string& folder)
+{
+    SHCreateDirectoryExW(nullptr, Utf8ToWide(WithoutSlash(folder)).c_str(), nullptr);
+}
+
+// The busy cursor for a scope.
+struct TBusyCursor {
+    TBusyCursor() { SetBusyCursor(true); }
+    ~TBusyCursor() { SetBusyCursor(false); }
+};
+
+std::mutex LauncherLock;
+TvrqLauncherFn& Launcher()
+{
+    static TvrqLauncherFn fn;
+    return fn;
+}
+
+bool LaunchCommand(const std::string& commandLine)
+{
+    TvrqLauncherFn fn;
+    {
+        std::lock_guard<std::mutex> guard(LauncherLock);
+        fn = Launcher();
+    }
+    if (fn)
+        return fn(commandLine);
+    // WinExec takes only the ANSI code page; the wide call keeps every name the server has.
+    std::wstring line = Utf8ToWide(commandLine);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = SW_SHOWNORMAL;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return false;
+    THandle process(pi.hProcess), thread(pi.hThread);
+    return true;
+}
+
+// The re-entry guard of the thumbnail fetch: the storage client pumps messages while it waits,
+// so Explorer can ask again on the same thread.
+thread_local bool ThumbsLoading = false;
+
+// When the tray program was last started by a failed check.
+std::atomic<ULONGLONG> LastTrayStart{0};
+std::atomic<ULONGLONG> TrayStartPause{5000};
+
+std::atomic<TvrqmodPermanent*> TheInstance{nullptr};
+
+} // namespace
+
+void SetTrayStartPause(unsigned milliseconds)
+{
+    TrayStartPause = milliseconds;
+    LastTrayStart = 0;
+}
+
+void SetLauncher(TvrqLauncherFn fn)
+{
+    std::lock_guard<std::mutex> guard(LauncherLock);
+    Launcher() = std::move(fn);
+}
+
+TvrqmodPermanent* TvrqmodPermanent::Instance() { return TheInstance.load(); }
+
+TvrqmodPermanent::TvrqmodPermanent()
+    : TSxPermanentModule("TvrqmodPermanent"), sxVrqProvider("sxVrqProvider")
+{
+    PreventUnload = true;
+    try {
+        Logger = std::make_unique<TLogger>(-1, true, "PermanentModule");
+    } catch (...) {
+    }
+    try {
+        Env = std::make_unique<TApplicationEnviroment>();
+        Storage = std::make_unique<TVirtualFileStorage>(Env->Cache);
+        TheInstance = this;
+
+        mnuSpezial.SetName("mnuSpezial");
+        mnuFileFolder.SetName("mnuFileFolder");
+        auto addItem = [](TSxBaseMenuItem& parent, const std::string& name, const std::string& caption) {
+            auto item = std::make_unique<TSxBaseMenuItem>();
+            item->SetName(name);
+            item->Caption = caption;
+            return &parent.Add(std::move(item));
+        };
+        miRefresh = addItem(mnuSpezial.Items, "miRefresh", Txt(14));
+        miRefresh->ShortCut = VK_F5;
+        miRefresh->OnClick = [this](TSxBaseMenuItem&) { miRefreshClick(); };
+        addItem(mnuFileFolder.Items, "miLine1", "-");
+        miNew = addItem(mnuFileFolder.Items, "miNew", Txt(50));
+        miNewFolder = addItem(*miNew, "miNewFolder", Pair("Ordner", "Folder"));
+        miEmptyRecycleBin = addItem(mnuFileFolder.Items, "miEmptyRecycleBin", Txt(52));
+        miEmptyRecycleBin->Visible = false;
+
+        sxVrqProvider.BackgroundContextMenu = &mnuFileFolder;
+        sxVrqProvider.FolderContextMenu = &mnuFileFolder;
+        sxVrqProvider.FolderIconProperty = 0;
+        sxVrqProvider.FolderOpenIconProperty = 1;
+        sxVrqProvider.ItemIconProperty = 0;
+        sxVrqProvider.ItemOpenIconProperty = 1;
+        sxVrqProvider.LargeIcons = &imgFolderIconListBig;
+        sxVrqProvider.SmallIcons = &imgFolderIconListSmall;
+
+        sxVrqProvider.OnPopulate = [this](TSxByHandProvider&, TSxByHandDataGrain& folder, TSxDataGrainList& list) {
+            sxVrqProviderPopulate(folder, list);
+        };
+        sxVrqProvider.OnGetGrainTempPath = [this](TSxCustomProvider&, TSxCustomDataGrain& grain, std::string& path) {
+            sxVrqProviderGetGrainTempPath(grain, path);
+        };
+        sxVrqProvider.OnGetGrainFileInfo = [this](TSxCustomProvider&, TSxCustomDataGrain& grain,
+                                                  TSxFileInfoDescriptor& info) {
+            sxVrqProviderGetGrainFileInfo(grain, info);
+        };
+        sxVrqProvider.OnValidateDataGrain = [this](TSxCustomProvider&, TSxCustomDataGrain&, TSxCustomDataGrain& grain,
+                                                   bool& valid) { sxVrqProviderValidateDataGrain(grain, valid); };
+        sxVrqProvider.OnPrepareGrainApperance = [this](TSxCustomProvider&, TSxCustomDataGrain& grain,
+                                                       TSxPrepareIconParams& params) {
+            sxVrqProviderPrepareGrainApperance(grain, params);
+        };
+        sxVrqProvider.OnGetIcon = [this](TSxCustomProvider&, TSxCustomDataGrain& grain, int32_t& icon,
+                                         int32_t& openIcon) { sxVrqProviderGetIcon(grain, icon, openIcon); };
+        sxVrqProvider.OnGetInfoTip = [this](TSxCustomProvider&, TSxCustomDataGrain& grain, std::string& tip) {
+            sxVrqProviderGetInfoTip(grain, tip);
+        };
+        sxVrqProvider.OnQueryDeleteGrain = [](TSxCustomProvider&, TSxCustomDataGrain& grain, bool& allow) {
+            allow = grain.GetValue("vCanDelete") == "1";
+        };
+        sxVrqProvider.OnQueryRenameGrain = [](TSxCustomProvider&, TSxCustomDataGrain& grain, bool& allow) {
+            allow = grain.GetValue("vCanDelete") == "1";
+        };
+        sxVrqProvider.OnGrainOpen = [this](TSxCustomProvider&, TSxCustomDataGrain& grain, std::string& command,
+                                           std::string& parameters, std::string& directory) {
+            sxVrqProviderGrainOpen(grain, command, parameters, directory);
+        };
+        sxVrqProvider.OnGetGrainFileContents = [this](TSxCustomProvider&, TSxCustomDataGrain& grain,
+                                                      TSxMemoryStream& stream) {
+            sxVrqProviderGetGrainFileContents(grain, stream);
+        };
+        sxVrqProvider.OnPreparePropertySheets = [this](TSxCustomProvider&, TSxCustomDataGrain& grain,
+                                                       TSxCustomNamespacePropSheet*& sheets) {
+            sxVrqProviderPreparePropertySheets(grain, sheets);
+        };
+        sxVrqProvider.OnGetDataGrainThumb = [this](TSxCustomProvider&, TSxCustomDataGrain& grain, TSxSize,
+                                                   HBITMAP& thumb) { sxVrqProviderGetDataGrainThumb(grain, thumb); };
+
+        // The special folders' icons: list position = icon index, also when one cannot be loaded.
+        const int count = GetWindowsVersion() >= 6 ? 4 : 3;
+        imgFolderIconListBig.SetWidth(GetSystemMetrics(SM_CXICON));
+        imgFolderIconListBig.SetHeight(GetSystemMetrics(SM_CYICON));
+        imgFolderIconListSmall.SetWidth(GetSystemMetrics(SM_CXSMICON));
+        imgFolderIconListSmall.SetHeight(GetSystemMetrics(SM_CYSMICON));
+        imgFolderIconListBig.Clear();
+        imgFolderIconListSmall.Clear();
+        for (int i = 0; i < count; ++i) {
+            for (int small = 0; small < 2; ++small) {
+                TSystemIcon icon;
+                HICON handle = nullptr;
+                try {
+                    handle = icon.LoadSystemIcon(SpecialFolders[i].Csidl, small ? SHGFI_SMALLICON : 0);
+                } catch (const std::exception& e) {
+                    LogError(std::string("ModuleCreate: Load ") + (small ? "small" : "big") + " icon " +
+                             std::to_string(i) + " [Handle=0]: " + e.what());
+                }
+                if (!handle) {
+                    LogError(std::string("ModuleCreate: Load ") + (small ? "small" : "big") + " icon " +
+                             std::to_string(i) + " [Handle=0]: no icon");
+                    handle = icon.LoadFolderIcon(small != 0);
+                }
+                TSxIconList& list = small ? imgFolderIconListSmall : imgFolderIconListBig;
+                if (list.AddIcon(handle, "") < 0)
+                    LogError("ModuleCreate: icon " + std::to_string(i) + " not added");
+            }
+        }
+    } catch (const std::exception& e) {
+        LogError(std::string("ModuleCreate: ") + e.what());
+    }
+    sxVrqExceptionControl.SetName("sxVrqExceptionControl");
+    sxVrqExceptionControl.ErrorMessageType = TSxErrorMessageType::dmtNone;
+    sxVrqExceptionControl.OnException = [this](TSxExceptionController&, TSxCustomExceptionInfo& info,
+                                               bool& autoReportError) {
+        const std::string sender = info.Sender() ? info.Sender()->ClassName() : std::string("?");
+        LogError("Modul: " + sender + ": " + info.GetExtendedInfo() + " (" + info.ExceptionMessage() + ")");
+        autoReportError = false;
+    };
+}
+
+TvrqmodPermanent::~TvrqmodPermanent()
+{
+    TvrqmodPermanent* self = this;
+    TheInstance.compare_exchange_strong(self, nullptr);
+}
+
+TSxCustomProvider* TvrqmodPermanent::FindProvider(const std::string& name)
+{
+    return SxSameName(name, sxVrqProvider.Name) ? &sxVrqProvider : nullptr;
+}
+
+void TvrqmodPermanent::LogError(const std::string& text)
+{
+    try {
+        if (Logger)
+            Logger->Error(text);
+    } catch (...) {
+    }
+}
+
+void TvrqmodPermanent::LogDebug(const std::string& text)
+{
+    try {
+        if (Logger)
+            Logger->Debug(text);
+    } catch (...) {
+    }
+}
+
+bool TvrqmodPermanent::IsSpecialFolder(const std::string& name, bool& isProtected)
+{
+    const int index = SpecialFolderIndex(name, GetWindowsVersion());
+    isProtected = index >= 0 && SpecialFolders[index].Protected;
+    return index >= 0;
+}
+
+bool TvrqmodPermanent::CheckMainAppConnection()
+{
+    try {
+        if (!Env)
+            return false;
+        const bool connected = IsConnected();
+        if (connected && (shl_IsProcessRunning(Env->MainExeShort, true) || shl_IsProcessRunning(Env->MainExe, true)))
+            return true;
+        // One start in a few seconds: every enumeration, icon and tip of a view asks again.
+        const ULONGLONG now = GetTickCount64();
+        ULONGLONG last = LastTrayStart.load();
+        if (last != 0 && now - last < TrayStartPause.load())
+            return false;
+        if (!LastTrayStart.compare_exchange_strong(last, now))
+            return false;
+        LogError("CheckMainAppConnection: Verbindung zu Tandrel Sendrake fehlgeschlagen.");
+        try {
+            const uintptr_t process = shl_StartExe(Env->MainExe, "", false, nullptr);
+            if (!process)
+                throw std::runtime_error(SysErrorMessage(GetLastError()));
+            CloseHandle(reinterpret_cast<HANDLE>(process));
+        } catch (const std::exception& e) {
+            LogError("shl_StartExe (\"" + Env->MainExe + "\") failed: " + e.what());
+        }
+    } catch (const std::exception& e) {
+        LogError(std::string("CheckMainAppConnection: ") + e.what());
+    }
+    return false;
+}
+
+void TvrqmodPermanent::CheckMyName()
+{
+    try {
+        const std::wstring key =
+            Utf8ToWide(std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\CLSID\\") + FolderClsidText);
+        TRegKey handle;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, handle.put()) !=
+            ERROR_SUCCESS)
+            return;
+        wchar_t value[1024] = {};
+        DWORD size = sizeof value - sizeof(wchar_t), type = 0;
+        if (RegQueryValueExW(handle.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) !=
+                ERROR_SUCCESS ||
+            (type != REG_SZ && type != REG_EXPAND_SZ))
+            return;
+        const std::string current = WideToUtf8(value);
+        if (current.empty() || current == FolderName)
+            return;
+        const std::wstring name = Utf8ToWide(FolderName);
+        const LONG rc = RegSetValueExW(handle.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
+                                       static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t)));
+        if (rc != ERROR_SUCCESS)
+            throw std::runtime_error(SysErrorMessage(static_cast<DWORD>(rc)));
+    } catch (const std::exception& e) {
+        LogError(std::string("CheckMyName: ") + e.what());
+    }
+}
+
+TVirtualFileRecord TvrqmodPermanent::ReadRecord(const std::string& recordFile)
+{
+    TVirtualFileRecord record;
+    TVirtualFileStorage::InitRecord(record);
+    if (Storage && !recordFile.empty() && recordFile.back() != '\\')
+        Storage->LoadVirtualFileStorageFromFile(recordFile, record);
+    return record;
+}
+
+std::unique_ptr<TSxCustomDataGrain> TvrqmodPermanent::MakeFolderGrain(const std::string& parentPath,
+                                                                      const std::string& directory,
+                                                                      const std::string& entryName,
+                                                                      const std::string& name)
+{
+    auto grain = sxVrqProvider.CreateGrain();
+    grain->Name = name;
+    grain->IsFile = false;
+    grain->SetValue("vFilePath", WithSlash(parentPath) + name + "\\");
+    grain->SetValue("vCacheName", directory + entryName + "\\");
+    grain->SetValue("vCanDelete", "1");
+    grain->SetValue("vUseSystemIcon", "1");
+    bool isProtected = false;
+    if (IsSpecialFolder(name, isProtected)) {
+        grain->SetValue("vUseSystemIcon", "0");
+        if (isProtected)
+            grain->SetValue("vCanDelete", "0");
+    }
+    return grain;
+}
+
+void TvrqmodPermanent::sxVrqProviderPopulate(TSxByHandDataGrain& folder, TSxDataGrainList& list)
+{
+    try {
+        if (!CheckMainAppConnection())
+            return;
+        CheckMyName();
+        if (!Env || Env->UserPath.empty())
+            throw std::runtime_error("no user path in the settings");
+        const std::string cache = WithSlash(Env->Cache);
+        const std::string directory = folder.Root ? cache : WithSlash(folder.GetValue("vCacheName"));
+        std::string serverFolder = folder.Root ? cache : WithSlash(folder.GetValue("vFilePath"));
+        if (directory.empty() || serverFolder.empty())
+            throw std::runtime_error("the folder \"" + folder.Name + "\" has no mirror place");
+
+        WIN32_FIND_DATAW data;
+        TFindHandle find(FindFirstFileExW(Utf8ToWide(directory + "*").c_str(), FindExInfoBasic, &data,
+                                          FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
+        if (!find)
+            throw std::runtime_error("cannot list " + directory + ": " + SysErrorMessage(GetLastError()));
+        std::vector<std::string> files;
+        do {
+            const std::string entry = WideToUtf8(data.cFileName);
+            if (entry == "." || entry == "..")
+                continue;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                const std::string name = TVirtualFileStorage::DecodePath(entry);
+                if (name.empty() || IsHiddenMirrorFolder(name))
+                    continue;
+                list.Add(MakeFolderGrain(serverFolder, directory, entry, name));
+            } else {
+                files.push_back(entry);
+            }
+        } while (FindNextFileW(find.get(), &data));
+
+        for (const std::string& entry : files) {
+            if (IsHiddenMirrorFile(entry, ""))
+                continue;
+            TVirtualFileRecord record;
+            try {
+                record = ReadRecord(directory + entry);
+            } catch (const std::exception& e) {
+                // One damaged record hides only its own item.
+                LogError(std::string("Populate: ") + e.what());
+                continue;
+            }
+            if (record.Name.empty() || record.IsFolder || IsHiddenMirrorFile(entry, record.Name))
+                continue;
+            auto grain = sxVrqProvider.CreateGrain();
+            grain->Name = record.Name;
+            grain->IsFile = true;
+            grain->SetValue("vFilePath", serverFolder + record.Name);
+            grain->SetValue("vCacheName", directory + entry);
+            grain->SetValue("vCanDelete", "1");
+            grain->SetValue("vUseSystemIcon", "1");
+            list.Add(std::move(grain));
+        }
+    } catch (const std::exception& e) {
+        LogError(std::string("Populate: ") + e.what());
+    }
+}
+
+void TvrqmodPermanent::sxVrqProviderGetGrainTempPath(TSxCustomDataGrain&, std::string& tempPath)
+{
+    if (Env)
+        tempPath = Env->Temp;
+}
+
+void TvrqmodPermanent::sxVrqProviderGetGrainFileInfo(TSxCustomDataGrain& grain, TSxFileInfoDescriptor& info)
+{
+    const std::string cacheName = grain.GetValue("vCacheName");
+    if (!grain.IsFile) {
+        // A folder (dragged out): its name and the folder flag; announced gone only when its
+        // mirror directory really went.
+        if (!cacheName.empty() && !DirectoryThere(cacheName)) {
+            sxVrqProvider.NotifyGrainDeleted(grain);
+            return;
+        }
+        info.DisplayName = grain.Name;
+        info.IsFolder = true;
+        info.Attributes = grain.Attributes;
+        return;
+    }
+    if (!FileThere(cacheName)) {
+        sxVrqProvider.NotifyGrainDeleted(grain);
+        return;
+    }
+    const TVirtualFileRecord record = ReadRecord(cacheName);
+    info.Attributes = grain.Attributes;
+    info.DisplayName = record.Name;
+    info.TypeName = shl_GetFileTypeName(record.Name);
+    info.Size = record.Size < 0 ? 0u : static_cast<uint32_t>(record.Size);
+    info.CreationTime = info.LastAccessTime = info.LastWriteTime = record.LastModified;
+    info.IsFolder = false;
+    info.ShowProgress = true;
+}
+
+void TvrqmodPermanent::sxVrqProviderValidateDataGrain(TSxCustomDataGrain& grain, bool& valid)
+{
+    const std::string cacheName = grain.GetValue("vCacheName");
+    valid = grain.IsFile ? FileThere(cacheName) : DirectoryThere(cacheName);
+}
+
+void TvrqmodPermanent::sxVrqProviderPrepareGrainApperance(TSxCustomDataGrain& grain, TSxPrepareIconParams& params)
+{
+    params.UseSystemIcon = grain.GetValue("vUseSystemIcon") == "1";
+}
+
+void TvrqmodPermanent::sxVrqProviderGetIcon(TSxCustomDataGrain& grain, int32_t& iconIndex, int32_t& openIconIndex)
+{
+    const int index = grain.IsFile ? -1 : SpecialFolderIndex(grain.Name, GetWindowsVersion());
+    if (index < 0) {
+        LogError("GetIcon: Invalid datagrain: " + grain.Name);
+        return;
+    }
+    iconIndex = openIconIndex = index;
+}
+
+void TvrqmodPermanent::sxVrqProviderGetInfoTip(TSxCustomDataGrain& grain, std::string& infoTip)
+{
+    infoTip = grain.Name;
+    try {
+        if (GetWindowsVersion() <= 5 || !grain.IsFile)
+            return;
+        const TVirtualFileRecord record = ReadRecord(grain.GetValue("vCacheName"));
+        infoTip = Txt(43) + ": " + shl_GetFileTypeName(grain.Name) + "\r\n" + Txt(45) + ": " +
+                  DateTimeToText(record.LastModified) + "\r\n" + Txt(44) + ": " + FormatByteSize(record.Size);
+    } catch (const std::exception& e) {
+        infoTip = grain.Name;
+        LogError(std::string("GetInfoTip: ") + e.what());
+    }
+}
+
+// ---- Server folders and the views that show them
+
+TSxPidlPtr TvrqmodPermanent::FolderPidl(const std::string& serverFolder)
+{
+    PCSxItemIDList root = sxVrqProvider.RootPidl();
+    if (!root || !Env)
+        return nullptr;
+    TSxPidlPtr list(PIDLClone(root));
+    std::string parentPath = WithSlash(Env->Cache), directory = parentPath;
+    const std::string path = WithoutSlash(serverFolder);
+    size_t start = 0;
+    while (list && start < path.size()) {
+        size_t end = path.find('\\', start);
+        if (end == std::string::npos)
+            end = path.size();
+        const std::string name = path.substr(start, end - start);
+        const std::string entry = TVirtualFileStorage::EncodePath(name);
+        auto grain = MakeFolderGrain(parentPath, directory, entry, name);
+        TSxPidlPtr item = grain->GetItemID();
+        list.reset(PIDLCombine(list.get(), item.get()));
+        parentPath += name + "\\";
+        directory += entry + "\\";
+        start = end + 1;
+    }
+    return list;
+}
+
+void TvrqmodPermanent::TellViews(const std::string& serverFolder)
+{
+    try {
+        if (TSxPidlPtr list = FolderPidl(serverFolder))
+            NotifyShellChange(SHCNE_UPDATEDIR, SHCNF_IDLIST, list.get(), nullptr);
+    } catch (const std::exception& e) {
+        LogError(std::string("TellViews: ") + e.what());
+    }
+}
+
+bool TvrqmodPermanent::ReloadFolder(const std::string& path, bool clearCache, int32_t depth)
+{
+    TvrqDialog dialog;
+    return ReloadFolder(path, clearCache, depth, dialog);
+}
+
+bool TvrqmodPermanent::ReloadFolder(const std::string& path, bool clearCache, int32_t depth, TvrqDialog& dialog)
+{
+    try {
+        TWEBDAVClient client;
+        const std::string server = WithoutSlash(client.StripCacheRoot(path));
+        std::string answer;
+        if (!client.GetContent(server, depth, dialog, answer)) {
+            if (!dialog.Progress.Cancelled())
+                dialog.ShowWarning(Txt(83), Txt(95));
+            LogError("ReloadFolder: the listing of \"" + server + "\" failed; the mirror stays as it was");
+            return false;
+        }
+        // The folder's old mirror goes aside and comes back unless the new listing is complete.
+        std::string directory, aside;
+        if (clearCache && !server.empty() && Storage) {
+            directory = WithoutSlash(Storage->FolderDirectory(server));
+            if (DirectoryThere(directory)) {
+                aside = directory + ".old" + std::to_string(GetTickCount64());
+                if (!MoveFileExW(Utf8ToWide(directory).c_str(), Utf8ToWide(aside).c_str(), 0)) {
+                    LogError("ReloadFolder: cannot set aside " + directory + ": " + SysErrorMessage(GetLastError()));
+                    aside.clear();
+                } else {
+                    MakeDirectories(directory);
+                }
+            }
+        }
+        const bool ok = client.TranslateXML(answer, false, dialog);
+        if (!aside.empty()) {
+            if (ok) {
+                shl_DeleteFolder(aside);
+            } else {
+                shl_DeleteFolder(directory);
+                MoveFileExW(Utf8ToWide(aside).c_str(), Utf8ToWide(directory).c_str(), 0);
+            }
+        }
+        if (!ok) {
+            dialog.ShowWarning(Txt(83), Txt(95));
+            LogError("ReloadFolder: the answer for \"" + server + "\" could not be read; the mirror stays as it was");
+            return false;
+        }
+        TellViews(server);
+        return true;
+    } catch (const std::exception& e) {
+        LogError(std::string("ReloadFolder: ") + e.what());
+        return false;
+    }
+}
+
+bool TvrqmodPermanent::ReloadAll(bool statistics, TvrqDialog& dialog)
+{
+    try {
+        TWEBDAVClient client;
+        dialog.Progress.ExtendBy(2);
+        std::string answer;
+        bool ok = client.GetContent("", -1, dialog, answer);
+        if (ok) {
+            dialog.Progress.StepBy(1);
+            ok = client.TranslateXML(answer, statistics, dialog);
+            dialog.Progress.StepBy(1);
+        }
+        if (!ok) {
+            if (!dialog.Progress.Cancelled())
+                dialog.ShowWarning(Txt(83), Txt(95));
+            LogError("ReloadAll: the listing failed; the mirror stays as it was");
+            return false;
+        }
+        TellViews("");
+        return true;
+    } catch (const std::exception& e) {
+        LogError(std::string("ReloadAll: ") + e.what());
+        return false;
+    }
+}
+
+void TvrqmodPermanent::miRefreshClick()
+{
+    try {
+        if (!CheckMainAppConnection())
+            return;
+        LogDebug("Refresh");
+        TvrqDialog dialog;
+        dialog.Progress.StartDefault();
+        ReloadAll(true, dialog);
+        dialog.Progress.Close();
+    } catch (const std::exception& e) {
+        LogError(std::string("RefreshClick: ") + e.what());
+    }
+}
+
+// ---- Open, file contents and thumbnails
+
+std::string TvrqmodPermanent::OpenFileOf(const std::string& serverPath) const
+{
+    return WithSlash(Env->Open) + ServerPathSlot(FolderPartOf(serverPath)) + "\\" + NamePartOf(serverPath);
+}
+
+std::string TvrqmodPermanent::ThumbJpegOf(const std::string& serverPath) const
+{
+    return WithSlash(Env->Thumb) + ServerPathSlot(serverPath) + ".thumb.jpg";
+}
+
+std::string TvrqmodPermanent::ThumbBitmapOf(const std::string& serverPath) const
+{
+    return WithSlash(Env->Thumb) + ServerPathSlot(serverPath) + ".thumb.bmp";
+}
+
+void TvrqmodPermanent::sxVrqProviderGrainOpen(TSxCustomDataGrain& grain, std::string& command, std::string& parameters,
+                                              std::string& directory)
+{
+    command.clear();
+    parameters.clear();
+    directory.clear();
+    TBusyCursor busy;
+    LogDebug("GrainOpen: \"" + grain.Name + "\"");
+    try {
+        if (!grain.IsFile || !CheckMainAppConnection())
+            return;
+        TWEBDAVClient client;
+        const std::string server = client.StripCacheRoot(grain.GetValue("vFilePath"));
+        const std::string record = grain.GetValue("vCacheName");
+        if (server.empty() || !FileThere(record))
+            throw std::runtime_error("the item \"" + grain.Name + "\" is not in the mirror");
+        const std::string local = OpenFileOf(server);
+        MakeDirectories(FolderPartOf(local));
+        TvrqDialog dialog;
+        dialog.Progress.StartDefault();
+        // The document is written only for a complete answer; the sidecar and the program follow it.
+        const bool ok = client.Download(server, local, dialog);
+        const bool cancelled = dialog.Progress.Cancelled();
+        dialog.Progress.Close();
+        if (!ok) {
+            LogError("GrainOpen: the download of \"" + server + "\" failed");
+            if (!cancelled)
+                dialog.ShowWarning(Txt(83), Pair("Die Datei \"%s\" konnte nicht geöffnet werden.",
+                                                 "The file \"%s\" cannot be opened."));
+            return;
+        }
+        const std::wstring sidecar = Utf8ToWide(local + ".sxc");
+        if (!CopyFileW(Utf8ToWide(record).c_str(), sidecar.c_str(), FALSE))
+            throw std::runtime_error("cannot write " + local + ".sxc: " + SysErrorMessage(GetLastError()));
+        if (!LaunchCommand("rundll32.exe url.dll,FileProtocolHandler \"" + local + "\""))
+            throw std::runtime_error("cannot start the program of " + local + ": " + SysErrorMessage(GetLastError()));
+    } catch (const std::exception& e) {
+        LogError(std::string("GrainOpen: ") + e.what());
+    }
+}
+
+void TvrqmodPermanent::sxVrqProviderGetGrainFileContents(TSxCustomDataGrain& grain, TSxMemoryStream& stream)
+{
+    TBusyCursor busy;
+    LogDebug("GetGrainFileContents: \"" + grain.Name + "\"");
+    // A failed download fails the request: an empty stream would become an empty file, and a move
+    // would then delete the server's one.
+    if (!CheckMainAppConnection())
+        throw EProviderException("GetGrainFileContents: no connection to Tandrel Sendrake");
+    TWEBDAVClient client;
+    const std::string server = client.StripCacheRoot(grain.GetValue("vFilePath"));
+    const std::string local =
+        WithSlash(Env->Download) + ServerPathSlot(FolderPartOf(server)) + "\\" + NamePartOf(server);
+    MakeDirectories(FolderPartOf(local));
+    TvrqDialog dialog;
+    if (server.empty() || !client.Download(server, local, dialog)) {
+        LogError("GetGrainFileContents: the download of \"" + server + "\" failed");
+        throw EProviderException("GetGrainFileContents: the download of \"" + server + "\" failed");
+    }
+    THandle file(CreateFileW(Utf8ToWide(local).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size{};
+    if (!file || !GetFileSizeEx(file.get(), &size))
+        throw EProviderException("GetGrainFileContents: cannot read " + local);
+    std::vector<uint8_t> bytes(static_cast<size_t>(size.QuadPart));
+    DWORD got = 0;
+    size_t done = 0;
+    while (done < bytes.size() &&
+           ReadFile(file.get(), bytes.data() + done, static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1 << 20)),
+                    &got, nullptr) &&
+           got)
+        done += got;
+    if (done != bytes.size())
+        throw EProviderException("GetGrainFileContents: cannot read " + local);
+    stream.Clear();
+    stream.Write(bytes.data(), bytes.size());
+    stream.SetPosition(0);
+}
+
+void TvrqmodPermanent::sxVrqProviderGetDataGrainThumb(TSxCustomDataGrain& grain, HBITMAP& thumb)
+{
+    try {
+        const std::string filePath = grain.GetValue("vFilePath");
+        if (!grain.IsFile || !shl_IsImageFile(filePath) || !Env)
+            return;
+        const std::string server = WithSlash(Env->Cache).size() <= filePath.size() &&
+                                           SameText(filePath.substr(0, WithSlash(Env->Cache).size()), WithSlash(Env->Cache))
+                                       ? filePath.substr(WithSlash(Env->Cache).size())
+                                       : filePath;
+        const std::string bitmap = ThumbBitmapOf(server);
+        if (!FileThere(bitmap)) {
+            if (!CheckMainAppConnection())
+                return;
+            const std::string record = grain.GetValue("vCacheName");
+            LoadThumbnails(FolderPartOf(filePath), Storage->ListRecordFiles(FolderPartOf(record)));
+        }
+        if (FileThere(bitmap))
+            thumb = static_cast<HBITMAP>(LoadImageW(nullptr, Utf8ToWide(bitmap).c_str(), IMAGE_BITMAP, 0, 0,
+                                                    LR_LOADFROMFILE | LR_CREATEDIBSECTION));
+    } catch (const std::exception& e) {
+        LogError(std::string("GetDataGrainThumb: ") + e.what());
+    }
+}
+
+namespace {
+
+// The server's thumbnail of a server file: "<folder>\.thumb\<name>.thumb.jpg".
+std::string ServerThumbOf(const std::string& serverPath)
+{
+    return FolderPartOf(serverPath) + ".thumb\\" + NamePartOf(serverPath) + ".thumb.jpg";
+}
+
+// Asks the server for the thumbnail of one picture and keeps it locally; true when the bitmap is there.
+bool FetchThumbnail(TWEBDAVClient& client, TvrqDialog& dialog, const std::string& server, const std::string& jpeg)
+{
+    if (!FileThere(jpeg)) {
+        client.CreateThumbnail(server, 0);
+        if (!client.Download(ServerThumbOf(server), jpeg, dialog))
+            return false;
+    }
+    client.JPEGToBitmap(jpeg);
+    return true;
+}
+
+} // namespace
+
+void TvrqmodPermanent::LoadThumbnails(const std::string& folderPath, const std::vector<std::string>& recordFiles)
+{
+    if (ThumbsLoading)
+        return;
+    TBusyCursor busy;
+    ThumbsLoading = true;
+    TvrqDialog dialog;
+    try {
+        TWEBDAVClient client;
+        MakeDirectories(Env->Thumb);
+        dialog.Progress.Start(Txt(89), static_cast<int32_t>(recordFiles.size()), true);
+        for (const std::string& recordFile : recordFiles) {
+            TVirtualFileRecord record;
+            try {
+                record = ReadRecord(recordFile);
+            } catch (const std::exception& e) {
+                LogError(std::string("LoadThumbnails: ") + e.what());
+            }
+            // Only pictures have thumbnails on the server.
+            if (!record.Name.empty() && !record.IsFolder && shl_IsImageFile(record.Name)) {
+                const std::string server = client.StripCacheRoot(WithSlash(folderPath) + record.Name);
+                dialog.Progress.SetLines(Txt(89), record.Name, 4);
+                if (!FileThere(ThumbBitmapOf(server)))
+                    FetchThumbnail(client, dialog, server, ThumbJpegOf(server));
+            }
+            dialog.Progress.StepBy(1);
+            if (dialog.Progress.Cancelled())
+                break;
+        }
+    } catch (const std::exception& e) {
+        LogError(std::string("LoadThumbnails: ") + e.what());
+    }
+    ThumbsLoading = false;
+    dialog.Progress.Close();
+}
+
+void TvrqmodPermanent::LoadThumbnail(const std::string& filePath, const std::string&)
+{
+    try {
+        TWEBDAVClient client;
+        TvrqDialog dialog;
+        MakeDirectories(Env->Thumb);
+        const std::string server = client.StripCacheRoot(filePath);
+        FetchThumbnail(client, dialog, server, ThumbJpegOf(server));
+    } catch (const std::exception& e) {
+        LogError(std::string("LoadThumbnail: ") + e.what());
+    }
+}
+
+std::string TvrqmodPermanent::ServerPathOf(const std::string& filePath) const
+{
+    const std::string cache = Env ? WithSlash(Env->Cache) : std::string();
+    return !cache.empty() && filePath.size() >= cache.size() && SameText(filePath.substr(0, cache.size()), cache)
+               ? filePath.substr(cache.size())
+               : filePath;
+}
+
+TElementProperties TvrqmodPermanent::ElementPropertiesOf(TSxCustomDataGrain& grain, TSystemIcon& icon)
+{
+    TElementProperties d;
+    d.PageGeneral = Txt(41);
+    d.PageDetails = Txt(42);
+    d.TypeTitle = Txt(43) + ":";
+    d.SizeTitle = Txt(44) + ":";
+    d.ModifiedTitle = Txt(45) + ":";
+    d.CreatedTitle = Txt(46) + ":";
+    d.OkCaption = Txt(9);
+    const std::string host = ReadRegistryString("Connection", "host", "");
+    auto address = [&](const std::string& path) {
+        std::string text = host + "/" + path;
+        for (char& c : text)
+            if (c == '\\')
+                c = '/';
+        return text;
+    };
+    const std::string cacheName = grain.GetValue("vCacheName");
+    TVirtualFileRecord record;
+    if (grain.IsFile) {
+        record = ReadRecord(cacheName);
+        d.Name = record.Name;
+        d.Icon = icon.LoadFileIcon(record.Name);
+        d.FullName = address(WithSlash(record.Path) + record.Name);
+        d.Type = shl_GetFileTypeName(record.Name);
+        d.Size = FormatByteSize(record.Size);
+        if (shl_IsImageFile(record.Name)) {
+            d.ShowDetails = true;
+            const std::string server = ServerPathOf(grain.GetValue("vFilePath"));
+            if (!FileThere(ThumbBitmapOf(server)) && CheckMainAppConnection())
+                LoadThumbnail(grain.GetValue("vFilePath"), cacheName);
+            d.PreviewFile = ThumbBitmapOf(server);
+        }
+    } else {
+        int32_t folders = 0, files = 0;
+        int64_t size = 0;
+        Storage->CountFolderContents(cacheName, folders, size, files);
+        const bool trash = SameText(grain.GetValue("vFilePath"), WithSlash(Env->Cache) + TrashFolderName + "\\");
+        if (trash && imgFolderIconListBig.Count() > 0)
+            icon.Assign(imgFolderIconListBig.GetIconHandle(0));
+        else
+            icon.LoadFolderIcon(false);
+        d.Icon = icon.Handle();
+        record = ReadRecord(WithoutSlash(cacheName) + "DIRTMPFILE.DIR");
+        d.Name = grain.Name;
+        d.FullName = address(record.Path);
+        d.Type = Txt(51);
+        d.Size = FormatByteSize(size) + " (" + std::to_string(folders) + " " + Txt(55) + ", " + std::to_string(files) +
+                 " " + Txt(58) + ")";
+    }
+    d.Modified = DateTimeToText(record.LastModified);
+    d.Created = DateTimeToText(record.CreationDate);
+    d.Caption = Txt(86) + " " + d.Name;
+    return d;
+}
+
+void TvrqmodPermanent::sxVrqProviderPreparePropertySheets(TSxCustomDataGrain& grain, TSxCustomNamespacePropSheet*& sheets)
+{
+    sheets = nullptr;
+    try {
+        TSystemIcon icon;
+        TfrmElementPropertySheet form(ElementPropertiesOf(grain, icon));
+        form.ShowModal();
+    } catch (const std::exception& e) {
+        LogError(std::string("PreparePropertySheets: ") + e.what());
+    }
+}
+#endif

@@ -1,0 +1,124 @@
+#pragma once
+// The online folder's one process-wide module: the data provider and every handler of its events,
+// which bind the framework's grains to the local mirror and to the storage server. It is made at the
+// first access to the folder and stays until the process ends.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// The special server folders and their icon index; matched on a folder's own name only.
+constexpr const char* TrashFolderName = "Gelöschte Dateien";
+constexpr const char* SendToFolderName = "Neue Dateianlagen";
+// Index 0 to 3 of a special folder name (case of A to Z ignored), -1 for any other name.
+int SpecialFolderIndex(const std::string& name, int windowsVersion);
+// Folders and files that the mirror holds but the folder never shows.
+bool IsHiddenMirrorFolder(const std::string& name);
+bool IsHiddenMirrorFile(const std::string& recordFileName, const std::string& name);
+// The slot of the local copies of one server item: 16 hex digits of a hash of its exact server
+// path, so two folders' "a.txt" never share a file.
+std::string ServerPathSlot(const std::string& serverPath);
+
+#ifdef _WIN32
+#include "SxShellFolder.h"
+#include "SxPopupMenu.h"
+#include "SxProvider.h"
+#include "SxIconList.h"
+#include "SxPmtDataModule.h"
+#include "SxException.h"
+
+#include <windows.h>
+
+class TApplicationEnviroment;
+class TVirtualFileStorage;
+class TLogger;
+class TvrqDialog;
+class TSystemIcon;
+struct TVirtualFileRecord;
+struct TElementProperties;
+
+// Starts the program of a downloaded file; the default runs the command line through WinExec.
+using TvrqLauncherFn = std::function<bool(const std::string& commandLine)>;
+void SetLauncher(TvrqLauncherFn fn);
+// How long a failed connection check waits before it starts the tray program again (5 s; tests
+// shorten it). Also forgets the last start.
+void SetTrayStartPause(unsigned milliseconds);
+
+class TvrqmodPermanent : public TSxPermanentModule, public ISxProviderHolder {
+public:
+    TvrqmodPermanent();
+    ~TvrqmodPermanent() override;
+
+    // The live module of the process, or nullptr before the folder was first reached.
+    static TvrqmodPermanent* Instance();
+
+    TSxCustomProvider* FindProvider(const std::string& name) override;
+
+    // Components.
+    TSxPopupMenu mnuSpezial, mnuFileFolder;
+    TSxBaseMenuItem* miRefresh = nullptr;
+    TSxBaseMenuItem* miNew = nullptr;
+    TSxBaseMenuItem* miNewFolder = nullptr;
+    TSxBaseMenuItem* miEmptyRecycleBin = nullptr;
+    TSxIconList imgFolderIconListBig, imgFolderIconListSmall;
+    TSxByHandProvider sxVrqProvider;
+    TSxExceptionController sxVrqExceptionControl;
+
+    std::unique_ptr<TApplicationEnviroment> Env;
+    std::unique_ptr<TVirtualFileStorage> Storage;
+    std::unique_ptr<TLogger> Logger;
+
+    static bool IsSpecialFolder(const std::string& name, bool& isProtected);
+    // The tray program runs and the settings say connected; when not, the tray program is started
+    // (at most once in a few seconds) and false is returned.
+    bool CheckMainAppConnection();
+    void CheckMyName();
+    // Lists the server folder again into the mirror (clearCache: the folder's mirror directory is
+    // replaced by the new listing, never emptied before it is complete) and tells the open views.
+    // False, with the mirror as it was, when the listing failed or was cancelled.
+    bool ReloadFolder(const std::string& path, bool clearCache, int32_t depth);
+    bool ReloadFolder(const std::string& path, bool clearCache, int32_t depth, TvrqDialog& dialog);
+    bool ReloadAll(bool statistics, TvrqDialog& dialog);
+    void miRefreshClick();
+
+    // Provider handlers.
+    void sxVrqProviderPopulate(TSxByHandDataGrain& folder, TSxDataGrainList& list);
+    void sxVrqProviderGetGrainTempPath(TSxCustomDataGrain& grain, std::string& tempPath);
+    void sxVrqProviderGetGrainFileInfo(TSxCustomDataGrain& grain, TSxFileInfoDescriptor& info);
+    void sxVrqProviderValidateDataGrain(TSxCustomDataGrain& grain, bool& valid);
+    void sxVrqProviderPrepareGrainApperance(TSxCustomDataGrain& grain, TSxPrepareIconParams& params);
+    void sxVrqProviderGetIcon(TSxCustomDataGrain& grain, int32_t& iconIndex, int32_t& openIconIndex);
+    void sxVrqProviderGetInfoTip(TSxCustomDataGrain& grain, std::string& infoTip);
+    void sxVrqProviderGrainOpen(TSxCustomDataGrain& grain, std::string& command, std::string& parameters,
+                                std::string& directory);
+    void sxVrqProviderGetGrainFileContents(TSxCustomDataGrain& grain, TSxMemoryStream& stream);
+    void sxVrqProviderGetDataGrainThumb(TSxCustomDataGrain& grain, HBITMAP& thumb);
+    void sxVrqProviderPreparePropertySheets(TSxCustomDataGrain& grain, TSxCustomNamespacePropSheet*& sheets);
+    // What the properties dialog of a grain shows; the icon object keeps the dialog's icon.
+    TElementProperties ElementPropertiesOf(TSxCustomDataGrain& grain, TSystemIcon& icon);
+
+    // Thumbnails: the local picture and bitmap of a server file, and their fetch.
+    std::string ThumbJpegOf(const std::string& serverPath) const;
+    std::string ThumbBitmapOf(const std::string& serverPath) const;
+    void LoadThumbnails(const std::string& folderPath, const std::vector<std::string>& recordFiles);
+    void LoadThumbnail(const std::string& filePath, const std::string& recordFile);
+    // Where open puts the document of a server file ("Open\<slot>\<name>").
+    std::string OpenFileOf(const std::string& serverPath) const;
+    // The server path of a grain's "vFilePath" (the mirror root taken off).
+    std::string ServerPathOf(const std::string& filePath) const;
+
+    // The mirror record of a grain's record file (an initialised record when it is missing).
+    TVirtualFileRecord ReadRecord(const std::string& recordFile);
+    // The absolute item ID list of a server folder below the root (nullptr before the folder was
+    // reached): the grains populate makes for each of its folders.
+    TSxPidlPtr FolderPidl(const std::string& serverFolder);
+
+private:
+    std::unique_ptr<TSxCustomDataGrain> MakeFolderGrain(const std::string& parentPath, const std::string& directory,
+                                                        const std::string& entryName, const std::string& name);
+    void TellViews(const std::string& serverFolder);
+    void LogError(const std::string& text);
+    void LogDebug(const std::string& text);
+};
+#endif
