@@ -145,8 +145,9 @@ struct TWEBDAVConnection::TRequestState {
         // A connection that broke off early can look like the end of the body: the announced length
         // tells them apart.
         if (Announced && Received != ToReceive) {
-            Fail("WinHttpReadData", ERROR_WINHTTP_INVALID_SERVER_RESPONSE,
-                 "the answer ended before its announced length");
+            const std::string detail = "the answer ended after " + std::to_string(Received.load()) + " of its " +
+                                       std::to_string(ToReceive.load()) + " bytes";
+            Fail("WinHttpReadData", ERROR_WINHTTP_INVALID_SERVER_RESPONSE, detail.c_str());
             return;
         }
         Complete();
