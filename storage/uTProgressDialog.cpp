@@ -32,7 +32,8 @@ uint16_t ProgressAnimationResource(uint8_t index) {
 }
 
 TProgressDialog::TProgressDialog(const std::string& title, uint8_t animation,
-                                 ProgressOptions options, const std::string& cancelMessage) {
+                                 ProgressOptions options, const std::string& cancelMessage,
+                                 HWND ownerWindow) {
     Microsoft::WRL::ComPtr<IUnknown> unknown;
     if (FAILED(CoCreateInstance(kClsidProgressDialog, nullptr,
                                 CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IUnknown,
@@ -46,7 +47,7 @@ TProgressDialog::TProgressDialog(const std::string& title, uint8_t animation,
     Check(Dialog->SetTitle(wideTitle.c_str()), "IProgressDialog.SetTitle");
     SetAnimation(animation);
     SetCancelMessage(cancelMessage);
-    Check(Dialog->StartProgressDialog(GetDesktopWindow(), nullptr, options, nullptr),
+    Check(Dialog->StartProgressDialog(ownerWindow ? ownerWindow : GetDesktopWindow(), nullptr, options, nullptr),
           "IProgressDialog.StartProgressDialog");
     Microsoft::WRL::ComPtr<IOleWindow> oleWindow;
     if (SUCCEEDED(Dialog.As(&oleWindow))) {

@@ -35,8 +35,9 @@ public:
     // Texts are UTF-8. When the shell object cannot be created the object still exists, without a
     // window: the setters keep their values without a shell call, and HasUserCancelled is false
     // (the operation runs on unseen, never as cancelled).
+    // The window belongs to ownerWindow (nullptr: the desktop).
     TProgressDialog(const std::string& title, uint8_t animation, ProgressOptions options,
-                    const std::string& cancelMessage);
+                    const std::string& cancelMessage, HWND ownerWindow = nullptr);
     ~TProgressDialog();
     TProgressDialog(const TProgressDialog&) = delete;
     TProgressDialog& operator=(const TProgressDialog&) = delete;

@@ -16,6 +16,8 @@
 #include <shellapi.h>
 #include <wrl/client.h>
 
+#include "SxGrainChangeNotifier.h"
+
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -186,6 +188,19 @@ void SetSxProviderMessage(TSxProviderMessageFn fn)
     GMessage = std::move(fn);
 }
 
+void SxShowProviderMessage(const std::string& text, HWND ownerWindow)
+{
+    TSxProviderMessageFn fn;
+    {
+        std::lock_guard<std::mutex> guard(GMessageLock);
+        fn = GMessage;
+    }
+    if (fn)
+        fn(text);
+    else
+        MessageBoxW(ownerWindow, Utf8ToWide(text).c_str(), L"Warning", MB_OK | MB_ICONWARNING | MB_TASKMODAL);
+}
+
 TSxDropEffects TSxDropInfo::ReportedEffect() const
 {
     if (Effect & SxDropMove)
@@ -224,6 +239,13 @@ void TSxCustomProvider::BeforeDestruction()
     if (FDestroying)
         return;
     FDestroying = true;
+    // Files left in the folders that stand for folder grains go back to the product first.
+    if (FFolderManager) {
+        try {
+            FFolderManager->FlushFiles();
+        } catch (...) {
+        }
+    }
     if (OnDestroy) {
         try {
             OnDestroy(*this);
@@ -239,6 +261,9 @@ void TSxCustomProvider::BeforeDestruction()
 TSxCustomProvider::~TSxCustomProvider()
 {
     BeforeDestruction();
+    // The watcher ends before the grains it holds copies of, and before the folders go.
+    FNotifier.reset();
+    FFolderManager.reset();
     // Grains still alive are freed last first; each removes itself from the list.
     for (;;) {
         Grain* grain;
@@ -752,14 +777,29 @@ std::string TSxCustomProvider::GrainTempFileName(Grain& grain, const std::string
 
 bool TSxCustomProvider::IsWatchedGrainFile(const std::string& fileName)
 {
-    std::lock_guard<std::recursive_mutex> guard(FLock);
-    return FWatchedFiles.count(fileName) != 0;
+    TSxGrainChangeNotifier* notifier = ChangeNotifier();
+    return notifier && notifier->IsWatched(fileName);
 }
 
-void TSxCustomProvider::WatchGrainFile(const std::string& fileName, const Grain&)
+void TSxCustomProvider::WatchGrainFile(const std::string& fileName, const Grain& grain)
 {
-    std::lock_guard<std::recursive_mutex> guard(FLock);
-    FWatchedFiles.insert(fileName);
+    EnsureChangeNotifier(const_cast<Grain&>(grain)).AddWatch(nullptr, &grain, fileName);
+}
+
+TSxGrainChangeNotifier& TSxCustomProvider::EnsureChangeNotifier(Grain& grain)
+{
+    TSxFrameworkLock lock;
+    if (!FNotifier)
+        FNotifier = std::make_unique<TSxGrainChangeNotifier>(*this, GetGrainTempPath(grain));
+    return *FNotifier;
+}
+
+TSxGrainFolderManager& TSxCustomProvider::EnsureFolderManager(Grain& grain)
+{
+    TSxFrameworkLock lock;
+    if (!FFolderManager)
+        FFolderManager = std::make_unique<TSxGrainFolderManager>(*this, GetGrainTempPath(grain));
+    return *FFolderManager;
 }
 
 bool TSxCustomProvider::WriteGrainTempFile(Grain& grain, const std::string& fullPath, std::string& fileName)
@@ -854,25 +894,20 @@ bool TSxCustomProvider::GetGrainFileName(Grain& grain, const std::string& fullPa
     }
 }
 
-void TSxCustomProvider::DoHandleModify(Grain& grain, const std::string& fileName)
+bool TSxCustomProvider::TryHandleModify(Grain& grain, const std::string& fileName)
 {
     if (!OnHandleModify)
-        return;
-    const std::wstring wname = Utf8ToWide(fileName);
-    THandle file;
-    for (int attempt = 0; attempt < std::max(1, ModifyWaitTries) && !file; ++attempt) {
-        // Free when nobody else holds it; then kept open with writes denied to others.
-        file = THandle(CreateFileW(wname.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file && GetLastError() == ERROR_SHARING_VIOLATION)
-            Sleep(1);
-        else if (!file)
-            break;
-    }
+        return true;
+    // Free when nobody else holds it; then kept open with writes denied to others.
+    THandle file(CreateFileW(Utf8ToWide(fileName).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
-        TLogger(-1, true, "SxProvider").Error("DoHandleModify: " + fileName + " stays locked or cannot be read: " +
+        if (GetLastError() == ERROR_SHARING_VIOLATION)
+            return false;
+        // Gone or unreadable: nothing to hand over, and no use trying again.
+        TLogger(-1, true, "SxProvider").Error("DoHandleModify: " + fileName + " cannot be read: " +
                                               SysErrorMessage(GetLastError()));
-        return;
+        return true;
     }
     TSxMemoryStream data;
     std::vector<uint8_t> chunk(64 * 1024);
@@ -881,6 +916,19 @@ void TSxCustomProvider::DoHandleModify(Grain& grain, const std::string& fileName
         data.Write(chunk.data(), n);
     data.SetPosition(0);
     OnHandleModify(*this, grain, data);
+    return true;
+}
+
+void TSxCustomProvider::DoHandleModify(Grain& grain, const std::string& fileName)
+{
+    if (!OnHandleModify)
+        return;
+    for (int attempt = 0; attempt < std::max(1, ModifyWaitTries); ++attempt) {
+        if (TryHandleModify(grain, fileName))
+            return;
+        Sleep(1);
+    }
+    TLogger(-1, true, "SxProvider").Error("DoHandleModify: " + fileName + " stays locked");
 }
 
 // ---- by-hand provider ------------------------------------------------------------------------

@@ -183,6 +183,10 @@ class TSxPopupMenu;  // the framework's popup menu class (menus of grains)
 class TSxBaseMenuItem;
 class TSxIconList;   // keyed image list
 class TSxComponent;
+class TSxGrainChangeNotifier;
+class TSxGrainFolderManager;
+struct TSxDropOutcome;
+struct TSxFileDescriptor;
 
 // The property-sheet component that a provider's PropertySheets refers to: shows the framework's
 // sheets for one grain.
@@ -204,7 +208,7 @@ struct TSxDropInfo {
 struct TSxFileInfoDescriptor {
     TSxGrainAttributes Attributes = 0;
     TSxDateTime CreationTime = 0, LastAccessTime = 0, LastWriteTime = 0;
-    uint32_t Size = 0;
+    uint64_t Size = 0;
     std::string DisplayName;
     std::string TypeName;
     bool IsFolder = false;
@@ -248,6 +252,8 @@ void SxFlushProviderClipboard();
 // (an empty function restores the box).
 using TSxProviderMessageFn = std::function<void(const std::string& text)>;
 void SetSxProviderMessage(TSxProviderMessageFn fn);
+// The provider's warning box (OK only) on ownerWindow, or what the seam does with its text.
+void SxShowProviderMessage(const std::string& text, HWND ownerWindow);
 
 class TSxCustomProvider {
 public:
@@ -405,6 +411,58 @@ public:
     bool DoBeforeDrop(Grain& folder, HWND window);
     void DoAfterDrop(Grain& folder, HWND window);
 
+    // The provider's class name as the private format carries it.
+    virtual std::string ClassName() const { return "TSxCustomProvider"; }
+
+    // Transfer: which formats the provider can render.
+    bool CanProvideFileContents() const { return OnGetGrainFileInfo && OnGetGrainFileContents; }
+    bool CanProvideFileNames() const { return static_cast<bool>(OnGetGrainFilename); }
+    // The bytes of each format for grains of the folder folderList (SxTransferFormats).
+    std::vector<uint8_t> BuildPrivateFormat(PCSxItemIDList folderList, const TSxDataGrainList& grains);
+    std::vector<uint8_t> BuildIDListArray(PCSxItemIDList folderList, const TSxDataGrainList& grains);
+    // names: each grain's path relative to the dragged selection.
+    std::vector<uint8_t> BuildFileGroupDescriptor(const TSxDataGrainList& grains, const std::vector<std::string>& names,
+                                                  bool wide);
+    // The grain's contents (OnGetGrainFileContents); a handler that fails raises.
+    std::vector<uint8_t> BuildFileContents(Grain& grain);
+    // Real files for the grains (the product's file names, else files written into the temporary
+    // folder, folders with everything in them), as a CF_HDROP block.
+    std::vector<uint8_t> BuildHDROP(PCSxItemIDList folderList, const TSxDataGrainList& grains);
+    std::vector<TSxPidlPtr> BuildItemIDArray(const TSxDataGrainList& grains);
+    // The grains of a "Shell IDList Array" block that are grains of this provider (others are
+    // left out); a damaged block raises ESxTransferFormatError.
+    void GrainsFromIDListArray(const void* block, size_t size, TSxDataGrainList& grains);
+    std::vector<TSxFileInfoDescriptor> ReadFileGroupDescriptor(const void* block, size_t size, bool wide);
+    TSxFileInfoDescriptor FileInfoOfDescriptor(const TSxFileDescriptor& descriptor, bool wide);
+    // The path of a grain inside the virtual folder ("Bilder\Urlaub 2024\x.png"), from its
+    // absolute list (its name alone without one).
+    std::string GrainPath(const Grain& grain);
+
+    // Drop handlers: each fills outcome as items reach the product (also when a handler raises)
+    // and sets effect to what the drop may report (SxOutcomeEffect). BeforeDrop refusing gives
+    // E_UNEXPECTED and nothing else.
+    HRESULT DropPrivateFormat(Grain& folder, DWORD& effect, HWND ownerWindow, const void* block, size_t size,
+                              TSxDropOutcome& outcome);
+    HRESULT DropIDList(Grain& folder, DWORD& effect, HWND ownerWindow, const void* block, size_t size,
+                       TSxDropOutcome& outcome);
+    HRESULT DropFiles(Grain& folder, DWORD& effect, HWND ownerWindow, const std::vector<std::string>& paths,
+                      TSxDropOutcome& outcome);
+    // One descriptor's contents; arrived is set when the product took them.
+    HRESULT DropFileContents(Grain& folder, DWORD& effect, HWND ownerWindow, const TSxFileInfoDescriptor& info,
+                             TSxByteStream& data, bool& arrived);
+    // A move of grains out of this folder completed: OnGrainMoved for them, then the folder's update.
+    void SetPerformedDropEffect(PCSxItemIDList folderList, TSxDataGrainList& grains, DWORD effect);
+
+    // Real files for grains: the change notifier over the temporary folder of grain, and the
+    // manager of the temporary folders that stand for folder grains (both made on first use).
+    TSxGrainChangeNotifier& EnsureChangeNotifier(Grain& grain);
+    TSxGrainChangeNotifier* ChangeNotifier() const { return FNotifier.get(); }
+    TSxGrainFolderManager& EnsureFolderManager(Grain& grain);
+    TSxGrainFolderManager* FolderManager() const { return FFolderManager.get(); }
+    // A changed temporary file to OnHandleModify, once nobody else holds it: false (nothing
+    // handed) while it is locked.
+    bool TryHandleModify(Grain& grain, const std::string& fileName);
+
     // Operations: new folder, rename, delete, validation, sheets, notices, temporary files.
     bool CreateNewFolder(Grain& ownerFolder, const std::string& newFolderName, GrainPtr& newFolder);
     // S_OK when renamed; a rename the handler refuses gives HRESULT_FROM_WIN32(ERROR_CANCELLED)
@@ -441,15 +499,18 @@ protected:
 
 private:
     bool WriteGrainTempFile(Grain& grain, const std::string& fullPath, std::string& fileName);
+    // The grain as a real file or folder (a folder with everything in it) below the temporary folder.
+    bool MaterializeGrain(Grain& grain, const std::string& fullPath, std::string& fileName);
 
     std::recursive_mutex FLock;
     std::vector<Grain*> FLiveGrains;
     TSxPidlPtr FRootPidl;
     int32_t FSystemFolderIcon = 0, FSystemFolderOpenIcon = 0, FSystemFileIcon = 0;
-    std::set<std::string> FWatchedFiles;
     bool FDestroying = false;
     std::unique_ptr<TSxIconList> FOwnLargeIcons, FOwnSmallIcons;
     std::unique_ptr<TSxPopupMenu> FVerbMenu;
+    std::unique_ptr<TSxGrainFolderManager> FFolderManager;
+    std::unique_ptr<TSxGrainChangeNotifier> FNotifier;
 };
 
 class TSxByHandProvider : public TSxCustomProvider {
@@ -459,6 +520,7 @@ public:
     ~TSxByHandProvider() override;
 
     std::function<void(TSxByHandProvider&, TSxByHandDataGrain&, TSxDataGrainList&)> OnPopulate;
+    std::string ClassName() const override { return "TSxByHandProvider"; }
 
     GrainPtr CreateGrain() override;
     GrainPtr CreateRootGrain() override;

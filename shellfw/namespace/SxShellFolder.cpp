@@ -39,8 +39,12 @@ std::vector<std::string> ShellFolderFlagNames(bool wantsForParsing, bool loadWit
 #include <algorithm>
 #include <atomic>
 
+#include "SxGrainChangeNotifier.h"
+#include "SxNamespaceDataObject.h"
 #include "SxNamespaceDetails.h"
 #include "SxNamespaceUtils.h"
+#include "SxNamespaceDropTarget.h"
+#include "SxProviderTransfer.h"
 #include "SxVirtualFolder.h"
 #include "SxShellView.h"
 #include "uGLBWin.h"
@@ -225,16 +229,44 @@ STDMETHODIMP TSxCustomShellFolder::GrainFromItemID(PCSxItemIDList list, TSxCusto
     SX_COM_CATCH
 }
 
-// The grain folder manager and change notifier are not part of this framework yet.
-STDMETHODIMP TSxCustomShellFolder::GrainFromTempPath(LPCWSTR, TSxCustomDataGrain** grain)
+STDMETHODIMP TSxCustomShellFolder::GrainFromTempPath(LPCWSTR path, TSxCustomDataGrain** grain)
 {
-    if (grain)
-        *grain = nullptr;
-    return E_FAIL;
+    SX_COM_TRY
+    if (!grain)
+        return E_POINTER;
+    *grain = nullptr;
+    TSxCustomProvider* provider = GetDataProvider();
+    TSxGrainFolderManager* manager = provider ? provider->FolderManager() : nullptr;
+    if (!manager || !path)
+        return E_FAIL;
+    *grain = manager->GrainForFolder(WideToUtf8(path)).release();
+    return S_OK;
+    SX_COM_CATCH
 }
 
-STDMETHODIMP TSxCustomShellFolder::AddTempFile(LPCWSTR) { return E_FAIL; }
-STDMETHODIMP TSxCustomShellFolder::WatchFilePath(LPCWSTR) { return E_FAIL; }
+STDMETHODIMP TSxCustomShellFolder::AddTempFile(LPCWSTR path)
+{
+    SX_COM_TRY
+    TSxCustomProvider* provider = GetDataProvider();
+    TSxGrainFolderManager* manager = provider ? provider->FolderManager() : nullptr;
+    if (!manager || !path)
+        return E_FAIL;
+    manager->RegisterFile(WideToUtf8(path));
+    return S_OK;
+    SX_COM_CATCH
+}
+
+STDMETHODIMP TSxCustomShellFolder::WatchFilePath(LPCWSTR path)
+{
+    SX_COM_TRY
+    TSxCustomProvider* provider = GetDataProvider();
+    auto folderGrain = MakeFolderGrain();
+    if (!provider || !folderGrain || !path)
+        return E_FAIL;
+    provider->EnsureChangeNotifier(*folderGrain).AddWatch(folderGrain.get(), nullptr, WideToUtf8(path));
+    return S_OK;
+    SX_COM_CATCH
+}
 
 STDMETHODIMP TSxCustomShellFolder::ReleaseGrain(TSxCustomDataGrain* grain)
 {
@@ -406,6 +438,8 @@ STDMETHODIMP TSxCustomShellFolder::CreateViewObject(HWND ownerWindow, REFIID iid
         *object = menu;
         return hr;
     }
+    if (IsEqualIID(iid, IID_IDropTarget))
+        return TSxNamespaceCustomUtil::Make<TSxNamespaceDropTarget>(iid, object, *this, ownerWindow, nullptr);
     if (IsEqualIID(iid, IID_IExtractIconW) || IsEqualIID(iid, IID_IExtractIconA))
         return TSxNamespaceCustomUtil::Make<TSxNamespaceExtractIcon>(iid, object, *this, ownerWindow, nullptr);
     return E_NOINTERFACE;
@@ -441,6 +475,10 @@ STDMETHODIMP TSxCustomShellFolder::GetUIObjectOf(HWND ownerWindow, UINT count, P
         *object = menu;
         return hr;
     }
+    if (IsEqualIID(iid, IID_IDataObject))
+        return TSxNamespaceCustomUtil::Make<TSxNamespaceDataObject>(iid, object, *this, ownerWindow, &grains);
+    if (IsEqualIID(iid, IID_IDropTarget))
+        return TSxNamespaceCustomUtil::Make<TSxNamespaceDropTarget>(iid, object, *this, ownerWindow, &grains);
     if (IsEqualIID(iid, IID_IExtractIconW) || IsEqualIID(iid, IID_IExtractIconA))
         return view ? view->CreateExtractIcon(this, grains, iid, object, ownerWindow)
                     : TSxNamespaceCustomUtil::Make<TSxNamespaceExtractIcon>(iid, object, *this, ownerWindow, &grains);
@@ -785,45 +823,85 @@ TSxCustomShellFolder* TSxCustomShellFolder::GetGrainFolder(TSxCustomDataGrain& g
     }
 }
 
+HRESULT TSxCustomShellFolder::PutOnClipboard(TSxDataGrainList& grains, DWORD effect)
+{
+    TSxCustomProvider* provider = GetDataProvider();
+    if (!provider || grains.Count() == 0)
+        return E_INVALIDARG;
+    std::vector<TSxPidlPtr> items = provider->BuildItemIDArray(grains);
+    std::vector<PCUITEMID_CHILD> children;
+    for (const auto& item : items)
+        children.push_back(item.get());
+    Microsoft::WRL::ComPtr<IDataObject> data;
+    HRESULT hr = GetUIObjectOf(nullptr, static_cast<UINT>(children.size()), children.data(), IID_IDataObject, nullptr,
+                               reinterpret_cast<void**>(data.GetAddressOf()));
+    if (FAILED(hr))
+        return hr;
+    hr = DataObjectSetDWord(data.Get(), effect, CF_SXPREFERREDDROPEFFECT);
+    if (FAILED(hr))
+        return hr;
+    return OleSetClipboard(data.Get());
+}
+
+HRESULT TSxCustomShellFolder::CopyGrains(TSxDataGrainList& grains) { return PutOnClipboard(grains, DROPEFFECT_COPY); }
+
+HRESULT TSxCustomShellFolder::CutGrains(TSxDataGrainList& grains) { return PutOnClipboard(grains, DROPEFFECT_MOVE); }
+
+HRESULT TSxCustomShellFolder::PasteFromClipboard(HWND ownerWindow)
+{
+    Microsoft::WRL::ComPtr<IDataObject> data;
+    HRESULT hr = OleGetClipboard(data.GetAddressOf());
+    if (FAILED(hr) || !data)
+        return FAILED(hr) ? hr : E_FAIL;
+    Microsoft::WRL::ComPtr<IDropTarget> target;
+    hr = CreateViewObject(ownerWindow, IID_IDropTarget, reinterpret_cast<void**>(target.GetAddressOf()));
+    if (FAILED(hr))
+        return hr;
+    // A paste moves what was cut and copies everything else.
+    uint32_t preferred = 0;
+    DataObjectGetDWord(data.Get(), CF_SXPREFERREDDROPEFFECT, preferred);
+    const DWORD allowed = (preferred & DROPEFFECT_MOVE) ? DROPEFFECT_MOVE : DROPEFFECT_COPY;
+    DWORD effect = allowed;
+    const POINTL point{0, 0};
+    hr = target->DragEnter(data.Get(), MK_CONTROL, point, &effect);
+    if (FAILED(hr))
+        return hr;
+    if (effect == DROPEFFECT_NONE) {
+        target->DragLeave();
+        return S_FALSE;  // nothing on the clipboard this folder takes
+    }
+    effect = allowed;
+    return target->Drop(data.Get(), MK_CONTROL, point, &effect);
+}
+
 void TSxCustomShellFolder::DeleteGrains(TSxDataGrainList& grains, HWND ownerWindow)
 {
     TSxCustomProvider* provider = GetDataProvider();
     if (!provider || grains.Count() == 0 || !provider->DoConfirmDelete(grains, ownerWindow))
         return;
-    // The progress dialog of the shell; the operation runs without one when it is missing.
-    ComPtr<IProgressDialog> progress;
-    CoCreateInstance(CLSID_ProgressDialog, nullptr, CLSCTX_INPROC_SERVER, IID_IProgressDialog,
-                     reinterpret_cast<void**>(progress.GetAddressOf()));
-    const DWORD total = static_cast<DWORD>(grains.Count());
-    if (progress) {
-        progress->SetTitle(Utf8ToWide("Dateien werden gelöscht...").c_str());
-        progress->SetCancelMsg(Utf8ToWide("Operation abgebrochen").c_str(), nullptr);
-        progress->StartProgressDialog(ownerWindow, nullptr, PROGDLG_MODAL | PROGDLG_AUTOTIME, nullptr);
-        progress->SetLine(1, Utf8ToWide("Dateien werden übertragen...").c_str(), FALSE, nullptr);
-        progress->SetProgress(0, total);
-    }
-    for (DWORD i = 0; i < total; ++i) {
-        if (progress && progress->HasUserCancelled())
+    // The shell's progress dialog; the operation runs on without one when it is missing.
+    TSxProgressDialogWrapper progress("Dateien werden gel\xC3\xB6scht...", ownerWindow, poModal | poAutoTime, 8,
+                                      "Operation abgebrochen");
+    progress.SetTotal(grains.Count());
+    progress.SetLine1("Dateien werden \xC3\xBC" "bertragen...");
+    for (int i = 0; i < grains.Count(); ++i) {
+        if (progress.HasUserCancelled())
             break;
-        TSxCustomDataGrain& grain = *grains.GetItem(static_cast<int>(i));
-        if (progress)
-            progress->SetLine(2, Utf8ToWide(grain.Name).c_str(), TRUE, nullptr);
+        TSxCustomDataGrain& grain = *grains.GetItem(i);
+        progress.SetLine2(grain.Name);
         // Only a grain that really went is announced as deleted: a handler that fails raises,
         // and the next grain follows.
         bool deleted = false;
         try {
             provider->DoHandleDelete(grain);
             deleted = true;
-        } catch (const std::exception& e) {
+        } catch (const std::exception&) {
             SxHandleException(this, std::current_exception());
         }
         if (deleted)
             provider->NotifyGrainDeleted(grain);
-        if (progress)
-            progress->SetProgress(i + 1, total);
+        progress.SetPosition(i + 1);
     }
-    if (progress)
-        progress->StopProgressDialog();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -129,6 +129,12 @@ public:
     TSxCustomShellFolder* GetGrainFolder(TSxCustomDataGrain& grain, Microsoft::WRL::ComPtr<IShellFolder>& keepAlive);
     // Deletes the grains after the provider's confirmation; announces each one that went.
     virtual void DeleteGrains(TSxDataGrainList& grains, HWND ownerWindow);
+    // The grains' data object on the OLE clipboard, to be copied or (cut) moved by the paste.
+    virtual HRESULT CopyGrains(TSxDataGrainList& grains);
+    virtual HRESULT CutGrains(TSxDataGrainList& grains);
+    // What the clipboard holds, dropped into this folder through its own drop target; S_FALSE
+    // when the folder takes nothing of it.
+    virtual HRESULT PasteFromClipboard(HWND ownerWindow = nullptr);
 
     void UpdateRegistry(bool doRegister) override;
 
@@ -191,6 +197,7 @@ protected:
     std::unique_ptr<TSxCustomDataGrain> GrainOfItem(PCSxItemIDList item);
 
 private:
+    HRESULT PutOnClipboard(TSxDataGrainList& grains, DWORD effect);
     HRESULT AttributesOfItem(PCSxItemIDList item, uint32_t requested, TSxCustomDataGrain* folderGrain,
                              uint32_t& result);
 

@@ -126,9 +126,11 @@ size_t ShellViewRegistrationCount(HWND window)
 #include <atomic>
 #include <mutex>
 
+#include "SxNamespaceDataObject.h"
 #include "SxNamespaceDetails.h"
 #include "SxNamespaceUtils.h"
 #include "SxShellFolder.h"
+#include "SxTransferFormats.h"
 #include "uGLBWin.h"
 #include "SxException.h"
 #include "SxProvider.h"
@@ -200,6 +202,8 @@ public:
 private:
     HRESULT Message(UINT msg, WPARAM wParam, LPARAM lParam);
     void WindowCreated(HWND window);
+    // In a file dialog: the path the user is saving to is watched for the file to come.
+    void WatchFileDialogPath();
     TSxPidlPtr CurrentFolder()
     {
         PIDLIST_ABSOLUTE list = nullptr;
@@ -234,6 +238,7 @@ HRESULT TSxSysShellViewCallback::Message(UINT msg, WPARAM wParam, LPARAM lParam)
         WindowCreated(reinterpret_cast<HWND>(wParam));
         return S_OK;
     case SFVM_FILEDIALOGPATH_:
+        WatchFileDialogPath();
         return S_OK;
     case SFVM_COLUMNCLICK_:
         return S_FALSE;  // the system view sorts through CompareIDs
@@ -278,6 +283,19 @@ void TSxSysShellViewCallback::WindowCreated(HWND window)
         View.OnWindowCreated(View, window);
 }
 
+void TSxSysShellViewCallback::WatchFileDialogPath()
+{
+    if (!Browser || !Window)
+        return;
+    Microsoft::WRL::ComPtr<ICommDlgBrowser> dialog;
+    if (FAILED(Browser->QueryInterface(IID_ICommDlgBrowser, reinterpret_cast<void**>(dialog.GetAddressOf()))))
+        return;
+    wchar_t path[MAX_PATH] = {};
+    const LRESULT n = SendMessageW(GetParent(Window), CDM_GETFILEPATH, MAX_PATH, reinterpret_cast<LPARAM>(path));
+    if (n > 0 && path[0])
+        Folder->WatchFilePath(path);
+}
+
 LRESULT CALLBACK TSxSysShellViewCallback::WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     auto* self = static_cast<TSxSysShellViewCallback*>(GetPropW(window, ViewProperty));
@@ -303,53 +321,20 @@ LRESULT CALLBACK TSxSysShellViewCallback::WindowProc(HWND window, UINT msg, WPAR
     return CallWindowProcW(previous, window, msg, wParam, lParam);
 }
 
-// The grains of the items in a data object's "Shell IDList Array"; every length is checked
-// against the block before it is read.
+// The grains of the items in a data object's "Shell IDList Array"; a damaged block gives none.
 void GrainsOfDataObject(TSxCustomProvider& provider, IDataObject* dataObject, TSxDataGrainList& grains)
 {
     if (!dataObject)
         return;
     FORMATETC format{static_cast<CLIPFORMAT>(CF_SXSHELLIDLIST), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-    STGMEDIUM medium{};
-    if (FAILED(dataObject->GetData(&format, &medium)))
+    TSxMedium medium;
+    if (FAILED(dataObject->GetData(&format, &medium.Medium)) || medium.Medium.tymed != TYMED_HGLOBAL)
         return;
-    struct Release {
-        STGMEDIUM& m;
-        ~Release() { ReleaseStgMedium(&m); }
-    } release{medium};
-    if (medium.tymed != TYMED_HGLOBAL || !medium.hGlobal)
-        return;
-    size_t size = GlobalSize(medium.hGlobal);
-    auto* block = static_cast<const uint8_t*>(GlobalLock(medium.hGlobal));
-    if (!block)
-        return;
-    struct Unlock {
-        HGLOBAL h;
-        ~Unlock() { GlobalUnlock(h); }
-    } unlock{medium.hGlobal};
-    if (size < 8)
-        return;
-    uint32_t count = 0;
-    std::memcpy(&count, block, 4);
-    if (count > (size - 4) / 4 - 1)
-        return;
-    auto listAt = [&](uint32_t index) -> PCSxItemIDList {
-        uint32_t offset = 0;
-        std::memcpy(&offset, block + 4 + 4 * static_cast<size_t>(index), 4);
-        if (offset >= size || !PIDLIsValid(block + offset, size - offset))
-            return nullptr;
-        return reinterpret_cast<PCSxItemIDList>(block + offset);
-    };
-    PCSxItemIDList parent = listAt(0);
-    if (!parent)
-        return;
-    for (uint32_t i = 1; i <= count; ++i) {
-        PCSxItemIDList item = listAt(i);
-        if (!item)
-            continue;
-        TSxPidlPtr absolute(PIDLCombine(parent, item));
-        if (auto grain = provider.GrainFromPidl(absolute.get()))
-            grains.Add(std::move(grain));
+    TSxLockedGlobal block(medium.Medium.hGlobal);
+    try {
+        provider.GrainsFromIDListArray(block.Data, block.Size, grains);
+    } catch (const ESxTransferFormatError&) {
+        grains.Clear();
     }
 }
 
@@ -421,9 +406,28 @@ HRESULT MenuCallback(bool background, IShellFolder* shellFolder, HWND ownerWindo
                 for (int i = 0; i < grains.Count(); ++i)
                     provider->ShowPropertySheets(*grains.GetItem(i), ownerWindow);
                 return S_OK;
+            case DFM_CMD_COPY_:
+            case DFM_CMD_MOVE_: {
+                // The item menu leaves the shell its own handling too (the same clipboard
+                // contents again); the background menu has done it.
+                const HRESULT hr = command == DFM_CMD_COPY_ ? folder->CopyGrains(grains) : folder->CutGrains(grains);
+                return background && SUCCEEDED(hr) ? S_OK : S_FALSE;
+            }
+            case DFM_CMD_PASTE_: {
+                // The background pastes into the folder, an item into the folder it stands for;
+                // either way once (the shell's own paste would drop the clipboard a second time).
+                if (background || grains.Count() == 0) {
+                    folder->PasteFromClipboard(ownerWindow);
+                    return S_OK;
+                }
+                Microsoft::WRL::ComPtr<IShellFolder> keep;
+                TSxCustomShellFolder* target = folder->GetGrainFolder(*grains.GetItem(0), keep);
+                if (!target)
+                    return S_FALSE;
+                target->PasteFromClipboard(ownerWindow);
+                return S_OK;
+            }
             default:
-                // Copy, cut and paste need the framework's data object and drop target, which
-                // this build does not have: the shell keeps its own handling.
                 return S_FALSE;
             }
         }

@@ -13,6 +13,9 @@
 #include <shlwapi.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <set>
 
 using namespace sxtest;
@@ -292,8 +295,11 @@ TEST_F(TestFolder, CreatesAViewAndTheUrlHookFindsTheFolder)
     EXPECT_HRESULT_SUCCEEDED(Folder->CreateViewObject(owner, IID_PPV_ARGS(&view)));
     EXPECT_NE(view, nullptr);
     view.Reset();
+    ComPtr<IDropTarget> target;
+    EXPECT_HRESULT_SUCCEEDED(Folder->CreateViewObject(owner, IID_PPV_ARGS(&target)));
+    EXPECT_NE(target, nullptr);
     void* none = reinterpret_cast<void*>(1);
-    EXPECT_EQ(Folder->CreateViewObject(owner, IID_IDropTarget, &none), E_NOINTERFACE);
+    EXPECT_EQ(Folder->CreateViewObject(owner, IID_IPersistFile, &none), E_NOINTERFACE);
     EXPECT_EQ(none, nullptr);
     DestroyWindow(owner);
 
@@ -393,9 +399,10 @@ TEST_F(TestFolder, DeleteFromTheDefaultMenuAsksOnceAndAnnouncesOnlyWhatWent)
     EXPECT_EQ(std::string(log), "read me.txt;");
     EXPECT_EQ(Notices(window), std::vector<WPARAM>{SHCNE_DELETE});
 
-    // Copy and paste leave the shell its own handling; an unknown message is not ours.
+    // An item's copy leaves the shell its own handling too; the background's paste is done
+    // (here with nothing on the clipboard); an unknown message is not ours.
     EXPECT_EQ(menuCallback(false, Folder.Get(), nullptr, data.Get(), 2, static_cast<WPARAM>(-3), 0), S_FALSE);
-    EXPECT_EQ(menuCallback(true, Folder.Get(), nullptr, data.Get(), 2, static_cast<WPARAM>(-7), 0), S_FALSE);
+    EXPECT_EQ(menuCallback(true, Folder.Get(), nullptr, data.Get(), 2, static_cast<WPARAM>(-7), 0), S_OK);
     EXPECT_EQ(menuCallback(false, Folder.Get(), nullptr, data.Get(), 99, 0, 0), E_NOTIMPL);
     EXPECT_EQ(menuCallback(false, nullptr, nullptr, data.Get(), 2, static_cast<WPARAM>(-1), 0), E_INVALIDARG);
     EXPECT_EQ(deleteLog(log, sizeof log), 0);
@@ -461,3 +468,536 @@ TEST_F(TestFolder, UIObjectsNeedItems)
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Transfer: the data object, the drop target, the clipboard
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The bytes the test folder gives a file (the same rule as the test DLL's).
+std::string ContentsOf(const std::string& path, uint32_t size)
+{
+    std::string text;
+    while (text.size() < size)
+        text += path + "\n";
+    text.resize(size);
+    return text;
+}
+
+// The test DLL's fingerprint of contents in its log.
+std::string Fnv(const std::string& bytes)
+{
+    uint32_t hash = 2166136261u;
+    for (unsigned char c : bytes)
+        hash = (hash ^ c) * 16777619u;
+    return std::to_string(hash);
+}
+
+fs::path LocalPath(const std::string& utf8) { return fs::path(Utf8ToWide(utf8)); }
+
+
+void WriteLocal(const std::string& path, const std::string& bytes)
+{
+    fs::create_directories(LocalPath(path).parent_path());
+    std::ofstream out(LocalPath(path), std::ios::binary);
+    out << bytes;
+}
+
+std::string ReadLocal(const std::string& path)
+{
+    std::ifstream in(LocalPath(path), std::ios::binary);
+    if (!in)
+        return "<missing>";
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Size and fingerprint of bytes: short failure messages.
+std::string Print(const std::string& bytes)
+{
+    return bytes == "<missing>" ? bytes : std::to_string(bytes.size()) + " bytes, " + Fnv(bytes);
+}
+
+std::multiset<std::string> TakeTransferLog()
+{
+    auto log = Entry<int (*)(char*, int)>("SxTestTransferLog");
+    std::vector<char> buffer(64 * 1024);
+    log(buffer.data(), static_cast<int>(buffer.size()));
+    std::multiset<std::string> lines;
+    std::string text(buffer.data());
+    for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.insert(text.substr(start, end - start));
+    return lines;
+}
+
+std::string TakeDeleteLog()
+{
+    auto deleteLog = Entry<int (*)(char*, int)>("SxTestDeleteLog");
+    char log[1024] = {};
+    deleteLog(log, sizeof log);
+    return log;
+}
+
+// Hands through what the source gives, except the formats it hides.
+class TFilterDataObject : public IDataObject {
+public:
+    TFilterDataObject(IDataObject* source, std::set<CLIPFORMAT> hidden) : Source(source), Hidden(std::move(hidden)) {}
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
+    {
+        *object = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDataObject) ? this : nullptr;
+        return *object ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 1; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetData(FORMATETC* f, STGMEDIUM* m) override
+    {
+        return Hidden.count(f->cfFormat) ? DV_E_FORMATETC : Source->GetData(f, m);
+    }
+    STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+    STDMETHODIMP QueryGetData(FORMATETC* f) override
+    {
+        return Hidden.count(f->cfFormat) ? DV_E_FORMATETC : Source->QueryGetData(f);
+    }
+    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetData(FORMATETC* f, STGMEDIUM* m, BOOL r) override { return Source->SetData(f, m, r); }
+    STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
+    STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return E_NOTIMPL; }
+    STDMETHODIMP DUnadvise(DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return E_NOTIMPL; }
+
+private:
+    IDataObject* Source;
+    std::set<CLIPFORMAT> Hidden;
+};
+
+// Wine's file-system drop target only logs what it would copy. This one does what Explorer does
+// with files on the clipboard: the platform's SHFileOperation copies or moves the CF_HDROP files
+// into the folder; a move of real files is done by the target itself (an optimized move, so the
+// source is told DROPEFFECT_NONE and deletes nothing).
+class TLocalFolderTarget : public IDropTarget {
+public:
+    explicit TLocalFolderTarget(std::string folder) : Folder(std::move(folder)) {}
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
+    {
+        *object = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDropTarget) ? this : nullptr;
+        return *object ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 1; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP DragEnter(IDataObject* data, DWORD, POINTL, DWORD* effect) override
+    {
+        FORMATETC f{CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+        if (data->QueryGetData(&f) != S_OK)
+            *effect = DROPEFFECT_NONE;
+        return S_OK;
+    }
+    STDMETHODIMP DragOver(DWORD, POINTL, DWORD*) override { return S_OK; }
+    STDMETHODIMP DragLeave() override { return S_OK; }
+    STDMETHODIMP Drop(IDataObject* data, DWORD, POINTL, DWORD* effect) override
+    {
+        FORMATETC f{CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+        STGMEDIUM medium{};
+        HRESULT hr = data->GetData(&f, &medium);
+        if (FAILED(hr))
+            return hr;
+        std::wstring from;
+        HDROP drop = static_cast<HDROP>(medium.hGlobal);
+        for (UINT i = 0, n = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0); i < n; ++i) {
+            std::wstring name(DragQueryFileW(drop, i, nullptr, 0) + 1, L'\0');
+            name.resize(DragQueryFileW(drop, i, name.data(), static_cast<UINT>(name.size())));
+            Files.push_back(WideToUtf8(name));
+            from += name + L'\0';
+        }
+        ReleaseStgMedium(&medium);
+        from += L'\0';
+        const std::wstring to = Utf8ToWide(Folder) + L'\0';
+        const bool move = *effect & DROPEFFECT_MOVE;
+        SHFILEOPSTRUCTW op{};
+        op.wFunc = move ? FO_MOVE : FO_COPY;
+        op.pFrom = from.c_str();
+        op.pTo = to.c_str();
+        op.fFlags = FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT | FOF_NOCONFIRMMKDIR;
+        Result = SHFileOperationW(&op);
+        *effect = move ? DROPEFFECT_MOVE : DROPEFFECT_COPY;
+        FORMATETC performed = {static_cast<CLIPFORMAT>(RegisterClipboardFormatW(L"Performed DropEffect")), nullptr,
+                               DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+        STGMEDIUM value{};
+        value.tymed = TYMED_HGLOBAL;
+        value.hGlobal = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 4);
+        *static_cast<DWORD*>(GlobalLock(value.hGlobal)) = move ? DROPEFFECT_NONE : DROPEFFECT_COPY;
+        GlobalUnlock(value.hGlobal);
+        if (FAILED(data->SetData(&performed, &value, TRUE)))
+            ReleaseStgMedium(&value);
+        return S_OK;
+    }
+    std::string Folder;
+    std::vector<std::string> Files;
+    int Result = -1;
+};
+
+FORMATETC FormatOf(const wchar_t* name, LONG index = -1, DWORD tymed = TYMED_HGLOBAL)
+{
+    return {static_cast<CLIPFORMAT>(RegisterClipboardFormatW(name)), nullptr, DVASPECT_CONTENT, index, tymed};
+}
+
+std::string GlobalText(const STGMEDIUM& medium)
+{
+    const char* at = static_cast<const char*>(GlobalLock(medium.hGlobal));
+    std::string bytes(at, GlobalSize(medium.hGlobal));
+    GlobalUnlock(medium.hGlobal);
+    return bytes;
+}
+
+class TransferFolder : public TestFolder {
+protected:
+    void SetUp() override
+    {
+        TestFolder::SetUp();
+        OleInitialize(nullptr);
+        TakeTransferLog();
+        TakeDeleteLog();
+    }
+    void TearDown() override
+    {
+        OleSetClipboard(nullptr);
+        OleUninitialize();
+    }
+
+    template <typename T> ComPtr<T> UIObject(IShellFolder* folder, const std::vector<PCUITEMID_CHILD>& items, REFIID iid)
+    {
+        void* object = nullptr;
+        std::vector<PCUITEMID_CHILD> list(items);
+        HRESULT hr = folder->GetUIObjectOf(nullptr, static_cast<UINT>(list.size()), const_cast<PCUITEMID_CHILD*>(list.data()),
+                                           iid, nullptr, &object);
+        EXPECT_HRESULT_SUCCEEDED(hr);
+        ComPtr<T> result;
+        if (SUCCEEDED(hr))
+            result.Attach(static_cast<T*>(object));
+        return result;
+    }
+
+    // The shell's folder of a local path.
+    ComPtr<IShellFolder> LocalFolder(const std::string& path)
+    {
+        TSxPidlPtr list = Parse(path);
+        EXPECT_TRUE(list) << path;
+        if (!list)
+            return nullptr;
+        ComPtr<IShellFolder> folder;
+        Desktop->BindToObject(list.get(), nullptr, IID_PPV_ARGS(&folder));
+        return folder;
+    }
+
+    TSxPidlPtr LocalItem(IShellFolder* folder, const std::string& name)
+    {
+        std::wstring wide = Utf8ToWide(name);
+        PIDLIST_RELATIVE item = nullptr;
+        ULONG eaten = 0;
+        EXPECT_HRESULT_SUCCEEDED(folder->ParseDisplayName(nullptr, nullptr, wide.data(), &eaten, &item, nullptr)) << name;
+        return TSxPidlPtr(item);
+    }
+
+    // Drops source on target as a user would; the effect the drop answered.
+    DWORD DropOn(IDropTarget* target, IDataObject* source, DWORD keys, DWORD allowed, HRESULT* result = nullptr)
+    {
+        DWORD effect = allowed;
+        const POINTL point{0, 0};
+        EXPECT_HRESULT_SUCCEEDED(target->DragEnter(source, keys, point, &effect));
+        effect = allowed;
+        HRESULT hr = target->DragOver(keys, point, &effect);
+        EXPECT_HRESULT_SUCCEEDED(hr);
+        effect = allowed;
+        hr = target->Drop(source, keys, point, &effect);
+        if (result)
+            *result = hr;
+        else
+            EXPECT_HRESULT_SUCCEEDED(hr);
+        return effect;
+    }
+};
+
+} // namespace
+
+TEST_F(TransferFolder, LocalFilesAndFoldersFromTheShellReachTheProviderOnceInTheirOwnFolders)
+{
+    const std::string source = FreshTempFolder("SxDropSource");
+    WriteLocal(source + "\\a \xC3\xA4.txt", "alpha");
+    WriteLocal(source + "\\Quelle\\b \xE6\x97\xA5\xE6\x9C\xAC.txt", std::string(3000, 'b'));
+    WriteLocal(source + "\\Quelle\\Tief\\c \xF0\x9F\x8C\xB4.txt", std::string(70000, 'c'));
+    fs::create_directories(LocalPath(source + "\\Quelle\\Leer"));
+    auto local = LocalFolder(source);
+    ASSERT_TRUE(local);
+    auto a = LocalItem(local.Get(), "a \xC3\xA4.txt");
+    auto quelle = LocalItem(local.Get(), "Quelle");
+    auto data = UIObject<IDataObject>(local.Get(), {a.get(), quelle.get()}, IID_IDataObject);
+    ASSERT_TRUE(data);
+
+    auto neu = Item(Folder.Get(), "Neuer Ordner");
+    auto target = UIObject<IDropTarget>(Folder.Get(), {neu.get()}, IID_IDropTarget);
+    ASSERT_TRUE(target);
+    // Files from outside are copied unless asked otherwise, and never beyond what the source allows.
+    DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
+    const POINTL point{0, 0};
+    ASSERT_HRESULT_SUCCEEDED(target->DragEnter(data.Get(), 0, point, &effect));
+    EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_COPY));
+    effect = DROPEFFECT_MOVE;
+    ASSERT_HRESULT_SUCCEEDED(target->DragOver(MK_CONTROL, point, &effect));
+    EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_MOVE)) << "copy asked, only move allowed";
+    target->DragLeave();
+
+    EXPECT_EQ(DropOn(target.Get(), data.Get(), 0, DROPEFFECT_COPY | DROPEFFECT_MOVE), static_cast<DWORD>(DROPEFFECT_COPY));
+    const std::string into = "Neuer Ordner";
+    EXPECT_EQ(TakeTransferLog(), (std::multiset<std::string>{
+                                     "mkdir " + into + "|Quelle",
+                                     "mkdir " + into + "\\Quelle|Tief",
+                                     "mkdir " + into + "\\Quelle|Leer",
+                                     "file " + into + "|a \xC3\xA4.txt|5|3",
+                                     "file " + into + "\\Quelle|b \xE6\x97\xA5\xE6\x9C\xAC.txt|3000|3",
+                                     "file " + into + "\\Quelle\\Tief|c \xF0\x9F\x8C\xB4.txt|70000|3",
+                                 }));
+}
+
+TEST_F(TransferFolder, AMoveReportsOnlyWhatArrived)
+{
+    const std::string source = FreshTempFolder("SxMoveSource");
+    WriteLocal(source + "\\eins.txt", "1");
+    WriteLocal(source + "\\zwei fehlt.txt", "2");
+    auto local = LocalFolder(source);
+    ASSERT_TRUE(local);
+    auto one = LocalItem(local.Get(), "eins.txt");
+    auto two = LocalItem(local.Get(), "zwei fehlt.txt");
+    auto target = UIObject<IDropTarget>(Folder.Get(), {Item(Folder.Get(), "Bilder").get()}, IID_IDropTarget);
+    ASSERT_TRUE(target);
+
+    // Both asked to move, one upload fails: the drop reports a copy, so the source keeps both.
+    auto both = UIObject<IDataObject>(local.Get(), {one.get(), two.get()}, IID_IDataObject);
+    EXPECT_EQ(DropOn(target.Get(), both.Get(), MK_SHIFT, DROPEFFECT_COPY | DROPEFFECT_MOVE),
+              static_cast<DWORD>(DROPEFFECT_COPY));
+    EXPECT_EQ(TakeTransferLog().size(), 2u);
+    // Only the failing one: nothing arrived, nothing to report.
+    auto failing = UIObject<IDataObject>(local.Get(), {two.get()}, IID_IDataObject);
+    EXPECT_EQ(DropOn(target.Get(), failing.Get(), MK_SHIFT, DROPEFFECT_COPY | DROPEFFECT_MOVE),
+              static_cast<DWORD>(DROPEFFECT_NONE));
+    // All arrived as asked: a move.
+    auto good = UIObject<IDataObject>(local.Get(), {one.get()}, IID_IDataObject);
+    EXPECT_EQ(DropOn(target.Get(), good.Get(), MK_SHIFT, DROPEFFECT_COPY | DROPEFFECT_MOVE),
+              static_cast<DWORD>(DROPEFFECT_MOVE));
+    EXPECT_EQ(TakeTransferLog(), (std::multiset<std::string>{"file Bilder|zwei fehlt.txt|1|1", "file Bilder|eins.txt|1|1"}));
+    EXPECT_EQ(Print(ReadLocal(source + "\\eins.txt")), Print("1"));
+    EXPECT_EQ(Print(ReadLocal(source + "\\zwei fehlt.txt")), Print("2"));
+
+    // A drop on a file is refused by the provider, at Drop as at DragOver.
+    auto file = Item(Folder.Get(), "read me.txt");
+    auto onFile = UIObject<IDropTarget>(Folder.Get(), {file.get()}, IID_IDropTarget);
+    ASSERT_TRUE(onFile);
+    HRESULT hr = S_OK;
+    EXPECT_EQ(DropOn(onFile.Get(), good.Get(), 0, DROPEFFECT_COPY, &hr), static_cast<DWORD>(DROPEFFECT_NONE));
+    EXPECT_TRUE(TakeTransferLog().empty());
+}
+
+TEST_F(TransferFolder, OwnGrainsMovedInsideTheFolderCompleteTheMoveOnlyForThoseThatArrived)
+{
+    auto readMe = Item(Folder.Get(), "read me.txt");
+    auto groesse = Item(Folder.Get(), "Gr\xC3\xB6\xC3\x9F" "e \xC3\xA4.txt");
+    auto data = UIObject<IDataObject>(Folder.Get(), {readMe.get(), groesse.get()}, IID_IDataObject);
+    auto target = UIObject<IDropTarget>(Folder.Get(), {Item(Folder.Get(), "Bilder").get()}, IID_IDropTarget);
+    ASSERT_TRUE(data && target);
+    DWORD effect = DROPEFFECT_COPY | DROPEFFECT_MOVE;
+    ASSERT_HRESULT_SUCCEEDED(target->DragEnter(data.Get(), 0, POINTL{0, 0}, &effect));
+    EXPECT_EQ(effect, static_cast<DWORD>(DROPEFFECT_MOVE)) << "own grains move by default";
+    EXPECT_EQ(DropOn(target.Get(), data.Get(), 0, DROPEFFECT_COPY | DROPEFFECT_MOVE), static_cast<DWORD>(DROPEFFECT_MOVE));
+    // "read me.txt" could not be copied on the server: its source stays.
+    EXPECT_EQ(TakeTransferLog(), (std::multiset<std::string>{"grain Bilder|read me.txt",
+                                                             "grain Bilder|Gr\xC3\xB6\xC3\x9F" "e \xC3\xA4.txt",
+                                                             "moved Gr\xC3\xB6\xC3\x9F" "e \xC3\xA4.txt;"}));
+}
+
+TEST_F(TransferFolder, DataObjectOffersWhatItRendersAndExpandsFoldersForDescriptors)
+{
+    auto bilder = Item(Folder.Get(), "Bilder");
+    auto data = UIObject<IDataObject>(Folder.Get(), {bilder.get()}, IID_IDataObject);
+    ASSERT_TRUE(data);
+    IEnumFORMATETC* enumerator = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(data->EnumFormatEtc(DATADIR_GET, &enumerator));
+    ComPtr<IEnumFORMATETC> keepEnum;
+    keepEnum.Attach(enumerator);
+    std::vector<std::string> names;
+    FORMATETC f[16];
+    ULONG fetched = 0;
+    enumerator->Next(16, f, &fetched);
+    for (ULONG i = 0; i < fetched; ++i) {
+        wchar_t name[128] = {};
+        if (f[i].cfFormat == CF_HDROP)
+            names.push_back("CF_HDROP");
+        else if (GetClipboardFormatNameW(f[i].cfFormat, name, 128))
+            names.push_back(WideToUtf8(name));
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"SxCF_PrivateFormat", "Shell IDList Array", "CF_HDROP",
+                                               "FileGroupDescriptorW", "FileGroupDescriptor", "FileContents",
+                                               "Preferred DropEffect"}));
+    // A clone goes on where the original stands.
+    enumerator->Reset();
+    enumerator->Skip(2);
+    IEnumFORMATETC* clone = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(enumerator->Clone(&clone));
+    ComPtr<IEnumFORMATETC> keepClone;
+    keepClone.Attach(clone);
+    ASSERT_EQ(clone->Next(1, f, nullptr), S_OK);
+    EXPECT_EQ(f[0].cfFormat, CF_HDROP);
+    IEnumFORMATETC* none = reinterpret_cast<IEnumFORMATETC*>(1);
+    EXPECT_EQ(data->EnumFormatEtc(DATADIR_SET, &none), E_NOTIMPL);
+    EXPECT_EQ(none, nullptr);
+
+    FORMATETC dragLoop = FormatOf(L"InShellDragLoop");
+    EXPECT_EQ(data->QueryGetData(&dragLoop), DV_E_FORMATETC) << "nothing it cannot render";
+    FORMATETC descriptor = FormatOf(L"FileGroupDescriptorW");
+    EXPECT_EQ(data->QueryGetData(&descriptor), S_OK);
+    STGMEDIUM medium{};
+    ASSERT_HRESULT_SUCCEEDED(data->GetData(&descriptor, &medium));
+    const std::string block = GlobalText(medium);
+    ReleaseStgMedium(&medium);
+    // The folder first, then what it holds, breadth-first, each named by its path from the folder.
+    ASSERT_GE(block.size(), 4u);
+    uint32_t count = 0;
+    std::memcpy(&count, block.data(), 4);
+    ASSERT_EQ(count, 6u);
+    ASSERT_GE(block.size(), 4 + 6 * sizeof(FILEDESCRIPTORW));
+    std::vector<std::string> paths;
+    std::vector<uint64_t> sizes;
+    for (uint32_t i = 0; i < count; ++i) {
+        FILEDESCRIPTORW d;
+        std::memcpy(&d, block.data() + 4 + i * sizeof d, sizeof d);
+        paths.push_back(WideToUtf8(d.cFileName));
+        sizes.push_back((d.dwFlags & FD_FILESIZE) ? (static_cast<uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow : 0);
+    }
+    const std::string cjk = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.doc", emoji = "Urlaub \xF0\x9F\x8C\xB4.jpg";
+    EXPECT_EQ(paths, (std::vector<std::string>{"Bilder", "Bilder\\Urlaub 2024", "Bilder\\Strand \xC3\xB6.jpg",
+                                               "Bilder\\Urlaub 2024\\D\xC3\xBCne.png", "Bilder\\Urlaub 2024\\" + cjk,
+                                               "Bilder\\Urlaub 2024\\" + emoji}));
+    EXPECT_EQ(sizes, (std::vector<uint64_t>{0, 0, 2048, 1, 3000, 4097}));
+
+    // Contents by index of that list, in the medium asked for.
+    FORMATETC contents = FormatOf(L"FileContents", 5, TYMED_ISTREAM);
+    ASSERT_EQ(data->QueryGetData(&contents), S_OK);
+    ASSERT_HRESULT_SUCCEEDED(data->GetData(&contents, &medium));
+    ASSERT_EQ(medium.tymed, static_cast<DWORD>(TYMED_ISTREAM));
+    std::string bytes(5000, '\0');
+    ULONG read = 0;
+    medium.pstm->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &read);
+    bytes.resize(read);
+    ReleaseStgMedium(&medium);
+    EXPECT_EQ(bytes, ContentsOf("Bilder\\Urlaub 2024\\" + emoji, 4097));
+    for (LONG bad : {-1, 0, 6}) {
+        contents = FormatOf(L"FileContents", bad);
+        EXPECT_TRUE(FAILED(data->GetData(&contents, &medium))) << bad;
+        EXPECT_EQ(medium.hGlobal, nullptr);
+    }
+    // The item list itself stays the one folder.
+    FORMATETC ids = FormatOf(L"Shell IDList Array");
+    ASSERT_HRESULT_SUCCEEDED(data->GetData(&ids, &medium));
+    std::memcpy(&count, GlobalText(medium).data(), 4);
+    ReleaseStgMedium(&medium);
+    EXPECT_EQ(count, 1u);
+
+    // Preferred DropEffect: 0 until set.
+    FORMATETC preferred = FormatOf(L"Preferred DropEffect");
+    ASSERT_HRESULT_SUCCEEDED(data->GetData(&preferred, &medium));
+    EXPECT_EQ(GlobalText(medium).substr(0, 4), std::string(4, '\0'));
+    ReleaseStgMedium(&medium);
+
+    // A download that fails fails GetData: never an empty file.
+    auto neu = Item(Folder.Get(), "Neuer Ordner");
+    auto broken = UIObject<IDataObject>(Folder.Get(), {neu.get()}, IID_IDataObject);
+    ASSERT_HRESULT_SUCCEEDED(broken->GetData(&descriptor, &medium));
+    ReleaseStgMedium(&medium);
+    contents = FormatOf(L"FileContents", 1);
+    EXPECT_TRUE(FAILED(broken->GetData(&contents, &medium)));
+}
+
+TEST_F(TransferFolder, DescriptorsDroppedGoIntoTheFoldersTheirPathsName)
+{
+    // The folder's own data object, offered by descriptors and contents only.
+    auto bilder = Item(Folder.Get(), "Bilder");
+    auto own = UIObject<IDataObject>(Folder.Get(), {bilder.get()}, IID_IDataObject);
+    ASSERT_TRUE(own);
+    TFilterDataObject source(own.Get(), {static_cast<CLIPFORMAT>(RegisterClipboardFormatW(L"SxCF_PrivateFormat")),
+                                         static_cast<CLIPFORMAT>(CF_HDROP)});
+    auto target = UIObject<IDropTarget>(Folder.Get(), {Item(Folder.Get(), "Neuer Ordner").get()}, IID_IDropTarget);
+    ASSERT_TRUE(target);
+    EXPECT_EQ(DropOn(target.Get(), &source, 0, DROPEFFECT_COPY), static_cast<DWORD>(DROPEFFECT_COPY));
+    const std::string cjk = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.doc", emoji = "Urlaub \xF0\x9F\x8C\xB4.jpg";
+    const std::string into = "Neuer Ordner\\Bilder";
+    EXPECT_EQ(TakeTransferLog(),
+              (std::multiset<std::string>{
+                  "mkdir Neuer Ordner|Bilder", "mkdir " + into + "|Urlaub 2024",
+                  "stream " + into + "|Strand \xC3\xB6.jpg|2048|" + Fnv(ContentsOf("Bilder\\Strand \xC3\xB6.jpg", 2048)),
+                  "stream " + into + "\\Urlaub 2024|D\xC3\xBCne.png|1|" + Fnv(ContentsOf("Bilder\\Urlaub 2024\\D\xC3\xBCne.png", 1)),
+                  "stream " + into + "\\Urlaub 2024|" + cjk + "|3000|" + Fnv(ContentsOf("Bilder\\Urlaub 2024\\" + cjk, 3000)),
+                  "stream " + into + "\\Urlaub 2024|" + emoji + "|4097|" + Fnv(ContentsOf("Bilder\\Urlaub 2024\\" + emoji, 4097)),
+              }));
+}
+
+TEST_F(TransferFolder, CopiedAndCutGrainsPasteIntoARealLocalFolder)
+{
+    auto menuCallback = Entry<HRESULT (*)(bool, IShellFolder*, HWND, IDataObject*, UINT, WPARAM, LPARAM)>(
+        "SxTestMenuCallback");
+    const std::string groesse = "Gr\xC3\xB6\xC3\x9F" "e \xC3\xA4.txt";
+    auto g = Item(Folder.Get(), groesse);
+    auto readMe = Item(Folder.Get(), "read me.txt");
+    auto bilder = Item(Folder.Get(), "Bilder");
+    auto selection = UIObject<IDataObject>(Folder.Get(), {g.get(), readMe.get(), bilder.get()}, IID_IDataObject);
+    ASSERT_TRUE(selection);
+
+    // Copy from the item menu: the folder's data object goes onto the clipboard.
+    EXPECT_EQ(menuCallback(false, Folder.Get(), nullptr, selection.Get(), 2, static_cast<WPARAM>(-3), 0), S_FALSE);
+    IDataObject* clip = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(OleGetClipboard(&clip));
+    ComPtr<IDataObject> keepClip;
+    keepClip.Attach(clip);
+    const std::string copyTo = FreshTempFolder("SxPasteCopy");
+    TLocalFolderTarget copyTarget(copyTo);
+    DropOn(&copyTarget, clip, 0, DROPEFFECT_COPY);
+    EXPECT_EQ(copyTarget.Result, 0);
+    const std::string cjk = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.doc", emoji = "Urlaub \xF0\x9F\x8C\xB4.jpg";
+    EXPECT_EQ(Print(ReadLocal(copyTo + "\\" + groesse)), Print(ContentsOf(groesse, 1025)));
+    EXPECT_EQ(Print(ReadLocal(copyTo + "\\read me.txt")), Print(""));
+    EXPECT_EQ(Print(ReadLocal(copyTo + "\\Bilder\\Strand \xC3\xB6.jpg")), Print(ContentsOf("Bilder\\Strand \xC3\xB6.jpg", 2048)));
+    EXPECT_EQ(Print(ReadLocal(copyTo + "\\Bilder\\Urlaub 2024\\" + cjk)), Print(ContentsOf("Bilder\\Urlaub 2024\\" + cjk, 3000)));
+    EXPECT_EQ(Print(ReadLocal(copyTo + "\\Bilder\\Urlaub 2024\\" + emoji)), Print(ContentsOf("Bilder\\Urlaub 2024\\" + emoji, 4097)));
+    EXPECT_EQ(TakeDeleteLog(), "") << "a copy deletes nothing";
+
+    // Cut "read me.txt" and the folder and paste them: what arrived is gone from the folder.
+    auto cut = UIObject<IDataObject>(Folder.Get(), {readMe.get(), bilder.get()}, IID_IDataObject);
+    EXPECT_EQ(menuCallback(true, Folder.Get(), nullptr, cut.Get(), 2, static_cast<WPARAM>(-2), 0), S_OK);
+    keepClip.Reset();
+    ASSERT_HRESULT_SUCCEEDED(OleGetClipboard(&clip));
+    keepClip.Attach(clip);
+    const std::string moveTo = FreshTempFolder("SxPasteMove");
+    TLocalFolderTarget moveTarget(moveTo);
+    // "read me.txt" is held open by another program: it cannot go, and it stays in the folder.
+    std::string heldName;
+    for (const auto& file : copyTarget.Files)
+        if (file.size() >= 11 && file.compare(file.size() - 11, 11, "read me.txt") == 0)
+            heldName = file;
+    ASSERT_FALSE(heldName.empty());
+    THandle held(CreateFileW(Utf8ToWide(heldName).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+    DropOn(&moveTarget, clip, 0, DROPEFFECT_MOVE);
+    EXPECT_EQ(Print(ReadLocal(moveTo + "\\read me.txt")), "<missing>");
+    EXPECT_EQ(Print(ReadLocal(moveTo + "\\Bilder\\Urlaub 2024\\" + emoji)), Print(ContentsOf("Bilder\\Urlaub 2024\\" + emoji, 4097)));
+    std::string deleted;
+    for (int i = 0; i < 100 && deleted.find("Bilder;") == std::string::npos; ++i) {
+        Sleep(100);
+        deleted += TakeDeleteLog();
+    }
+    Sleep(1500);  // nothing more comes for the file that stayed
+    deleted += TakeDeleteLog();
+    std::multiset<std::string> gone;
+    for (size_t start = 0, end; (end = deleted.find(';', start)) != std::string::npos; start = end + 1)
+        gone.insert(deleted.substr(start, end - start));
+    EXPECT_EQ(gone, (std::multiset<std::string>{"Strand \xC3\xB6.jpg", "D\xC3\xBCne.png", cjk, emoji, "Urlaub 2024",
+                                                "Bilder"}));
+    EXPECT_EQ(deleted.find("read me.txt"), std::string::npos);
+    EXPECT_TRUE(TakeTransferLog().empty()) << "the target moved the files itself: no move to complete";
+}

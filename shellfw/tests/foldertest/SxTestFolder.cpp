@@ -19,6 +19,8 @@
 #include <wrl/client.h>
 
 #include <cstdlib>
+#include <memory>
+#include <vector>
 #include <map>
 #include <mutex>
 
@@ -91,10 +93,46 @@ const std::map<std::string, std::vector<TTestItem>>& Tree()
               {"read me.txt", true, 0, false},
               {"versteckt.txt", true, 10, true}}},
         {"Bilder", {{"Urlaub 2024", false, 0, false}, {"Strand ö.jpg", true, 2048, false}}},
-        {"Bilder\\Urlaub 2024", {{"Düne.png", true, 1, false}}},
-        {"Neuer Ordner", {}},
+        {"Bilder\\Urlaub 2024", {{"Düne.png", true, 1, false},
+                                 {"日本語.doc", true, 3000, false},
+                                 {"Urlaub 🌴.jpg", true, 4097, false}}},
+        {"Neuer Ordner", {{"kaputt.bin", true, 77, false}}},
     };
     return tree;
+}
+
+// What the transfer events saw, one line each.
+std::vector<std::string> TransferLog;
+
+void Record(const std::string& line)
+{
+    std::lock_guard<std::mutex> guard(LogLock);
+    TransferLog.push_back(line);
+}
+
+std::string PathOf(const TSxCustomDataGrain& grain)
+{
+    auto* byHand = dynamic_cast<const TSxByHandDataGrain*>(&grain);
+    return byHand && byHand->Root ? std::string() : grain.GetValue("path");
+}
+
+// The bytes of a test file: its path and a line break, over and over, cut to its size.
+std::string ContentsOf(const std::string& path, uint32_t size)
+{
+    std::string text;
+    while (text.size() < size)
+        text += path + "\n";
+    text.resize(size);
+    return text;
+}
+
+// A short fingerprint of bytes for the log.
+uint32_t Fnv(const std::string& bytes)
+{
+    uint32_t hash = 2166136261u;
+    for (unsigned char c : bytes)
+        hash = (hash ^ c) * 16777619u;
+    return hash;
 }
 
 uint32_t SizeOf(const TSxCustomDataGrain& grain)
@@ -146,6 +184,73 @@ public:
         Provider.OnConfirmDelete = [](TSxCustomProvider&, TSxDataGrainList&, HWND, bool&) {
             std::lock_guard<std::mutex> guard(LogLock);
             ++Confirmations;
+        };
+        // Transfer: contents, temporary files, drops of files, descriptors and own grains.
+        Provider.OnGetGrainTempPath = [](TSxCustomProvider&, TSxCustomDataGrain&, std::string& path) {
+            wchar_t buffer[MAX_PATH + 1] = {};
+            GetTempPathW(MAX_PATH + 1, buffer);
+            path = WideToUtf8(buffer) + "SxTestFolderTemp\\";
+            CreateDirectoryW(Utf8ToWide(path).c_str(), nullptr);
+        };
+        Provider.OnGetGrainFilename = [](TSxCustomProvider&, TSxCustomDataGrain&, std::string&) {};
+        Provider.OnGetGrainFileContents = [](TSxCustomProvider&, TSxCustomDataGrain& grain, TSxMemoryStream& stream) {
+            if (grain.Name == "kaputt.bin")
+                throw std::runtime_error("the download failed");
+            const std::string bytes = ContentsOf(PathOf(grain), SizeOf(grain));
+            stream.Write(bytes.data(), bytes.size());
+        };
+        Provider.OnQueryDataGrainDrop = [](TSxCustomProvider&, TSxCustomDataGrain&, TSxCustomDataGrain& target,
+                                           bool& allow) { allow = !target.IsFile; };
+        Provider.OnCreateNewFolder = [](TSxCustomProvider& provider, TSxCustomDataGrain& owner, const std::string& name,
+                                        std::unique_ptr<TSxCustomDataGrain>& folder) {
+            Record("mkdir " + PathOf(owner) + "|" + name);
+            if (name == "gesperrt")
+                return;  // the server refuses this one
+            folder = provider.CreateGrain();
+            folder->Name = name;
+            folder->SetValue("path", PathOf(owner).empty() ? name : PathOf(owner) + "\\" + name);
+        };
+        Provider.OnConfirmOverwriteFolder = [](TSxCustomProvider&, TSxCustomDataGrain& folder, HWND, bool& allow) {
+            Record("merge " + PathOf(folder));
+            allow = true;
+        };
+        Provider.OnNewGrainFromFileEx2 = [](TSxCustomProvider& provider, TSxCustomDataGrain& folder,
+                                            const std::string& fileName, std::unique_ptr<TSxCustomDataGrain>& grain,
+                                            TSxDropInfo&, int remaining, bool&) {
+            WIN32_FILE_ATTRIBUTE_DATA data{};
+            GetFileAttributesExW(Utf8ToWide(fileName).c_str(), GetFileExInfoStandard, &data);
+            const std::string name = fileName.substr(fileName.find_last_of('\\') + 1);
+            Record("file " + PathOf(folder) + "|" + name + "|" + std::to_string(data.nFileSizeLow) + "|" +
+                   std::to_string(remaining));
+            if (name.find("fehlt") != std::string::npos)
+                return;  // the upload failed: no new grain
+            grain = provider.CreateGrain();
+            grain->Name = name;
+            grain->IsFile = true;
+        };
+        // A file drop needs the older event assigned as well; the newest one is the one that fires.
+        Provider.OnNewGrainFromFileEx = [](TSxCustomProvider&, TSxCustomDataGrain&, const std::string& fileName,
+                                           std::unique_ptr<TSxCustomDataGrain>&, TSxDropInfo&) {
+            Record("not used " + fileName);
+        };
+        Provider.OnNewGrainFromStream = [](TSxCustomProvider&, TSxCustomDataGrain& folder,
+                                           const TSxFileInfoDescriptor& info, TSxByteStream& data) {
+            std::string bytes(static_cast<size_t>(data.GetSize()), '\0');
+            bytes.resize(data.Read(bytes.data(), bytes.size()));
+            Record("stream " + PathOf(folder) + "|" + info.DisplayName + "|" + std::to_string(info.Size) + "|" +
+                   std::to_string(Fnv(bytes)));
+        };
+        Provider.OnDataGrainDropEx = [](TSxCustomProvider&, TSxCustomDataGrain& folder, TSxCustomDataGrain& grain,
+                                        TSxDropInfo& info) {
+            Record("grain " + PathOf(folder) + "|" + grain.Name);
+            if (grain.Name == "read me.txt")
+                info.Effect = SxDropCopy;  // the server copy failed: the source must stay
+        };
+        Provider.OnGrainMoved = [](TSxCustomProvider&, TSxDataGrainList& grains) {
+            std::string names;
+            for (int i = 0; i < grains.Count(); ++i)
+                names += grains.GetItem(i)->Name + ";";
+            Record("moved " + names);
         };
         Overlays.SetWidth(16);
         Overlays.SetHeight(16);
@@ -287,6 +392,19 @@ __declspec(dllexport) HRESULT SxTestMenuCallback(bool background, IShellFolder* 
 {
     return background ? BackgroundMenuCallback(folder, owner, dataObject, msg, wParam, lParam)
                       : ItemMenuCallback(folder, owner, dataObject, msg, wParam, lParam);
+}
+
+// The transfer events so far, one line each ("\n" after each); the log is reset.
+__declspec(dllexport) int SxTestTransferLog(char* buffer, int size)
+{
+    std::lock_guard<std::mutex> guard(LogLock);
+    std::string text;
+    for (const auto& line : TransferLog)
+        text += line + "\n";
+    lstrcpynA(buffer, text.c_str(), size);
+    const int count = static_cast<int>(TransferLog.size());
+    TransferLog.clear();
+    return count;
 }
 
 // The names deleted so far (";" after each) and the number of confirmations; both are reset.

@@ -1,5 +1,7 @@
 #include "SxTestSupport.h"
 
+#include <filesystem>
+
 #include "uGLBWin.h"
 
 std::wstring PathBesideProgram(const std::wstring& fileName)
@@ -43,4 +45,15 @@ std::string Value(HKEY root, const std::string& key, const std::string& name)
     if (type == REG_DWORD)
         return std::to_string(*reinterpret_cast<DWORD*>(data));
     return WideToUtf8(reinterpret_cast<wchar_t*>(data));
+}
+
+std::string FreshTempFolder(const std::string& name)
+{
+    wchar_t buffer[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH + 1, buffer);
+    const std::wstring path = std::wstring(buffer) + Utf8ToWide(name);
+    std::error_code error;
+    std::filesystem::remove_all(path, error);
+    std::filesystem::create_directories(path);
+    return WideToUtf8(path);
 }

@@ -16,6 +16,9 @@ DWORD RunProcess(const std::wstring& commandLine);
 
 bool KeyExists(HKEY root, const std::string& key);
 
+// A fresh, empty folder of that name below the temporary folder (UTF-8 path, no final "\").
+std::string FreshTempFolder(const std::string& name);
+
 // The value's text, its number for a DWORD, or "<none>".
 std::string Value(HKEY root, const std::string& key, const std::string& name = "");
 
