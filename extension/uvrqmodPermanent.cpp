@@ -608,7 +608,7 @@ bool TvrqmodPermanent::ReloadFolder(const std::string& path, bool clearCache, in
     try {
         TWEBDAVClient client;
         const std::string server = WithoutSlash(client.StripCacheRoot(path));
-        std::string answer;
+        TListingAnswer answer;
         if (!client.GetContent(server, depth, dialog, answer)) {
             if (!dialog.Progress.Cancelled())
                 dialog.ShowWarning(Txt(83), Txt(95));
@@ -656,7 +656,7 @@ bool TvrqmodPermanent::ReloadAll(bool statistics, TvrqDialog& dialog)
     try {
         TWEBDAVClient client;
         dialog.Progress.ExtendBy(2);
-        std::string answer;
+        TListingAnswer answer;
         bool ok = client.GetContent("", -1, dialog, answer);
         if (ok) {
             dialog.Progress.StepBy(1);

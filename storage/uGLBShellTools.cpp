@@ -3,6 +3,7 @@
 #include "uGLBTools.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 #ifdef _WIN32
 #include "uGLBWin.h"
@@ -87,6 +88,63 @@ bool shl_IsProcessRunning(const std::string& name, bool fullPath)
     return std::any_of(list.begin(), list.end(), [&](const std::string& line) {
         return SameText(fullPath ? line : shl_ExtractFileName(line), name);
     });
+}
+
+namespace {
+DWORD AttributesOf(const std::string& name)
+{
+    return name.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(Utf8ToWide(name).c_str());
+}
+} // namespace
+
+bool shl_FileExists(const std::string& name)
+{
+    const DWORD a = AttributesOf(name);
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool shl_DirectoryExists(const std::string& name)
+{
+    const DWORD a = AttributesOf(name);
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void shl_ForceDirectories(const std::string& folder)
+{
+    std::wstring path = Utf8ToWide(folder);
+    while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+    // Each level from the first one below the root (drive "C:\" or share "\\server\share").
+    size_t from = path.rfind(L"\\\\", 0) == 0 ? path.find(L'\\', path.find(L'\\', 2) + 1) : path.find(L'\\', 3);
+    for (size_t i = from;; i = path.find(L'\\', i + 1)) {
+        const std::wstring part = path.substr(0, i);
+        if (!part.empty() && !CreateDirectoryW(part.c_str(), nullptr)) {
+            const DWORD error = GetLastError();
+            const DWORD a = GetFileAttributesW(part.c_str());
+            if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY))
+                throw std::runtime_error("Cannot create the folder " + WideToUtf8(part) + ": " + SysErrorMessage(error));
+        }
+        if (i == std::wstring::npos) break;
+    }
+}
+
+bool shl_IsFileLocked(const std::string& name)
+{
+    try {
+        THandle file(CreateFileW(Utf8ToWide(name).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        return !file;
+    } catch (...) {
+        return true;
+    }
+}
+
+bool shl_WaitForFileAccess(const std::string& name, int tries)
+{
+    for (int i = 0; i < tries; ++i) {
+        if (!shl_IsFileLocked(name)) return true;
+        Sleep(1);
+    }
+    return false;
 }
 
 bool shl_DeleteFolder(const std::string& folder)

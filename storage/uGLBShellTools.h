@@ -18,6 +18,21 @@ std::string shl_ExtractFileName(const std::string& path);
 std::string shl_ExtractFileExt(const std::string& path);
 
 #ifdef _WIN32
+// The file system in UTF-8 names; the one home of these tests and waits for every subsystem.
+// Yes when the name is an existing file (not a folder).
+bool shl_FileExists(const std::string& name);
+// Yes when the name is an existing folder.
+bool shl_DirectoryExists(const std::string& name);
+// Creates the folder and every missing folder above it; raises std::runtime_error with the
+// system's reason when one cannot be made. A folder that exists already is fine.
+void shl_ForceDirectories(const std::string& folder);
+// Yes when the file cannot be opened for writing without sharing (held by another program, or
+// missing); never raises.
+bool shl_IsFileLocked(const std::string& name);
+// Up to tries attempts of shl_IsFileLocked, 1 ms apart; yes at the first attempt that finds the
+// file free.
+bool shl_WaitForFileAccess(const std::string& name, int tries);
+
 // Adds the full path of every running process's main module; nothing for a null list.
 void shl_GetProcessList(std::vector<std::string>* list);
 // fullPath: a line equals `name` ignoring case; else the file-name part of a line does.

@@ -46,13 +46,20 @@ std::string BuildThumbURLOf(const std::string& host, const std::string& path) {
     return host + "/" + EncodeURLPath(folder + ".thumb\\" + name + ".thumb.jpg");
 }
 
-std::string URLPathOf(const std::string& url) {
-    std::string path = url;
+namespace {
+
+// Everything after scheme and server ("http://h:1/dav/x?y" -> "/dav/x?y").
+std::string AfterAuthority(const std::string& url) {
     const size_t scheme = url.find("://");
-    if (scheme != std::string::npos) {
-        const size_t slash = url.find('/', scheme + 3);
-        path = slash == std::string::npos ? std::string() : url.substr(slash);
-    }
+    if (scheme == std::string::npos) return url;
+    const size_t slash = url.find('/', scheme + 3);
+    return slash == std::string::npos ? std::string() : url.substr(slash);
+}
+
+}  // namespace
+
+std::string URLPathOf(const std::string& url) {
+    std::string path = AfterAuthority(url);
     const size_t query = path.find_first_of("?#");
     if (query != std::string::npos) path.erase(query);
     return path;
@@ -76,7 +83,8 @@ std::vector<std::string> SplitSlash(const std::string& path) {
 
 bool RelativeHref(const std::string& href, const std::string& basePath, std::string& relative,
                   std::string& error) {
-    const std::string path = URLPathOf(href);
+    // An href names a resource: a "#" or "?" in it (some servers send them raw) is part of the name.
+    const std::string path = AfterAuthority(href);
     if (path.empty() || path[0] != '/') {
         error = "href is no absolute path: \"" + href + "\"";
         return false;

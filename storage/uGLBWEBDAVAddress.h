@@ -17,7 +17,7 @@ std::string URLPathOf(const std::string& url);
 // An href of a listing made relative to the base path of the host, still percent-encoded:
 // "/dav/Fotos/a%20b.jpg" with base "/dav" gives "Fotos/a%20b.jpg", "/dav/" gives "". False (reason in
 // error) when the href lies outside the base path. Absolute URLs are accepted; the comparison is made
-// on the decoded segments, so "%7e" and "~" compare equal.
+// on the decoded segments, so "%7e" and "~" compare equal. A raw "#" or "?" is part of the path.
 bool RelativeHref(const std::string& href, const std::string& basePath, std::string& relative,
                   std::string& error);
 // The path without its final "\" or "/" characters ("Fotos\" -> "Fotos").

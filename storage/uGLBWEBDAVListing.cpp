@@ -1,13 +1,14 @@
 #include "uGLBWEBDAVListing.h"
 
-#include "uGLBShellTools.h"
 #include "uGLBWEBDAVAddress.h"
 #include "uGLBWin.h"
 
+#include <shlobj.h>
 #include <shlwapi.h>
 #include <wrl/client.h>
 #include <xmllite.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cwchar>
 #include <stdexcept>
@@ -46,10 +47,41 @@ int StatusOfLine(const std::string& line) {   // "HTTP/1.1 200 OK" -> 200
     return sp == std::string::npos ? 0 : std::atoi(line.c_str() + sp + 1);
 }
 
-}  // namespace
+// A complete answer ends with the end tag of its multistatus root ("</D:multistatus>", any prefix),
+// blanks after it allowed. Tested before parsing: a cut answer is refused whatever byte it was cut
+// at, also by readers that do not notice a cut (Wine's XmlLite even aborts the process on some).
+bool EndsWithItsRootEndTag(IStream* stream) {
+    STATSTG info{};
+    if (FAILED(stream->Stat(&info, STATFLAG_NONAME))) return false;
+    const uint64_t size = info.cbSize.QuadPart;
+    const uint64_t tail = size < 512 ? size : 512;
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(size - tail);
+    std::string bytes(static_cast<size_t>(tail), '\0');
+    ULONG got = 0;
+    const bool read = SUCCEEDED(stream->Seek(at, STREAM_SEEK_SET, nullptr)) &&
+                      SUCCEEDED(stream->Read(bytes.data(), static_cast<ULONG>(tail), &got)) && got == tail;
+    at.QuadPart = 0;
+    if (FAILED(stream->Seek(at, STREAM_SEEK_SET, nullptr)) || !read) return false;
+    const size_t end = bytes.find_last_not_of(" \t\r\n");
+    if (end == std::string::npos || bytes[end] != '>') return false;
+    size_t name = end;
+    while (name > 0 && bytes[name - 1] != '<' && bytes[name - 1] != '/' && bytes[name - 1] != ':' &&
+           bytes[name - 1] != '>') {
+        --name;
+    }
+    if (bytes.compare(name, end - name + 1, "multistatus>") != 0) return false;
+    size_t slash = name;
+    if (slash > 0 && bytes[slash - 1] == ':') {   // a prefix
+        --slash;
+        while (slash > 0 && bytes[slash - 1] != '/' && bytes[slash - 1] != '<' && bytes[slash - 1] != '>') --slash;
+    }
+    return slash >= 2 && bytes[slash - 1] == '/' && bytes[slash - 2] == '<';
+}
 
-bool ReadMultistatus(const std::string& xml, std::vector<std::pair<std::string, TListingEntry>>& responses,
-                     std::string& error, const std::function<bool()>& pump) {
+// The reader over stream, which must be a complete answer (EndsWithItsRootEndTag).
+bool ReadMultistatusStream(IStream* stream, const std::function<bool(const std::string&, TListingEntry&)>& onResponse,
+                           std::string& error) {
     TCreateXmlReader create = XmlReaderFactory();
     if (!create) {
         error = "xmllite.dll is not available";
@@ -61,14 +93,12 @@ bool ReadMultistatus(const std::string& xml, std::vector<std::pair<std::string, 
         error = "CreateXmlReader: " + HResultText(hr);
         return false;
     }
-    Microsoft::WRL::ComPtr<IStream> stream;
-    stream.Attach(SHCreateMemStream(reinterpret_cast<const BYTE*>(xml.data()), static_cast<UINT>(xml.size())));
-    if (!stream) {
-        error = "out of memory for the answer";
+    if (!EndsWithItsRootEndTag(stream)) {
+        error = "the answer is incomplete (its multistatus element never closed)";
         return false;
     }
     reader->SetProperty(XmlReaderProperty_DtdProcessing, DtdProcessing_Prohibit);
-    if (FAILED(hr = reader->SetInput(stream.Get()))) {
+    if (FAILED(hr = reader->SetInput(stream))) {
         error = "XML input: " + HResultText(hr);
         return false;
     }
@@ -76,11 +106,20 @@ bool ReadMultistatus(const std::string& xml, std::vector<std::pair<std::string, 
     enum Level { Doc, Multistatus, Response, Href, PropStat, Status, Prop, Property, ResourceType };
     struct Frame { Level level; std::string name; };
     std::vector<Frame> stack;
-    bool sawRoot = false;
+    bool sawRoot = false, closedRoot = false;
+    // Every node takes at least one byte of the answer: more nodes than that is a reader that no
+    // longer moves (a cut answer), never a longer document.
+    STATSTG info{};
+    const uint64_t answerSize = SUCCEEDED(stream->Stat(&info, STATFLAG_NONAME)) ? info.cbSize.QuadPart : 0;
+    uint64_t nodes = 0;
     std::string href, text;
     std::vector<TPropStat> propstats;
     XmlNodeType type;
     while ((hr = reader->Read(&type)) == S_OK) {
+        if (++nodes > answerSize + 16) {
+            error = "the answer is incomplete (the reader stopped moving)";
+            return false;
+        }
         if (type == XmlNodeType_DocumentType) {
             error = "the answer holds a DOCTYPE, refused";
             return false;
@@ -146,6 +185,7 @@ bool ReadMultistatus(const std::string& xml, std::vector<std::pair<std::string, 
             const Frame frame = stack.back();
             stack.pop_back();
             switch (frame.level) {
+            case Multistatus: closedRoot = true; break;
             case Href: href = TrimBlanks(text); break;
             case Status: if (!propstats.empty()) propstats.back().Status = StatusOfLine(text); break;
             case Property:
@@ -165,8 +205,7 @@ bool ReadMultistatus(const std::string& xml, std::vector<std::pair<std::string, 
                         break;
                     }
                 }
-                responses.emplace_back(href, entry);
-                if (pump && !pump()) {
+                if (!onResponse(href, entry)) {
                     error = "cancelled";
                     return false;
                 }
@@ -181,14 +220,55 @@ bool ReadMultistatus(const std::string& xml, std::vector<std::pair<std::string, 
         error = "the answer holds a DOCTYPE, refused";
         return false;
     }
+    if (hr == E_PENDING) {
+        error = "the answer is incomplete";
+        return false;
+    }
     if (FAILED(hr)) {
         error = "the answer is no well-formed XML (" + HResultText(hr) + ")";
         return false;
     }
-    if (!sawRoot || !stack.empty()) {
+    if (!sawRoot || !closedRoot || !stack.empty()) {
         error = "the answer is incomplete";
         return false;
     }
+    return true;
+}
+
+// Yes for an existing folder (a final "\\" allowed).
+bool FolderExists(const std::string& dir) {
+    const DWORD a = GetFileAttributesW(Utf8ToWide(WithoutSlash(dir)).c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
+bool ReadMultistatusFile(const std::string& answerFile,
+                         const std::function<bool(const std::string&, TListingEntry&)>& onResponse, std::string& error) {
+    // Read from the file as the parser needs it: the answer is never held in memory.
+    Microsoft::WRL::ComPtr<IStream> stream;
+    const HRESULT hr = SHCreateStreamOnFileEx(Utf8ToWide(answerFile).c_str(), STGM_READ | STGM_SHARE_DENY_WRITE,
+                                              FILE_ATTRIBUTE_NORMAL, FALSE, nullptr, &stream);
+    if (FAILED(hr)) {
+        error = "cannot open the answer \"" + answerFile + "\": " + HResultText(hr);
+        return false;
+    }
+    return ReadMultistatusStream(stream.Get(), onResponse, error);
+}
+
+bool ReadMultistatus(const std::string& xml, std::vector<std::pair<std::string, TListingEntry>>& responses,
+                     std::string& error, const std::function<bool()>& pump) {
+    Microsoft::WRL::ComPtr<IStream> stream;
+    stream.Attach(SHCreateMemStream(reinterpret_cast<const BYTE*>(xml.data()), static_cast<UINT>(xml.size())));
+    if (!stream) {
+        error = "out of memory for the answer";
+        return false;
+    }
+    auto collect = [&](const std::string& href, TListingEntry& entry) {
+        responses.emplace_back(href, entry);
+        return !pump || pump();
+    };
+    if (!ReadMultistatusStream(stream.Get(), collect, error)) return false;
     if (responses.empty()) {
         error = "the answer lists nothing";
         return false;
@@ -196,14 +276,54 @@ bool ReadMultistatus(const std::string& xml, std::vector<std::pair<std::string, 
     return true;
 }
 
-bool FolderExists(const std::string& dir) {
-    const DWORD a = GetFileAttributesW(Utf8ToWide(dir).c_str());
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+
+bool DeleteFolderTree(const std::string& folder) {
+    const std::wstring top = Utf8ToWide(WithoutSlash(folder));
+    // Refuses what a slip could make of a path: relative paths, drive roots, wildcards.
+    if (top.size() < 4 || top[1] != L':' || top[2] != L'\\' || top.find_first_of(L"*?") != std::wstring::npos) {
+        return false;
+    }
+    if (GetFileAttributesW(top.c_str()) == INVALID_FILE_ATTRIBUTES &&
+        (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND)) {
+        return true;
+    }
+    bool ok = true;
+    // Depth first without recursion: a folder is removed once everything in it went.
+    struct TLevel { std::wstring Dir; bool Listed; };
+    std::vector<TLevel> pending{{top, false}};
+    while (!pending.empty()) {
+        if (pending.back().Listed) {
+            if (!RemoveDirectoryW(pending.back().Dir.c_str())) ok = false;
+            pending.pop_back();
+            continue;
+        }
+        pending.back().Listed = true;
+        const std::wstring dir = pending.back().Dir;
+        WIN32_FIND_DATAW fd;
+        const TFindHandle find(FindFirstFileW((dir + L"\\*").c_str(), &fd));
+        if (!find) continue;
+        do {
+            const std::wstring name = fd.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring full = dir + L"\\" + name;
+            if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+                pending.push_back({full, false});
+            } else if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                if (!RemoveDirectoryW(full.c_str())) ok = false;   // a link: its target stays
+            } else {
+                if (fd.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
+                    SetFileAttributesW(full.c_str(), fd.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+                }
+                if (!DeleteFileW(full.c_str())) ok = false;
+            }
+        } while (FindNextFileW(find.get(), &fd));
+    }
+    return ok;
 }
 
 void SwapInMirror(const std::string& fresh, const std::string& cache) {
     const std::string current = WithoutSlash(cache), old = current + ".old";
-    if (FolderExists(old)) shl_DeleteFolder(old);
+    if (FolderExists(old)) DeleteFolderTree(old);
     if (FolderExists(current) && !MoveFileExW(Utf8ToWide(current).c_str(), Utf8ToWide(old).c_str(), 0)) {
         // Something holds the old mirror open. Clearing it in place could not make room for the
         // new one either (the held folder stays): keep the old mirror whole instead.
@@ -216,5 +336,122 @@ void SwapInMirror(const std::string& fresh, const std::string& cache) {
         }
         throw std::runtime_error("cannot replace the mirror: " + SysErrorMessage(code));
     }
-    if (FolderExists(old)) shl_DeleteFolder(old);
+    if (FolderExists(old)) DeleteFolderTree(old);
+}
+
+std::vector<TMirrorDirEntry> MirrorDirectoryEntries(const std::string& directory) {
+    std::vector<TMirrorDirEntry> entries;
+    WIN32_FIND_DATAW fd;
+    const TFindHandle find(FindFirstFileW(Utf8ToWide(directory + "*").c_str(), &fd));
+    if (!find) return entries;
+    do {
+        TMirrorDirEntry e;
+        e.FileName = WideToUtf8(fd.cFileName);
+        if (e.FileName == "." || e.FileName == "..") continue;
+        e.IsDirectory = (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        const bool folderRecord = e.FileName.size() >= 14 &&
+                                  SameText(e.FileName.substr(e.FileName.size() - 14), "DIRTMPFILE.DIR");
+        if (!e.IsDirectory && !folderRecord) {
+            THandle h(CreateFileW(Utf8ToWide(directory + e.FileName).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+            uint8_t bytes[VirtualFileRecordSize];
+            DWORD got = 0;
+            if (h && ReadFile(h.get(), bytes, sizeof(bytes), &got, nullptr) && got == sizeof(bytes)) {
+                const TVirtualFileRecord r = RecordFromBytes(bytes, got);
+                if (!r.IsFolder) e.RecordName = r.Name;
+            }
+        }
+        entries.push_back(std::move(e));
+    } while (FindNextFileW(find.get(), &fd));
+    return entries;
+}
+
+void MergeIntoMirror(const std::string& stage, const std::string& cache, const TMirrorPlan& plan) {
+    // Every step is one rename, noted so that a failure can take all of them back.
+    struct TStep { std::wstring From, To; };
+    std::vector<TStep> done;
+    std::vector<std::wstring> made;   // directories created in the mirror
+    const std::wstring backup = Utf8ToWide(stage) + L"_D_old";
+    int n = 0;
+    auto move = [&](const std::wstring& from, const std::wstring& to) {
+        if (!MoveFileExW(from.c_str(), to.c_str(), 0)) {
+            throw std::runtime_error("cannot move \"" + WideToUtf8(from) + "\" to \"" + WideToUtf8(to) +
+                                     "\": " + SysErrorMessage(GetLastError()));
+        }
+        done.push_back({from, to});
+    };
+    auto aside = [&](const std::wstring& target) {   // an existing file goes into the backup folder
+        if (GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            move(target, backup + L"\\" + std::to_wstring(++n));
+        }
+    };
+    auto place = [&](const TMirrorItem& item) {
+        const std::wstring target = Utf8ToWide(cache + item.Directory + item.FileName);
+        if (item.Implied && GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) return;
+        aside(target);
+        move(Utf8ToWide(stage + item.Directory + item.FileName), target);
+    };
+    try {
+        if (!CreateDirectoryW(backup.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+            throw std::runtime_error("cannot create \"" + WideToUtf8(backup) + "\": " + SysErrorMessage(GetLastError()));
+        }
+        for (const TMirrorItem& f : plan.Folders) {
+            place(f);
+            const std::string own = f.FileName.substr(0, f.FileName.size() - 14);
+            const std::wstring dir = Utf8ToWide(cache + f.Directory + own);
+            if (CreateDirectoryW(dir.c_str(), nullptr)) {
+                made.push_back(dir);
+            } else if (GetLastError() != ERROR_ALREADY_EXISTS) {
+                throw std::runtime_error("cannot create \"" + WideToUtf8(dir) + "\": " + SysErrorMessage(GetLastError()));
+            }
+        }
+        for (const TMirrorItem& f : plan.Files) place(f);
+        for (const std::string& stale : plan.Stale) aside(Utf8ToWide(cache + stale));
+    } catch (...) {
+        for (auto step = done.rbegin(); step != done.rend(); ++step) {
+            MoveFileExW(step->To.c_str(), step->From.c_str(), 0);
+        }
+        for (auto dir = made.rbegin(); dir != made.rend(); ++dir) RemoveDirectoryW(dir->c_str());
+        DeleteFolderTree(WideToUtf8(backup));
+        throw;
+    }
+    DeleteFolderTree(WideToUtf8(backup));
+}
+
+TListingAnswer::~TListingAnswer() {
+    if (!FileName.empty()) DeleteFileW(Utf8ToWide(FileName).c_str());
+}
+
+void TListingAnswer::Create(const std::string& folder) {
+    if (!FileName.empty()) DeleteFileW(Utf8ToWide(FileName).c_str());
+    FileName.clear();
+    Size = 0;
+    SHCreateDirectoryExW(nullptr, Utf8ToWide(WithoutSlash(folder)).c_str(), nullptr);
+    wchar_t name[MAX_PATH];
+    if (!GetTempFileNameW(Utf8ToWide(folder).c_str(), L"sxl", 0, name)) {
+        throw std::runtime_error("cannot make a temporary file in \"" + folder + "\": " + SysErrorMessage(GetLastError()));
+    }
+    FileName = WideToUtf8(name);
+}
+
+void TListingAnswer::Assign(const std::string& folder, const std::string& text) {
+    Create(folder);
+    THandle h(CreateFileW(Utf8ToWide(FileName).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD put = 0;
+    if (!h || !WriteFile(h.get(), text.data(), static_cast<DWORD>(text.size()), &put, nullptr) || put != text.size()) {
+        throw std::runtime_error("cannot write \"" + FileName + "\": " + SysErrorMessage(GetLastError()));
+    }
+    Size = text.size();
+}
+
+std::string TListingAnswer::Text() const {
+    std::string text;
+    THandle h(CreateFileW(Utf8ToWide(FileName).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h) return text;
+    char buf[65536];
+    DWORD got = 0;
+    while (ReadFile(h.get(), buf, sizeof(buf), &got, nullptr) && got) text.append(buf, got);
+    return text;
 }

@@ -10,22 +10,6 @@ namespace {
 
 constexpr DWORD kFormStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT;
 
-// A dialog template without items: the form makes its controls itself, placed in pixels.
-std::vector<WORD> EmptyTemplate() {
-    std::vector<WORD> words(sizeof(DLGTEMPLATE) / sizeof(WORD), 0);
-    DLGTEMPLATE head{};
-    head.style = kFormStyle;
-    std::memcpy(words.data(), &head, sizeof head);
-    words.push_back(0);   // no menu
-    words.push_back(0);   // the dialog class
-    words.push_back(0);   // no title yet
-    words.push_back(8);   // point size
-    for (const wchar_t* face = L"MS Sans Serif"; *face; ++face)
-        words.push_back(static_cast<WORD>(*face));
-    words.push_back(0);
-    return words;
-}
-
 HMODULE ThisModule() {
     HMODULE module = nullptr;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
@@ -35,6 +19,46 @@ HMODULE ThisModule() {
 }
 
 }  // namespace
+
+TDialogTemplate::TDialogTemplate(DWORD style, const wchar_t* caption, const wchar_t* fontFace, WORD pointSize) {
+    Dword(style);
+    Dword(0);   // no extended style
+    FCountAt = FWords.size();
+    Word(0);    // no items yet
+    for (int i = 0; i < 4; ++i)
+        Word(0);   // placed when the dialog starts
+    Word(0);    // no menu
+    Word(0);    // the dialog class
+    Text(caption);
+    Word(pointSize);
+    Text(fontFace);
+}
+
+void TDialogTemplate::Add(WORD classAtom, DWORD style, WORD id, const wchar_t* text) {
+    while (FWords.size() % 2)
+        Word(0);   // items start on a DWORD boundary
+    Dword(style | WS_CHILD | WS_VISIBLE);
+    Dword(0);
+    for (int i = 0; i < 4; ++i)
+        Word(1);
+    Word(id);
+    Word(0xFFFF);
+    Word(classAtom);
+    Text(text);
+    Word(0);   // no creation data
+    ++FWords[FCountAt];
+}
+
+void TDialogTemplate::Dword(DWORD d) {
+    Word(LOWORD(d));
+    Word(HIWORD(d));
+}
+
+void TDialogTemplate::Text(const wchar_t* text) {
+    for (; *text; ++text)
+        Word(static_cast<WORD>(*text));
+    Word(0);
+}
 
 std::wstring WindowTextWide(HWND window) {
     int length = GetWindowTextLengthW(window);
@@ -52,10 +76,10 @@ TDialogForm::TDialogForm(int clientWidth, int clientHeight, int escapeResult)
     : ClientWidth(clientWidth), ClientHeight(clientHeight), EscapeResult(escapeResult) {}
 
 int TDialogForm::ShowModal() {
-    std::vector<WORD> form = EmptyTemplate();
-    INT_PTR result = DialogBoxIndirectParamW(ThisModule(),
-                                             reinterpret_cast<LPCDLGTEMPLATEW>(form.data()),
-                                             nullptr, DialogProc, reinterpret_cast<LPARAM>(this));
+    // Without items: the form makes its controls itself, placed in pixels.
+    const TDialogTemplate form(kFormStyle, L"", L"MS Sans Serif", 8);
+    INT_PTR result = DialogBoxIndirectParamW(ThisModule(), form.Get(), nullptr, DialogProc,
+                                             reinterpret_cast<LPARAM>(this));
     Handle = nullptr;
     return result > 0 ? static_cast<int>(result) : 2;
 }

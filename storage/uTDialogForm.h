@@ -8,6 +8,25 @@
 #include <string>
 #include <vector>
 
+// An in-memory dialog template (DLGTEMPLATE with its font), the one builder of every dialog that
+// is made without a resource. Controls added here get WS_CHILD | WS_VISIBLE and a 1 x 1 frame;
+// their dialog procedure places them in pixels.
+class TDialogTemplate {
+public:
+    TDialogTemplate(DWORD style, const wchar_t* caption, const wchar_t* fontFace, WORD pointSize);
+    // classAtom: 0x0080 button, 0x0081 edit, 0x0082 static.
+    void Add(WORD classAtom, DWORD style, WORD id, const wchar_t* text);
+    const DLGTEMPLATE* Get() const { return reinterpret_cast<const DLGTEMPLATE*>(FWords.data()); }
+
+private:
+    void Word(WORD w) { FWords.push_back(w); }
+    void Dword(DWORD d);
+    void Text(const wchar_t* text);
+
+    std::vector<WORD> FWords;
+    size_t FCountAt = 0;
+};
+
 // Control identifiers shared by the forms (buttons use their answer codes, all below 100).
 constexpr int kQuestionImageId = 100;
 constexpr int kMessageId = 101;

@@ -2,13 +2,12 @@
 
 #include "uGLBWin.h"
 #include "uTApplicationEnviroment.h"
+#include "uTSeam.h"
 
-#include <mutex>
 #include <stdexcept>
 
 namespace {
-std::mutex BoxLock;
-TLogMessageBoxFn BoxFn;   // empty: the real box
+TSeam<TLogMessageBoxFn> BoxFn;   // empty: the real box
 
 void ShowRealBox(const std::string& line)
 {
@@ -25,11 +24,7 @@ void ShowRealBox(const std::string& line)
 
 void ShowBox(const std::string& line)
 {
-    TLogMessageBoxFn fn;
-    {
-        std::lock_guard<std::mutex> guard(BoxLock);
-        fn = BoxFn;
-    }
+    const TLogMessageBoxFn fn = BoxFn.Get();
     if (fn)
         fn(line);
     else
@@ -66,8 +61,7 @@ std::string NowText()
 
 void SetLogMessageBox(TLogMessageBoxFn fn)
 {
-    std::lock_guard<std::mutex> guard(BoxLock);
-    BoxFn = std::move(fn);
+    BoxFn.Set(std::move(fn));
 }
 
 TLogger::TLogger(int32_t level, bool keep, const std::string& component)

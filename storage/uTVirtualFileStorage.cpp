@@ -3,12 +3,22 @@
 #include "uGLBTools.h"
 #include "uTUrl.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <random>
+#include <set>
+
+#ifdef _WIN32
+#include "uGLBWin.h"
+#include "uTLogger.h"
+
+#include <windows.h>
+#endif
 
 // ---- Record bytes ----
 
@@ -305,12 +315,267 @@ bool TVirtualFileStorage::ParseListingEntry(const TListingEntry& entry, TVirtual
     return true;
 }
 
+// ---- A listing made into a well-formed mirror ----
+
+namespace {
+
+std::string LowerAscii(std::string s) {
+    for (char& c : s) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return s;
+}
+
+std::string UpperAscii(std::string s) {
+    for (char& c : s) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return s;
+}
+
+// CON, NUL, COM1, "nul.txt", "NUL .jpg": Windows opens the device, not a file in the folder.
+bool IsDeviceFileName(const std::string& name) {
+    std::string base = LowerAscii(name.substr(0, name.find('.')));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    if (base == "con" || base == "prn" || base == "aux" || base == "nul" || base == "conin$" || base == "conout$") {
+        return true;
+    }
+    return base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
+           base[3] >= '0' && base[3] <= '9';
+}
+
+// The directory of a folder path relative to the root, with final "\" ("" for the root).
+std::string RelativeDirectory(const std::string& path) {
+    if (path.empty()) return {};
+    std::string dir;
+    const std::string enc = TVirtualFileStorage::EncodePath(path);
+    for (size_t i = 0; i < enc.size(); ++i) {
+        if (enc[i] == '\\' && i + 1 < enc.size() && enc[i + 1] == '_') {
+            dir += '\\';
+            ++i;
+        } else {
+            dir += enc[i];
+        }
+    }
+    return dir + "\\";
+}
+
+std::string ParentOf(const std::string& path) {
+    const size_t sep = path.rfind('\\');
+    return sep == std::string::npos ? std::string() : path.substr(0, sep);
+}
+
+std::string LastOf(const std::string& path) {
+    const size_t sep = path.rfind('\\');
+    return sep == std::string::npos ? path : path.substr(sep + 1);
+}
+
+// What one directory of the plan holds: names taken (lower case) and the stems before the first "."
+// of its record files, which also name their thumbnails.
+struct TDirectoryNames {
+    std::set<std::string> Taken, Stems;
+    std::map<std::string, std::vector<std::string>> RecordsOfName;   // existing file records by Name
+    bool Loaded = false;
+};
+
+// own: the record files the item had in this directory before, which it may take again.
+bool Usable(const std::string& candidate, const TDirectoryNames& names, const std::vector<std::string>* own) {
+    if (candidate.empty() || candidate.size() > vfrMaxText || candidate.back() == '.' || candidate.back() == ' ') {
+        return false;
+    }
+    const std::string upper = UpperAscii(candidate);
+    if (upper.find("_D_") != std::string::npos || upper.find("DIRTMPFILE.DIR") != std::string::npos ||
+        upper == "THUMBS.DB" || IsDeviceFileName(candidate)) {
+        return false;   // the folder view takes such names for something else
+    }
+    const std::string lower = LowerAscii(candidate);
+    if (own) {
+        for (const std::string& o : *own) {
+            if (LowerAscii(o) == lower) return true;
+        }
+    }
+    return names.Taken.count(lower) == 0 && names.Stems.count(lower.substr(0, lower.find('.'))) == 0;
+}
+
+void Take(const std::string& name, TDirectoryNames& names) {
+    const std::string lower = LowerAscii(name);
+    names.Taken.insert(lower);
+    names.Stems.insert(lower.substr(0, lower.find('.')));
+}
+
+}  // namespace
+
+std::string NameDigest(const std::string& name) {
+    uint32_t h = 2166136261u;
+    for (unsigned char c : name) {
+        h ^= c;
+        h *= 16777619u;
+    }
+    char buf[9];
+    std::snprintf(buf, sizeof(buf), "%08x", static_cast<unsigned>(h));
+    return buf;
+}
+
+TMirrorPlan PlanMirror(std::vector<TVirtualFileRecord> records, size_t rootLength,
+                       const std::function<std::vector<TMirrorDirEntry>(const std::string&)>& existing) {
+    TMirrorPlan plan;
+    // 1. Each name once: the key of an item is its full server path; a folder and a file of one name
+    // in one folder are one name too.
+    std::map<std::string, bool> kinds;   // full path -> is a folder
+    std::vector<TVirtualFileRecord> kept;
+    kept.reserve(records.size());
+    for (TVirtualFileRecord& r : records) {
+        if (r.IsFolder && r.Name.empty()) continue;   // the storage root has no record
+        if (r.Path.find(".thumb") != std::string::npos) continue;   // the server's thumbnail folders
+        const std::string full = r.IsFolder ? r.Path : (r.Path.empty() ? r.Name : r.Path + "\\" + r.Name);
+        if (!kinds.emplace(full, r.IsFolder).second) {
+            plan.Errors.push_back("\"" + full + "\" is listed twice; the first counts");
+            continue;
+        }
+        kept.push_back(std::move(r));
+    }
+    // 2. Parents: every folder on the way is a folder (a file there leaves its contents out), made
+    // when the answer did not list it; paths beyond what Windows opens are left out.
+    std::map<std::string, size_t> folderIndex;   // path -> index in plan.Folders
+    auto pathFits = [&](const std::string& folder) {
+        return rootLength + RelativeDirectory(folder).size() <= kMaxMirrorDirectory;
+    };
+    std::function<bool(const std::string&, std::string&)> ensureFolder;
+    std::vector<TVirtualFileRecord> folders, files;
+    for (TVirtualFileRecord& r : kept) (r.IsFolder ? folders : files).push_back(std::move(r));
+    kept.clear();
+    std::stable_sort(folders.begin(), folders.end(), [](const TVirtualFileRecord& a, const TVirtualFileRecord& b) {
+        return std::count(a.Path.begin(), a.Path.end(), '\\') < std::count(b.Path.begin(), b.Path.end(), '\\');
+    });
+    std::map<std::string, const TVirtualFileRecord*> listedFolders;
+    for (const TVirtualFileRecord& f : folders) listedFolders[f.Path] = &f;
+    // why: false with the reason when a folder cannot be in the mirror
+    ensureFolder = [&](const std::string& path, std::string& why) -> bool {
+        if (path.empty()) return true;
+        if (folderIndex.count(path)) return true;
+        const auto kind = kinds.find(path);
+        if (kind != kinds.end() && !kind->second) {
+            why = "\"" + path + "\" is a file";
+            return false;
+        }
+        if (!pathFits(path)) {
+            why = "the path is too long for the mirror";
+            return false;
+        }
+        if (!ensureFolder(ParentOf(path), why)) return false;
+        TMirrorItem item;
+        const auto listed = listedFolders.find(path);
+        if (listed != listedFolders.end()) {
+            item.Record = *listed->second;
+        } else {
+            TVirtualFileStorage::InitRecord(item.Record);
+            item.Record.IsFolder = true;
+            item.Record.Name = LastOf(path);
+            item.Record.Path = path;
+            item.Implied = true;
+        }
+        item.Directory = RelativeDirectory(ParentOf(path));
+        const std::string own = RelativeDirectory(path);
+        item.FileName = own.substr(item.Directory.size(), own.size() - item.Directory.size() - 1) + "DIRTMPFILE.DIR";
+        if (rootLength + item.Directory.size() + item.FileName.size() > kMaxMirrorPath) {
+            why = "the path is too long for the mirror";
+            return false;
+        }
+        folderIndex[path] = plan.Folders.size();
+        plan.Folders.push_back(std::move(item));
+        return true;
+    };
+    for (const TVirtualFileRecord& f : folders) {
+        std::string why;
+        if (!ensureFolder(f.Path, why)) plan.Errors.push_back("\"" + f.Path + "\" left out: " + why);
+    }
+    // 3. The names each directory holds: its folders' directories and records, and what is there already.
+    std::map<std::string, TDirectoryNames> dirs;
+    auto namesOf = [&](const std::string& dir) -> TDirectoryNames& {
+        TDirectoryNames& names = dirs[dir];
+        if (!names.Loaded) {
+            names.Loaded = true;
+            if (existing) {
+                for (const TMirrorDirEntry& e : existing(dir)) {
+                    if (!e.IsDirectory && !e.RecordName.empty()) names.RecordsOfName[e.RecordName].push_back(e.FileName);
+                    Take(e.FileName, names);
+                }
+            }
+        }
+        return names;
+    };
+    for (const TMirrorItem& f : plan.Folders) {
+        TDirectoryNames& names = namesOf(f.Directory);
+        const std::string own = f.FileName.substr(0, f.FileName.size() - std::strlen("DIRTMPFILE.DIR"));
+        names.Taken.insert(LowerAscii(own));
+        names.Taken.insert(LowerAscii(f.FileName));
+    }
+    // 4. Cache names.
+    for (TVirtualFileRecord& f : files) {
+        const std::string full = f.Path.empty() ? f.Name : f.Path + "\\" + f.Name;
+        std::string why;
+        if (!ensureFolder(f.Path, why)) {
+            plan.Errors.push_back("\"" + full + "\" left out: " + why);
+            continue;
+        }
+        const std::string dir = RelativeDirectory(f.Path);
+        TDirectoryNames& names = namesOf(dir);
+        std::string ext;
+        for (unsigned char c : Extension(f.Name)) {
+            if (ValidFileNameChar(c)) ext += static_cast<char>(c);
+        }
+        if (ext.size() > 32) ext.clear();   // no real extension; it would only eat the path
+        std::string tag = f.CacheName.size() >= ext.size() &&
+                                  f.CacheName.compare(f.CacheName.size() - ext.size(), ext.size(), ext) == 0
+                              ? f.CacheName.substr(0, f.CacheName.size() - ext.size())
+                              : f.CacheName;
+        for (char& c : tag) {
+            if (c == '.') c = '_';   // the part before the first "." names the thumbnails
+        }
+        if (tag.size() > 64) tag.clear();
+        const std::string digest = NameDigest(f.Name);
+        std::vector<std::string> candidates;
+        if (!tag.empty()) {
+            candidates.push_back(tag + ext);
+            candidates.push_back(tag + "_" + digest + ext);
+        }
+        candidates.push_back(digest + ext);
+        for (int n = 2; n <= 99; ++n) candidates.push_back(digest + "_" + std::to_string(n) + ext);
+        const auto before = names.RecordsOfName.find(f.Name);
+        const std::vector<std::string>* own = before == names.RecordsOfName.end() ? nullptr : &before->second;
+        std::string chosen;
+        for (const std::string& c : candidates) {
+            if (Usable(c, names, own) && rootLength + dir.size() + c.size() <= kMaxMirrorPath) {
+                chosen = c;
+                break;
+            }
+        }
+        if (chosen.empty()) {
+            plan.Errors.push_back("\"" + full + "\" left out: no free cache name in its folder");
+            continue;
+        }
+        Take(chosen, names);
+        f.CacheName = chosen;
+        TMirrorItem item;
+        item.Directory = dir;
+        item.FileName = chosen;
+        item.Record = std::move(f);
+        plan.Files.push_back(std::move(item));
+    }
+    for (TMirrorItem& file : plan.Files) {
+        TDirectoryNames& names = dirs[file.Directory];
+        const auto old = names.RecordsOfName.find(file.Record.Name);
+        if (old == names.RecordsOfName.end()) continue;
+        for (const std::string& name : old->second) {
+            if (LowerAscii(name) != LowerAscii(file.FileName)) plan.Stale.push_back(file.Directory + name);
+        }
+        names.RecordsOfName.erase(old);
+    }
+    return plan;
+}
+
 #ifdef _WIN32
 // ---- The mirror on disk ----
-#include "uGLBWin.h"
-#include "uTLogger.h"
-
-#include <windows.h>
 
 namespace {
 
@@ -374,27 +639,6 @@ void ForEachEntry(const std::string& dir, const std::string& pattern, F f) {
     } while (FindNextFileW(find.get(), &fd));
 }
 
-std::string Upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-// CON, NUL, COM1, "nul.txt", "NUL .jpg": Windows opens the device, not a file in the folder.
-bool IsDeviceName(const std::string& name) {
-    std::string base = Upper(name.substr(0, name.find('.')));
-    while (!base.empty() && base.back() == ' ') base.pop_back();
-    if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" || base == "CONOUT$") {
-        return true;
-    }
-    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-           base[3] >= '0' && base[3] <= '9';
-}
-
 }  // namespace
 
 TVirtualFileStorage::TVirtualFileStorage(const std::string& root)
@@ -410,18 +654,7 @@ bool TVirtualFileStorage::ParseListingEntry(const TListingEntry& entry, TVirtual
 }
 
 std::string TVirtualFileStorage::FolderDirectory(const std::string& path) const {
-    if (path.empty()) return Root;
-    std::string enc = EncodePath(path);
-    std::string dir;
-    for (size_t i = 0; i < enc.size(); ++i) {
-        if (enc[i] == '\\' && i + 1 < enc.size() && enc[i + 1] == '_') {
-            dir += '\\';
-            ++i;
-        } else {
-            dir += enc[i];
-        }
-    }
-    return Root + dir + "\\";
+    return Root + RelativeDirectory(path);
 }
 
 bool TVirtualFileStorage::SaveVirtualFileStorageToFile(const TVirtualFileRecord& record) {
@@ -436,7 +669,7 @@ bool TVirtualFileStorage::SaveVirtualFileStorageToFile(const TVirtualFileRecord&
             }
             // Cache names come from entity tags: only a plain file name may land in the mirror.
             if (record.CacheName.empty() || record.CacheName == "." || record.CacheName == ".." ||
-                record.CacheName.find_first_of("\\/:") != std::string::npos || IsDeviceName(record.CacheName)) {
+                record.CacheName.find_first_of("\\/:") != std::string::npos || IsDeviceFileName(record.CacheName)) {
                 throw std::runtime_error("no usable cache name for \"" + record.Name + "\"");
             }
             WriteRecordFile(target, record);
@@ -505,8 +738,8 @@ void TVirtualFileStorage::CountFolderContents(const std::string& mirrorDirectory
         const std::string dir = pending.back();
         pending.pop_back();
         ForEachEntry(dir, "*", [&](const std::string& name, bool isDir) {
-            if (name.find(".thumb") != std::string::npos || Lower(name) == "thumbs.db") return;
-            const std::string up = Upper(name);
+            if (name.find(".thumb") != std::string::npos || LowerAscii(name) == "thumbs.db") return;
+            const std::string up = UpperAscii(name);
             if (up.find("_D_") != std::string::npos || up.find("DIRTMPFILE.DIR") != std::string::npos) return;
             if (isDir) {
                 ++folders;

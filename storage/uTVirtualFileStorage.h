@@ -6,8 +6,9 @@
 // folder's record is <hex name>DIRTMPFILE.DIR beside its directory. Folders whose path contains
 // ".thumb" are not mirrored. The same 800 bytes form the ".sxc" sidecar of an opened file.
 #include <array>
-#include <memory>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -107,3 +108,45 @@ private:
     std::string KnownDirectory;   // the folder directory that the last save found or made
 #endif
 };
+
+// ---- A listing made into a well-formed mirror (pure) ----
+
+// An entry that a directory of the mirror holds already (a listing without statistics writes over it).
+struct TMirrorDirEntry {
+    std::string FileName;     // as the directory holds it
+    bool IsDirectory = false;
+    std::string RecordName;   // the Name of a file record; "" for anything else
+};
+
+// One record to write, or one stale record file to remove.
+struct TMirrorItem {
+    TVirtualFileRecord Record;
+    bool Implied = false;     // a folder the answer did not list itself, made for its contents
+    std::string Directory;    // relative to the root, with final "\" ("" the root): where the record lies
+    std::string FileName;     // record file name in Directory
+};
+
+struct TMirrorPlan {
+    std::vector<TMirrorItem> Folders;          // parents before children
+    std::vector<TMirrorItem> Files;
+    std::vector<std::string> Stale;            // record files (relative) of replaced records, to remove
+    std::vector<std::string> Errors;           // one text per item left out
+};
+
+// The longest record file name that Windows opens without the long-path prefix, and the longest
+// directory it creates.
+constexpr size_t kMaxMirrorPath = 259;
+constexpr size_t kMaxMirrorDirectory = 247;
+
+// The records of one listing, as ParseListingEntry made them, planned into a mirror below a root of
+// rootLength characters: every name once per folder (the first of duplicates counts), a folder record
+// for every folder (parents the answer left out are implied), no file below a file, every path within
+// what Windows can open, and every file a cache name unique in its folder that equals no other entry
+// of its directory (case ignored), no folder's directory or record name and no device name: from the
+// entity tag where the server sent one, from a digest of the name otherwise or on a clash. Folders
+// whose path holds ".thumb" are left out silently. existing(directory) gives what a directory holds
+// already ("" for a fresh mirror); a record of the same name there is replaced.
+TMirrorPlan PlanMirror(std::vector<TVirtualFileRecord> records, size_t rootLength,
+                       const std::function<std::vector<TMirrorDirEntry>(const std::string&)>& existing);
+// The cache-name digest of a name: 8 lower-case hex digits (FNV-1a).
+std::string NameDigest(const std::string& name);

@@ -13,6 +13,18 @@
 #include <algorithm>
 #include <filesystem>
 
+namespace {
+
+// A log line that never fails the operation (a log file that cannot be written loses the line only).
+void Note(TWEBDAVClient& client, int32_t type, const std::string& text) noexcept {
+    try {
+        client.Logger->Log(type, text);
+    } catch (...) {
+    }
+}
+
+}  // namespace
+
 const THeaders TWEBDAVClient::H1 = {{"Cache-Control", "no-cache, max-age=0, Expires=-1, Buffer=True"},
                                     {"pragma", "no-cache"}};
 const THeaders TWEBDAVClient::H2 = {{"Cache-Control", "no-cache, max-age=1"}};
@@ -101,7 +113,7 @@ bool TWEBDAVClient::Execute(const std::string& method, const std::string& url, c
 
 // ---- Listing ----
 
-bool TWEBDAVClient::GetContent(const std::string& path, int32_t depth, TvrqDialog& dialog, std::string& answer) {
+bool TWEBDAVClient::GetContent(const std::string& path, int32_t depth, TvrqDialog& dialog, TListingAnswer& answer) {
     const std::string url = BuildFolderURL(path);
     TvrqProgress& progress = dialog.Progress;
     bool result = false;
@@ -122,7 +134,7 @@ bool TWEBDAVClient::GetContent(const std::string& path, int32_t depth, TvrqDialo
             } else if (Connection->ResponseBody().empty()) {
                 Logger->Error("GetContent: empty answer for \"" + url + "\"");
             } else {
-                answer = Connection->ResponseBody();
+                answer.Assign(Env->Temp, Connection->ResponseBody());
                 result = true;
             }
         } else {
@@ -137,18 +149,15 @@ bool TWEBDAVClient::GetContent(const std::string& path, int32_t depth, TvrqDialo
     return result;
 }
 
-bool TWEBDAVClient::TranslateXML(const std::string& answer, bool countStatistics, TvrqDialog& dialog) {
+bool TWEBDAVClient::TranslateXML(const TListingAnswer& answer, bool countStatistics, TvrqDialog& dialog) {
     TvrqProgress& progress = dialog.Progress;
-    std::string fresh;   // the folder being built with statistics, removed again on failure
+    std::string work;   // the folder the records are written into, removed again whatever happens
     try {
         progress.SetLines(Txt(88), "", 4);
         const std::string cache = Env->Cache;
         if (cache.size() < 3 || cache[1] != ':' || cache[2] != '\\') {
             throw std::runtime_error("no mirror folder in the settings (\"" + cache + "\")");
         }
-        // 1. Read the whole answer; nothing is written before it parsed completely.
-        std::vector<std::pair<std::string, TListingEntry>> responses;
-        std::string error;
         DWORD lastPump = GetTickCount();
         auto pump = [&]() {
             const DWORD now = GetTickCount();
@@ -157,79 +166,97 @@ bool TWEBDAVClient::TranslateXML(const std::string& answer, bool countStatistics
             ProcessMessages();
             return !progress.Cancelled();
         };
-        if (!ReadMultistatus(answer, responses, error, pump)) throw std::runtime_error(error);
-        if (progress.CountSteps) progress.ExtendBy(static_cast<int32_t>(responses.size()));
-
-        const std::string root = countStatistics ? WithoutSlash(cache) + ".new\\" : cache;
-        TVirtualFileStorage storage(root);
+        // 1. The whole answer read into records; nothing is written before it parsed completely.
         const std::string base = BasePath();
         std::vector<TVirtualFileRecord> records;
-        records.reserve(responses.size());
-        for (auto& [href, entry] : responses) {
+        size_t responses = 0;
+        auto take = [&](const std::string& href, TListingEntry& entry) {
+            ++responses;
             // A response without href or with a bad escape means a broken answer: it ends the listing.
             if (href.empty()) throw std::runtime_error("a response without href");
             URLDecode(href);
-            std::string relative;
-            if (!RelativeHref(href, base, relative, error)) {
-                // One odd item must not keep the rest of the storage from the mirror.
-                try { Logger->Error("TranslateXML: skipped: " + error); } catch (...) {}
-                continue;
-            }
-            entry.Href = relative;
+            std::string relative, why;
             TVirtualFileRecord record;
-            if (!storage.ParseListingEntry(entry, record)) {
-                try { Logger->Error("TranslateXML: skipped unsafe entry \"" + href + "\""); } catch (...) {}
-                continue;
+            if (!RelativeHref(href, base, relative, why)) {
+                // One odd item must not keep the rest of the storage from the mirror.
+                Note(*this, 1, "TranslateXML: skipped: " + why);
+            } else if (entry.Href = relative; !TVirtualFileStorage::ParseListingEntry(entry, record, why)) {
+                Note(*this, 1, "TranslateXML: skipped: " + why);
+            } else if (record.Path.size() > kMaxMirrorPath) {
+                // Far too deep for any mirror path: dropped here, so that its text is not kept.
+                Note(*this, 1, "TranslateXML: skipped: the path is too long for the mirror: \"" +
+                                   href.substr(0, 200) + "...\"");
+            } else {
+                records.push_back(std::move(record));
             }
-            records.push_back(std::move(record));
-        }
+            return pump();
+        };
+        std::string error;
+        if (!ReadMultistatusFile(answer.FileName, take, error)) throw std::runtime_error(error);
+        if (responses == 0) throw std::runtime_error("the answer lists nothing");
 
-        // 2. Write the records: into a fresh folder that replaces the mirror, or over the mirror.
-        if (countStatistics) {
-            fresh = root;
-            if (FolderExists(fresh) && !shl_DeleteFolder(WithoutSlash(fresh))) {
-                throw std::runtime_error("cannot clear \"" + fresh + "\"");
-            }
+        // 2. The records planned as a well-formed mirror, written into a fresh folder beside it.
+        work = WithoutSlash(cache) + (countStatistics ? ".new\\" : ".stage\\");
+        TMirrorPlan plan = PlanMirror(std::move(records), work.size(),
+                                      [&](const std::string& dir) {
+                                          return countStatistics ? std::vector<TMirrorDirEntry>()
+                                                                 : MirrorDirectoryEntries(cache + dir);
+                                      });
+        for (const std::string& e : plan.Errors) Note(*this, 1, "TranslateXML: skipped: " + e);
+        if (progress.CountSteps) progress.ExtendBy(static_cast<int32_t>(plan.Folders.size() + plan.Files.size()));
+        if (!DeleteFolderTree(work)) throw std::runtime_error("cannot clear \"" + work + "\"");
+        if (!CreateDirectoryW(Utf8ToWide(WithoutSlash(work)).c_str(), nullptr)) {
+            throw std::runtime_error("cannot create \"" + work + "\": " + SysErrorMessage(GetLastError()));
         }
-        if (!CreateDirectoryW(Utf8ToWide(WithoutSlash(root)).c_str(), nullptr) &&
-            GetLastError() != ERROR_ALREADY_EXISTS) {
-            throw std::runtime_error("cannot create \"" + root + "\": " + SysErrorMessage(GetLastError()));
-        }
+        TVirtualFileStorage storage(work);
         int64_t files = 0, folders = 0, size = 0;
         int32_t steps = 0;
-        for (const TVirtualFileRecord& r : records) {
-            if (!storage.SaveVirtualFileStorageToFile(r)) {
-                // not stored (no tag, a name too long, or inside a folder left out): not counted
-            } else if (r.IsFolder) {
-                if (!r.Name.empty() && r.Path.find(".thumb") == std::string::npos) ++folders;
-            } else if (r.Name.find(".thumb") == std::string::npos) {
-                ++files;
-                size += r.Size;
+        auto write = [&](const TMirrorItem& item) {
+            if (!storage.SaveVirtualFileStorageToFile(item.Record)) {
+                throw std::runtime_error("cannot write the record of \"" + item.Record.Name + "\" (" +
+                                         work + item.Directory + item.FileName + ")");
             }
             if (++steps == 200) {
                 progress.StepBy(steps);
                 steps = 0;
                 if (!pump()) throw std::runtime_error("cancelled");
             }
+        };
+        for (const TMirrorItem& f : plan.Folders) {
+            write(f);
+            ++folders;
+        }
+        for (const TMirrorItem& f : plan.Files) {
+            write(f);
+            if (f.Record.Name.find(".thumb") == std::string::npos) {
+                ++files;
+                size += f.Record.Size;
+            }
         }
         progress.StepBy(steps);
 
+        // 3. In place: the fresh mirror for the old one, or the records moved over the mirror.
         if (countStatistics) {
-            SwapInMirror(fresh, cache);
-            fresh.clear();
+            SwapInMirror(work, cache);
+        } else {
+            MergeIntoMirror(work, cache, plan);
+        }
+        DeleteFolderTree(work);
+        work.clear();
+        if (countStatistics) {
             auto clamp = [](int64_t v) { return static_cast<int32_t>(v > 0x7FFFFFFF ? 0x7FFFFFFF : v); };
             try {
                 WriteRegistryInteger("Application", "files", clamp(files));
                 WriteRegistryInteger("Application", "folders", clamp(folders));
                 WriteRegistryInteger("Application", "size", clamp(size));
             } catch (const std::exception& e) {
-                Logger->Error(std::string("TranslateXML: statistics: ") + e.what());
+                Note(*this, 1, std::string("TranslateXML: statistics: ") + e.what());
             }
         }
         return true;
     } catch (const std::exception& e) {
-        try { Logger->Error(std::string("TranslateXML: ") + e.what()); } catch (...) {}
-        if (!fresh.empty() && FolderExists(fresh)) shl_DeleteFolder(WithoutSlash(fresh));
+        Note(*this, 1, std::string("TranslateXML: ") + e.what());
+        if (!work.empty()) DeleteFolderTree(work);
         return false;
     }
 }
@@ -262,14 +289,6 @@ struct TItemRequest {
     std::string* Answer = nullptr;       // receives the body of a 2xx answer
     TWEBDAVClient::TBodyFiles Files;     // a body from or into a file instead
 };
-
-// A log line that never fails the operation (a log file that cannot be written loses the line only).
-void Note(TWEBDAVClient& client, int32_t type, const std::string& text) noexcept {
-    try {
-        client.Logger->Log(type, text);
-    } catch (...) {
-    }
-}
 
 std::string Quoted(const std::string& text) {
     return "\"" + text + "\"";

@@ -3,6 +3,7 @@
 // Windows form (names joined by "\", no leading "\", "" the storage root), optionally with the mirror
 // root in front; their addresses are built by the routines of uGLBWEBDAVAddress.
 #include "uGLBWEBDAVAddress.h"
+#include "uGLBWEBDAVListing.h"
 #include "uTApplicationEnviroment.h"
 #include "uTLogger.h"
 #include "uTWEBDAVConnection.h"
@@ -39,13 +40,15 @@ public:
     std::string Host;                                // scheme, server, optional base path; no final "/"
 
     // Listing: PROPFIND of path to depth (-1: whole tree). The answer is the body as received (UTF-8
-    // XML). False when cancelled, failed or not answered 207 with a body.
-    bool GetContent(const std::string& path, int32_t depth, TvrqDialog& dialog, std::string& answer);
-    // Parses a multistatus answer into the mirror. With statistics, the whole mirror is rebuilt in a
-    // fresh folder that replaces Env.Cache only after the whole answer parsed, and the counts go to
-    // Application\files, folders and size. Without, the records of the answer are written over the
-    // mirror, again only after the whole answer parsed. False leaves the mirror as it was.
-    bool TranslateXML(const std::string& answer, bool countStatistics, TvrqDialog& dialog);
+    // XML), kept in a temporary file of Env->Temp. False when cancelled, failed or not answered 207
+    // with a body.
+    bool GetContent(const std::string& path, int32_t depth, TvrqDialog& dialog, TListingAnswer& answer);
+    // Parses a multistatus answer into the mirror, as a well-formed mirror (PlanMirror). With
+    // statistics, the whole mirror is rebuilt in a fresh folder that replaces Env.Cache, and the counts
+    // go to Application\files, folders and size. Without, the records are written into a fresh folder
+    // and then moved over the mirror. Nothing is written before the whole answer parsed; a failure,
+    // a record that cannot be written, or Cancel leave the mirror as it was.
+    bool TranslateXML(const TListingAnswer& answer, bool countStatistics, TvrqDialog& dialog);
 
     // Request frame, shared by every operation.
     std::string StripCacheRoot(const std::string& path) const;   // drops a leading Env.Cache

@@ -5,14 +5,13 @@
 #include "ufrmConfirmDelete.h"
 #include "ufrmConfirmOverwrite.h"
 #include "ufrmNewFolder.h"
+#include "uTSeam.h"
 
-#include <mutex>
 #include <utility>
 
 namespace {
 
-std::mutex answersLock;
-TvrqAnswerFn answers;
+TSeam<TvrqAnswerFn> answers;
 
 // Fills the first "%s" or "%d" of a text of the table; the argument is never read as a format.
 std::string FormatText(const std::string& format, const std::string& argument) {
@@ -81,11 +80,7 @@ int ShowQuestion(TvrqQuestion& question) {
 }
 
 int Ask(TvrqQuestion& question) {
-    TvrqAnswerFn fn;
-    {
-        std::lock_guard<std::mutex> hold(answersLock);
-        fn = answers;
-    }
+    const TvrqAnswerFn fn = answers.Get();
     return fn ? fn(question) : ShowQuestion(question);
 }
 
@@ -116,8 +111,7 @@ int AskOverwrite(const std::string& caption, const std::string& text) {
 }  // namespace
 
 void SetDialogAnswers(TvrqAnswerFn fn) {
-    std::lock_guard<std::mutex> hold(answersLock);
-    answers = std::move(fn);
+    answers.Set(std::move(fn));
 }
 
 TvrqScriptedAnswers::TvrqScriptedAnswers(std::vector<TvrqScriptedAnswer> script)

@@ -606,7 +606,7 @@ void TfrmVaultmereMain::DeleteWorkingFolders(bool keepOpen)
     for (const std::string* folder : {&Environment->Cache, &Environment->Temp, &Environment->Download,
                                       &Environment->Open, &Environment->Thumb})
         if (!(keepOpen && folder == &Environment->Open))
-            shl_DeleteFolder(*folder);
+            DeleteFolderTree(*folder);   // a plain walk: the shell's folder delete costs many times more
     for (const char* name : {"content.$$$", "CurrentFolder.$$$"})
         DeleteFileW(Utf8ToWide(Environment->Install + name).c_str());
 }
@@ -686,7 +686,7 @@ void TfrmVaultmereMain::btnConnectClick()
     HideToTray();
     const int version = CompareVersion(HTTP_CheckVersion(*Environment, *Logger));
     Dialog->Progress.Start(Txt(90, lang), 2, true);
-    std::string answer;
+    TListingAnswer answer;
     if (client->GetContent("", -1, *Dialog, answer)) {
         Dialog->Progress.StepBy(1);
         if (client->TranslateXML(answer, true, *Dialog)) {
@@ -925,7 +925,7 @@ void TfrmVaultmereMain::miTrayRefreshClick()
     Dialog->Progress.Start(Txt(90, Environment->Language), 2, true);
     try {
         TWEBDAVClient client;
-        std::string answer;
+        TListingAnswer answer;
         if (client.GetContent("", -1, *Dialog, answer)) {
             Dialog->Progress.StepBy(1);
             done = client.TranslateXML(answer, true, *Dialog);

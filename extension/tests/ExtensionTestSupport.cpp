@@ -138,7 +138,7 @@ bool TOnlineUser::Login()
 {
     TWEBDAVClient client;
     TvrqDialog dialog;
-    std::string answer;
+    TListingAnswer answer;
     return client.GetContent("", -1, dialog, answer) && client.TranslateXML(answer, true, dialog);
 }
 

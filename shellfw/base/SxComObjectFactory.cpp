@@ -169,7 +169,9 @@ void TSxComObjectFactory::UpdateRegistry(bool doRegister)
         if (component->BeforeUpdateRegistry)
             component->BeforeUpdateRegistry(*component, doRegister);
         component->UpdateRegistry(doRegister);
-        if (doRegister && component->RefreshWhenRegistered)
+        // Explorer rereads its associations both when a class comes and when it goes, so a
+        // removed folder or handler does not linger in open windows.
+        if (component->RefreshWhenRegistered)
             SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
         if (component->AfterUpdateRegistry)
             component->AfterUpdateRegistry(*component, doRegister);

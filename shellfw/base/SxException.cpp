@@ -1,5 +1,6 @@
 #include "SxException.h"
 
+#include "uTSeam.h"
 #include "uTUrl.h"
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 
 #ifdef _WIN32
 #include "uGLBRegistry.h"
+#include "uTDialogForm.h"
 #include "uGLBWin.h"
 #include "SxTools.h"
 #include <windows.h>
@@ -285,16 +287,11 @@ void TSxExceptionController::ReportError()
 
 namespace {
 
-std::mutex DisplayLock;
-TSxErrorDisplayFn Display;
+TSeam<TSxErrorDisplayFn> Display;
 
 bool DisplayBySeam(TSxErrorMessageType type, const TSxCustomExceptionInfo& info)
 {
-    TSxErrorDisplayFn fn;
-    {
-        std::lock_guard<std::mutex> guard(DisplayLock);
-        fn = Display;
-    }
+    const TSxErrorDisplayFn fn = Display.Get();
     if (!fn)
         return false;
     fn(type, info);
@@ -306,57 +303,6 @@ void Box(const std::string& text, UINT flags)
 {
     MessageBoxW(nullptr, Utf8ToWide(text).c_str(), L"Error", flags | MB_ICONERROR | MB_TASKMODAL);
 }
-
-// An in-memory dialog template; controls are placed in pixels when the dialog starts.
-class TDialogTemplate {
-public:
-    explicit TDialogTemplate(const wchar_t* caption)
-    {
-        Dword(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT | DS_CENTER);
-        Dword(0);
-        FCountAt = FWords.size();
-        Word(0);
-        for (int i = 0; i < 4; ++i)
-            Word(0);
-        Word(0); // no menu
-        Word(0); // default class
-        Text(caption);
-        Word(8);
-        Text(L"Tahoma");
-    }
-    void Add(WORD classAtom, DWORD style, WORD id, const wchar_t* text)
-    {
-        while (FWords.size() % 2)
-            Word(0);
-        Dword(style | WS_CHILD | WS_VISIBLE);
-        Dword(0);
-        for (int i = 0; i < 4; ++i)
-            Word(1);
-        Word(id);
-        Word(0xFFFF);
-        Word(classAtom);
-        Text(text);
-        Word(0);
-        ++FWords[FCountAt];
-    }
-    const DLGTEMPLATE* Get() const { return reinterpret_cast<const DLGTEMPLATE*>(FWords.data()); }
-
-private:
-    void Word(WORD w) { FWords.push_back(w); }
-    void Dword(DWORD d)
-    {
-        Word(LOWORD(d));
-        Word(HIWORD(d));
-    }
-    void Text(const wchar_t* text)
-    {
-        for (; *text; ++text)
-            Word(static_cast<WORD>(*text));
-        Word(0);
-    }
-    std::vector<WORD> FWords;
-    size_t FCountAt = 0;
-};
 
 constexpr WORD ButtonClass = 0x0080, EditClass = 0x0081, StaticClass = 0x0082;
 constexpr WORD IdImage = 100, IdShortInfo = 101, IdLabel = 102, IdExtendedInfo = 103, IdClipboard = 104;
@@ -450,7 +396,8 @@ INT_PTR CALLBACK ErrorDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
 // (message and a single Cancel button); modal.
 void ShowErrorDialog(const TSxCustomExceptionInfo& info, bool extended)
 {
-    TDialogTemplate dialog(L"Error");
+    TDialogTemplate dialog(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT | DS_CENTER, L"Error",
+                           L"Tahoma", 8);
     dialog.Add(StaticClass, SS_ICON, IdImage, L"");
     dialog.Add(EditClass, ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, IdShortInfo, L"");
     if (extended) {
@@ -472,8 +419,7 @@ void ShowErrorDialog(const TSxCustomExceptionInfo& info, bool extended)
 
 void SetSxErrorDisplay(TSxErrorDisplayFn fn)
 {
-    std::lock_guard<std::mutex> guard(DisplayLock);
-    Display = std::move(fn);
+    Display.Set(std::move(fn));
 }
 
 void TSxSystemErrorMessage::Show()

@@ -260,6 +260,16 @@ bool PIDLCompareDepth(PCSxItemIDList a, PCSxItemIDList b, int& order)
     return true;
 }
 
+bool PIDLIsEqual(PCSxItemIDList a, PCSxItemIDList b)
+{
+    try {
+        const uint32_t size = PIDLGetSize(a);
+        return size == PIDLGetSize(b) && (size == 0 || std::memcmp(a, b, size) == 0);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 bool PIDLCompareBytes(PCSxItemIDList a, PCSxItemIDList b, int& order)
 {
     int countA, countB;

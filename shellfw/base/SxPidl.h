@@ -68,6 +68,10 @@ void PIDLFree(PSxItemIDList list);
 // goes to size when given.
 bool PIDLIsValid(const void* data, size_t available, uint32_t* size = nullptr);
 
+// True when both lists hold the same bytes (two absent lists are equal); false when either is
+// malformed.
+bool PIDLIsEqual(PCSxItemIDList a, PCSxItemIDList b);
+
 // Three-way orders of two lists that are antisymmetric: a list with fewer items orders first, and
 // PIDLCompareBytes then compares the items level by level from the top (content bytes, a shorter
 // content first). Both return false, and leave order alone, when a list is absent, malformed or

@@ -301,35 +301,6 @@ bool SetFileAttributesWide(const std::wstring& name, TSxAttributes set)
     return SetFileAttributesW(name.c_str(), SxToFileAttributes(set)) != FALSE;
 }
 
-bool FileExistsWide(const std::wstring& name) { return GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-bool DirectoryExistsA(const std::string& name)
-{
-    const DWORD attributes = GetFileAttributesW(Utf8ToWide(name).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool IsFileLocked(const std::string& name)
-{
-    try {
-        THandle file(CreateFileW(Utf8ToWide(name).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-        return !file;
-    } catch (...) {
-        return true;
-    }
-}
-
-bool WaitForFileAccess(const std::string& name, int tries)
-{
-    for (int i = 0; i < tries; ++i) {
-        if (!IsFileLocked(name))
-            return true;
-        Sleep(1);
-    }
-    return false;
-}
-
 HMODULE LockModule()
 {
     wchar_t path[MAX_PATH + 1] = {};

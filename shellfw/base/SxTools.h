@@ -119,11 +119,8 @@ void DeleteEmptyRegKey(const std::string& key);
 void DeleteEmptyRegKeyIfSet(const std::string& key);
 void RegisterExtensionClass(const std::string& extension, const std::string& className, const std::string& description);
 bool SetFileAttributesWide(const std::wstring& name, TSxAttributes set);
-bool FileExistsWide(const std::wstring& name);
-bool DirectoryExistsA(const std::string& name);
-bool IsFileLocked(const std::string& name);
-// Up to tries attempts of IsFileLocked, 1 ms apart; true at the first attempt that finds it free.
-bool WaitForFileAccess(const std::string& name, int tries);
+// File and folder existence, locks and waits for access: uGLBShellTools (shl_FileExists,
+// shl_DirectoryExists, shl_ForceDirectories, shl_IsFileLocked, shl_WaitForFileAccess).
 // One more load reference on this library, so that it stays loaded for the process.
 HMODULE LockModule();
 std::string GetFileTypeName(const std::string& name);

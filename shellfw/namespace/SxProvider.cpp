@@ -7,8 +7,10 @@
 #include "SxNamespaceUtils.h"
 #include "SxPopupMenu.h"
 #include "SxTools.h"
+#include "uGLBShellTools.h"
 #include "uGLBWin.h"
 #include "uTLogger.h"
+#include "uTSeam.h"
 
 #include <commctrl.h>
 #include <ole2.h>
@@ -27,8 +29,7 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-std::mutex GNoticeLock;
-TSxChangeNoticeFn GNotice;
+TSeam<TSxChangeNoticeFn> GNotice;
 
 void DefaultChangeNotify(LONG eventId, PCSxItemIDList list)
 {
@@ -42,8 +43,7 @@ HIMAGELIST SystemImageList(bool small)
         SHGFI_SYSICONINDEX | SHGFI_USEFILEATTRIBUTES | (small ? SHGFI_SMALLICON : 0)));
 }
 
-std::mutex GMessageLock;
-TSxProviderMessageFn GMessage;
+TSeam<TSxProviderMessageFn> GMessage;
 
 // Placing a provider on a per-object module: the error box, then the silent abort.
 void RefuseModuleOwner(TSxComponent* owner)
@@ -51,11 +51,7 @@ void RefuseModuleOwner(TSxComponent* owner)
     if (!dynamic_cast<TSxModule*>(owner))
         return;
     const std::string text = "This component cannot be placed on TSxDataModule. Please refer the \r\ncomponent documentation.";
-    TSxProviderMessageFn fn;
-    {
-        std::lock_guard<std::mutex> guard(GMessageLock);
-        fn = GMessage;
-    }
+    const TSxProviderMessageFn fn = GMessage.Get();
     if (fn)
         fn(text);
     else
@@ -101,37 +97,11 @@ std::wstring WindowsFolder()
     return n && n < MAX_PATH ? std::wstring(buffer, n) : std::wstring(L"C:\\Windows");
 }
 
-bool DirectoryExistsW(const std::wstring& name)
-{
-    const DWORD a = GetFileAttributesW(name.c_str());
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool FileExistsW(const std::wstring& name)
-{
-    const DWORD a = GetFileAttributesW(name.c_str());
-    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 std::string WithBackslash(std::string path)
 {
     if (!path.empty() && path.back() != '\\')
         path.push_back('\\');
     return path;
-}
-
-// Creates every missing folder of path (which names a folder).
-void ForceDirectories(const std::wstring& path)
-{
-    for (size_t i = path.find(L'\\', 3); ; i = path.find(L'\\', i + 1)) {
-        const std::wstring part = path.substr(0, i);
-        if (!part.empty() && !DirectoryExistsW(part) && !CreateDirectoryW(part.c_str(), nullptr) &&
-            GetLastError() != ERROR_ALREADY_EXISTS)
-            throw std::runtime_error("Cannot create the folder " + WideToUtf8(part) + ": " +
-                                     SysErrorMessage(GetLastError()));
-        if (i == std::wstring::npos)
-            break;
-    }
 }
 
 TSxDateTime CurrentTimeOfDay()
@@ -141,11 +111,6 @@ TSxDateTime CurrentTimeOfDay()
     return (st.wHour * 3600000.0 + st.wMinute * 60000.0 + st.wSecond * 1000.0 + st.wMilliseconds) / 86400000.0;
 }
 
-bool IdenticalLists(PCSxItemIDList a, PCSxItemIDList b)
-{
-    const uint32_t sa = PIDLGetSize(a), sb = PIDLGetSize(b);
-    return sa == sb && std::memcmp(a, b, sa) == 0;
-}
 
 // The desktop folder's order of two lists; raises when it cannot compare them.
 int DesktopCompare(PCSxItemIDList a, PCSxItemIDList b)
@@ -163,17 +128,12 @@ int DesktopCompare(PCSxItemIDList a, PCSxItemIDList b)
 
 void SetSxChangeNotice(TSxChangeNoticeFn fn)
 {
-    std::lock_guard<std::mutex> guard(GNoticeLock);
-    GNotice = std::move(fn);
+    GNotice.Set(std::move(fn));
 }
 
 void SxChangeNotify(LONG eventId, PCSxItemIDList list)
 {
-    TSxChangeNoticeFn fn;
-    {
-        std::lock_guard<std::mutex> guard(GNoticeLock);
-        fn = GNotice;
-    }
+    const TSxChangeNoticeFn fn = GNotice.Get();
     if (fn)
         fn(eventId, list);
     else
@@ -184,17 +144,12 @@ void SxFlushProviderClipboard() { OleFlushClipboard(); }
 
 void SetSxProviderMessage(TSxProviderMessageFn fn)
 {
-    std::lock_guard<std::mutex> guard(GMessageLock);
-    GMessage = std::move(fn);
+    GMessage.Set(std::move(fn));
 }
 
 void SxShowProviderMessage(const std::string& text, HWND ownerWindow)
 {
-    TSxProviderMessageFn fn;
-    {
-        std::lock_guard<std::mutex> guard(GMessageLock);
-        fn = GMessage;
-    }
+    const TSxProviderMessageFn fn = GMessage.Get();
     if (fn)
         fn(text);
     else
@@ -394,7 +349,7 @@ int TSxCustomProvider::CompareItemIDs(int column, PCSxItemIDList listA, PCSxItem
     const int countA = PIDLGetItemCount(listA), countB = PIDLGetItemCount(listB);
     if (countA < 0 || countB < 0)
         throw EProviderException("CompareItemIDs: item ID list too long");
-    if (IdenticalLists(listA, listB))
+    if (PIDLIsEqual(listA, listB))
         return 0;
     const bool frameworkA = countA > 0 && IsGrainItem(listA);
     const bool frameworkB = countB > 0 && IsGrainItem(listB);
@@ -745,7 +700,7 @@ std::string TSxCustomProvider::GetGrainTempPath(Grain& grain)
     std::string path;
     if (OnGetGrainTempPath)
         OnGetGrainTempPath(*this, grain, path);
-    if (path.empty() || !DirectoryExistsW(Utf8ToWide(path))) {
+    if (path.empty() || !shl_DirectoryExists(path)) {
         wchar_t buffer[MAX_PATH + 1] = {};
         const DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
         path = n && n <= MAX_PATH ? WideToUtf8(std::wstring(buffer, n)) : std::string();
@@ -818,7 +773,7 @@ bool TSxCustomProvider::WriteGrainTempFile(Grain& grain, const std::string& full
         const std::string name = GrainTempFileName(grain, fullPath);
         if (!IsWatchedGrainFile(name)) {
             const std::wstring wname = Utf8ToWide(name);
-            ForceDirectories(wname.substr(0, wname.find_last_of(L'\\')));
+            shl_ForceDirectories(name.substr(0, name.find_last_of('\\')));
             if (GetFileAttributesW(wname.c_str()) != INVALID_FILE_ATTRIBUTES) {
                 // A read-only copy of an earlier write must not block the new one.
                 SetFileAttributesW(wname.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -874,7 +829,7 @@ bool TSxCustomProvider::GetGrainFileName(Grain& grain, const std::string& fullPa
     if (grain.IsFile) {
         if (OnGetGrainFilename) {
             OnGetGrainFilename(*this, grain, fileName);
-            if (!fileName.empty() && FileExistsW(Utf8ToWide(fileName)))
+            if (!fileName.empty() && shl_FileExists(fileName))
                 return true;
         }
         std::string written;
@@ -886,9 +841,9 @@ bool TSxCustomProvider::GetGrainFileName(Grain& grain, const std::string& fullPa
     // A folder grain stands for a folder of the same path below the temporary folder.
     try {
         const std::string folder = GrainTempFileName(grain, fullPath);
-        ForceDirectories(Utf8ToWide(folder));
+        shl_ForceDirectories(folder);
         fileName = folder;
-        return DirectoryExistsW(Utf8ToWide(folder));
+        return shl_DirectoryExists(folder);
     } catch (const std::exception&) {
         return false;
     }

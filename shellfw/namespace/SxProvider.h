@@ -244,8 +244,9 @@ using TSxChangeNoticeFn = std::function<void(LONG eventId, PCSxItemIDList list)>
 void SetSxChangeNotice(TSxChangeNoticeFn fn);
 void SxChangeNotify(LONG eventId, PCSxItemIDList list);
 
-// Keeps what copy or cut left on the clipboard pasteable after the library is gone. The library
-// entry calls it when the library becomes unloadable (never from the loader lock).
+// Keeps what copy or cut left on the clipboard pasteable after the library is gone. Nothing in
+// the framework calls it: the product's library entry calls it before its DllCanUnloadNow answers
+// S_OK (never from DllMain, which runs under the loader lock).
 void SxFlushProviderClipboard();
 
 // Seam for tests: replaces the error box shown when a provider is placed on a per-object module
@@ -398,6 +399,8 @@ public:
     bool HasPidlDrop() const { return static_cast<bool>(OnNewGrainFromPidl); }
     bool HasFileDrop() const { return OnNewGrainFromFile || OnNewGrainFromFileEx; }
     bool HasStreamDrop() const { return static_cast<bool>(OnNewGrainFromStream); }
+    // The one rule for "this folder takes drops" (its SFGAO_DROPTARGET): any of the four above.
+    bool AcceptsDrops() const { return HasGrainDrop() || HasPidlDrop() || HasFileDrop() || HasStreamDrop(); }
     bool CanPaste();
 
     // The most extended assigned variant of the drop events.

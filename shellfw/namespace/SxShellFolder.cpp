@@ -88,14 +88,6 @@ template <typename T> bool ClearOut(T** out)
 // A 16-bit success code carrying the sign of a comparison.
 HRESULT CompareResult(int value) { return MAKE_HRESULT(SEVERITY_SUCCESS, 0, static_cast<uint16_t>(value)); }
 
-// Whether the provider takes any kind of drop.
-bool AcceptsDrops(const TSxCustomProvider& p)
-{
-    return p.OnDataGrainDrop || p.OnDataGrainDropEx || p.OnNewGrainFromPidl || p.OnNewGrainFromPidlEx ||
-           p.OnNewGrainFromFile || p.OnNewGrainFromFileEx || p.OnNewGrainFromFileEx2 || p.OnNewGrainFromStream ||
-           p.OnNewGrainFromStreamEx;
-}
-
 // The start of an item call: the caller's out pointer cleared (E_POINTER without one), then the
 // provider (E_NOTIMPL without one).
 template <typename T> HRESULT BeginProviderCall(TSxCustomShellFolder& folder, T** out, TSxCustomProvider*& provider)
@@ -508,7 +500,7 @@ HRESULT TSxCustomShellFolder::AttributesOfItem(PCSxItemIDList item, uint32_t req
         return S_OK;
     if (!grain->IsFile) {
         result |= SxFolderItemAttributes;
-        if ((requested & SFGAO_DROPTARGET) && AcceptsDrops(*provider))
+        if ((requested & SFGAO_DROPTARGET) && provider->AcceptsDrops())
             result |= SFGAO_DROPTARGET;
     }
     if ((requested & SFGAO_CANRENAME) && provider->CanRenameGrain(*grain))

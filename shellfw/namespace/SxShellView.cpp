@@ -31,15 +31,6 @@ TViewRegistry& Registry()
     return registry;
 }
 
-bool SameList(PCSxItemIDList a, PCSxItemIDList b)
-{
-    try {
-        uint32_t size = PIDLGetSize(a);
-        return size == PIDLGetSize(b) && (size == 0 || std::memcmp(a, b, size) == 0);
-    } catch (const std::exception&) {
-        return false;
-    }
-}
 
 } // namespace
 
@@ -57,7 +48,7 @@ void NotifyShellChange(LONG event, UINT flags, PCSxItemIDList item1, PCSxItemIDL
         auto& registry = Registry();
         std::lock_guard<std::mutex> guard(registry.Lock);
         for (const auto& entry : registry.Entries)
-            if (!entry.Global && SameList(entry.List.get(), affected.get()))
+            if (!entry.Global && PIDLIsEqual(entry.List.get(), affected.get()))
                 windows.push_back(entry.Window);
     }
     // The lists belong to the caller and are freed after this call, so the message carries only
@@ -136,6 +127,7 @@ size_t ShellViewRegistrationCount(HWND window)
 #include "SxProvider.h"
 #include "SxTools.h"
 
+#include <commctrl.h>
 #include <wrl/client.h>
 
 using Microsoft::WRL::ComPtr;
@@ -149,6 +141,7 @@ constexpr UINT SFVM_MERGEMENU_ = 1, SFVM_INVOKECOMMAND_ = 2, SFVM_GETBUTTONINFO_
 constexpr LONG SxGlobalViewEvents = 0x23015;
 constexpr UINT SxBrowserMessage = WM_USER + 7;
 const wchar_t* const ViewProperty = L"TessolarkSysShellView";
+constexpr UINT_PTR ViewSubclassId = 1;
 
 // Default folder menu messages and commands.
 constexpr UINT DFM_MERGECONTEXTMENU_ = 1, DFM_INVOKECOMMAND_ = 2, DFM_RELEASE_ = 3, DFM_GETVERBW_ = 15;
@@ -197,7 +190,8 @@ public:
         return SxComCall(&View, [&]() -> HRESULT { return Message(msg, wParam, lParam); });
     }
 
-    static LRESULT CALLBACK WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK SubclassProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                         DWORD_PTR self);
 
 private:
     HRESULT Message(UINT msg, WPARAM wParam, LPARAM lParam);
@@ -217,7 +211,7 @@ private:
     ComPtr<TSxCustomShellFolder> Folder;
     ComPtr<IShellBrowser> Browser;
     HWND Window = nullptr;
-    WNDPROC Previous = nullptr;
+    ComPtr<IShellFolderViewCB> WindowHold;  // the view window's reference, until it goes
 };
 
 HRESULT TSxSysShellViewCallback::Message(UINT msg, WPARAM wParam, LPARAM lParam)
@@ -271,12 +265,14 @@ void TSxSysShellViewCallback::WindowCreated(HWND window)
 {
     if (!window || Window)
         return;
+    // A subclass of the comctl32 chain: subclasses that others add later keep working, and this
+    // one leaves without unhooking them.
+    if (!SetWindowSubclass(window, &TSxSysShellViewCallback::SubclassProc, ViewSubclassId,
+                           reinterpret_cast<DWORD_PTR>(this)))
+        return;
     Window = window;
-    // The window holds the callback until it goes; then the old procedure is back first.
-    AddRef();
+    WindowHold = this;
     SetPropW(window, ViewProperty, static_cast<HANDLE>(this));
-    Previous = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TSxSysShellViewCallback::WindowProc)));
     TSxPidlPtr list = CurrentFolder();
     RegisterShellView(View.ChangeNotifyType, list.get(), window);
     if (View.OnWindowCreated)
@@ -296,19 +292,20 @@ void TSxSysShellViewCallback::WatchFileDialogPath()
         Folder->WatchFilePath(path);
 }
 
-LRESULT CALLBACK TSxSysShellViewCallback::WindowProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam)
+LRESULT CALLBACK TSxSysShellViewCallback::SubclassProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam,
+                                                      UINT_PTR id, DWORD_PTR selfData)
 {
-    auto* self = static_cast<TSxSysShellViewCallback*>(GetPropW(window, ViewProperty));
-    if (!self)
-        return DefWindowProcW(window, msg, wParam, lParam);
-    WNDPROC previous = self->Previous;
+    auto* self = reinterpret_cast<TSxSysShellViewCallback*>(selfData);
     if (msg == WM_NCDESTROY) {
-        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
+        RemoveWindowSubclass(window, &TSxSysShellViewCallback::SubclassProc, id);
         RemovePropW(window, ViewProperty);
-        UnregisterShellView(window);
-        LRESULT result = CallWindowProcW(previous, window, msg, wParam, lParam);
-        self->Release();
-        return result;
+        try {
+            UnregisterShellView(window);
+        } catch (...) {
+        }
+        // The window's reference goes after the message has been passed on.
+        ComPtr<IShellFolderViewCB> last = std::move(self->WindowHold);
+        return DefSubclassProc(window, msg, wParam, lParam);
     }
     if (msg == SxShellChangeMessage && self->Browser) {
         try {
@@ -318,7 +315,7 @@ LRESULT CALLBACK TSxSysShellViewCallback::WindowProc(HWND window, UINT msg, WPAR
         } catch (...) {
         }
     }
-    return CallWindowProcW(previous, window, msg, wParam, lParam);
+    return DefSubclassProc(window, msg, wParam, lParam);
 }
 
 // The grains of the items in a data object's "Shell IDList Array"; a damaged block gives none.

@@ -95,6 +95,20 @@ TEST(PIDL, MalformedListsRaiseInsteadOfBeingWalked)
     EXPECT_THROW(PIDLGetNext(PIDLGetNext(bad)), ESxItemIDListError);
 }
 
+TEST(PIDL, EqualListsHoldTheSameBytes)
+{
+    const Bytes sameContents = ListBytes({"a", "", "xyz"});
+    const Bytes otherLast = ListBytes({"a", "", "xyw"});
+    const Bytes shorter = ListBytes({"a", ""});
+    EXPECT_TRUE(PIDLIsEqual(AsList(Three), AsList(sameContents)));
+    EXPECT_FALSE(PIDLIsEqual(AsList(Three), AsList(otherLast)));
+    EXPECT_FALSE(PIDLIsEqual(AsList(Three), AsList(shorter)));
+    EXPECT_FALSE(PIDLIsEqual(AsList(shorter), AsList(Three)));
+    EXPECT_TRUE(PIDLIsEqual(AsList(Empty), nullptr)) << "an empty list and no list";
+    EXPECT_FALSE(PIDLIsEqual(AsList(Malformed), AsList(Malformed))) << "malformed is never equal";
+    EXPECT_FALSE(PIDLIsEqual(AsList(One), AsList(Malformed)));
+}
+
 TEST(PIDL, CopiesLists)
 {
     const struct {

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <cstring>
 #include <set>
 #include <fstream>
@@ -821,6 +822,44 @@ TEST_F(TreeProvider, GrainMenusCarryVerbsAndProductItems)
     menu = file->BuildContextMenu(false, false, true, nullptr);
     EXPECT_EQ(menu->Items.Item(0)->Caption, "Anzeigen");
     EXPECT_EQ(menu->Images, provider.MenuImages);
+}
+
+TEST(ProviderDrops, OneRuleForTheFolderAndTheDropTarget)
+{
+    using G = TSxCustomDataGrain;
+    using P = TSxCustomProvider;
+    // Each event assigned alone; an Ex event whose base event is missing does not make a drop.
+    const struct {
+        const char* event;
+        std::function<void(P&)> assign;
+        bool accepts;
+    } cases[] = {
+        {"none", [](P&) {}, false},
+        {"OnDataGrainDrop", [](P& p) { p.OnDataGrainDrop = [](P&, G&, G&) {}; }, true},
+        {"OnDataGrainDropEx", [](P& p) { p.OnDataGrainDropEx = [](P&, G&, G&, TSxDropInfo&) {}; }, true},
+        {"OnNewGrainFromPidl", [](P& p) { p.OnNewGrainFromPidl = [](P&, G&, PCSxItemIDList) {}; }, true},
+        {"OnNewGrainFromPidlEx", [](P& p) { p.OnNewGrainFromPidlEx = [](P&, G&, PCSxItemIDList, TSxDropInfo&) {}; },
+         false},
+        {"OnNewGrainFromFile",
+         [](P& p) { p.OnNewGrainFromFile = [](P&, G&, const std::string&, P::GrainPtr&) {}; }, true},
+        {"OnNewGrainFromFileEx2",
+         [](P& p) {
+             p.OnNewGrainFromFileEx2 = [](P&, G&, const std::string&, P::GrainPtr&, TSxDropInfo&, int, bool&) {};
+         },
+         false},
+        {"OnNewGrainFromStream",
+         [](P& p) { p.OnNewGrainFromStream = [](P&, G&, const TSxFileInfoDescriptor&, TSxByteStream&) {}; }, true},
+        {"OnNewGrainFromStreamEx",
+         [](P& p) {
+             p.OnNewGrainFromStreamEx = [](P&, G&, const TSxFileInfoDescriptor&, TSxByteStream&, TSxDropInfo&) {};
+         },
+         false},
+    };
+    for (const auto& c : cases) {
+        P provider("drops");
+        c.assign(provider);
+        EXPECT_EQ(provider.AcceptsDrops(), c.accepts) << c.event;
+    }
 }
 
 TEST_F(TreeProvider, PasteIsOfferedForWhatTheProductTakes)

@@ -1,4 +1,5 @@
 #include "ApacheFixture.h"
+#include "TestFiles.h"
 
 #include "uGLBCrypt.h"
 #include "uGLBRegistry.h"
@@ -53,14 +54,6 @@ fs::path FromLinux(const std::string& linuxPath) {
     return U8Path(w);
 }
 
-std::string ReadAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read " + PathU8(p));
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // Apache escapes bytes above 127 and control characters in the log as \xhh, and '"' and '\' as \" \\.
 std::string Unescape(const std::string& s) {
     std::string out;
@@ -92,7 +85,7 @@ ApacheFixture& ApacheFixture::Instance() {
         else throw std::runtime_error("SX_BINARY_DIR is not set: run the test through ctest");
         fs::path file = info.size() > 1 && info[1] == ':' ? U8Path(info) : FromLinux(info);
         std::map<std::string, std::string> v;
-        std::istringstream lines(ReadAll(file));
+        std::istringstream lines(ReadFileBytes(file));
         for (std::string line; std::getline(lines, line);) {
             const auto eq = line.find('=');
             if (eq != std::string::npos) v[line.substr(0, eq)] = line.substr(eq + 1);
@@ -168,11 +161,11 @@ void ApacheFixture::WriteFile(const std::string& serverPath, const std::string& 
 }
 
 void ApacheFixture::PutPicture(const std::string& serverPath) const {
-    WriteFile(serverPath, ReadAll(Sample));
+    WriteFile(serverPath, ReadFileBytes(Sample));
 }
 
 std::string ApacheFixture::ReadFile(const std::string& serverPath) const {
-    return ReadAll(Local(serverPath));
+    return ReadFileBytes(Local(serverPath));
 }
 
 bool ApacheFixture::Exists(const std::string& serverPath) const {
@@ -202,7 +195,7 @@ std::vector<TDavLogLine> ApacheFixture::LogSince(size_t mark, const std::string&
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         std::vector<TDavLogLine> result;
-        std::string all = ReadAll(Log);
+        std::string all = ReadFileBytes(Log);
         if (mark < all.size()) {
             std::istringstream lines(all.substr(mark));
             for (std::string line; std::getline(lines, line);) {

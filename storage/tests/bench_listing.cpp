@@ -1,6 +1,7 @@
 // Benchmark of the login listing (tools/bench-listing): the whole tree with statistics from the
-// private WebDAV server into a fresh mirror, beside the floor of writing the same number of 800-byte
-// files in the same layout with a plain Win32 loop. Not a test.
+// private WebDAV server into a fresh mirror, then a refresh over that mirror, beside the floor of
+// writing the same number of 800-byte files in the same layout with a plain Win32 loop, and the peak
+// memory of the process beside the answer's size. Not a test.
 #include "ApacheFixture.h"
 #include "uGLBCrypt.h"
 #include "uGLBRegistry.h"
@@ -9,6 +10,7 @@
 #include "uTWEBDAVClient.h"
 
 #include <objbase.h>
+#include <psapi.h>
 
 #include <chrono>
 #include <cstdio>
@@ -54,6 +56,21 @@ double Floor(const std::string& root, int folders, int perFolder) {
     return Seconds(start);
 }
 
+// The process's memory in MiB: its peak and its present working set.
+double PeakMiB() {
+    PROCESS_MEMORY_COUNTERS c{};
+    c.cb = sizeof(c);
+    GetProcessMemoryInfo(GetCurrentProcess(), &c, sizeof(c));
+    return static_cast<double>(c.PeakWorkingSetSize) / (1 << 20);
+}
+
+double NowMiB() {
+    PROCESS_MEMORY_COUNTERS c{};
+    c.cb = sizeof(c);
+    GetProcessMemoryInfo(GetCurrentProcess(), &c, sizeof(c));
+    return static_cast<double>(c.WorkingSetSize) / (1 << 20);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -73,35 +90,43 @@ int main(int argc, char** argv) {
     WriteRegistryString("Connection", "username", dav.User);
     WriteRegistryString("Connection", "password", EncryptPassword(dav.Password));
 
-    double get = 0, translate = 0;
+    struct TRun { double Get = 0, Translate = 0; bool Ok = false; };
     size_t answerBytes = 0;
-    bool ok = false;
-    {
+    const double startMiB = NowMiB();
+    auto listing = [&]() {
+        TRun run;
         TWEBDAVClient client;
         TvrqDialog dialog;
         dialog.Progress.Start("Listing", 1, true);
-        std::string answer;
+        TListingAnswer answer;
         auto start = std::chrono::steady_clock::now();
-        ok = client.GetContent("", -1, dialog, answer);
-        get = Seconds(start);
-        answerBytes = answer.size();
+        run.Ok = client.GetContent("", -1, dialog, answer);
+        run.Get = Seconds(start);
+        answerBytes = answer.Size;
         start = std::chrono::steady_clock::now();
-        ok = ok && client.TranslateXML(answer, true, dialog);
-        translate = Seconds(start);
-    }
+        run.Ok = run.Ok && client.TranslateXML(answer, true, dialog);
+        run.Translate = Seconds(start);
+        return run;
+    };
+    const TRun first = listing();
+    const TRun refresh = listing();
+    const double peakMiB = PeakMiB();
     const int files = ReadRegistryInteger("Application", "files", 0);
     const int folders = ReadRegistryInteger("Application", "folders", 0);
     const int entries = files + folders;
     const std::string floorRoot = NewFolder(work, "floor");
     const double floor = Floor(floorRoot, folders, folders ? files / folders : 0);
-    const double total = get + translate;
-    std::printf("listing %s: N=%d entries=%d (files %d, folders %d) answer bytes=%zu\n", ok ? "ok" : "FAILED", n,
-                entries, files, folders, answerBytes);
-    std::printf("listing seconds=%.3f (PROPFIND %.3f, parse and write %.3f) entries/s=%.0f\n", total, get,
-                translate, total > 0 ? entries / total : 0.0);
+    const bool ok = first.Ok && refresh.Ok;
+    std::printf("listing %s: N=%d entries=%d (files %d, folders %d) answer bytes=%zu (%.1f MiB)\n", ok ? "ok" : "FAILED",
+                n, entries, files, folders, answerBytes, answerBytes / 1048576.0);
     std::printf("floor (plain Win32 loop, %d files of 800 bytes) seconds=%.3f\n", entries, floor);
-    std::printf("ratio listing/floor=%.2f, parse and write/floor=%.2f\n", floor > 0 ? total / floor : 0.0,
-                floor > 0 ? translate / floor : 0.0);
+    for (const auto& [name, run] : {std::pair<const char*, const TRun&>{"first listing", first}, {"refresh", refresh}}) {
+        const double total = run.Get + run.Translate;
+        std::printf("%s seconds=%.3f (PROPFIND %.3f, parse and write %.3f) entries/s=%.0f ratio to floor=%.2f\n", name,
+                    total, run.Get, run.Translate, total > 0 ? entries / total : 0.0, floor > 0 ? total / floor : 0.0);
+    }
+    std::printf("peak memory=%.1f MiB (%.1f MiB at start, %.1f MiB above it) beside the answer's %.1f MiB\n", peakMiB,
+                startMiB, peakMiB - startMiB, answerBytes / 1048576.0);
     RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Tandrel\\Tandrel Sendrake");
     CoUninitialize();
     return ok && files == n ? 0 : 1;

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 
 namespace {
 std::string OwnPath()
@@ -74,6 +75,48 @@ TEST(ShellTools, DeleteFolderRemovesTheTreeAndRefusesUnsafeNames)
     for (const char* unsafe : {"", "\\", "C:\\", "C:", "Cache\\", "..\\x", "C:\\windows\\*"})
         EXPECT_FALSE(shl_DeleteFolder(unsafe)) << unsafe;
     EXPECT_TRUE(Exists("C:\\windows"));
+}
+
+TEST(FileTools, ExistenceAndFoldersInUtf8Names)
+{
+    const std::string root = MakeTempFolder("files");
+    const std::string deep = root + "Gr\xC3\xB6\xC3\x9F" "e\\Fotos 2024\\\xE6\x97\xA5\xE6\x9C\xAC\\";
+    EXPECT_FALSE(shl_DirectoryExists(deep));
+    shl_ForceDirectories(deep);
+    EXPECT_TRUE(shl_DirectoryExists(deep));
+    EXPECT_TRUE(shl_DirectoryExists(deep.substr(0, deep.size() - 1)));
+    EXPECT_NO_THROW(shl_ForceDirectories(deep)) << "a folder that exists is fine";
+    const std::string file = deep + "Br\xC3\xBC" "cke.txt";
+    WriteFileText(file);
+    EXPECT_TRUE(shl_FileExists(file));
+    EXPECT_FALSE(shl_DirectoryExists(file));
+    EXPECT_FALSE(shl_FileExists(deep)) << "a folder is not a file";
+    EXPECT_FALSE(shl_FileExists(""));
+    EXPECT_FALSE(shl_DirectoryExists(""));
+    // A file in the way of a folder to be made is a clear error, not a silent success.
+    EXPECT_THROW(shl_ForceDirectories(file + "\\below"), std::runtime_error);
+    EXPECT_TRUE(shl_DeleteFolder(root));
+}
+
+TEST(FileTools, WaitsForFileAccess)
+{
+    const std::string root = MakeTempFolder("lock");
+    const std::string name = root + "gesperrt \xC3\xA4.doc";
+    WriteFileText(name);
+    {
+        THandle held(CreateFileW(Utf8ToWide(name).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        EXPECT_TRUE(shl_IsFileLocked(name));
+        const ULONGLONG start = GetTickCount64();
+        EXPECT_FALSE(shl_WaitForFileAccess(name, 100));
+        EXPECT_GE(GetTickCount64() - start, 50u) << "about 100 attempts 1 ms apart";
+    }
+    EXPECT_FALSE(shl_IsFileLocked(name));
+    EXPECT_TRUE(shl_WaitForFileAccess(name, 100));
+    DeleteFileW(Utf8ToWide(name).c_str());
+    EXPECT_TRUE(shl_IsFileLocked(name)) << "a missing file cannot be opened either";
+    EXPECT_FALSE(shl_WaitForFileAccess(name, 3));
+    EXPECT_TRUE(shl_DeleteFolder(root));
 }
 
 TEST(ShellTools, WindowsVersionAndTypeNameOfAFolder)

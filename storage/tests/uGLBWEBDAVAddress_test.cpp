@@ -33,6 +33,9 @@ TEST(WebDAVAddresses, HrefsRelativeToTheBasePath) {
         {"/", "/dav", false, ""},
         {"x", "/dav", false, ""},
         {"/d%zz/x", "/dav", false, ""},
+        {"http://h/dav/hash#1.txt", "/dav", true, "hash#1.txt"},   // raw "#" and "?" are part of the name
+        {"/dav/a?b.txt", "/dav", true, "a?b.txt"},
+        {"/dav/x/#", "/dav", true, "x/#"},
     };
     for (const Case& c : cases) {
         std::string relative, error;

@@ -1,4 +1,5 @@
 #include "SettingsFixture.h"
+#include "TestFiles.h"
 #include "uTLogger.h"
 
 #include <fstream>
@@ -6,14 +7,6 @@
 #include <sstream>
 
 namespace {
-std::string ReadFile(const std::string& name)
-{
-    std::ifstream in(Utf8ToWide(name).c_str(), std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 bool Exists(const std::string& name)
 {
     return GetFileAttributesW(Utf8ToWide(name).c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -70,7 +63,7 @@ TEST_F(LoggerTest, LevelTableWithFileAndBox)
             EXPECT_TRUE(boxes.empty());
             continue;
         }
-        const std::string text = ReadFile(log.FileName);
+        const std::string text = ReadFileBytes(log.FileName);
         EXPECT_EQ(Words(text), c.written) << c.level << ": " << text;
         std::string boxed;
         for (const std::string& b : boxes) boxed += Words(b + "\r\n");
@@ -87,7 +80,7 @@ TEST_F(LoggerTest, LineFormatAppendKeepAndDelete)
     }
     TLogger again(1, true, "Comp");   // keep: appends
     again.Error("third");
-    const std::string text = ReadFile(again.FileName);
+    const std::string text = ReadFileBytes(again.FileName);
     EXPECT_TRUE(std::regex_match(text, std::regex("[^|\\r\\n]+ [^|\\r\\n]+\\|ERROR\\|GetContent: Gr\xC3\xB6\xC3\x9F" "e\\r\\n"
                                                   "[^|\\r\\n]+\\|INFO\\|second\\r\\n"
                                                   "[^|\\r\\n]+\\|ERROR\\|third\\r\\n")))
@@ -104,7 +97,7 @@ TEST_F(LoggerTest, LevelFromTheSettingAndMissingFolderRaises)
     log.Log(4, "t4");
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_NE(boxes[0].find("|STEP|t4"), std::string::npos);
-    EXPECT_EQ(Words(ReadFile(log.FileName)), "S");
+    EXPECT_EQ(Words(ReadFileBytes(log.FileName)), "S");
 
     StoreString("Application", "install", install + "missing\\");
     TLogger lost(1, true, "Comp");

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstring>
+#include <set>
 
 namespace {
 
@@ -190,4 +192,157 @@ TEST(ParseListingEntry, UnsafeEntriesAreRefused) {
     ASSERT_TRUE(TVirtualFileStorage::ParseListingEntry(e, r, error)) << error;
     EXPECT_EQ(r.Name, "a?b.j:p");
     EXPECT_EQ(r.CacheName, "123.jp");
+}
+
+// ---- PlanMirror
+
+namespace {
+
+TVirtualFileRecord File(const std::string& path, const std::string& name, const std::string& tagName) {
+    TVirtualFileRecord r;
+    r.Path = path;
+    r.Name = name;
+    r.CacheName = tagName;   // as ParseListingEntry made it: tag + extension, "" without a tag
+    return r;
+}
+
+TVirtualFileRecord Folder(const std::string& path) {
+    TVirtualFileRecord r;
+    r.IsFolder = true;
+    r.Path = path;
+    const size_t sep = path.rfind('\\');
+    r.Name = sep == std::string::npos ? path : path.substr(sep + 1);
+    return r;
+}
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+const auto kFresh = [](const std::string&) { return std::vector<TMirrorDirEntry>(); };
+
+}  // namespace
+
+// Stock Apache derives the tag from size and time: files of one size saved in one second share it.
+TEST(PlanMirror, EqualTagsAndMissingTagsGiveUniqueCacheNames) {
+    std::vector<TVirtualFileRecord> records = {Folder("Fotos")};
+    for (int i = 0; i < 12; ++i) records.push_back(File("Fotos", "IMG_" + std::to_string(i) + ".jpg", "3f1a.jpg"));
+    records.push_back(File("Fotos", "readme", ""));
+    records.push_back(File("Fotos", "notes.txt", ""));
+    records.push_back(File("Fotos", "v1.2.jpg", "1.2.jpg"));   // a tag with a dot
+    const TMirrorPlan plan = PlanMirror(records, 40, kFresh);
+    EXPECT_TRUE(plan.Errors.empty());
+    ASSERT_EQ(plan.Files.size(), 15u);
+    std::set<std::string> names, stems;
+    for (const TMirrorItem& f : plan.Files) {
+        EXPECT_EQ(f.FileName, f.Record.CacheName);
+        EXPECT_EQ(f.Directory, "466F746F73\\");
+        EXPECT_TRUE(names.insert(Lower(f.FileName)).second) << f.FileName;
+        // the part before the first "." names the local thumbnails
+        EXPECT_TRUE(stems.insert(Lower(f.FileName.substr(0, f.FileName.find('.')))).second) << f.FileName;
+    }
+    EXPECT_EQ(plan.Files[0].FileName, "3f1a.jpg");   // the first keeps the tag's name
+    EXPECT_EQ(plan.Files[1].FileName, "3f1a_" + NameDigest("IMG_1.jpg") + ".jpg");
+    EXPECT_EQ(plan.Files[12].FileName, NameDigest("readme"));
+    EXPECT_EQ(plan.Files[13].FileName, NameDigest("notes.txt") + ".txt");
+    EXPECT_EQ(plan.Files[14].FileName, "1_2.jpg");
+    // The same answer gives the same names again.
+    const TMirrorPlan again = PlanMirror(records, 40, kFresh);
+    for (size_t i = 0; i < plan.Files.size(); ++i) EXPECT_EQ(again.Files[i].FileName, plan.Files[i].FileName);
+}
+
+TEST(PlanMirror, CacheNamesNeverTakeAFoldersNamesOrADevice) {
+    // Folder "AB" is the directory "4142" with the record "4142DIRTMPFILE.DIR".
+    const std::vector<TVirtualFileRecord> records = {
+        Folder("AB"), File("", "x", "4142"), File("", "y", "4142dirtmpfile.dir"), File("", "z", "nul.txt"),
+        File("", "w", "com1"), File("", "v", "a_D_b.txt"),
+    };
+    const TMirrorPlan plan = PlanMirror(records, 40, kFresh);
+    ASSERT_EQ(plan.Folders.size(), 1u);
+    EXPECT_EQ(plan.Folders[0].FileName, "4142DIRTMPFILE.DIR");
+    EXPECT_EQ(plan.Folders[0].Directory, "");
+    ASSERT_EQ(plan.Files.size(), 5u);
+    for (const TMirrorItem& f : plan.Files) {
+        const std::string stem = Lower(f.FileName.substr(0, f.FileName.find('.')));
+        EXPECT_NE(stem, "4142");
+        EXPECT_EQ(Lower(f.FileName).find("dirtmpfile.dir"), std::string::npos);
+        EXPECT_NE(stem, "nul");
+        EXPECT_NE(stem, "com1");
+        EXPECT_EQ(Lower(f.FileName).find("_d_"), std::string::npos);
+    }
+    EXPECT_EQ(plan.Files[0].FileName, "4142_" + NameDigest("x"));
+}
+
+TEST(PlanMirror, WellFormedTree) {
+    const std::vector<TVirtualFileRecord> records = {
+        Folder("A"),
+        File("A", "a.txt", "1.txt"),
+        File("A", "a.txt", "2.txt"),          // the same href twice
+        Folder("A"),
+        File("B\\C", "deep.txt", "3.txt"),    // parents B and B\C not listed
+        File("", "f.txt", "4.txt"),
+        File("f.txt", "below.txt", "5.txt"),  // below a file
+        Folder("f.txt\\sub"),
+        Folder("X\\.thumb"), File("X\\.thumb", "p.jpg.thumb.jpg", "6.jpg"),
+        Folder(""),                           // the storage root
+    };
+    const TMirrorPlan plan = PlanMirror(records, 40, kFresh);
+    std::vector<std::string> folders;
+    for (const TMirrorItem& f : plan.Folders) folders.push_back(f.Record.Path + (f.Implied ? " (implied)" : ""));
+    EXPECT_EQ(folders, (std::vector<std::string>{"A", "B (implied)", "B\\C (implied)"}));
+    std::vector<std::string> files;
+    for (const TMirrorItem& f : plan.Files) files.push_back(f.Directory + f.FileName);
+    EXPECT_EQ(files, (std::vector<std::string>{"41\\1.txt", "42\\43\\3.txt", "4.txt"}));
+    ASSERT_EQ(plan.Errors.size(), 4u);
+    EXPECT_NE(plan.Errors[0].find("\"A\\a.txt\" is listed twice"), std::string::npos) << plan.Errors[0];
+    EXPECT_NE(plan.Errors[1].find("\"A\" is listed twice"), std::string::npos) << plan.Errors[1];
+    EXPECT_NE(plan.Errors[2].find("\"f.txt\" is a file"), std::string::npos) << plan.Errors[2];
+    EXPECT_NE(plan.Errors[3].find("\"f.txt\" is a file"), std::string::npos) << plan.Errors[3];
+    EXPECT_EQ(plan.Folders[1].Record.Name, "B");
+    EXPECT_TRUE(plan.Folders[1].Record.IsFolder);
+}
+
+TEST(PlanMirror, PathsBeyondWhatWindowsOpensAreLeftOut) {
+    std::vector<TVirtualFileRecord> records;
+    std::string path;
+    for (int depth = 1; depth <= 200; ++depth) {
+        if (!path.empty()) path += '\\';
+        path += 'd';
+        records.push_back(Folder(path));
+        records.push_back(File(path, "f.txt", "1.txt"));
+    }
+    const size_t root = 60;   // "C:\Users\...\Cache.new\"
+    const TMirrorPlan plan = PlanMirror(records, root, kFresh);
+    ASSERT_FALSE(plan.Folders.empty());
+    ASSERT_FALSE(plan.Errors.empty());
+    EXPECT_EQ(plan.Folders.size() + plan.Files.size() + plan.Errors.size(), records.size());
+    for (const TMirrorItem& f : plan.Folders) EXPECT_LE(root + f.Directory.size() + f.FileName.size(), kMaxMirrorPath);
+    for (const TMirrorItem& f : plan.Files) EXPECT_LE(root + f.Directory.size() + f.FileName.size(), kMaxMirrorPath);
+    // 60 + 3 * 62 characters of directory fit, 63 levels do not; every folder that fits keeps its file.
+    EXPECT_EQ(plan.Folders.size(), 62u);
+    EXPECT_EQ(plan.Files.size(), 62u);
+}
+
+// Without statistics the records go over a mirror that holds some already.
+TEST(PlanMirror, OverAnExistingMirrorOldRecordsOfAListedNameGoAndOthersAreKept) {
+    auto existing = [](const std::string& dir) {
+        std::vector<TMirrorDirEntry> e;
+        if (dir == "") {
+            e.push_back({"3f1a.jpg", false, "old.jpg"});    // another file (vanished from the server)
+            e.push_back({"tmp4711.jpg", false, "a.jpg"});   // a.jpg, added locally before
+            e.push_back({"77.jpg", false, "b.jpg"});        // b.jpg with its tag of last time
+            e.push_back({"4142", true, ""});
+        }
+        return e;
+    };
+    const std::vector<TVirtualFileRecord> records = {
+        File("", "a.jpg", "3f1a.jpg"), File("", "b.jpg", "77.jpg"), File("", "c", "4142"),
+    };
+    const TMirrorPlan plan = PlanMirror(records, 40, existing);
+    ASSERT_EQ(plan.Files.size(), 3u);
+    EXPECT_EQ(plan.Files[0].FileName, "3f1a_" + NameDigest("a.jpg") + ".jpg");   // old.jpg's record stays
+    EXPECT_EQ(plan.Files[1].FileName, "77.jpg");                                   // its own place again
+    EXPECT_EQ(plan.Files[2].FileName, "4142_" + NameDigest("c"));
+    EXPECT_EQ(plan.Stale, (std::vector<std::string>{"tmp4711.jpg"}));
 }

@@ -620,7 +620,7 @@ TEST_F(ItemOps, FolderRequestsUseTheAddressWithTheFinalSlash)
         TvrqDialog dialog;
         TWEBDAVClient client;
         const size_t mark = Dav().LogMark();
-        std::string answer;
+        TListingAnswer answer;
         EXPECT_TRUE(client.GetContent("Quelle" + end, 1, dialog, answer)) << end;
         EXPECT_TRUE(client.MakeDir("Neu" + end)) << end;
         EXPECT_TRUE(client.Copy("Quelle" + end, "Kopie" + end, dialog)) << end;

@@ -11,6 +11,7 @@
 #include <objbase.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -120,10 +121,19 @@ protected:
     bool Listing(int depth = -1, bool statistics = true, const std::string& path = "") {
         TWEBDAVClient client;
         TvrqDialog dialog;
-        std::string answer;
+        TListingAnswer answer;
         return client.GetContent(path, depth, dialog, answer) && client.TranslateXML(answer, statistics, dialog);
     }
     std::string Cache() const { return UserPath + "Cache\\"; }
+    // The mirror of a small tree (Fotos\a.txt, b.txt), as a listing left it.
+    std::map<std::string, std::string> ListedSmallTree() {
+        Dav->WriteFile(Sandbox + "/Fotos/a.txt", "aaa");
+        Dav->WriteFile(Sandbox + "/b.txt", "bb");
+        EXPECT_TRUE(Listing());
+        const auto mirror = Snapshot(Cache());
+        EXPECT_EQ(mirror.size(), 4u);
+        return mirror;
+    }
     std::string LogText() const { return ReadBytes(U8Path(UserPath + "WEBDAVClient.log")); }
 
     // The tree of the seed; "|" is no Windows file-name character, so that folder comes over HTTP.
@@ -159,9 +169,11 @@ TEST_F(ListingTest, RequestsAsApacheReceivedThem) {
     {
         TWEBDAVClient client;
         TvrqDialog dialog;
-        std::string answer;
+        TListingAnswer answer;
         ASSERT_TRUE(client.GetContent("", -1, dialog, answer));
-        EXPECT_NE(answer.find("multistatus"), std::string::npos);
+        EXPECT_NE(answer.Text().find("multistatus"), std::string::npos);
+        EXPECT_EQ(answer.Size, answer.Text().size());
+        EXPECT_EQ(answer.FileName.rfind(client.Env->Temp, 0), 0u) << answer.FileName;
         ASSERT_TRUE(client.GetContent(client.Env->Cache + "a b#c\\", 1, dialog, answer));
     }
     const auto lines = Dav->LogSince(mark, "/dav/" + Sandbox, 2);
@@ -321,24 +333,22 @@ TEST_F(ListingTest, RecordedAnswerInTheOriginalServerForm) {
     SetConnection(Dav->Canned(Sandbox + "_lp0", "207 Multi-Status", "text/xml; charset=\"utf-8\"", xml), "x");
     ASSERT_TRUE(Listing());
     const auto mirror = Snapshot(Cache());
-    ASSERT_EQ(mirror.size(), 1u);   // 12.jpg in the root; gone.txt has no tag and is not stored
+    ASSERT_EQ(mirror.size(), 2u);   // 12.jpg in the root; gone.txt has no tag: named by its digest
+    EXPECT_EQ(mirror.count(NameDigest("gone.txt") + ".txt"), 1u);
     const std::string& b = mirror.at("12.jpg");
     const TVirtualFileRecord r = RecordFromBytes(reinterpret_cast<const uint8_t*>(b.data()), b.size());
     EXPECT_EQ(r.Name, "a.jpg");
     EXPECT_EQ(r.Path, "");
     EXPECT_EQ(r.Size, 10);
     EXPECT_EQ(DateTimeToText(r.CreationDate), "07.12.2004 10:00:00");
-    EXPECT_EQ(ReadRegistryInteger("Application", "files", -1), 1);
+    EXPECT_EQ(ReadRegistryInteger("Application", "files", -1), 2);
     EXPECT_EQ(ReadRegistryInteger("Application", "folders", -1), 0);
     EXPECT_EQ(ReadRegistryInteger("Application", "size", -1), 10);
 }
 
 TEST_F(ListingTest, BadAnswersLeaveThePreviousMirror) {
-    Dav->WriteFile(Sandbox + "/Fotos/a.txt", "aaa");
-    Dav->WriteFile(Sandbox + "/b.txt", "bb");
-    ASSERT_TRUE(Listing());
-    const auto before = Snapshot(Cache());
-    ASSERT_EQ(before.size(), 4u);
+    const auto before = ListedSmallTree();
+    if (HasFatalFailure()) return;
     const int32_t files = ReadRegistryInteger("Application", "files", -1);
 
     const std::string base = "/canned/" + Sandbox;
@@ -420,7 +430,9 @@ TEST_F(ListingTest, UnsafeEntriesAreSkippedAndTheRestIsListed) {
         EXPECT_EQ(mirror.count("7.txt"), 1u) << c.name;
         EXPECT_EQ(ReadRegistryInteger("Application", "files", -1), 1) << c.name;
         for (const auto& [path, bytes] : Snapshot(UserPath)) {
-            EXPECT_TRUE(path.rfind("Cache/", 0) == 0 || path == "Cache/" || path.find(".log") != std::string::npos)
+            // Temp/ holds the answer while it is read, and nothing after
+            EXPECT_TRUE(path.rfind("Cache/", 0) == 0 || path == "Cache/" || path == "Temp/" ||
+                        path.find(".log") != std::string::npos)
                 << c.name << ": " << path;
         }
         const std::string log = LogText() + ReadBytes(U8Path(UserPath + "VirtualFileStorage.log"));
@@ -432,11 +444,8 @@ TEST_F(ListingTest, UnsafeEntriesAreSkippedAndTheRestIsListed) {
 // Something holding the mirror folder open (a handle without delete sharing) stops the swap: the
 // listing then fails and the old mirror stays whole, or the new one is in place whole.
 TEST_F(ListingTest, AMirrorHeldOpenIsKeptWhole) {
-    Dav->WriteFile(Sandbox + "/Fotos/a.txt", "aaa");
-    Dav->WriteFile(Sandbox + "/b.txt", "bb");
-    ASSERT_TRUE(Listing());
-    const auto before = Snapshot(Cache());
-    ASSERT_EQ(before.size(), 4u);
+    const auto before = ListedSmallTree();
+    if (HasFatalFailure()) return;
     Dav->WriteFile(Sandbox + "/c.txt", "c");
 
     HANDLE held = CreateFileW(U8Path(Cache()).wstring().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -472,9 +481,9 @@ TEST_F(ListingTest, CancelInTheProgressWindowEndsGetContent) {
     dialog.Progress.Start("Listing", 1, true);
     PressProgressCancel(dialog.Progress);
     if (HasFatalFailure()) return;
-    std::string answer = "untouched";
+    TListingAnswer answer;
     EXPECT_FALSE(client.GetContent("", -1, dialog, answer));
-    EXPECT_EQ(answer, "untouched");
+    EXPECT_EQ(answer.FileName, "");
 }
 
 TEST_F(ListingTest, CancelWhileTheServerIsSlow) {
@@ -492,13 +501,13 @@ TEST_F(ListingTest, CancelWhileTheServerIsSlow) {
         SendMessageW(cancel, BM_CLICK, 0, 0);
     });
     const auto start = std::chrono::steady_clock::now();
-    std::string answer;
+    TListingAnswer answer;
     const bool listed = client.GetContent("", -1, dialog, answer);
     const auto took = std::chrono::steady_clock::now() - start;
     presser.join();
     EXPECT_FALSE(listed);
     EXPECT_LT(took, std::chrono::milliseconds(2500));   // did not wait for the server's answer
-    EXPECT_EQ(answer, "");
+    EXPECT_EQ(answer.FileName, "");
     EXPECT_EQ(Snapshot(Cache()), before);
     // The same client goes on with a new request after the abandoned one.
     client.Host = Host;
@@ -510,6 +519,294 @@ TEST_F(ListingTest, CancelWhileTheServerIsSlow) {
     for (int i = 0; i < 800 && TWEBDAVConnection::LiveRequests() != 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(TWEBDAVConnection::LiveRequests(), 0u);
+}
+
+// ---- Cache names, hrefs and broken answers
+
+std::string Response(const std::string& href, bool folder, const std::string& etag, const std::string& length = "4") {
+    return "<D:response><D:href>" + href + "</D:href><D:propstat><D:prop><D:resourcetype>" +
+           (folder ? "<D:collection/>" : "") + "</D:resourcetype>" +
+           (etag.empty() ? std::string() : "<D:getetag>" + etag + "</D:getetag>") +
+           (folder ? std::string() : "<D:getcontentlength>" + length + "</D:getcontentlength>") +
+           "<D:getlastmodified>Tue, 07 Dec 2004 10:00:00 GMT</D:getlastmodified></D:prop>"
+           "<D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>\n";
+}
+
+std::string Multistatus(const std::string& responses) {
+    return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<D:multistatus xmlns:D=\"DAV:\">\n" + responses +
+           "</D:multistatus>\n";
+}
+
+// The server items the mirror holds ("Fotos\a.txt", folders with a final "\"), after checking that it
+// is well-formed: 800-byte records, each name once per folder, a record for every directory and a
+// directory for every folder record, every file record under its own cache name.
+std::multiset<std::string> MirrorItems(const std::string& cache) {
+    std::multiset<std::string> items;
+    TVirtualFileStorage storage(cache);
+    std::vector<std::string> dirs = {cache};
+    while (!dirs.empty()) {
+        const std::string dir = dirs.back();
+        dirs.pop_back();
+        std::set<std::string> names, subdirs, folderRecords;
+        for (const auto& entry : fs::directory_iterator(U8Path(dir))) {
+            const std::string name = PathU8(entry.path().filename());
+            if (entry.is_directory()) {
+                subdirs.insert(name);
+                dirs.push_back(dir + name + "\\");
+                continue;
+            }
+            EXPECT_EQ(fs::file_size(entry.path()), 800u) << dir << name;
+            TVirtualFileRecord r;
+            storage.LoadVirtualFileStorageFromFile(dir + name, r);
+            EXPECT_TRUE(names.insert(r.Name).second) << "twice in " << dir << ": " << r.Name;
+            if (r.IsFolder) {
+                folderRecords.insert(name.substr(0, name.size() - 14));
+                items.insert(r.Path + "\\");
+            } else {
+                EXPECT_EQ(r.CacheName, name);
+                EXPECT_EQ(storage.FolderDirectory(r.Path), dir);
+                items.insert(r.Path.empty() ? r.Name : r.Path + "\\" + r.Name);
+            }
+        }
+        EXPECT_EQ(subdirs, folderRecords) << dir;
+    }
+    return items;
+}
+
+// Files of one size saved in one second share Apache's entity tag (size and time).
+TEST_F(ListingTest, EqualSizesAndOneModificationTimeKeepEveryFile) {
+    const FILETIME same = FileTimeOf(2024, 3, 1, 12, 0, 0);
+    std::multiset<std::string> expected = {"Stapel\\"};
+    for (int i = 0; i < 14; ++i) {
+        const std::string name = "Scan " + std::to_string(100 + i) + ".jpg";
+        Dav->WriteFile(Sandbox + "/Stapel/" + name, "same size!");
+        SetModified(Dav->Local(Sandbox + "/Stapel/" + name), same);
+        expected.insert("Stapel\\" + name);
+    }
+    for (const char* name : {"a.txt", "b.txt", "c"}) {
+        Dav->WriteFile(Sandbox + "/" + name, "1234");
+        SetModified(Dav->Local(Sandbox + "/" + name), same);
+        expected.insert(name);
+    }
+    ASSERT_TRUE(Listing());
+    EXPECT_EQ(MirrorItems(Cache()), expected);
+    EXPECT_EQ(ReadRegistryInteger("Application", "files", -1), 17);
+    // Thumbnails are named by the cache name up to its first ".": those differ too.
+    std::set<std::string> stems;
+    for (const auto& [name, bytes] : Snapshot(Cache() + Hex("Stapel") + "\\")) {
+        EXPECT_TRUE(stems.insert(shl_ExtractFileBaseName(name)).second) << name;
+    }
+    // A refresh over that mirror gives the same mirror, record for record.
+    const auto first = Snapshot(Cache());
+    ASSERT_TRUE(Listing());
+    EXPECT_EQ(Snapshot(Cache()), first);
+    ASSERT_TRUE(Listing(1, false, "Stapel\\"));
+    EXPECT_EQ(Snapshot(Cache()), first);
+}
+
+TEST_F(ListingTest, AnswersWithoutTagsAndWithRawHashesListEveryFile) {
+    const std::string base = "/canned/" + Sandbox + "_notag";
+    const std::string xml = Multistatus(
+        Response(base + "/", true, "") + Response(base + "/Briefe/", true, "") +
+        Response(base + "/Briefe/Brief%201.doc", false, "") + Response(base + "/Briefe/Brief 2.doc", false, "") +
+        Response(base + "/hash#1.txt", false, "") + Response("http://127.0.0.1" + base + "/q?x.txt", false, "\"5-6\"") +
+        Response(base + "/Briefe/%23%3F.txt", false, ""));
+    SetConnection(Dav->Canned(Sandbox + "_notag", "207 Multi-Status", "text/xml", xml), "x");
+    ASSERT_TRUE(Listing()) << LogText();
+    EXPECT_EQ(MirrorItems(Cache()), (std::multiset<std::string>{"Briefe\\", "Briefe\\Brief 1.doc", "Briefe\\Brief 2.doc",
+                                                               "Briefe\\#?.txt", "hash#1.txt", "q?x.txt"}));
+    // The extension finds a file's record by its name.
+    TVirtualFileStorage storage(Cache());
+    EXPECT_EQ(storage.FindCacheName(Cache() + "hash#1.txt"), NameDigest("hash#1.txt") + ".txt");
+    EXPECT_EQ(storage.FindCacheName(Cache() + "q?x.txt"), "56.txt");
+    EXPECT_EQ(storage.FindCacheName(Cache() + Hex("Briefe") + "\\Brief 2.doc"), NameDigest("Brief 2.doc") + ".doc");
+}
+
+// Broken answers fail the listing in a few seconds and leave the mirror byte for byte; answers that
+// are merely odd (deep, duplicate, clashing names) give a well-formed mirror of every sound item.
+TEST_F(ListingTest, BrokenAndOddAnswersWithAndWithoutStatistics) {
+    const auto before = ListedSmallTree();
+    if (HasFatalFailure()) return;
+
+    auto answer = [&](const std::string& name, const std::string& items) {
+        const std::string base = "/canned/" + Sandbox + name;
+        return Multistatus(Response(base + "/", true, "") + Response(base + "/Fotos/", true, "") + items);
+    };
+    auto item = [&](const std::string& name, const std::string& rel, bool folder, const std::string& tag) {
+        return Response("/canned/" + Sandbox + name + "/" + rel, folder, tag);
+    };
+    struct Broken { std::string name, status, contentType, body; };
+    std::vector<Broken> broken;
+    {
+        const std::string full = answer("_text", item("_text", "Fotos/x.txt", false, "\"1\"") +
+                                                     item("_text", "y.txt", false, "\"2\""));
+        broken.push_back({"_text", "207 Multi-Status", "text/xml", full.substr(0, full.find("HTTP/1.1 2") + 6)});
+    }
+    for (const char* name : {"_boundary", "_dropped"}) {
+        const std::string full = answer(name, item(name, "Fotos/x.txt", false, "\"1\"") + item(name, "y.txt", false, "\"2\""));
+        const std::string cut = full.substr(0, full.rfind("<D:response>"));
+        // "_dropped": the server announced the whole answer and the connection ended at the cut.
+        broken.push_back({name, "207 Multi-Status",
+                          std::string("text/xml") + (name == std::string("_dropped")
+                                                         ? "\r\nContent-Length: " + std::to_string(full.size())
+                                                         : ""),
+                          cut});
+    }
+    struct Odd { std::string name, body; std::multiset<std::string> items; };
+    std::vector<Odd> odd;
+    {
+        std::string deep, path;
+        for (int level = 0; level < 1000; ++level) {
+            path += "d/";
+            deep += item("_deep", path, true, "");
+        }
+        deep += item("_deep", path + "f.txt", false, "\"9\"");   // 1000 levels, 1 MB of hrefs
+        odd.push_back({"_deep", answer("_deep", item("_deep", "ok.txt", false, "\"7\"") + deep), {"Fotos\\", "ok.txt"}});
+    }
+    // The folders d\d\...\d that fit below the folder the listing writes into ("Cache.new\",
+    // "Cache.stage\"): each level is the directory "64\".
+    auto deepFolders = [&](size_t root, std::multiset<std::string>& items) {
+        std::string p;
+        for (size_t level = 1; root + 3 * level <= kMaxMirrorDirectory && root + 3 * level + 13 <= kMaxMirrorPath; ++level) {
+            p += p.empty() ? "d" : "\\d";
+            items.insert(p + "\\");
+        }
+    };
+    odd.push_back({"_twice", answer("_twice", item("_twice", "Fotos/x.txt", false, "\"1\"") +
+                                                  item("_twice", "Fotos/x.txt", false, "\"1\"") +
+                                                  item("_twice", "Fotos/", true, "") +
+                                                  item("_twice", "Fotos/x.txt/y.txt", false, "\"3\"") +
+                                                  item("_twice", "Neu/Tief/z.txt", false, "\"4\"")),
+                   {"Fotos\\", "Fotos\\x.txt", "Neu\\", "Neu\\Tief\\", "Neu\\Tief\\z.txt"}});
+    // Folder "AB" lies in the directory "4142"; files whose tags spell it and its record.
+    odd.push_back({"_clash", answer("_clash", item("_clash", "AB/", true, "") + item("_clash", "x", false, "\"4142\"") +
+                                                  item("_clash", "y.DIR", false, "\"4142DIRTMPFILE\"") +
+                                                  item("_clash", "z.txt", false, "\"nul\"")),
+                   {"Fotos\\", "AB\\", "x", "y.DIR", "z.txt"}});
+
+    for (const bool statistics : {true, false}) {
+        for (const Broken& c : broken) {
+            SetConnection(Dav->Canned(Sandbox + c.name, c.status, c.contentType, c.body), "x");
+            const auto start = std::chrono::steady_clock::now();
+            EXPECT_FALSE(Listing(-1, statistics)) << c.name << " " << statistics;
+            EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << c.name;
+            EXPECT_EQ(Snapshot(Cache()), before) << c.name << " " << statistics;
+        }
+        for (const Odd& c : odd) {
+            SetConnection(Dav->Canned(Sandbox + c.name, "207 Multi-Status", "text/xml", c.body), "x");
+            ASSERT_TRUE(Listing(-1, statistics)) << c.name << " " << statistics << "\n" << LogText();
+            std::multiset<std::string> expected = c.items;
+            if (c.name == "_deep") deepFolders(Cache().size() + (statistics ? 4 : 6), expected);
+            if (!statistics) {
+                // written over the mirror: what was there stays
+                expected.insert({"Fotos\\a.txt", "b.txt"});
+                if (!expected.count("Fotos\\")) expected.insert("Fotos\\");
+            }
+            EXPECT_EQ(MirrorItems(Cache()), expected) << c.name << " " << statistics;
+            // back to the server's mirror for the next case
+            SetConnection(Host, Dav->Password);
+            ASSERT_TRUE(Listing());
+            ASSERT_EQ(Snapshot(Cache()), before);
+        }
+    }
+    const std::string log = LogText();
+    EXPECT_NE(log.find("|ERROR|TranslateXML: the answer is incomplete"), std::string::npos) << log;
+    EXPECT_NE(log.find("is listed twice"), std::string::npos);
+    EXPECT_NE(log.find("\"Fotos\\x.txt\" is a file"), std::string::npos);
+    EXPECT_NE(log.find("too long for the mirror"), std::string::npos);
+}
+
+// An answer cut at any byte fails at once.
+TEST_F(ListingTest, AnAnswerCutAtAnyByteFails) {
+    Dav->WriteFile(Sandbox + "/b.txt", "bb");
+    ASSERT_TRUE(Listing());
+    const auto before = Snapshot(Cache());
+    const std::string base = "/dav/" + Sandbox;
+    const std::string full = Multistatus(Response(base + "/Fotos/", true, "") +
+                                         Response(base + "/Fotos/x%20y.txt", false, "\"1-2\""));
+    TWEBDAVClient client;
+    TvrqDialog dialog;
+    TListingAnswer answer;
+    const auto start = std::chrono::steady_clock::now();
+    // Every cut leaves the root element open, up to the last few bytes after its end tag.
+    const size_t closed = full.rfind("</D:multistatus>") + std::strlen("</D:multistatus>");
+    for (size_t cut = 0; cut < closed; ++cut) {
+        answer.Assign(client.Env->Temp, full.substr(0, cut));
+        const auto one = std::chrono::steady_clock::now();
+        EXPECT_FALSE(client.TranslateXML(answer, cut % 2 == 0, dialog)) << cut;
+        ASSERT_LT(std::chrono::steady_clock::now() - one, std::chrono::seconds(2)) << "cut at " << cut;
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+    EXPECT_EQ(Snapshot(Cache()), before);
+    answer.Assign(client.Env->Temp, full);
+    EXPECT_TRUE(client.TranslateXML(answer, true, dialog)) << LogText();
+    EXPECT_EQ(MirrorItems(Cache()), (std::multiset<std::string>{"Fotos\\", "Fotos\\x y.txt"}));
+    const std::string temp = client.Env->Temp;
+    { TListingAnswer gone; gone.Assign(temp, "x"); }
+    EXPECT_EQ(Snapshot(temp).size(), 1u);   // the answer still held above; none of the others stayed
+}
+
+// Cancel while the records are written, without statistics: nothing of them reaches the mirror, or
+// all of them.
+TEST_F(ListingTest, CancelInMidWriteWithoutStatistics) {
+    Dav->WriteFile(Sandbox + "/b.txt", "bb");
+    ASSERT_TRUE(Listing());
+    const auto before = Snapshot(Cache());
+    const std::string base = "/dav/" + Sandbox;
+    std::string items = Response(base + "/", true, "") + Response(base + "/Viele/", true, "");
+    for (int i = 0; i < 3000; ++i) items += Response(base + "/Viele/Datei " + std::to_string(i) + ".txt", false, "\"1-2\"");
+    TWEBDAVClient client;
+    TvrqDialog dialog;
+    TListingAnswer answer;
+    answer.Assign(client.Env->Temp, Multistatus(items));
+    dialog.Progress.Start("Listing", 1, true);
+    HWND cancel = GetDlgItem(dialog.Progress.WindowHandle(), IDCANCEL);
+    ASSERT_TRUE(cancel);
+    const fs::path stage = U8Path(UserPath + "Cache.stage");
+    std::thread presser([cancel, stage] {
+        // Once the records are being written beside the mirror.
+        for (int i = 0; i < 2000 && !fs::exists(stage); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        SendMessageW(cancel, BM_CLICK, 0, 0);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const bool listed = client.TranslateXML(answer, false, dialog);
+    const auto took = std::chrono::steady_clock::now() - start;
+    presser.join();
+    EXPECT_LT(took, std::chrono::seconds(20));
+    if (listed) {
+        EXPECT_EQ(MirrorItems(Cache()).size(), 3000u + 2);
+    } else {
+        EXPECT_EQ(Snapshot(Cache()), before);
+        EXPECT_NE(LogText().find("|ERROR|TranslateXML: cancelled"), std::string::npos);
+    }
+    EXPECT_FALSE(fs::exists(stage));
+}
+
+// A record that cannot be written fails the listing; the old mirror stays as it was.
+TEST_F(ListingTest, FailedRecordWritesKeepTheOldMirror) {
+    const auto before = ListedSmallTree();
+    if (HasFatalFailure()) return;
+    Dav->WriteFile(Sandbox + "/c.txt", "c");
+    // A file where the listing builds its records.
+    for (const bool statistics : {true, false}) {
+        const std::string inTheWay = UserPath + (statistics ? "Cache.new" : "Cache.stage");
+        std::ofstream(U8Path(inTheWay)) << "x";
+        EXPECT_FALSE(Listing(-1, statistics)) << statistics;
+        EXPECT_EQ(Snapshot(Cache()), before) << statistics;
+        fs::remove(U8Path(inTheWay));
+    }
+    // A record of the mirror held open (no delete sharing) while a reload must replace it.
+    HANDLE held = CreateFileW(U8Path(Cache() + Hex("Fotos") + "DIRTMPFILE.DIR").wstring().c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const bool listed = Listing(-1, false);
+    CloseHandle(held);
+    if (listed) {   // a file system that renames held files
+        EXPECT_EQ(MirrorItems(Cache()), (std::multiset<std::string>{"Fotos\\", "Fotos\\a.txt", "b.txt", "c.txt"}));
+    } else {
+        EXPECT_EQ(Snapshot(Cache()), before);
+    }
+    EXPECT_FALSE(fs::exists(U8Path(UserPath + "Cache.stage")));
 }
 
 }  // namespace
