@@ -131,36 +131,40 @@ bool IsNTPlatform()
 
 } // namespace
 
+void WriteApprovedValue(const TSxBaseShellObject& handler, bool doRegister)
+{
+    if (!IsNTPlatform())
+        return;
+    const std::wstring clsid = Utf8ToWide(handler.GetCLSID());
+    TRegKey approved;
+    if (!doRegister) {
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ApprovedKey, 0, KEY_SET_VALUE, approved.put()) == ERROR_SUCCESS)
+            RegDeleteValueW(approved.get(), clsid.c_str());
+        return;
+    }
+    const std::wstring description = Utf8ToWide(handler.Description());
+    LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, ApprovedKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, approved.put(),
+                              nullptr);
+    if (rc == ERROR_SUCCESS)
+        rc = RegSetValueExW(approved.get(), clsid.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(description.c_str()),
+                            static_cast<DWORD>((description.size() + 1) * sizeof(wchar_t)));
+    if (rc != ERROR_SUCCESS)
+        throw ESxRegistrationError("Registration failed");
+}
+
 void RegisterShellExtHandler(const TSxBaseShellObject& handler, const std::string& fileType,
                              const std::string& kind, bool doRegister)
 {
-    const std::string clsid = handler.GetCLSID();
     const std::string key = fileType + "\\shellex\\" + kind + "\\" + handler.ExtensionName();
-    const bool nt = IsNTPlatform();
     if (doRegister) {
-        WriteClassesRootValue(key, "", clsid);
-        if (nt) {
-            TRegKey approved;
-            const std::wstring description = Utf8ToWide(handler.Description());
-            LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, ApprovedKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                      approved.put(), nullptr);
-            if (rc == ERROR_SUCCESS)
-                rc = RegSetValueExW(approved.get(), Utf8ToWide(clsid).c_str(), 0, REG_SZ,
-                                    reinterpret_cast<const BYTE*>(description.c_str()),
-                                    static_cast<DWORD>((description.size() + 1) * sizeof(wchar_t)));
-            if (rc != ERROR_SUCCESS)
-                throw ESxRegistrationError("Registration failed");
-        }
+        WriteClassesRootValue(key, "", handler.GetCLSID());
+        WriteApprovedValue(handler, true);
         return;
     }
     DeleteClassesRootKey(key);
     DeleteEmptyRegKey(fileType + "\\shellex\\" + kind);
     DeleteEmptyRegKey(fileType + "\\shellex");
-    if (nt) {
-        TRegKey approved;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ApprovedKey, 0, KEY_SET_VALUE, approved.put()) == ERROR_SUCCESS)
-            RegDeleteValueW(approved.get(), Utf8ToWide(clsid).c_str());
-    }
+    WriteApprovedValue(handler, false);
 }
 
 void TSxShellLink::RegisterFileType(const std::string& fileType, bool) { SetFileType(fileType); }

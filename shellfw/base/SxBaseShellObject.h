@@ -74,6 +74,9 @@ void DeleteClassesRootKey(const std::string& key);
 // its parents below the file type when they are left empty, and the Approved value.
 void RegisterShellExtHandler(const TSxBaseShellObject& handler, const std::string& fileType,
                              const std::string& kind, bool doRegister);
+// On the NT platform the value {clsid} = Description under "Shell Extensions\Approved" (raises
+// "Registration failed"), or its removal.
+void WriteApprovedValue(const TSxBaseShellObject& handler, bool doRegister);
 
 class TSxShellLink : public TSxBaseShellObject {
 public:

@@ -397,4 +397,41 @@ void SetStrRet(STRRET& strRet, const std::wstring& text)
     WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(std::min<size_t>(text.size(), MAX_PATH - 1)),
                         strRet.cStr, MAX_PATH - 1, nullptr, nullptr);
 }
+
+HRESULT SxCopyToBuffer(const std::string& text, void* buffer, UINT size, bool wide)
+{
+    return SxCopyToBuffer(Utf8ToWide(text), buffer, size, wide);
+}
+
+HRESULT SxCopyToBuffer(std::wstring w, void* buffer, UINT size, bool wide)
+{
+    if (!buffer || size == 0)
+        return E_INVALIDARG;
+    // Never a half character: no lone surrogate in the wide text, no cut multi-byte character.
+    auto cutAt = [&](size_t length) {
+        if (length > 0 && length < w.size() && IS_HIGH_SURROGATE(w[length - 1]))
+            --length;
+        w.resize(length);
+    };
+    if (wide) {
+        if (w.size() >= size)
+            cutAt(size - 1);
+        std::copy(w.begin(), w.end(), static_cast<wchar_t*>(buffer));
+        static_cast<wchar_t*>(buffer)[w.size()] = L'\0';
+        return S_OK;
+    }
+    auto* out = static_cast<char*>(buffer);
+    for (;;) {
+        const int needed = w.empty() ? 0
+                                     : WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), nullptr,
+                                                           0, nullptr, nullptr);
+        if (needed >= 0 && static_cast<UINT>(needed) < size) {
+            if (needed > 0)
+                WideCharToMultiByte(CP_ACP, 0, w.data(), static_cast<int>(w.size()), out, needed, nullptr, nullptr);
+            out[needed] = '\0';
+            return S_OK;
+        }
+        cutAt(w.size() - 1);
+    }
+}
 #endif

@@ -135,4 +135,10 @@ TSxDateTime FileTimeToDateTime(const FILETIME& fileTime);
 
 // Fills a STRRET by the type already in it (wide from the shell allocator, or ANSI in cStr).
 void SetStrRet(STRRET& strRet, const std::wstring& text);
+
+// Copies text into a caller's buffer of size characters, terminator included: UTF-16 for wide,
+// else converted to the ANSI code page. E_INVALIDARG for no buffer or a size of 0; a text that
+// does not fit is cut at a whole character (S_OK).
+HRESULT SxCopyToBuffer(const std::string& utf8, void* buffer, UINT size, bool wide);
+HRESULT SxCopyToBuffer(std::wstring text, void* buffer, UINT size, bool wide);
 #endif

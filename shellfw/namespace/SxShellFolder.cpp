@@ -42,6 +42,7 @@ std::vector<std::string> ShellFolderFlagNames(bool wantsForParsing, bool loadWit
 #include "SxGrainChangeNotifier.h"
 #include "SxNamespaceDataObject.h"
 #include "SxNamespaceDetails.h"
+#include "SxNamespaceUtils.h"
 #include "SxNamespaceDropTarget.h"
 #include "SxProviderTransfer.h"
 #include "SxVirtualFolder.h"
@@ -431,7 +432,8 @@ STDMETHODIMP TSxCustomShellFolder::CreateViewObject(HWND ownerWindow, REFIID iid
     }
     if (IsEqualIID(iid, IID_IDropTarget))
         return TSxNamespaceCustomUtil::Make<TSxNamespaceDropTarget>(iid, object, *this, ownerWindow, nullptr);
-    // Icon extractors of the folder come with their own objects.
+    if (IsEqualIID(iid, IID_IExtractIconW) || IsEqualIID(iid, IID_IExtractIconA))
+        return TSxNamespaceCustomUtil::Make<TSxNamespaceExtractIcon>(iid, object, *this, ownerWindow, nullptr);
     return E_NOINTERFACE;
     SX_COM_CATCH
 }
@@ -469,8 +471,14 @@ STDMETHODIMP TSxCustomShellFolder::GetUIObjectOf(HWND ownerWindow, UINT count, P
         return TSxNamespaceCustomUtil::Make<TSxNamespaceDataObject>(iid, object, *this, ownerWindow, &grains);
     if (IsEqualIID(iid, IID_IDropTarget))
         return TSxNamespaceCustomUtil::Make<TSxNamespaceDropTarget>(iid, object, *this, ownerWindow, &grains);
-    // Icon and image extractors and info tips come with their own objects; the shell then falls
-    // back to IShellIcon and its own defaults.
+    if (IsEqualIID(iid, IID_IExtractIconW) || IsEqualIID(iid, IID_IExtractIconA))
+        return view ? view->CreateExtractIcon(this, grains, iid, object, ownerWindow)
+                    : TSxNamespaceCustomUtil::Make<TSxNamespaceExtractIcon>(iid, object, *this, ownerWindow, &grains);
+    if (IsEqualIID(iid, IID_IExtractImage))
+        return view ? view->CreateExtractImage(this, grains, object, ownerWindow)
+                    : TSxNamespaceCustomUtil::Make<TSxNamespaceExtractImage>(iid, object, *this, ownerWindow, &grains);
+    if (IsEqualIID(iid, IID_IQueryInfo))
+        return TSxNamespaceCustomUtil::Make<TSxNamespaceQueryInfo>(iid, object, *this, ownerWindow, &grains);
     return E_NOINTERFACE;
     SX_COM_CATCH
 }

@@ -119,6 +119,7 @@ size_t ShellViewRegistrationCount(HWND window)
 
 #include "SxNamespaceDataObject.h"
 #include "SxNamespaceDetails.h"
+#include "SxNamespaceUtils.h"
 #include "SxShellFolder.h"
 #include "SxTransferFormats.h"
 #include "uGLBWin.h"
@@ -143,7 +144,7 @@ const wchar_t* const ViewProperty = L"TessolarkSysShellView";
 constexpr UINT_PTR ViewSubclassId = 1;
 
 // Default folder menu messages and commands.
-constexpr UINT DFM_MERGECONTEXTMENU_ = 1, DFM_INVOKECOMMAND_ = 2, DFM_GETVERBW_ = 15;
+constexpr UINT DFM_MERGECONTEXTMENU_ = 1, DFM_INVOKECOMMAND_ = 2, DFM_RELEASE_ = 3, DFM_GETVERBW_ = 15;
 constexpr int DFM_CMD_DELETE_ = -1, DFM_CMD_MOVE_ = -2, DFM_CMD_COPY_ = -3, DFM_CMD_PROPERTIES_ = -5,
               DFM_CMD_PASTE_ = -7;
 
@@ -334,27 +335,65 @@ void GrainsOfDataObject(TSxCustomProvider& provider, IDataObject* dataObject, TS
     }
 }
 
-// The item and background menus differ only in the verbs this build does not handle.
-HRESULT MenuCallback(LPFNDFMCALLBACK callback, IShellFolder* shellFolder, HWND ownerWindow, IDataObject* dataObject,
-                     UINT msg, WPARAM wParam, LPARAM)
+// The product's items in the system's default folder menu: a grain menu of the framework merged
+// at the system's position and carried out when one of them is chosen.
+HRESULT MergeGrainMenu(TSxCustomShellFolder& folder, HWND ownerWindow, TSxDataGrainList& grains, bool background,
+                       UINT flags, QCMINFO* info)
+{
+    TSxCustomShellView* view = folder.GetShellView();
+    if (grains.Count() == 0 || !info || !view)
+        return E_NOTIMPL;
+    Microsoft::WRL::ComPtr<IContextMenu> menu;
+    // The system menu has the basic verbs (and the background its paste) already.
+    HRESULT hr = background
+                     ? TSxNamespaceCustomUtil::Make<TSxNamespaceBackgroundMenu>(
+                           IID_IContextMenu, reinterpret_cast<void**>(menu.GetAddressOf()), folder, ownerWindow,
+                           &grains, true)
+                     : TSxNamespaceCustomUtil::Make<TSxNamespaceContextMenu>(
+                           IID_IContextMenu, reinterpret_cast<void**>(menu.GetAddressOf()), folder, ownerWindow,
+                           &grains, true);
+    if (FAILED(hr))
+        return hr;
+    hr = menu->QueryContextMenu(info->hmenu, info->indexMenu, info->idCmdFirst, info->idCmdLast, flags);
+    if (FAILED(hr))
+        return hr;
+    info->idCmdFirst += static_cast<UINT>(HRESULT_CODE(hr)) + 1;
+    view->MenuObject = menu;
+    return S_OK;
+}
+
+// The item and background menus differ in the grain menu they merge and in what paste does.
+HRESULT MenuCallback(bool background, IShellFolder* shellFolder, HWND ownerWindow, IDataObject* dataObject,
+                     UINT msg, WPARAM wParam, LPARAM lParam)
 {
     auto* folder = dynamic_cast<TSxCustomShellFolder*>(SxShellObjectOf(shellFolder));
     if (!folder)
         return E_INVALIDARG;
-    const bool background = callback == BackgroundMenuCallback;
     return SxComCall(folder, [&]() -> HRESULT {
         TSxCustomProvider* provider = folder->GetDataProvider();
         if (!provider)
             return E_NOTIMPL;
         TSxDataGrainList grains;
         GrainsOfDataObject(*provider, dataObject, grains);
+        TSxCustomShellView* view = folder->GetShellView();
         switch (msg) {
         case DFM_MERGECONTEXTMENU_:
-            return grains.Count() == 0 ? E_NOTIMPL : S_OK;  // the system's own items stay
+            return MergeGrainMenu(*folder, ownerWindow, grains, background, static_cast<UINT>(wParam),
+                                  reinterpret_cast<QCMINFO*>(lParam));
         case DFM_INVOKECOMMAND_: {
             int command = static_cast<int>(static_cast<INT_PTR>(wParam));
-            if (command >= 0)
+            if (command >= 0) {
+                // One of the merged items, by its offset.
+                if (view && view->MenuObject) {
+                    CMINVOKECOMMANDINFO info{};
+                    info.cbSize = sizeof info;
+                    info.hwnd = ownerWindow;
+                    info.lpVerb = MAKEINTRESOURCEA(command);
+                    info.nShow = SW_SHOWNORMAL;
+                    view->MenuObject->InvokeCommand(&info);
+                }
                 return S_OK;
+            }
             switch (command) {
             case DFM_CMD_DELETE_:
                 // Once: the folder's delete asks the confirmation itself.
@@ -389,8 +428,18 @@ HRESULT MenuCallback(LPFNDFMCALLBACK callback, IShellFolder* shellFolder, HWND o
                 return S_FALSE;
             }
         }
+        case DFM_RELEASE_:
+            // The system menu goes: so does the merged menu, and with it its hold on the folder.
+            if (view)
+                view->MenuObject.Reset();
+            return S_OK;
         case DFM_GETVERBW_:
-            return S_FALSE;
+            // wParam: the command offset and the buffer's size in characters.
+            if (!view || !view->MenuObject)
+                return S_FALSE;
+            return view->MenuObject->GetCommandString(LOWORD(wParam), GCS_VERBW, nullptr,
+                                                      reinterpret_cast<LPSTR>(lParam),
+                                                      HIWORD(wParam) ? HIWORD(wParam) : MAX_PATH);
         default:
             return E_NOTIMPL;
         }
@@ -402,13 +451,13 @@ HRESULT MenuCallback(LPFNDFMCALLBACK callback, IShellFolder* shellFolder, HWND o
 HRESULT CALLBACK ItemMenuCallback(IShellFolder* folder, HWND ownerWindow, IDataObject* dataObject, UINT msg,
                                   WPARAM wParam, LPARAM lParam)
 {
-    return MenuCallback(ItemMenuCallback, folder, ownerWindow, dataObject, msg, wParam, lParam);
+    return MenuCallback(false, folder, ownerWindow, dataObject, msg, wParam, lParam);
 }
 
 HRESULT CALLBACK BackgroundMenuCallback(IShellFolder* folder, HWND ownerWindow, IDataObject* dataObject, UINT msg,
                                         WPARAM wParam, LPARAM lParam)
 {
-    return MenuCallback(BackgroundMenuCallback, folder, ownerWindow, dataObject, msg, wParam, lParam);
+    return MenuCallback(true, folder, ownerWindow, dataObject, msg, wParam, lParam);
 }
 
 HRESULT TSxCustomShellView::CreateBackgroundMenu(PCSxItemIDList folderList, HWND ownerWindow, IContextMenu** menu,
@@ -421,14 +470,28 @@ HRESULT TSxCustomShellView::CreateBackgroundMenu(PCSxItemIDList folderList, HWND
 }
 
 HRESULT TSxCustomShellView::CreateItemMenu(PCSxItemIDList folderList, HWND ownerWindow, IContextMenu** menu,
-                                           TSxCustomShellFolder* folder, TSxDataGrainList&,
+                                           TSxCustomShellFolder* folder, TSxDataGrainList& grains,
                                            PCUITEMID_CHILD_ARRAY items, UINT count)
 {
     *menu = nullptr;
     if (Settings.ContextMenuOrigin == TSxContextMenuOrigin::cmoTessolark)
-        return E_NOTIMPL;  // the framework's own grain menu is not part of this build
+        return TSxNamespaceCustomUtil::Make<TSxNamespaceContextMenu>(IID_IContextMenu, reinterpret_cast<void**>(menu),
+                                                                     *folder, ownerWindow, &grains, false);
     return CDefFolderMenu_Create2(folderList, ownerWindow, count, items, static_cast<IShellFolder*>(folder),
                                   ItemMenuCallback, 0, nullptr, menu);
+}
+
+HRESULT TSxCustomShellView::CreateExtractIcon(TSxCustomShellFolder* folder, TSxDataGrainList& grains, REFIID iid,
+                                              void** object, HWND ownerWindow)
+{
+    return TSxNamespaceCustomUtil::Make<TSxNamespaceExtractIcon>(iid, object, *folder, ownerWindow, &grains);
+}
+
+HRESULT TSxCustomShellView::CreateExtractImage(TSxCustomShellFolder* folder, TSxDataGrainList& grains, void** object,
+                                               HWND ownerWindow)
+{
+    return TSxNamespaceCustomUtil::Make<TSxNamespaceExtractImage>(IID_IExtractImage, object, *folder, ownerWindow,
+                                                                  &grains);
 }
 
 HRESULT TSxCustomShellView::CreateView(TSxCustomShellFolder* folder, HWND ownerWindow, IShellView** view)

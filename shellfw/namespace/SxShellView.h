@@ -36,6 +36,8 @@ size_t ShellViewRegistrationCount(HWND window);
 
 #include <functional>
 
+#include <wrl/client.h>
+
 #include "SxComponent.h"
 
 class TSxCustomShellFolder;
@@ -66,6 +68,8 @@ public:
     TSxNamespaceDetails* Details = nullptr;
     TSxDragAndDropSetup DragAndDropSetup;
     TSxShellViewSettings Settings;
+    // The grain menu merged last into a system default menu: it carries out the merged commands.
+    Microsoft::WRL::ComPtr<IContextMenu> MenuObject;
 
     // The system's default folder menu for the background (callback BackgroundMenuCallback).
     virtual HRESULT CreateBackgroundMenu(PCSxItemIDList folderList, HWND ownerWindow, IContextMenu** menu,
@@ -74,6 +78,12 @@ public:
     virtual HRESULT CreateItemMenu(PCSxItemIDList folderList, HWND ownerWindow, IContextMenu** menu,
                                    TSxCustomShellFolder* folder, TSxDataGrainList& grains,
                                    PCUITEMID_CHILD_ARRAY items, UINT count);
+    // The icon extractor (as iid: IExtractIconW or IExtractIconA) and the thumbnail extractor of
+    // the grains.
+    virtual HRESULT CreateExtractIcon(TSxCustomShellFolder* folder, TSxDataGrainList& grains, REFIID iid,
+                                      void** object, HWND ownerWindow);
+    virtual HRESULT CreateExtractImage(TSxCustomShellFolder* folder, TSxDataGrainList& grains, void** object,
+                                       HWND ownerWindow);
     // Keeps folder and owner window; this class makes no view.
     virtual HRESULT CreateView(TSxCustomShellFolder* folder, HWND ownerWindow, IShellView** view);
 

@@ -1,7 +1,10 @@
 // A virtual folder built from the framework for the tests: a small tree of folders and files whose
 // names hold blanks and umlauts, under My Computer, with details columns and a URL search hook.
-// "Größe ä.txt" shows an overlay; "versteckt.txt" leaves the system icon to IExtractIcon.
+// "Größe ä.txt" shows an overlay; "versteckt.txt" leaves the system icon to IExtractIcon. Files
+// have a menu item "Hochladen" (with a sub-menu), info tips and, for JPEG pictures found in the
+// temporary folder's "SxTestFolder" folder, thumbnails.
 #include "SxNamespaceDetails.h"
+#include "SxNamespaceUtils.h"
 #include "SxVirtualFolder.h"
 #include "SxShellView.h"
 #include "uGLBWin.h"
@@ -12,6 +15,8 @@
 #include "SxPmtDataModule.h"
 
 #include <windows.h>
+#include <wincodec.h>
+#include <wrl/client.h>
 
 #include <cstdlib>
 #include <memory>
@@ -25,6 +30,51 @@ namespace {
 std::mutex LogLock;
 std::string DeleteLog;
 int Confirmations = 0;
+// What the product's menu items saw: "list:<names>;" per click, "grain:<name>;" per grain.
+std::string MenuLog;
+
+void LogMenu(const std::string& text)
+{
+    std::lock_guard<std::mutex> guard(LogLock);
+    MenuLog += text;
+}
+
+// A JPEG picture decoded and scaled by WIC to exactly width x height, or nullptr.
+HBITMAP PictureThumb(const std::wstring& file, int width, int height)
+{
+    using Microsoft::WRL::ComPtr;
+    ComPtr<IWICImagingFactory> factory;
+    ComPtr<IWICBitmapDecoder> decoder;
+    ComPtr<IWICBitmapFrameDecode> frame;
+    ComPtr<IWICBitmapScaler> scaler;
+    ComPtr<IWICFormatConverter> converter;
+    if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory))) ||
+        FAILED(factory->CreateDecoderFromFilename(file.c_str(), nullptr, GENERIC_READ, WICDecodeMetadataCacheOnDemand,
+                                                  &decoder)) ||
+        FAILED(decoder->GetFrame(0, &frame)) || FAILED(factory->CreateBitmapScaler(&scaler)) ||
+        FAILED(scaler->Initialize(frame.Get(), static_cast<UINT>(width), static_cast<UINT>(height),
+                                  WICBitmapInterpolationModeFant)) ||
+        FAILED(factory->CreateFormatConverter(&converter)) ||
+        FAILED(converter->Initialize(scaler.Get(), GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone, nullptr,
+                                     0.0, WICBitmapPaletteTypeCustom)))
+        return nullptr;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!bitmap)
+        return nullptr;
+    const UINT stride = static_cast<UINT>(width) * 4;
+    if (FAILED(converter->CopyPixels(nullptr, stride, stride * static_cast<UINT>(height), static_cast<BYTE*>(bits)))) {
+        DeleteObject(bitmap);
+        return nullptr;
+    }
+    return bitmap;
+}
 
 struct TTestItem {
     std::string Name;
@@ -215,12 +265,42 @@ public:
             if (grain.Name == "versteckt.txt")
                 params.UseSystemIcon = false;
         };
+        Provider.OnGetInfoTip = [](TSxCustomProvider&, TSxCustomDataGrain& grain, std::string& tip) {
+            tip = grain.Name + " \xE2\x80\x93 \xE5\xA4\xA7\xE3\x81\x8D\xE3\x81\x95 " + grain.GetValue("size");
+        };
+        Provider.OnGetDataGrainThumb = [](TSxCustomProvider&, TSxCustomDataGrain& grain, TSxSize size, HBITMAP& thumb) {
+            wchar_t temp[MAX_PATH + 1] = {};
+            GetTempPathW(MAX_PATH, temp);
+            thumb = PictureThumb(std::wstring(temp) + L"SxTestFolder\\" + Utf8ToWide(grain.Name), size.Width,
+                                 size.Height);
+        };
+        // The file menu: "Hochladen" and "Senden an" with one sub-item.
+        auto& upload = static_cast<TSxGrainMenuItem&>(FileMenu.Items.Add(FileMenu.CreateMenuItem(nullptr)));
+        upload.Caption = "&Hochladen";
+        upload.Hint = "Hochladen|L\xC3\xA4""dt die Datei auf den Server";
+        upload.OnClickGrainList = [](TSxMenuItem&, const std::vector<TSxCustomDataGrain*>& grains) {
+            std::string names;
+            for (auto* grain : grains)
+                names += (names.empty() ? "" : ",") + grain->Name;
+            LogMenu("list:" + names + ";");
+        };
+        upload.OnClickGrain = [](TSxMenuItem&, TSxCustomDataGrain& grain) { LogMenu("grain:" + grain.Name + ";"); };
+        auto& send = FileMenu.Items.Add(FileMenu.CreateMenuItem(nullptr));
+        send.Caption = "Senden an";
+        auto& server = static_cast<TSxGrainMenuItem&>(send.Add(FileMenu.CreateMenuItem(nullptr)));
+        server.Caption = "Server \xC3\xA4";
+        server.OnClickGrain = [](TSxMenuItem&, TSxCustomDataGrain& grain) { LogMenu("server:" + grain.Name + ";"); };
+        auto& hidden = FileMenu.Items.Add(FileMenu.CreateMenuItem(nullptr));
+        hidden.Caption = "Unsichtbar";
+        hidden.Visible = false;
+        Provider.FileContextMenu = &FileMenu;
     }
     TSxCustomProvider* FindProvider(const std::string& name) override
     {
         return name == Provider.Name ? &Provider : nullptr;
     }
-    TSxIconList Overlays;  // before the provider, which refers to it
+    TSxIconList Overlays;  // before the provider, which refers to them
+    TSxGrainMenu FileMenu;
     TSxByHandProvider Provider;
 };
 
@@ -338,4 +418,20 @@ __declspec(dllexport) int SxTestDeleteLog(char* buffer, int size)
     return confirmations;
 }
 
+
+// The menu log (see MenuLog), reset.
+__declspec(dllexport) void SxTestMenuLog(char* buffer, int size)
+{
+    std::lock_guard<std::mutex> guard(LogLock);
+    lstrcpynA(buffer, MenuLog.c_str(), size);
+    MenuLog.clear();
+}
+
+// 1: the folder object's view hands out the framework's own item menu; 0: the system's.
+__declspec(dllexport) void SxTestSetMenuOrigin(IShellFolder* shellFolder, int own)
+{
+    auto* folder = dynamic_cast<TSxCustomShellFolder*>(SxShellObjectOf(shellFolder));
+    if (TSxCustomShellView* view = folder ? folder->GetShellView() : nullptr)
+        view->Settings.ContextMenuOrigin = own ? TSxContextMenuOrigin::cmoTessolark : TSxContextMenuOrigin::cmoSystemDefault;
+}
 }
