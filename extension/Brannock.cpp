@@ -5,6 +5,7 @@
 #include "SxPmtDataModule.h"
 #include "uvrqmodMain.h"
 #include "uvrqmodPermanent.h"
+#include "ufrmMainPropertySheet.h"
 
 #include <windows.h>
 
@@ -18,6 +19,7 @@ void BrannockSetup()
     std::call_once(once, [] {
         SxSetServerName("Brannock");
         RegisterPermanentModuleClass("TvrqmodPermanent", [] { return std::make_unique<TvrqmodPermanent>(); });
+        TfrmMainPropertySheet::Register();
         RegisterModuleFactories(vrqmodMainClass);
     });
 }

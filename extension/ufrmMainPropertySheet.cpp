@@ -8,7 +8,9 @@
 #include "uTApplicationEnviroment.h"
 
 #include <windows.h>
+#include <commctrl.h>
 
+#include <mutex>
 #include <vector>
 
 TMainPageValues MainPageValues()
@@ -90,4 +92,85 @@ void EmptyWorkingFolders(const TApplicationEnviroment& env)
             CreateDirectoryW(Utf8ToWide(*folder).c_str(), nullptr);
         }
     }
+}
+
+TfrmMainPropertySheet::~TfrmMainPropertySheet()
+{
+    if (FHint)
+        DestroyWindow(FHint);
+    if (FBold)
+        DeleteObject(FBold);
+    if (FLogo)
+        DestroyIcon(FLogo);
+}
+
+void TfrmMainPropertySheet::Register()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        RegisterPropSheetForm({"TfrmMainPropertySheet", [](TSxShellPropSheetExt& owner) {
+                                   return std::make_unique<TfrmMainPropertySheet>(owner);
+                               }});
+    });
+}
+
+void TfrmMainPropertySheet::CreateControls()
+{
+    const TMainPageValues values = MainPageValues();
+    HWND logo = AddControl(L"STATIC", "", SS_ICON | SS_CENTERIMAGE, 4, 52, 32, 32, LogoId);
+    {
+        const TApplicationEnviroment env;
+        if (!env.VirtualIcon.empty())
+            FLogo = static_cast<HICON>(LoadImageW(nullptr, Utf8ToWide(env.VirtualIcon).c_str(), IMAGE_ICON, 32, 32,
+                                                  LR_LOADFROMFILE));
+    }
+    if (FLogo)
+        SendMessageW(logo, STM_SETICON, reinterpret_cast<WPARAM>(FLogo), 0);
+    AddControl(L"STATIC", values.Version, SS_LEFT | SS_NOPREFIX, 52, 60, 236, 16, VersionId);
+    // The lowered panel with the statistics of the last full refresh.
+    AddControl(L"STATIC", "", SS_SUNKEN, 5, 92, 284, 89, InfoId);
+    struct TRow {
+        const std::string& Label;
+        const std::string& Value;
+        int LabelId, ValueId, Y;
+    };
+    const TRow rows[] = {{values.FoldersLabel, values.Folders, FoldersLabelId, FoldersId, 8},
+                         {values.FilesLabel, values.Files, FilesLabelId, FilesId, 36},
+                         {values.SizeLabel, values.Size, SizeLabelId, SizeId, 64}};
+    for (const TRow& row : rows) {
+        AddControl(L"STATIC", row.Label, SS_LEFT | SS_NOPREFIX, 5 + 16, 92 + row.Y, 116, 16, row.LabelId);
+        HWND value = AddControl(L"STATIC", row.Value, SS_CENTER | SS_NOPREFIX, 5 + 136, 92 + row.Y, 100, 16, row.ValueId);
+        if (!FBold) {
+            LOGFONTW font{};
+            if (HFONT current = reinterpret_cast<HFONT>(SendMessageW(value, WM_GETFONT, 0, 0)))
+                GetObjectW(current, sizeof font, &font);
+            else
+                GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof font, &font);
+            font.lfWeight = FW_BOLD;
+            FBold = CreateFontIndirectW(&font);
+        }
+        SendMessageW(value, WM_SETFONT, reinterpret_cast<WPARAM>(FBold), FALSE);
+    }
+    HWND button = AddControl(L"BUTTON", values.DeleteCaption, WS_TABSTOP | BS_PUSHBUTTON, 8, 188, 281, 25, DelTempId);
+    // The button's hint as its tooltip.
+    FHint = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                            CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, Handle(), nullptr, nullptr, nullptr);
+    if (FHint) {
+        std::wstring hint = Utf8ToWide(values.DeleteHint);
+        TTTOOLINFOW tool{};
+        tool.cbSize = sizeof tool;
+        tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        tool.hwnd = Handle();
+        tool.uId = reinterpret_cast<UINT_PTR>(button);
+        tool.lpszText = hint.data();
+        SendMessageW(FHint, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    }
+}
+
+void TfrmMainPropertySheet::Command(int id, int code)
+{
+    if (id != DelTempId || code != BN_CLICKED)
+        return;
+    const TApplicationEnviroment env;
+    EmptyWorkingFolders(env);
 }

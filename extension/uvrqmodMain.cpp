@@ -1,6 +1,9 @@
 #include "uvrqmodMain.h"
 
+#include "SxContextMenu.h"
 #include "SxNamespaceDetails.h"
+#include "SxPropertySheetExt.h"
+#include "SxTools.h"
 #include "SxShellFolder.h"
 #include "SxShellView.h"
 #include "SxVirtualFolder.h"
@@ -18,6 +21,8 @@
 
 const char* const vrqFolderClsid = "{0738049E-478C-4D6D-B004-A767178A297C}";
 const char* const vrqFolderName = "Tandrel Vaultmere";
+const char* const vrqPropertySheetClsid = "{BA1C489F-A573-4D55-A755-2AA5A7076005}";
+const char* const vrqContextMenuClsid = "{7C3298F7-6934-446E-8799-6A742F5A7419}";
 
 const TSxModuleClass vrqmodMainClass{"TvrqmodMain", [] { return std::make_unique<TvrqmodMain>(vrqmodMainClass); }};
 
@@ -108,6 +113,19 @@ TvrqmodMain::TvrqmodMain(const TSxModuleClass& moduleClass) : TSxModule(moduleCl
         view.Settings.ContextMenuOrigin = TSxContextMenuOrigin::cmoSystemDefault;
         view.DefaultViewStyle = TSxViewStyle::svsIcon;
 
+        // The folder's own page: "Allgemein" on its property sheet. Its handler key lies below the
+        // folder's class key, so it comes first: unregistered before the folder removes that key.
+        auto& sheet = Add<TSxShellPropSheetExt>("sxVrqMainPropertySheet");
+        sxVrqMainPropertySheet = &sheet;
+        sheet.SetCLSID(vrqPropertySheetClsid);
+        sheet.SetFileType(std::string("CLSID\\") + vrqFolderClsid);
+        sheet.PropertySheets = {"TfrmMainPropertySheet[0]=Allgemein,0"};
+        sheet.ActivateXPThemes = true;
+        sheet.RefreshWhenRegistered = false;
+        sheet.OnGetPropSheetName = [](TSxShellPropSheetExt&, const TSxPropSheetFormClass&, std::string& caption) {
+            caption = Txt(41);
+        };
+
         auto& drive = Add<TSxVirtualFolder>("sxVrqDrive");
         sxVrqDrive = &drive;
         drive.SetCLSID(vrqFolderClsid);
@@ -137,6 +155,45 @@ TvrqmodMain::TvrqmodMain(const TSxModuleClass& moduleClass) : TSxModule(moduleCl
         drive.SetShellView(&view);
         drive.SetProviderConnectivity("TvrqmodPermanent", "sxVrqProvider");
 
+        drive.HasPropertySheetHandler = true;
+
+        // "Tandrel Vaultmere" > "In "Neue Dateianlagen" speichern" in the menu of local files and folders.
+        imgIconList = ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 2, 1);
+        if (imgIconList) {
+            SHFILEINFOW folderInfo{};
+            SHGetFileInfoW(L"folder", FILE_ATTRIBUTE_DIRECTORY, &folderInfo, sizeof folderInfo,
+                           SHGFI_USEFILEATTRIBUTES | SHGFI_ICON | SHGFI_SMALLICON);
+            HICON product = static_cast<HICON>(
+                LoadImageW(SxModuleHandle(), MAKEINTRESOURCEW(1), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+            ImageList_AddIcon(imgIconList, folderInfo.hIcon);
+            ImageList_AddIcon(imgIconList, product ? product : folderInfo.hIcon);
+            if (product)
+                DestroyIcon(product);
+            if (folderInfo.hIcon)
+                DestroyIcon(folderInfo.hIcon);
+        }
+        auto& popup = Add<TSxPopupMenu>("sxVrqContextPopup");
+        sxVrqContextPopup = &popup;
+        popup.Images = imgIconList;
+        auto& caption = popup.Items.Add(popup.CreateMenuItem(&popup));
+        caption.SetName("sxVrqContextPopup_Caption");
+        caption.Caption = EscapeAmpersands(vrqFolderName);
+        caption.ImageIndex = 1;
+        auto& sendTo = static_cast<TSxFileClassMenuItem&>(caption.Add(popup.CreateMenuItem(&popup)));
+        sendTo.SetName("sxVrqContextPopup_SendTo");
+        sendTo.Caption = Txt(53);
+        sendTo.OnClickFileClass = [this](TSxFileClassMenuItem&, TSxContextMenu& initiator) {
+            sxVrqContextPopup_SendToClick(initiator.FileNames);
+        };
+        auto& menu = Add<TSxContextMenu>("sxVrqContextMenu");
+        sxVrqContextMenu = &menu;
+        menu.SetCLSID(vrqContextMenuClsid);
+        menu.SetDescription(std::string(vrqFolderName) + " - Context menu");
+        menu.SetExtensionName(std::string(vrqFolderName) + " - Context menu");
+        menu.SetFileType("AllFileSystemObjects");
+        menu.ContextMenu = &popup;
+        menu.RefreshWhenRegistered = true;
+
         if (Env)
             Storage = std::make_unique<TVirtualFileStorage>(Env->Cache);
     } catch (const std::exception& e) {
@@ -144,7 +201,11 @@ TvrqmodMain::TvrqmodMain(const TSxModuleClass& moduleClass) : TSxModule(moduleCl
     }
 }
 
-TvrqmodMain::~TvrqmodMain() = default;
+TvrqmodMain::~TvrqmodMain()
+{
+    if (imgIconList)
+        ImageList_Destroy(imgIconList);
+}
 
 void TvrqmodMain::LogError(const std::string& text)
 {

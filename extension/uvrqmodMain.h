@@ -5,6 +5,8 @@
 #ifdef _WIN32
 #include "SxDataModule.h"
 
+#include <commctrl.h>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +18,9 @@ class TSxNamespaceDetails;
 class TSxVirtualFolder;
 class TSxSysShellView;
 class TSxCustomDataGrain;
+class TSxContextMenu;
+class TSxPopupMenu;
+class TSxShellPropSheetExt;
 class TvrqDialog;
 
 extern const TSxModuleClass vrqmodMainClass;
@@ -28,6 +33,11 @@ public:
     TSxNamespaceDetails* sxVrqNamespaceDetails = nullptr;
     TSxSysShellView* sxVrqSysShellView = nullptr;
     TSxVirtualFolder* sxVrqDrive = nullptr;
+    // The folder's own property page "Allgemein".
+    TSxShellPropSheetExt* sxVrqMainPropertySheet = nullptr;
+    // The send-to item in the context menu of every local file and folder.
+    TSxContextMenu* sxVrqContextMenu = nullptr;
+    TSxPopupMenu* sxVrqContextPopup = nullptr;
 
     std::unique_ptr<TApplicationEnviroment> Env;
     std::unique_ptr<TVirtualFileStorage> Storage;
@@ -44,9 +54,12 @@ public:
 
 private:
     void LogError(const std::string& text);
+    HIMAGELIST imgIconList = nullptr;  // the context menu's images (owned)
 };
 
 // The folder's class identity and name.
 extern const char* const vrqFolderClsid;
 extern const char* const vrqFolderName;
+extern const char* const vrqPropertySheetClsid;
+extern const char* const vrqContextMenuClsid;
 #endif

@@ -2,7 +2,11 @@
 // prefix, and the online folder under My Computer, bound through the desktop folder, showing the
 // mirror that a real login listing of the seeded sandbox made.
 #include "ExtensionTestSupport.h"
+#include "SxTestFolderFixture.h"
+#include "SxTestSelection.h"
 #include "SxTestSupport.h"
+#include "uGLBRegistry.h"
+#include "uGLBTools.h"
 #include "uGLBWin.h"
 #include "SxPidl.h"
 
@@ -14,17 +18,25 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include <atomic>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <set>
+#include <thread>
 
 using Microsoft::WRL::ComPtr;
 using exttest::TOnlineUser;
+using sxtest::StrRetText;
+using sxtest::NameOf;
 
 namespace {
 
 const std::string FolderText = "{0738049E-478C-4D6D-B004-A767178A297C}";
 const std::string HookText = "{808814DE-1689-460E-AC99-666580C569A5}";
+const std::string MenuText = "{7C3298F7-6934-446E-8799-6A742F5A7419}";
+const std::string SheetText = "{BA1C489F-A573-4D55-A755-2AA5A7076005}";
+const CLSID MenuClsid = {0x7C3298F7, 0x6934, 0x446E, {0x87, 0x99, 0x6A, 0x74, 0x2F, 0x5A, 0x74, 0x19}};
 const std::string Root = "::{20D04FE0-3AEA-1069-A2D8-08002B30309D}\\::" + FolderText;
 const std::string MyComputerNamespace = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MyComputer\\Namespace";
 const std::string ApprovedKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
@@ -32,10 +44,7 @@ const std::string HooksKey = "Software\\Microsoft\\Internet Explorer\\UrlSearchH
 
 std::wstring Dll() { return PathBesideProgram(L"Brannock.dll"); }
 
-DWORD RegSvr32(bool doRegister)
-{
-    return RunProcess(std::wstring(L"regsvr32.exe /s ") + (doRegister ? L"" : L"/u ") + L"\"" + Dll() + L"\"");
-}
+DWORD RegSvr32(bool doRegister) { return ::RegSvr32(Dll(), doRegister); }
 
 // The names below a key: its sub-keys ("key\") and values ("=name").
 std::set<std::string> Names(HKEY root, const std::string& key)
@@ -60,6 +69,19 @@ std::set<std::string> Names(HKEY root, const std::string& key)
     return names;
 }
 
+// What one set has that the other has not ("+name" and "-name"), or "".
+std::string Difference(const std::set<std::string>& now, const std::set<std::string>& then)
+{
+    std::string text;
+    for (const auto& name : now)
+        if (!then.count(name))
+            text += "+" + name + " ";
+    for (const auto& name : then)
+        if (!now.count(name))
+            text += "-" + name + " ";
+    return text;
+}
+
 // What registration may touch, as a whole.
 std::map<std::string, std::set<std::string>> Snapshot()
 {
@@ -68,31 +90,13 @@ std::map<std::string, std::set<std::string>> Snapshot()
             {"Approved", Names(HKEY_LOCAL_MACHINE, ApprovedKey)},
             {"Hooks", Names(HKEY_CURRENT_USER, HooksKey)},
             {"AllFileSystemObjects", Names(HKEY_CLASSES_ROOT, "AllFileSystemObjects\\shellex\\ContextMenuHandlers")},
+            {"AllFileSystemObjects\\shellex", Names(HKEY_CLASSES_ROOT, "AllFileSystemObjects\\shellex")},
             {"HKCR", Names(HKEY_CLASSES_ROOT, "")}};
-}
-
-std::string StrRetText(STRRET& strRet, PCUITEMID_CHILD item)
-{
-    LPWSTR text = nullptr;
-    if (FAILED(StrRetToStrW(&strRet, item, &text)))
-        return "<bad>";
-    std::string result = WideToUtf8(text);
-    CoTaskMemFree(text);
-    return result;
-}
-
-std::string NameOf(IShellFolder* folder, PCUITEMID_CHILD item, SHGDNF flags = SHGDN_NORMAL)
-{
-    STRRET strRet;
-    std::memset(&strRet, 0, sizeof strRet);
-    if (FAILED(folder->GetDisplayNameOf(item, flags, &strRet)))
-        return "<failed>";
-    return StrRetText(strRet, item);
 }
 
 }  // namespace
 
-TEST(BrannockRegistration, RegSvr32WritesTheFolderJunctionHookAndRemovesExactlyThem)
+TEST(BrannockRegistration, RegSvr32WritesTheFolderJunctionHookHandlersAndRemovesExactlyThem)
 {
     RegSvr32(false);
     const auto before = Snapshot();
@@ -110,12 +114,22 @@ TEST(BrannockRegistration, RegSvr32WritesTheFolderJunctionHookAndRemovesExactlyT
     EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, ApprovedKey, FolderText), "Tandrel Vaultmere");
     EXPECT_EQ(Value(HKEY_CURRENT_USER, HooksKey, HookText), "");
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "CLSID\\" + HookText + "\\InprocServer32"));
+    // The send-to item's context-menu handler of every local file and folder.
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, "AllFileSystemObjects\\shellex\\ContextMenuHandlers\\Tandrel Vaultmere - Context menu"),
+              MenuText);
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, "CLSID\\" + MenuText), "Tandrel Vaultmere - Context menu");
+    EXPECT_NE(Value(HKEY_CLASSES_ROOT, "CLSID\\" + MenuText + "\\InprocServer32").find("Brannock.dll"), std::string::npos);
+    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, ApprovedKey, MenuText), "Tandrel Vaultmere - Context menu");
+    // The folder's own property page.
+    EXPECT_EQ(Value(HKEY_CLASSES_ROOT, classKey + "\\shellex\\PropertySheetHandlers\\sxVrqMainPropertySheet"), SheetText);
+    EXPECT_NE(Value(HKEY_CLASSES_ROOT, "CLSID\\" + SheetText + "\\InprocServer32").find("Brannock.dll"), std::string::npos);
+    EXPECT_NE(Value(HKEY_LOCAL_MACHINE, ApprovedKey, SheetText), "<none>");
     EXPECT_NE(Snapshot(), before);
 
     ASSERT_EQ(RegSvr32(false), 0u);
     const auto after = Snapshot();
     for (const auto& [part, names] : before)
-        EXPECT_EQ(after.at(part), names) << part;
+        EXPECT_EQ(Difference(after.at(part), names), "") << part;
     // Registering twice and unregistering once leaves nothing either.
     ASSERT_EQ(RegSvr32(true), 0u);
     ASSERT_EQ(RegSvr32(true), 0u);
@@ -125,88 +139,40 @@ TEST(BrannockRegistration, RegSvr32WritesTheFolderJunctionHookAndRemovesExactlyT
 
 // ---------------------------------------------------------------------------------------------
 
-class OnlineFolder : public ::testing::Test {
+// One user for the whole process: the library's permanent module keeps the install and user path
+// it found first, as it does in Explorer.
+class OnlineFolder : public sxtest::FolderThroughDesktop {
 protected:
     static void SetUpTestSuite()
     {
+        if (User)
+            return;
         CoInitialize(nullptr);
         User = new TOnlineUser("ext_com_folder");
         User->StartTray();
         ASSERT_TRUE(User->Login());
         ASSERT_EQ(RegSvr32(true), 0u);
     }
-    static void TearDownTestSuite()
-    {
-        RegSvr32(false);
-        delete User;
-        User = nullptr;
-        CoUninitialize();
-    }
-    void SetUp() override
-    {
-        ASSERT_HRESULT_SUCCEEDED(SHGetDesktopFolder(Desktop.ReleaseAndGetAddressOf()));
-        std::wstring name = Utf8ToWide(Root);
-        PIDLIST_RELATIVE list = nullptr;
-        ULONG eaten = 0;
-        ASSERT_HRESULT_SUCCEEDED(Desktop->ParseDisplayName(nullptr, nullptr, name.data(), &eaten, &list, nullptr));
-        RootList.reset(list);
-        ASSERT_HRESULT_SUCCEEDED(Desktop->BindToObject(RootList.get(), nullptr, IID_PPV_ARGS(Folder.ReleaseAndGetAddressOf())));
-    }
-
-    static std::vector<std::pair<std::string, TSxPidlPtr>> Items(IShellFolder* folder)
-    {
-        std::vector<std::pair<std::string, TSxPidlPtr>> items;
-        ComPtr<IEnumIDList> enumerator;
-        if (folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN, &enumerator) !=
-                S_OK ||
-            !enumerator)
-            return items;
-        PITEMID_CHILD child = nullptr;
-        ULONG fetched = 0;
-        while (enumerator->Next(1, &child, &fetched) == S_OK) {
-            TSxPidlPtr owned(child);
-            items.emplace_back(NameOf(folder, child), std::move(owned));
-        }
-        return items;
-    }
-    static std::set<std::string> NameSet(IShellFolder* folder)
-    {
-        std::set<std::string> names;
-        for (auto& item : Items(folder))
-            names.insert(item.first);
-        return names;
-    }
-    TSxPidlPtr Item(IShellFolder* folder, const std::string& name)
-    {
-        for (auto& [n, item] : Items(folder))
-            if (n == name)
-                return std::move(item);
-        ADD_FAILURE() << "no item " << name;
-        return nullptr;
-    }
-    ComPtr<IShellFolder> Bind(IShellFolder* folder, const std::string& name)
-    {
-        auto item = Item(folder, name);
-        ComPtr<IShellFolder> child;
-        if (!item || FAILED(folder->BindToObject(item.get(), nullptr, IID_PPV_ARGS(&child))))
-            return nullptr;
-        return child;
-    }
-    SFGAOF Attributes(IShellFolder* folder, const std::string& name, SFGAOF asked)
-    {
-        auto item = Item(folder, name);
-        PCUITEMID_CHILD items[1] = {item.get()};
-        SFGAOF mask = asked;
-        EXPECT_HRESULT_SUCCEEDED(folder->GetAttributesOf(1, items, &mask)) << name;
-        return mask;
-    }
+    void SetUp() override { BindRoot(Root); }
 
     static TOnlineUser* User;
-    ComPtr<IShellFolder> Desktop;
-    TSxPidlPtr RootList;
-    ComPtr<IShellFolder> Folder;
+    friend struct TOnlineCleanUp;
 };
 TOnlineUser* OnlineFolder::User = nullptr;
+
+// After the last test: the registration and the user go.
+struct TOnlineCleanUp : ::testing::Environment {
+    void TearDown() override
+    {
+        if (!OnlineFolder::User)
+            return;
+        RegSvr32(false);
+        delete OnlineFolder::User;
+        OnlineFolder::User = nullptr;
+        CoUninitialize();
+    }
+};
+[[maybe_unused]] ::testing::Environment* const OnlineCleanUp = ::testing::AddGlobalTestEnvironment(new TOnlineCleanUp);
 
 TEST_F(OnlineFolder, EnumeratesExactlyTheMirrorsItemsThroughTheDesktop)
 {
@@ -276,6 +242,7 @@ TEST_F(OnlineFolder, ColumnsShowTheRecordsAndSortByThem)
     auto notes = Item(fotos.Get(), "Notizen.txt");
     auto beach = Item(fotos.Get(), "Strand 1.jpg");
     auto holiday = Item(fotos.Get(), "Urlaub 2024");
+    ASSERT_TRUE(notes && beach && holiday);
     EXPECT_EQ(cell(fotos2.Get(), notes.get(), 0), "Notizen.txt");
     EXPECT_EQ(cell(fotos2.Get(), notes.get(), 1), "1 KB");
     EXPECT_FALSE(cell(fotos2.Get(), notes.get(), 2).empty());
@@ -316,4 +283,378 @@ TEST_F(OnlineFolder, WithoutTheTrayProgramTheFolderIsEmptyAndStartsIt)
     EXPECT_EQ(NameSet(Folder.Get()), std::set<std::string>(expected.begin(), expected.end()));
     User->StopAllTrays();
     User->StartTray();
+}
+
+// ---- Helper objects of the items, as Explorer asks for them through GetUIObjectOf
+
+namespace {
+
+// The icon drawn on white at its size, pixel by pixel.
+std::vector<uint32_t> Pixels(HICON icon, int size)
+{
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = size;
+    info.bmiHeader.biHeight = -size;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    ReleaseDC(nullptr, screen);
+    std::vector<uint32_t> pixels;
+    if (bitmap && bits) {
+        HGDIOBJ old = SelectObject(dc, bitmap);
+        RECT all{0, 0, size, size};
+        FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+        DrawIconEx(dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
+        GdiFlush();
+        const auto* p = static_cast<const uint32_t*>(bits);
+        pixels.assign(p, p + size * size);
+        SelectObject(dc, old);
+    }
+    if (bitmap)
+        DeleteObject(bitmap);
+    DeleteDC(dc);
+    return pixels;
+}
+
+// The shell's own icon of a special folder.
+std::vector<uint32_t> ShellIconPixels(int csidl, bool small)
+{
+    PIDLIST_ABSOLUTE list = nullptr;
+    if (FAILED(SHGetSpecialFolderLocation(nullptr, csidl, &list)))
+        return {};
+    SHFILEINFOW info{};
+    SHGetFileInfoW(reinterpret_cast<LPCWSTR>(list), 0, &info, sizeof info,
+                   SHGFI_PIDL | SHGFI_ICON | (small ? SHGFI_SMALLICON : 0));
+    CoTaskMemFree(list);
+    std::vector<uint32_t> pixels = info.hIcon ? Pixels(info.hIcon, small ? 16 : 32) : std::vector<uint32_t>{};
+    if (info.hIcon)
+        DestroyIcon(info.hIcon);
+    return pixels;
+}
+
+std::vector<uint32_t> ShellFolderIconPixels()
+{
+    SHFILEINFOW info{};
+    SHGetFileInfoW(L"folder", FILE_ATTRIBUTE_DIRECTORY, &info, sizeof info, SHGFI_USEFILEATTRIBUTES | SHGFI_ICON);
+    std::vector<uint32_t> pixels = info.hIcon ? Pixels(info.hIcon, 32) : std::vector<uint32_t>{};
+    if (info.hIcon)
+        DestroyIcon(info.hIcon);
+    return pixels;
+}
+
+// Two drawings of one icon: the same size and nearly every pixel the same (an image list may round
+// the edges of a blended icon).
+bool Looks(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b)
+{
+    if (a.empty() || a.size() != b.size())
+        return false;
+    size_t same = 0;
+    for (size_t i = 0; i < a.size(); ++i)
+        same += a[i] == b[i];
+    return same * 10 >= a.size() * 9;
+}
+
+struct TItemIcon {
+    HRESULT Location = E_FAIL;
+    int Index = -2;
+    UINT Flags = 0;
+    std::vector<uint32_t> Large, Small;
+};
+
+}  // namespace
+
+class OnlineFolderItems : public OnlineFolder {
+protected:
+    // As Explorer asks: for the shell (GIL_FORSHELL).
+    TItemIcon IconOf(IShellFolder* folder, const std::string& name, UINT flags = GIL_FORSHELL)
+    {
+        TItemIcon result;
+        auto extract = UIObject<IExtractIconW>(folder, IID_IExtractIconW, {name});
+        if (!extract)
+            return result;
+        wchar_t location[MAX_PATH] = {};
+        result.Location = extract->GetIconLocation(flags, location, MAX_PATH, &result.Index, &result.Flags);
+        HICON large = nullptr, small = nullptr;
+        if (SUCCEEDED(extract->Extract(location, static_cast<UINT>(result.Index), &large, &small, MAKELONG(32, 16)))) {
+            if (large)
+                result.Large = Pixels(large, 32);
+            if (small)
+                result.Small = Pixels(small, 16);
+        }
+        if (large)
+            DestroyIcon(large);
+        if (small)
+            DestroyIcon(small);
+        return result;
+    }
+};
+
+TEST_F(OnlineFolderItems, SpecialFoldersShowTheShellsIconsAndEveryOtherItemItsSystemIcon)
+{
+    const auto recycleBin = ShellIconPixels(CSIDL_BITBUCKET, false);
+    const auto documents = ShellIconPixels(CSIDL_PERSONAL, false);
+    const auto pictures = ShellIconPixels(CSIDL_MYPICTURES, false);
+    ASSERT_FALSE(recycleBin.empty());
+    const struct {
+        const char* Name;
+        int Index;  // -1: a system icon of the shared lists (4 or more)
+        const std::vector<uint32_t>* Looks;
+    } cases[] = {
+        {"Gelöschte Dateien", 0, &recycleBin},
+        {"Neue Dateianlagen", 1, &documents},
+        {"Meine Bilder", 2, &pictures},
+        {"Alte Gelöschte Dateien", -1, nullptr},
+        {"Fotos", -1, nullptr},
+        {"readme.txt", -1, nullptr},
+        {"my.thumbs", -1, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const TItemIcon icon = IconOf(Folder.Get(), c.Name);
+        ASSERT_EQ(icon.Location, S_OK);
+        // Never taken from Explorer's cache: the location is no file and changes.
+        EXPECT_EQ(icon.Flags, static_cast<UINT>(GIL_NOTFILENAME | GIL_DONTCACHE | GIL_PERINSTANCE));
+        if (c.Index >= 0)
+            EXPECT_EQ(icon.Index, c.Index);
+        else
+            EXPECT_GE(icon.Index, 4);
+        ASSERT_EQ(icon.Large.size(), 32u * 32u);
+        ASSERT_EQ(icon.Small.size(), 16u * 16u);
+        if (c.Looks)
+            EXPECT_TRUE(Looks(icon.Large, *c.Looks));
+        else
+            EXPECT_FALSE(Looks(icon.Large, recycleBin));
+    }
+    // An ordinary folder looks like the shell's folders; the trash does not.
+    EXPECT_TRUE(Looks(IconOf(Folder.Get(), "Alte Gelöschte Dateien").Large, ShellFolderIconPixels()));
+    EXPECT_FALSE(Looks(recycleBin, ShellFolderIconPixels()));
+    // Asked not for the shell, an item without an icon of its own leaves it to the caller.
+    EXPECT_EQ(IconOf(Folder.Get(), "readme.txt", 0).Location, S_FALSE);
+    EXPECT_EQ(IconOf(Folder.Get(), "Meine Bilder", 0).Index, 2);
+    // The ANSI interface answers the same.
+    auto ansi = UIObject<IExtractIconA>(Folder.Get(), IID_IExtractIconA, {"Neue Dateianlagen"});
+    ASSERT_TRUE(ansi);
+    char location[MAX_PATH] = {};
+    int index = -2;
+    UINT flags = 0;
+    ASSERT_EQ(ansi->GetIconLocation(0, location, MAX_PATH, &index, &flags), S_OK);
+    EXPECT_EQ(index, 1);
+    // A sub-folder's special folder too: "Neue Dateianlagen" at any depth is one.
+    auto fotos = Bind(Folder.Get(), "Fotos");
+    ASSERT_TRUE(fotos);
+    EXPECT_GE(IconOf(fotos.Get(), "Urlaub 2024").Index, 4);
+}
+
+TEST_F(OnlineFolderItems, InfoTipsShowTypeDateAndSizeOfFilesAndTheNameOfFolders)
+{
+    auto tipOf = [](IShellFolder* folder, const std::string& name) {
+        auto info = UIObject<IQueryInfo>(folder, IID_IQueryInfo, {name});
+        if (!info)
+            return std::string("<none>");
+        LPWSTR tip = nullptr;
+        if (FAILED(info->GetInfoTip(0, &tip)) || !tip)
+            return std::string("<failed>");
+        std::string text = WideToUtf8(tip);
+        CoTaskMemFree(tip);
+        return text;
+    };
+    const std::string readme = tipOf(Folder.Get(), "readme.txt");
+    EXPECT_EQ(readme.rfind("Typ: ", 0), 0u) << readme;
+    EXPECT_NE(readme.find("\r\nGeändert am: "), std::string::npos) << readme;
+    EXPECT_NE(readme.find("\r\nGröße: " + FormatByteSize(1000)), std::string::npos) << readme;
+    EXPECT_EQ(tipOf(Folder.Get(), "Gelöschte Dateien"), "Gelöschte Dateien");
+    auto documents = Bind(Folder.Get(), "Dokumente");
+    ASSERT_TRUE(documents);
+    EXPECT_NE(tipOf(documents.Get(), "報告書.txt").find("\r\nGröße: " + FormatByteSize(1000)), std::string::npos);
+}
+
+TEST_F(OnlineFolderItems, ThumbnailsOfPicturesAreMadeByTheServerAndDrawn)
+{
+    auto fotos = Bind(Folder.Get(), "Fotos");
+    ASSERT_TRUE(fotos);
+    auto& dav = TOnlineUser::Dav();
+    const size_t mark = dav.LogMark();
+    auto image = UIObject<IExtractImage>(fotos.Get(), IID_IExtractImage, {"Düne #2.jpg"});
+    ASSERT_TRUE(image);
+    wchar_t location[MAX_PATH] = {};
+    DWORD priority = 7, flags = IEIFLAG_ORIGSIZE;
+    const SIZE size{96, 96};
+    ASSERT_EQ(image->GetLocation(location, MAX_PATH, &priority, &size, 32, &flags), S_OK);
+    EXPECT_STREQ(location, L"Düne #2.jpg");
+    HBITMAP bitmap = nullptr;
+    ASSERT_EQ(image->Extract(&bitmap), S_OK);
+    ASSERT_TRUE(bitmap);
+    BITMAP info{};
+    ASSERT_TRUE(GetObjectW(bitmap, sizeof info, &info));
+    EXPECT_GT(info.bmWidth, 0);
+    EXPECT_NE(info.bmHeight, 0);
+    DeleteObject(bitmap);
+    // The server made the folder's thumbnails and the client fetched the ".thumb" pictures.
+    const auto lines = dav.LogSince(mark, User->Prefix() + "Fotos", 2, 10000);
+    bool made = false, fetched = false;
+    for (const auto& line : lines) {
+        made = made || (line.Method == "CREATETHUMBNAIL" && line.Path == User->Prefix() + "Fotos/Düne #2.jpg");
+        fetched = fetched || (line.Method == "GET" && line.Path.find("/.thumb/Düne #2.jpg.thumb.jpg") != std::string::npos &&
+                              line.Status == 200);
+    }
+    EXPECT_TRUE(made);
+    EXPECT_TRUE(fetched);
+    // A text file has no thumbnail, and nothing is asked of the server for it again.
+    auto text = UIObject<IExtractImage>(fotos.Get(), IID_IExtractImage, {"Notizen.txt"});
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->GetLocation(location, MAX_PATH, &priority, &size, 32, &flags), E_FAIL);
+    bitmap = nullptr;
+    EXPECT_EQ(text->Extract(&bitmap), E_FAIL);
+    EXPECT_EQ(bitmap, nullptr);
+}
+
+// ---- The send-to item in the context menu of local files and folders
+
+namespace {
+
+// Watches for the warning box of this process and answers it with OK; keeps its text.
+class TWarningBoxWatcher {
+public:
+    TWarningBoxWatcher()
+        : FThread([this] {
+              for (int i = 0; i < 600 && !FStop; ++i, Sleep(50)) {
+                  HWND box = FindWindowW(L"#32770", L"Fehler");
+                  if (!box || !IsWindowVisible(box))
+                      continue;
+                  EnumChildWindows(box, Collect, reinterpret_cast<LPARAM>(this));
+                  PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+                  ++Boxes;
+                  Sleep(200);
+              }
+          })
+    {
+    }
+    ~TWarningBoxWatcher()
+    {
+        FStop = true;
+        FThread.join();
+    }
+    std::string Texts() const
+    {
+        std::lock_guard<std::mutex> guard(FLock);
+        return FTexts;
+    }
+    std::atomic<int> Boxes{0};
+
+private:
+    static BOOL CALLBACK Collect(HWND child, LPARAM data)
+    {
+        auto* self = reinterpret_cast<TWarningBoxWatcher*>(data);
+        wchar_t text[512] = {};
+        GetWindowTextW(child, text, 512);
+        std::lock_guard<std::mutex> guard(self->FLock);
+        self->FTexts += WideToUtf8(text) + "|";
+        return TRUE;
+    }
+    mutable std::mutex FLock;
+    std::string FTexts;
+    std::atomic<bool> FStop{false};
+    std::thread FThread;
+};
+
+}  // namespace
+
+class SendToMenu : public OnlineFolder {
+protected:
+    // The handler as Explorer makes it for a selection, with its items in a fresh menu; the
+    // command offset of the send-to item (-1 when it is missing).
+    int Prepare(sxtest::TSelection& selection)
+    {
+        EXPECT_TRUE(selection.Data);
+        if (!selection.Data)
+            return -1;
+        ComPtr<IShellExtInit> init;
+        EXPECT_HRESULT_SUCCEEDED(CoCreateInstance(MenuClsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&init)));
+        if (!init)
+            return -1;
+        EXPECT_EQ(init->Initialize(nullptr, selection.Data.Get(), nullptr), S_OK);
+        EXPECT_HRESULT_SUCCEEDED(init.As(&Menu));
+        if (!Menu)
+            return -1;
+        Popup = CreatePopupMenu();
+        AppendMenuW(Popup, MF_STRING, 1, L"Öffnen");
+        const HRESULT hr = Menu->QueryContextMenu(Popup, 1, 100, 200, CMF_NORMAL);
+        EXPECT_EQ(HRESULT_CODE(hr), 2);
+        wchar_t text[128] = {};
+        GetMenuStringW(Popup, 1, text, 128, MF_BYPOSITION);
+        EXPECT_STREQ(text, L"Tandrel Vaultmere");
+        HMENU sub = GetSubMenu(Popup, 1);
+        if (!sub)
+            return -1;
+        GetMenuStringW(sub, 0, text, 128, MF_BYPOSITION);
+        EXPECT_STREQ(text, L"In \"Neue Dateianlagen\" speichern");
+        return static_cast<int>(GetMenuItemID(sub, 0)) - 100;
+    }
+    void TearDown() override
+    {
+        Menu.Reset();
+        if (Popup)
+            DestroyMenu(Popup);
+    }
+    HRESULT Invoke(int offset)
+    {
+        CMINVOKECOMMANDINFO info{};
+        info.cbSize = sizeof info;
+        info.lpVerb = MAKEINTRESOURCEA(offset);
+        info.nShow = SW_SHOWNORMAL;
+        return Menu->InvokeCommand(&info);
+    }
+    std::string Server(const std::string& path) const
+    {
+        return TOnlineUser::Dav().Exists(User->Srv(path)) ? TOnlineUser::Dav().ReadFile(User->Srv(path)) : "<none>";
+    }
+    ComPtr<IContextMenu> Menu;
+    HMENU Popup = nullptr;
+};
+
+TEST_F(SendToMenu, LocalFilesAndAFolderGoIntoNeueDateianlagen)
+{
+    sxtest::TSelection selection({L"Brief an Jürgen.txt", L"Rechnung #7.txt", L"Projekt 2024\\"}, L"Eigene Dateien",
+                                 {{L"Projekt 2024\\Plan.txt", std::string(1000, 'p')},
+                                  {L"Projekt 2024\\Tiefer\\Notiz ü.txt", std::string(1000, 'n')}});
+    const int offset = Prepare(selection);
+    ASSERT_EQ(offset, 1);
+    TWarningBoxWatcher watcher;
+    ASSERT_EQ(Invoke(offset), S_OK);
+    EXPECT_EQ(watcher.Boxes, 0) << watcher.Texts();
+    EXPECT_EQ(Server("Neue Dateianlagen/Brief an Jürgen.txt"), "1234567890");
+    EXPECT_EQ(Server("Neue Dateianlagen/Rechnung #7.txt"), "1234567890");
+    EXPECT_EQ(Server("Neue Dateianlagen/Projekt 2024/Plan.txt"), std::string(1000, 'p'));
+    EXPECT_EQ(Server("Neue Dateianlagen/Projekt 2024/Tiefer/Notiz ü.txt"), std::string(1000, 'n'));
+    // The local files stay; the online folder shows what was sent.
+    EXPECT_TRUE(exttest::LocalExists(WideToUtf8(selection.Path(L"Brief an Jürgen.txt"))));
+    auto target = Bind(Folder.Get(), "Neue Dateianlagen");
+    ASSERT_TRUE(target);
+    EXPECT_EQ(NameSet(target.Get()), (std::set<std::string>{"Brief an Jürgen.txt", "Rechnung #7.txt", "Projekt 2024"}));
+}
+
+TEST_F(SendToMenu, AnUploadTheServerRefusesIsToldInTheWarningBox)
+{
+    // Below the base path ".../readonly" the server refuses every PUT.
+    TOnlineUser::Dav().MakeFolder(User->Srv("readonly"));
+    TOnlineUser::Dav().MakeFolder(User->Srv("readonly/Neue Dateianlagen"));
+    const std::string host = ReadRegistryString("Connection", "host", "");
+    sxtest::TSelection selection({L"Abgelehnt ä.txt"}, L"Eigene Dateien");
+    const int offset = Prepare(selection);
+    ASSERT_EQ(offset, 1);
+    WriteRegistryString("Connection", "host", host + "/readonly");
+    {
+        TWarningBoxWatcher watcher;
+        ASSERT_EQ(Invoke(offset), S_OK);
+        EXPECT_EQ(watcher.Boxes, 1);
+        EXPECT_NE(watcher.Texts().find("Die Datei \"Abgelehnt ä.txt\" konnte nicht kopiert werden!"), std::string::npos)
+            << watcher.Texts();
+    }
+    WriteRegistryString("Connection", "host", host);
+    EXPECT_EQ(Server("readonly/Neue Dateianlagen/Abgelehnt ä.txt"), "<none>");
+    EXPECT_TRUE(exttest::LocalExists(WideToUtf8(selection.Path(L"Abgelehnt ä.txt"))));
 }

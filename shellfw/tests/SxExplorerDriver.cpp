@@ -1,6 +1,7 @@
 // Drives Wine's Explorer window as a user would through its Location box: types the path given on
 // the command line, presses Enter, waits until the window shows the folder named by the second
-// argument and prints the number of items its view lists. Exit code 0 when it got that far.
+// argument and prints the number of items its view lists and the view's place on the screen
+// ("items N list LEFT TOP WIDTH HEIGHT"). Exit code 0 when it got that far.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -69,6 +70,12 @@ int wmain(int argc, wchar_t** argv)
     Sleep(500);
     HWND list = FindChildOfClass(explorer, L"SysListView32");
     LRESULT count = list ? SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) : -1;
-    std::printf("items %d\n", static_cast<int>(count));
+    // And where the view lies on the screen, for the screenshot's checks.
+    RECT area{};
+    if (list)
+        GetWindowRect(list, &area);
+    std::printf("items %d list %d %d %d %d\n", static_cast<int>(count), static_cast<int>(area.left),
+                static_cast<int>(area.top), static_cast<int>(area.right - area.left),
+                static_cast<int>(area.bottom - area.top));
     return 0;
 }

@@ -2,6 +2,8 @@
 // (beside other handlers' keys), and each handler made through its class factory and driven as
 // Explorer does: the context-menu handler on real files of the prefix, the icon handler on a file
 // it loads, the property-sheet handler's pages in a real property sheet.
+#include "SxTestPropertySheet.h"
+#include "SxTestSelection.h"
 #include "SxTestSupport.h"
 #include "uGLBWin.h"
 
@@ -31,10 +33,7 @@ const std::string IconHandlerKey = "SxTestIconFile\\shellex\\IconHandler";
 
 std::wstring HandlerDll() { return PathBesideProgram(L"SxTestHandlers.dll"); }
 
-DWORD RegSvr32(bool doRegister)
-{
-    return RunProcess(std::wstring(L"regsvr32.exe /s ") + (doRegister ? L"" : L"/u ") + L"\"" + HandlerDll() + L"\"");
-}
+DWORD RegSvr32(bool doRegister) { return ::RegSvr32(HandlerDll(), doRegister); }
 
 void SetDefault(const std::string& key, const std::string& value)
 {
@@ -137,63 +136,7 @@ protected:
     void (*HandlerLog)(char*, int) = nullptr;
 };
 
-// Real files and a folder in a folder of the prefix, and the data object the shell makes for them.
-struct TSelection {
-    std::wstring Folder;
-    ComPtr<IDataObject> Data;
-    std::vector<std::wstring> Names{L"Bericht ä.txt", L"Zahlen 2024.csv", L"Ordner 日本"};
-
-    TSelection()
-    {
-        wchar_t temp[MAX_PATH + 1] = {};
-        GetTempPathW(MAX_PATH, temp);
-        Folder = std::wstring(temp) + L"SxHandlers Auswahl";
-        CreateDirectoryW(Folder.c_str(), nullptr);
-        for (size_t i = 0; i < Names.size(); ++i) {
-            const std::wstring path = Folder + L"\\" + Names[i];
-            if (i + 1 == Names.size()) {
-                CreateDirectoryW(path.c_str(), nullptr);
-            } else {
-                HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-                DWORD written = 0;
-                WriteFile(file, "1234567890", 10, &written, nullptr);
-                CloseHandle(file);
-            }
-        }
-        ComPtr<IShellFolder> desktop, parent;
-        SHGetDesktopFolder(&desktop);
-        PIDLIST_RELATIVE folderList = nullptr;
-        std::wstring path = Folder;
-        if (FAILED(desktop->ParseDisplayName(nullptr, nullptr, path.data(), nullptr, &folderList, nullptr)))
-            return;
-        desktop->BindToObject(folderList, nullptr, IID_IShellFolder, reinterpret_cast<void**>(parent.GetAddressOf()));
-        CoTaskMemFree(folderList);
-        if (!parent)
-            return;
-        std::vector<PIDLIST_RELATIVE> items;
-        for (std::wstring name : Names) {
-            PIDLIST_RELATIVE item = nullptr;
-            if (SUCCEEDED(parent->ParseDisplayName(nullptr, nullptr, name.data(), nullptr, &item, nullptr)))
-                items.push_back(item);
-        }
-        parent->GetUIObjectOf(nullptr, static_cast<UINT>(items.size()), const_cast<PCUITEMID_CHILD*>(
-                                  reinterpret_cast<PCUITEMID_CHILD const*>(items.data())),
-                              IID_IDataObject, nullptr, reinterpret_cast<void**>(Data.GetAddressOf()));
-        for (auto* item : items)
-            CoTaskMemFree(item);
-    }
-    ~TSelection()
-    {
-        for (size_t i = 0; i < Names.size(); ++i) {
-            const std::wstring path = Folder + L"\\" + Names[i];
-            if (i + 1 == Names.size())
-                RemoveDirectoryW(path.c_str());
-            else
-                DeleteFileW(path.c_str());
-        }
-        RemoveDirectoryW(Folder.c_str());
-    }
-};
+using sxtest::TSelection;
 
 TEST_F(SxHandlers, ContextMenuHandlerOnRealFilesInsertsItsItemsAndRunsTheCommandOnce)
 {
@@ -324,28 +267,8 @@ TEST_F(SxHandlers, IconHandlerReportsTheWideIconFileOrItsOwnIcons)
     DestroyIcon(small);
 }
 
-// A property sheet of the handler's pages, kept while it runs.
-struct TSheetPages {
-    std::vector<HPROPSHEETPAGE> Pages;
-    static BOOL CALLBACK Add(HPROPSHEETPAGE page, LPARAM param)
-    {
-        reinterpret_cast<TSheetPages*>(param)->Pages.push_back(page);
-        return TRUE;
-    }
-};
-
-void Pump(HWND sheet, int rounds)
-{
-    for (int i = 0; i < rounds; ++i) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
-            if (!sheet || !IsWindow(sheet) || !PropSheet_IsDialogMessage(sheet, &msg)) {
-                TranslateMessage(&msg);
-                DispatchMessageW(&msg);
-            }
-        Sleep(10);
-    }
-}
+using sxtest::Pump;
+using sxtest::TSheetPages;
 
 TEST_F(SxHandlers, PropertySheetPagesShowTheirFormsAndReleaseTheLibraryWhenTheSheetCloses)
 {
@@ -364,26 +287,12 @@ TEST_F(SxHandlers, PropertySheetPagesShowTheirFormsAndReleaseTheLibraryWhenTheSh
         sheet.Reset();
         EXPECT_EQ(CanUnloadNow(), S_FALSE);  // the pages hold the handler
 
-        PROPSHEETHEADERW header{};
-        header.dwSize = sizeof header;
-        header.dwFlags = PSH_MODELESS | PSH_NOAPPLYNOW;
-        header.hInstance = GetModuleHandleW(nullptr);
-        header.pszCaption = L"Eigenschaften von Bericht ä.txt";
-        header.nPages = static_cast<UINT>(pages.Pages.size());
-        header.phpage = pages.Pages.data();
-        auto window = reinterpret_cast<HWND>(PropertySheetW(&header));
+        HWND window = sxtest::ShowSheet(pages.Pages, L"Eigenschaften von Bericht ä.txt");
         ASSERT_TRUE(window);
-        Pump(window, 10);
         EXPECT_EQ(Log(), "form;");  // the first page's form is made when it is shown
         HWND page = PropSheet_GetCurrentPageHwnd(window);
         ASSERT_TRUE(page);
-        wchar_t title[64] = {};
-        TCITEMW tab{};
-        tab.mask = TCIF_TEXT;
-        tab.pszText = title;
-        tab.cchTextMax = 64;
-        SendMessageW(PropSheet_GetTabControl(window), TCM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tab));
-        EXPECT_STREQ(title, L"Allgemein ä");
+        EXPECT_EQ(sxtest::TabTitle(window), L"Allgemein ä");
         // The form fills the page and holds the selected file's name.
         HWND form = GetWindow(page, GW_CHILD);
         ASSERT_TRUE(form);

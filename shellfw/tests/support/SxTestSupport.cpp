@@ -27,6 +27,11 @@ DWORD RunProcess(const std::wstring& commandLine)
     return code;
 }
 
+DWORD RegSvr32(const std::wstring& dll, bool doRegister)
+{
+    return RunProcess(std::wstring(L"regsvr32.exe /s ") + (doRegister ? L"" : L"/u ") + L"\"" + dll + L"\"");
+}
+
 bool KeyExists(HKEY root, const std::string& key)
 {
     TRegKey handle;

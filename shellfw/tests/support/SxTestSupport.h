@@ -14,6 +14,9 @@ std::wstring PathBesideProgram(const std::wstring& fileName);
 // could not start or did not end.
 DWORD RunProcess(const std::wstring& commandLine);
 
+// regsvr32 /s (with /u when unregistering) of a DLL; its exit code.
+DWORD RegSvr32(const std::wstring& dll, bool doRegister);
+
 bool KeyExists(HKEY root, const std::string& key);
 
 // A fresh, empty folder of that name below the temporary folder (UTF-8 path, no final "\").
