@@ -16,6 +16,6 @@ helper=$!
 for _ in $(seq 600); do [ -s "$signals/ready" ] && break; sleep 0.1; done
 answer=$(tr -d '\r' <"$signals/ready" 2>/dev/null)
 # The root of the seeded sandbox: six folders and three files (Thumbs.db is not shown).
-explorer_view_check "$answer" 9 explorer-online-folder.png || { finish; exit 1; }
+explorer_view_check "$answer" 9 explorer-online-folder.png icons || { finish; exit 1; }
 finish
 echo "1 passed, 0 failed"

@@ -8,8 +8,12 @@
 
 #include <shlwapi.h>
 
+#include "uTSeam.h"
+
 #include <cstdio>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <random>
 
 std::unique_ptr<TSxBaseMenuItem> TSxGrainMenu::CreateMenuItem(TSxComponent* owner)
@@ -144,7 +148,174 @@ std::string RandomLocation()
     return text;
 }
 
+// Wine's shell view draws the icon of the file that an icon location names and never asks
+// Extract (Windows does, for GIL_NOTFILENAME): there every icon handed out is also kept as an
+// icon file, which the location then names (index 0, as in every icon file). Windows keeps the
+// random location. Tests choose either way through the seam.
+TSeam<std::function<bool()>> GIconLocationsAreFiles;
+
+bool RunsOnWine()
+{
+    static const bool wine = [] {
+        HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    }();
+    return wine;
+}
+
+// One icon as an image of an icon file: 32-bit colour, then the AND mask, bottom-up.
+bool IconImage(HICON icon, std::vector<uint8_t>& image, int& width, int& height)
+{
+    ICONINFO info{};
+    if (!icon || !GetIconInfo(icon, &info))
+        return false;
+    TSxBitmap color(info.hbmColor), mask(info.hbmMask);
+    BITMAP shape{};
+    if (!color || !mask || !GetObjectW(color.get(), sizeof shape, &shape))
+        return false;
+    width = shape.bmWidth;
+    height = shape.bmHeight;
+    if (width <= 0 || height <= 0 || width > 256 || height > 256)
+        return false;
+    BITMAPINFOHEADER colorHeader{};
+    colorHeader.biSize = sizeof colorHeader;
+    colorHeader.biWidth = width;
+    colorHeader.biHeight = height;
+    colorHeader.biPlanes = 1;
+    colorHeader.biBitCount = 32;
+    colorHeader.biCompression = BI_RGB;
+    std::vector<uint8_t> colorBits(static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
+    struct {
+        BITMAPINFOHEADER Header;
+        RGBQUAD Colors[2];
+    } maskInfo{};
+    maskInfo.Header = colorHeader;
+    maskInfo.Header.biBitCount = 1;
+    const size_t maskStride = static_cast<size_t>((width + 31) / 32) * 4;
+    std::vector<uint8_t> maskBits(maskStride * static_cast<size_t>(height));
+    HDC screen = GetDC(nullptr);
+    const int colorRows = GetDIBits(screen, color.get(), 0, static_cast<UINT>(height), colorBits.data(),
+                                    reinterpret_cast<BITMAPINFO*>(&colorHeader), DIB_RGB_COLORS);
+    const int maskRows = GetDIBits(screen, mask.get(), 0, static_cast<UINT>(height), maskBits.data(),
+                                   reinterpret_cast<BITMAPINFO*>(&maskInfo), DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    if (colorRows != height || maskRows != height)
+        return false;
+    BITMAPINFOHEADER header = colorHeader;
+    header.biHeight = height * 2;  // colour and mask
+    header.biSizeImage = static_cast<DWORD>(colorBits.size() + maskBits.size());
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&header);
+    image.assign(bytes, bytes + sizeof header);
+    image.insert(image.end(), colorBits.begin(), colorBits.end());
+    image.insert(image.end(), maskBits.begin(), maskBits.end());
+    return true;
+}
+
+// An icon file of the icons (each one image); written beside and renamed over path, so no reader
+// ever sees half a file.
+bool WriteIconFile(const std::wstring& path, const std::vector<HICON>& icons)
+{
+    std::vector<uint8_t> head(6), body;
+    auto put16 = [](std::vector<uint8_t>& to, size_t at, uint32_t v) {
+        to[at] = static_cast<uint8_t>(v);
+        to[at + 1] = static_cast<uint8_t>(v >> 8);
+    };
+    auto put32 = [&](std::vector<uint8_t>& to, size_t at, uint32_t v) {
+        put16(to, at, v & 0xFFFF);
+        put16(to, at + 2, v >> 16);
+    };
+    std::vector<std::vector<uint8_t>> images;
+    std::vector<std::pair<int, int>> sizes;
+    for (HICON icon : icons) {
+        std::vector<uint8_t> image;
+        int width = 0, height = 0;
+        if (!IconImage(icon, image, width, height))
+            return false;
+        images.push_back(std::move(image));
+        sizes.emplace_back(width, height);
+    }
+    put16(head, 2, 1);  // an icon file
+    put16(head, 4, static_cast<uint32_t>(images.size()));
+    size_t offset = 6 + 16 * images.size();
+    for (size_t i = 0; i < images.size(); ++i) {
+        std::vector<uint8_t> entry(16);
+        entry[0] = static_cast<uint8_t>(sizes[i].first & 0xFF);  // 256 is written as 0
+        entry[1] = static_cast<uint8_t>(sizes[i].second & 0xFF);
+        put16(entry, 4, 1);
+        put16(entry, 6, 32);
+        put32(entry, 8, static_cast<uint32_t>(images[i].size()));
+        put32(entry, 12, static_cast<uint32_t>(offset));
+        head.insert(head.end(), entry.begin(), entry.end());
+        offset += images[i].size();
+        body.insert(body.end(), images[i].begin(), images[i].end());
+    }
+    head.insert(head.end(), body.begin(), body.end());
+    const std::wstring part = path + L"." + std::to_wstring(GetCurrentThreadId()) + L".part";
+    {
+        THandle file(CreateFileW(part.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        DWORD written = 0;
+        if (!file || !WriteFile(file.get(), head.data(), static_cast<DWORD>(head.size()), &written, nullptr) ||
+            written != head.size()) {
+            file.reset();
+            DeleteFileW(part.c_str());
+            return false;
+        }
+    }
+    if (!MoveFileExW(part.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        DeleteFileW(part.c_str());
+        return false;
+    }
+    return true;
+}
+
+// The icon files handed out by this process: path -> index in the provider's lists.
+std::mutex GIconFilesLock;
+std::map<std::wstring, int32_t> GIconFiles;
+
+// The icon file of the grain's icon at index in the provider's lists (made when missing), or ""
+// when it cannot be made. One file per process and index: the icons at an index never change.
+std::wstring IconFileOf(TSxCustomDataGrain& grain, int32_t index)
+{
+    // The provider's temporary folder: the product clears it with its other temporary files.
+    const std::wstring folder = Utf8ToWide(grain.Provider.GetGrainTempPath(grain)) + L"sxicons";
+    const std::wstring path =
+        folder + L"\\" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(index) + L".ico";
+    std::lock_guard<std::mutex> guard(GIconFilesLock);
+    if (GIconFiles.count(path) && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return path;
+    CreateDirectoryW(folder.c_str(), nullptr);
+    HICON large = nullptr, small = nullptr;
+    if (!grain.GetIcons(index, &large, &small))
+        return {};
+    const TSxIcon ownLarge(large), ownSmall(small);
+    if (!WriteIconFile(path, {large, small}))
+        return {};
+    GIconFiles[path] = index;
+    return path;
+}
+
+// The list index of an icon file this process handed out.
+std::optional<int32_t> IconFileIndex(LPCWSTR file)
+{
+    if (!file)
+        return std::nullopt;
+    std::lock_guard<std::mutex> guard(GIconFilesLock);
+    auto it = GIconFiles.find(file);
+    if (it == GIconFiles.end())
+        return std::nullopt;
+    return it->second;
+}
+
 } // namespace
+
+bool SxIconLocationsAreFiles()
+{
+    if (auto choice = GIconLocationsAreFiles.Get())
+        return choice();
+    return RunsOnWine();
+}
+
+void SxSetIconLocationsAreFiles(std::function<bool()> choice) { GIconLocationsAreFiles.Set(std::move(choice)); }
 
 // ---------------------------------------------------------------------------------------------
 // Icon extractor
@@ -167,12 +338,24 @@ HRESULT TSxNamespaceExtractIcon::Location(UINT flags, void* iconFile, UINT size,
         *resultFlags = 0;
         TSxCustomDataGrain& grain = FirstGrain();
         const bool win2000 = IsWindows2000();
-        HRESULT hr = SxCopyToBuffer(win2000 ? grain.Name : RandomLocation(), iconFile, size, wide);
+        if (!iconFile || size == 0)
+            return E_INVALIDARG;
+        // Under Wine the location names the icon's file (whole, never cut); index 0 of it. Wine's
+        // view asks without GIL_FORSHELL and draws its unknown-file icon for S_FALSE: there the
+        // system's icon of the item is given as well.
+        const bool files = wide && !win2000 && SxIconLocationsAreFiles();
+        const int32_t icon = grain.GetIconIndex((flags & GIL_OPENICON) != 0, !files && (flags & GIL_FORSHELL) == 0);
+        std::wstring file;
+        if (files && icon >= 0)
+            file = IconFileOf(grain, icon);
+        HRESULT hr = !file.empty() && file.size() < size ? SxCopyToBuffer(file, iconFile, size, true)
+                                                          : SxCopyToBuffer(win2000 ? grain.Name : RandomLocation(),
+                                                                           iconFile, size, wide);
         if (FAILED(hr))
             return hr;
         *resultFlags = win2000 ? GIL_NOTFILENAME : GIL_NOTFILENAME | GIL_DONTCACHE | GIL_PERINSTANCE;
-        *index = grain.GetIconIndex((flags & GIL_OPENICON) != 0, (flags & GIL_FORSHELL) == 0);
-        return *index == -1 ? S_FALSE : S_OK;
+        *index = !file.empty() && file.size() < size ? 0 : icon;
+        return icon == -1 ? S_FALSE : S_OK;
     });
 }
 
@@ -188,7 +371,7 @@ STDMETHODIMP TSxNamespaceExtractIcon::GetIconLocation(UINT flags, LPSTR iconFile
     return Location(flags, iconFile, size, index, resultFlags, false);
 }
 
-STDMETHODIMP TSxNamespaceExtractIcon::Extract(LPCWSTR, UINT index, HICON* large, HICON* small, UINT)
+STDMETHODIMP TSxNamespaceExtractIcon::Extract(LPCWSTR file, UINT index, HICON* large, HICON* small, UINT)
 {
     return SxComCall(nullptr, [&]() -> HRESULT {
         if (large)
@@ -197,7 +380,9 @@ STDMETHODIMP TSxNamespaceExtractIcon::Extract(LPCWSTR, UINT index, HICON* large,
             *small = nullptr;
         if (!large && !small)
             return E_INVALIDARG;
-        return FirstGrain().GetIcons(static_cast<int32_t>(index), large, small) ? S_OK : E_FAIL;
+        // An icon file's location stands for the lists' index it was made of.
+        const int32_t icon = IconFileIndex(file).value_or(static_cast<int32_t>(index));
+        return FirstGrain().GetIcons(icon, large, small) ? S_OK : E_FAIL;
     });
 }
 

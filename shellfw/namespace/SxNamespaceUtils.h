@@ -118,8 +118,16 @@ private:
     STDMETHODIMP_(ULONG) AddRef() override { return UtilAddRef(); }                       \
     STDMETHODIMP_(ULONG) Release() override { return UtilRelease(); }
 
+// Whether icon locations name icon files: Wine's shell view draws the icon of the file that a
+// location names and never asks Extract. True under Wine; tests choose (an empty function: the
+// system decides).
+bool SxIconLocationsAreFiles();
+void SxSetIconLocationsAreFiles(std::function<bool()> choice);
+
 // Icons of the first grain. The location is a text that changes on every call (Windows 5.0: the
 // grain's name), so that Explorer always asks Extract, which takes the grain's icons by index.
+// Where locations are icon files (Wine), the wide location names a file of the icon (index 0),
+// and Extract of that file gives the same icons.
 class TSxNamespaceExtractIcon final : public TSxNamespaceCustomUtil, public IExtractIconW, public IExtractIconA {
 public:
     using TSxNamespaceCustomUtil::TSxNamespaceCustomUtil;

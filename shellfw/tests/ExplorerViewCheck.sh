@@ -34,7 +34,7 @@ explorer_view_check() {
     coloured=$(convert "$shot" -crop "$area" +repage -colorspace HSL -channel G -separate +channel \
       -threshold 40% -format '%[fx:round(mean*w*h)]' info:)
     echo "view $area: $coloured coloured pixels"
-    [ "$coloured" -gt 200 ] || { echo "FAILED: the folder's view shows no icons"; return 1; }
+    [ "$coloured" -gt 400 ] || { echo "FAILED: the folder's view shows no icons"; return 1; }
   fi
   return 0
 }

@@ -100,6 +100,14 @@ void MenuIds(HMENU menu, std::vector<UINT>& ids, std::vector<std::wstring>* text
 
 class NamespaceHelpers : public TestFolder {
 protected:
+    // Icon locations as on Windows, unless a test asks for Wine's.
+    void SetUp() override
+    {
+        TestFolder::SetUp();
+        Entry<void (*)(int)>("SxTestSetIconFiles")(0);
+    }
+    void TearDown() override { Entry<void (*)(int)>("SxTestSetIconFiles")(-1); }
+
     template <typename T> ComPtr<T> UIObject(IShellFolder* folder, std::vector<PCUITEMID_CHILD> items, REFIID iid,
                                             HRESULT* result = nullptr)
     {
@@ -199,6 +207,46 @@ TEST_F(NamespaceHelpers, ExtractGivesLargeAndSmallIconsWithAndWithoutTheSmallPoi
         EXPECT_TRUE(FAILED(wide->Extract(L"x", 99999, &large, &small, 0)));  // no such icon
         EXPECT_EQ(large, nullptr);
         EXPECT_EQ(small, nullptr);
+    }
+}
+
+TEST_F(NamespaceHelpers, WhereLocationsAreIconFilesTheFileHoldsTheGrainsIcon)
+{
+    // What Wine's view does with a location: the icon of the file it names.
+    Entry<void (*)(int)>("SxTestSetIconFiles")(1);
+    for (const char* name : {"Größe ä.txt", "Bilder"}) {
+        SCOPED_TRACE(name);
+        auto item = Item(Folder.Get(), name);
+        ASSERT_TRUE(item);
+        auto wide = UIObject<IExtractIconW>(Folder.Get(), {item.get()}, IID_IExtractIconW);
+        ASSERT_TRUE(wide);
+        wchar_t location[MAX_PATH] = {};
+        int index = -1;
+        UINT flags = 0;
+        ASSERT_EQ(wide->GetIconLocation(GIL_FORSHELL, location, MAX_PATH, &index, &flags), S_OK);
+        EXPECT_EQ(index, 0);
+        EXPECT_EQ(flags, 26u);
+        HICON fromFile = nullptr;
+        ASSERT_EQ(PrivateExtractIconsW(location, 0, 32, 32, &fromFile, nullptr, 1, 0), 1u) << WideToUtf8(location);
+        HICON large = nullptr, small = nullptr;
+        ASSERT_EQ(wide->Extract(location, static_cast<UINT>(index), &large, &small, MAKELONG(32, 16)), S_OK);
+        EXPECT_EQ(IconPixels(fromFile, 32), IconPixels(large, 32));
+        EXPECT_EQ(IconSize(small).cx, 16);
+        DestroyIcon(fromFile);
+        DestroyIcon(large);
+        DestroyIcon(small);
+        // One file per icon: asked again, the same file; a buffer too small for it gets a text.
+        wchar_t again[MAX_PATH] = {};
+        ASSERT_EQ(wide->GetIconLocation(GIL_FORSHELL, again, MAX_PATH, &index, &flags), S_OK);
+        EXPECT_STREQ(again, location);
+        wchar_t tiny[8] = {};
+        ASSERT_EQ(wide->GetIconLocation(GIL_FORSHELL, tiny, 8, &index, &flags), S_OK);
+        EXPECT_GT(index, -1);
+        EXPECT_EQ(GetFileAttributesW(tiny), INVALID_FILE_ATTRIBUTES);
+        // Wine's view never asks for the shell: the system's icon comes all the same.
+        wchar_t plain[MAX_PATH] = {};
+        ASSERT_EQ(wide->GetIconLocation(0, plain, MAX_PATH, &index, &flags), S_OK);
+        EXPECT_STREQ(plain, location);
     }
 }
 

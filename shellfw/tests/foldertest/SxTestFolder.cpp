@@ -427,6 +427,13 @@ __declspec(dllexport) void SxTestMenuLog(char* buffer, int size)
     MenuLog.clear();
 }
 
+// The icon extractor's locations: 1 icon files (as under Wine), 0 random texts (as on Windows),
+// -1 as the system decides.
+__declspec(dllexport) void SxTestSetIconFiles(int mode)
+{
+    SxSetIconLocationsAreFiles(mode < 0 ? std::function<bool()>() : std::function<bool()>([mode] { return mode == 1; }));
+}
+
 // 1: the folder object's view hands out the framework's own item menu; 0: the system's.
 __declspec(dllexport) void SxTestSetMenuOrigin(IShellFolder* shellFolder, int own)
 {

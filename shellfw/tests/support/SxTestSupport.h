@@ -4,8 +4,10 @@
 #include <windows.h>
 #include <wrl/client.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 // The path of fileName in the folder of the running test program.
 std::wstring PathBesideProgram(const std::wstring& fileName);
@@ -21,6 +23,9 @@ bool KeyExists(HKEY root, const std::string& key);
 
 // A fresh, empty folder of that name below the temporary folder (UTF-8 path, no final "\").
 std::string FreshTempFolder(const std::string& name);
+
+// The icon drawn on white at size x size, pixel by pixel (empty when it cannot be drawn).
+std::vector<uint32_t> IconPixels(HICON icon, int size);
 
 // The value's text, its number for a DWORD, or "<none>".
 std::string Value(HKEY root, const std::string& key, const std::string& name = "");
