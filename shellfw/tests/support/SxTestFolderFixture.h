@@ -91,18 +91,7 @@ protected:
     // The items of a folder by name, in the enumeration's order.
     static std::vector<std::pair<std::string, TSxPidlPtr>> Items(IShellFolder* folder, SHCONTF flags = AllItems)
     {
-        std::vector<std::pair<std::string, TSxPidlPtr>> items;
-        ComPtr<IEnumIDList> enumerator;
-        if (FAILED(folder->EnumObjects(nullptr, flags, &enumerator)) || !enumerator)
-            return items;
-        PITEMID_CHILD child = nullptr;
-        ULONG fetched = 0;
-        while (enumerator->Next(1, &child, &fetched) == S_OK) {
-            TSxPidlPtr owned(child);
-            std::string name = NameOf(folder, child, SHGDN_NORMAL);
-            items.emplace_back(name, std::move(owned));
-        }
-        return items;
+        return SxFolderItems(folder, SHGDN_NORMAL, flags);
     }
 
     static std::set<std::string> NameSet(IShellFolder* folder)

@@ -4,6 +4,8 @@
 
 #include "uGLBWin.h"
 
+#include <shlwapi.h>
+
 std::wstring PathBesideProgram(const std::wstring& fileName)
 {
     wchar_t path[MAX_PATH] = {};
@@ -91,4 +93,27 @@ std::vector<uint32_t> IconPixels(HICON icon, int size)
         DeleteObject(bitmap);
     DeleteDC(dc);
     return pixels;
+}
+
+std::vector<std::pair<std::string, TSxPidlPtr>> SxFolderItems(IShellFolder* folder, SHGDNF nameFlags,
+                                                             SHCONTF enumFlags)
+{
+    std::vector<std::pair<std::string, TSxPidlPtr>> items;
+    ComPtr<IEnumIDList> enumerator;
+    if (FAILED(folder->EnumObjects(nullptr, enumFlags, &enumerator)) || !enumerator)
+        return items;
+    PITEMID_CHILD child = nullptr;
+    ULONG fetched = 0;
+    while (enumerator->Next(1, &child, &fetched) == S_OK) {
+        TSxPidlPtr owned(child);
+        std::string name = "<failed>";
+        STRRET strRet{};
+        LPWSTR text = nullptr;
+        if (SUCCEEDED(folder->GetDisplayNameOf(child, nameFlags, &strRet)) && SUCCEEDED(StrRetToStrW(&strRet, child, &text))) {
+            name = WideToUtf8(text);
+            CoTaskMemFree(text);
+        }
+        items.emplace_back(name, std::move(owned));
+    }
+    return items;
 }
