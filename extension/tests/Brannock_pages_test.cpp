@@ -1,10 +1,12 @@
-// The property page "Allgemein" of the online folder, as Explorer shows it: Brannock.dll's
-// property-sheet handler made through COM for the folder, its page in a real property sheet under
-// the display, the button that empties the working folders, and the library free to go once the
-// sheet is closed. A process of its own: nothing here reaches the folder's items, so the library's
-// permanent module (which keeps it loaded for good) is never made.
+// The property windows of the online folder, as Explorer shows them under the display: the page
+// "Allgemein" of the folder itself through Brannock.dll's property-sheet handler in a real property
+// sheet (with the button that empties the working folders, and the library free to go once the
+// sheet is closed), then the properties dialog of its items as the default folder menu asks for it.
+// A process of its own: until the items are reached, the library's permanent module (which keeps
+// it loaded for good) is not made.
 #include "ExtensionTestSupport.h"
 #include "SxPidl.h"
+#include "SxTestFolderFixture.h"
 #include "SxTestPropertySheet.h"
 #include "SxTestSupport.h"
 #include "uGLBRegistry.h"
@@ -19,7 +21,9 @@
 #include <shlobj.h>
 #include <wrl/client.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 using Microsoft::WRL::ComPtr;
@@ -44,23 +48,29 @@ std::wstring TextOf(HWND window, int id)
     return text;
 }
 
-class FolderPage : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
+// A suite's user with a mirror made by a login listing, and the library registered for it.
+struct TSuiteUser {
+    static void Begin(TOnlineUser*& user, const char* sandbox, const std::wstring& dll)
     {
         OleInitialize(nullptr);
-        User = new TOnlineUser("ext_pages");
-        User->StartTray();
-        ASSERT_TRUE(User->Login());
-        ASSERT_EQ(RegSvr32(Dll(), true), 0u);
+        user = new TOnlineUser(sandbox);
+        user->StartTray();
+        ASSERT_TRUE(user->Login());
+        ASSERT_EQ(RegSvr32(dll, true), 0u);
     }
-    static void TearDownTestSuite()
+    static void End(TOnlineUser*& user, const std::wstring& dll)
     {
-        RegSvr32(Dll(), false);
-        delete User;
-        User = nullptr;
+        RegSvr32(dll, false);
+        delete user;
+        user = nullptr;
         OleUninitialize();
     }
+};
+
+class FolderPage : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { TSuiteUser::Begin(User, "ext_pages", Dll()); }
+    static void TearDownTestSuite() { TSuiteUser::End(User, Dll()); }
 
     // The handler's pages for the folder, as Explorer asks for them.
     std::vector<HPROPSHEETPAGE> Pages()
@@ -159,6 +169,84 @@ TEST_F(FolderPage, IsInTheUsersLanguage)
     Pump(nullptr, 5);
     WriteRegistryInteger("Application", "language", 0);
     EXPECT_EQ(CanUnloadNow(), S_OK);
+}
+
+// ---- The properties dialog of items
+
+// Wine's default folder menu never calls the folder's callback (Windows' does): the items' dialog is
+// asked for through Brannock.dll's test twin, which hands the callback out.
+std::wstring TestDll() { return PathBesideProgram(L"BrannockTest.dll"); }
+
+class ItemProperties : public sxtest::FolderThroughDesktop {
+protected:
+    static void SetUpTestSuite() { TSuiteUser::Begin(User, "ext_item_pages", TestDll()); }
+    static void TearDownTestSuite() { TSuiteUser::End(User, TestDll()); }
+    void SetUp() override { BindRoot(Root); }
+
+    struct TShown {
+        bool Seen = false;
+        int Pages = 0;
+        std::wstring Size;
+    };
+    // Properties of the item as the default folder menu's callback gets them; the dialog is read
+    // and closed with OK as a user would.
+    TShown Properties(IShellFolder* folder, const std::string& name)
+    {
+        TShown shown;
+        auto data = UIObject<IDataObject>(folder, IID_IDataObject, {name});
+        using TMenuCallback = HRESULT (*)(int, IShellFolder*, HWND, IDataObject*, UINT, WPARAM, LPARAM);
+        auto callback = reinterpret_cast<TMenuCallback>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"BrannockTest.dll"), "BrTestMenuCallback")));
+        if (!data || !callback) {
+            ADD_FAILURE() << "no data object or no callback";
+            return shown;
+        }
+        const std::wstring caption = L"Eigenschaften von " + Utf8ToWide(name);
+        std::thread user([&] {
+            for (int i = 0; i < 400; ++i, Sleep(50)) {
+                HWND window = FindWindowW(nullptr, caption.c_str());
+                if (!window || !IsWindowVisible(window))
+                    continue;
+                shown.Seen = true;
+                shown.Pages = static_cast<int>(SendDlgItemMessageW(window, 200, TCM_GETITEMCOUNT, 0, 0));
+                shown.Size = TextOf(window, 205);
+                PostMessageW(window, WM_COMMAND, MAKEWPARAM(1, BN_CLICKED), 0);
+                return;
+            }
+        });
+        constexpr UINT DfmInvokeCommand = 2;
+        constexpr INT_PTR DfmCmdProperties = -5;
+        EXPECT_EQ(callback(0, folder, nullptr, data.Get(), DfmInvokeCommand, static_cast<WPARAM>(DfmCmdProperties), 0),
+                  S_OK);
+        user.join();
+        return shown;
+    }
+
+    static TOnlineUser* User;
+};
+TOnlineUser* ItemProperties::User = nullptr;
+
+TEST_F(ItemProperties, OfAFileAPictureAndAFolderOpenAndCloseWithOk)
+{
+    auto fotos = Bind(Folder.Get(), "Fotos");
+    ASSERT_TRUE(fotos);
+    TShown notes = Properties(fotos.Get(), "Notizen.txt");
+    EXPECT_TRUE(notes.Seen);
+    EXPECT_EQ(notes.Pages, 1);  // no details page for a text
+    EXPECT_EQ(WideToUtf8(notes.Size), FormatByteSize(1000));
+    // A picture: the details page with the server's thumbnail.
+    TShown beach = Properties(fotos.Get(), "Strand 1.jpg");
+    EXPECT_TRUE(beach.Seen);
+    EXPECT_EQ(beach.Pages, 2);
+    TShown folder = Properties(Folder.Get(), "Fotos");
+    EXPECT_TRUE(folder.Seen);
+    EXPECT_NE(WideToUtf8(folder.Size).find(" (1 Ordner, 5 Datei(en))"), std::string::npos) << WideToUtf8(folder.Size);
+    // The dialogs are gone; the library stays, as it holds the online folder's provider for good.
+    EXPECT_EQ(FindWindowW(nullptr, L"Eigenschaften von Fotos"), nullptr);
+    auto canUnload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"BrannockTest.dll"), "DllCanUnloadNow")));
+    ASSERT_TRUE(canUnload);
+    EXPECT_EQ(canUnload(), S_FALSE);
 }
 
 }  // namespace
