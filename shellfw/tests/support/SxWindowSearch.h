@@ -3,24 +3,26 @@
 // windows look for an edit or a list view.
 #include <windows.h>
 
+struct TSxWindowSearch {
+    const wchar_t* Name;
+    HWND Found;
+};
+
+inline BOOL CALLBACK SxMatchVisibleChild(HWND window, LPARAM data)
+{
+    auto* s = reinterpret_cast<TSxWindowSearch*>(data);
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    if (lstrcmpiW(name, s->Name) == 0 && IsWindowVisible(window)) {
+        s->Found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 inline HWND SxVisibleChildOfClass(HWND parent, const wchar_t* className)
 {
-    struct TSearch {
-        const wchar_t* Name;
-        HWND Found;
-    } search{className, nullptr};
-    EnumChildWindows(
-        parent,
-        [](HWND window, LPARAM data) -> BOOL {
-            auto* s = reinterpret_cast<TSearch*>(data);
-            wchar_t name[64] = {};
-            GetClassNameW(window, name, 64);
-            if (lstrcmpiW(name, s->Name) == 0 && IsWindowVisible(window)) {
-                s->Found = window;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    TSxWindowSearch search{className, nullptr};
+    EnumChildWindows(parent, SxMatchVisibleChild, reinterpret_cast<LPARAM>(&search));
     return search.Found;
 }
