@@ -8,6 +8,7 @@
 #include <wincodec.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <set>
@@ -455,6 +456,270 @@ size_t CountEntries(const std::string& folder)
     } while (FindNextFileW(find, &found));
     FindClose(find);
     return count;
+}
+
+}  // namespace e2e
+
+namespace e2e {
+
+// ---- questions
+
+namespace {
+
+struct TQuestionSearch {
+    DWORD Pid;
+    HWND Found;
+};
+
+BOOL CALLBACK MatchQuestion(HWND window, LPARAM data)
+{
+    auto* s = reinterpret_cast<TQuestionSearch*>(data);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    wchar_t cls[64] = {};
+    GetClassNameW(window, cls, 64);
+    if (pid == s->Pid && IsWindowVisible(window) && !wcscmp(cls, L"#32770") &&
+        !SxVisibleChildOfClass(window, L"msctls_progress32")) {
+        s->Found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+std::string QuestionText(HWND window)
+{
+    // The form's message, else the message box's text.
+    if (HWND message = GetDlgItem(window, 101))
+        return TextOf(message);
+    if (HWND box = GetDlgItem(window, 0xFFFF))
+        return TextOf(box);
+    std::string text;
+    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t cls[32] = {};
+        GetClassNameW(child, cls, 32);
+        if (!lstrcmpiW(cls, L"Static"))
+            text += TextOf(child);
+    }
+    return text;
+}
+
+}  // namespace
+
+TAnswerer::TAnswerer(std::vector<TAnswer> script) : Script(std::move(script))
+{
+    InitializeCriticalSection(&Lock);
+    Thread = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+}
+
+TAnswerer::~TAnswerer()
+{
+    InterlockedExchange(&Stop, 1);
+    if (Thread) {
+        WaitForSingleObject(Thread, 10000);
+        CloseHandle(Thread);
+    }
+    DeleteCriticalSection(&Lock);
+}
+
+std::vector<std::string> TAnswerer::Asked() const
+{
+    EnterCriticalSection(&Lock);
+    std::vector<std::string> copy = Texts;
+    LeaveCriticalSection(&Lock);
+    return copy;
+}
+
+DWORD WINAPI TAnswerer::Run(void* parameter)
+{
+    auto* self = static_cast<TAnswerer*>(parameter);
+    size_t next = 0;
+    HWND last = nullptr;
+    while (!self->Stop && next < self->Script.size()) {
+        TQuestionSearch search{GetCurrentProcessId(), nullptr};
+        EnumWindows(MatchQuestion, reinterpret_cast<LPARAM>(&search));
+        HWND window = search.Found;
+        const TAnswer& answer = self->Script[next];
+        if (!window || window == last || !GetDlgItem(window, answer.Button)) {
+            Sleep(50);
+            continue;
+        }
+        Sleep(300);   // the user reads the question
+        const std::string text = QuestionText(window);
+        if (!answer.Shot.empty())
+            self->Colours = Screenshot(window, answer.Shot);
+        if (answer.Option)
+            SendMessageW(GetDlgItem(window, answer.Option), BM_CLICK, 0, 0);
+        if (!answer.Text.empty())
+            for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+                wchar_t cls[32] = {};
+                GetClassNameW(child, cls, 32);
+                if (!lstrcmpiW(cls, L"Edit"))
+                    Type(child, answer.Text);
+            }
+        PostMessageW(GetDlgItem(window, answer.Button), BM_CLICK, 0, 0);
+        EnterCriticalSection(&self->Lock);
+        self->Texts.push_back(text);
+        LeaveCriticalSection(&self->Lock);
+        last = window;
+        ++next;
+        for (int i = 0; i < 100 && IsWindow(window) && IsWindowVisible(window); ++i)
+            Sleep(50);
+    }
+    return 0;
+}
+
+// ---- transfers
+
+void WriteLocalFile(const std::string& path, const std::string& bytes)
+{
+    const std::wstring w = Utf8ToWide(path);
+    SHCreateDirectoryExW(nullptr, w.substr(0, w.find_last_of(L'\\')).c_str(), nullptr);
+    std::ofstream out(w.c_str(), std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+namespace {
+
+ComPtr<IDataObject> DataOf(IShellFolder* folder, const std::vector<std::string>& names)
+{
+    if (!folder)
+        return nullptr;
+    const auto items = Items(folder);
+    std::vector<PCUITEMID_CHILD> ids;
+    for (const std::string& name : names)
+        if (const TItem* item = Find(items, name))
+            ids.push_back(item->Pidl.get());
+    if (ids.size() != names.size())
+        return nullptr;
+    ComPtr<IDataObject> data;
+    if (FAILED(folder->GetUIObjectOf(nullptr, UINT(ids.size()), ids.data(), IID_IDataObject, nullptr,
+                                     reinterpret_cast<void**>(data.GetAddressOf()))))
+        return nullptr;
+    return data;
+}
+
+}  // namespace
+
+ComPtr<IDataObject> LocalData(const std::string& folderPath, const std::vector<std::string>& names)
+{
+    ComPtr<IShellFolder> desktop, folder;
+    if (FAILED(SHGetDesktopFolder(&desktop)))
+        return nullptr;
+    std::wstring path = Utf8ToWide(folderPath);
+    PIDLIST_RELATIVE list = nullptr;
+    if (FAILED(desktop->ParseDisplayName(nullptr, nullptr, path.data(), nullptr, &list, nullptr)))
+        return nullptr;
+    const HRESULT hr = desktop->BindToObject(list, nullptr, IID_PPV_ARGS(&folder));
+    CoTaskMemFree(list);
+    return SUCCEEDED(hr) ? DataOf(folder.Get(), names) : nullptr;
+}
+
+ComPtr<IDataObject> OnlineData(IShellFolder* folder, const std::vector<std::string>& names) { return DataOf(folder, names); }
+
+HRESULT DragDrop(IDropTarget* target, IDataObject* data, DWORD effect, DWORD* performed)
+{
+    if (!target || !data)
+        return E_POINTER;
+    POINTL at{300, 300};
+    DWORD chosen = effect;
+    HRESULT hr = target->DragEnter(data, MK_LBUTTON, at, &chosen);
+    if (FAILED(hr))
+        return hr;
+    chosen = effect;
+    hr = target->DragOver(MK_LBUTTON, at, &chosen);
+    if (FAILED(hr) || !(chosen & effect)) {
+        target->DragLeave();
+        return FAILED(hr) ? hr : S_FALSE;
+    }
+    chosen = effect;
+    hr = target->Drop(data, 0, at, &chosen);
+    if (performed)
+        *performed = chosen;
+    return hr;
+}
+
+ComPtr<IDropTarget> DropTargetOf(IShellFolder* folder, const std::string& name)
+{
+    ComPtr<IDropTarget> target;
+    if (!folder)
+        return nullptr;
+    if (name.empty()) {
+        folder->CreateViewObject(nullptr, IID_PPV_ARGS(&target));
+        return target;
+    }
+    const auto items = Items(folder);
+    const TItem* item = Find(items, name);
+    if (!item)
+        return nullptr;
+    PCUITEMID_CHILD one = item->Pidl.get();
+    folder->GetUIObjectOf(nullptr, 1, &one, IID_IDropTarget, nullptr, reinterpret_cast<void**>(target.GetAddressOf()));
+    return target;
+}
+
+namespace {
+
+// The offset of the first item of the menu (or its sub-menus) whose verb or caption matches.
+bool FindCommand(IContextMenu* menu, HMENU popup, UINT first, const std::string& wanted, UINT& offset)
+{
+    for (int i = 0; i < GetMenuItemCount(popup); ++i) {
+        wchar_t caption[256] = {};
+        MENUITEMINFOW info{};
+        info.cbSize = sizeof info;
+        info.fMask = MIIM_ID | MIIM_SUBMENU | MIIM_STRING;
+        info.dwTypeData = caption;
+        info.cch = 255;
+        if (!GetMenuItemInfoW(popup, UINT(i), TRUE, &info))
+            continue;
+        if (info.hSubMenu) {
+            if (FindCommand(menu, info.hSubMenu, first, wanted, offset))
+                return true;
+            continue;
+        }
+        if (info.wID < first)
+            continue;
+        std::string text = WideToUtf8(caption);
+        text.erase(std::remove(text.begin(), text.end(), '&'), text.end());
+        wchar_t verb[128] = {};
+        menu->GetCommandString(info.wID - first, GCS_VERBW, nullptr, reinterpret_cast<LPSTR>(verb), 128);
+        if (text == wanted || WideToUtf8(verb) == wanted) {
+            offset = info.wID - first;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+HRESULT InvokeMenu(IShellFolder* folder, const std::vector<std::string>& names, const std::string& verbOrCaption)
+{
+    const auto items = Items(folder);
+    std::vector<PCUITEMID_CHILD> ids;
+    for (const std::string& name : names)
+        if (const TItem* item = Find(items, name))
+            ids.push_back(item->Pidl.get());
+    if (ids.empty() || ids.size() != names.size())
+        return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    ComPtr<IContextMenu> menu;
+    HRESULT hr = folder->GetUIObjectOf(nullptr, UINT(ids.size()), ids.data(), IID_IContextMenu, nullptr,
+                                       reinterpret_cast<void**>(menu.GetAddressOf()));
+    if (FAILED(hr))
+        return hr;
+    HMENU popup = CreatePopupMenu();
+    constexpr UINT first = 100;
+    hr = menu->QueryContextMenu(popup, 0, first, 0x7FFF, CMF_NORMAL);
+    UINT offset = 0;
+    const bool found = SUCCEEDED(hr) && FindCommand(menu.Get(), popup, first, verbOrCaption, offset);
+    DestroyMenu(popup);
+    if (!found) {
+        std::fprintf(stderr, "InvokeMenu: no command \"%s\"\n", verbOrCaption.c_str());
+        return FAILED(hr) ? hr : E_INVALIDARG;
+    }
+    CMINVOKECOMMANDINFO info{};
+    info.cbSize = sizeof info;
+    info.nShow = SW_SHOWNORMAL;
+    info.lpVerb = MAKEINTRESOURCEA(offset);
+    return menu->InvokeCommand(&info);
 }
 
 }  // namespace e2e

@@ -89,9 +89,50 @@ const TItem* Find(const std::vector<TItem>& items, const std::string& name);
 // The item's context menu default command (what a double click runs); its result.
 HRESULT InvokeDefault(IShellFolder* folder, const TItem& item);
 
+// Answers the questions the program asks on this process's screen as the user would: each
+// question window (a dialog of this process without a progress bar) that appears gets the next
+// answer of the script: an optional option clicked first, an optional text typed, then the
+// button pressed. The question's text and a screenshot are kept.
+struct TAnswer {
+    int Button = 6;              // the button's id (the form's answer: 6 Yes, 7 No, 1 OK)
+    int Option = 0;              // a radio button clicked first (0: none)
+    std::string Text;            // typed into the edit first (empty: leave it)
+    std::string Shot;            // screenshot name (empty: none)
+};
+class TAnswerer {
+public:
+    explicit TAnswerer(std::vector<TAnswer> script);
+    ~TAnswerer();   // stops; unanswered questions stay
+    TAnswerer(const TAnswerer&) = delete;
+    TAnswerer& operator=(const TAnswerer&) = delete;
+    std::vector<std::string> Asked() const;   // the texts of the questions answered so far
+    int ShotColours() const { return Colours; }
+
+private:
+    static DWORD WINAPI Run(void* self);
+    std::vector<TAnswer> Script;
+    std::vector<std::string> Texts;
+    mutable CRITICAL_SECTION Lock;
+    HANDLE Thread = nullptr;
+    volatile LONG Stop = 0;
+    int Colours = 0;
+};
+
 // Local files.
 bool Exists(const std::string& path);
 std::string ReadFileText(const std::string& path);
 size_t CountEntries(const std::string& folder);   // files and folders below it, recursively
+void WriteLocalFile(const std::string& path, const std::string& bytes);        // parents made
+
+// A data object of local files as Explorer hands it over: items of one local folder.
+ComPtr<IDataObject> LocalData(const std::string& folder, const std::vector<std::string>& names);
+// A data object of items of an online folder.
+ComPtr<IDataObject> OnlineData(IShellFolder* folder, const std::vector<std::string>& names);
+// Drags data onto a drop target and drops it with the effect given; the effect the target chose.
+HRESULT DragDrop(IDropTarget* target, IDataObject* data, DWORD effect, DWORD* performed = nullptr);
+// The drop target of an item of a folder (a folder item) or of the folder itself (name empty).
+ComPtr<IDropTarget> DropTargetOf(IShellFolder* folder, const std::string& name = "");
+// A command of an item's context menu, found by its verb or by its caption (also in a sub-menu).
+HRESULT InvokeMenu(IShellFolder* folder, const std::vector<std::string>& names, const std::string& verbOrCaption);
 
 }  // namespace e2e
