@@ -343,6 +343,222 @@ TEST_F(Journey, J11_RefreshShowsWhatAnotherClientChanged)
     Shot(ExplorerWindow(), "e2e-11-refreshed");
 }
 
+}  // namespace
+
+namespace {
+
+// ---- the folder's own interfaces: rename, new folder, delete, drop in, copy and move, drag out
+
+const std::string Upload = "C:\\e2e\\lokal";
+
+TEST_F(Journey, J06_RenameAFileAndAFolderThenOpenBelowTheRenamedFolder)
+{
+    auto root = BindOnline();
+    ASSERT_TRUE(root);
+    const auto items = Items(root.Get());
+    const TItem* folder = Find(items, "Dokumente");
+    ASSERT_TRUE(folder);
+    size_t mark = Dav().LogMark();
+    PITEMID_CHILD renamed = nullptr;
+    ASSERT_EQ(root->SetNameOf(nullptr, folder->Pidl.get(), L"Dokumente 2025 #ä", SHGDN_INFOLDER, &renamed), S_OK);
+    CoTaskMemFree(renamed);
+    EXPECT_GE(Requests(mark, "MOVE", "", 3000), 1u);
+    EXPECT_TRUE(Dav().Exists(Srv("Dokumente 2025 #ä/Notiz über #1.txt")));
+    EXPECT_FALSE(Dav().Exists(Srv("Dokumente")));
+    auto documents = BindOnline("Dokumente 2025 #ä");
+    ASSERT_TRUE(documents) << "the renamed folder is not there";
+    const auto inside = Items(documents.Get());
+    const TItem* report = Find(inside, "Bericht 100%.txt");
+    ASSERT_TRUE(report);
+    ASSERT_EQ(documents->SetNameOf(nullptr, report->Pidl.get(), L"Bericht 100% (final).txt", SHGDN_INFOLDER, &renamed), S_OK);
+    CoTaskMemFree(renamed);
+    EXPECT_TRUE(Dav().Exists(Srv("Dokumente 2025 #ä/Bericht 100% (final).txt")));
+    EXPECT_FALSE(Dav().Exists(Srv("Dokumente 2025 #ä/Bericht 100%.txt")));
+    EXPECT_TRUE(Find(Items(documents.Get()), "Bericht 100% (final).txt"));
+
+    // Opened below the renamed folder and saved: the change goes to the new place, once.
+    const auto now = Items(documents.Get());
+    const TItem* note = Find(now, "Notiz über #1.txt");
+    ASSERT_TRUE(note);
+    const std::string before = Dav().ReadFile(Srv("Dokumente 2025 #ä/Notiz über #1.txt"));
+    mark = Dav().LogMark();
+    ASSERT_EQ(InvokeDefault(documents.Get(), *note), S_OK);
+    HWND editor = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (editor = FindWindowW(L"E2EEditorWindow", nullptr)) != nullptr; }, 30000));
+    Pause(1800);
+    Shot(editor, "e2e-06-editor-renamed-folder");
+    EXPECT_TRUE(WaitUntil([&] { return Dav().ReadFile(Srv("Dokumente 2025 #ä/Notiz über #1.txt")) == before + EditorLine; },
+                          20000));
+    EXPECT_TRUE(WaitUntil([] { return FindWindowW(L"E2EEditorWindow", nullptr) == nullptr; }, 10000));
+    Pause(2500);
+    EXPECT_EQ(Requests(mark, "PUT", "Dokumente 2025 #ä/Notiz über #1.txt"), 1u);
+    EXPECT_EQ(Requests(mark, "PUT", ""), 1u);
+}
+
+TEST_F(Journey, J08_NewFolderFromTheMenu)
+{
+    auto root = BindOnline();
+    ASSERT_TRUE(root);
+    TAnswerer user({{1, 0, "Reise 2025 – Ü", "e2e-08-new-folder"}});
+    ASSERT_EQ(InvokeMenu(root.Get(), {"Fotos"}, "Ordner"), S_OK);
+    EXPECT_EQ(user.Asked().size(), 1u) << "no name was asked";
+    EXPECT_GT(user.ShotColours(), 4);
+    EXPECT_TRUE(Dav().Exists(Srv("Fotos/Reise 2025 – Ü")));
+    EXPECT_TRUE(WaitUntil([] { return Find(Items(BindOnline("Fotos").Get()), "Reise 2025 – Ü") != nullptr; }, 5000));
+}
+
+TEST_F(Journey, J07_DeleteToTheTrashForGoodInsideItAndEmptyIt)
+{
+    auto root = BindOnline();
+    ASSERT_TRUE(root);
+    {
+        // Delete: the question (the trash preset), then the item is in "Gelöschte Dateien".
+        TAnswerer user({{6, 0, "", "e2e-07-delete-question"}});
+        ASSERT_EQ(InvokeMenu(root.Get(), {"readme.txt"}, "delete"), S_OK);
+        ASSERT_EQ(user.Asked().size(), 1u);
+        EXPECT_NE(user.Asked()[0].find("readme.txt"), std::string::npos) << user.Asked()[0];
+    }
+    EXPECT_FALSE(Dav().Exists(Srv("readme.txt")));
+    EXPECT_EQ(Dav().ReadFile(Srv("Gelöschte Dateien/readme.txt")), std::string(5000, 'x'));
+    EXPECT_FALSE(Find(Items(root.Get()), "readme.txt"));
+    auto trash = BindOnline("Gelöschte Dateien");
+    ASSERT_TRUE(trash);
+    EXPECT_TRUE(Find(Items(trash.Get()), "readme.txt"));
+    {
+        // The permanent choice in the question: gone for good, nothing in the trash.
+        auto photos = BindOnline("Fotos");
+        TAnswerer user({TAnswer(6, 103)});
+        ASSERT_EQ(InvokeMenu(photos.Get(), {"Düne #2.jpg"}, "delete"), S_OK);
+        EXPECT_EQ(user.Asked().size(), 1u);
+        EXPECT_FALSE(Dav().Exists(Srv("Fotos/Düne #2.jpg")));
+        EXPECT_FALSE(Dav().Exists(Srv("Gelöschte Dateien/Düne #2.jpg")));
+    }
+    {
+        // Inside the trash: for good.
+        TAnswerer user({TAnswer(6)});
+        ASSERT_EQ(InvokeMenu(trash.Get(), {"readme.txt"}, "delete"), S_OK);
+        EXPECT_EQ(user.Asked().size(), 1u);
+        EXPECT_FALSE(Dav().Exists(Srv("Gelöschte Dateien/readme.txt")));
+    }
+    {
+        // Emptying: one question for all, then the trash is empty on the server.
+        TAnswerer first({TAnswer(6)});
+        ASSERT_EQ(InvokeMenu(root.Get(), {"Projekt X"}, "delete"), S_OK);
+        EXPECT_TRUE(Dav().Exists(Srv("Gelöschte Dateien/Projekt X")));
+    }
+    {
+        TAnswerer user({{6, 0, "", "e2e-07-empty-question"}});
+        ASSERT_EQ(InvokeMenu(root.Get(), {"Gelöschte Dateien"}, "Gelöschte Dateien leeren"), S_OK);
+        EXPECT_EQ(user.Asked().size(), 1u);
+    }
+    EXPECT_FALSE(Dav().Exists(Srv("Gelöschte Dateien/Projekt X")));
+    EXPECT_TRUE(Dav().Exists(Srv("Gelöschte Dateien")));
+    EXPECT_TRUE(Items(BindOnline("Gelöschte Dateien").Get()).empty());
+}
+
+TEST_F(Journey, J04_DragInFilesAndAFolderTree)
+{
+    WriteLocalFile(Upload + "\\Brief an Jörg.txt", "Lieber Jörg\r\n");
+    WriteLocalFile(Upload + "\\Plan #2 50%.txt", "Plan\r\n");
+    WriteLocalFile(Upload + "\\Ordner 旅行\\Tag 1.txt", "erster Tag\r\n");
+    WriteLocalFile(Upload + "\\Ordner 旅行\\Unter\\tief.txt", "ganz unten\r\n");
+    auto data = LocalData(Upload, {"Brief an Jörg.txt", "Plan #2 50%.txt", "Ordner 旅行"});
+    ASSERT_TRUE(data);
+    auto root = BindOnline();
+    auto target = DropTargetOf(root.Get(), "Fotos");
+    ASSERT_TRUE(target);
+    DWORD performed = 0;
+    EXPECT_EQ(DragDrop(target.Get(), data.Get(), DROPEFFECT_COPY, &performed), S_OK);
+    EXPECT_EQ(Dav().ReadFile(Srv("Fotos/Brief an Jörg.txt")), "Lieber Jörg\r\n");
+    EXPECT_EQ(Dav().ReadFile(Srv("Fotos/Plan #2 50%.txt")), "Plan\r\n");
+    EXPECT_EQ(Dav().ReadFile(Srv("Fotos/Ordner 旅行/Tag 1.txt")), "erster Tag\r\n");
+    EXPECT_EQ(Dav().ReadFile(Srv("Fotos/Ordner 旅行/Unter/tief.txt")), "ganz unten\r\n");
+    EXPECT_TRUE(Exists(Upload + "\\Brief an Jörg.txt")) << "a copy took the local file";
+    EXPECT_TRUE(WaitUntil(
+        [] {
+            const auto names = NamesOf(Items(BindOnline("Fotos").Get()));
+            return names.count("Brief an Jörg.txt") && names.count("Ordner 旅行");
+        },
+        5000));
+}
+
+TEST_F(Journey, J04_FaultARefusedUploadLosesNothingAndIsTold)
+{
+    Dav().MakeFolder(Srv("readonly"));
+    TrayMenu(miTrayRefresh);
+    ASSERT_TRUE(WaitUntil([] { return Find(Items(BindOnline().Get()), "readonly") != nullptr; }, 30000));
+    WriteLocalFile(Upload + "\\abgelehnt.txt", "bleibt lokal\r\n");
+    auto data = LocalData(Upload, {"abgelehnt.txt"});
+    auto target = DropTargetOf(BindOnline().Get(), "readonly");
+    ASSERT_TRUE(data && target);
+    TAnswerer user({{IDOK, 0, "", "e2e-04-refused"}});
+    DragDrop(target.Get(), data.Get(), DROPEFFECT_COPY);
+    ASSERT_EQ(user.Asked().size(), 1u) << "the user was not told";
+    EXPECT_NE(user.Asked()[0].find("abgelehnt.txt"), std::string::npos) << user.Asked()[0];
+    EXPECT_FALSE(Dav().Exists(Srv("readonly/abgelehnt.txt")));
+    EXPECT_EQ(ReadFileText(Upload + "\\abgelehnt.txt"), "bleibt lokal\r\n");
+    EXPECT_FALSE(Find(Items(BindOnline("readonly").Get()), "abgelehnt.txt"));
+}
+
+TEST_F(Journey, J09_CopyAndMoveInsideTheFolderAndCtrlCopyInPlace)
+{
+    auto photos = BindOnline("Fotos");
+    auto root = BindOnline();
+    ASSERT_TRUE(photos && root);
+    const std::string picture = Dav().ReadFile(Srv("Fotos/Strand 1.jpg"));
+    ASSERT_FALSE(picture.empty());
+    // Copy into another folder.
+    DWORD performed = 0;
+    EXPECT_EQ(DragDrop(DropTargetOf(root.Get(), "Dokumente 2025 #ä").Get(),
+                       OnlineData(photos.Get(), {"Strand 1.jpg"}).Get(), DROPEFFECT_COPY, &performed),
+              S_OK);
+    EXPECT_EQ(Dav().ReadFile(Srv("Dokumente 2025 #ä/Strand 1.jpg")), picture);
+    EXPECT_EQ(Dav().ReadFile(Srv("Fotos/Strand 1.jpg")), picture);
+    // Move: the source goes only after the copy is there.
+    EXPECT_EQ(DragDrop(DropTargetOf(root.Get(), "Neue Dateianlagen").Get(),
+                       OnlineData(photos.Get(), {"富士山.jpg"}).Get(), DROPEFFECT_MOVE, &performed),
+              S_OK);
+    EXPECT_TRUE(Dav().Exists(Srv("Neue Dateianlagen/富士山.jpg")));
+    EXPECT_FALSE(Dav().Exists(Srv("Fotos/富士山.jpg")));
+    // Ctrl-copy onto its own folder: a copy under the first free copy name.
+    EXPECT_EQ(DragDrop(DropTargetOf(photos.Get()).Get(), OnlineData(photos.Get(), {"Strand 1.jpg"}).Get(),
+                       DROPEFFECT_COPY, &performed),
+              S_OK);
+    EXPECT_EQ(Dav().ReadFile(Srv("Fotos/Kopie von Strand 1.jpg")), picture);
+    EXPECT_EQ(Dav().ReadFile(Srv("Fotos/Strand 1.jpg")), picture);
+}
+
+TEST_F(Journey, J05_DragOutCopiesAndMovesToALocalFolder)
+{
+    const std::string out = "C:\\e2e\\heraus";
+    WriteLocalFile(out + "\\.keep", "");
+    auto documents = BindOnline("Dokumente 2025 #ä");
+    ASSERT_TRUE(documents);
+    // Windows' file-system folders take the online folder's file descriptors and contents; Wine's
+    // take file names only, so a drop target that does what Windows' does stands in for them.
+    auto target = FileDropTarget(out);
+    const std::string text = Dav().ReadFile(Srv("Dokumente 2025 #ä/Notiz über #1.txt"));
+    DWORD performed = 0;
+    EXPECT_EQ(DragDrop(target.Get(), OnlineData(documents.Get(), {"Notiz über #1.txt"}).Get(), DROPEFFECT_COPY, &performed),
+              S_OK);
+    EXPECT_EQ(performed, DWORD(DROPEFFECT_COPY));
+    EXPECT_TRUE(WaitUntil([&] { return ReadFileText(out + "\\Notiz über #1.txt") == text; }, 10000));
+    EXPECT_TRUE(Dav().Exists(Srv("Dokumente 2025 #ä/Notiz über #1.txt")));
+    // A move out: the local copy is complete. The extension completes a move only for copies the
+    // server made itself, so the server item stays: nothing is lost on either side.
+    const std::string report = Dav().ReadFile(Srv("Dokumente 2025 #ä/Bericht 100% (final).txt"));
+    EXPECT_EQ(DragDrop(target.Get(), OnlineData(documents.Get(), {"Bericht 100% (final).txt"}).Get(), DROPEFFECT_MOVE,
+                       &performed),
+              S_OK);
+    EXPECT_EQ(ReadFileText(out + "\\Bericht 100% (final).txt"), report);
+    Pause(1000);
+    EXPECT_EQ(Dav().ReadFile(Srv("Dokumente 2025 #ä/Bericht 100% (final).txt")), report);
+}
+
+}  // namespace
+
+namespace {
+
 TEST_F(Journey, J13_ExitAndLogOffCloseEverything)
 {
     // The tray menu as the user opens it with a right click on the icon.

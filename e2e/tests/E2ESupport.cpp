@@ -532,6 +532,7 @@ std::vector<std::string> TAnswerer::Asked() const
 DWORD WINAPI TAnswerer::Run(void* parameter)
 {
     auto* self = static_cast<TAnswerer*>(parameter);
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);   // the screenshots' encoder
     size_t next = 0;
     HWND last = nullptr;
     while (!self->Stop && next < self->Script.size()) {
@@ -565,6 +566,7 @@ DWORD WINAPI TAnswerer::Run(void* parameter)
         for (int i = 0; i < 100 && IsWindow(window) && IsWindowVisible(window); ++i)
             Sleep(50);
     }
+    CoUninitialize();
     return 0;
 }
 
@@ -653,6 +655,111 @@ ComPtr<IDropTarget> DropTargetOf(IShellFolder* folder, const std::string& name)
         return nullptr;
     PCUITEMID_CHILD one = item->Pidl.get();
     folder->GetUIObjectOf(nullptr, 1, &one, IID_IDropTarget, nullptr, reinterpret_cast<void**>(target.GetAddressOf()));
+    return target;
+}
+
+namespace {
+
+class TFileDropTarget final : public IDropTarget {
+public:
+    explicit TFileDropTarget(std::string folder) : Folder(std::move(folder)) {}
+    virtual ~TFileDropTarget() = default;
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override
+    {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDropTarget)) {
+            *object = static_cast<IDropTarget*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ULONG(InterlockedIncrement(&Count)); }
+    STDMETHODIMP_(ULONG) Release() override
+    {
+        const LONG n = InterlockedDecrement(&Count);
+        if (!n)
+            delete this;
+        return ULONG(n);
+    }
+    STDMETHODIMP DragEnter(IDataObject* data, DWORD, POINTL, DWORD* effect) override
+    {
+        FORMATETC f{Descriptor(), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+        Accepts = data && data->QueryGetData(&f) == S_OK;
+        *effect = Accepts ? *effect & (DROPEFFECT_COPY | DROPEFFECT_MOVE) : DROPEFFECT_NONE;
+        return S_OK;
+    }
+    STDMETHODIMP DragOver(DWORD, POINTL, DWORD* effect) override
+    {
+        *effect = Accepts ? *effect & (DROPEFFECT_COPY | DROPEFFECT_MOVE) : DROPEFFECT_NONE;
+        return S_OK;
+    }
+    STDMETHODIMP DragLeave() override { return S_OK; }
+    STDMETHODIMP Drop(IDataObject* data, DWORD, POINTL, DWORD* effect) override
+    {
+        const DWORD wanted = *effect & DROPEFFECT_MOVE ? DROPEFFECT_MOVE : DROPEFFECT_COPY;
+        *effect = DROPEFFECT_NONE;
+        FORMATETC f{Descriptor(), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+        STGMEDIUM m{};
+        if (FAILED(data->GetData(&f, &m)))
+            return E_FAIL;
+        std::vector<std::wstring> names;
+        if (auto* group = static_cast<FILEGROUPDESCRIPTORW*>(GlobalLock(m.hGlobal))) {
+            for (UINT i = 0; i < group->cItems; ++i)
+                names.push_back(group->fgd[i].cFileName);
+            GlobalUnlock(m.hGlobal);
+        }
+        ReleaseStgMedium(&m);
+        for (size_t i = 0; i < names.size(); ++i) {
+            FORMATETC c{CLIPFORMAT(RegisterClipboardFormatW(CFSTR_FILECONTENTS)), nullptr, DVASPECT_CONTENT, LONG(i),
+                        TYMED_HGLOBAL | TYMED_ISTREAM};
+            STGMEDIUM content{};
+            if (FAILED(data->GetData(&c, &content)))
+                return E_FAIL;   // nothing more is written, and a move is not completed
+            std::string bytes;
+            if (content.tymed == TYMED_HGLOBAL) {
+                const SIZE_T size = GlobalSize(content.hGlobal);
+                if (const char* p = static_cast<const char*>(GlobalLock(content.hGlobal))) {
+                    bytes.assign(p, size);
+                    GlobalUnlock(content.hGlobal);
+                }
+            } else if (content.tymed == TYMED_ISTREAM) {
+                char buffer[4096];
+                ULONG got = 0;
+                while (SUCCEEDED(content.pstm->Read(buffer, sizeof buffer, &got)) && got)
+                    bytes.append(buffer, got);
+            }
+            ReleaseStgMedium(&content);
+            WriteLocalFile(Folder + "\\" + WideToUtf8(names[i]), bytes);
+        }
+        *effect = wanted;
+        if (wanted == DROPEFFECT_MOVE) {
+            // Windows' folders tell a source that cannot move by itself that the move is done.
+            FORMATETC p{CLIPFORMAT(RegisterClipboardFormatW(CFSTR_PERFORMEDDROPEFFECT)), nullptr, DVASPECT_CONTENT, -1,
+                        TYMED_HGLOBAL};
+            STGMEDIUM value{};
+            value.tymed = TYMED_HGLOBAL;
+            value.hGlobal = GlobalAlloc(GMEM_MOVEABLE, sizeof(DWORD));
+            *static_cast<DWORD*>(GlobalLock(value.hGlobal)) = DROPEFFECT_MOVE;
+            GlobalUnlock(value.hGlobal);
+            data->SetData(&p, &value, TRUE);
+        }
+        return S_OK;
+    }
+
+private:
+    static CLIPFORMAT Descriptor() { return CLIPFORMAT(RegisterClipboardFormatW(CFSTR_FILEDESCRIPTORW)); }
+    std::string Folder;
+    LONG Count = 1;
+    bool Accepts = false;
+};
+
+}  // namespace
+
+ComPtr<IDropTarget> FileDropTarget(const std::string& folder)
+{
+    ComPtr<IDropTarget> target;
+    target.Attach(new TFileDropTarget(folder));
     return target;
 }
 

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace e2e {
@@ -94,10 +95,14 @@ HRESULT InvokeDefault(IShellFolder* folder, const TItem& item);
 // answer of the script: an optional option clicked first, an optional text typed, then the
 // button pressed. The question's text and a screenshot are kept.
 struct TAnswer {
-    int Button = 6;              // the button's id (the form's answer: 6 Yes, 7 No, 1 OK)
-    int Option = 0;              // a radio button clicked first (0: none)
-    std::string Text;            // typed into the edit first (empty: leave it)
-    std::string Shot;            // screenshot name (empty: none)
+    TAnswer(int button = 6, int option = 0, std::string text = {}, std::string shot = {})
+        : Button(button), Option(option), Text(std::move(text)), Shot(std::move(shot))
+    {
+    }
+    int Button;        // the button's id (the form's answer: 6 Yes, 7 No, 1 OK)
+    int Option;        // a radio button clicked first (0: none)
+    std::string Text;  // typed into the edit first (empty: leave it)
+    std::string Shot;  // screenshot name (empty: none)
 };
 class TAnswerer {
 public:
@@ -132,6 +137,10 @@ ComPtr<IDataObject> OnlineData(IShellFolder* folder, const std::vector<std::stri
 HRESULT DragDrop(IDropTarget* target, IDataObject* data, DWORD effect, DWORD* performed = nullptr);
 // The drop target of an item of a folder (a folder item) or of the folder itself (name empty).
 ComPtr<IDropTarget> DropTargetOf(IShellFolder* folder, const std::string& name = "");
+// The drop target of a local folder as Windows' file-system folders are: it writes each file of
+// the dropped file descriptors from its contents, and for a move tells the source the performed
+// effect once all are written.
+ComPtr<IDropTarget> FileDropTarget(const std::string& folder);
 // A command of an item's context menu, found by its verb or by its caption (also in a sub-menu).
 HRESULT InvokeMenu(IShellFolder* folder, const std::vector<std::string>& names, const std::string& verbOrCaption);
 
