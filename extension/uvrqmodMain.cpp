@@ -28,13 +28,6 @@ const TSxModuleClass vrqmodMainClass{"TvrqmodMain", [] { return std::make_unique
 
 namespace {
 
-bool RunsOnWine()
-{
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version");
-}
-
-
 const char* const UrlHookClsid = "{808814DE-1689-460E-AC99-666580C569A5}";
 
 struct TColumnTexts {
@@ -121,7 +114,7 @@ TvrqmodMain::TvrqmodMain(const TSxModuleClass& moduleClass) : TSxModule(moduleCl
         // would offer nothing of the folder (not even Open); there the framework's own item menu
         // (the one Windows merges into its default menu) stands in.
         view.Settings.ContextMenuOrigin =
-            RunsOnWine() ? TSxContextMenuOrigin::cmoTessolark : TSxContextMenuOrigin::cmoSystemDefault;
+            SxRunsOnWine() ? TSxContextMenuOrigin::cmoTessolark : TSxContextMenuOrigin::cmoSystemDefault;
         view.DefaultViewStyle = TSxViewStyle::svsIcon;
 
         // The folder's own page: "Allgemein" on its property sheet. Its handler key lies below the

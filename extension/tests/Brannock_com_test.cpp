@@ -9,6 +9,7 @@
 #include "uGLBTools.h"
 #include "uGLBWin.h"
 #include "SxPidl.h"
+#include "SxTools.h"
 
 #include <gtest/gtest.h>
 
@@ -327,12 +328,6 @@ bool Looks(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b)
     return same * 10 >= a.size() * 9;
 }
 
-bool RunsOnWine()
-{
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version");
-}
-
 struct TItemIcon {
     HRESULT Location = E_FAIL;
     int Index = -2;
@@ -407,7 +402,7 @@ TEST_F(OnlineFolderItems, SpecialFoldersShowTheShellsIconsAndEveryOtherItemItsSy
         else
             EXPECT_FALSE(Looks(icon.Large, recycleBin));
         // Under Wine the location names an icon file of the same icon (see the extractor).
-        if (RunsOnWine()) {
+        if (SxRunsOnWine()) {
             EXPECT_EQ(icon.Index, 0);
             EXPECT_TRUE(Looks(icon.FromFile, icon.Large));
         } else if (c.Index >= 0) {
@@ -422,7 +417,7 @@ TEST_F(OnlineFolderItems, SpecialFoldersShowTheShellsIconsAndEveryOtherItemItsSy
     // Asked not for the shell, an item without an icon of its own leaves it to the caller.
     // (Under Wine, whose view never asks for the shell, it gets the system's icon as well.)
     const TItemIcon notForShell = IconOf(Folder.Get(), "readme.txt", 0);
-    if (RunsOnWine()) {
+    if (SxRunsOnWine()) {
         EXPECT_EQ(notForShell.Location, S_OK);
         EXPECT_TRUE(Looks(notForShell.FromFile, IconOf(Folder.Get(), "readme.txt").Large));
     } else {

@@ -225,6 +225,15 @@ HMODULE ThisModule = nullptr;
 }
 
 HMODULE SxModuleHandle() { return ThisModule ? ThisModule : GetModuleHandleW(nullptr); }
+
+bool SxRunsOnWine()
+{
+    static const bool wine = [] {
+        HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    }();
+    return wine;
+}
 void SxSetModuleHandle(HMODULE module) { ThisModule = module; }
 
 std::string GetTempFileWithPrefix(const std::string& prefix)

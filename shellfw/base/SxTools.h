@@ -110,6 +110,9 @@ bool WideFileExists(const std::wstring& name);
 
 // The library's own module handle (set by the COM server entry; the exe otherwise).
 HMODULE SxModuleHandle();
+// True inside Wine (its ntdll exports wine_get_version): where its shell does less than Windows',
+// the framework and the product take the ways that Wine does go.
+bool SxRunsOnWine();
 void SxSetModuleHandle(HMODULE module);
 
 std::string GetTempFileWithPrefix(const std::string& prefix);

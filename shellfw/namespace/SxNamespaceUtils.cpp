@@ -5,6 +5,7 @@
 #include "SxException.h"
 #include "SxComObject.h"
 #include "SxProvider.h"
+#include "SxTools.h"
 
 #include <shlwapi.h>
 
@@ -153,15 +154,6 @@ std::string RandomLocation()
 // icon file, which the location then names (index 0, as in every icon file). Windows keeps the
 // random location. Tests choose either way through the seam.
 TSeam<std::function<bool()>> GIconLocationsAreFiles;
-
-bool RunsOnWine()
-{
-    static const bool wine = [] {
-        HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-        return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-    }();
-    return wine;
-}
 
 // One icon as an image of an icon file: 32-bit colour, then the AND mask, bottom-up.
 bool IconImage(HICON icon, std::vector<uint8_t>& image, int& width, int& height)
@@ -312,7 +304,7 @@ bool SxIconLocationsAreFiles()
 {
     if (auto choice = GIconLocationsAreFiles.Get())
         return choice();
-    return RunsOnWine();
+    return SxRunsOnWine();
 }
 
 void SxSetIconLocationsAreFiles(std::function<bool()> choice) { GIconLocationsAreFiles.Set(std::move(choice)); }
