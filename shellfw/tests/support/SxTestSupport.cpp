@@ -4,6 +4,8 @@
 
 #include "uGLBWin.h"
 
+#include <shlwapi.h>
+
 std::wstring PathBesideProgram(const std::wstring& fileName)
 {
     wchar_t path[MAX_PATH] = {};
@@ -56,4 +58,27 @@ std::string FreshTempFolder(const std::string& name)
     std::filesystem::remove_all(path, error);
     std::filesystem::create_directories(path);
     return WideToUtf8(path);
+}
+
+std::vector<std::pair<std::string, TSxPidlPtr>> SxFolderItems(IShellFolder* folder, SHGDNF nameFlags)
+{
+    std::vector<std::pair<std::string, TSxPidlPtr>> items;
+    ComPtr<IEnumIDList> enumerator;
+    if (folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN, &enumerator) != S_OK ||
+        !enumerator)
+        return items;
+    PITEMID_CHILD child = nullptr;
+    ULONG fetched = 0;
+    while (enumerator->Next(1, &child, &fetched) == S_OK) {
+        TSxPidlPtr owned(child);
+        std::string name = "<failed>";
+        STRRET strRet{};
+        LPWSTR text = nullptr;
+        if (SUCCEEDED(folder->GetDisplayNameOf(child, nameFlags, &strRet)) && SUCCEEDED(StrRetToStrW(&strRet, child, &text))) {
+            name = WideToUtf8(text);
+            CoTaskMemFree(text);
+        }
+        items.emplace_back(name, std::move(owned));
+    }
+    return items;
 }
