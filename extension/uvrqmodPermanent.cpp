@@ -1198,6 +1198,12 @@ void TvrqmodPermanent::sxVrqProviderRenameDataGrain(TSxCustomDataGrain&, TSxCust
             dialog.ShowWarning(Txt(83), Txt(66));
             return;
         }
+        // The item's own veto holds whoever asks (Explorer offers no rename for it): the
+        // special folders keep their names on the server.
+        if (grain.GetValue("vCanDelete") != "1") {
+            dialog.ShowWarning(Txt(83), FormatTableText(Txt(62), grain.Name));
+            return;
+        }
         if (newName == grain.Name) {
             performRename = true;
             return;

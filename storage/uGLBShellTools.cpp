@@ -109,22 +109,35 @@ bool shl_DirectoryExists(const std::string& name)
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+namespace {
+// Makes path, and its parents only when it has to: most callers find the parent there already.
+// Levels up to firstLevelEnd (the first one below the root) are never made.
+void MakeDirectory(const std::wstring& path, size_t firstLevelEnd)
+{
+    if (CreateDirectoryW(path.c_str(), nullptr)) return;
+    DWORD error = GetLastError();
+    const size_t sep = path.rfind(L'\\');
+    if (error == ERROR_PATH_NOT_FOUND && sep != std::wstring::npos && firstLevelEnd != std::wstring::npos &&
+        sep >= firstLevelEnd) {
+        MakeDirectory(path.substr(0, sep), firstLevelEnd);
+        if (CreateDirectoryW(path.c_str(), nullptr)) return;
+        error = GetLastError();
+    }
+    const DWORD a = GetFileAttributesW(path.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY))
+        throw std::runtime_error("Cannot create the folder " + WideToUtf8(path) + ": " + SysErrorMessage(error));
+}
+} // namespace
+
 void shl_ForceDirectories(const std::string& folder)
 {
     std::wstring path = Utf8ToWide(folder);
     while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
-    // Each level from the first one below the root (drive "C:\" or share "\\server\share").
-    size_t from = path.rfind(L"\\\\", 0) == 0 ? path.find(L'\\', path.find(L'\\', 2) + 1) : path.find(L'\\', 3);
-    for (size_t i = from;; i = path.find(L'\\', i + 1)) {
-        const std::wstring part = path.substr(0, i);
-        if (!part.empty() && !CreateDirectoryW(part.c_str(), nullptr)) {
-            const DWORD error = GetLastError();
-            const DWORD a = GetFileAttributesW(part.c_str());
-            if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY))
-                throw std::runtime_error("Cannot create the folder " + WideToUtf8(part) + ": " + SysErrorMessage(error));
-        }
-        if (i == std::wstring::npos) break;
-    }
+    if (path.empty()) return;
+    // The end of the first level below the root (drive "C:\" or share "\\server\share").
+    const size_t first =
+        path.rfind(L"\\\\", 0) == 0 ? path.find(L'\\', path.find(L'\\', 2) + 1) : path.find(L'\\', 3);
+    if (first != std::wstring::npos || path.size() > 3) MakeDirectory(path, first);
 }
 
 bool shl_IsFileLocked(const std::string& name)

@@ -1,5 +1,6 @@
 #include "uGLBWEBDAVListing.h"
 
+#include "uGLBShellTools.h"
 #include "uGLBWEBDAVAddress.h"
 #include "uGLBWin.h"
 
@@ -8,10 +9,13 @@
 #include <wrl/client.h>
 #include <xmllite.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cwchar>
+#include <mutex>
 #include <stdexcept>
+#include <utility>
 
 // XmlLite, loaded by name: properties are matched by namespace "DAV:" and local name whatever the
 // prefix, the 2xx propstat of each response counts, and a DOCTYPE refuses the whole document.
@@ -235,11 +239,6 @@ bool ReadMultistatusStream(IStream* stream, const std::function<bool(const std::
     return true;
 }
 
-// Yes for an existing folder (a final "\\" allowed).
-bool FolderExists(const std::string& dir) {
-    const DWORD a = GetFileAttributesW(Utf8ToWide(WithoutSlash(dir)).c_str());
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 }  // namespace
 
@@ -277,12 +276,15 @@ bool ReadMultistatus(const std::string& xml, std::vector<std::pair<std::string, 
 }
 
 
-bool DeleteFolderTree(const std::string& folder) {
-    const std::wstring top = Utf8ToWide(WithoutSlash(folder));
-    // Refuses what a slip could make of a path: relative paths, drive roots, wildcards.
-    if (top.size() < 4 || top[1] != L':' || top[2] != L'\\' || top.find_first_of(L"*?") != std::wstring::npos) {
-        return false;
-    }
+namespace {
+
+// Refuses what a slip could make of a path: relative paths, drive roots, wildcards.
+bool SafeToRemove(const std::wstring& top) {
+    return top.size() >= 4 && top[1] == L':' && top[2] == L'\\' && top.find_first_of(L"*?") == std::wstring::npos;
+}
+
+// The plain walk of DeleteFolderTree; stops early (false) once *stop is set.
+bool RemoveTree(const std::wstring& top, const std::atomic<bool>* stop) {
     if (GetFileAttributesW(top.c_str()) == INVALID_FILE_ATTRIBUTES &&
         (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND)) {
         return true;
@@ -292,6 +294,7 @@ bool DeleteFolderTree(const std::string& folder) {
     struct TLevel { std::wstring Dir; bool Listed; };
     std::vector<TLevel> pending{{top, false}};
     while (!pending.empty()) {
+        if (stop && *stop) return false;
         if (pending.back().Listed) {
             if (!RemoveDirectoryW(pending.back().Dir.c_str())) ok = false;
             pending.pop_back();
@@ -316,27 +319,198 @@ bool DeleteFolderTree(const std::string& folder) {
                 }
                 if (!DeleteFileW(full.c_str())) ok = false;
             }
-        } while (FindNextFileW(find.get(), &fd));
+        } while (!(stop && *stop) && FindNextFileW(find.get(), &fd));
     }
     return ok;
 }
 
-void SwapInMirror(const std::string& fresh, const std::string& cache) {
-    const std::string current = WithoutSlash(cache), old = current + ".old";
-    if (FolderExists(old)) DeleteFolderTree(old);
-    if (FolderExists(current) && !MoveFileExW(Utf8ToWide(current).c_str(), Utf8ToWide(old).c_str(), 0)) {
-        // Something holds the old mirror open. Clearing it in place could not make room for the
-        // new one either (the held folder stays): keep the old mirror whole instead.
-        throw std::runtime_error("cannot replace the mirror: " + SysErrorMessage(GetLastError()));
+// Old mirrors are renamed into a trash folder (a working folder that disconnect and exit remove)
+// under names with this prefix, and deleted there by one thread of the process, so that a refresh
+// costs no more than a first listing.
+const wchar_t kOldMirrorPrefix[] = L"sxold";
+
+bool IsBelowOrSame(const std::wstring& path, const std::wstring& folder) {
+    if (path.size() < folder.size() || CompareStringOrdinal(path.c_str(), static_cast<int>(folder.size()),
+                                                            folder.c_str(), static_cast<int>(folder.size()),
+                                                            TRUE) != CSTR_EQUAL) {
+        return false;
     }
-    if (!MoveFileExW(Utf8ToWide(WithoutSlash(fresh)).c_str(), Utf8ToWide(current).c_str(), 0)) {
-        const DWORD code = GetLastError();
-        if (FolderExists(old) && !FolderExists(current)) {
-            MoveFileExW(Utf8ToWide(old).c_str(), Utf8ToWide(current).c_str(), 0);
+    return path.size() == folder.size() || path[folder.size()] == L'\\';
+}
+
+class TMirrorSweeper {
+public:
+    // Never destroyed: the thread may still run while the process ends.
+    static TMirrorSweeper& Instance() {
+        static TMirrorSweeper* sweeper = new TMirrorSweeper();
+        return *sweeper;
+    }
+
+    void Sweep(const std::wstring& trash) {
+        std::lock_guard<std::mutex> guard(Lock);
+        bool known = false;
+        for (const std::wstring& t : Trash) known = known || CompareStringOrdinal(t.c_str(), -1, trash.c_str(), -1, TRUE) == CSTR_EQUAL;
+        if (!known) Trash.push_back(trash);
+        Again = true;
+        if (Running) return;
+        Stop = false;
+        // The thread keeps the module loaded (Explorer may unload the extension meanwhile).
+        HMODULE module = nullptr;
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&TMirrorSweeper::Main),
+                           &module);
+        Thread.reset(CreateThread(nullptr, 0, &TMirrorSweeper::Main, module, 0, nullptr));
+        if (Thread) {
+            Running = true;
+        } else if (module) {
+            FreeLibrary(module);   // the next listing tries again; exit removes the trash anyway
         }
+    }
+
+    // Stops the thread when it works at or below folder, and waits until it has let go.
+    void StopBelow(const std::wstring& folder) {
+        {
+            std::lock_guard<std::mutex> guard(Lock);
+            if (!Running) return;
+            bool below = false;
+            for (const std::wstring& t : Trash) below = below || IsBelowOrSame(t, folder);
+            if (!below) return;
+            Stop = true;
+        }
+        if (const THandle thread = RunningThread()) WaitForSingleObject(thread.get(), INFINITE);
+    }
+
+    bool Wait(DWORD ms) {
+        const THandle thread = RunningThread();
+        return !thread || WaitForSingleObject(thread.get(), ms) == WAIT_OBJECT_0;
+    }
+
+private:
+    static DWORD WINAPI Main(void* module) {
+        TMirrorSweeper& self = Instance();
+        for (;;) {
+            try {
+                self.Work();
+            } catch (...) {
+                // Whatever stayed goes with the next sweep or with the working folders at exit.
+            }
+            // Ends only under the lock that Sweep takes: what it put into the trash meanwhile is seen.
+            std::lock_guard<std::mutex> guard(self.Lock);
+            if (self.Stop || !self.Again) {
+                self.Running = false;
+                break;
+            }
+        }
+        if (module) FreeLibraryAndExitThread(static_cast<HMODULE>(module), 0);
+        return 0;
+    }
+
+    // Until nothing new was put into the trash, or Stop.
+    void Work() {
+        for (;;) {
+            std::vector<std::wstring> trash;
+            {
+                std::lock_guard<std::mutex> guard(Lock);
+                if (Stop || !Again) return;
+                Again = false;
+                trash = Trash;
+            }
+            for (const std::wstring& folder : trash) {
+                // Only old mirrors: the trash folder holds other temporary files too.
+                std::vector<std::wstring> old;
+                WIN32_FIND_DATAW fd;
+                const TFindHandle find(FindFirstFileW((folder + kOldMirrorPrefix + L"*").c_str(), &fd));
+                if (find) {
+                    do {
+                        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                            !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+                            old.push_back(folder + fd.cFileName);
+                        }
+                    } while (FindNextFileW(find.get(), &fd));
+                }
+                for (const std::wstring& dir : old) {
+                    if (Stop) return;
+                    RemoveTree(dir, &Stop);
+                }
+            }
+        }
+    }
+
+    // A handle of the running thread of its own (the sweeper's may be closed meanwhile); none when idle.
+    THandle RunningThread() {
+        std::lock_guard<std::mutex> guard(Lock);
+        HANDLE copy = nullptr;
+        if (Running) {
+            DuplicateHandle(GetCurrentProcess(), Thread.get(), GetCurrentProcess(), &copy, SYNCHRONIZE, FALSE, 0);
+        }
+        return THandle(copy);
+    }
+
+    std::mutex Lock;
+    std::vector<std::wstring> Trash;   // trash folders with final "\"
+    bool Again = false;                // something was put into the trash since the last look
+    bool Running = false;
+    std::atomic<bool> Stop{false};
+    THandle Thread;
+};
+
+}  // namespace
+
+bool DeleteFolderTree(const std::string& folder) {
+    const std::wstring top = Utf8ToWide(WithoutSlash(folder));
+    if (!SafeToRemove(top)) return false;
+    // Nobody else of this process removes in there any more: then "false" means something stayed.
+    TMirrorSweeper::Instance().StopBelow(top);
+    if (RemoveTree(top, nullptr)) return true;
+    // Another process may be removing in there at the same time (its sweep of an old mirror): what
+    // it held a moment ago is free now.
+    Sleep(50);
+    return RemoveTree(top, nullptr);
+}
+
+void SwapInMirror(const std::string& fresh, const std::string& cache, const std::string& trash) {
+    const std::string current = WithoutSlash(cache);
+    const std::wstring wcurrent = Utf8ToWide(current);
+    // The old mirror goes into the trash under a name of its own (renamed, not deleted: that is quick);
+    // without a trash, or when the rename fails, beside the mirror and deleted at once.
+    std::wstring old;
+    bool inTrash = false;
+    if (shl_DirectoryExists(current)) {
+        static std::atomic<unsigned> serial{0};
+        if (!trash.empty()) {
+            const std::wstring folder = Utf8ToWide(WithoutSlash(trash)) + L"\\";
+            try {
+                shl_ForceDirectories(trash);
+            } catch (const std::exception&) {
+                // the rename below fails, and the old mirror is deleted in place
+            }
+            old = folder + kOldMirrorPrefix + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                  std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(++serial);
+            inTrash = MoveFileExW(wcurrent.c_str(), old.c_str(), 0) != 0;
+        }
+        if (!inTrash) {
+            old = wcurrent + L".old";
+            DeleteFolderTree(WideToUtf8(old));
+            if (!MoveFileExW(wcurrent.c_str(), old.c_str(), 0)) {
+                // Something holds the old mirror open. Clearing it in place could not make room for
+                // the new one either (the held folder stays): keep the old mirror whole instead.
+                throw std::runtime_error("cannot replace the mirror: " + SysErrorMessage(GetLastError()));
+            }
+        }
+    }
+    if (!MoveFileExW(Utf8ToWide(WithoutSlash(fresh)).c_str(), wcurrent.c_str(), 0)) {
+        const DWORD code = GetLastError();
+        if (!old.empty() && !shl_DirectoryExists(current)) MoveFileExW(old.c_str(), wcurrent.c_str(), 0);
         throw std::runtime_error("cannot replace the mirror: " + SysErrorMessage(code));
     }
-    if (FolderExists(old)) DeleteFolderTree(old);
+    if (inTrash) {
+        TMirrorSweeper::Instance().Sweep(old.substr(0, old.rfind(L'\\') + 1));
+    } else if (!old.empty()) {
+        DeleteFolderTree(WideToUtf8(old));
+    }
+}
+
+bool WaitForOldMirrorsSwept(uint32_t milliseconds) {
+    return TMirrorSweeper::Instance().Wait(milliseconds);
 }
 
 std::vector<TMirrorDirEntry> MirrorDirectoryEntries(const std::string& directory) {
@@ -427,7 +601,7 @@ void TListingAnswer::Create(const std::string& folder) {
     if (!FileName.empty()) DeleteFileW(Utf8ToWide(FileName).c_str());
     FileName.clear();
     Size = 0;
-    SHCreateDirectoryExW(nullptr, Utf8ToWide(WithoutSlash(folder)).c_str(), nullptr);
+    shl_ForceDirectories(folder);
     wchar_t name[MAX_PATH];
     if (!GetTempFileNameW(Utf8ToWide(folder).c_str(), L"sxl", 0, name)) {
         throw std::runtime_error("cannot make a temporary file in \"" + folder + "\": " + SysErrorMessage(GetLastError()));
@@ -443,6 +617,13 @@ void TListingAnswer::Assign(const std::string& folder, const std::string& text) 
         throw std::runtime_error("cannot write \"" + FileName + "\": " + SysErrorMessage(GetLastError()));
     }
     Size = text.size();
+}
+
+void TListingAnswer::TakeFrom(TListingAnswer& other) {
+    if (this == &other) return;
+    if (!FileName.empty()) DeleteFileW(Utf8ToWide(FileName).c_str());
+    FileName = std::exchange(other.FileName, std::string());
+    Size = std::exchange(other.Size, 0);
 }
 
 std::string TListingAnswer::Text() const {

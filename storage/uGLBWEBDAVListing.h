@@ -21,6 +21,8 @@ public:
     void Create(const std::string& folder);
     // A new temporary file in folder holding text (a recorded answer).
     void Assign(const std::string& folder, const std::string& text);
+    // Takes over the file of other (which is left without one); the previous file goes.
+    void TakeFrom(TListingAnswer& other);
     // The whole answer (for a look at it; the listing never reads it into memory).
     std::string Text() const;
 
@@ -42,12 +44,18 @@ bool ReadMultistatus(const std::string& xml, std::vector<std::pair<std::string, 
 
 // Removes folder and everything in it with a plain walk (links are removed, never followed). Refuses
 // (false) relative paths, drive roots and wildcards; false also when anything stayed. A folder that
-// is not there is removed already (true).
+// is not there is removed already (true). Old mirrors being swept below folder are left to this walk.
 bool DeleteFolderTree(const std::string& folder);
 
-// Puts the folder fresh in the place of the mirror folder cache; the old mirror goes. Raises when
-// the old mirror cannot be moved aside or fresh cannot take its place (the old mirror then stays).
-void SwapInMirror(const std::string& fresh, const std::string& cache);
+// Puts the folder fresh in the place of the mirror folder cache. The old mirror is renamed into the
+// folder trash (the working folder Temp: disconnect and exit remove it) and deleted there by a thread
+// of its own, so the caller does not wait for it; without a trash it is deleted before this returns.
+// Raises when the old mirror cannot be moved aside or fresh cannot take its place (the old mirror
+// then stays). That thread also deletes what earlier swaps (of processes that ended early, too) left
+// in the trash.
+void SwapInMirror(const std::string& fresh, const std::string& cache, const std::string& trash = std::string());
+// Waits up to milliseconds until no old mirror is being swept; true when none is.
+bool WaitForOldMirrorsSwept(uint32_t milliseconds);
 // What the mirror directory (with final "\") holds: entries, and the Name of each file record.
 std::vector<TMirrorDirEntry> MirrorDirectoryEntries(const std::string& directory);
 // Moves the planned records from stage (laid out as the mirror) over the mirror cache, and the stale

@@ -1,5 +1,6 @@
 #include "uTVirtualFileStorage.h"
 
+#include "uGLBShellTools.h"
 #include "uGLBTools.h"
 #include "uTUrl.h"
 
@@ -236,6 +237,8 @@ bool ValidFileNameChar(unsigned char c) {
     return c >= 0x20 && c != 0x7F && std::strchr("<>:\"/\\|?*", c) == nullptr;
 }
 
+// The extension of a server name, from its last "."; unlike a local file name's (shl_ExtractFileExt),
+// a ":" in it belongs to the name.
 std::string Extension(const std::string& name) {
     const size_t dot = name.rfind('.');
     return dot == std::string::npos ? std::string() : name.substr(dot);
@@ -319,23 +322,9 @@ bool TVirtualFileStorage::ParseListingEntry(const TListingEntry& entry, TVirtual
 
 namespace {
 
-std::string LowerAscii(std::string s) {
-    for (char& c : s) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return s;
-}
-
-std::string UpperAscii(std::string s) {
-    for (char& c : s) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return s;
-}
-
 // CON, NUL, COM1, "nul.txt", "NUL .jpg": Windows opens the device, not a file in the folder.
 bool IsDeviceFileName(const std::string& name) {
-    std::string base = LowerAscii(name.substr(0, name.find('.')));
+    std::string base = AsciiLower(name.substr(0, name.find('.')));
     while (!base.empty() && base.back() == ' ') base.pop_back();
     if (base == "con" || base == "prn" || base == "aux" || base == "nul" || base == "conin$" || base == "conout$") {
         return true;
@@ -383,22 +372,21 @@ bool Usable(const std::string& candidate, const TDirectoryNames& names, const st
     if (candidate.empty() || candidate.size() > vfrMaxText || candidate.back() == '.' || candidate.back() == ' ') {
         return false;
     }
-    const std::string upper = UpperAscii(candidate);
-    if (upper.find("_D_") != std::string::npos || upper.find("DIRTMPFILE.DIR") != std::string::npos ||
-        upper == "THUMBS.DB" || IsDeviceFileName(candidate)) {
+    const std::string lower = AsciiLower(candidate);
+    if (lower.find("_d_") != std::string::npos || lower.find("dirtmpfile.dir") != std::string::npos ||
+        lower == "thumbs.db" || IsDeviceFileName(candidate)) {
         return false;   // the folder view takes such names for something else
     }
-    const std::string lower = LowerAscii(candidate);
     if (own) {
         for (const std::string& o : *own) {
-            if (LowerAscii(o) == lower) return true;
+            if (AsciiLower(o) == lower) return true;
         }
     }
     return names.Taken.count(lower) == 0 && names.Stems.count(lower.substr(0, lower.find('.'))) == 0;
 }
 
 void Take(const std::string& name, TDirectoryNames& names) {
-    const std::string lower = LowerAscii(name);
+    const std::string lower = AsciiLower(name);
     names.Taken.insert(lower);
     names.Stems.insert(lower.substr(0, lower.find('.')));
 }
@@ -507,8 +495,8 @@ TMirrorPlan PlanMirror(std::vector<TVirtualFileRecord> records, size_t rootLengt
     for (const TMirrorItem& f : plan.Folders) {
         TDirectoryNames& names = namesOf(f.Directory);
         const std::string own = f.FileName.substr(0, f.FileName.size() - std::strlen("DIRTMPFILE.DIR"));
-        names.Taken.insert(LowerAscii(own));
-        names.Taken.insert(LowerAscii(f.FileName));
+        names.Taken.insert(AsciiLower(own));
+        names.Taken.insert(AsciiLower(f.FileName));
     }
     // 4. Cache names.
     for (TVirtualFileRecord& f : files) {
@@ -534,23 +522,19 @@ TMirrorPlan PlanMirror(std::vector<TVirtualFileRecord> records, size_t rootLengt
         }
         if (tag.size() > 64) tag.clear();
         const std::string digest = NameDigest(f.Name);
-        std::vector<std::string> candidates;
-        if (!tag.empty()) {
-            candidates.push_back(tag + ext);
-            candidates.push_back(tag + "_" + digest + ext);
-        }
-        candidates.push_back(digest + ext);
-        for (int n = 2; n <= 99; ++n) candidates.push_back(digest + "_" + std::to_string(n) + ext);
         const auto before = names.RecordsOfName.find(f.Name);
         const std::vector<std::string>* own = before == names.RecordsOfName.end() ? nullptr : &before->second;
+        // The candidates in order, made only as far as needed: the tag, the tag with the digest of
+        // the name, the digest, the digest numbered 2 to 99.
         std::string chosen;
-        for (const std::string& c : candidates) {
-            if (Usable(c, names, own) && rootLength + dir.size() + c.size() <= kMaxMirrorPath) {
-                chosen = c;
-                break;
-            }
-        }
-        if (chosen.empty()) {
+        auto take = [&](std::string c) {
+            if (!Usable(c, names, own) || rootLength + dir.size() + c.size() > kMaxMirrorPath) return false;
+            chosen = std::move(c);
+            return true;
+        };
+        bool found = (!tag.empty() && (take(tag + ext) || take(tag + "_" + digest + ext))) || take(digest + ext);
+        for (int n = 2; !found && n <= 99; ++n) found = take(digest + "_" + std::to_string(n) + ext);
+        if (!found) {
             plan.Errors.push_back("\"" + full + "\" left out: no free cache name in its folder");
             continue;
         }
@@ -567,7 +551,7 @@ TMirrorPlan PlanMirror(std::vector<TVirtualFileRecord> records, size_t rootLengt
         const auto old = names.RecordsOfName.find(file.Record.Name);
         if (old == names.RecordsOfName.end()) continue;
         for (const std::string& name : old->second) {
-            if (LowerAscii(name) != LowerAscii(file.FileName)) plan.Stale.push_back(file.Directory + name);
+            if (AsciiLower(name) != AsciiLower(file.FileName)) plan.Stale.push_back(file.Directory + name);
         }
         names.RecordsOfName.erase(old);
     }
@@ -592,22 +576,6 @@ std::string WithSlash(std::string dir) {
 std::string FolderPart(const std::string& path) {   // with its final "\"
     const size_t sep = path.find_last_of("\\/:");
     return sep == std::string::npos ? std::string() : path.substr(0, sep + 1);
-}
-
-bool DirectoryExists(const std::string& dir) {
-    const DWORD a = GetFileAttributesW(Utf8ToWide(dir).c_str());
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-void CreateDirectories(const std::string& dir) {
-    std::string d = dir;
-    while (!d.empty() && d.back() == '\\') d.pop_back();
-    if (d.empty() || DirectoryExists(d)) return;
-    const size_t sep = d.find_last_of('\\');
-    if (sep != std::string::npos && sep > 2) CreateDirectories(d.substr(0, sep));
-    if (!CreateDirectoryW(Utf8ToWide(d).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-        throw std::runtime_error("cannot create the folder: " + SysErrorMessage(GetLastError()));
-    }
 }
 
 void WriteRecordFile(const std::string& file, const TVirtualFileRecord& record) {
@@ -664,7 +632,7 @@ bool TVirtualFileStorage::SaveVirtualFileStorageToFile(const TVirtualFileRecord&
             const std::string dir = FolderDirectory(record.Path);
             target = dir + record.CacheName;
             if (dir != KnownDirectory) {
-                if (!DirectoryExists(dir)) return false;
+                if (!shl_DirectoryExists(dir)) return false;
                 KnownDirectory = dir;
             }
             // Cache names come from entity tags: only a plain file name may land in the mirror.
@@ -678,7 +646,7 @@ bool TVirtualFileStorage::SaveVirtualFileStorageToFile(const TVirtualFileRecord&
             if ((Root + record.Path).find(".thumb") != std::string::npos) return true;
             const std::string dir = FolderDirectory(record.Path);
             target = dir.substr(0, dir.size() - 1) + "DIRTMPFILE.DIR";
-            CreateDirectories(dir);
+            shl_ForceDirectories(dir);
             KnownDirectory = dir;
             WriteRecordFile(target, record);
         }
@@ -718,8 +686,7 @@ void TVirtualFileStorage::RecordFromLocalFile(const std::string& mirrorFolder, c
     InitRecord(record);
     WIN32_FILE_ATTRIBUTE_DATA fa;
     if (!GetFileAttributesExW(Utf8ToWide(localFile).c_str(), GetFileExInfoStandard, &fa)) return;
-    const size_t sep = localFile.find_last_of("\\/:");
-    record.Name = sep == std::string::npos ? localFile : localFile.substr(sep + 1);
+    record.Name = shl_ExtractFileName(localFile);
     std::string path = mirrorFolder.size() >= Root.size() ? mirrorFolder.substr(Root.size()) : std::string();
     while (!path.empty() && path.back() == '\\') path.pop_back();
     record.Path = path;
@@ -738,9 +705,9 @@ void TVirtualFileStorage::CountFolderContents(const std::string& mirrorDirectory
         const std::string dir = pending.back();
         pending.pop_back();
         ForEachEntry(dir, "*", [&](const std::string& name, bool isDir) {
-            if (name.find(".thumb") != std::string::npos || LowerAscii(name) == "thumbs.db") return;
-            const std::string up = UpperAscii(name);
-            if (up.find("_D_") != std::string::npos || up.find("DIRTMPFILE.DIR") != std::string::npos) return;
+            const std::string lower = AsciiLower(name);
+            if (name.find(".thumb") != std::string::npos || lower == "thumbs.db") return;
+            if (lower.find("_d_") != std::string::npos || lower.find("dirtmpfile.dir") != std::string::npos) return;
             if (isDir) {
                 ++folders;
                 pending.push_back(dir + name + "\\");

@@ -11,7 +11,8 @@
 #include "uTVirtualFileStorage.h"
 
 #include <algorithm>
-#include <filesystem>
+#include <chrono>
+#include <cstdio>
 
 namespace {
 
@@ -117,6 +118,9 @@ bool TWEBDAVClient::GetContent(const std::string& path, int32_t depth, TvrqDialo
     const std::string url = BuildFolderURL(path);
     TvrqProgress& progress = dialog.Progress;
     bool result = false;
+    // The body goes into this file as it arrives, so the answer is never held in memory; it becomes
+    // the caller's answer only when complete.
+    TListingAnswer received;
     try {
         Logger->Debug("GetContent: \"" + url + "\"");
         progress.SetLines(Txt(90), "", 4);
@@ -126,15 +130,20 @@ bool TWEBDAVClient::GetContent(const std::string& path, int32_t depth, TvrqDialo
                                   {"Content-type", "text/xml"},
                                   H1[0],
                                   H1[1]};
-        if (Execute("PROPFIND", url, headers, PropfindBody, TWaitForm::Polled, 0, &progress)) {
+        received.Create(Env->Temp);
+        TBodyFiles files;
+        files.Receive = received.FileName;
+        // Execute fails an answer that ended before its Content-Length.
+        if (Execute("PROPFIND", url, headers, PropfindBody, TWaitForm::Polled, 0, &progress, &files)) {
             const int status = Connection->Status();
+            received.Size = Connection->Transferred().Received;
             if (status != 207) {
                 Logger->Error("GetContent: the server answered " + std::to_string(status) + " " +
                               Connection->StatusText() + " for \"" + url + "\"");
-            } else if (Connection->ResponseBody().empty()) {
+            } else if (received.Size == 0) {
                 Logger->Error("GetContent: empty answer for \"" + url + "\"");
             } else {
-                answer.Assign(Env->Temp, Connection->ResponseBody());
+                answer.TakeFrom(received);
                 result = true;
             }
         } else {
@@ -144,6 +153,7 @@ bool TWEBDAVClient::GetContent(const std::string& path, int32_t depth, TvrqDialo
         try { Logger->Error(std::string("GetContent: ") + e.what()); } catch (...) {}
         result = false;
     }
+    // Closes the body file of an abandoned exchange before `received` deletes it.
     Connection->Disconnect();
     try { progress.StepBy(1); } catch (...) {}
     return result;
@@ -158,6 +168,18 @@ bool TWEBDAVClient::TranslateXML(const TListingAnswer& answer, bool countStatist
         if (cache.size() < 3 || cache[1] != ':' || cache[2] != '\\') {
             throw std::runtime_error("no mirror folder in the settings (\"" + cache + "\")");
         }
+        // Where the time goes, for the DEBUG line at the end.
+        using TClock = std::chrono::steady_clock;
+        TClock::time_point phase = TClock::now();
+        std::string took;
+        auto lap = [&](const char* what) {
+            const TClock::time_point now = TClock::now();
+            char text[64];
+            std::snprintf(text, sizeof text, "%s%s %.3f s", took.empty() ? "" : ", ", what,
+                          std::chrono::duration<double>(now - phase).count());
+            took += text;
+            phase = now;
+        };
         DWORD lastPump = GetTickCount();
         auto pump = [&]() {
             const DWORD now = GetTickCount();
@@ -194,6 +216,7 @@ bool TWEBDAVClient::TranslateXML(const TListingAnswer& answer, bool countStatist
         std::string error;
         if (!ReadMultistatusFile(answer.FileName, take, error)) throw std::runtime_error(error);
         if (responses == 0) throw std::runtime_error("the answer lists nothing");
+        lap("parsed");
 
         // 2. The records planned as a well-formed mirror, written into a fresh folder beside it.
         work = WithoutSlash(cache) + (countStatistics ? ".new\\" : ".stage\\");
@@ -203,6 +226,7 @@ bool TWEBDAVClient::TranslateXML(const TListingAnswer& answer, bool countStatist
                                                                  : MirrorDirectoryEntries(cache + dir);
                                       });
         for (const std::string& e : plan.Errors) Note(*this, 1, "TranslateXML: skipped: " + e);
+        lap("planned");
         if (progress.CountSteps) progress.ExtendBy(static_cast<int32_t>(plan.Folders.size() + plan.Files.size()));
         if (!DeleteFolderTree(work)) throw std::runtime_error("cannot clear \"" + work + "\"");
         if (!CreateDirectoryW(Utf8ToWide(WithoutSlash(work)).c_str(), nullptr)) {
@@ -234,15 +258,20 @@ bool TWEBDAVClient::TranslateXML(const TListingAnswer& answer, bool countStatist
             }
         }
         progress.StepBy(steps);
+        lap("written");
 
         // 3. In place: the fresh mirror for the old one, or the records moved over the mirror.
         if (countStatistics) {
-            SwapInMirror(work, cache);
+            SwapInMirror(work, cache, Env->Temp);
         } else {
             MergeIntoMirror(work, cache, plan);
         }
         DeleteFolderTree(work);
         work.clear();
+        lap("put in place");
+        Note(*this, 3, "TranslateXML: " + std::to_string(responses) + " responses, " +
+                           std::to_string(plan.Folders.size()) + " folders and " + std::to_string(plan.Files.size()) +
+                           " files: " + took);
         if (countStatistics) {
             auto clamp = [](int64_t v) { return static_cast<int32_t>(v > 0x7FFFFFFF ? 0x7FFFFFFF : v); };
             try {
@@ -297,12 +326,6 @@ std::string Quoted(const std::string& text) {
 THeaders Join(THeaders a, const THeaders& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
-}
-
-// The last name after the last "\" or "/".
-std::string LastName(const std::string& path) {
-    const size_t sep = path.find_last_of("\\/");
-    return sep == std::string::npos ? path : path.substr(sep + 1);
 }
 
 // "Fotos" -> "Fotos\"; the storage root "" stays "" (server paths have no leading "\").
@@ -447,11 +470,6 @@ void ProgressStep(TWEBDAVClient& client, TvrqProgress& progress) {
     }
 }
 
-void CreateFolders(const std::string& folder) {
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(Utf8ToWide(folder)), ec);
-}
-
 // A name beside target for its temporary file that no file has yet: target + ".~part" (".~part2",
 // ".~part3", ... when a file of that name is there, which may be the user's).
 std::wstring PartName(const std::string& target) {
@@ -497,17 +515,6 @@ void WriteFileSafely(const std::string& target, const std::string& bytes) {
     PutInPlace(temp, target);
 }
 
-// Up to `tries` attempts, 1 ms apart, to open the file for writing with nobody else sharing it.
-bool WaitForExclusiveAccess(const std::string& name, int tries) {
-    const std::wstring wname = Utf8ToWide(name);
-    for (int i = 0; i < tries; ++i) {
-        THandle file(CreateFileW(wname.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file) return true;
-        Sleep(1);
-    }
-    return false;
-}
-
 // The same name with its extension replaced ("Brief.doc" -> "Brief.~tmp").
 std::string ReplaceExtension(const std::string& name, const std::string& extension) {
     const size_t dot = name.find_last_of('.');
@@ -520,7 +527,7 @@ std::string ReplaceExtension(const std::string& name, const std::string& extensi
 bool Transfer(TWEBDAVClient& client, const std::string& method, const std::string& name, const std::string& source,
               const std::string& target, TvrqProgress* progress, bool overwrite, const THeaders& itemHeaders,
               bool thumbnailCounts) {
-    Begin(client, progress, name, source, target, LastName(WithoutSlash(client.StripCacheRoot(source))), 2);
+    Begin(client, progress, name, source, target, shl_ExtractPathName(WithoutSlash(client.StripCacheRoot(source))), 2);
     const std::string flag = overwrite ? "T" : "F";
     bool folder = false;
     const std::string from = ItemURL(client, source, folder);
@@ -573,11 +580,11 @@ bool TWEBDAVClient::MakeDir(const std::string& path) {
 
 bool TWEBDAVClient::Download(const std::string& remotePath, const std::string& local, TvrqDialog& dialog) {
     TvrqProgress& progress = dialog.Progress;
-    Begin(*this, &progress, "Download", remotePath, local, LastName(WithoutSlash(StripCacheRoot(remotePath))), 1);
+    Begin(*this, &progress, "Download", remotePath, local, shl_ExtractPathName(WithoutSlash(StripCacheRoot(remotePath))), 1);
     bool result = false;
     std::wstring temp;   // the body as it arrives; renamed over local only when complete and 2xx
     try {
-        CreateFolders(Env->Download);
+        shl_ForceDirectories(Env->Download);
         temp = PartName(local);
         TItemRequest r;
         r.Method = "GET";
@@ -607,7 +614,7 @@ bool TWEBDAVClient::Download(const std::string& remotePath, const std::string& l
 
 bool TWEBDAVClient::Upload(const std::string& local, const std::string& remotePath, TvrqDialog& dialog) {
     TvrqProgress& progress = dialog.Progress;
-    Begin(*this, &progress, "Upload", local, remotePath, LastName(local), 1);
+    Begin(*this, &progress, "Upload", local, remotePath, shl_ExtractPathName(local), 1);
     bool result =
         Send(*this, PutRequest(*this, remotePath, local, Join(Octet, H1), 4000, progress, "Upload: ")) == TOutcome::Done;
     ProgressStep(*this, progress);
@@ -626,7 +633,7 @@ bool TWEBDAVClient::Upload(const std::string& local, const std::string& remotePa
 
 bool TWEBDAVClient::UploadForm(const std::string& local, const std::string& remotePath, TvrqDialog& dialog) {
     TvrqProgress& progress = dialog.Progress;
-    Begin(*this, &progress, "UploadForm", local, remotePath, LastName(local), 1);
+    Begin(*this, &progress, "UploadForm", local, remotePath, shl_ExtractPathName(local), 1);
     bool result = false;
     std::string copy;   // the ".~tmp" copy, when one was made
     try {
@@ -634,7 +641,7 @@ bool TWEBDAVClient::UploadForm(const std::string& local, const std::string& remo
         Sleep(500);
         bool accessible = false;
         for (int pass = 0; pass < 5 && !accessible && !progress.Cancelled(); ++pass) {
-            accessible = WaitForExclusiveAccess(local, 100);
+            accessible = shl_WaitForFileAccess(local, 100);
             ProcessMessages();
         }
         if (progress.Cancelled()) {
@@ -647,7 +654,7 @@ bool TWEBDAVClient::UploadForm(const std::string& local, const std::string& remo
                 const std::string name = ReplaceExtension(local, ".~tmp");
                 if (CopyFileW(Utf8ToWide(local).c_str(), Utf8ToWide(name).c_str(), TRUE)) copy = name;
             }
-            progress.SetDetail(copy.empty() ? std::string() : LastName(copy));
+            progress.SetDetail(copy.empty() ? std::string() : shl_ExtractPathName(copy));
             result = Send(*this, PutRequest(*this, remotePath, copy.empty() ? local : copy,
                                             Join(Join(Octet, H2), {{"pragma", "no-cache"}}), 40000, progress,
                                             "UploadForm: ")) == TOutcome::Done;
@@ -665,8 +672,8 @@ bool TWEBDAVClient::UploadDirectory(const std::string& localFolder, const std::s
                                     TvrqDialog& dialog) {
     TvrqProgress& progress = dialog.Progress;
     const std::string folder = WithoutSlash(localFolder);
-    const std::string remote = FolderPrefix(remoteParent) + LastName(folder) + "\\";
-    Begin(*this, &progress, "UploadDirectory", localFolder, remote, LastName(WithoutSlash(remote)), 1);
+    const std::string remote = FolderPrefix(remoteParent) + shl_ExtractPathName(folder) + "\\";
+    Begin(*this, &progress, "UploadDirectory", localFolder, remote, shl_ExtractPathName(WithoutSlash(remote)), 1);
     bool result = true;
     try {
         if (!IsOnServer(*this, remote) && !MakeDir(remote)) {
@@ -769,9 +776,9 @@ std::string TWEBDAVClient::GetUniquePath(const std::string& folder, const std::s
 
 void TWEBDAVClient::JPEGToBitmap(const std::string& jpegFile) {
     try {
-        if (GetFileAttributesW(Utf8ToWide(jpegFile).c_str()) == INVALID_FILE_ATTRIBUTES) return;
+        if (!shl_FileExists(jpegFile)) return;
         const std::string bmp = JpegToBmp(jpegFile);
-        CreateFolders(Env->Thumb);
+        shl_ForceDirectories(Env->Thumb);
         WriteFileSafely(Env->Thumb + shl_ExtractFileBaseName(jpegFile) + ".thumb.bmp", bmp);
     } catch (const std::exception& e) {
         Note(*this, 1, std::string("JPEGToBitmap: ") + e.what() + " Filename: " + jpegFile);

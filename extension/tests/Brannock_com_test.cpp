@@ -153,22 +153,7 @@ protected:
         ASSERT_HRESULT_SUCCEEDED(Desktop->BindToObject(RootList.get(), nullptr, IID_PPV_ARGS(Folder.ReleaseAndGetAddressOf())));
     }
 
-    static std::vector<std::pair<std::string, TSxPidlPtr>> Items(IShellFolder* folder)
-    {
-        std::vector<std::pair<std::string, TSxPidlPtr>> items;
-        ComPtr<IEnumIDList> enumerator;
-        if (folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN, &enumerator) !=
-                S_OK ||
-            !enumerator)
-            return items;
-        PITEMID_CHILD child = nullptr;
-        ULONG fetched = 0;
-        while (enumerator->Next(1, &child, &fetched) == S_OK) {
-            TSxPidlPtr owned(child);
-            items.emplace_back(NameOf(folder, child), std::move(owned));
-        }
-        return items;
-    }
+    static std::vector<std::pair<std::string, TSxPidlPtr>> Items(IShellFolder* folder) { return SxFolderItems(folder); }
     static std::set<std::string> NameSet(IShellFolder* folder)
     {
         std::set<std::string> names;

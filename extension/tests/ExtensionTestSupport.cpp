@@ -107,8 +107,12 @@ TOnlineUser::TOnlineUser(const std::string& sandbox, bool seed) : Box(sandbox)
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     fs::path standIn = fs::path(self).parent_path() / L"SxStandInTray.exe";
     CopyFileW(standIn.wstring().c_str(), Utf8ToWide(Install + "Sendrake.exe").c_str(), FALSE);
-    if (!seed)
-        return;
+    if (seed)
+        Seed();
+}
+
+void TOnlineUser::Seed() const
+{
     // Real users' data: the text files of equal size, written on one day a minute apart.
     auto when = fs::file_time_type::clock::now() - std::chrono::hours(30);
     for (const std::string& item : SeededTree()) {
@@ -123,6 +127,17 @@ TOnlineUser::TOnlineUser(const std::string& sandbox, bool seed) : Box(sandbox)
             fs::last_write_time(Dav().Local(Srv(item)), when, ec);
         }
     }
+}
+
+void TOnlineUser::MoveTo(const std::string& sandbox)
+{
+    Box = sandbox;
+    Host = Dav().Sandbox(Box);
+    WriteRegistryString("Connection", "host", Host);
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(davtest::U8Path(Cache), ec))
+        fs::remove_all(entry.path(), ec);
+    Seed();
 }
 
 TOnlineUser::~TOnlineUser()

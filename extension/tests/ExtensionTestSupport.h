@@ -26,6 +26,11 @@ public:
     TOnlineUser(const TOnlineUser&) = delete;
     TOnlineUser& operator=(const TOnlineUser&) = delete;
 
+    // The seeded tree written into the sandbox.
+    void Seed() const;
+    // The same user on a fresh seeded sandbox: the host setting names it and the mirror is empty
+    // until the next Login (a process whose extension keeps its folders across tests).
+    void MoveTo(const std::string& sandbox);
     // The login listing: the whole tree with statistics into a fresh mirror. False when it failed.
     bool Login();
     // The stand-in tray program at Install + "Sendrake.exe": started or stopped.

@@ -53,13 +53,7 @@ TSxMemoryStream ReadWholeFile(const std::string& path)
                              FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         throw std::runtime_error("Cannot read " + path + ": " + SysErrorMessage(GetLastError()));
-    TSxMemoryStream data;
-    std::vector<uint8_t> chunk(64 * 1024);
-    DWORD n = 0;
-    while (ReadFile(file.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &n, nullptr) && n > 0)
-        data.Write(chunk.data(), n);
-    data.SetPosition(0);
-    return data;
+    return SxReadWholeFile(file.get(), path);
 }
 
 } // namespace

@@ -36,6 +36,20 @@ HRESULT TryGetData(IDataObject* source, FORMATETC format, STGMEDIUM& medium)
     return source->GetData(&format, &medium);
 }
 
+// A method's body for its COM caller: a failure is logged under the method's name, then turned
+// into the result.
+template <typename F> HRESULT LoggedCall(const TSxComponent* folder, TLogger& logger, const char* method, F&& body)
+{
+    return SxComCall(folder, [&]() -> HRESULT {
+        try {
+            return body();
+        } catch (const std::exception& e) {
+            logger.Error(std::string("TSxNamespaceDropTarget.") + method + ": " + e.what());
+            throw;
+        }
+    });
+}
+
 } // namespace
 
 TSxNamespaceDropTarget::TSxNamespaceDropTarget(TSxCustomShellFolder& folder, HWND ownerWindow,
@@ -100,31 +114,26 @@ STDMETHODIMP TSxNamespaceDropTarget::DragEnter(IDataObject* dataObject, DWORD ke
         return E_INVALIDARG;
     const DWORD allowed = *effect;
     *effect = DROPEFFECT_NONE;
-    return SxComCall(ShellFolder, [&]() -> HRESULT {
-        try {
-            AllowedEffects = allowed & AllEffects;
-            if (!dataObject || !Provider)
-                return S_OK;
-            // The format the drop will take first: of those the provider takes, the one the
-            // source offers that comes first in the order of preference.
-            FormatIndex = -1;
-            for (int index : AcceptedFormats()) {
-                FORMATETC format = Format(index);
-                if (dataObject->QueryGetData(&format) == S_OK) {
-                    FormatIndex = index;
-                    break;
-                }
-            }
-            Effect = DROPEFFECT_MOVE;
-            // Files from outside are copied unless asked otherwise.
-            if (FormatIndex == sfiHDrop || FormatIndex == sfiDescriptor || FormatIndex == sfiDescriptorA)
-                Effect = DROPEFFECT_COPY;
-            *effect = FormatIndex < 0 ? DROPEFFECT_NONE : ComputeEffect(keyState);
+    return LoggedCall(ShellFolder, *Logger, "DragEnter", [&]() -> HRESULT {
+        AllowedEffects = allowed & AllEffects;
+        if (!dataObject || !Provider)
             return S_OK;
-        } catch (const std::exception& e) {
-            Logger->Error(std::string("TSxNamespaceDropTarget.DragEnter: ") + e.what());
-            throw;
+        // The format the drop will take first: of those the provider takes, the one the
+        // source offers that comes first in the order of preference.
+        FormatIndex = -1;
+        for (int index : AcceptedFormats()) {
+            FORMATETC format = Format(index);
+            if (dataObject->QueryGetData(&format) == S_OK) {
+                FormatIndex = index;
+                break;
+            }
         }
+        Effect = DROPEFFECT_MOVE;
+        // Files from outside are copied unless asked otherwise.
+        if (FormatIndex == sfiHDrop || FormatIndex == sfiDescriptor || FormatIndex == sfiDescriptorA)
+            Effect = DROPEFFECT_COPY;
+        *effect = FormatIndex < 0 ? DROPEFFECT_NONE : ComputeEffect(keyState);
+        return S_OK;
     });
 }
 
@@ -134,15 +143,10 @@ STDMETHODIMP TSxNamespaceDropTarget::DragOver(DWORD keyState, POINTL, DWORD* eff
         return E_INVALIDARG;
     const DWORD allowed = *effect;
     *effect = DROPEFFECT_NONE;
-    return SxComCall(ShellFolder, [&]() -> HRESULT {
-        try {
-            AllowedEffects = allowed & AllEffects;
-            *effect = FormatIndex < 0 ? DROPEFFECT_NONE : ComputeEffect(keyState);
-            return S_OK;
-        } catch (const std::exception& e) {
-            Logger->Error(std::string("TSxNamespaceDropTarget.DragOver: ") + e.what());
-            throw;
-        }
+    return LoggedCall(ShellFolder, *Logger, "DragOver", [&]() -> HRESULT {
+        AllowedEffects = allowed & AllEffects;
+        *effect = FormatIndex < 0 ? DROPEFFECT_NONE : ComputeEffect(keyState);
+        return S_OK;
     });
 }
 
@@ -158,64 +162,59 @@ STDMETHODIMP TSxNamespaceDropTarget::Drop(IDataObject* dataObject, DWORD keyStat
         return E_INVALIDARG;
     const DWORD allowed = *effect & AllEffects;
     *effect = DROPEFFECT_NONE;
-    return SxComCall(ShellFolder, [&]() -> HRESULT {
-        try {
-            if (!dataObject || !Provider || !FolderGrain)
-                return E_FAIL;
-            if (FormatIndex < 0)
-                return E_FAIL;
-            AllowedEffects = allowed;
-            // The source's preferred effect decides (move before copy); otherwise the keys. The
-            // provider's veto holds either way.
-            uint32_t preferred = 0;
-            DataObjectGetDWord(dataObject, CF_SXPREFERREDDROPEFFECT, preferred);
-            DWORD wanted;
-            if (!Provider->DoQueryDataGrainDrop(*FolderGrain, FirstGrain()))
-                wanted = DROPEFFECT_NONE;
-            else if (preferred & DROPEFFECT_MOVE)
-                wanted = WithinAllowed(DROPEFFECT_MOVE, allowed);
-            else if (preferred & DROPEFFECT_COPY)
-                wanted = WithinAllowed(DROPEFFECT_COPY, allowed);
-            else
-                wanted = ComputeEffect(keyState);
-            Effect = wanted;
-            if (wanted == DROPEFFECT_NONE)
-                return S_OK;
+    return LoggedCall(ShellFolder, *Logger, "Drop", [&]() -> HRESULT {
+        if (!dataObject || !Provider || !FolderGrain)
+            return E_FAIL;
+        if (FormatIndex < 0)
+            return E_FAIL;
+        AllowedEffects = allowed;
+        // The source's preferred effect decides (move before copy); otherwise the keys. The
+        // provider's veto holds either way.
+        uint32_t preferred = 0;
+        DataObjectGetDWord(dataObject, CF_SXPREFERREDDROPEFFECT, preferred);
+        DWORD wanted;
+        if (!Provider->DoQueryDataGrainDrop(*FolderGrain, FirstGrain()))
+            wanted = DROPEFFECT_NONE;
+        else if (preferred & DROPEFFECT_MOVE)
+            wanted = WithinAllowed(DROPEFFECT_MOVE, allowed);
+        else if (preferred & DROPEFFECT_COPY)
+            wanted = WithinAllowed(DROPEFFECT_COPY, allowed);
+        else
+            wanted = ComputeEffect(keyState);
+        Effect = wanted;
+        if (wanted == DROPEFFECT_NONE)
+            return S_OK;
 
-            // The chosen format first, then the others the provider takes; the first format that
-            // handed anything over ends the drop, so no item is transferred twice.
-            std::vector<int> order{FormatIndex};
-            for (int index : AcceptedFormats())
-                if (index != FormatIndex)
-                    order.push_back(index);
-            HRESULT result = E_FAIL;
-            DWORD performed = DROPEFFECT_NONE;
-            for (int index : order) {
-                TSxMedium medium;
-                HRESULT hr = TryGetData(dataObject, Format(index), medium.Medium);
-                if (FAILED(hr)) {
-                    result = hr;
-                    continue;
-                }
-                DWORD done = wanted;
-                bool handed = false;
-                result = TransferData(index, dataObject, medium.Medium, done, handed);
-                performed = done;
-                if (handed || FAILED(result))
-                    break;
+        // The chosen format first, then the others the provider takes; the first format that
+        // handed anything over ends the drop, so no item is transferred twice.
+        std::vector<int> order{FormatIndex};
+        for (int index : AcceptedFormats())
+            if (index != FormatIndex)
+                order.push_back(index);
+        HRESULT result = E_FAIL;
+        DWORD performed = DROPEFFECT_NONE;
+        for (int index : order) {
+            TSxMedium medium;
+            HRESULT hr = TryGetData(dataObject, Format(index), medium.Medium);
+            if (FAILED(hr)) {
+                result = hr;
+                continue;
             }
-            *effect = performed;
-            Effect = performed;
-            if (SUCCEEDED(result) && performed != DROPEFFECT_NONE) {
-                HRESULT hr = DataObjectSetDWord(dataObject, performed, CF_SXPERFORMEDDROPEFFECT);
-                if (SUCCEEDED(hr))
-                    DataObjectSetDWord(dataObject, performed, CF_SXPASTESUCCEEDED);
-            }
-            return result;
-        } catch (const std::exception& e) {
-            Logger->Error(std::string("TSxNamespaceDropTarget.Drop: ") + e.what());
-            throw;
+            DWORD done = wanted;
+            bool handed = false;
+            result = TransferData(index, dataObject, medium.Medium, done, handed);
+            performed = done;
+            if (handed || FAILED(result))
+                break;
         }
+        *effect = performed;
+        Effect = performed;
+        if (SUCCEEDED(result) && performed != DROPEFFECT_NONE) {
+            HRESULT hr = DataObjectSetDWord(dataObject, performed, CF_SXPERFORMEDDROPEFFECT);
+            if (SUCCEEDED(hr))
+                DataObjectSetDWord(dataObject, performed, CF_SXPASTESUCCEEDED);
+        }
+        return result;
     });
 }
 
@@ -329,13 +328,9 @@ HRESULT TSxNamespaceDropTarget::TransferDescriptors(IDataObject* source, STGMEDI
     TSxDropOutcome outcome;
     outcome.Offered = static_cast<int>(std::count_if(records.begin(), records.end(),
                                                      [](const TSxFileDescriptor& d) { return !d.IsFolder(); }));
-    std::unique_ptr<TSxProgressDialogWrapper> progress;
-    if (std::any_of(records.begin(), records.end(), [](const TSxFileDescriptor& d) { return d.Flags & SxFD_PROGRESSUI; })) {
-        progress = std::make_unique<TSxProgressDialogWrapper>("Dateien werden \xC3\xBC" "bertragen...", OwnerWindow,
-                                                              poModal | poAutoTime, 4, "Operation abgebrochen");
-        progress->SetTotal(static_cast<int32_t>(records.size()));
-        progress->SetLine1("Dateien werden \xC3\xBC" "bertragen...");
-    }
+    std::unique_ptr<TSxDropProgress> progress;
+    if (std::any_of(records.begin(), records.end(), [](const TSxFileDescriptor& d) { return d.Flags & SxFD_PROGRESSUI; }))
+        progress = std::make_unique<TSxDropProgress>(OwnerWindow, static_cast<int32_t>(records.size()));
     HRESULT result = S_OK;
     try {
         for (size_t i = 0; i < records.size(); ++i) {

@@ -147,6 +147,22 @@ void SetSxProviderMessage(TSxProviderMessageFn fn)
     GMessage.Set(std::move(fn));
 }
 
+TSxMemoryStream SxReadWholeFile(HANDLE file, const std::string& path)
+{
+    TSxMemoryStream data;
+    std::vector<uint8_t> chunk(64 * 1024);
+    for (;;) {
+        DWORD n = 0;
+        if (!ReadFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &n, nullptr))
+            throw std::runtime_error("Cannot read " + path + ": " + SysErrorMessage(GetLastError()));
+        if (n == 0)
+            break;
+        data.Write(chunk.data(), n);
+    }
+    data.SetPosition(0);
+    return data;
+}
+
 void SxShowProviderMessage(const std::string& text, HWND ownerWindow)
 {
     const TSxProviderMessageFn fn = GMessage.Get();
@@ -887,12 +903,7 @@ bool TSxCustomProvider::TryHandleModify(Grain& grain, const std::string& fileNam
                                               SysErrorMessage(GetLastError()));
         return true;
     }
-    TSxMemoryStream data;
-    std::vector<uint8_t> chunk(64 * 1024);
-    DWORD n = 0;
-    while (ReadFile(file.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &n, nullptr) && n > 0)
-        data.Write(chunk.data(), n);
-    data.SetPosition(0);
+    TSxMemoryStream data = SxReadWholeFile(file.get(), fileName);
     OnHandleModify(*this, grain, data);
     return true;
 }

@@ -256,6 +256,10 @@ void SetSxProviderMessage(TSxProviderMessageFn fn);
 // The provider's warning box (OK only) on ownerWindow, or what the seam does with its text.
 void SxShowProviderMessage(const std::string& text, HWND ownerWindow);
 
+// The whole contents of an open file (path names it in the error), rewound. A read that fails
+// raises: a cut-off copy is never handed on as the file.
+TSxMemoryStream SxReadWholeFile(HANDLE file, const std::string& path);
+
 class TSxCustomProvider {
 public:
     using Grain = TSxCustomDataGrain;

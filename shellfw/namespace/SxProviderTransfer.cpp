@@ -29,6 +29,28 @@ DWORD ReportedDropEffect(const TSxDropInfo& info)
     return info.ReportedEffect();
 }
 
+// Sets the drop's effect from its outcome when the drop ends, also when a handler raises.
+struct TOutcomeReport {
+    DWORD& Effect;
+    DWORD Requested;
+    const TSxDropOutcome& Outcome;
+    ~TOutcomeReport() { Effect = SxOutcomeEffect(Requested, Outcome); }
+};
+
+// Item index of a drop went to the provider: it arrived, as a move when the handler left move in
+// its effect; false when the user has cancelled the rest.
+bool ItemArrived(int index, const TSxDropInfo& info, TSxDropOutcome& outcome, TSxDropProgress& progress)
+{
+    outcome.Arrived.push_back(index);
+    if (ReportedDropEffect(info) & DROPEFFECT_MOVE)
+        outcome.Moved.push_back(index);
+    progress.SetPosition(index + 1);
+    if (!progress.HasUserCancelled())
+        return true;
+    outcome.Cancelled = true;
+    return false;
+}
+
 TSxDateTime NowDateTime()
 {
     SYSTEMTIME st;
@@ -291,16 +313,8 @@ HRESULT TSxCustomProvider::DropPrivateFormat(Grain& folder, DWORD& effect, HWND 
         grains.Add(std::move(grain));
     }
     outcome.Offered = grains.Count();
-    TSxProgressDialogWrapper progress("Dateien werden \xC3\xBC" "bertragen...", ownerWindow, poModal | poAutoTime, 4,
-                                      "Operation abgebrochen");
-    progress.SetTotal(grains.Count());
-    progress.SetLine1("Dateien werden \xC3\xBC" "bertragen...");
-    struct TEffect {
-        DWORD& effect;
-        DWORD requested;
-        TSxDropOutcome& outcome;
-        ~TEffect() { effect = SxOutcomeEffect(requested, outcome); }
-    } report{effect, requested, outcome};
+    TSxDropProgress progress(ownerWindow, grains.Count());
+    TOutcomeReport report{effect, requested, outcome};
     for (int i = 0; i < grains.Count(); ++i) {
         Grain& grain = *grains.GetItem(i);
         progress.SetLine2(grain.Name);
@@ -309,14 +323,8 @@ HRESULT TSxCustomProvider::DropPrivateFormat(Grain& folder, DWORD& effect, HWND 
         info.Effect = DropEffectToSx(requested);
         info.OwnerWindow = ownerWindow;
         DoDataGrainDrop(folder, grain, info);
-        outcome.Arrived.push_back(i);
-        if (ReportedDropEffect(info) & DROPEFFECT_MOVE)
-            outcome.Moved.push_back(i);
-        progress.SetPosition(i + 1);
-        if (progress.HasUserCancelled()) {
-            outcome.Cancelled = true;
+        if (!ItemArrived(i, info, outcome, progress))
             break;
-        }
     }
     DoAfterDrop(folder, ownerWindow);
     return S_OK;
@@ -329,16 +337,8 @@ HRESULT TSxCustomProvider::DropIDList(Grain& folder, DWORD& effect, HWND ownerWi
     effect = DROPEFFECT_NONE;
     const TSxIDListArray array = SxReadIDListArray(block, size);
     outcome.Offered = static_cast<int>(array.Items.size());
-    TSxProgressDialogWrapper progress("Dateien werden \xC3\xBC" "bertragen...", ownerWindow, poModal | poAutoTime, 4,
-                                      "Operation abgebrochen");
-    progress.SetTotal(outcome.Offered);
-    progress.SetLine1("Dateien werden \xC3\xBC" "bertragen...");
-    struct TEffect {
-        DWORD& effect;
-        DWORD requested;
-        TSxDropOutcome& outcome;
-        ~TEffect() { effect = SxOutcomeEffect(requested, outcome); }
-    } report{effect, requested, outcome};
+    TSxDropProgress progress(ownerWindow, outcome.Offered);
+    TOutcomeReport report{effect, requested, outcome};
     for (int i = 0; i < outcome.Offered; ++i) {
         TSxPidlPtr absolute(PIDLCombine(array.Folder, array.Items[static_cast<size_t>(i)]));
         if (!absolute)
@@ -349,14 +349,8 @@ HRESULT TSxCustomProvider::DropIDList(Grain& folder, DWORD& effect, HWND ownerWi
         info.OwnerWindow = ownerWindow;
         info.ProgressDialog = progress.Dialog.Get();
         DoNewGrainFromPidl(folder, absolute.get(), info);
-        outcome.Arrived.push_back(i);
-        if (ReportedDropEffect(info) & DROPEFFECT_MOVE)
-            outcome.Moved.push_back(i);
-        progress.SetPosition(i + 1);
-        if (progress.HasUserCancelled()) {
-            outcome.Cancelled = true;
+        if (!ItemArrived(i, info, outcome, progress))
             break;
-        }
     }
     return S_OK;
 }
@@ -376,12 +370,7 @@ HRESULT TSxCustomProvider::DropFiles(Grain& folder, DWORD& effect, HWND ownerWin
         helper.AddFile(folder, path);
     const int count = helper.GetFileCount();
     outcome.Offered = count + helper.Skipped;
-    struct TEffect {
-        DWORD& effect;
-        DWORD requested;
-        TSxDropOutcome& outcome;
-        ~TEffect() { effect = SxOutcomeEffect(requested, outcome); }
-    } report{effect, requested, outcome};
+    TOutcomeReport report{effect, requested, outcome};
     for (int i = 0; i < count; ++i) {
         TSxDropInfo info;
         info.Effect = DropEffectToSx(requested);
@@ -428,6 +417,14 @@ void TSxCustomProvider::SetPerformedDropEffect(PCSxItemIDList folderList, TSxDat
         return;
     OnGrainMoved(*this, grains);
     SxChangeNotify(SHCNE_UPDATEDIR, folderList);
+}
+
+TSxDropProgress::TSxDropProgress(HWND ownerWindow, int32_t total)
+    : TSxProgressDialogWrapper("Dateien werden \xC3\xBC" "bertragen...", ownerWindow, poModal | poAutoTime, 4,
+                               "Operation abgebrochen")
+{
+    SetTotal(total);
+    SetLine1("Dateien werden \xC3\xBC" "bertragen...");
 }
 
 // ---- the HDROP walk --------------------------------------------------------------------------

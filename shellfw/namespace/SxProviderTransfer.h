@@ -38,6 +38,12 @@ public:
     int32_t Total() const { return Max; }
 };
 
+// The progress dialog of a drop of total items.
+class TSxDropProgress : public TSxProgressDialogWrapper {
+public:
+    TSxDropProgress(HWND ownerWindow, int32_t total);
+};
+
 // Turns the dropped files and folders of an HDROP into a flat list of files, each with the folder
 // grain it goes into; folders are found (merged only when the provider agrees) or made on the way.
 // Links and junctions are not followed.

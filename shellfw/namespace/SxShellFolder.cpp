@@ -815,6 +815,12 @@ TSxCustomShellFolder* TSxCustomShellFolder::GetGrainFolder(TSxCustomDataGrain& g
     }
 }
 
+namespace {
+// The data object the last copy or cut put on the clipboard; not held: it counts only while
+// OleIsCurrentClipboard says the clipboard still has it.
+std::atomic<IDataObject*> GClipboardSource{nullptr};
+} // namespace
+
 HRESULT TSxCustomShellFolder::PutOnClipboard(TSxDataGrainList& grains, DWORD effect)
 {
     TSxCustomProvider* provider = GetDataProvider();
@@ -832,7 +838,10 @@ HRESULT TSxCustomShellFolder::PutOnClipboard(TSxDataGrainList& grains, DWORD eff
     hr = DataObjectSetDWord(data.Get(), effect, CF_SXPREFERREDDROPEFFECT);
     if (FAILED(hr))
         return hr;
-    return OleSetClipboard(data.Get());
+    hr = OleSetClipboard(data.Get());
+    if (SUCCEEDED(hr))
+        GClipboardSource = data.Get();
+    return hr;
 }
 
 HRESULT TSxCustomShellFolder::CopyGrains(TSxDataGrainList& grains) { return PutOnClipboard(grains, DROPEFFECT_COPY); }
@@ -841,8 +850,17 @@ HRESULT TSxCustomShellFolder::CutGrains(TSxDataGrainList& grains) { return PutOn
 
 HRESULT TSxCustomShellFolder::PasteFromClipboard(HWND ownerWindow)
 {
+    // The clipboard hands out a stand-in for the object on it, which hides what the folder's
+    // own data object is told at the drop: the move of a cut would never be completed. While
+    // the object a copy or cut of this process put there is still on the clipboard (so the
+    // clipboard holds it), it is used itself.
     Microsoft::WRL::ComPtr<IDataObject> data;
-    HRESULT hr = OleGetClipboard(data.GetAddressOf());
+    HRESULT hr = S_OK;
+    IDataObject* own = GClipboardSource.load();
+    if (own && OleIsCurrentClipboard(own) == S_OK)
+        data = own;
+    else
+        hr = OleGetClipboard(data.GetAddressOf());
     if (FAILED(hr) || !data)
         return FAILED(hr) ? hr : E_FAIL;
     Microsoft::WRL::ComPtr<IDropTarget> target;

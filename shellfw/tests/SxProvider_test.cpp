@@ -20,6 +20,7 @@
 #include <functional>
 #include <cstring>
 #include <set>
+#include <filesystem>
 #include <fstream>
 #include <map>
 
@@ -491,6 +492,35 @@ TEST_F(TreeProvider, GrainsAsTemporaryFiles)
         SetFileAttributesW(Utf8ToWide(f).c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileW(Utf8ToWide(f).c_str());
     }
+}
+
+TEST(ProviderFiles, AFileIsHandedOnWholeOrNotAtAll)
+{
+    wchar_t dir[MAX_PATH];
+    GetTempPathW(MAX_PATH, dir);
+    const std::string path = WideToUtf8(dir) + "SxReadWhole.bin";
+    std::string bytes(200 * 1024 + 7, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i * 31);
+    {
+        std::ofstream out(std::filesystem::path(Utf8ToWide(path)), std::ios::binary);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    {
+        THandle file(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(file);
+        TSxMemoryStream data = SxReadWholeFile(file.get(), path);
+        std::string read(static_cast<size_t>(data.GetSize()), '\0');
+        data.Read(read.data(), read.size());
+        EXPECT_TRUE(read == bytes);
+    }
+    {
+        // A handle that cannot read: an error, never an empty or cut-off copy.
+        THandle file(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(file);
+        EXPECT_THROW(SxReadWholeFile(file.get(), path), std::runtime_error);
+    }
+    DeleteFileW(Utf8ToWide(path).c_str());
 }
 
 TEST_F(TreeProvider, OpenReportsAProgramThatCannotStart)

@@ -30,13 +30,6 @@ std::string PathU8(const fs::path& p) {
     return std::string(reinterpret_cast<const char*>(s.data()), s.size());
 }
 
-std::string ReadLocal(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 void WriteLocal(const fs::path& p, const std::string& bytes) {
     fs::create_directories(p.parent_path());
     std::ofstream out(p, std::ios::binary | std::ios::trunc);

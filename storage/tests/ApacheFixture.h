@@ -74,8 +74,7 @@ private:
     ApacheFixture() = default;
 };
 
-// A whole local file (empty when it cannot be read); writing makes the parents and replaces the file.
-std::string ReadLocal(const std::filesystem::path& p);
+// Writes a whole local file: makes the parents and replaces the file (ReadFileBytes reads one).
 void WriteLocal(const std::filesystem::path& p, const std::string& bytes);
 
 // UTF-8 text <-> filesystem path (the tree holds UTF-8 names).

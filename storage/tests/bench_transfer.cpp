@@ -3,6 +3,7 @@
 // wine (read into a fixed buffer and write to a file; send a file in pieces), with the process's peak
 // memory. Not a test.
 #include "ApacheFixture.h"
+#include "TestMemory.h"
 #include "uGLBCrypt.h"
 #include "uGLBRegistry.h"
 #include "uGLBWin.h"
@@ -29,14 +30,6 @@ double Seconds(std::chrono::steady_clock::time_point since) {
 
 double MiB(uint64_t bytes) {
     return static_cast<double>(bytes) / (1024.0 * 1024.0);
-}
-
-// The most the process ever held: private bytes and working set.
-uint64_t PeakMemory() {
-    PROCESS_MEMORY_COUNTERS c{};
-    c.cb = sizeof c;
-    GetProcessMemoryInfo(GetCurrentProcess(), &c, sizeof c);
-    return std::max<uint64_t>(c.PeakPagefileUsage, c.PeakWorkingSetSize);
 }
 
 void Require(bool ok, const char* what) {
@@ -120,7 +113,7 @@ int main(int argc, char** argv) {
     try {
         const std::string downloaded = work + "download.bin";
         const std::string plainFile = work + "plain.bin";
-        start = PeakMemory();
+        start = MemoryBytes();
         // Twice each, the best time counts (the first pass warms the caches); files above 1 GiB once.
         const int passes = size > 1024ull * 1024 * 1024 ? 1 : 2;
         for (int pass = 0; pass < passes; ++pass) {
@@ -135,7 +128,7 @@ int main(int argc, char** argv) {
                 if (!client.Upload(downloaded, "up-" + name, dialog)) throw std::runtime_error("Upload failed");
                 up = std::min(up, Seconds(t));
             }
-            peak = std::max(peak, PeakMemory());
+            peak = std::max(peak, PeakMemoryBytes());
             plainDown = std::min(plainDown, PlainLoop("GET", url, auth, plainFile));
             plainUp = std::min(plainUp, PlainLoop("PUT", dav.Url + "/bench/plain-" + EncodeURLPath(name), auth, plainFile));
         }

@@ -3,6 +3,7 @@
 #include "ApacheFixture.h"
 #include "ProgressTestSupport.h"
 #include "SettingsFixture.h"
+#include "TestFiles.h"
 #include "uGLBConst.h"
 #include "uGLBCrypt.h"
 #include "uGLBRegistry.h"
@@ -28,7 +29,6 @@
 namespace fs = std::filesystem;
 using davtest::ApacheFixture;
 using davtest::PathU8;
-using davtest::ReadLocal;
 using davtest::WriteLocal;
 using davtest::TDavLogLine;
 using davtest::U8Path;
@@ -92,7 +92,7 @@ protected:
         Requests(mark, expected);
         return Requests(mark, expected + 1, 400);
     }
-    std::string Log() const { return ReadLocal(User / "WEBDAVClient.log"); }
+    std::string Log() const { return fs::exists(User / "WEBDAVClient.log") ? ReadFileBytes(User / "WEBDAVClient.log") : ""; }
 
     std::string Box, Host;
     fs::path User;
@@ -181,7 +181,7 @@ TEST_F(ItemOps, DownloadWritesTheBodyOfA200)
     const fs::path local = User / "Download" / U8Path("ä ö.bin");
     const size_t mark = Dav().LogMark();
     EXPECT_TRUE(client.Download("Fotos\\ä ö.bin", PathU8(local), dialog));
-    EXPECT_EQ(ReadLocal(local), body);
+    EXPECT_EQ(ReadFileBytes(local), body);
     auto r = Requests(mark, 1);
     ASSERT_EQ(r.size(), 1u);
     EXPECT_EQ(r[0].Method, "GET");
@@ -212,7 +212,7 @@ TEST_F(ItemOps, DownloadOfAnAbsentFileOrARefusalWritesNothingAndFails)
         EXPECT_FALSE(client.Download("a.txt", PathU8(old), dialog));
     }
     EXPECT_FALSE(fs::exists(fresh));
-    EXPECT_EQ(ReadLocal(old), "local");
+    EXPECT_EQ(ReadFileBytes(old), "local");
     for (const auto& e : fs::directory_iterator(User)) {
         const std::string n = PathU8(e.path().filename());
         EXPECT_TRUE(n == "old.txt" || n == "Download" || n == "WEBDAVClient.log") << n;
@@ -297,7 +297,7 @@ TEST_F(ItemOps, UploadFormLeavesAFileNamedLikeItsCopyAlone)
     TWEBDAVClient client;
     EXPECT_TRUE(client.UploadForm(PathU8(local), "Brief.doc", dialog));
     EXPECT_EQ(Dav().ReadFile(Srv("Brief.doc")), "gespeichert");
-    EXPECT_EQ(ReadLocal(User / "Brief.~tmp"), "eigene Datei");
+    EXPECT_EQ(ReadFileBytes(User / "Brief.~tmp"), "eigene Datei");
 }
 
 // ---- UploadDirectory

@@ -1,9 +1,13 @@
 // The request frame and the listing reader against the private Apache WebDAV server.
 #include "ApacheFixture.h"
+#include "OneShotServer.h"
 #include "ProgressTestSupport.h"
 #include "SettingsFixture.h"
+#include "TestFiles.h"
+#include "TestMemory.h"
 #include "uGLBCrypt.h"
 #include "uGLBShellTools.h"
+#include "uGLBWEBDAVListing.h"
 #include "uTVirtualFileStorage.h"
 #include "uTWEBDAVClient.h"
 
@@ -33,11 +37,9 @@ const std::string kEmoji = "\xF0\x9F\x98\x80 smile.txt";
 const std::string kBar = "Ordner {x}|y";                              // folder ("|" only over HTTP)
 const std::string kOdd = "c%d&e+f#g.txt";
 
-std::string ReadBytes(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+// A log file; "" while nothing was logged.
+std::string LogFile(const std::string& name) {
+    return fs::exists(U8Path(name)) ? ReadFileBytes(name) : std::string();
 }
 
 // Every file below a folder (path relative to it, "/" separated) with its bytes.
@@ -48,7 +50,7 @@ std::map<std::string, std::string> Snapshot(const std::string& folder) {
     if (!fs::exists(root, ec)) return files;
     for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
         const std::string rel = PathU8(fs::relative(it->path(), root).generic_u8string());
-        files[rel + (it->is_directory() ? "/" : "")] = it->is_directory() ? "" : ReadBytes(it->path());
+        files[rel + (it->is_directory() ? "/" : "")] = it->is_directory() ? "" : ReadFileBytes(it->path());
     }
     return files;
 }
@@ -108,6 +110,7 @@ protected:
         SetConnection(Host, Dav->Password);
     }
     void TearDown() override {
+        WaitForOldMirrorsSwept(20000);
         shl_DeleteFolder(UserPath.substr(0, UserPath.size() - 1));
         DeleteSettingsBranch();
         CoUninitialize();
@@ -134,7 +137,7 @@ protected:
         EXPECT_EQ(mirror.size(), 4u);
         return mirror;
     }
-    std::string LogText() const { return ReadBytes(U8Path(UserPath + "WEBDAVClient.log")); }
+    std::string LogText() const { return LogFile(UserPath + "WEBDAVClient.log"); }
 
     // The tree of the seed; "|" is no Windows file-name character, so that folder comes over HTTP.
     void SeedTrickyTree() {
@@ -278,7 +281,7 @@ TEST_F(ListingTest, EveryNameRoundTripsToAnAddressApacheAccepts) {
     SeedTrickyTree();
     ASSERT_TRUE(Listing());
     const std::map<std::string, std::string> content = {
-        {"Fotos\\" + kUmlaut, ReadBytes(Dav->Sample)},
+        {"Fotos\\" + kUmlaut, ReadFileBytes(Dav->Sample)},
         {"Fotos\\Urlaub 2024\\" + kOdd, "odd name"},
         {kCjk + "\\" + kEmoji, "emoji!!"},
         {kBar + "\\a|b {c}.txt", "bar file"},
@@ -429,13 +432,14 @@ TEST_F(ListingTest, UnsafeEntriesAreSkippedAndTheRestIsListed) {
         EXPECT_EQ(mirror.size(), 1u) << c.name;
         EXPECT_EQ(mirror.count("7.txt"), 1u) << c.name;
         EXPECT_EQ(ReadRegistryInteger("Application", "files", -1), 1) << c.name;
+        ASSERT_TRUE(WaitForOldMirrorsSwept(20000));
         for (const auto& [path, bytes] : Snapshot(UserPath)) {
             // Temp/ holds the answer while it is read, and nothing after
             EXPECT_TRUE(path.rfind("Cache/", 0) == 0 || path == "Cache/" || path == "Temp/" ||
                         path.find(".log") != std::string::npos)
                 << c.name << ": " << path;
         }
-        const std::string log = LogText() + ReadBytes(U8Path(UserPath + "VirtualFileStorage.log"));
+        const std::string log = LogText() + LogFile(UserPath + "VirtualFileStorage.log");
         EXPECT_NE(log.find(c.logged), std::string::npos) << c.name;
         EXPECT_NE(log.find("|ERROR|TranslateXML: skipped"), std::string::npos) << c.name;
     }
@@ -743,6 +747,7 @@ TEST_F(ListingTest, AnAnswerCutAtAnyByteFails) {
     EXPECT_EQ(MirrorItems(Cache()), (std::multiset<std::string>{"Fotos\\", "Fotos\\x y.txt"}));
     const std::string temp = client.Env->Temp;
     { TListingAnswer gone; gone.Assign(temp, "x"); }
+    ASSERT_TRUE(WaitForOldMirrorsSwept(20000));
     EXPECT_EQ(Snapshot(temp).size(), 1u);   // the answer still held above; none of the others stayed
 }
 
@@ -807,6 +812,120 @@ TEST_F(ListingTest, FailedRecordWritesKeepTheOldMirror) {
         EXPECT_EQ(Snapshot(Cache()), before);
     }
     EXPECT_FALSE(fs::exists(U8Path(UserPath + "Cache.stage")));
+}
+
+// The answer goes into its file as it arrives: the process never holds it, not even once.
+TEST_F(ListingTest, GetContentStreamsALargeAnswerIntoItsFile) {
+    const std::string name = Sandbox + "_large";
+    const std::string base = "/canned/" + name;
+    const std::string head = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<D:multistatus xmlns:D=\"DAV:\">\n" +
+                             Response(base + "/", true, "") + "<!--";
+    const std::string tail = "-->\n" + Response(base + "/a.txt", false, "\"1-2\"") + "</D:multistatus>\n";
+    constexpr uint64_t kPadding = 96ull << 20;
+    {
+        // Written in pieces, so the test itself never holds the answer either.
+        std::ofstream out(Dav->CannedDir / U8Path(name), std::ios::binary | std::ios::trunc);
+        out << "Status: 207 Multi-Status\r\nContent-Type: text/xml\r\n\r\n" << head;
+        const std::string piece(1 << 20, 'x');
+        for (uint64_t at = 0; at < kPadding; at += piece.size()) out << piece;
+        out << tail;
+        ASSERT_TRUE(out.good());
+    }
+    SetConnection(Dav->CannedUrl + "/" + name, "x");
+    TWEBDAVClient client;
+    TvrqDialog dialog;
+    TListingAnswer answer;
+    const uint64_t before = MemoryBytes();
+    ASSERT_TRUE(client.GetContent("", -1, dialog, answer)) << LogText();
+    const uint64_t rise = PeakMemoryBytes() - before;
+    const uint64_t size = head.size() + kPadding + tail.size();
+    EXPECT_EQ(answer.Size, size);
+    EXPECT_EQ(fs::file_size(U8Path(answer.FileName)), size);
+    EXPECT_LT(rise, 24ull << 20) << "peak memory rose by " << (rise >> 20) << " MiB for an answer of "
+                                  << (size >> 20) << " MiB";
+    std::ifstream in(U8Path(answer.FileName), std::ios::binary);
+    std::string start(head.size(), '\0'), end(tail.size(), '\0');
+    in.read(start.data(), static_cast<std::streamsize>(start.size()));
+    in.seekg(-static_cast<std::streamoff>(tail.size()), std::ios::end);
+    in.read(end.data(), static_cast<std::streamsize>(end.size()));
+    EXPECT_EQ(start, head);
+    EXPECT_EQ(end, tail);
+    in.close();
+    fs::remove(Dav->CannedDir / U8Path(name));
+}
+
+// An answer that ends before its announced length is cut, also when what came is a complete document:
+// the listing fails and the mirror stays as it was, with and without statistics.
+TEST_F(ListingTest, AnAnswerShorterThanItsContentLengthFails) {
+    const auto before = ListedSmallTree();
+    if (HasFatalFailure()) return;
+    const std::string full = Multistatus(Response("/one/", true, "") + Response("/one/Fotos/", true, "") +
+                                         Response("/one/Fotos/neu.txt", false, "\"9-9\""));
+    struct Case { uint64_t announced; bool statistics, listed; };
+    const Case cases[] = {{full.size() + 50, true, false}, {full.size() + 1, false, false},
+                          {full.size(), false, true}};
+    for (const Case& c : cases) {
+        davtest::TOneShotServer server("HTTP/1.1 207 Multi-Status\r\nContent-Type: text/xml\r\nContent-Length: " +
+                                       std::to_string(c.announced) + "\r\nConnection: close\r\n\r\n" + full);
+        SetConnection(server.Url("/one"), "x");
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(Listing(-1, c.statistics), c.listed) << c.announced;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+        if (!c.listed) {
+            EXPECT_EQ(Snapshot(Cache()), before) << c.announced;
+        }
+    }
+    EXPECT_EQ(MirrorItems(Cache()), (std::multiset<std::string>{"Fotos\\", "Fotos\\a.txt", "Fotos\\neu.txt", "b.txt"}));
+    EXPECT_NE(LogText().find("|ERROR|GetContent: WinHttpReadData"), std::string::npos) << LogText();
+    EXPECT_NE(LogText().find("the answer ended after " + std::to_string(full.size()) + " of its " +
+                             std::to_string(full.size() + 50) + " bytes"),
+              std::string::npos);
+}
+
+// A refresh renames the old mirror aside and it is deleted behind the caller's back: nothing of it
+// stays, refreshes right after one another work, what else the temporary folder holds stays, and
+// the working folders can go at once (disconnect, exit) while old mirrors are still being swept.
+TEST_F(ListingTest, RefreshesLeaveNoOldMirrorBehind) {
+    const std::string base = "/dav/" + Sandbox;
+    auto answerOf = [&](int files) {
+        std::string items = Response(base + "/", true, "") + Response(base + "/Viele/", true, "");
+        for (int i = 0; i < files; ++i) items += Response(base + "/Viele/Datei " + std::to_string(i) + ".txt", false, "\"1-2\"");
+        return Multistatus(items);
+    };
+    TWEBDAVClient client;
+    TvrqDialog dialog;
+    TListingAnswer many, fewer;
+    many.Assign(client.Env->Temp, answerOf(1500));
+    fewer.Assign(client.Env->Temp, answerOf(1000));
+    // Left by a process that ended while it swept, beside what the temporary folder holds anyway.
+    const std::string temp = client.Env->Temp;
+    davtest::WriteLocal(U8Path(temp + "sxold17-1-1\\4142\\x.txt"), "old");
+    davtest::WriteLocal(U8Path(temp + "keep.txt"), "the user's");
+    davtest::WriteLocal(U8Path(temp + "sp12\\a.txt"), "a framework's temporary folder");
+    for (int round = 0; round < 4; ++round) {
+        ASSERT_TRUE(client.TranslateXML(round % 2 ? fewer : many, true, dialog)) << round << LogText();
+    }
+    EXPECT_EQ(MirrorItems(Cache()).size(), 1000u + 1);
+    ASSERT_TRUE(WaitForOldMirrorsSwept(60000));
+    std::set<std::string> left;
+    for (const auto& [path, bytes] : Snapshot(temp)) left.insert(path);
+    EXPECT_EQ(left, (std::set<std::string>{fs::path(U8Path(many.FileName)).filename().string(),
+                                           fs::path(U8Path(fewer.FileName)).filename().string(), "keep.txt",
+                                           "sp12/", "sp12/a.txt"}));
+    for (const auto& [path, bytes] : Snapshot(UserPath)) {
+        EXPECT_TRUE(path.rfind("Cache/", 0) == 0 || path.rfind("Temp/", 0) == 0 || path.find(".log") != std::string::npos)
+            << path;
+    }
+    // Disconnect right after a refresh: the working folders go whole, sweep or no sweep.
+    ASSERT_TRUE(client.TranslateXML(many, true, dialog));
+    EXPECT_TRUE(DeleteFolderTree(temp));
+    EXPECT_TRUE(DeleteFolderTree(Cache()));
+    EXPECT_FALSE(fs::exists(U8Path(temp)));
+    EXPECT_FALSE(fs::exists(U8Path(Cache())));
+    // And a login after it lists into fresh folders.
+    Dav->WriteFile(Sandbox + "/b.txt", "bb");
+    ASSERT_TRUE(Listing()) << LogText();
+    EXPECT_EQ(MirrorItems(Cache()), (std::multiset<std::string>{"b.txt"}));
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // and leaves the target as it was.
 #include "ApacheFixture.h"
 #include "SettingsFixture.h"
+#include "TestFiles.h"
+#include "TestMemory.h"
 #include "uGLBWin.h"
 #include "uTWEBDAVClient.h"
 #include "uTvrqDialog.h"
@@ -10,7 +12,6 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 #include <objbase.h>
-#include <psapi.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -26,7 +27,6 @@
 namespace fs = std::filesystem;
 using davtest::ApacheFixture;
 using davtest::PathU8;
-using davtest::ReadLocal;
 using davtest::U8Path;
 using davtest::WriteLocal;
 using Clock = std::chrono::steady_clock;
@@ -71,15 +71,6 @@ bool HoldsLarge(const fs::path& p, uint64_t size)
         if (!in || std::memcmp(piece.data(), got.data(), n) != 0) return false;
     }
     return true;
-}
-
-// The most private memory the process held since it started.
-uint64_t PeakPrivateBytes()
-{
-    PROCESS_MEMORY_COUNTERS c{};
-    c.cb = sizeof c;
-    GetProcessMemoryInfo(GetCurrentProcess(), &c, sizeof c);
-    return c.PeakPagefileUsage;
 }
 
 // The bar of the shell progress window: its position in parts of its range (0 to 1).
@@ -164,14 +155,14 @@ TEST_F(Transfers, LargeFilesGoThroughInPiecesWithFlatMemory)
     const uint64_t size = 256 * kMiB;
     WriteLarge(Dav().Local(Srv("Fotos/gro\xC3\x9F.bin")), size);
     const fs::path local = User / U8Path("gro\xC3\x9F.bin");
-    const uint64_t start = PeakPrivateBytes();
+    const uint64_t start = MemoryBytes();
     {
         TvrqDialog dialog;
         TWEBDAVClient client;
         EXPECT_TRUE(client.Download("Fotos\\gro\xC3\x9F.bin", PathU8(local), dialog));
         EXPECT_TRUE(client.Upload(PathU8(local), "Fotos\\zur\xC3\xBC" "ck.bin", dialog));
     }
-    const uint64_t peak = PeakPrivateBytes();
+    const uint64_t peak = PeakMemoryBytes();
     EXPECT_LT(peak - start, 64 * kMiB) << "start " << start / kMiB << " MiB, peak " << peak / kMiB << " MiB";
     EXPECT_TRUE(HoldsLarge(local, size));
     EXPECT_TRUE(HoldsLarge(Dav().Local(Srv("Fotos/zur\xC3\xBC" "ck.bin")), size));
@@ -203,7 +194,7 @@ TEST_F(Transfers, CancelStopsARunningTransferAtOnceAndKeepsTheTarget)
         EXPECT_FALSE(result) << down;
         EXPECT_LT(std::chrono::duration<double>(returned - driver.Pressed).count(), 0.5) << down;
     }
-    EXPECT_EQ(ReadLocal(local), "alt");
+    EXPECT_EQ(ReadFileBytes(local), "alt");
     EXPECT_EQ(Names(User), (std::vector<std::string>{"Download", "WEBDAVClient.log", "gross.bin", "hoch"}));
     // The server stores a PUT only when all of it came; an aborted one leaves the old file alone.
     for (int i = 0; i < 100 && Names(Dav().Local(Srv("Ziel"))).size() > 1; ++i) Sleep(20);

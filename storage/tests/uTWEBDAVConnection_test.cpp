@@ -1,10 +1,10 @@
 // The connection's bodies against the private Apache WebDAV server: an answer into a file or a sink
 // as it arrives, a request body from a file, the byte counts, cut answers and failures inside
 // WinHTTP's notices.
-#include <winsock2.h>
-
 #include "ApacheFixture.h"
+#include "OneShotServer.h"
 #include "SettingsFixture.h"
+#include "TestFiles.h"
 #include "uGLBWin.h"
 #include "uTWEBDAVClient.h"
 #include "uTWEBDAVConnection.h"
@@ -22,7 +22,6 @@
 namespace fs = std::filesystem;
 using davtest::ApacheFixture;
 using davtest::PathU8;
-using davtest::ReadLocal;
 using davtest::WriteLocal;
 using davtest::U8Path;
 
@@ -79,7 +78,7 @@ TEST_F(Bodies, AnswerGoesIntoAFileAsItArrivesAndTheFileIsFreeAfterwards)
     // Closed as the exchange ended: it can be renamed before Disconnect.
     const fs::path renamed = Local / "fertig.bin";
     EXPECT_TRUE(MoveFileExW(file.wstring().c_str(), renamed.wstring().c_str(), 0)) << GetLastError();
-    EXPECT_TRUE(ReadLocal(renamed) == body);
+    EXPECT_TRUE(ReadFileBytes(renamed) == body);
     c.Disconnect();
 
     // An error status goes into the file too: the caller decides what to keep.
@@ -88,7 +87,7 @@ TEST_F(Bodies, AnswerGoesIntoAFileAsItArrivesAndTheFileIsFreeAfterwards)
     d.ReceiveBodyInto(PathU8(file));
     d.Send();
     EXPECT_EQ(d.Status(), 404);
-    EXPECT_NE(ReadLocal(file).find("Not Found"), std::string::npos);
+    EXPECT_NE(ReadFileBytes(file).find("Not Found"), std::string::npos);
     // A file that cannot be made is a failure before anything is sent.
     TWEBDAVConnection e(Dav().User, Dav().Password);
     Open(e, "GET", Url + "/Fotos/gro%C3%9F.bin");
@@ -158,61 +157,15 @@ TEST_F(Bodies, AFailureInsideTheNoticesFailsTheRequest)
     EXPECT_EQ(TWEBDAVConnection::LiveRequests(), 0u);
 }
 
-// A server that answers one request with the given bytes and then closes the connection.
-class TOneShotServer {
-public:
-    explicit TOneShotServer(std::string answer) : Answer(std::move(answer))
-    {
-        WSADATA wsa;
-        WSAStartup(MAKEWORD(2, 2), &wsa);
-        Listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(Listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        int len = sizeof a;
-        getsockname(Listener, reinterpret_cast<sockaddr*>(&a), &len);
-        Port = ntohs(a.sin_port);
-        listen(Listener, 1);
-        Worker = std::thread([this] {
-            const SOCKET s = accept(Listener, nullptr, nullptr);
-            if (s == INVALID_SOCKET) return;
-            std::string request;
-            char buf[4096];
-            while (request.find("\r\n\r\n") == std::string::npos) {
-                const int n = recv(s, buf, sizeof buf, 0);
-                if (n <= 0) break;
-                request.append(buf, static_cast<size_t>(n));
-            }
-            send(s, Answer.data(), static_cast<int>(Answer.size()), 0);
-            shutdown(s, SD_BOTH);
-            closesocket(s);
-        });
-    }
-    ~TOneShotServer()
-    {
-        closesocket(Listener);
-        Worker.join();
-        WSACleanup();
-    }
-    std::string Url() const { return "http://127.0.0.1:" + std::to_string(Port) + "/x.bin"; }
-
-private:
-    std::string Answer;
-    SOCKET Listener = INVALID_SOCKET;
-    int Port = 0;
-    std::thread Worker;
-};
-
 // A body shorter than its Content-Length (the connection broke off) is no complete answer.
 TEST_F(Bodies, AnAnswerCutBeforeItsLengthFails)
 {
     const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: ";
     const fs::path file = Local / "cut.part";
     {
-        TOneShotServer server(head + "5000\r\n\r\n" + std::string(1200, 'x'));
+        davtest::TOneShotServer server(head + "5000\r\n\r\n" + std::string(1200, 'x'));
         TWEBDAVConnection c("u", "p");
-        Open(c, "GET", server.Url());
+        Open(c, "GET", server.Url("/x.bin"));
         c.ReceiveBodyInto(PathU8(file));
         EXPECT_THROW(c.Send(), EWebDAVError);
         EXPECT_THROW(c.Status(), EWebDAVError);
@@ -220,9 +173,9 @@ TEST_F(Bodies, AnAnswerCutBeforeItsLengthFails)
         EXPECT_TRUE(DeleteFileW(file.wstring().c_str()));
     }
     {
-        TOneShotServer server(head + "1200\r\n\r\n" + std::string(1200, 'x'));
+        davtest::TOneShotServer server(head + "1200\r\n\r\n" + std::string(1200, 'x'));
         TWEBDAVConnection c("u", "p");
-        Open(c, "GET", server.Url());
+        Open(c, "GET", server.Url("/x.bin"));
         c.Send();
         EXPECT_EQ(c.Status(), 200);
         EXPECT_EQ(c.ResponseBody(), std::string(1200, 'x'));

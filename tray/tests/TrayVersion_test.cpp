@@ -2,68 +2,24 @@
 // download: only a complete download is ever started.
 #include "TrayFixture.h"
 
+#include "OneShotServer.h"
 #include "ufrmVersionDownload.h"
 #include "uGLBConst.h"
 #include "uTrayHttp.h"
 #include "uTrayTexts.h"
 
-#include <winsock2.h>
-
 #include <fstream>
-#include <thread>
 
 using namespace traytest;
 
 namespace {
 
-// A server that announces more bytes than it sends, then closes: a download cut off midway.
-class TCutServer {
-public:
-    TCutServer(size_t announced, size_t sent)
-    {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-        Listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(Listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(Listener, 1);
-        int length = sizeof address;
-        getsockname(Listener, reinterpret_cast<sockaddr*>(&address), &length);
-        Port = ntohs(address.sin_port);
-        Worker = std::thread([this, announced, sent] {
-            SOCKET client = accept(Listener, nullptr, nullptr);
-            if (client == INVALID_SOCKET)
-                return;
-            std::string request;
-            char buffer[4096];
-            while (request.find("\r\n\r\n") == std::string::npos) {
-                const int got = recv(client, buffer, sizeof buffer, 0);
-                if (got <= 0)
-                    break;
-                request.append(buffer, size_t(got));
-            }
-            const std::string answer = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
-                                       std::to_string(announced) + "\r\nConnection: close\r\n\r\n" +
-                                       std::string(sent, 'x');
-            send(client, answer.data(), int(answer.size()), 0);
-            closesocket(client);
-        });
-    }
-    ~TCutServer()
-    {
-        closesocket(Listener);
-        Worker.join();
-        WSACleanup();
-    }
-    std::string Url() const { return "http://127.0.0.1:" + std::to_string(Port) + "/downloads/x.exe"; }
-
-private:
-    SOCKET Listener;
-    int Port = 0;
-    std::thread Worker;
-};
+// An answer that announces more bytes than it sends, then closes: a download cut off midway.
+std::string CutAnswer(size_t announced, size_t sent)
+{
+    return "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " + std::to_string(announced) +
+           "\r\nConnection: close\r\n\r\n" + std::string(sent, 'x');
+}
 
 class TrayVersionTest : public TrayTest {
 protected:
@@ -164,8 +120,8 @@ TEST_F(TrayVersionTest, OnlyACompleteSetupIsStarted)
     // at the path is never started either.
     Launched.clear();
     {
-        TCutServer cut(500000, 1000);
-        form.Prepare(1, true, target, cut.Url(), 1);
+        davtest::TOneShotServer cut(CutAnswer(500000, 1000));
+        form.Prepare(1, true, target, cut.Url("/downloads/x.exe"), 1);
         EXPECT_FALSE(form.btnStartClick());
     }
     form.Prepare(1, true, target, dav.Canned("setup_404", "404 Not Found", "text/plain", "weg") + "/x.exe", 1);

@@ -4,6 +4,8 @@
 
 #include "uGLBWin.h"
 
+#include <shlwapi.h>
+
 std::wstring PathBesideProgram(const std::wstring& fileName)
 {
     wchar_t path[MAX_PATH] = {};
@@ -95,4 +97,27 @@ HMENU PopupOf(HMENU bar, UINT id)
     info.cbSize = sizeof info;
     info.fMask = MIIM_SUBMENU;
     return GetMenuItemInfoW(bar, id, FALSE, &info) ? info.hSubMenu : nullptr;
+}
+
+std::vector<std::pair<std::string, TSxPidlPtr>> SxFolderItems(IShellFolder* folder, SHGDNF nameFlags)
+{
+    std::vector<std::pair<std::string, TSxPidlPtr>> items;
+    ComPtr<IEnumIDList> enumerator;
+    if (folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN, &enumerator) != S_OK ||
+        !enumerator)
+        return items;
+    PITEMID_CHILD child = nullptr;
+    ULONG fetched = 0;
+    while (enumerator->Next(1, &child, &fetched) == S_OK) {
+        TSxPidlPtr owned(child);
+        std::string name = "<failed>";
+        STRRET strRet{};
+        LPWSTR text = nullptr;
+        if (SUCCEEDED(folder->GetDisplayNameOf(child, nameFlags, &strRet)) && SUCCEEDED(StrRetToStrW(&strRet, child, &text))) {
+            name = WideToUtf8(text);
+            CoTaskMemFree(text);
+        }
+        items.emplace_back(name, std::move(owned));
+    }
+    return items;
 }

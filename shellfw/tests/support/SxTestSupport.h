@@ -3,9 +3,13 @@
 // child processes (regsvr32) and reading the prefix's registry.
 #include <windows.h>
 #include <wrl/client.h>
+#include <shobjidl.h>
+
+#include "SxPidl.h"
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The path of fileName in the folder of the running test program.
@@ -32,3 +36,7 @@ HMENU PopupOf(HMENU bar, UINT id);
 std::string Value(HKEY root, const std::string& key, const std::string& name = "");
 
 using Microsoft::WRL::ComPtr;
+
+// The items a shell folder enumerates (folders, files, hidden ones), each with its display name
+// of the given kind.
+std::vector<std::pair<std::string, TSxPidlPtr>> SxFolderItems(IShellFolder* folder, SHGDNF nameFlags = SHGDN_NORMAL);
