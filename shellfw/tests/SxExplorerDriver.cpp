@@ -5,35 +5,13 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "SxWindowSearch.h"
+
 #include <cstdio>
 #include <set>
 #include <string>
 
 namespace {
-
-struct Search {
-    const wchar_t* name;
-    HWND found;
-};
-
-BOOL CALLBACK MatchClass(HWND window, LPARAM data)
-{
-    auto* s = reinterpret_cast<Search*>(data);
-    wchar_t name[64] = {};
-    GetClassNameW(window, name, 64);
-    if (lstrcmpiW(name, s->name) == 0 && IsWindowVisible(window)) {
-        s->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND FindChildOfClass(HWND parent, const wchar_t* className)
-{
-    Search search{className, nullptr};
-    EnumChildWindows(parent, MatchClass, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
 
 std::wstring TitleOf(HWND window)
 {
@@ -80,8 +58,8 @@ int wmain(int argc, wchar_t** argv)
     for (int i = 0; i < 100 && !edit; ++i, Sleep(200)) {
         explorer = FindWindowW(L"ExplorerWClass", nullptr);
         if (explorer && IsWindowVisible(explorer))
-            if (HWND combo = FindChildOfClass(explorer, L"ComboBoxEx32"))
-                edit = FindChildOfClass(combo, L"Edit");
+            if (HWND combo = SxVisibleChildOfClass(explorer, L"ComboBoxEx32"))
+                edit = SxVisibleChildOfClass(combo, L"Edit");
     }
     if (!edit) {
         std::printf("no Explorer window with a Location box\n");
@@ -97,7 +75,7 @@ int wmain(int argc, wchar_t** argv)
         return 1;
     }
     Sleep(500);
-    HWND list = FindChildOfClass(explorer, L"SysListView32");
+    HWND list = SxVisibleChildOfClass(explorer, L"SysListView32");
     LRESULT count = list ? SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) : -1;
     if (argc > 3 && lstrcmpW(argv[3], L"--images") == 0)
         std::printf("items %d images %d\n", static_cast<int>(count),
