@@ -557,6 +557,109 @@ TEST_F(Journey, J05_DragOutCopiesAndMovesToALocalFolder)
 
 }  // namespace
 
+
+namespace {
+
+// ---- faults: the server refuses, or is gone; nothing is lost on either side, and the user is told
+
+// The host setting (read by every request) pointed at a server that refuses everything, for the
+// life of this object.
+class TRefusingServer {
+public:
+    TRefusingServer()
+        : Host(Setting("Connection", "host")),
+          Refusing(Dav().Canned("e2e_refuse", "403 Forbidden", "text/plain", "nein"))
+    {
+        SetSetting("Connection", "host", Refusing);
+    }
+    ~TRefusingServer() { SetSetting("Connection", "host", Host); }
+
+private:
+    std::string Host, Refusing;
+};
+
+TEST_F(Journey, J03_FaultARefusedSaveKeepsTheDocumentAndTellsTheUser)
+{
+    Dav().WriteFile(Srv("readonly/Vertrag.txt"), DocumentText);
+    TrayMenu(miTrayRefresh);
+    ASSERT_TRUE(WaitUntil([] { return Find(Items(BindOnline("readonly").Get()), "Vertrag.txt") != nullptr; }, 30000));
+    auto folder = BindOnline("readonly");
+    const auto items = Items(folder.Get());
+    const size_t logBefore = ReadFileText(InstallFolder() + "MainApp.log").size();
+    ASSERT_EQ(InvokeDefault(folder.Get(), *Find(items, "Vertrag.txt")), S_OK);
+    ASSERT_TRUE(WaitUntil([] { return FindWindowW(L"E2EEditorWindow", nullptr) != nullptr; }, 30000));
+    EXPECT_TRUE(WaitUntil([] { return FindWindowW(L"E2EEditorWindow", nullptr) == nullptr; }, 20000));
+    // The upload was refused: the user is told (the tray's balloon, logged with it), the server
+    // keeps its version and the changed document stays in the open folder.
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return ReadFileText(InstallFolder() + "MainApp.log").substr(logBefore).find("SxChangeNotifierChange: UploadForm") !=
+                   std::string::npos;
+        },
+        10000));
+    EXPECT_EQ(Dav().ReadFile(Srv("readonly/Vertrag.txt")), DocumentText);
+    bool kept = false;
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW(Utf8ToWide(UserPath() + "Open\\*").c_str(), &found);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string slot = UserPath() + "Open\\" + WideToUtf8(found.cFileName) + "\\Vertrag.txt";
+            if (found.cFileName[0] != L'.' && ReadFileText(slot) == DocumentText + EditorLine)
+                kept = true;
+        } while (FindNextFileW(find, &found));
+        FindClose(find);
+    }
+    EXPECT_TRUE(kept) << "the changed document is gone";
+}
+
+TEST_F(Journey, J07_FaultARefusedDeleteKeepsTheItemAndTellsTheUser)
+{
+    auto photos = BindOnline("Fotos");
+    ASSERT_TRUE(photos);
+    TRefusingServer refusing;
+    TAnswerer user({TAnswer(6), TAnswer(IDOK, 0, "", "e2e-07-refused")});
+    InvokeMenu(photos.Get(), {"Strand 1.jpg"}, "delete");
+    WaitUntil([&] { return user.Asked().size() == 2; }, 10000);
+    ASSERT_EQ(user.Asked().size(), 2u) << "the user was not told";
+    EXPECT_NE(user.Asked()[1].find("Strand 1.jpg"), std::string::npos) << user.Asked()[1];
+    EXPECT_TRUE(Dav().Exists(Srv("Fotos/Strand 1.jpg")));
+    EXPECT_FALSE(Dav().Exists(Srv("Gelöschte Dateien/Strand 1.jpg")));
+    EXPECT_TRUE(Find(Items(photos.Get()), "Strand 1.jpg")) << "the view lost the item";
+}
+
+TEST_F(Journey, J09_FaultARefusedCopyKeepsTheSourceOfAMove)
+{
+    Dav().WriteFile(Srv("nocopy/Quelle.txt"), "Quelle\r\n");
+    TrayMenu(miTrayRefresh);
+    ASSERT_TRUE(WaitUntil([] { return Find(Items(BindOnline("nocopy").Get()), "Quelle.txt") != nullptr; }, 30000));
+    auto source = BindOnline("nocopy");
+    auto root = BindOnline();
+    TAnswerer user({TAnswer(IDOK, 0, "", "e2e-09-refused")});
+    DragDrop(DropTargetOf(root.Get(), "Neue Dateianlagen").Get(), OnlineData(source.Get(), {"Quelle.txt"}).Get(),
+             DROPEFFECT_MOVE);
+    WaitUntil([&] { return user.Asked().size() == 1; }, 10000);
+    ASSERT_EQ(user.Asked().size(), 1u) << "the user was not told";
+    EXPECT_NE(user.Asked()[0].find("Quelle.txt"), std::string::npos) << user.Asked()[0];
+    EXPECT_EQ(Dav().ReadFile(Srv("nocopy/Quelle.txt")), "Quelle\r\n");
+    EXPECT_FALSE(Dav().Exists(Srv("Neue Dateianlagen/Quelle.txt")));
+}
+
+TEST_F(Journey, J05_FaultAFailedDownloadWritesNothingAndKeepsTheServerItem)
+{
+    const std::string out = "C:\\e2e\\heraus2";
+    WriteLocalFile(out + "\\.keep", "");
+    auto photos = BindOnline("Fotos");
+    ASSERT_TRUE(photos);
+    auto data = OnlineData(photos.Get(), {"Strand 1.jpg"});
+    ASSERT_TRUE(data);
+    TRefusingServer refusing;
+    EXPECT_NE(DragDrop(FileDropTarget(out).Get(), data.Get(), DROPEFFECT_MOVE), S_OK) << "the drop reported success";
+    EXPECT_FALSE(Exists(out + "\\Strand 1.jpg")) << "a file without its content was written";
+    EXPECT_TRUE(Dav().Exists(Srv("Fotos/Strand 1.jpg")));
+}
+
+}  // namespace
+
 namespace {
 
 TEST_F(Journey, J13_ExitAndLogOffCloseEverything)
@@ -573,14 +676,20 @@ TEST_F(Journey, J13_ExitAndLogOffCloseEverything)
     Shot(menu, "e2e-13-tray-menu", 4);   // a menu has few colours
     PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
     Pause(300);
-    // Exit from the tray menu.
-    TrayMenu(miTrayClose);
-    EXPECT_EQ(Program->WaitEnd(30000), 0) << "the program did not end";
+    // Exit from the tray menu. The document the server refused stays, and the user is told where.
+    {
+        TAnswerer user({TAnswer(IDOK, 0, "", "e2e-13-documents-kept")}, Program->Pid());
+        TrayMenu(miTrayClose);
+        EXPECT_EQ(Program->WaitEnd(30000), 0) << "the program did not end";
+        ASSERT_EQ(user.Asked().size(), 1u) << "the user was not told of the kept document";
+        EXPECT_NE(user.Asked()[0].find(UserPath() + "Open"), std::string::npos) << user.Asked()[0];
+    }
+    EXPECT_GT(CountEntries(UserPath() + "Open"), 0u) << "the refused document is gone";
     EXPECT_EQ(ExplorerWindow(), nullptr);
     EXPECT_FALSE(Registered());
     EXPECT_EQ(Setting("Connection", "connected"), "0");
     EXPECT_EQ(Setting("Connection", "password"), "");
-    for (const char* folder : {"Cache", "Temp", "Download", "Open", "Thumb"})
+    for (const char* folder : {"Cache", "Temp", "Download", "Thumb"})
         EXPECT_FALSE(Exists(UserPath() + folder)) << folder;
 
     // Started again and connected, then Windows logs off.

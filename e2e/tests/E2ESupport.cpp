@@ -505,7 +505,8 @@ std::string QuestionText(HWND window)
 
 }  // namespace
 
-TAnswerer::TAnswerer(std::vector<TAnswer> script) : Script(std::move(script))
+TAnswerer::TAnswerer(std::vector<TAnswer> script, DWORD pid)
+    : Script(std::move(script)), Pid(pid ? pid : GetCurrentProcessId())
 {
     InitializeCriticalSection(&Lock);
     Thread = CreateThread(nullptr, 0, Run, this, 0, nullptr);
@@ -536,7 +537,7 @@ DWORD WINAPI TAnswerer::Run(void* parameter)
     size_t next = 0;
     HWND last = nullptr;
     while (!self->Stop && next < self->Script.size()) {
-        TQuestionSearch search{GetCurrentProcessId(), nullptr};
+        TQuestionSearch search{self->Pid, nullptr};
         EnumWindows(MatchQuestion, reinterpret_cast<LPARAM>(&search));
         HWND window = search.Found;
         const TAnswer& answer = self->Script[next];

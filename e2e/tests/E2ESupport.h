@@ -106,7 +106,8 @@ struct TAnswer {
 };
 class TAnswerer {
 public:
-    explicit TAnswerer(std::vector<TAnswer> script);
+    // pid: the process whose questions are answered (0: this one).
+    explicit TAnswerer(std::vector<TAnswer> script, DWORD pid = 0);
     ~TAnswerer();   // stops; unanswered questions stay
     TAnswerer(const TAnswerer&) = delete;
     TAnswerer& operator=(const TAnswerer&) = delete;
@@ -121,6 +122,7 @@ private:
     HANDLE Thread = nullptr;
     volatile LONG Stop = 0;
     int Colours = 0;
+    DWORD Pid = 0;
 };
 
 // Local files.

@@ -16,6 +16,7 @@ helper=$!
 for _ in $(seq 600); do [ -s "$signals/ready" ] && break; sleep 0.1; done
 answer=$(tr -d '\r' <"$signals/ready" 2>/dev/null)
 # The root of the seeded sandbox: six folders and three files (Thumbs.db is not shown).
-explorer_view_check "$answer" 9 explorer-online-folder.png icons || { finish; exit 1; }
+# Folders, the three special folders and files: at least five different icons, drawn in colour.
+explorer_view_check "$answer" 9 explorer-online-folder.png 5 coloured || { finish; exit 1; }
 finish
 echo "1 passed, 0 failed"

@@ -312,6 +312,7 @@ void SxSetIconLocationsAreFiles(std::function<bool()> choice) { GIconLocationsAr
 // ---------------------------------------------------------------------------------------------
 // Icon extractor
 
+
 STDMETHODIMP TSxNamespaceExtractIcon::QueryInterface(REFIID iid, void** object)
 {
     static const QITAB table[] = {QITABENTMULTI2(TSxNamespaceExtractIcon, IID_IUnknown, IExtractIconW),

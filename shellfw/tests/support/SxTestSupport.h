@@ -30,6 +30,13 @@ std::string FreshTempFolder(const std::string& name);
 
 // The icon drawn on white at size x size, pixel by pixel (empty when it cannot be drawn).
 std::vector<uint32_t> IconPixels(HICON icon, int size);
+// HKEY_CLASSES_ROOT\key's default value := value (the key made as needed); false on failure.
+bool SetClassesRootDefault(const std::string& key, const std::string& value);
+
+// The items of a menu, one line each: "-" for a separator, else "text id" and " grey" when greyed.
+std::vector<std::string> MenuItemLines(HMENU menu);
+// The popup of a menu bar's item with that identifier, or nullptr.
+HMENU PopupOf(HMENU bar, UINT id);
 
 // The value's text, its number for a DWORD, or "<none>".
 std::string Value(HKEY root, const std::string& key, const std::string& name = "");
