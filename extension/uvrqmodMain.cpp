@@ -1,6 +1,8 @@
 #include "uvrqmodMain.h"
 
 #include "SxContextMenu.h"
+#include "SxExplorerToolbar.h"
+#include "SxStatusBar.h"
 #include "SxNamespaceDetails.h"
 #include "SxPropertySheetExt.h"
 #include "SxTools.h"
@@ -104,6 +106,38 @@ TvrqmodMain::TvrqmodMain(const TSxModuleClass& moduleClass) : TSxModule(moduleCl
         details.DefDisplayColumn = 0;
         details.DefSortingColumn = 0;
 
+        // Explorer's toolbar while the folder is shown: refresh (the product's image), a separator and
+        // new folder (the system's image); the items are the permanent module's.
+        HICON product = static_cast<HICON>(LoadImageW(SxModuleHandle(), MAKEINTRESOURCEW(1), IMAGE_ICON, 24, 24, 0));
+        if (!product)
+            product = CopyIcon(LoadIconW(nullptr, IDI_APPLICATION));
+        for (auto [list, size] : {std::pair{&imgExplorerToolBarSmall, 16}, std::pair{&imgExplorerToolBar, 24}}) {
+            *list = ImageList_Create(size, size, ILC_COLOR32 | ILC_MASK, 1, 1);
+            if (*list && product)
+                ImageList_AddIcon(*list, product);
+        }
+        if (product)
+            DestroyIcon(product);
+        auto& toolbar = Add<TSxExplorerToolbar>("sxVrqSysExplorerToolbar");
+        sxVrqSysExplorerToolbar = &toolbar;
+        toolbar.Images = imgExplorerToolBarSmall;
+        toolbar.LargeImages = imgExplorerToolBar;
+        toolbar.Buttons.resize(3);
+        toolbar.Buttons[0].SetMenuItem("TvrqmodPermanent", "miRefresh");
+        toolbar.Buttons[0].Hint = language == 1 ? "Synchronize" : "Synchronisieren";
+        toolbar.Buttons[0].Image = TSxExplorerButtonImage::biCustom;
+        toolbar.Buttons[0].ImageIndex = 0;
+        toolbar.Buttons[1].Style = TSxExplorerButtonStyle::bsSeparator;
+        toolbar.Buttons[2].SetMenuItem("TvrqmodPermanent", "miNewFolder");
+        toolbar.Buttons[2].Hint = language == 1 ? "Create new folder" : "Neuen Ordner erstellen";
+        toolbar.Buttons[2].Image = TSxExplorerButtonImage::biNewFolder;
+        auto& status = Add<TSxStatusBar>("sxVrqStatusBar");
+        sxVrqStatusBar = &status;
+        status.Parts.resize(2);
+        status.Parts[0].Width = 50;
+        status.Parts[0].Text = "1.2.1.51";
+        status.Parts[1].Width = 100;
+
         auto& view = Add<TSxSysShellView>("sxVrqSysShellView");
         sxVrqSysShellView = &view;
         view.Details = &details;
@@ -116,6 +150,8 @@ TvrqmodMain::TvrqmodMain(const TSxModuleClass& moduleClass) : TSxModule(moduleCl
         view.Settings.ContextMenuOrigin =
             SxRunsOnWine() ? TSxContextMenuOrigin::cmoTessolark : TSxContextMenuOrigin::cmoSystemDefault;
         view.DefaultViewStyle = TSxViewStyle::svsIcon;
+        view.ExplorerToolbar = &toolbar;
+        view.StatusBar = &status;
 
         // The folder's own page: "Allgemein" on its property sheet. Its handler key lies below the
         // folder's class key, so it comes first: unregistered before the folder removes that key.
@@ -207,8 +243,9 @@ TvrqmodMain::TvrqmodMain(const TSxModuleClass& moduleClass) : TSxModule(moduleCl
 
 TvrqmodMain::~TvrqmodMain()
 {
-    if (imgIconList)
-        ImageList_Destroy(imgIconList);
+    for (HIMAGELIST list : {imgIconList, imgExplorerToolBarSmall, imgExplorerToolBar})
+        if (list)
+            ImageList_Destroy(list);
 }
 
 void TvrqmodMain::LogError(const std::string& text)

@@ -21,6 +21,8 @@ class TSxCustomDataGrain;
 class TSxContextMenu;
 class TSxPopupMenu;
 class TSxShellPropSheetExt;
+class TSxExplorerToolbar;
+class TSxStatusBar;
 class TvrqDialog;
 
 extern const TSxModuleClass vrqmodMainClass;
@@ -33,6 +35,9 @@ public:
     TSxNamespaceDetails* sxVrqNamespaceDetails = nullptr;
     TSxSysShellView* sxVrqSysShellView = nullptr;
     TSxVirtualFolder* sxVrqDrive = nullptr;
+    // Explorer's toolbar while the folder is shown (refresh, new folder) and the status bar's parts.
+    TSxExplorerToolbar* sxVrqSysExplorerToolbar = nullptr;
+    TSxStatusBar* sxVrqStatusBar = nullptr;
     // The folder's own property page "Allgemein".
     TSxShellPropSheetExt* sxVrqMainPropertySheet = nullptr;
     // The send-to item in the context menu of every local file and folder.
@@ -55,6 +60,7 @@ public:
 private:
     void LogError(const std::string& text);
     HIMAGELIST imgIconList = nullptr;  // the context menu's images (owned)
+    HIMAGELIST imgExplorerToolBarSmall = nullptr, imgExplorerToolBar = nullptr;  // the toolbar's (owned)
 };
 
 // The folder's class identity and name.

@@ -314,6 +314,12 @@ TvrqmodPermanent::~TvrqmodPermanent()
     TheInstance.compare_exchange_strong(self, nullptr);
 }
 
+TSxBaseMenuItem* TvrqmodPermanent::FindMenuItem(const std::string& name)
+{
+    TSxBaseMenuItem* item = SxFindMenuItem(mnuSpezial.Items, name);
+    return item ? item : SxFindMenuItem(mnuFileFolder.Items, name);
+}
+
 TSxCustomProvider* TvrqmodPermanent::FindProvider(const std::string& name)
 {
     return SxSameName(name, sxVrqProvider.Name) ? &sxVrqProvider : nullptr;

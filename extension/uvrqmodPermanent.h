@@ -27,6 +27,7 @@ std::string ServerPathSlot(const std::string& serverPath);
 #include "SxIconList.h"
 #include "SxPmtDataModule.h"
 #include "SxException.h"
+#include "SxExplorerMenu.h"
 
 #include <windows.h>
 
@@ -45,7 +46,7 @@ void SetLauncher(TvrqLauncherFn fn);
 // shorten it). Also forgets the last start.
 void SetTrayStartPause(unsigned milliseconds);
 
-class TvrqmodPermanent : public TSxPermanentModule, public ISxProviderHolder {
+class TvrqmodPermanent : public TSxPermanentModule, public ISxProviderHolder, public ISxMenuItemHolder {
 public:
     TvrqmodPermanent();
     ~TvrqmodPermanent() override;
@@ -54,6 +55,8 @@ public:
     static TvrqmodPermanent* Instance();
 
     TSxCustomProvider* FindProvider(const std::string& name) override;
+    // The items the folder's toolbar names (miRefresh, miNewFolder, ...).
+    TSxBaseMenuItem* FindMenuItem(const std::string& name) override;
 
     // Components.
     TSxPopupMenu mnuSpezial, mnuFileFolder;

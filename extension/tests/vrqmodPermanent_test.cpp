@@ -17,6 +17,9 @@
 #include "uTApplicationEnviroment.h"
 #include "uGLBTools.h"
 #include "uTSystemIcon.h"
+#include "SxExplorerToolbar.h"
+#include "SxFakeShellBrowser.h"
+#include "SxStatusBar.h"
 
 #include <gtest/gtest.h>
 
@@ -519,6 +522,27 @@ TEST_F(PermanentModule, AReloadTellsTheFoldersOpenViewsAndNoWindowGetsAKeyStroke
     UnregisterShellView(view);
     DestroyWindow(view);
     DestroyWindow(focus);
+}
+
+// ---- The folder view's toolbar
+
+TEST_F(PermanentModule, TheViewsToolbarHoldsRefreshASeparatorAndNewFolderOfThisModule)
+{
+    TvrqmodMain main(vrqmodMainClass);
+    ASSERT_TRUE(main.sxVrqSysExplorerToolbar);
+    EXPECT_EQ(main.sxVrqSysShellView->ExplorerToolbar, main.sxVrqSysExplorerToolbar);
+    TFakeShellBrowser browser;
+    TBBUTTON filled[4] = {};
+    ASSERT_EQ(main.sxVrqSysExplorerToolbar->FillToolbarButtons({Module.get()}, &browser, filled, 4, 100), 3);
+    EXPECT_EQ(filled[0].idCommand, 100);
+    EXPECT_TRUE(filled[0].fsState & TBSTATE_ENABLED);
+    EXPECT_EQ(filled[1].fsStyle, TBSTYLE_SEP);
+    EXPECT_EQ(filled[2].idCommand, 102);
+    EXPECT_TRUE(filled[2].fsState & TBSTATE_ENABLED);
+    EXPECT_EQ(main.sxVrqSysExplorerToolbar->GetMenuItemByCommand(100), Module->miRefresh);
+    EXPECT_EQ(main.sxVrqSysExplorerToolbar->GetMenuItemByCommand(102), Module->miNewFolder);
+    EXPECT_EQ(main.sxVrqSysExplorerToolbar->GetMenuItemByCommand(103), nullptr);
+    EXPECT_EQ(main.sxVrqStatusBar->Parts.at(0).Text, "1.2.1.51");
 }
 
 // ---- Properties
