@@ -23,6 +23,13 @@ const TSxModuleClass vrqmodMainClass{"TvrqmodMain", [] { return std::make_unique
 
 namespace {
 
+bool RunsOnWine()
+{
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
+
 const char* const UrlHookClsid = "{808814DE-1689-460E-AC99-666580C569A5}";
 
 struct TColumnTexts {
@@ -105,7 +112,11 @@ TvrqmodMain::TvrqmodMain(const TSxModuleClass& moduleClass) : TSxModule(moduleCl
         view.DragAndDropSetup.DefaultDropEffect = 2;  // move
         view.DragAndDropSetup.DropEffect = 3;         // copy and move
         view.DragAndDropSetup.Scroll = true;
-        view.Settings.ContextMenuOrigin = TSxContextMenuOrigin::cmoSystemDefault;
+        // Wine's default folder menu never calls the folder's menu callback, so its item menus
+        // would offer nothing of the folder (not even Open); there the framework's own item menu
+        // (the one Windows merges into its default menu) stands in.
+        view.Settings.ContextMenuOrigin =
+            RunsOnWine() ? TSxContextMenuOrigin::cmoTessolark : TSxContextMenuOrigin::cmoSystemDefault;
         view.DefaultViewStyle = TSxViewStyle::svsIcon;
 
         auto& drive = Add<TSxVirtualFolder>("sxVrqDrive");

@@ -15,6 +15,11 @@ constexpr uint64_t TicksPerDay = 864000000000ULL;
 constexpr double DaysFrom1601To1899 = 109205.0;
 // How long Deactivate waits for a thread that is stuck in the file system.
 constexpr DWORD StopWaitMs = 5000;
+// A save is mostly several steps (truncate, write, set the end, set the times), each with a
+// notification of its own. A folder is scanned once it has been quiet this long (but at the latest
+// after SettleMaxMs), so one save gives one event, not one per step caught half done.
+constexpr DWORD SettleQuietMs = 250;
+constexpr DWORD SettleMaxMs = 2000;
 
 uint64_t Ticks(const FILETIME& t) { return (uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
 double DateTimeOf(uint64_t ticks) { return ticks ? double(ticks) / double(TicksPerDay) - DaysFrom1601To1899 : 0; }
@@ -323,6 +328,26 @@ struct TSxChangeNotifier::TState {
         bool RootWatcher;
     };
 
+    // Waits until the folder of waits[1] has been quiet; false when the stop event fired or the
+    // notification cannot be re-armed.
+    static bool Settle(HANDLE (&waits)[2])
+    {
+        const ULONGLONG until = GetTickCount64() + SettleMaxMs;
+        for (;;) {
+            const ULONGLONG now = GetTickCount64();
+            if (now >= until)
+                return true;
+            switch (WaitForMultipleObjects(2, waits, FALSE, DWORD(std::min<ULONGLONG>(SettleQuietMs, until - now)))) {
+            case WAIT_TIMEOUT: return true;
+            case WAIT_OBJECT_0 + 1:
+                if (!FindNextChangeNotification(waits[1]))
+                    return false;
+                break;
+            default: return false;
+            }
+        }
+    }
+
     static DWORD WINAPI ThreadBody(void* parameter)
     {
         std::unique_ptr<TThreadArg> arg(static_cast<TThreadArg*>(parameter));
@@ -342,7 +367,7 @@ struct TSxChangeNotifier::TState {
             scan();
             HANDLE waits[2] = {s.Stop.get(), notify};
             while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
-                if (!FindNextChangeNotification(notify))
+                if (!FindNextChangeNotification(notify) || !Settle(waits))
                     break;
                 scan();
             }

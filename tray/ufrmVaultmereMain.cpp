@@ -134,12 +134,14 @@ TfrmVaultmereMain::TfrmVaultmereMain(std::string programFile) : ProgramFile(std:
     SxChangeNotifier.Filers = {"*.*"};
     SxChangeNotifier.MaxLevels = 10000;
     SxChangeNotifier.MaxThreadCount = 10000;
-    SxChangeNotifier.WatchSubtree = false;
+    // The extension opens each document into a sub-folder of the open folder (one per server
+    // folder), so the whole tree is watched; new sub-folders get their own watcher thread.
+    SxChangeNotifier.WatchSubtree = true;
     SxChangeNotifier.ThreadPriority = TSxThreadPriority::tpNormal;
     // File names too: editors that save by writing a new file and renaming it over the old one
     // change no size or time of the folder's old entry.
-    SxChangeNotifier.ChangeNotifyFilter =
-        FncSet(fncFileName) | FncSet(fncSize) | FncSet(fncLastWrite) | FncSet(fncCreation);
+    SxChangeNotifier.ChangeNotifyFilter = FncSet(fncFileName) | FncSet(fncDirName) | FncSet(fncSize) |
+                                          FncSet(fncLastWrite) | FncSet(fncCreation);
     SxChangeNotifier.OnChange = [this](TSxChangeNotifier&, TSxFileInfoEventData& info) { SxChangeNotifierChange(info); };
     SxChangeNotifier.OnAddFile = [this](TSxChangeNotifier&, TSxFileInfoEventData& info) { SxChangeNotifierAddFile(info); };
     sxTrayIcon.InfoTimeout = 5000;
@@ -776,7 +778,8 @@ bool TfrmVaultmereMain::UploadSavedFile(const std::string& file, std::string& er
     TVirtualFileStorage mirror(Environment->Cache);
     TVirtualFileRecord record;
     mirror.LoadVirtualFileStorageFromFile(file + ".sxc", record);
-    const std::string local = Environment->Open + record.Name;
+    // The document lies beside its sidecar, in the open folder or in a sub-folder of it.
+    const std::string& local = file;
     const std::string server = record.Path.empty() ? record.Name : record.Path + "\\" + record.Name;
     TWEBDAVClient client;
     Dialog->Progress.Start(Txt(84, Environment->Language), 1, true);
@@ -853,16 +856,22 @@ bool TfrmVaultmereMain::FlushOpenDocuments()
 {
     SxChangeNotifier.Deactivate();
     bool safe = true;
-    const std::wstring open = Utf8ToWide(Environment->Open);
-    WIN32_FIND_DATAW found;
-    TFindHandle find(FindFirstFileW((open + L"*").c_str(), &found));
-    if (!find)
-        return true;
-    std::vector<std::wstring> files;
-    do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            files.push_back(open + found.cFileName);
-    } while (FindNextFileW(find.get(), &found));
+    // The documents of the open folder and of its sub-folders (one per server folder).
+    std::vector<std::wstring> files, folders{Utf8ToWide(Environment->Open)};
+    while (!folders.empty()) {
+        const std::wstring folder = folders.back();
+        folders.pop_back();
+        WIN32_FIND_DATAW found;
+        TFindHandle find(FindFirstFileW((folder + L"*").c_str(), &found));
+        if (!find)
+            continue;
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                files.push_back(folder + found.cFileName);
+            else if (wcscmp(found.cFileName, L".") && wcscmp(found.cFileName, L".."))
+                folders.push_back(folder + found.cFileName + L"\\");
+        } while (FindNextFileW(find.get(), &found));
+    }
     for (const std::wstring& file : files) {
         const std::string name = WideToUtf8(file);
         if (shl_ExtractFileExt(name) == ".sxc" || GetFileAttributesW((file + L".sxc").c_str()) == INVALID_FILE_ATTRIBUTES)

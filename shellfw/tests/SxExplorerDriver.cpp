@@ -1,43 +1,51 @@
 // Drives Wine's Explorer window as a user would through its Location box: types the path given on
 // the command line, presses Enter, waits until the window shows the folder named by the second
-// argument and prints the number of items its view lists. Exit code 0 when it got that far.
+// argument and prints the number of items its view lists (with a third argument "--images" also the
+// number of different images they show). Exit code 0 when it got that far.
 #include <windows.h>
 #include <commctrl.h>
 
+#include "SxWindowSearch.h"
+
 #include <cstdio>
+#include <set>
 #include <string>
 
 namespace {
-
-struct Search {
-    const wchar_t* name;
-    HWND found;
-};
-
-BOOL CALLBACK MatchClass(HWND window, LPARAM data)
-{
-    auto* s = reinterpret_cast<Search*>(data);
-    wchar_t name[64] = {};
-    GetClassNameW(window, name, 64);
-    if (lstrcmpiW(name, s->name) == 0 && IsWindowVisible(window)) {
-        s->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND FindChildOfClass(HWND parent, const wchar_t* className)
-{
-    Search search{className, nullptr};
-    EnumChildWindows(parent, MatchClass, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
 
 std::wstring TitleOf(HWND window)
 {
     wchar_t title[256] = {};
     GetWindowTextW(window, title, 256);
     return title;
+}
+
+// How many different images the list's items show. The list lives in Explorer's process, so the
+// item record is read and written in that process's memory.
+int DistinctImages(HWND list, int count)
+{
+    DWORD processId = 0;
+    GetWindowThreadProcessId(list, &processId);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
+    if (!process)
+        return 0;
+    void* remote = VirtualAllocEx(process, nullptr, sizeof(LVITEMW), MEM_COMMIT, PAGE_READWRITE);
+    std::set<int> images;
+    for (int i = 0; remote && i < count; ++i) {
+        LVITEMW item{};
+        item.mask = LVIF_IMAGE;
+        item.iItem = i;
+        SIZE_T done = 0;
+        if (!WriteProcessMemory(process, remote, &item, sizeof item, &done) ||
+            !SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(remote)) ||
+            !ReadProcessMemory(process, remote, &item, sizeof item, &done))
+            continue;
+        images.insert(item.iImage);
+    }
+    if (remote)
+        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    CloseHandle(process);
+    return static_cast<int>(images.size());
 }
 
 } // namespace
@@ -50,8 +58,8 @@ int wmain(int argc, wchar_t** argv)
     for (int i = 0; i < 100 && !edit; ++i, Sleep(200)) {
         explorer = FindWindowW(L"ExplorerWClass", nullptr);
         if (explorer && IsWindowVisible(explorer))
-            if (HWND combo = FindChildOfClass(explorer, L"ComboBoxEx32"))
-                edit = FindChildOfClass(combo, L"Edit");
+            if (HWND combo = SxVisibleChildOfClass(explorer, L"ComboBoxEx32"))
+                edit = SxVisibleChildOfClass(combo, L"Edit");
     }
     if (!edit) {
         std::printf("no Explorer window with a Location box\n");
@@ -67,8 +75,12 @@ int wmain(int argc, wchar_t** argv)
         return 1;
     }
     Sleep(500);
-    HWND list = FindChildOfClass(explorer, L"SysListView32");
+    HWND list = SxVisibleChildOfClass(explorer, L"SysListView32");
     LRESULT count = list ? SendMessageW(list, LVM_GETITEMCOUNT, 0, 0) : -1;
-    std::printf("items %d\n", static_cast<int>(count));
+    if (argc > 3 && lstrcmpW(argv[3], L"--images") == 0)
+        std::printf("items %d images %d\n", static_cast<int>(count),
+                    list ? DistinctImages(list, static_cast<int>(count)) : 0);
+    else
+        std::printf("items %d\n", static_cast<int>(count));
     return 0;
 }

@@ -146,6 +146,21 @@ TEST_F(Watcher, EachKindOfChangeGivesItsEvents)
     };
     const TRow rows[] = {
         {"save", [&] { WriteInPlace(doc, "zweite, längere Fassung"); }, "C:Bericht Jörg.txt "},
+        // An editor's save in steps (truncated, written in pieces, the end set) is one change.
+        {"save in steps",
+         [&] {
+             THandle h(CreateFileW(doc.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+             ASSERT_TRUE(bool(h));
+             const std::string text = "dritte Fassung, in Stücken geschrieben";
+             DWORD written = 0;
+             for (size_t at = 0; at < text.size(); at += 8) {
+                 WriteFile(h.get(), text.data() + at, DWORD(std::min<size_t>(8, text.size() - at)), &written, nullptr);
+                 FlushFileBuffers(h.get());
+                 Sleep(30);
+             }
+             SetEndOfFile(h.get());
+         },
+         "C:Bericht Jörg.txt "},
         // Written elsewhere and moved in whole, as a download arrives.
         {"add",
          [&] {
@@ -188,6 +203,24 @@ TEST_F(Watcher, EachKindOfChangeGivesItsEvents)
         }
     }
     SetFileAttributesW(Path(L"bleibt.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// As the tray program watches its open folder: the whole tree, and sub-folders made later.
+TEST_F(Watcher, TheSubtreeIsWatchedAlsoInFoldersMadeLater)
+{
+    W.WatchSubtree = true;
+    W.ChangeNotifyFilter |= FncSet(fncDirName);
+    W.Activate();
+    WaitFor(0, 300, 300);
+    ASSERT_TRUE(CreateDirectoryW(Path(L"0123456789ABCDEF").c_str(), nullptr));
+    const std::wstring doc = Path(L"0123456789ABCDEF\\Notiz ü.txt");
+    WriteBytes(doc, "geladen");
+    WaitFor(1, 5000, 500);
+    EXPECT_EQ(Kinds(), "A:Notiz ü.txt ");
+    Events.clear();
+    WriteInPlace(doc, "gespeichert");
+    WaitFor(1, 5000, 800);
+    EXPECT_EQ(Kinds(), "C:Notiz ü.txt ") << "one save, one event";
 }
 
 TEST_F(Watcher, TwoSavesWithinOneSecondAndALockedFileAreBothSeen)

@@ -29,24 +29,27 @@ protected:
 
     // What the extension does when the user opens the file: download into the open folder and
     // write the sidecar with the file's record.
-    void OpenDocument()
+    void OpenDocument() { OpenDocumentAt(Local); }
+    void OpenDocumentAt(const std::string& local)
     {
+        CreateDirectoryW(Utf8ToWide(local.substr(0, local.find_last_of('\\'))).c_str(), nullptr);
         TWEBDAVClient client;
         TvrqDialog dialog;
-        ASSERT_TRUE(client.Download("Dokumente\\Brief an Jörg.txt", Local, dialog));
+        ASSERT_TRUE(client.Download("Dokumente\\Brief an Jörg.txt", local, dialog));
         TVirtualFileRecord record;
         TVirtualFileStorage::InitRecord(record);
         record.Name = "Brief an Jörg.txt";
         record.Path = "Dokumente";
         const auto bytes = RecordToBytes(record);
-        std::ofstream(Utf8ToWide(Local + ".sxc").c_str(), std::ios::binary)
+        std::ofstream(Utf8ToWide(local + ".sxc").c_str(), std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
         PumpUntil([] { return false; }, 500);
     }
     // The download happened a while ago.
-    void AgeSidecar()
+    void AgeSidecar() { AgeSidecarOf(Local); }
+    void AgeSidecarOf(const std::string& local)
     {
-        THandle h(CreateFileW(Utf8ToWide(Local + ".sxc").c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+        THandle h(CreateFileW(Utf8ToWide(local + ".sxc").c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, 0, nullptr));
         FILETIME now;
         GetSystemTimeAsFileTime(&now);
@@ -109,6 +112,32 @@ TEST_F(TrayUploadTest, ASaveUploadsOnceAFreshDownloadDoesNotAndTwoQuickSavesBoth
     }
     PumpUntil([] { return false; }, 800);
     EXPECT_EQ(Puts(mark), 0u);
+}
+
+// The extension opens each document into a sub-folder of the open folder, made when the document
+// is opened; an editor that saves by truncating and writing again changes the file in steps.
+TEST_F(TrayUploadTest, ADocumentInASubFolderIsUploadedOncePerSave)
+{
+    auto& dav = davtest::ApacheFixture::Instance();
+    const std::string local = Form->Environment->Open + "0123456789ABCDEF\\Brief an Jörg.txt";
+    OpenDocumentAt(local);
+    AgeSidecarOf(local);
+    PumpUntil([] { return false; }, 500);
+    const size_t mark = dav.LogMark();
+    {
+        THandle h(CreateFileW(Utf8ToWide(local).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(bool(h));
+        const std::string text = "Fassung 2, im Unterordner";
+        DWORD written = 0;
+        for (size_t at = 0; at < text.size(); at += 5) {   // written in pieces, as it is typed out
+            WriteFile(h.get(), text.data() + at, DWORD(std::min<size_t>(5, text.size() - at)), &written, nullptr);
+            FlushFileBuffers(h.get());
+            Sleep(20);
+        }
+    }
+    EXPECT_TRUE(PumpUntil([&] { return OnServer() == "Fassung 2, im Unterordner"; }, 8000)) << OnServer();
+    PumpUntil([] { return false; }, 1500);
+    EXPECT_EQ(Puts(mark), 1u);
 }
 
 TEST_F(TrayUploadTest, ARefusedUploadReachesTheUserAndDisconnectSendsOrKeepsTheDocument)

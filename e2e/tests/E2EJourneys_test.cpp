@@ -1,0 +1,714 @@
+// The user's journeys through the installed product: Sendrake.exe started from its install folder
+// and worked through its own window and tray menu, Explorer and the online folder through the
+// desktop folder, the test editor registered for ".txt", against a seeded sandbox of the private
+// WebDAV server. The journeys run in order, one after the other, as one user's session would; each
+// keeps screenshots of the windows the user saw.
+#include "ApacheFixture.h"
+#include "E2ESupport.h"
+#include "ufrmVaultmereMain.h"
+#include "uGLBConst.h"
+#include "uGLBRegistry.h"
+#include "uGLBTools.h"
+
+#include <gtest/gtest.h>
+
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <set>
+
+using namespace e2e;
+
+namespace {
+
+const std::string Box = "e2e";
+const std::string Document = "Dokumente\\Notiz über #1.txt";
+const std::string DocumentText = "Erste Zeile der Notiz\r\n";
+const std::string EditorLine = "\r\nZeile vom Test-Editor ergänzt";
+
+davtest::ApacheFixture& Dav() { return davtest::ApacheFixture::Instance(); }
+std::string Srv(const std::string& path) { return Box + "/" + path; }
+
+// The seeded tree: pictures with the thumbnails the server made for them, text files, the two
+// protected folders, and names with umlauts, CJK, blanks, "#" and "%".
+void Seed()
+{
+    Dav().Sandbox(Box);
+    for (const char* picture : {"Fotos/Strand 1.jpg", "Fotos/Düne #2.jpg", "Fotos/富士山.jpg", "Fotos/Urlaub 2024/Tag 1.jpg"}) {
+        const std::string p = picture;
+        Dav().PutPicture(Srv(p));
+        const size_t cut = p.find_last_of('/');
+        Dav().PutPicture(Srv(p.substr(0, cut) + "/.thumb/" + p.substr(cut + 1) + ".thumb.jpg"));
+    }
+    Dav().WriteFile(Srv("Dokumente/Notiz über #1.txt"), DocumentText);
+    Dav().WriteFile(Srv("Dokumente/Bericht 100%.txt"), "Bericht\r\n");
+    Dav().WriteFile(Srv("Dokumente/報告書.txt"), "報告書\r\n");
+    Dav().WriteFile(Srv("readme.txt"), "Lies mich\r\n");
+    Dav().MakeFolder(Srv("Gelöschte Dateien"));
+    Dav().MakeFolder(Srv("Neue Dateianlagen"));
+}
+
+const std::set<std::string> RootNames = {"Fotos", "Dokumente", "Gelöschte Dateien", "Neue Dateianlagen", "readme.txt"};
+
+std::set<std::string> NamesOf(const std::vector<TItem>& items)
+{
+    std::set<std::string> names;
+    for (const TItem& i : items)
+        names.insert(i.Name);
+    return names;
+}
+
+size_t Requests(size_t mark, const std::string& method, const std::string& path, int waitMs = 0)
+{
+    const auto lines = Dav().LogSince(mark, "/dav/" + Box, 0, waitMs);
+    return size_t(std::count_if(lines.begin(), lines.end(), [&](const davtest::TDavLogLine& l) {
+        return (method.empty() || l.Method == method) && (path.empty() || l.Path == "/dav/" + Box + "/" + path);
+    }));
+}
+
+bool Registered() { return ClassValue(std::string("CLSID\\") + FolderClsid + "\\InprocServer32") != "<none>"; }
+
+// A screenshot that must show something.
+void Shot(HWND window, const std::string& name, int least = 20)
+{
+    const int colours = Screenshot(window, name);
+    EXPECT_GT(colours, least) << "the screenshot " << name << " is blank or missing";
+}
+
+class Journey : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        CoInitialize(nullptr);
+        Seed();
+        Version("1.2.1.51");
+        // What the installer leaves: the storage's address; the language menu and German texts.
+        SetSetting("Connection", "host", Dav().Url + "/" + Box);
+        SetSetting("Application", "changelanguage", "1");
+        WriteRegistryInteger("Application", "language", 0);
+        WriteRegistryInteger("Application", "debug", 2);
+        Program = std::make_unique<TProgram>();
+    }
+    static void TearDownTestSuite()
+    {
+        if (Program && Program->Running()) {
+            TrayMenu(miTrayClose);
+            Program->WaitEnd(20000);
+        }
+        Program.reset();
+        CoUninitialize();
+    }
+    // The update server's version file announces this version.
+    static void Version(const std::string& version)
+    {
+        const std::string url = Dav().Canned("e2e_update", "200 OK", "text/plain",
+                                             "<system>win</system>\n<version>" + version + "</version>\n");
+        SetSetting("Application", "update", url + "/downloads/");
+    }
+    // The user types the account and presses Connect; true when the program says connected.
+    static bool Connect(const std::string& password)
+    {
+        if (!WaitUntil([] { return MainWindow() && IsWindowVisible(MainWindow()); }, 20000))
+            TrayMenu(miTrayShow);
+        if (!WaitUntil([] { return MainWindow() != nullptr; }, 5000))
+            return false;
+        Type(Control(idUsername), Dav().User);
+        Type(Control(idPwd), password);
+        if (!WaitUntil([] { return IsWindowEnabled(Control(idConnect)) != FALSE; }, 5000))
+            return false;
+        Press(Control(idConnect));
+        return WaitUntil([] { return Setting("Connection", "connected") == "1" && Registered(); }, 60000);
+    }
+
+    static std::unique_ptr<TProgram> Program;
+};
+
+std::unique_ptr<TProgram> Journey::Program;
+
+TEST_F(Journey, J01_ConnectListsRegistersAndOpensExplorer)
+{
+    ASSERT_TRUE(Program->Start());
+    ASSERT_TRUE(WaitUntil([] { return MainWindow() && IsWindowVisible(MainWindow()); }, 30000)) << "no main window";
+    EXPECT_EQ(Setting("Connection", "connected"), "0");
+    Type(Control(idUsername), Dav().User);
+    Type(Control(idPwd), Dav().Password);
+    Shot(MainWindow(), "e2e-01-login");
+    EXPECT_FALSE(Registered()) << "registered before the login";
+
+    const size_t mark = Dav().LogMark();
+    ASSERT_TRUE(Connect(Dav().Password)) << "the login did not connect";
+    // The whole tree in one PROPFIND, into the mirror.
+    EXPECT_GE(Requests(mark, "PROPFIND", "", 3000), 1u);
+    EXPECT_GT(CountEntries(UserPath() + "Cache"), 10u);
+    EXPECT_NE(ClassValue(std::string("CLSID\\") + FolderClsid + "\\InprocServer32").find("Brannock.dll"), std::string::npos);
+    // Explorer opened, and the window went to the tray.
+    ASSERT_TRUE(WaitUntil([] { return ExplorerWindow() != nullptr; }, 20000)) << "no Explorer window";
+    EXPECT_TRUE(WaitUntil([] { return !IsWindowVisible(MainWindow()); }, 5000));
+    EXPECT_EQ(TextOf(Control(idConnect)), "&Trennen");
+    // The folder as the user sees it in Explorer.
+    EXPECT_EQ(ExplorerShow(RootParsingName, "Tandrel Vaultmere"), int(RootNames.size()));
+    Shot(ExplorerWindow(), "e2e-01-explorer");
+}
+
+TEST_F(Journey, J02_BrowseShowsNamesColumnsAndProtectsTheSpecialFolders)
+{
+    HRESULT hr = S_OK;
+    auto root = BindOnline("", &hr);
+    ASSERT_TRUE(root) << HResultText(hr);
+    const auto items = Items(root.Get());
+    EXPECT_EQ(NamesOf(items), RootNames);
+    for (const char* name : {"Gelöschte Dateien", "Neue Dateianlagen"}) {
+        const TItem* item = Find(items, name);
+        ASSERT_TRUE(item) << name;
+        EXPECT_TRUE(item->Attributes & SFGAO_FOLDER) << name;
+        EXPECT_FALSE(item->Attributes & (SFGAO_CANDELETE | SFGAO_CANRENAME)) << name << " is not protected";
+        // Their own icons come from the folder's icon lists.
+        PCUITEMID_CHILD one = item->Pidl.get();
+        ComPtr<IExtractIconW> icon;
+        EXPECT_EQ(root->GetUIObjectOf(nullptr, 1, &one, IID_IExtractIconW, nullptr,
+                                      reinterpret_cast<void**>(icon.GetAddressOf())),
+                  S_OK)
+            << name;
+    }
+    const TItem* fotos = Find(items, "Fotos");
+    ASSERT_TRUE(fotos);
+    EXPECT_TRUE(fotos->Attributes & (SFGAO_CANDELETE | SFGAO_CANRENAME));
+    const TItem* readme = Find(items, "readme.txt");
+    ASSERT_TRUE(readme);
+    ASSERT_EQ(readme->Details.size(), 4u);
+    EXPECT_EQ(readme->Details[0], "readme.txt");
+    EXPECT_FALSE(readme->Details[1].empty()) << "no size";
+    EXPECT_FALSE(readme->Details[3].empty()) << "no date";
+    // The column headers.
+    ComPtr<IShellFolder2> details;
+    ASSERT_EQ(root.As(&details), S_OK);
+    std::vector<std::string> headers;
+    for (UINT column = 0; column < 4; ++column) {
+        SHELLDETAILS d{};
+        ASSERT_EQ(details->GetDetailsOf(nullptr, column, &d), S_OK);
+        LPWSTR w = nullptr;
+        StrRetToStrW(&d.str, nullptr, &w);
+        headers.push_back(WideToUtf8(w));
+        CoTaskMemFree(w);
+    }
+    EXPECT_EQ(headers, (std::vector<std::string>{"Name", "Größe", "Typ", "Letzte Änderung"}));
+
+    // A sub-folder: every name as the server has it, the thumbnails folder hidden.
+    auto photos = BindOnline("Fotos", &hr);
+    ASSERT_TRUE(photos) << HResultText(hr);
+    EXPECT_EQ(NamesOf(Items(photos.Get())),
+              (std::set<std::string>{"Strand 1.jpg", "Düne #2.jpg", "富士山.jpg", "Urlaub 2024"}));
+    auto documents = BindOnline("Dokumente", &hr);
+    ASSERT_TRUE(documents) << HResultText(hr);
+    EXPECT_EQ(NamesOf(Items(documents.Get())),
+              (std::set<std::string>{"Notiz über #1.txt", "Bericht 100%.txt", "報告書.txt"}));
+    Shot(ExplorerWindow(), "e2e-02-browse");
+}
+
+TEST_F(Journey, J03_OpenEditSaveSendsTheChangeInOnePut)
+{
+    auto documents = BindOnline("Dokumente");
+    ASSERT_TRUE(documents);
+    const auto items = Items(documents.Get());
+    const TItem* note = Find(items, "Notiz über #1.txt");
+    ASSERT_TRUE(note);
+    const size_t mark = Dav().LogMark();
+    ASSERT_EQ(InvokeDefault(documents.Get(), *note), S_OK);
+    // The editor shows the document and the user types a line.
+    HWND editor = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (editor = FindWindowW(L"E2EEditorWindow", nullptr)) != nullptr; }, 30000))
+        << "the editor did not start";
+    EXPECT_EQ(TextOf(editor), "Notiz über #1.txt - E2E-Editor");
+    Pause(1800);
+    Shot(editor, "e2e-03-editor");
+    // Saved and closed: the change reaches the server once.
+    const std::string expected = DocumentText + EditorLine;
+    EXPECT_TRUE(WaitUntil([&] { return Dav().ReadFile(Srv("Dokumente/Notiz über #1.txt")) == expected; }, 20000))
+        << Dav().ReadFile(Srv("Dokumente/Notiz über #1.txt"));
+    EXPECT_TRUE(WaitUntil([] { return FindWindowW(L"E2EEditorWindow", nullptr) == nullptr; }, 10000));
+    Pause(2500);
+    EXPECT_EQ(Requests(mark, "GET", "Dokumente/Notiz über #1.txt"), 1u);
+    EXPECT_EQ(Requests(mark, "PUT", "Dokumente/Notiz über #1.txt"), 1u);
+}
+
+TEST_F(Journey, J12_DisconnectLeavesTheFolderInertAndForgetsThePassword)
+{
+    auto root = BindOnline();
+    ASSERT_TRUE(root);
+    TrayMenu(miTrayShow);
+    ASSERT_TRUE(WaitUntil([] { return IsWindowVisible(MainWindow()) != FALSE; }, 5000));
+    Press(Control(idConnect));
+    ASSERT_TRUE(WaitUntil([] { return Setting("Connection", "connected") == "0"; }, 30000));
+    EXPECT_TRUE(WaitUntil([] { return ExplorerWindow() == nullptr; }, 10000)) << "Explorer still open";
+    EXPECT_FALSE(Registered());
+    EXPECT_EQ(Setting("Connection", "password"), "");
+    for (const char* folder : {"Cache", "Temp", "Download", "Open", "Thumb"})
+        EXPECT_FALSE(Exists(UserPath() + folder)) << folder;
+    EXPECT_EQ(TextOf(Control(idConnect)), "&Verbinden");
+    EXPECT_EQ(TextOf(Control(idPwd)), "");
+    EXPECT_FALSE(IsWindowEnabled(Control(idConnect))) << "Connect without a password";
+    Shot(MainWindow(), "e2e-12-disconnected");
+    // The folder is inert: it is gone from My Computer, and an open one lists nothing and asks
+    // the server nothing.
+    HRESULT hr = S_OK;
+    EXPECT_FALSE(BindOnline("", &hr) && !Items(BindOnline().Get()).empty());
+    const size_t mark = Dav().LogMark();
+    EXPECT_TRUE(Items(root.Get()).empty());
+    Pause(500);
+    EXPECT_EQ(Requests(mark, "", ""), 0u);
+    // A second start brings the first window up while not connected.
+    ShowWindow(MainWindow(), SW_HIDE);
+    TProgram second;
+    ASSERT_TRUE(second.Start());
+    EXPECT_EQ(second.WaitEnd(20000), 0);
+    EXPECT_TRUE(WaitUntil([] { return IsWindowVisible(MainWindow()) != FALSE; }, 5000));
+    EXPECT_TRUE(Program->Running());
+
+    // Connect again with the password typed anew.
+    ASSERT_TRUE(Connect(Dav().Password));
+    EXPECT_TRUE(BindOnline());
+}
+
+TEST_F(Journey, J15_ASecondStartWhileConnectedOpensExplorerAndEnds)
+{
+    ASSERT_EQ(Setting("Connection", "connected"), "1");
+    WaitUntil([] { return ExplorerWindow() != nullptr; }, 10000);
+    CloseExplorers();
+    ASSERT_TRUE(WaitUntil([] { return ExplorerWindow() == nullptr; }, 10000));
+    const std::string install = Setting("Application", "install");
+    TProgram second;
+    ASSERT_TRUE(second.Start());
+    EXPECT_EQ(second.WaitEnd(20000), 0);
+    EXPECT_TRUE(Program->Running());
+    EXPECT_EQ(Setting("Connection", "connected"), "1");
+    EXPECT_EQ(Setting("Application", "install"), install);
+    ASSERT_TRUE(WaitUntil([] { return ExplorerWindow() != nullptr; }, 20000)) << "the second start opened no Explorer";
+    EXPECT_EQ(ExplorerShow(RootParsingName, "Tandrel Vaultmere"), int(RootNames.size()));
+    Shot(ExplorerWindow(), "e2e-15-second-start");
+}
+
+TEST_F(Journey, J14_VersionCheckOffersTheNewerVersion)
+{
+    Version("1.2.1.52");
+    TrayMenu(miTrayInfo);
+    ASSERT_TRUE(WaitUntil([] { return IsWindowVisible(MainWindow()) && IsWindowVisible(Control(idVersioncheck)); }, 5000));
+    Shot(MainWindow(), "e2e-14-info");
+    Press(Control(idVersioncheck));
+    HWND window = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (window = WindowOfProcess(Program->Pid(), MainWindow())) != nullptr; }, 20000))
+        << "no version window";
+    Pause(500);
+    EXPECT_EQ(TextOf(GetDlgItem(window, 110)), EscapeAmpersands(Txt(92, 0)));
+    EXPECT_TRUE(IsWindowVisible(GetDlgItem(window, 1))) << "no download button";
+    Shot(window, "e2e-14-version");
+    Press(GetDlgItem(window, 2));
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(window); }, 5000));
+    Version("1.2.1.51");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Journey, J11_RefreshShowsWhatAnotherClientChanged)
+{
+    auto root = BindOnline();
+    ASSERT_TRUE(root);
+    const auto before = Items(root.Get());
+    ASSERT_TRUE(Find(before, "readme.txt"));
+    const std::string sizeBefore = Find(before, "readme.txt")->Details.at(1);
+    // Another client changes the server's tree.
+    Dav().WriteFile(Srv("Dokumente/Neu vom Kollegen.txt"), "neu\r\n");
+    Dav().WriteFile(Srv("readme.txt"), std::string(5000, 'x'));
+    std::error_code ec;
+    std::filesystem::remove(Dav().Local(Srv("Dokumente/報告書.txt")), ec);
+    Dav().MakeFolder(Srv("Projekt X"));
+    // The user refreshes from the tray menu.
+    TrayMenu(miTrayRefresh);
+    ASSERT_TRUE(WaitUntil([] { return Find(Items(BindOnline("Dokumente").Get()), "Neu vom Kollegen.txt") != nullptr; },
+                          30000))
+        << "the new file did not appear";
+    EXPECT_EQ(NamesOf(Items(BindOnline("Dokumente").Get())),
+              (std::set<std::string>{"Notiz über #1.txt", "Bericht 100%.txt", "Neu vom Kollegen.txt"}));
+    const auto after = Items(BindOnline().Get());
+    std::set<std::string> names = RootNames;
+    names.insert("Projekt X");
+    EXPECT_EQ(NamesOf(after), names);
+    ASSERT_TRUE(Find(after, "readme.txt"));
+    EXPECT_NE(Find(after, "readme.txt")->Details.at(1), sizeBefore) << "the changed size is not shown";
+    // Explorer, still on the folder, shows it after the user's F5.
+    EXPECT_EQ(ExplorerRefresh(int(names.size())), int(names.size()));
+    Shot(ExplorerWindow(), "e2e-11-refreshed");
+}
+
+}  // namespace
+
+namespace {
+
+// ---- the folder's own interfaces: rename, new folder, delete, drop in, copy and move, drag out
+
+const std::string Upload = "C:\\e2e\\lokal";
+
+TEST_F(Journey, J06_RenameAFileAndAFolderThenOpenBelowTheRenamedFolder)
+{
+    auto root = BindOnline();
+    ASSERT_TRUE(root);
+    const auto items = Items(root.Get());
+    const TItem* folder = Find(items, "Dokumente");
+    ASSERT_TRUE(folder);
+    size_t mark = Dav().LogMark();
+    PITEMID_CHILD renamed = nullptr;
+    ASSERT_EQ(root->SetNameOf(nullptr, folder->Pidl.get(), L"Dokumente 2025 #ä", SHGDN_INFOLDER, &renamed), S_OK);
+    CoTaskMemFree(renamed);
+    EXPECT_GE(Requests(mark, "MOVE", "", 3000), 1u);
+    EXPECT_TRUE(Dav().Exists(Srv("Dokumente 2025 #ä/Notiz über #1.txt")));
+    EXPECT_FALSE(Dav().Exists(Srv("Dokumente")));
+    auto documents = BindOnline("Dokumente 2025 #ä");
+    ASSERT_TRUE(documents) << "the renamed folder is not there";
+    const auto inside = Items(documents.Get());
+    const TItem* report = Find(inside, "Bericht 100%.txt");
+    ASSERT_TRUE(report);
+    ASSERT_EQ(documents->SetNameOf(nullptr, report->Pidl.get(), L"Bericht 100% (final).txt", SHGDN_INFOLDER, &renamed), S_OK);
+    CoTaskMemFree(renamed);
+    EXPECT_TRUE(Dav().Exists(Srv("Dokumente 2025 #ä/Bericht 100% (final).txt")));
+    EXPECT_FALSE(Dav().Exists(Srv("Dokumente 2025 #ä/Bericht 100%.txt")));
+    EXPECT_TRUE(Find(Items(documents.Get()), "Bericht 100% (final).txt"));
+
+    // Opened below the renamed folder and saved: the change goes to the new place, once.
+    const auto now = Items(documents.Get());
+    const TItem* note = Find(now, "Notiz über #1.txt");
+    ASSERT_TRUE(note);
+    const std::string before = Dav().ReadFile(Srv("Dokumente 2025 #ä/Notiz über #1.txt"));
+    mark = Dav().LogMark();
+    ASSERT_EQ(InvokeDefault(documents.Get(), *note), S_OK);
+    HWND editor = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (editor = FindWindowW(L"E2EEditorWindow", nullptr)) != nullptr; }, 30000));
+    Pause(1800);
+    Shot(editor, "e2e-06-editor-renamed-folder");
+    EXPECT_TRUE(WaitUntil([&] { return Dav().ReadFile(Srv("Dokumente 2025 #ä/Notiz über #1.txt")) == before + EditorLine; },
+                          20000));
+    EXPECT_TRUE(WaitUntil([] { return FindWindowW(L"E2EEditorWindow", nullptr) == nullptr; }, 10000));
+    Pause(2500);
+    EXPECT_EQ(Requests(mark, "PUT", "Dokumente 2025 #ä/Notiz über #1.txt"), 1u);
+    EXPECT_EQ(Requests(mark, "PUT", ""), 1u);
+}
+
+TEST_F(Journey, J08_NewFolderFromTheMenu)
+{
+    auto root = BindOnline();
+    ASSERT_TRUE(root);
+    TAnswerer user({{1, 0, "Reise 2025 – Ü", "e2e-08-new-folder"}});
+    ASSERT_EQ(InvokeMenu(root.Get(), {"Fotos"}, "Ordner"), S_OK);
+    EXPECT_EQ(user.Asked().size(), 1u) << "no name was asked";
+    EXPECT_GT(user.ShotColours(), 4);
+    EXPECT_TRUE(Dav().Exists(Srv("Fotos/Reise 2025 – Ü")));
+    EXPECT_TRUE(WaitUntil([] { return Find(Items(BindOnline("Fotos").Get()), "Reise 2025 – Ü") != nullptr; }, 5000));
+}
+
+TEST_F(Journey, J07_DeleteToTheTrashForGoodInsideItAndEmptyIt)
+{
+    auto root = BindOnline();
+    ASSERT_TRUE(root);
+    {
+        // Delete: the question (the trash preset), then the item is in "Gelöschte Dateien".
+        TAnswerer user({{6, 0, "", "e2e-07-delete-question"}});
+        ASSERT_EQ(InvokeMenu(root.Get(), {"readme.txt"}, "delete"), S_OK);
+        ASSERT_EQ(user.Asked().size(), 1u);
+        EXPECT_NE(user.Asked()[0].find("readme.txt"), std::string::npos) << user.Asked()[0];
+    }
+    EXPECT_FALSE(Dav().Exists(Srv("readme.txt")));
+    EXPECT_EQ(Dav().ReadFile(Srv("Gelöschte Dateien/readme.txt")), std::string(5000, 'x'));
+    EXPECT_FALSE(Find(Items(root.Get()), "readme.txt"));
+    auto trash = BindOnline("Gelöschte Dateien");
+    ASSERT_TRUE(trash);
+    EXPECT_TRUE(Find(Items(trash.Get()), "readme.txt"));
+    {
+        // The permanent choice in the question: gone for good, nothing in the trash.
+        auto photos = BindOnline("Fotos");
+        TAnswerer user({TAnswer(6, 103)});
+        ASSERT_EQ(InvokeMenu(photos.Get(), {"Düne #2.jpg"}, "delete"), S_OK);
+        EXPECT_EQ(user.Asked().size(), 1u);
+        EXPECT_FALSE(Dav().Exists(Srv("Fotos/Düne #2.jpg")));
+        EXPECT_FALSE(Dav().Exists(Srv("Gelöschte Dateien/Düne #2.jpg")));
+    }
+    {
+        // Inside the trash: for good.
+        TAnswerer user({TAnswer(6)});
+        ASSERT_EQ(InvokeMenu(trash.Get(), {"readme.txt"}, "delete"), S_OK);
+        EXPECT_EQ(user.Asked().size(), 1u);
+        EXPECT_FALSE(Dav().Exists(Srv("Gelöschte Dateien/readme.txt")));
+    }
+    {
+        // Emptying: one question for all, then the trash is empty on the server.
+        TAnswerer first({TAnswer(6)});
+        ASSERT_EQ(InvokeMenu(root.Get(), {"Projekt X"}, "delete"), S_OK);
+        EXPECT_TRUE(Dav().Exists(Srv("Gelöschte Dateien/Projekt X")));
+    }
+    {
+        TAnswerer user({{6, 0, "", "e2e-07-empty-question"}});
+        ASSERT_EQ(InvokeMenu(root.Get(), {"Gelöschte Dateien"}, "Gelöschte Dateien leeren"), S_OK);
+        EXPECT_EQ(user.Asked().size(), 1u);
+    }
+    EXPECT_FALSE(Dav().Exists(Srv("Gelöschte Dateien/Projekt X")));
+    EXPECT_TRUE(Dav().Exists(Srv("Gelöschte Dateien")));
+    EXPECT_TRUE(Items(BindOnline("Gelöschte Dateien").Get()).empty());
+}
+
+TEST_F(Journey, J04_DragInFilesAndAFolderTree)
+{
+    WriteLocalFile(Upload + "\\Brief an Jörg.txt", "Lieber Jörg\r\n");
+    WriteLocalFile(Upload + "\\Plan #2 50%.txt", "Plan\r\n");
+    WriteLocalFile(Upload + "\\Ordner 旅行\\Tag 1.txt", "erster Tag\r\n");
+    WriteLocalFile(Upload + "\\Ordner 旅行\\Unter\\tief.txt", "ganz unten\r\n");
+    auto data = LocalData(Upload, {"Brief an Jörg.txt", "Plan #2 50%.txt", "Ordner 旅行"});
+    ASSERT_TRUE(data);
+    auto root = BindOnline();
+    auto target = DropTargetOf(root.Get(), "Fotos");
+    ASSERT_TRUE(target);
+    DWORD performed = 0;
+    EXPECT_EQ(DragDrop(target.Get(), data.Get(), DROPEFFECT_COPY, &performed), S_OK);
+    EXPECT_EQ(Dav().ReadFile(Srv("Fotos/Brief an Jörg.txt")), "Lieber Jörg\r\n");
+    EXPECT_EQ(Dav().ReadFile(Srv("Fotos/Plan #2 50%.txt")), "Plan\r\n");
+    EXPECT_EQ(Dav().ReadFile(Srv("Fotos/Ordner 旅行/Tag 1.txt")), "erster Tag\r\n");
+    EXPECT_EQ(Dav().ReadFile(Srv("Fotos/Ordner 旅行/Unter/tief.txt")), "ganz unten\r\n");
+    EXPECT_TRUE(Exists(Upload + "\\Brief an Jörg.txt")) << "a copy took the local file";
+    EXPECT_TRUE(WaitUntil(
+        [] {
+            const auto names = NamesOf(Items(BindOnline("Fotos").Get()));
+            return names.count("Brief an Jörg.txt") && names.count("Ordner 旅行");
+        },
+        5000));
+}
+
+TEST_F(Journey, J04_FaultARefusedUploadLosesNothingAndIsTold)
+{
+    Dav().MakeFolder(Srv("readonly"));
+    TrayMenu(miTrayRefresh);
+    ASSERT_TRUE(WaitUntil([] { return Find(Items(BindOnline().Get()), "readonly") != nullptr; }, 30000));
+    WriteLocalFile(Upload + "\\abgelehnt.txt", "bleibt lokal\r\n");
+    auto data = LocalData(Upload, {"abgelehnt.txt"});
+    auto target = DropTargetOf(BindOnline().Get(), "readonly");
+    ASSERT_TRUE(data && target);
+    TAnswerer user({{IDOK, 0, "", "e2e-04-refused"}});
+    DragDrop(target.Get(), data.Get(), DROPEFFECT_COPY);
+    ASSERT_EQ(user.Asked().size(), 1u) << "the user was not told";
+    EXPECT_NE(user.Asked()[0].find("abgelehnt.txt"), std::string::npos) << user.Asked()[0];
+    EXPECT_FALSE(Dav().Exists(Srv("readonly/abgelehnt.txt")));
+    EXPECT_EQ(ReadFileText(Upload + "\\abgelehnt.txt"), "bleibt lokal\r\n");
+    EXPECT_FALSE(Find(Items(BindOnline("readonly").Get()), "abgelehnt.txt"));
+}
+
+TEST_F(Journey, J09_CopyAndMoveInsideTheFolderAndCtrlCopyInPlace)
+{
+    auto photos = BindOnline("Fotos");
+    auto root = BindOnline();
+    ASSERT_TRUE(photos && root);
+    const std::string picture = Dav().ReadFile(Srv("Fotos/Strand 1.jpg"));
+    ASSERT_FALSE(picture.empty());
+    // Copy into another folder.
+    DWORD performed = 0;
+    EXPECT_EQ(DragDrop(DropTargetOf(root.Get(), "Dokumente 2025 #ä").Get(),
+                       OnlineData(photos.Get(), {"Strand 1.jpg"}).Get(), DROPEFFECT_COPY, &performed),
+              S_OK);
+    EXPECT_EQ(Dav().ReadFile(Srv("Dokumente 2025 #ä/Strand 1.jpg")), picture);
+    EXPECT_EQ(Dav().ReadFile(Srv("Fotos/Strand 1.jpg")), picture);
+    // Move: the source goes only after the copy is there.
+    EXPECT_EQ(DragDrop(DropTargetOf(root.Get(), "Neue Dateianlagen").Get(),
+                       OnlineData(photos.Get(), {"富士山.jpg"}).Get(), DROPEFFECT_MOVE, &performed),
+              S_OK);
+    EXPECT_TRUE(Dav().Exists(Srv("Neue Dateianlagen/富士山.jpg")));
+    EXPECT_FALSE(Dav().Exists(Srv("Fotos/富士山.jpg")));
+    // Ctrl-copy onto its own folder: a copy under the first free copy name.
+    EXPECT_EQ(DragDrop(DropTargetOf(photos.Get()).Get(), OnlineData(photos.Get(), {"Strand 1.jpg"}).Get(),
+                       DROPEFFECT_COPY, &performed),
+              S_OK);
+    EXPECT_EQ(Dav().ReadFile(Srv("Fotos/Kopie von Strand 1.jpg")), picture);
+    EXPECT_EQ(Dav().ReadFile(Srv("Fotos/Strand 1.jpg")), picture);
+}
+
+TEST_F(Journey, J05_DragOutCopiesAndMovesToALocalFolder)
+{
+    const std::string out = "C:\\e2e\\heraus";
+    WriteLocalFile(out + "\\.keep", "");
+    auto documents = BindOnline("Dokumente 2025 #ä");
+    ASSERT_TRUE(documents);
+    // Windows' file-system folders take the online folder's file descriptors and contents; Wine's
+    // take file names only, so a drop target that does what Windows' does stands in for them.
+    auto target = FileDropTarget(out);
+    const std::string text = Dav().ReadFile(Srv("Dokumente 2025 #ä/Notiz über #1.txt"));
+    DWORD performed = 0;
+    EXPECT_EQ(DragDrop(target.Get(), OnlineData(documents.Get(), {"Notiz über #1.txt"}).Get(), DROPEFFECT_COPY, &performed),
+              S_OK);
+    EXPECT_EQ(performed, DWORD(DROPEFFECT_COPY));
+    EXPECT_TRUE(WaitUntil([&] { return ReadFileText(out + "\\Notiz über #1.txt") == text; }, 10000));
+    EXPECT_TRUE(Dav().Exists(Srv("Dokumente 2025 #ä/Notiz über #1.txt")));
+    // A move out: the local copy is complete. The extension completes a move only for copies the
+    // server made itself, so the server item stays: nothing is lost on either side.
+    const std::string report = Dav().ReadFile(Srv("Dokumente 2025 #ä/Bericht 100% (final).txt"));
+    EXPECT_EQ(DragDrop(target.Get(), OnlineData(documents.Get(), {"Bericht 100% (final).txt"}).Get(), DROPEFFECT_MOVE,
+                       &performed),
+              S_OK);
+    EXPECT_EQ(ReadFileText(out + "\\Bericht 100% (final).txt"), report);
+    Pause(1000);
+    EXPECT_EQ(Dav().ReadFile(Srv("Dokumente 2025 #ä/Bericht 100% (final).txt")), report);
+}
+
+}  // namespace
+
+
+namespace {
+
+// ---- faults: the server refuses, or is gone; nothing is lost on either side, and the user is told
+
+// The host setting (read by every request) pointed at a server that refuses everything, for the
+// life of this object.
+class TRefusingServer {
+public:
+    TRefusingServer()
+        : Host(Setting("Connection", "host")),
+          Refusing(Dav().Canned("e2e_refuse", "403 Forbidden", "text/plain", "nein"))
+    {
+        SetSetting("Connection", "host", Refusing);
+    }
+    ~TRefusingServer() { SetSetting("Connection", "host", Host); }
+
+private:
+    std::string Host, Refusing;
+};
+
+TEST_F(Journey, J03_FaultARefusedSaveKeepsTheDocumentAndTellsTheUser)
+{
+    Dav().WriteFile(Srv("readonly/Vertrag.txt"), DocumentText);
+    TrayMenu(miTrayRefresh);
+    ASSERT_TRUE(WaitUntil([] { return Find(Items(BindOnline("readonly").Get()), "Vertrag.txt") != nullptr; }, 30000));
+    auto folder = BindOnline("readonly");
+    const auto items = Items(folder.Get());
+    const size_t logBefore = ReadFileText(InstallFolder() + "MainApp.log").size();
+    ASSERT_EQ(InvokeDefault(folder.Get(), *Find(items, "Vertrag.txt")), S_OK);
+    ASSERT_TRUE(WaitUntil([] { return FindWindowW(L"E2EEditorWindow", nullptr) != nullptr; }, 30000));
+    EXPECT_TRUE(WaitUntil([] { return FindWindowW(L"E2EEditorWindow", nullptr) == nullptr; }, 20000));
+    // The upload was refused: the user is told (the tray's balloon, logged with it), the server
+    // keeps its version and the changed document stays in the open folder.
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return ReadFileText(InstallFolder() + "MainApp.log").substr(logBefore).find("SxChangeNotifierChange: UploadForm") !=
+                   std::string::npos;
+        },
+        10000));
+    EXPECT_EQ(Dav().ReadFile(Srv("readonly/Vertrag.txt")), DocumentText);
+    bool kept = false;
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW(Utf8ToWide(UserPath() + "Open\\*").c_str(), &found);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string slot = UserPath() + "Open\\" + WideToUtf8(found.cFileName) + "\\Vertrag.txt";
+            if (found.cFileName[0] != L'.' && ReadFileText(slot) == DocumentText + EditorLine)
+                kept = true;
+        } while (FindNextFileW(find, &found));
+        FindClose(find);
+    }
+    EXPECT_TRUE(kept) << "the changed document is gone";
+}
+
+TEST_F(Journey, J07_FaultARefusedDeleteKeepsTheItemAndTellsTheUser)
+{
+    auto photos = BindOnline("Fotos");
+    ASSERT_TRUE(photos);
+    TRefusingServer refusing;
+    TAnswerer user({TAnswer(6), TAnswer(IDOK, 0, "", "e2e-07-refused")});
+    InvokeMenu(photos.Get(), {"Strand 1.jpg"}, "delete");
+    WaitUntil([&] { return user.Asked().size() == 2; }, 10000);
+    ASSERT_EQ(user.Asked().size(), 2u) << "the user was not told";
+    EXPECT_NE(user.Asked()[1].find("Strand 1.jpg"), std::string::npos) << user.Asked()[1];
+    EXPECT_TRUE(Dav().Exists(Srv("Fotos/Strand 1.jpg")));
+    EXPECT_FALSE(Dav().Exists(Srv("Gelöschte Dateien/Strand 1.jpg")));
+    EXPECT_TRUE(Find(Items(photos.Get()), "Strand 1.jpg")) << "the view lost the item";
+}
+
+TEST_F(Journey, J09_FaultARefusedCopyKeepsTheSourceOfAMove)
+{
+    Dav().WriteFile(Srv("nocopy/Quelle.txt"), "Quelle\r\n");
+    TrayMenu(miTrayRefresh);
+    ASSERT_TRUE(WaitUntil([] { return Find(Items(BindOnline("nocopy").Get()), "Quelle.txt") != nullptr; }, 30000));
+    auto source = BindOnline("nocopy");
+    auto root = BindOnline();
+    TAnswerer user({TAnswer(IDOK, 0, "", "e2e-09-refused")});
+    DragDrop(DropTargetOf(root.Get(), "Neue Dateianlagen").Get(), OnlineData(source.Get(), {"Quelle.txt"}).Get(),
+             DROPEFFECT_MOVE);
+    WaitUntil([&] { return user.Asked().size() == 1; }, 10000);
+    ASSERT_EQ(user.Asked().size(), 1u) << "the user was not told";
+    EXPECT_NE(user.Asked()[0].find("Quelle.txt"), std::string::npos) << user.Asked()[0];
+    EXPECT_EQ(Dav().ReadFile(Srv("nocopy/Quelle.txt")), "Quelle\r\n");
+    EXPECT_FALSE(Dav().Exists(Srv("Neue Dateianlagen/Quelle.txt")));
+}
+
+TEST_F(Journey, J05_FaultAFailedDownloadWritesNothingAndKeepsTheServerItem)
+{
+    const std::string out = "C:\\e2e\\heraus2";
+    WriteLocalFile(out + "\\.keep", "");
+    auto photos = BindOnline("Fotos");
+    ASSERT_TRUE(photos);
+    auto data = OnlineData(photos.Get(), {"Strand 1.jpg"});
+    ASSERT_TRUE(data);
+    TRefusingServer refusing;
+    EXPECT_NE(DragDrop(FileDropTarget(out).Get(), data.Get(), DROPEFFECT_MOVE), S_OK) << "the drop reported success";
+    EXPECT_FALSE(Exists(out + "\\Strand 1.jpg")) << "a file without its content was written";
+    EXPECT_TRUE(Dav().Exists(Srv("Fotos/Strand 1.jpg")));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Journey, J13_ExitAndLogOffCloseEverything)
+{
+    // The tray menu as the user opens it with a right click on the icon.
+    HWND icon = FindWindowW(L"TSxTrayIconWindow", nullptr);
+    ASSERT_TRUE(icon);
+    SetCursorPos(600, 300);
+    PostMessageW(icon, 0xB05A, 0, WM_RBUTTONDOWN);
+    PostMessageW(icon, 0xB05A, 0, WM_RBUTTONUP);
+    HWND menu = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (menu = FindWindowW(L"#32768", nullptr)) && IsWindowVisible(menu); }, 5000));
+    Pause(300);
+    Shot(menu, "e2e-13-tray-menu", 4);   // a menu has few colours
+    PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+    Pause(300);
+    // Exit from the tray menu. The document the server refused stays, and the user is told where.
+    {
+        TAnswerer user({TAnswer(IDOK, 0, "", "e2e-13-documents-kept")}, Program->Pid());
+        TrayMenu(miTrayClose);
+        EXPECT_EQ(Program->WaitEnd(30000), 0) << "the program did not end";
+        ASSERT_EQ(user.Asked().size(), 1u) << "the user was not told of the kept document";
+        EXPECT_NE(user.Asked()[0].find(UserPath() + "Open"), std::string::npos) << user.Asked()[0];
+    }
+    EXPECT_GT(CountEntries(UserPath() + "Open"), 0u) << "the refused document is gone";
+    EXPECT_EQ(ExplorerWindow(), nullptr);
+    EXPECT_FALSE(Registered());
+    EXPECT_EQ(Setting("Connection", "connected"), "0");
+    EXPECT_EQ(Setting("Connection", "password"), "");
+    for (const char* folder : {"Cache", "Temp", "Download", "Thumb"})
+        EXPECT_FALSE(Exists(UserPath() + folder)) << folder;
+
+    // Started again and connected, then Windows logs off.
+    Program = std::make_unique<TProgram>();
+    ASSERT_TRUE(Program->Start());
+    ASSERT_TRUE(WaitUntil([] { return MainWindow() && IsWindowVisible(MainWindow()); }, 30000));
+    ASSERT_TRUE(Connect(Dav().Password));
+    ASSERT_TRUE(WaitUntil([] { return ExplorerWindow() != nullptr; }, 20000));
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    std::wstring line = L"wineboot.exe --end-session";
+    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    WaitForSingleObject(pi.hProcess, 60000);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    EXPECT_EQ(Program->WaitEnd(30000), 0) << "the program outlived the log-off";
+    EXPECT_FALSE(Registered());
+    EXPECT_EQ(Setting("Connection", "password"), "");
+}
+
+}  // namespace
