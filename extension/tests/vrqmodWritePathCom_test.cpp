@@ -610,6 +610,18 @@ protected:
             storage.LoadVirtualFileStorageFromFile(directory + cacheName, record);
         return record;
     }
+    // How many mirror records of a server folder ("\" separated) carry that name.
+    int RecordsNamed(const std::string& serverFolder, const std::string& name)
+    {
+        int records = 0;
+        TVirtualFileStorage storage(User->Cache);
+        for (const auto& file : storage.ListRecordFiles(storage.FolderDirectory(serverFolder))) {
+            TVirtualFileRecord record;
+            storage.LoadVirtualFileStorageFromFile(file, record);
+            records += record.Name == name;
+        }
+        return records;
+    }
     // The ERROR lines the library logged since the mark (a byte offset of its log).
     std::string LogFile() const { return User->Install + "PermanentModule.log"; }
     size_t LogMark() const { return exttest::ReadLocal(U8Path(LogFile())).size(); }
@@ -955,14 +967,7 @@ TEST_F(ComWritePath, LocalFilesDroppedOnAFolderItemAreUploadedAndReplacedOnlyOnY
         EXPECT_EQ(Changes(mark, 1), std::vector<std::string>{"PUT Dokumente/Überblick.txt 204"});
         EXPECT_EQ(Server("Dokumente/Überblick.txt"), std::string(1000, 'b'));
         EXPECT_EQ(MirrorRecord("Dokumente\\Überblick.txt").Size, 1000);
-        int records = 0;
-        TVirtualFileStorage storage(User->Cache);
-        for (const auto& file : storage.ListRecordFiles(storage.FolderDirectory("Dokumente"))) {
-            TVirtualFileRecord record;
-            storage.LoadVirtualFileStorageFromFile(file, record);
-            records += record.Name == "Überblick.txt";
-        }
-        EXPECT_EQ(records, 1);
+        EXPECT_EQ(RecordsNamed("Dokumente", "Überblick.txt"), 1);
     }
 }
 
@@ -1112,14 +1117,7 @@ TEST_F(ComWritePath, MovingOntoAFileOfThatNameReplacesItOnlyOnYes)
     EXPECT_EQ(ChangedSince(tree), (std::vector<std::string>{"-readme.txt", "~Dokumente/readme.txt"}));
     EXPECT_EQ(Server("Dokumente/readme.txt"), moved);
     EXPECT_FALSE(Names("").count("readme.txt"));
-    int records = 0;
-    TVirtualFileStorage storage(User->Cache);
-    for (const auto& file : storage.ListRecordFiles(storage.FolderDirectory("Dokumente"))) {
-        TVirtualFileRecord record;
-        storage.LoadVirtualFileStorageFromFile(file, record);
-        records += record.Name == "readme.txt";
-    }
-    EXPECT_EQ(records, 1);
+    EXPECT_EQ(RecordsNamed("Dokumente", "readme.txt"), 1);
 }
 
 TEST_F(ComWritePath, ControlDragOntoItsOwnFolderMakesCopyNamedCopies)
