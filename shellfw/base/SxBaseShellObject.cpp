@@ -1,4 +1,5 @@
 #include "SxBaseShellObject.h"
+#include "SxFileClasses.h"
 
 #ifdef _WIN32
 #include "uGLBWin.h"
@@ -171,9 +172,27 @@ void TSxShellLink::RegisterFileType(const std::string& fileType, bool) { SetFile
 
 void TSxShellLink::UpdateRegistry(bool doRegister)
 {
+    if (!FileClasses || FileClasses->Count() == 0) {
+        TSxBaseShellObject::UpdateRegistry(doRegister);
+        RegisterFileType(FFileType, doRegister);
+        return;
+    }
+    // Bad file classes are refused before any key is written.
+    if (doRegister)
+        FileClasses->Validate();
     TSxBaseShellObject::UpdateRegistry(doRegister);
-    // File classes are not part of this build; the handler registers under FileType.
-    RegisterFileType(FFileType, doRegister);
+    const std::string owner = GetCLSID();
+    for (const auto& item : FileClasses->FileClasses) {
+        if (doRegister) {
+            if (!item->Exists())
+                item->Register(owner);
+            RegisterFileType(item->GetFileClassName(), true);
+        } else {
+            RegisterFileType(item->GetFileClassName(), false);
+            if (item->Exists())
+                item->Unregister(owner);
+        }
+    }
 }
 
 void* TSxShellExtInit::ObjQueryInterface(REFIID iid)

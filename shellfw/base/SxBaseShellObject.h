@@ -78,6 +78,8 @@ void RegisterShellExtHandler(const TSxBaseShellObject& handler, const std::strin
 // "Registration failed"), or its removal.
 void WriteApprovedValue(const TSxBaseShellObject& handler, bool doRegister);
 
+class TSxFileClasses;
+
 class TSxShellLink : public TSxBaseShellObject {
 public:
     using TSxBaseShellObject::TSxBaseShellObject;
@@ -92,6 +94,9 @@ public:
 
     std::vector<std::string> FileNames;
     std::string FolderPath;
+    // When set and not empty, the handler registers under each of these classes (writing a class
+    // that does not exist yet) instead of under FileType.
+    TSxFileClasses* FileClasses = nullptr;
 
 private:
     std::string FFileType;

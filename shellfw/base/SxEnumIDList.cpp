@@ -4,6 +4,7 @@
 #include "SxException.h"
 #include "SxComObject.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 
@@ -48,25 +49,35 @@ STDMETHODIMP_(ULONG) TSxEnumIDList::Release()
     return static_cast<ULONG>(count);
 }
 
-STDMETHODIMP TSxEnumIDList::Next(ULONG, PITEMID_CHILD* items, ULONG* fetched)
+STDMETHODIMP TSxEnumIDList::Next(ULONG celt, PITEMID_CHILD* items, ULONG* fetched)
 {
-    // One item per call whatever celt asks for; S_OK only with an item handed out.
+    // Up to celt items; S_OK only when all celt were handed out. Without a count to report, a
+    // caller may ask for one item only.
     if (fetched)
         *fetched = 0;
     if (!items)
         return E_POINTER;
-    *items = nullptr;
-    if (FPosition >= FItems.size())
-        return S_FALSE;
-    return SxComCall(nullptr, [&]() -> HRESULT {
-        PSxItemIDList clone = PIDLClone(FItems[FPosition].get());
-        if (!clone)
-            return E_OUTOFMEMORY;
-        *items = reinterpret_cast<PITEMID_CHILD>(clone);
-        ++FPosition;
-        if (fetched)
-            *fetched = 1;
+    if (!fetched && celt != 1)
+        return E_INVALIDARG;
+    if (celt == 0)
         return S_OK;
+    items[0] = nullptr;
+    return SxComCall(nullptr, [&]() -> HRESULT {
+        const size_t left = FPosition < FItems.size() ? FItems.size() - FPosition : 0;
+        const ULONG count = static_cast<ULONG>(std::min<size_t>(celt, left));
+        std::vector<TSxPidlPtr> clones;
+        clones.reserve(count);
+        for (ULONG i = 0; i < count; ++i) {
+            clones.emplace_back(PIDLClone(FItems[FPosition + i].get()));
+            if (!clones.back())
+                return E_OUTOFMEMORY;  // nothing handed out, the position stays
+        }
+        for (ULONG i = 0; i < count; ++i)
+            items[i] = reinterpret_cast<PITEMID_CHILD>(clones[i].release());
+        FPosition += count;
+        if (fetched)
+            *fetched = count;
+        return count == celt ? S_OK : S_FALSE;
     });
 }
 

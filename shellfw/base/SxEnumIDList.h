@@ -1,6 +1,6 @@
 #pragma once
 // The IEnumIDList that a shell folder hands to Explorer for the items of one enumeration. It owns
-// clones of the items; one item per Next call.
+// clones of the items; Next hands out up to the count asked for.
 #ifdef _WIN32
 #include "SxPidl.h"
 

@@ -5,6 +5,7 @@
 #include "SxException.h"
 #include "SxComObject.h"
 #include "SxProvider.h"
+#include "uTSeam.h"
 
 #include <shlwapi.h>
 
@@ -149,6 +150,29 @@ std::string RandomLocation()
 // ---------------------------------------------------------------------------------------------
 // Icon extractor
 
+namespace {
+TSeam<TSxIconLocationFn> GIconLocation;
+}
+
+void SetSxIconLocationSeam(TSxIconLocationFn fn) { GIconLocation.Set(std::move(fn)); }
+
+bool SxFileTypeIconLocation(TSxCustomDataGrain& grain, UINT flags, std::string& file, int& index)
+{
+    bool useSystemIcon = false;
+    grain.Provider.DoPrepareGrainApperance(grain, useSystemIcon);
+    if (!useSystemIcon)
+        return false;
+    SHFILEINFOW info{};
+    const DWORD attributes = grain.IsFile ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_DIRECTORY;
+    const UINT what = SHGFI_ICONLOCATION | SHGFI_USEFILEATTRIBUTES | ((flags & GIL_OPENICON) ? SHGFI_OPENICON : 0);
+    if (!SHGetFileInfoW(Utf8ToWide(grain.Name).c_str(), attributes, &info, sizeof info, what) ||
+        !info.szDisplayName[0])
+        return false;
+    file = WideToUtf8(info.szDisplayName);
+    index = info.iIcon;
+    return true;
+}
+
 STDMETHODIMP TSxNamespaceExtractIcon::QueryInterface(REFIID iid, void** object)
 {
     static const QITAB table[] = {QITABENTMULTI2(TSxNamespaceExtractIcon, IID_IUnknown, IExtractIconW),
@@ -166,6 +190,18 @@ HRESULT TSxNamespaceExtractIcon::Location(UINT flags, void* iconFile, UINT size,
         *index = 0;
         *resultFlags = 0;
         TSxCustomDataGrain& grain = FirstGrain();
+        if (const TSxIconLocationFn seam = GIconLocation.Get()) {
+            std::string file;
+            int at = 0;
+            if (seam(grain, flags, file, at)) {
+                const HRESULT hr = SxCopyToBuffer(file, iconFile, size, wide);
+                if (FAILED(hr))
+                    return hr;
+                *index = at;
+                *resultFlags = GIL_PERINSTANCE | GIL_DONTCACHE;
+                return S_OK;
+            }
+        }
         const bool win2000 = IsWindows2000();
         HRESULT hr = SxCopyToBuffer(win2000 ? grain.Name : RandomLocation(), iconFile, size, wide);
         if (FAILED(hr))

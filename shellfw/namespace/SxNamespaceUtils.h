@@ -118,6 +118,16 @@ private:
     STDMETHODIMP_(ULONG) AddRef() override { return UtilAddRef(); }                       \
     STDMETHODIMP_(ULONG) Release() override { return UtilRelease(); }
 
+// A location that names a real icon file for a grain: true with the file and its icon index.
+using TSxIconLocationFn = std::function<bool(TSxCustomDataGrain& grain, UINT flags, std::string& file, int& index)>;
+// Wine's shell takes every icon location for a file name and never calls Extract. A test that
+// shows the folder in Wine's Explorer sets SxFileTypeIconLocation here, so that its grains show
+// their icons there; an empty function (the default) keeps the location below.
+void SetSxIconLocationSeam(TSxIconLocationFn fn);
+// For a grain shown with its file type's system icon: where the system has that icon (the open
+// form for GIL_OPENICON); false for a grain with icons of its own.
+bool SxFileTypeIconLocation(TSxCustomDataGrain& grain, UINT flags, std::string& file, int& index);
+
 // Icons of the first grain. The location is a text that changes on every call (Windows 5.0: the
 // grain's name), so that Explorer always asks Extract, which takes the grain's icons by index.
 class TSxNamespaceExtractIcon final : public TSxNamespaceCustomUtil, public IExtractIconW, public IExtractIconA {

@@ -296,6 +296,29 @@ bool TSxProviderBasicVerbs::Contains(const TSxBaseMenuItem* item) const
                     item == Open || item == Paste || item == Properties || item == Rename);
 }
 
+void TSxCustomProvider::Notification(const void* component)
+{
+    if (!component)
+        return;
+    auto clear = [component](auto*& reference) {
+        if (static_cast<const void*>(reference) == component)
+            reference = nullptr;
+    };
+    clear(LargeIcons);
+    clear(SmallIcons);
+    clear(LargeOverlayIcons);
+    clear(SmallOverlayIcons);
+    clear(BackgroundContextMenu);
+    clear(CommonContextMenu);
+    clear(FileContextMenu);
+    clear(FolderContextMenu);
+    clear(PropertySheets);
+    for (TSxBaseMenuItem** verb : {&BasicVerbs.BackgroundPaste, &BasicVerbs.Copy, &BasicVerbs.Cut, &BasicVerbs.Delete,
+                                   &BasicVerbs.Explore, &BasicVerbs.Open, &BasicVerbs.Paste, &BasicVerbs.Properties,
+                                   &BasicVerbs.Rename})
+        clear(*verb);
+}
+
 void TSxCustomProvider::CreateBasicVerbs()
 {
     std::lock_guard<std::recursive_mutex> guard(FLock);

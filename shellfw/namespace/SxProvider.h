@@ -359,6 +359,9 @@ public:
 
     // Makes an item, owned by the provider's own popup menu, for every basic verb still missing.
     virtual void CreateBasicVerbs();
+    // A component that the provider may refer to is going: every reference to it (icon lists,
+    // menus, overlay lists, property sheets, basic verbs) is cleared.
+    virtual void Notification(const void* component);
     virtual int CompareGrains(int column, Grain& grain1, Grain& grain2);
     virtual GrainPtr CreateGrain();
     virtual GrainPtr CreateRootGrain();

@@ -937,10 +937,13 @@ TSxFolderRegistration TSxCustomShellFolder::FolderRegistration()
 void TSxCustomShellFolder::UpdateRegistry(bool doRegister)
 {
     if (doRegister) {
+        ShellCommands.Validate();  // a bad verb set writes nothing
         TSxBaseShellObject::UpdateRegistry(true);
         RegisterShellFolderKeys(FolderRegistration());
+        ShellCommands.RegisterCLSIDVerbs(GetCLSID());
     } else {
         TSxFolderRegistration r = FolderRegistration();
+        ShellCommands.UnregisterCLSIDVerbs(GetCLSID());
         TSxBaseShellObject::UpdateRegistry(false);
         UnregisterShellFolderKeys(r);
     }

@@ -52,6 +52,7 @@ constexpr uint32_t SxFolderItemAttributes = 0xB8000000; // HASSUBFOLDER, FOLDER,
 
 #include "SxPidl.h"
 #include "SxBaseShellObject.h"
+#include "SxFileClasses.h"
 
 class TSxCustomProvider;
 class TSxCustomDataGrain;
@@ -104,6 +105,7 @@ public:
     bool LoadWithoutCOM = true;
     bool QueryForOverlay = false;
     std::string StaticInfoTip;
+    TSxShellCommandsEditor ShellCommands;  // the folder's own verbs under its CLSID key
     bool WantsForParsing = true;
     bool HasContextMenuHandler = false;
     bool HasPropertySheetHandler = false;
@@ -115,6 +117,12 @@ public:
     // The provider by its permanent module's class and its own component name, found on first use.
     void SetProviderConnectivity(const std::string& moduleClass, const std::string& componentName);
     TSxCustomProvider* GetDataProvider();
+    // The permanent module that holds the provider (found with it), or nullptr.
+    TSxPermanentModule* GetProviderModule()
+    {
+        GetDataProvider();
+        return ProviderModule;
+    }
     void SetShellView(TSxCustomShellView* view) { ShellViewRef = view; }
     TSxCustomShellView* GetShellView();
     // The view's details component (the columns), or nullptr.

@@ -117,8 +117,11 @@ size_t ShellViewRegistrationCount(HWND window)
 #include <atomic>
 #include <mutex>
 
+#include "SxExplorerMenu.h"
+#include "SxExplorerToolbar.h"
 #include "SxNamespaceDataObject.h"
 #include "SxNamespaceDetails.h"
+#include "SxPmtDataModule.h"
 #include "SxNamespaceUtils.h"
 #include "SxShellFolder.h"
 #include "SxTransferFormats.h"
@@ -196,6 +199,17 @@ public:
 private:
     HRESULT Message(UINT msg, WPARAM wParam, LPARAM lParam);
     void WindowCreated(HWND window);
+    // The Explorer menu's items into the system view's menu bar, the toolbar's buttons into the
+    // system view's array, and the run of a command of either for the selection.
+    HRESULT MergeMenu(QCMINFO* info);
+    void GetButtons(UINT firstId, UINT capacity, TBBUTTON* buttons);
+    HRESULT InvokeCommand(UINT command);
+    // Where the entries' menu items are looked up: the provider's permanent module.
+    TSxModuleList Modules()
+    {
+        TSxPermanentModule* module = Folder->GetProviderModule();
+        return module ? TSxModuleList{module} : TSxModuleList{};
+    }
     // In a file dialog: the path the user is saving to is watched for the file to come.
     void WatchFileDialogPath();
     TSxPidlPtr CurrentFolder()
@@ -218,15 +232,17 @@ HRESULT TSxSysShellViewCallback::Message(UINT msg, WPARAM wParam, LPARAM lParam)
 {
     switch (msg) {
     case SFVM_MERGEMENU_:
+        return MergeMenu(reinterpret_cast<QCMINFO*>(lParam));
     case SFVM_INVOKECOMMAND_:
-        return E_NOTIMPL;  // no Explorer menu or toolbar is merged
+        return InvokeCommand(static_cast<UINT>(wParam));
     case SFVM_GETBUTTONINFO_:
         if (auto* info = reinterpret_cast<TBINFO*>(lParam)) {
-            info->cbuttons = 0;
+            info->cbuttons = View.ExplorerToolbar ? static_cast<UINT>(View.ExplorerToolbar->Buttons.size()) : 0;
             info->uFlags = 0;
         }
         return S_OK;
     case SFVM_GETBUTTONS_:
+        GetButtons(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<TBBUTTON*>(lParam));
         return S_OK;
     case SFVM_WINDOWCREATED_:
         WindowCreated(reinterpret_cast<HWND>(wParam));
@@ -241,6 +257,8 @@ HRESULT TSxSysShellViewCallback::Message(UINT msg, WPARAM wParam, LPARAM lParam)
             *mode = static_cast<FOLDERVIEWMODE>(View.GetViewMode(Folder.Get()));
         return S_OK;
     case SFVM_UNMERGEMENU_:
+        if (View.ExplorerMenu && Browser)
+            View.ExplorerMenu->DetachControls(Browser.Get());
         return S_OK;
     case SFVM_THISIDLIST_:
         if (auto* out = reinterpret_cast<PIDLIST_ABSOLUTE*>(lParam))
@@ -259,6 +277,59 @@ HRESULT TSxSysShellViewCallback::Message(UINT msg, WPARAM wParam, LPARAM lParam)
     default:
         return E_NOTIMPL;
     }
+}
+
+HRESULT TSxSysShellViewCallback::MergeMenu(QCMINFO* info)
+{
+    if (!View.ExplorerMenu || !Browser || !Folder || !info)
+        return E_NOTIMPL;
+    if (View.CommandBase == -1)
+        View.CommandBase = static_cast<int32_t>(info->idCmdFirst);
+    View.CommandCount += View.ExplorerMenu->MergeMenu(info->hmenu, info->indexMenu,
+                                                      View.CommandBase + View.CommandCount, info->idCmdLast,
+                                                      Modules(), Browser.Get());
+    return S_OK;
+}
+
+void TSxSysShellViewCallback::GetButtons(UINT firstId, UINT capacity, TBBUTTON* buttons)
+{
+    TSxExplorerToolbar* toolbar = View.ExplorerToolbar;
+    if (!toolbar || !buttons)
+        return;
+    if (View.CommandBase == -1)
+        View.CommandBase = static_cast<int32_t>(firstId);
+    // The array holds what the count asked for; a caller that gives none has the count we told it.
+    const int room = capacity ? static_cast<int>(capacity) : static_cast<int>(toolbar->Buttons.size());
+    View.CommandCount += toolbar->FillToolbarButtons(Modules(), Browser.Get(), buttons, room,
+                                                     View.CommandBase + View.CommandCount);
+}
+
+HRESULT TSxSysShellViewCallback::InvokeCommand(UINT command)
+{
+    if (!Browser || !Folder)
+        return E_NOTIMPL;
+    ComPtr<IShellView> active;
+    if (FAILED(Browser->QueryActiveShellView(&active)) || !active)
+        return E_NOTIMPL;
+    TSxDataGrainList grains;
+    ComPtr<IDataObject> selection;
+    if (SUCCEEDED(active->GetItemObject(SVGIO_SELECTION, IID_IDataObject,
+                                        reinterpret_cast<void**>(selection.GetAddressOf()))) &&
+        selection) {
+        TSxCustomProvider* provider = Folder->GetDataProvider();
+        FORMATETC format{static_cast<CLIPFORMAT>(CF_SXSHELLIDLIST), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+        TSxMedium medium;
+        if (!provider || FAILED(selection->GetData(&format, &medium.Medium)) || medium.Medium.tymed != TYMED_HGLOBAL)
+            return E_NOTIMPL;
+        TSxLockedGlobal block(medium.Medium.hGlobal);
+        provider->GrainsFromIDListArray(block.Data, block.Size, grains);
+    }
+    const int32_t id = View.CommandBase + static_cast<int32_t>(command);
+    // One command runs once: the menu's and the toolbar's identifiers never overlap.
+    if (!(View.ExplorerMenu && View.ExplorerMenu->ExecuteCommand(Window, id, grains, Folder.Get())) &&
+        View.ExplorerToolbar)
+        View.ExplorerToolbar->ExecuteCommand(Window, id, grains, Folder.Get());
+    return S_OK;
 }
 
 void TSxSysShellViewCallback::WindowCreated(HWND window)

@@ -44,6 +44,9 @@ class TSxCustomShellFolder;
 class TSxCustomDataGrain;
 class TSxDataGrainList;
 class TSxNamespaceDetails;
+class TSxExplorerMenu;
+class TSxExplorerToolbar;
+class TSxStatusBar;
 
 enum class TSxContextMenuOrigin : uint8_t { cmoSystemDefault, cmoTessolark };
 enum class TSxViewStyle : uint8_t { svsIcon, svsSmallIcon, svsList, svsDetails, svsThumbnail, svsTile, svsThumbStrip };
@@ -66,6 +69,11 @@ public:
 
     TSxChangeNotifyType ChangeNotifyType = TSxChangeNotifyType::cntLocal;
     TSxNamespaceDetails* Details = nullptr;
+    // Commands merged into Explorer's menu bar and toolbar while the view is active, and the
+    // status bar's description (none of them owned).
+    TSxExplorerMenu* ExplorerMenu = nullptr;
+    TSxExplorerToolbar* ExplorerToolbar = nullptr;
+    TSxStatusBar* StatusBar = nullptr;
     TSxDragAndDropSetup DragAndDropSetup;
     TSxShellViewSettings Settings;
     // The grain menu merged last into a system default menu: it carries out the merged commands.

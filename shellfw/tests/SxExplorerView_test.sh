@@ -18,14 +18,18 @@ cleanup() {
 [ -n "${DISPLAY:-}" ] || { echo "FAILED: no display"; exit 1; }
 wine regsvr32 /s "$dll" </dev/null >/dev/null 2>&1 || fail "regsvr32"
 
-wine explorer.exe '/n,C:\' </dev/null >/dev/null 2>&1 &
+# Wine's shell never asks a folder's icon extractor for the icon itself, only for its location as
+# a file: the test folder names the file types' icon files there (SX_TEST_ICON_FILES).
+SX_TEST_ICON_FILES=1 wine explorer.exe '/n,C:\' </dev/null >/dev/null 2>&1 &
 explorer=$!
 # The Location box gets the folder's path and Enter; the driver waits for the folder's title.
-answer=$(wine "$bin/SxExplorerDriver.exe" "$root" "Tandrel Testtresor" </dev/null 2>/dev/null | tr -d '\r')
+answer=$(wine "$bin/SxExplorerDriver.exe" "$root" "Tandrel Testtresor" --images </dev/null 2>/dev/null | tr -d '\r')
 echo "driver: $answer"
 case $answer in "items "*) ;; *) fail "the folder did not open: $answer" ;; esac
-items=${answer#items }
+read -r _ items _ images <<<"$answer"
 [ "$items" = 4 ] || fail "the folder's view lists $items items, not 4"
+# Folders and files show their own icons, not one default image for all.
+[ "${images:-0}" -ge 2 ] || fail "the folder's items show ${images:-no} different icons"
 sleep 1
 import -window root "$shot" || fail "screenshot"
 

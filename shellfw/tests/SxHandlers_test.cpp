@@ -38,13 +38,7 @@ DWORD RegSvr32(bool doRegister)
 
 void SetDefault(const std::string& key, const std::string& value)
 {
-    TRegKey handle;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, Utf8ToWide(key).c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                              handle.put(), nullptr),
-              ERROR_SUCCESS);
-    const std::wstring wide = Utf8ToWide(value);
-    RegSetValueExW(handle.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(wide.c_str()),
-                   static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t)));
+    ASSERT_TRUE(SetClassesRootDefault(key, value));
 }
 
 void DeleteTree(const std::string& key) { RegDeleteTreeW(HKEY_CLASSES_ROOT, Utf8ToWide(key).c_str()); }

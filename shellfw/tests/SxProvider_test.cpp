@@ -920,3 +920,39 @@ TEST_F(TreeProvider, PasteIsOfferedForWhatTheProductTakes)
     EXPECT_FALSE(provider.CanPaste());
     OleUninitialize();
 }
+
+TEST_F(TreeProvider, AGoingComponentIsNoLongerReferred)
+{
+    TSxIconList large, small;
+    TSxPopupMenu files, folders;
+    TSxBaseMenuItem open, other;
+    provider.LargeIcons = &large;
+    provider.SmallIcons = &small;
+    provider.SmallOverlayIcons = &small;
+    provider.FileContextMenu = &files;
+    provider.FolderContextMenu = &folders;
+    provider.BackgroundContextMenu = &files;
+    provider.BasicVerbs.Open = &open;
+    provider.BasicVerbs.Explore = &open;
+    provider.BasicVerbs.Delete = &other;
+
+    provider.Notification(&small);
+    provider.Notification(&files);
+    provider.Notification(&open);
+    provider.Notification(nullptr);
+    EXPECT_EQ(provider.LargeIcons, &large);
+    EXPECT_EQ(provider.SmallIcons, nullptr);
+    EXPECT_EQ(provider.SmallOverlayIcons, nullptr);
+    EXPECT_EQ(provider.FileContextMenu, nullptr);
+    EXPECT_EQ(provider.BackgroundContextMenu, nullptr);
+    EXPECT_EQ(provider.FolderContextMenu, &folders);
+    EXPECT_EQ(provider.BasicVerbs.Open, nullptr);
+    EXPECT_EQ(provider.BasicVerbs.Explore, nullptr);
+    EXPECT_EQ(provider.BasicVerbs.Delete, &other);
+    // Menus built afterwards leave the gone ones out.
+    auto file = MakeGrain("a.txt", true);
+    EXPECT_TRUE(file->BuildContextMenu(false, false, true, nullptr) != nullptr);
+    provider.LargeIcons = nullptr;
+    provider.FolderContextMenu = nullptr;
+    provider.BasicVerbs.Delete = nullptr;
+}

@@ -2,6 +2,7 @@
 // desktop folder under My Computer, enumerated, named, parsed, compared, renamed and shown in
 // columns; then unregistered, leaving the system's keys.
 #include "SxTestFolderFixture.h"
+#include "SxFakeShellBrowser.h"
 #include "SxURLHandler.h"
 #include "uGLBWin.h"
 #include "SxPidl.h"
@@ -368,6 +369,84 @@ TEST_F(TestFolder, ViewCallbackAnswersAndItsWindowGetsTheFoldersNotices)
     SendMessageW(window, WM_USER + 337, 0, 0);  // no browser: passed on and nothing else
     DestroyWindow(window);
     EXPECT_EQ(registrations(window), 0);
+}
+
+TEST_F(TestFolder, ViewMergesExplorerMenuAndToolbarAndRunsTheirCommandsForTheSelection)
+{
+    auto viewCallback = Entry<HRESULT (*)(IShellFolder*, HWND, IShellFolderViewCB**)>("SxTestViewCallbackFor");
+    auto menuLog = Entry<void (*)(char*, int)>("SxTestMenuLog");
+    ASSERT_TRUE(viewCallback && menuLog);
+    char log[512] = {};
+    menuLog(log, sizeof log);
+    auto logged = [&] {
+        menuLog(log, sizeof log);
+        return std::string(log);
+    };
+    TFakeShellBrowser browser;
+    ComPtr<IShellFolderViewCB> callback;
+    ASSERT_HRESULT_SUCCEEDED(viewCallback(Folder.Get(), browser.Window, &callback));
+
+    // The buttons, when the system view asks for them: identifiers from the first one it grants.
+    TBINFO info{99, 99};
+    EXPECT_EQ(callback->MessageSFVCB(5, 0, reinterpret_cast<LPARAM>(&info)), S_OK);
+    EXPECT_EQ(info.cbuttons, 3u);
+    EXPECT_EQ(info.uFlags, 0u);
+    TBBUTTON buttons[3] = {};
+    EXPECT_EQ(callback->MessageSFVCB(6, MAKEWPARAM(40, 3), reinterpret_cast<LPARAM>(buttons)), S_OK);
+    EXPECT_EQ(buttons[0].idCommand, 40);
+    EXPECT_EQ(buttons[1].idCommand, 41);
+    EXPECT_EQ(buttons[1].fsStyle & TBSTYLE_SEP, TBSTYLE_SEP);
+    EXPECT_EQ(buttons[2].idCommand, 42);
+    EXPECT_EQ(buttons[0].fsState, TBSTATE_ENABLED);
+    wchar_t text[520] = {};
+    SendMessageW(browser.Toolbar, TB_GETSTRINGW, MAKEWPARAM(520, buttons[2].iString), reinterpret_cast<LPARAM>(text));
+    EXPECT_EQ(WideToUtf8(text), "Hochladen");
+
+    // The menu merge: the upload item heads the Edit popup, numbered after the buttons; the
+    // system view's menu bar stays the view's.
+    HMENU bar = CreateMenu();
+    browser.InsertMenusSB(bar, nullptr);
+    browser.Calls.clear();
+    QCMINFO merge{bar, 0, 60, 0x7FFF, nullptr};
+    EXPECT_EQ(callback->MessageSFVCB(1, 0, reinterpret_cast<LPARAM>(&merge)), S_OK);
+    EXPECT_EQ(MenuItemLines(PopupOf(bar, 0x8040)), (std::vector<std::string>{"&Hochladen 43", "Explorer 28674"}));
+    EXPECT_TRUE(browser.Calls.empty());
+
+    // A menu command for two selected files: the list once, each grain once.
+    auto first = Item(Folder.Get(), "read me.txt");
+    auto second = Item(Folder.Get(), "Größe ä.txt");
+    PCUITEMID_CHILD items[2] = {first.get(), second.get()};
+    ComPtr<IDataObject> data;
+    ASSERT_HRESULT_SUCCEEDED(CIDLData_CreateFromIDArray(RootList.get(), 2, items, &data));
+    browser.View.Selection = data.Get();
+    EXPECT_EQ(callback->MessageSFVCB(2, 3, 0), S_OK);
+    EXPECT_EQ(logged(), "list:read me.txt,Größe ä.txt;grain:read me.txt;grain:Größe ä.txt;");
+    // A button with nothing selected runs for the folder itself; a separator or another
+    // identifier runs nothing.
+    browser.View.Selection = nullptr;
+    EXPECT_EQ(callback->MessageSFVCB(2, 0, 0), S_OK);
+    EXPECT_EQ(logged(), "sync:<root>;");
+    EXPECT_EQ(callback->MessageSFVCB(2, 1, 0), S_OK);
+    EXPECT_EQ(callback->MessageSFVCB(2, 4, 0), S_OK);
+    EXPECT_EQ(logged(), "");
+
+    // Unmerged: the menu's command goes, the buttons' stay; nothing takes the menu bar down.
+    EXPECT_EQ(callback->MessageSFVCB(28, 0, 0), S_OK);
+    EXPECT_TRUE(browser.Calls.empty());
+    EXPECT_EQ(callback->MessageSFVCB(2, 3, 0), S_OK);
+    EXPECT_EQ(logged(), "");
+    // The next activation's merge goes on after the identifiers used so far.
+    HMENU again = CreateMenu();
+    browser.InsertMenusSB(again, nullptr);
+    QCMINFO second_merge{again, 0, 60, 0x7FFF, nullptr};
+    EXPECT_EQ(callback->MessageSFVCB(1, 0, reinterpret_cast<LPARAM>(&second_merge)), S_OK);
+    EXPECT_EQ(MenuItemLines(PopupOf(again, 0x8040)), (std::vector<std::string>{"&Hochladen 44", "Explorer 28674"}));
+    browser.HasActiveView = false;
+    EXPECT_EQ(callback->MessageSFVCB(2, 0, 0), E_NOTIMPL);
+    callback->MessageSFVCB(28, 0, 0);
+    callback.Reset();
+    DestroyMenu(bar);
+    DestroyMenu(again);
 }
 
 TEST_F(TestFolder, DeleteFromTheDefaultMenuAsksOnceAndAnnouncesOnlyWhatWent)

@@ -8,6 +8,7 @@
 
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -111,40 +112,84 @@ std::string ContentOf(PCSxItemIDList item)
     return std::string(reinterpret_cast<const char*>(PIDLItemData(item)), PIDLItemSize(item) - 2u);
 }
 
+// The names of the items a Next call handed out (and frees them).
+std::string TakeItems(PITEMID_CHILD* items, ULONG count)
+{
+    std::string seen;
+    for (ULONG i = 0; i < count; ++i) {
+        seen += ContentOf(reinterpret_cast<PCSxItemIDList>(items[i])) + ",";
+        CoTaskMemFree(items[i]);
+    }
+    return seen;
+}
+
 } // namespace
 
-TEST(SxEnumIDList, HandsOutOneItemPerCallAndStopsAtTheEnd)
+TEST(SxEnumIDList, NextHandsOutUpToCeltAndSFalseOnlyWhenFewerRemain)
+{
+    TSxPidlPtr a(PIDLCreateItem("a", 1)), b(PIDLCreateItem("bb", 2)), c(PIDLCreateItem("ccc", 3));
+    struct Case {
+        ULONG skip, celt;
+        bool withFetched;
+        HRESULT result;
+        ULONG fetched;
+        const char* items;
+    } cases[] = {
+        {0, 1, true, S_OK, 1, "a,"},
+        {0, 1, false, S_OK, 0, "a,"},
+        {0, 2, true, S_OK, 2, "a,bb,"},
+        {0, 3, true, S_OK, 3, "a,bb,ccc,"},
+        {0, 10, true, S_FALSE, 3, "a,bb,ccc,"},
+        {1, 10, true, S_FALSE, 2, "bb,ccc,"},
+        {2, 2, true, S_FALSE, 1, "ccc,"},
+        {3, 1, true, S_FALSE, 0, ""},
+        {3, 1, false, S_FALSE, 0, ""},
+        {0, 0, true, S_OK, 0, ""},
+        {0, 2, false, E_INVALIDARG, 0, ""},  // more than one item needs the count
+    };
+    for (const Case& t : cases) {
+        SCOPED_TRACE("skip " + std::to_string(t.skip) + " celt " + std::to_string(t.celt) +
+                     (t.withFetched ? " fetched" : " no fetched"));
+        Microsoft::WRL::ComPtr<IEnumIDList> e = SxAdoptComPtr(TSxEnumIDList::Create({a.get(), b.get(), c.get()}));
+        ASSERT_TRUE(e);
+        e->Skip(t.skip);
+        PITEMID_CHILD items[12];
+        std::fill(std::begin(items), std::end(items), reinterpret_cast<PITEMID_CHILD>(1));
+        ULONG fetched = 99;
+        EXPECT_EQ(e->Next(t.celt, items, t.withFetched ? &fetched : nullptr), t.result);
+        const ULONG got = t.withFetched ? fetched : (t.result == S_OK ? t.celt : 0);
+        if (t.withFetched)
+            EXPECT_EQ(fetched, t.fetched);
+        EXPECT_EQ(TakeItems(items, got), t.items);
+        if (got == 0 && t.celt > 0 && t.result != E_INVALIDARG)
+            EXPECT_EQ(items[0], nullptr);
+        // The position moved by what was handed out: the next item follows.
+        PITEMID_CHILD next = nullptr;
+        const bool more = t.skip + got < 3;
+        EXPECT_EQ(e->Next(1, &next, nullptr), more ? S_OK : S_FALSE);
+        if (next)
+            CoTaskMemFree(next);
+        EXPECT_EQ(e.Reset(), 0u);
+    }
+}
+
+TEST(SxEnumIDList, ClonesSkipAndResetKeepThePosition)
 {
     TSxPidlPtr a(PIDLCreateItem("a", 1)), b(PIDLCreateItem("bb", 2)), c(PIDLCreateItem("ccc", 3));
     Microsoft::WRL::ComPtr<IEnumIDList> e = SxAdoptComPtr(TSxEnumIDList::Create({a.get(), b.get(), c.get()}));
     ASSERT_TRUE(e);
     a.reset(); // the enumerator holds its own clones
 
-    std::string seen;
-    for (int i = 0; i < 3; ++i) {
-        PITEMID_CHILD item = nullptr;
-        ULONG fetched = 99;
-        ASSERT_EQ(e->Next(10, &item, &fetched), S_OK);
-        EXPECT_EQ(fetched, 1u);
-        ASSERT_TRUE(item);
-        seen += ContentOf(reinterpret_cast<PCSxItemIDList>(item)) + ",";
-        CoTaskMemFree(item);
-        if (i == 1) {
-            Microsoft::WRL::ComPtr<IEnumIDList> clone;
-            ASSERT_EQ(e->Clone(&clone), S_OK);
-            PITEMID_CHILD third = nullptr;
-            ASSERT_EQ(clone->Next(1, &third, nullptr), S_OK);
-            EXPECT_EQ(ContentOf(reinterpret_cast<PCSxItemIDList>(third)), "ccc");
-            CoTaskMemFree(third);
-        }
-    }
-    EXPECT_EQ(seen, "a,bb,ccc,");
-    PITEMID_CHILD item = reinterpret_cast<PITEMID_CHILD>(1);
-    ULONG fetched = 99;
-    EXPECT_EQ(e->Next(1, &item, &fetched), S_FALSE);
-    EXPECT_EQ(item, nullptr);
-    EXPECT_EQ(fetched, 0u);
+    PITEMID_CHILD items[3] = {};
+    ULONG fetched = 0;
+    ASSERT_EQ(e->Next(2, items, &fetched), S_OK);
+    EXPECT_EQ(TakeItems(items, fetched), "a,bb,");
+    Microsoft::WRL::ComPtr<IEnumIDList> clone;
+    ASSERT_EQ(e->Clone(&clone), S_OK);
+    ASSERT_EQ(clone->Next(3, items, &fetched), S_FALSE);
+    EXPECT_EQ(TakeItems(items, fetched), "ccc,");
 
+    PITEMID_CHILD item = nullptr;
     EXPECT_EQ(e->Reset(), S_OK);
     EXPECT_EQ(e->Skip(2), S_OK);
     EXPECT_EQ(e->Skip(5), S_FALSE);
@@ -152,5 +197,7 @@ TEST(SxEnumIDList, HandsOutOneItemPerCallAndStopsAtTheEnd)
     EXPECT_EQ(e->Reset(), S_OK);
     EXPECT_EQ(e->Next(1, &item, nullptr), S_OK);
     CoTaskMemFree(item);
+    EXPECT_EQ(e->Next(1, nullptr, nullptr), E_POINTER);
     EXPECT_EQ(e.Reset(), 0u);
+    EXPECT_EQ(clone.Reset(), 0u);
 }

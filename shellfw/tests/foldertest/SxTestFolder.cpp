@@ -3,6 +3,8 @@
 // "Größe ä.txt" shows an overlay; "versteckt.txt" leaves the system icon to IExtractIcon. Files
 // have a menu item "Hochladen" (with a sub-menu), info tips and, for JPEG pictures found in the
 // temporary folder's "SxTestFolder" folder, thumbnails.
+#include "SxExplorerMenu.h"
+#include "SxExplorerToolbar.h"
 #include "SxNamespaceDetails.h"
 #include "SxNamespaceUtils.h"
 #include "SxVirtualFolder.h"
@@ -140,7 +142,7 @@ uint32_t SizeOf(const TSxCustomDataGrain& grain)
     return static_cast<uint32_t>(std::strtoul(grain.GetValue("size").c_str(), nullptr, 10));
 }
 
-class TTestPermanent : public TSxPermanentModule, public ISxProviderHolder {
+class TTestPermanent : public TSxPermanentModule, public ISxProviderHolder, public ISxMenuItemHolder {
 public:
     TTestPermanent() : TSxPermanentModule("TTestPermanent"), Provider("sxTestProvider")
     {
@@ -276,6 +278,7 @@ public:
         };
         // The file menu: "Hochladen" and "Senden an" with one sub-item.
         auto& upload = static_cast<TSxGrainMenuItem&>(FileMenu.Items.Add(FileMenu.CreateMenuItem(nullptr)));
+        upload.SetName("miUpload");
         upload.Caption = "&Hochladen";
         upload.Hint = "Hochladen|L\xC3\xA4""dt die Datei auf den Server";
         upload.OnClickGrainList = [](TSxMenuItem&, const std::vector<TSxCustomDataGrain*>& grains) {
@@ -294,6 +297,21 @@ public:
         hidden.Caption = "Unsichtbar";
         hidden.Visible = false;
         Provider.FileContextMenu = &FileMenu;
+        // The Explorer toolbar's command: the grain it ran for.
+        auto& sync = Extras.Items.Add(Extras.CreateMenuItem(nullptr));
+        sync.SetName("miSync");
+        sync.Caption = "Synchronisieren";
+        sync.OnClick = [](TSxBaseMenuItem& item) {
+            auto* bound = dynamic_cast<TSxMenuItem*>(&item);
+            TSxCustomDataGrain* grain = bound ? bound->FirstGrain() : nullptr;
+            LogMenu("sync:" + (grain ? (PathOf(*grain).empty() ? std::string("<root>") : grain->Name) : "<none>") +
+                    ";");
+        };
+    }
+    TSxBaseMenuItem* FindMenuItem(const std::string& name) override
+    {
+        TSxBaseMenuItem* item = SxFindMenuItem(FileMenu.Items, name);
+        return item ? item : SxFindMenuItem(Extras.Items, name);
     }
     TSxCustomProvider* FindProvider(const std::string& name) override
     {
@@ -301,6 +319,7 @@ public:
     }
     TSxIconList Overlays;  // before the provider, which refers to them
     TSxGrainMenu FileMenu;
+    TSxPopupMenu Extras;
     TSxByHandProvider Provider;
 };
 
@@ -330,9 +349,25 @@ public:
         details.CommonColumns.ColumnType = 2;
         details.CommonColumns.ColumnModified = 3;
 
+        // The Explorer menu and toolbar name the permanent module's items.
+        auto& explorerMenu = Add<TSxExplorerMenu>("sxTestExplorerMenu");
+        explorerMenu.EditMenu.resize(1);
+        explorerMenu.EditMenu[0].SetMenuItem("TTestPermanent", "miUpload");
+        auto& toolbar = Add<TSxExplorerToolbar>("sxTestToolbar");
+        toolbar.Buttons.resize(3);
+        toolbar.Buttons[0].SetMenuItem("TTestPermanent", "miSync");
+        toolbar.Buttons[0].Hint = "Synchronisieren";
+        toolbar.Buttons[0].Image = TSxExplorerButtonImage::biViewDetails;
+        toolbar.Buttons[1].Style = TSxExplorerButtonStyle::bsSeparator;
+        toolbar.Buttons[2].SetMenuItem("TTestPermanent", "miUpload");
+        toolbar.Buttons[2].Hint = "Hochladen";
+        toolbar.Buttons[2].Image = TSxExplorerButtonImage::biNewFolder;
+
         auto& view = Add<TSxSysShellView>("sxTestView");
         view.Details = &details;
         view.DefaultViewStyle = TSxViewStyle::svsDetails;
+        view.ExplorerMenu = &explorerMenu;
+        view.ExplorerToolbar = &toolbar;
 
         auto& folder = Add<TSxVirtualFolder>("sxTestFolder");
         folder.SetCLSID("{5D1C8F22-7A3B-4C6E-9E41-2B7F0C3A8D55}");
@@ -358,6 +393,10 @@ void SxTestDllSetup()
     static std::once_flag once;
     std::call_once(once, [] {
         SxSetServerName("SxTestFolder");
+        // In Wine's Explorer (which takes icon locations for files) the items name their icon files.
+        wchar_t iconFiles[8] = {};
+        if (GetEnvironmentVariableW(L"SX_TEST_ICON_FILES", iconFiles, 8) && iconFiles[0] == L'1')
+            SetSxIconLocationSeam(SxFileTypeIconLocation);
         RegisterPermanentModuleClass("TTestPermanent", [] { return std::make_unique<TTestPermanent>(); });
         RegisterModuleFactories(TestFolderModule);
     });
@@ -374,6 +413,19 @@ __declspec(dllexport) HRESULT SxTestViewCallback(IShellFolder* shellFolder, IShe
     if (!view)
         return E_FAIL;
     *callback = view->CreateCallback(folder, nullptr).Detach();
+    return S_OK;
+}
+
+// The same with the Explorer window ownerWindow (which answers WM_USER + 7 with its browser).
+__declspec(dllexport) HRESULT SxTestViewCallbackFor(IShellFolder* shellFolder, HWND ownerWindow,
+                                                     IShellFolderViewCB** callback)
+{
+    *callback = nullptr;
+    auto* folder = dynamic_cast<TSxCustomShellFolder*>(SxShellObjectOf(shellFolder));
+    auto* view = folder ? dynamic_cast<TSxSysShellView*>(folder->GetShellView()) : nullptr;
+    if (!view)
+        return E_FAIL;
+    *callback = view->CreateCallback(folder, ownerWindow).Detach();
     return S_OK;
 }
 

@@ -60,6 +60,45 @@ std::string FreshTempFolder(const std::string& name)
     return WideToUtf8(path);
 }
 
+bool SetClassesRootDefault(const std::string& key, const std::string& value)
+{
+    TRegKey handle;
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, Utf8ToWide(key).c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                        handle.put(), nullptr) != ERROR_SUCCESS)
+        return false;
+    const std::wstring wide = Utf8ToWide(value);
+    return RegSetValueExW(handle.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(wide.c_str()),
+                          static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+std::vector<std::string> MenuItemLines(HMENU menu)
+{
+    std::vector<std::string> items;
+    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+        wchar_t text[128] = {};
+        MENUITEMINFOW info{};
+        info.cbSize = sizeof info;
+        info.fMask = MIIM_ID | MIIM_STATE | MIIM_FTYPE | MIIM_STRING;
+        info.dwTypeData = text;
+        info.cch = 127;
+        GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &info);
+        if (info.fType & MFT_SEPARATOR)
+            items.push_back("-");
+        else
+            items.push_back(WideToUtf8(text) + " " + std::to_string(info.wID) +
+                            ((info.fState & MFS_GRAYED) ? " grey" : ""));
+    }
+    return items;
+}
+
+HMENU PopupOf(HMENU bar, UINT id)
+{
+    MENUITEMINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = MIIM_SUBMENU;
+    return GetMenuItemInfoW(bar, id, FALSE, &info) ? info.hSubMenu : nullptr;
+}
+
 std::vector<std::pair<std::string, TSxPidlPtr>> SxFolderItems(IShellFolder* folder, SHGDNF nameFlags)
 {
     std::vector<std::pair<std::string, TSxPidlPtr>> items;

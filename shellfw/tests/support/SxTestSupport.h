@@ -24,6 +24,14 @@ bool KeyExists(HKEY root, const std::string& key);
 // A fresh, empty folder of that name below the temporary folder (UTF-8 path, no final "\").
 std::string FreshTempFolder(const std::string& name);
 
+// HKEY_CLASSES_ROOT\key's default value := value (the key made as needed); false on failure.
+bool SetClassesRootDefault(const std::string& key, const std::string& value);
+
+// The items of a menu, one line each: "-" for a separator, else "text id" and " grey" when greyed.
+std::vector<std::string> MenuItemLines(HMENU menu);
+// The popup of a menu bar's item with that identifier, or nullptr.
+HMENU PopupOf(HMENU bar, UINT id);
+
 // The value's text, its number for a DWORD, or "<none>".
 std::string Value(HKEY root, const std::string& key, const std::string& name = "");
 
