@@ -108,9 +108,12 @@ bool ReadMultistatusStream(IStream* stream, const std::function<bool(const std::
     }
 
     enum Level { Doc, Multistatus, Response, Href, PropStat, Status, Prop, Property, ResourceType };
-    struct Frame { Level level; std::string name; };
+    // The properties whose text is kept; every other element's text is not even collected.
+    enum Kind { Other, ContentLength, LastModified, CreationDate, ETag };
+    struct Frame { Level level; Kind kind; };
     std::vector<Frame> stack;
     bool sawRoot = false, closedRoot = false;
+    bool collect = false;   // the element open now is one whose text counts
     // Every node takes at least one byte of the answer: more nodes than that is a reader that no
     // longer moves (a cut answer), never a longer document.
     STATSTG info{};
@@ -133,79 +136,90 @@ bool ReadMultistatusStream(IStream* stream, const std::function<bool(const std::
             reader->GetNamespaceUri(&ns, nullptr);
             reader->GetLocalName(&local, nullptr);
             const bool dav = ns && std::wcscmp(ns, L"DAV:") == 0;
-            const std::wstring name = local ? local : L"";
+            const wchar_t* name = local ? local : L"";
+            auto is = [&](const wchar_t* n) { return dav && std::wcscmp(name, n) == 0; };
             const Level parent = stack.empty() ? Doc : stack.back().level;
             Level level = Property;   // anything not named below is only skipped
-            bool known = true;
+            Kind kind = Other;
             if (parent == Doc) {
-                if (sawRoot || !dav || name != L"multistatus") {
+                if (sawRoot || !is(L"multistatus")) {
                     error = "the answer is no multistatus";
                     return false;
                 }
                 sawRoot = true;
                 level = Multistatus;
-            } else if (parent == Multistatus && dav && name == L"response") {
+            } else if (parent == Multistatus && is(L"response")) {
                 level = Response;
                 href.clear();
                 propstats.clear();
-            } else if (parent == Response && dav && name == L"href") {
+            } else if (parent == Response && is(L"href")) {
                 level = Href;
                 href.clear();
-            } else if (parent == Response && dav && name == L"propstat") {
+            } else if (parent == Response && is(L"propstat")) {
                 level = PropStat;
                 propstats.emplace_back();
-            } else if (parent == PropStat && dav && name == L"status") {
+            } else if (parent == PropStat && is(L"status")) {
                 level = Status;
-            } else if (parent == PropStat && dav && name == L"prop") {
+            } else if (parent == PropStat && is(L"prop")) {
                 level = Prop;
-            } else if (parent == Prop && dav && name == L"resourcetype") {
+            } else if (parent == Prop && is(L"resourcetype")) {
                 level = ResourceType;
-            } else if (parent == ResourceType && dav && name == L"collection") {
+            } else if (parent == ResourceType && is(L"collection")) {
                 propstats.back().Props.IsCollection = true;
-                known = false;
             } else if (parent == Prop) {
                 level = Property;
-            } else {
-                known = false;
+                if (is(L"getcontentlength")) kind = ContentLength;
+                else if (is(L"getlastmodified")) kind = LastModified;
+                else if (is(L"creationdate")) kind = CreationDate;
+                else if (is(L"getetag")) kind = ETag;
             }
             text.clear();
-            std::string frameName = dav && parent == Prop ? WideToUtf8(name) : std::string();
             if (reader->IsEmptyElement()) {
                 // no end node follows: an empty property has the empty text
                 continue;
             }
-            stack.push_back({level, known ? frameName : std::string()});
+            stack.push_back({level, kind});
+            collect = level == Href || level == Status || kind != Other;
             continue;
         }
         if (type == XmlNodeType_Text || type == XmlNodeType_CDATA || type == XmlNodeType_Whitespace) {
+            if (!collect) continue;
             const wchar_t* value = nullptr;
             UINT length = 0;
             reader->GetValue(&value, &length);
-            if (value) text += WideToUtf8(std::wstring(value, length));
+            if (value && length) {
+                // Appended as UTF-8 in place: at most three bytes for each UTF-16 unit.
+                const size_t at = text.size();
+                text.resize(at + 3 * static_cast<size_t>(length));
+                const int n = WideCharToMultiByte(CP_UTF8, 0, value, static_cast<int>(length), text.data() + at,
+                                                  static_cast<int>(3 * length), nullptr, nullptr);
+                text.resize(at + (n > 0 ? static_cast<size_t>(n) : 0));
+            }
             continue;
         }
         if (type == XmlNodeType_EndElement) {
             if (stack.empty()) break;
             const Frame frame = stack.back();
             stack.pop_back();
+            collect = false;
             switch (frame.level) {
             case Multistatus: closedRoot = true; break;
             case Href: href = TrimBlanks(text); break;
             case Status: if (!propstats.empty()) propstats.back().Status = StatusOfLine(text); break;
             case Property:
-                if (!propstats.empty() && !stack.empty() && stack.back().level == Prop) {
+                if (frame.kind != Other && !propstats.empty() && !stack.empty() && stack.back().level == Prop) {
                     TListingEntry& p = propstats.back().Props;
-                    if (frame.name == "getcontentlength") p.ContentLength = text;
-                    else if (frame.name == "getlastmodified") p.LastModified = text;
-                    else if (frame.name == "creationdate") p.CreationDate = text;
-                    else if (frame.name == "getetag") p.ETag = text;
+                    if (frame.kind == ContentLength) p.ContentLength = text;
+                    else if (frame.kind == LastModified) p.LastModified = text;
+                    else if (frame.kind == CreationDate) p.CreationDate = text;
+                    else p.ETag = text;
                 }
                 break;
             case Response: {
                 TListingEntry entry;
-                for (const TPropStat& ps : propstats) {
+                for (TPropStat& ps : propstats) {
                     if (ps.Status >= 200 && ps.Status < 300) {
-                        entry = ps.Props;
+                        entry = std::move(ps.Props);
                         break;
                     }
                 }

@@ -422,6 +422,7 @@ TMirrorPlan PlanMirror(std::vector<TVirtualFileRecord> records, size_t rootLengt
         }
         kept.push_back(std::move(r));
     }
+    std::vector<TVirtualFileRecord>().swap(records);   // the plan holds each record once at a time
     // 2. Parents: every folder on the way is a folder (a file there leaves its contents out), made
     // when the answer did not list it; paths beyond what Windows opens are left out.
     std::map<std::string, size_t> folderIndex;   // path -> index in plan.Folders
@@ -430,8 +431,12 @@ TMirrorPlan PlanMirror(std::vector<TVirtualFileRecord> records, size_t rootLengt
     };
     std::function<bool(const std::string&, std::string&)> ensureFolder;
     std::vector<TVirtualFileRecord> folders, files;
+    const size_t folderCount = static_cast<size_t>(
+        std::count_if(kept.begin(), kept.end(), [](const TVirtualFileRecord& r) { return r.IsFolder; }));
+    folders.reserve(folderCount);
+    files.reserve(kept.size() - folderCount);
     for (TVirtualFileRecord& r : kept) (r.IsFolder ? folders : files).push_back(std::move(r));
-    kept.clear();
+    std::vector<TVirtualFileRecord>().swap(kept);
     std::stable_sort(folders.begin(), folders.end(), [](const TVirtualFileRecord& a, const TVirtualFileRecord& b) {
         return std::count(a.Path.begin(), a.Path.end(), '\\') < std::count(b.Path.begin(), b.Path.end(), '\\');
     });
@@ -499,6 +504,7 @@ TMirrorPlan PlanMirror(std::vector<TVirtualFileRecord> records, size_t rootLengt
         names.Taken.insert(AsciiLower(f.FileName));
     }
     // 4. Cache names.
+    plan.Files.reserve(files.size());
     for (TVirtualFileRecord& f : files) {
         const std::string full = f.Path.empty() ? f.Name : f.Path + "\\" + f.Name;
         std::string why;

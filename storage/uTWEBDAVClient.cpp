@@ -10,6 +10,8 @@
 #include "uTUrl.h"
 #include "uTVirtualFileStorage.h"
 
+#include <psapi.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -191,6 +193,7 @@ bool TWEBDAVClient::TranslateXML(const TListingAnswer& answer, bool countStatist
         // 1. The whole answer read into records; nothing is written before it parsed completely.
         const std::string base = BasePath();
         std::vector<TVirtualFileRecord> records;
+        records.reserve(static_cast<size_t>(std::min<uint64_t>(answer.Size / 700, 1u << 24)));   // Apache: ~800 bytes each
         size_t responses = 0;
         auto take = [&](const std::string& href, TListingEntry& entry) {
             ++responses;
@@ -269,9 +272,13 @@ bool TWEBDAVClient::TranslateXML(const TListingAnswer& answer, bool countStatist
         DeleteFolderTree(work);
         work.clear();
         lap("put in place");
+        PROCESS_MEMORY_COUNTERS memory{};
+        memory.cb = sizeof memory;
+        GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
         Note(*this, 3, "TranslateXML: " + std::to_string(responses) + " responses, " +
                            std::to_string(plan.Folders.size()) + " folders and " + std::to_string(plan.Files.size()) +
-                           " files: " + took);
+                           " files: " + took + "; peak working set " +
+                           std::to_string(memory.PeakWorkingSetSize >> 20) + " MiB");
         if (countStatistics) {
             auto clamp = [](int64_t v) { return static_cast<int32_t>(v > 0x7FFFFFFF ? 0x7FFFFFFF : v); };
             try {
