@@ -467,6 +467,25 @@ TEST_F(ListingTest, AMirrorHeldOpenIsKeptWhole) {
     EXPECT_FALSE(fs::exists(U8Path(UserPath + "Cache.new")));
 }
 
+// A reader that lets go of the mirror within moments (the extension listing a folder while the
+// tray program refreshes) does not cost the refresh.
+TEST_F(ListingTest, AMirrorHeldForAMomentIsStillReplaced) {
+    const auto before = ListedSmallTree();
+    if (HasFatalFailure()) return;
+    Dav->WriteFile(Sandbox + "/c.txt", "c");
+    HANDLE held = CreateFileW(U8Path(Cache()).wstring().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    std::thread reader([held] {
+        Sleep(400);
+        CloseHandle(held);
+    });
+    const bool listed = Listing();
+    reader.join();
+    EXPECT_TRUE(listed);
+    EXPECT_EQ(Snapshot(Cache()).size(), before.size() + 1);
+}
+
 TEST_F(ListingTest, FolderReloadWritesOverTheMirrorWithoutStatistics) {
     Dav->WriteFile(Sandbox + "/Fotos/a.txt", "aaa");
     ASSERT_TRUE(Listing());
