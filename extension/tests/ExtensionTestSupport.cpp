@@ -169,6 +169,9 @@ void TOnlineUser::StartTray()
         CloseHandle(pi.hThread);
         Tray = pi.hProcess;
         WaitForInputIdle(Tray, 2000);
+        // The connection check finds it by its module: only once the new process has loaded it.
+        for (int i = 0; i < 100 && CountTrayProcesses(Install + "Sendrake.exe") == 0; ++i)
+            Sleep(50);
     }
 }
 

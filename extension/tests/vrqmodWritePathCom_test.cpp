@@ -610,6 +610,18 @@ protected:
             storage.LoadVirtualFileStorageFromFile(directory + cacheName, record);
         return record;
     }
+    // How many mirror records of a server folder ("\" separated) carry that name.
+    int RecordsNamed(const std::string& serverFolder, const std::string& name)
+    {
+        int records = 0;
+        TVirtualFileStorage storage(User->Cache);
+        for (const auto& file : storage.ListRecordFiles(storage.FolderDirectory(serverFolder))) {
+            TVirtualFileRecord record;
+            storage.LoadVirtualFileStorageFromFile(file, record);
+            records += record.Name == name;
+        }
+        return records;
+    }
     // The ERROR lines the library logged since the mark (a byte offset of its log).
     std::string LogFile() const { return User->Install + "PermanentModule.log"; }
     size_t LogMark() const { return exttest::ReadLocal(U8Path(LogFile())).size(); }
@@ -915,15 +927,16 @@ TEST_F(ComWritePath, LocalFilesDroppedOnAFolderItemAreUploadedAndReplacedOnlyOnY
     auto data = LocalData(Local, {"Brief an Jürgen.txt", "Überblick.txt", "Rechnung #7.txt"});
     ASSERT_TRUE(data);
     {
-        // Onto the folder item "Dokumente" of the root: copied without keys; No to the one that
-        // is there holds for it only.
+        // Onto the folder item "Dokumente" of the root, moved with Shift; No to the one that is
+        // there holds for it only. Not every file went: the drop reports a copy, so the source
+        // deletes none of them.
         auto target = UIObject<IDropTarget>("", {"Dokumente"});
         ASSERT_TRUE(target);
         TAnswers answers({TvrqScriptedAnswer(mrNo)});
         const auto tree = Tree();
         const size_t mark = TOnlineUser::Dav().LogMark();
-        const auto result = DragAndDrop(target.Get(), data.Get(), 0);
-        EXPECT_EQ(result.EnterEffect, static_cast<DWORD>(DROPEFFECT_COPY));
+        const auto result = DragAndDrop(target.Get(), data.Get(), MK_SHIFT);
+        EXPECT_EQ(result.EnterEffect, static_cast<DWORD>(DROPEFFECT_MOVE));
         EXPECT_HRESULT_SUCCEEDED(result.Drop);
         EXPECT_EQ(result.Effect, static_cast<DWORD>(DROPEFFECT_COPY));
         ASSERT_EQ(answers.Asked.size(), 1u);
@@ -947,18 +960,14 @@ TEST_F(ComWritePath, LocalFilesDroppedOnAFolderItemAreUploadedAndReplacedOnlyOnY
         auto one = LocalData(Local, {"Überblick.txt"});
         TAnswers answers({TvrqScriptedAnswer(mrYes)});
         const size_t mark = TOnlineUser::Dav().LogMark();
-        EXPECT_HRESULT_SUCCEEDED(DragAndDrop(target.Get(), one.Get(), 0).Drop);
+        // Every file of the drop went: a move is a move.
+        const auto result = DragAndDrop(target.Get(), one.Get(), MK_SHIFT);
+        EXPECT_HRESULT_SUCCEEDED(result.Drop);
+        EXPECT_EQ(result.Effect, static_cast<DWORD>(DROPEFFECT_MOVE));
         EXPECT_EQ(Changes(mark, 1), std::vector<std::string>{"PUT Dokumente/Überblick.txt 204"});
         EXPECT_EQ(Server("Dokumente/Überblick.txt"), std::string(1000, 'b'));
         EXPECT_EQ(MirrorRecord("Dokumente\\Überblick.txt").Size, 1000);
-        int records = 0;
-        TVirtualFileStorage storage(User->Cache);
-        for (const auto& file : storage.ListRecordFiles(storage.FolderDirectory("Dokumente"))) {
-            TVirtualFileRecord record;
-            storage.LoadVirtualFileStorageFromFile(file, record);
-            records += record.Name == "Überblick.txt";
-        }
-        EXPECT_EQ(records, 1);
+        EXPECT_EQ(RecordsNamed("Dokumente", "Überblick.txt"), 1);
     }
 }
 
@@ -1074,6 +1083,43 @@ TEST_F(ComWritePath, DraggingOwnItemsCopiesWithControlAndMovesWithout)
     }
 }
 
+TEST_F(ComWritePath, MovingOntoAFileOfThatNameReplacesItOnlyOnYes)
+{
+    TOnlineUser::Dav().WriteFile(User->Srv("Dokumente/readme.txt"), "the one in Dokumente");
+    Connect();
+    const std::string moved = Server("readme.txt");
+    {
+        // No: nothing copied, the source stays where it is.
+        TAnswers answers({TvrqScriptedAnswer(mrNo)});
+        const auto tree = Tree();
+        const size_t mark = TOnlineUser::Dav().LogMark();
+        const auto result = DragAndDrop(UIObject<IDropTarget>("", {"Dokumente"}).Get(),
+                                        UIObject<IDataObject>("", {"readme.txt"}).Get(), 0);
+        EXPECT_NE(result.Effect, static_cast<DWORD>(DROPEFFECT_MOVE));
+        ASSERT_EQ(answers.Asked.size(), 1u);
+        EXPECT_EQ(answers.Asked[0].Kind, TvrqQuestionKind::YesNoBox);
+        EXPECT_TRUE(Changes(mark, 0).empty());
+        EXPECT_TRUE(ChangedSince(tree).empty());
+        EXPECT_TRUE(Names("").count("readme.txt"));
+    }
+    // Yes: the COPY replaces the target ("Overwrite: T"), then the source goes.
+    TAnswers answers({TvrqScriptedAnswer(mrYes)});
+    const auto tree = Tree();
+    const size_t mark = TOnlineUser::Dav().LogMark();
+    const auto result = DragAndDrop(UIObject<IDropTarget>("", {"Dokumente"}).Get(),
+                                    UIObject<IDataObject>("", {"readme.txt"}).Get(), 0);
+    EXPECT_EQ(result.Effect, static_cast<DWORD>(DROPEFFECT_MOVE));
+    auto lines = Requests(mark, 2);
+    auto copy = std::find_if(lines.begin(), lines.end(), [](const TDavLogLine& l) { return l.Method == "COPY"; });
+    ASSERT_NE(copy, lines.end());
+    EXPECT_EQ(copy->Overwrite, "T");
+    EXPECT_EQ(Changes(mark, 2), (std::vector<std::string>{"COPY readme.txt 204", "DELETE readme.txt 204"}));
+    EXPECT_EQ(ChangedSince(tree), (std::vector<std::string>{"-readme.txt", "~Dokumente/readme.txt"}));
+    EXPECT_EQ(Server("Dokumente/readme.txt"), moved);
+    EXPECT_FALSE(Names("").count("readme.txt"));
+    EXPECT_EQ(RecordsNamed("Dokumente", "readme.txt"), 1);
+}
+
 TEST_F(ComWritePath, ControlDragOntoItsOwnFolderMakesCopyNamedCopies)
 {
     Connect();
@@ -1092,6 +1138,19 @@ TEST_F(ComWritePath, ControlDragOntoItsOwnFolderMakesCopyNamedCopies)
     EXPECT_TRUE(names.count("Überblick.txt") && names.count("Kopie von Überblick.txt") &&
                 names.count("Kopie (2) von Überblick.txt"));
     EXPECT_EQ(MirrorRecord("Dokumente\\Kopie (2) von Überblick.txt").Name, "Kopie (2) von Überblick.txt");
+    // A folder: the server copies it whole, the mirror lists the copy.
+    {
+        const auto tree = Tree();
+        const auto result = DragAndDrop(ViewTarget("Fotos").Get(), UIObject<IDataObject>("Fotos", {"Urlaub 2024"}).Get(),
+                                        MK_CONTROL);
+        EXPECT_EQ(result.Effect, static_cast<DWORD>(DROPEFFECT_COPY));
+        EXPECT_EQ(ChangedSince(tree), (std::vector<std::string>{"+Fotos/Kopie von Urlaub 2024/",
+                                                                "+Fotos/Kopie von Urlaub 2024/Tag 1.jpg"}));
+        EXPECT_EQ(Names("Fotos/Kopie von Urlaub 2024"), std::set<std::string>{"Tag 1.jpg"});
+        EXPECT_EQ(Names("Fotos/Urlaub 2024"), std::set<std::string>{"Tag 1.jpg"});
+        const auto notices = Probe->Take();
+        EXPECT_TRUE(Holds(notices, "UPDATEDIR Fotos")) << Joined(notices);
+    }
     // Without Ctrl it is a move onto its own place: nothing happens.
     const auto tree = Tree();
     const size_t mark = TOnlineUser::Dav().LogMark();

@@ -158,11 +158,13 @@ TEST(SxEnumIDList, NextHandsOutUpToCeltAndSFalseOnlyWhenFewerRemain)
         ULONG fetched = 99;
         EXPECT_EQ(e->Next(t.celt, items, t.withFetched ? &fetched : nullptr), t.result);
         const ULONG got = t.withFetched ? fetched : (t.result == S_OK ? t.celt : 0);
-        if (t.withFetched)
+        if (t.withFetched) {
             EXPECT_EQ(fetched, t.fetched);
+        }
         EXPECT_EQ(TakeItems(items, got), t.items);
-        if (got == 0 && t.celt > 0 && t.result != E_INVALIDARG)
+        if (got == 0 && t.celt > 0 && t.result != E_INVALIDARG) {
             EXPECT_EQ(items[0], nullptr);
+        }
         // The position moved by what was handed out: the next item follows.
         PITEMID_CHILD next = nullptr;
         const bool more = t.skip + got < 3;

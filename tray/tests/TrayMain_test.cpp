@@ -199,13 +199,13 @@ TEST_F(TrayTest, LanguageSwitchWhileConnectedAndAutostartOnAndOff)
     EXPECT_EQ(f.Text(f.btnVersioncheck), "Check &version");
 
     // The check box at start is ticked: the first save writes the run value.
-    EXPECT_EQ(AutoStartValue(), "\"" + InstallFolder() + "Sendrake.exe\" HIDE");
+    EXPECT_EQ(AutoStartValue(), std::string(1, '"') + InstallFolder() + "Sendrake.exe\" HIDE");
     f.SetChecked(f.optStartUp, false);
     f.optStartUpClick();
     EXPECT_EQ(AutoStartValue(), "<none>");
     f.SetChecked(f.optStartUp, true);
     f.optStartUpClick();
-    EXPECT_EQ(AutoStartValue(), "\"" + InstallFolder() + "Sendrake.exe\" HIDE");
+    EXPECT_EQ(AutoStartValue(), std::string(1, '"') + InstallFolder() + "Sendrake.exe\" HIDE");
     f.btnConnectClick();
 }
 
