@@ -481,6 +481,20 @@ bool DeleteFolderTree(const std::string& folder) {
     return RemoveTree(top, nullptr);
 }
 
+namespace {
+// A folder renamed; a reader that holds a handle inside it (the extension listing the folder in
+// Explorer) lets go within moments, so a refused rename is tried again for a while.
+bool MoveFolderWhenFree(const std::wstring& from, const std::wstring& to) {
+    for (int attempt = 0;; ++attempt) {
+        if (MoveFileExW(from.c_str(), to.c_str(), 0)) return true;
+        const DWORD code = GetLastError();
+        if ((code != ERROR_SHARING_VIOLATION && code != ERROR_ACCESS_DENIED) || attempt >= 40) return false;
+        Sleep(50);
+        SetLastError(code);
+    }
+}
+}  // namespace
+
 void SwapInMirror(const std::string& fresh, const std::string& cache, const std::string& trash) {
     const std::string current = WithoutSlash(cache);
     const std::wstring wcurrent = Utf8ToWide(current);
@@ -499,12 +513,12 @@ void SwapInMirror(const std::string& fresh, const std::string& cache, const std:
             }
             old = folder + kOldMirrorPrefix + std::to_wstring(GetCurrentProcessId()) + L"-" +
                   std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(++serial);
-            inTrash = MoveFileExW(wcurrent.c_str(), old.c_str(), 0) != 0;
+            inTrash = MoveFolderWhenFree(wcurrent, old);
         }
         if (!inTrash) {
             old = wcurrent + L".old";
             DeleteFolderTree(WideToUtf8(old));
-            if (!MoveFileExW(wcurrent.c_str(), old.c_str(), 0)) {
+            if (!MoveFolderWhenFree(wcurrent, old)) {
                 // Something holds the old mirror open. Clearing it in place could not make room for
                 // the new one either (the held folder stays): keep the old mirror whole instead.
                 throw std::runtime_error("cannot replace the mirror: " + SysErrorMessage(GetLastError()));

@@ -77,6 +77,14 @@ void Shot(HWND window, const std::string& name, int least = 20)
     EXPECT_GT(colours, least) << "the screenshot " << name << " is blank or missing";
 }
 
+// Explorer on a folder of the online folder, as the user types its path; a screenshot of it.
+void ShotFolder(const std::string& relative, const std::string& name)
+{
+    const std::string title = relative.substr(relative.find_last_of('\\') + 1);
+    EXPECT_GE(ExplorerShow(std::string(RootParsingName) + "\\" + relative, title), 0) << "Explorer did not show " << relative;
+    Shot(ExplorerWindow(), name);
+}
+
 class Journey : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -480,6 +488,7 @@ TEST_F(Journey, J04_DragInFilesAndAFolderTree)
             return names.count("Brief an Jörg.txt") && names.count("Ordner 旅行");
         },
         5000));
+    ShotFolder("Fotos", "e2e-04-dropped-in");
 }
 
 TEST_F(Journey, J04_FaultARefusedUploadLosesNothingAndIsTold)
@@ -526,6 +535,7 @@ TEST_F(Journey, J09_CopyAndMoveInsideTheFolderAndCtrlCopyInPlace)
               S_OK);
     EXPECT_EQ(Dav().ReadFile(Srv("Fotos/Kopie von Strand 1.jpg")), picture);
     EXPECT_EQ(Dav().ReadFile(Srv("Fotos/Strand 1.jpg")), picture);
+    ShotFolder("Neue Dateianlagen", "e2e-09-moved");
 }
 
 TEST_F(Journey, J05_DragOutCopiesAndMovesToALocalFolder)
@@ -553,6 +563,7 @@ TEST_F(Journey, J05_DragOutCopiesAndMovesToALocalFolder)
     EXPECT_EQ(ReadFileText(out + "\\Bericht 100% (final).txt"), report);
     Pause(1000);
     EXPECT_EQ(Dav().ReadFile(Srv("Dokumente 2025 #ä/Bericht 100% (final).txt")), report);
+    ShotFolder("Dokumente 2025 #ä", "e2e-05-dragged-out");
 }
 
 }  // namespace
@@ -610,6 +621,7 @@ TEST_F(Journey, J03_FaultARefusedSaveKeepsTheDocumentAndTellsTheUser)
         FindClose(find);
     }
     EXPECT_TRUE(kept) << "the changed document is gone";
+    ShotFolder("readonly", "e2e-03-refused-save");
 }
 
 TEST_F(Journey, J07_FaultARefusedDeleteKeepsTheItemAndTellsTheUser)
@@ -656,6 +668,7 @@ TEST_F(Journey, J05_FaultAFailedDownloadWritesNothingAndKeepsTheServerItem)
     EXPECT_NE(DragDrop(FileDropTarget(out).Get(), data.Get(), DROPEFFECT_MOVE), S_OK) << "the drop reported success";
     EXPECT_FALSE(Exists(out + "\\Strand 1.jpg")) << "a file without its content was written";
     EXPECT_TRUE(Dav().Exists(Srv("Fotos/Strand 1.jpg")));
+    ShotFolder("Fotos", "e2e-05-failed-download");
 }
 
 }  // namespace
@@ -685,7 +698,7 @@ TEST_F(Journey, J13_ExitAndLogOffCloseEverything)
         EXPECT_NE(user.Asked()[0].find(UserPath() + "Open"), std::string::npos) << user.Asked()[0];
     }
     EXPECT_GT(CountEntries(UserPath() + "Open"), 0u) << "the refused document is gone";
-    EXPECT_EQ(ExplorerWindow(), nullptr);
+    EXPECT_TRUE(WaitUntil([] { return ExplorerWindow() == nullptr; }, 10000)) << "an Explorer window outlived the exit";
     EXPECT_FALSE(Registered());
     EXPECT_EQ(Setting("Connection", "connected"), "0");
     EXPECT_EQ(Setting("Connection", "password"), "");

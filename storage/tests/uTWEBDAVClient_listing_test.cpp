@@ -445,6 +445,12 @@ TEST_F(ListingTest, UnsafeEntriesAreSkippedAndTheRestIsListed) {
     }
 }
 
+// A handle on a folder without delete sharing, as a reader inside it holds one.
+HANDLE HoldFolder(const std::string& folder) {
+    return CreateFileW(U8Path(folder).wstring().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
 // Something holding the mirror folder open (a handle without delete sharing) stops the swap: the
 // listing then fails and the old mirror stays whole, or the new one is in place whole.
 TEST_F(ListingTest, AMirrorHeldOpenIsKeptWhole) {
@@ -452,8 +458,7 @@ TEST_F(ListingTest, AMirrorHeldOpenIsKeptWhole) {
     if (HasFatalFailure()) return;
     Dav->WriteFile(Sandbox + "/c.txt", "c");
 
-    HANDLE held = CreateFileW(U8Path(Cache()).wstring().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE held = HoldFolder(Cache());
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     const bool listed = Listing();
     CloseHandle(held);
@@ -465,6 +470,24 @@ TEST_F(ListingTest, AMirrorHeldOpenIsKeptWhole) {
         EXPECT_NE(LogText().find("|ERROR|TranslateXML: cannot replace the mirror"), std::string::npos);
     }
     EXPECT_FALSE(fs::exists(U8Path(UserPath + "Cache.new")));
+}
+
+// A reader that lets go of the mirror within moments (the extension listing a folder while the
+// tray program refreshes) does not cost the refresh.
+TEST_F(ListingTest, AMirrorHeldForAMomentIsStillReplaced) {
+    const auto before = ListedSmallTree();
+    if (HasFatalFailure()) return;
+    Dav->WriteFile(Sandbox + "/c.txt", "c");
+    HANDLE held = HoldFolder(Cache());
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    std::thread reader([held] {
+        Sleep(400);
+        CloseHandle(held);
+    });
+    const bool listed = Listing();
+    reader.join();
+    EXPECT_TRUE(listed);
+    EXPECT_EQ(Snapshot(Cache()).size(), before.size() + 1);
 }
 
 TEST_F(ListingTest, FolderReloadWritesOverTheMirrorWithoutStatistics) {
