@@ -4,7 +4,8 @@
 # journeys program runs. Screenshots and the program's logs are kept in <build>/artifacts.
 set -u
 bin=$1
-root=$SX_BINARY_DIR/e2e
+# Not <build>/e2e: that is the build folder of e2e/ itself, with its CTestTestfile.
+root=$SX_BINARY_DIR/e2e-run
 artifacts=$SX_BINARY_DIR/artifacts
 mkdir -p "$artifacts"
 rm -rf "$root"
