@@ -60,6 +60,17 @@ std::set<std::string> NamesOf(const std::vector<TItem>& items)
     return names;
 }
 
+// True once the online folder's sub-folder lists every one of names.
+bool ShowsSoon(const std::string& folder, const std::vector<std::string>& names)
+{
+    return WaitUntil(
+        [&] {
+            const auto shown = NamesOf(Items(BindOnline(folder).Get()));
+            return std::all_of(names.begin(), names.end(), [&](const std::string& n) { return shown.count(n) > 0; });
+        },
+        5000);
+}
+
 size_t Requests(size_t mark, const std::string& method, const std::string& path, int waitMs = 0)
 {
     const auto lines = Dav().LogSince(mark, "/dav/" + Box, 0, waitMs);
@@ -359,6 +370,47 @@ namespace {
 
 const std::string Upload = "C:\\e2e\\lokal";
 
+// The context-menu handler Explorer makes for local files, as the login registered it.
+const CLSID SendToClsid = {0x7C3298F7, 0x6934, 0x446E, {0x87, 0x99, 0x6A, 0x74, 0x2F, 0x5A, 0x74, 0x19}};
+
+TEST_F(Journey, J10_SendToPutsLocalFilesIntoNeueDateianlagen)
+{
+    WriteLocalFile(Upload + "\\Senden\\Angebot für Müller.txt", "Angebot\r\n");
+    WriteLocalFile(Upload + "\\Senden\\Mappe 2024\\Liste #3.txt", "Liste\r\n");
+    auto data = LocalData(Upload + "\\Senden", {"Angebot für Müller.txt", "Mappe 2024"});
+    ASSERT_TRUE(data);
+    ComPtr<IShellExtInit> init;
+    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(SendToClsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&init)));
+    ASSERT_EQ(init->Initialize(nullptr, data.Get(), nullptr), S_OK);
+    ComPtr<IContextMenu> menu;
+    ASSERT_HRESULT_SUCCEEDED(init.As(&menu));
+    HMENU popup = CreatePopupMenu();
+    ASSERT_HRESULT_SUCCEEDED(menu->QueryContextMenu(popup, 0, 100, 200, CMF_NORMAL));
+    // The user's click: "Tandrel Vaultmere" > 'In "Neue Dateianlagen" speichern'.
+    int offset = -1;
+    for (int i = 0; i < GetMenuItemCount(popup) && offset < 0; ++i) {
+        HMENU sub = GetSubMenu(popup, i);
+        wchar_t text[128] = {};
+        for (int k = 0; sub && k < GetMenuItemCount(sub); ++k)
+            if (GetMenuStringW(sub, k, text, 128, MF_BYPOSITION) && std::wstring(text) == L"In \"Neue Dateianlagen\" speichern")
+                offset = int(GetMenuItemID(sub, k)) - 100;
+    }
+    DestroyMenu(popup);
+    ASSERT_GE(offset, 0) << "the send-to item is missing";
+    const size_t mark = Dav().LogMark();
+    CMINVOKECOMMANDINFO info{};
+    info.cbSize = sizeof info;
+    info.lpVerb = MAKEINTRESOURCEA(offset);
+    info.nShow = SW_SHOWNORMAL;
+    EXPECT_EQ(menu->InvokeCommand(&info), S_OK);
+    EXPECT_EQ(Dav().ReadFile(Srv("Neue Dateianlagen/Angebot für Müller.txt")), "Angebot\r\n");
+    EXPECT_EQ(Dav().ReadFile(Srv("Neue Dateianlagen/Mappe 2024/Liste #3.txt")), "Liste\r\n");
+    EXPECT_EQ(Requests(mark, "PUT", ""), 2u);
+    EXPECT_TRUE(Exists(Upload + "\\Senden\\Angebot für Müller.txt")) << "send-to took the local file";
+    EXPECT_TRUE(ShowsSoon("Neue Dateianlagen", {"Angebot für Müller.txt", "Mappe 2024"}));
+    ShotFolder("Neue Dateianlagen", "e2e-10-sent-to");
+}
+
 TEST_F(Journey, J06_RenameAFileAndAFolderThenOpenBelowTheRenamedFolder)
 {
     auto root = BindOnline();
@@ -482,12 +534,7 @@ TEST_F(Journey, J04_DragInFilesAndAFolderTree)
     EXPECT_EQ(Dav().ReadFile(Srv("Fotos/Ordner 旅行/Tag 1.txt")), "erster Tag\r\n");
     EXPECT_EQ(Dav().ReadFile(Srv("Fotos/Ordner 旅行/Unter/tief.txt")), "ganz unten\r\n");
     EXPECT_TRUE(Exists(Upload + "\\Brief an Jörg.txt")) << "a copy took the local file";
-    EXPECT_TRUE(WaitUntil(
-        [] {
-            const auto names = NamesOf(Items(BindOnline("Fotos").Get()));
-            return names.count("Brief an Jörg.txt") && names.count("Ordner 旅行");
-        },
-        5000));
+    EXPECT_TRUE(ShowsSoon("Fotos", {"Brief an Jörg.txt", "Ordner 旅行"}));
     ShotFolder("Fotos", "e2e-04-dropped-in");
 }
 
