@@ -99,6 +99,13 @@ std::map<std::string, std::set<std::string>> Snapshot()
 
 TEST(BrannockRegistration, RegSvr32WritesTheFolderJunctionHookHandlersAndRemovesExactlyThem)
 {
+    // Windows always has this class (its own handlers live below it); a fresh Wine prefix has it
+    // only once some handler was registered there, which would make the snapshot depend on test order.
+    HKEY system = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, L"AllFileSystemObjects", 0, nullptr, 0, KEY_WRITE, nullptr, &system,
+                              nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(system);
     RegSvr32(false);
     const auto before = Snapshot();
     const std::string classKey = "CLSID\\" + FolderText;
