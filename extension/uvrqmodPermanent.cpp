@@ -796,6 +796,7 @@ void TvrqmodPermanent::sxVrqProviderGetGrainFileContents(TSxCustomDataGrain& gra
     stream.Clear();
     stream.Write(bytes.data(), bytes.size());
     stream.SetPosition(0);
+    DeliveredOut.insert(server);
 }
 
 void TvrqmodPermanent::sxVrqProviderGetDataGrainThumb(TSxCustomDataGrain& grain, HBITMAP& thumb)
@@ -1733,17 +1734,23 @@ void TvrqmodPermanent::sxVrqProviderGrainMoved(TSxDataGrainList& grains)
         TSxCustomDataGrain& grain = *grains.GetItem(i);
         try {
             const std::string source = ServerPathOf(grain);
+            const bool isFolder = !grain.IsFile;
             auto copied = std::find_if(DropCopied.begin(), DropCopied.end(),
                                        [&](const auto& pair) { return pair.first == source; });
-            // Only a source whose own copy the server made in this drop goes.
-            if (source.empty() || copied == DropCopied.end() || grain.GetValue("vCanDelete") != "1") {
+            // Only a source whose own copy the server made in this drop goes, or a file whose
+            // whole content a target outside took. A folder moved out stays: the server may hold
+            // files in it that the listing did not show, and those were never handed over.
+            const bool handedOut = !isFolder && DeliveredOut.erase(source) > 0;
+            if (source.empty() || (copied == DropCopied.end() && !handedOut) || grain.GetValue("vCanDelete") != "1") {
                 LogError("GrainMoved: \"" + source + "\" was not copied; it stays");
                 continue;
             }
-            const std::string target = copied->second;
-            DropCopied.erase(copied);
+            std::string target;
+            if (copied != DropCopied.end()) {
+                target = copied->second;
+                DropCopied.erase(copied);
+            }
             TWEBDAVClient client;
-            const bool isFolder = !grain.IsFile;
             if (!client.Delete(ItemPath(source, isFolder))) {
                 LogError("GrainMoved: the server did not delete \"" + source + "\"");
                 dialog.ShowWarning(Txt(83), FormatTableText(Pair("\"%s\" konnte nicht gelöscht werden.",
@@ -1758,7 +1765,8 @@ void TvrqmodPermanent::sxVrqProviderGrainMoved(TSxDataGrainList& grains)
             } else {
                 DeleteFileW(Utf8ToWide(cacheName).c_str());
             }
-            MoveOpenSidecars(source, target);
+            if (!target.empty())
+                MoveOpenSidecars(source, target);
             sxVrqProvider.NotifyGrainDeleted(grain);
             TellViews(WithoutSlash(FolderPartOf(source)));
         } catch (const std::exception& e) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -165,6 +166,9 @@ private:
     int Answer = 6;
     std::unique_ptr<TvrqDialog> DropDialog;
     std::vector<std::pair<std::string, std::string>> DropCopied;
+    // Server files whose whole content was just handed to a target outside the folder (a drag
+    // or paste out); a move reported by that target may delete them.
+    std::set<std::string> DeliveredOut;
     TvrqDialog& TheDropDialog();
     // The grain of a file just stored at serverPath with its record file.
     std::unique_ptr<TSxCustomDataGrain> MakeFileGrain(const std::string& serverPath, const std::string& recordFile);

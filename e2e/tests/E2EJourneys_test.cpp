@@ -601,15 +601,22 @@ TEST_F(Journey, J05_DragOutCopiesAndMovesToALocalFolder)
     EXPECT_EQ(performed, DWORD(DROPEFFECT_COPY));
     EXPECT_TRUE(WaitUntil([&] { return ReadFileText(out + "\\Notiz über #1.txt") == text; }, 10000));
     EXPECT_TRUE(Dav().Exists(Srv("Dokumente 2025 #ä/Notiz über #1.txt")));
-    // A move out: the local copy is complete. The extension completes a move only for copies the
-    // server made itself, so the server item stays: nothing is lost on either side.
+    // A move out: the target reports the move once its local copy is complete; only then does the
+    // server item go, from the server, the mirror and the view.
     const std::string report = Dav().ReadFile(Srv("Dokumente 2025 #ä/Bericht 100% (final).txt"));
+    ASSERT_FALSE(report.empty());
+    const size_t mark = Dav().LogMark();
     EXPECT_EQ(DragDrop(target.Get(), OnlineData(documents.Get(), {"Bericht 100% (final).txt"}).Get(), DROPEFFECT_MOVE,
                        &performed),
               S_OK);
+    EXPECT_EQ(performed, DWORD(DROPEFFECT_MOVE));
     EXPECT_EQ(ReadFileText(out + "\\Bericht 100% (final).txt"), report);
-    Pause(1000);
-    EXPECT_EQ(Dav().ReadFile(Srv("Dokumente 2025 #ä/Bericht 100% (final).txt")), report);
+    EXPECT_TRUE(WaitUntil([] { return !Dav().Exists(Srv("Dokumente 2025 #ä/Bericht 100% (final).txt")); }, 10000));
+    const auto lines = Dav().LogSince(mark, "/dav/" + Box, 2, 5000);
+    const auto get = std::find_if(lines.begin(), lines.end(), [](const davtest::TDavLogLine& l) { return l.Method == "GET"; });
+    const auto del = std::find_if(lines.begin(), lines.end(), [](const davtest::TDavLogLine& l) { return l.Method == "DELETE"; });
+    EXPECT_TRUE(get != lines.end() && del != lines.end() && get < del) << "the server item went before its download";
+    EXPECT_TRUE(WaitUntil([&] { return !Find(Items(BindOnline("Dokumente 2025 #ä").Get()), "Bericht 100% (final).txt"); }, 5000));
     ShotFolder("Dokumente 2025 #ä", "e2e-05-dragged-out");
 }
 

@@ -670,6 +670,52 @@ TEST_F(Drop, ACopyIntoItsOwnFolderGetsTheNextCopyName)
     EXPECT_TRUE(OnServer("Dokumente/Überblick.txt"));
 }
 
+// A move out of the folder (to a local folder): the target takes the contents, then reports the
+// move. Only a file whose whole content was handed over goes from the server; a folder stays.
+TEST_F(Drop, AMoveOutDeletesOnlyFilesWhoseContentWasHandedOver)
+{
+    Connect();
+    auto& provider = Module->sxVrqProvider;
+    TvrqScriptedAnswers answers({});
+    const std::string text = Server("Dokumente/Überblick.txt");
+    {
+        auto file = Grain("Dokumente/Überblick.txt");
+        ASSERT_TRUE(file);
+        TSxMemoryStream contents;
+        provider.OnGetGrainFileContents(provider, *file, contents);
+        std::string bytes(static_cast<size_t>(contents.GetSize()), '\0');
+        bytes.resize(contents.Read(bytes.data(), bytes.size()));
+        EXPECT_EQ(bytes, text);
+    }
+    TSxDataGrainList moved;
+    for (const char* item : {"Dokumente/Überblick.txt", "readme.txt", "Fotos/Urlaub 2024"})
+        moved.Add(Grain(item));
+    const size_t mark = TOnlineUser::Dav().LogMark();
+    provider.OnGrainMoved(provider, moved);
+    const auto changes = Changes(Requests(mark, 1));
+    ASSERT_EQ(std::count_if(changes.begin(), changes.end(), [](const std::string& c) { return c.rfind("DELETE", 0) == 0; }), 2)
+        << "the file and its thumbnail";
+    EXPECT_FALSE(OnServer("Dokumente/Überblick.txt"));
+    EXPECT_FALSE(Names("Dokumente").count("Überblick.txt"));
+    EXPECT_TRUE(OnServer("readme.txt")) << "never handed over";
+    EXPECT_TRUE(OnServer("Fotos/Urlaub 2024/Tag 1.jpg"));
+    EXPECT_TRUE(answers.Asked.empty());
+
+    // A failed download hands nothing over: the next move report deletes nothing.
+    auto lost = Grain("readme.txt");
+    ASSERT_TRUE(lost);
+    fs::remove(TOnlineUser::Dav().Local(User->Srv("readme.txt")));
+    TSxMemoryStream none;
+    EXPECT_ANY_THROW(provider.OnGetGrainFileContents(provider, *lost, none));
+    TSxDataGrainList again;
+    again.Add(std::move(lost));
+    const size_t before = TOnlineUser::Dav().LogMark();
+    provider.OnGrainMoved(provider, again);
+    const auto after = Changes(Requests(before, 0));
+    EXPECT_EQ(std::count_if(after.begin(), after.end(), [](const std::string& c) { return c.rfind("DELETE", 0) == 0; }), 0);
+    EXPECT_TRUE(Names("").count("readme.txt"));
+}
+
 TEST_F(Drop, FaultsOfAMoveLeaveEverySourceWhoseCopyFailed)
 {
     TOnlineUser::Dav().WriteFile(User->Srv("Dokumente/Urlaub 2024/eigenes.txt"), "kept");

@@ -252,9 +252,14 @@ STDMETHODIMP TSxNamespaceDataObject::GetData(FORMATETC* format, STGMEDIUM* mediu
             return DV_E_FORMATETC;
         }
         // The medium the caller asked for: a stream when only a stream will do.
-        if (!(format->tymed & TYMED_HGLOBAL) && (format->tymed & TYMED_ISTREAM))
-            return SxStreamMedium(bytes, *medium);
-        return SxGlobalMedium(bytes, *medium);
+        const HRESULT made = !(format->tymed & TYMED_HGLOBAL) && (format->tymed & TYMED_ISTREAM)
+                                 ? SxStreamMedium(bytes, *medium)
+                                 : SxGlobalMedium(bytes, *medium);
+        if (SUCCEEDED(made) && entry == sfiHDrop)
+            FNamesDelivered = true;
+        if (SUCCEEDED(made) && (entry == sfiFileContents || entry == sfiFileContentsStream))
+            FContentsDelivered.insert(format->lindex);
+        return made;
     });
 }
 
@@ -322,10 +327,31 @@ void TSxNamespaceDataObject::CompleteMove()
         for (int index : FMovedGrains)
             moved.Add(Grains.GetItem(index)->Clone());
     } else {
-        moved.Assign(Grains);
+        // Any other target: only what it was handed in full, so a target that reports a move after
+        // a failed download never costs the source its item.
+        for (int i = 0; i < Grains.Count(); ++i)
+            if (Delivered(i))
+                moved.Add(Grains.GetItem(i)->Clone());
     }
     if (moved.Count() > 0)
         Provider->SetPerformedDropEffect(ShellFolder ? ShellFolder->FolderIDList() : nullptr, moved, DROPEFFECT_MOVE);
+}
+
+bool TSxNamespaceDataObject::Delivered(int grain) const
+{
+    if (FNamesDelivered)
+        return true;
+    if (!FoldersExpanded)
+        return false;
+    if (Grains.GetItem(grain)->IsFile)
+        return FContentsDelivered.count(grain) > 0;
+    // A folder: every file below it (the descriptor names under its own path).
+    const std::string below = DescriptorNames[static_cast<size_t>(grain)] + "\\";
+    for (int i = Grains.Count(); i < DescriptorGrains.Count(); ++i)
+        if (DescriptorNames[static_cast<size_t>(i)].compare(0, below.size(), below) == 0 &&
+            DescriptorGrains.GetItem(i)->IsFile && !FContentsDelivered.count(i))
+            return false;
+    return true;
 }
 
 STDMETHODIMP TSxNamespaceDataObject::EnumFormatEtc(DWORD direction, IEnumFORMATETC** enumerator)

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -103,10 +104,16 @@ private:
     void ExpandFolders();
     // The move of the grains is complete: the provider's move completion for those that arrived.
     void CompleteMove();
+    // True when a target was handed the whole of grain (an index of the object's own grains).
+    bool Delivered(int grain) const;
 
     bool FMoveCompleted = false;
     bool FMovedReported = false;
     std::vector<int> FMovedGrains;
+    // What a target outside this process took in full: the file names of all grains, or the
+    // contents of these descriptor entries.
+    bool FNamesDelivered = false;
+    std::set<int> FContentsDelivered;
 };
 
 // A storage medium that is released when it goes.

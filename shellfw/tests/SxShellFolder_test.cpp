@@ -892,6 +892,59 @@ TEST_F(TransferFolder, OwnGrainsMovedInsideTheFolderCompleteTheMoveOnlyForThoseT
                                                              "moved Gr\xC3\xB6\xC3\x9F" "e \xC3\xA4.txt;"}));
 }
 
+// A target elsewhere (a file-system folder) copies from the descriptors and contents and then
+// reports the move: only what it was handed in full may go from the folder.
+TEST_F(TransferFolder, AMoveReportedFromOutsideCompletesOnlyWhatWasHandedOverInFull)
+{
+    const std::string groesse = "Gr\xC3\xB6\xC3\x9F" "e \xC3\xA4.txt";
+    auto readMe = Item(Folder.Get(), "read me.txt");
+    auto g = Item(Folder.Get(), groesse);
+    auto bilder = Item(Folder.Get(), "Bilder");
+    auto neu = Item(Folder.Get(), "Neuer Ordner");  // its one file cannot be downloaded
+    auto reportMove = [](IDataObject* data) {
+        FORMATETC performed = FormatOf(L"Performed DropEffect");
+        STGMEDIUM value{};
+        value.tymed = TYMED_HGLOBAL;
+        value.hGlobal = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 4);
+        *static_cast<DWORD*>(GlobalLock(value.hGlobal)) = DROPEFFECT_MOVE;
+        GlobalUnlock(value.hGlobal);
+        EXPECT_EQ(data->SetData(&performed, &value, TRUE), S_OK);
+    };
+    auto data = UIObject<IDataObject>(Folder.Get(), {readMe.get(), g.get(), bilder.get(), neu.get()}, IID_IDataObject);
+    ASSERT_TRUE(data);
+    FORMATETC f = FormatOf(L"FileGroupDescriptorW");
+    STGMEDIUM m{};
+    ASSERT_EQ(data->GetData(&f, &m), S_OK);
+    std::vector<std::pair<std::string, bool>> entries;
+    if (auto* group = static_cast<FILEGROUPDESCRIPTORW*>(GlobalLock(m.hGlobal))) {
+        for (UINT i = 0; i < group->cItems; ++i)
+            entries.emplace_back(WideToUtf8(group->fgd[i].cFileName), !(group->fgd[i].dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY));
+        GlobalUnlock(m.hGlobal);
+    }
+    ReleaseStgMedium(&m);
+    ASSERT_EQ(entries.size(), 10u);
+    int failed = 0;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (!entries[i].second || entries[i].first == groesse)
+            continue;  // the target skips this one
+        FORMATETC c = FormatOf(L"FileContents", static_cast<LONG>(i));
+        STGMEDIUM content{};
+        if (FAILED(data->GetData(&c, &content)))
+            ++failed;
+        else
+            ReleaseStgMedium(&content);
+    }
+    EXPECT_EQ(failed, 1) << "kaputt.bin";
+    reportMove(data.Get());
+    EXPECT_EQ(TakeTransferLog(), (std::multiset<std::string>{"moved read me.txt;Bilder;"}));
+
+    // Reported without anything taken: nothing goes.
+    auto untouched = UIObject<IDataObject>(Folder.Get(), {readMe.get()}, IID_IDataObject);
+    ASSERT_TRUE(untouched);
+    reportMove(untouched.Get());
+    EXPECT_TRUE(TakeTransferLog().empty());
+}
+
 TEST_F(TransferFolder, DataObjectOffersWhatItRendersAndExpandsFoldersForDescriptors)
 {
     auto bilder = Item(Folder.Get(), "Bilder");
