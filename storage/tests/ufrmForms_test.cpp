@@ -119,6 +119,24 @@ void ExpectForm(HWND window, int width, int height, const std::vector<Layout>& c
         LOGFONTW face{};
         GetObjectW(font, sizeof face, &face);
         EXPECT_STREQ(face.lfFaceName, L"MS Sans Serif") << c.id;
+        // Nothing the user must read is cut off: every control inside the form, and a choice's
+        // caption within its control in the font it is drawn with.
+        EXPECT_LE(r.right, width) << c.id;
+        EXPECT_LE(r.bottom, height) << c.id;
+        const LONG_PTR kind = GetWindowLongPtrW(control, GWL_STYLE) & BS_TYPEMASK;
+        wchar_t className[16] = {};
+        GetClassNameW(control, className, 16);
+        if (lstrcmpiW(className, L"Button") == 0 && (kind == BS_AUTORADIOBUTTON || kind == BS_AUTOCHECKBOX)) {
+            HDC dc = GetDC(control);
+            HGDIOBJ old = SelectObject(dc, font);
+            const std::wstring caption = WindowTextWide(control);
+            SIZE extent{};
+            GetTextExtentPoint32W(dc, caption.c_str(), static_cast<int>(caption.size()), &extent);
+            SelectObject(dc, old);
+            ReleaseDC(control, dc);
+            EXPECT_LE(extent.cx + GetSystemMetrics(SM_CXMENUCHECK) + 4, r.right - r.left)
+                << "the caption of " << c.id << " is cut off";
+        }
     }
 }
 
@@ -231,10 +249,10 @@ TEST(FormConfirmDelete, RadioChoiceYesEscAndClose) {
                        [&] { return dialog.ConfirmDeleteFile("a.txt", permanent); },
                        [&](HWND window) {
         ExpectForm(window, 411, 151,
-                   {{kMessageId, 56, 12, 369, 53, nullptr},
-                    {kNotDeleteId, 52, 72, 237, 17,
+                   {{kMessageId, 56, 12, 343, 53, nullptr},
+                    {kNotDeleteId, 52, 72, 351, 17,
                      "in Ordner \"Gelöschte Dateien\" verschieben"},
-                    {kDeleteId, 52, 92, 293, 17,
+                    {kDeleteId, 52, 92, 351, 17,
                      "unwiderruflich aus meinem Tandrel Vaultmere löschen"},
                     {6, 240, 120, 75, 25, "&Ja"},
                     {7, 328, 120, 75, 25, "&Nein"}});
