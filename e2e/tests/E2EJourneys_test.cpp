@@ -9,6 +9,7 @@
 #include "uGLBConst.h"
 #include "uGLBRegistry.h"
 #include "uGLBTools.h"
+#include "uTvrqDialog.h"
 
 #include <gtest/gtest.h>
 
@@ -42,6 +43,8 @@ void Seed()
         const size_t cut = p.find_last_of('/');
         Dav().PutPicture(Srv(p.substr(0, cut) + "/.thumb/" + p.substr(cut + 1) + ".thumb.jpg"));
     }
+    // A picture the server cannot make a thumbnail of.
+    Dav().WriteFile(Srv("Fotos/Urlaub 2024/Kaputt.jpg"), "kein Bild");
     Dav().WriteFile(Srv("Dokumente/Notiz über #1.txt"), DocumentText);
     Dav().WriteFile(Srv("Dokumente/Bericht 100%.txt"), "Bericht\r\n");
     Dav().WriteFile(Srv("Dokumente/報告書.txt"), "報告書\r\n");
@@ -224,6 +227,92 @@ TEST_F(Journey, J02_BrowseShowsNamesColumnsAndProtectsTheSpecialFolders)
     EXPECT_EQ(NamesOf(Items(documents.Get())),
               (std::set<std::string>{"Notiz über #1.txt", "Bericht 100%.txt", "報告書.txt"}));
     Shot(ExplorerWindow(), "e2e-02-browse");
+}
+
+// Files of a local folder (not below it) whose names end so.
+std::vector<std::string> FilesEndingIn(const std::string& folder, const std::string& end)
+{
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(Utf8ToWide(folder)), ec)) {
+        const std::string name = WideToUtf8(entry.path().filename().wstring());
+        if (entry.is_regular_file() && name.size() >= end.size() && name.compare(name.size() - end.size(), end.size(), end) == 0)
+            files.push_back(WideToUtf8(entry.path().wstring()));
+    }
+    return files;
+}
+
+TEST_F(Journey, J16_ThumbnailsOfPicturesAreMadeByTheServer)
+{
+    auto photos = BindOnline("Fotos");
+    ASSERT_TRUE(photos);
+    const std::vector<std::string> pictures = {"Strand 1.jpg", "Düne #2.jpg", "富士山.jpg"};
+    const size_t mark = Dav().LogMark();
+    // What Explorer's thumbnail view asks for one picture.
+    const SIZE asked{96, 96};
+    const TThumbnail beach = Thumbnail(photos.Get(), "Strand 1.jpg", asked);
+    ASSERT_EQ(beach.Location, S_OK) << HResultText(beach.Location);
+    EXPECT_EQ(beach.Name, "Strand 1.jpg");
+    ASSERT_EQ(beach.Extract, S_OK) << HResultText(beach.Extract);
+    // The first request has the server make the thumbnails of the folder's pictures, once each,
+    // and fetches them.
+    const auto lines = Dav().LogSince(mark, "/dav/" + Box + "/Fotos/", 2 * pictures.size(), 10000);
+    for (const std::string& p : pictures) {
+        const auto made = std::count_if(lines.begin(), lines.end(), [&](const davtest::TDavLogLine& l) {
+            return l.Method == "CREATETHUMBNAIL" && l.Path == "/dav/" + Box + "/Fotos/" + p && l.Status / 100 == 2;
+        });
+        const auto fetched = std::count_if(lines.begin(), lines.end(), [&](const davtest::TDavLogLine& l) {
+            return l.Method == "GET" && l.Path == "/dav/" + Box + "/Fotos/.thumb/" + p + ".thumb.jpg" && l.Status == 200;
+        });
+        EXPECT_EQ(made, 1) << p;
+        EXPECT_EQ(fetched, 1) << p;
+    }
+    // The picture as the server made it: the seed's 160 x 120 gradient from red at the top to
+    // blue at the bottom, within the size asked, given as it is.
+    const SIZE server = PictureSize(Dav().ReadFile(Srv("Fotos/.thumb/Strand 1.jpg.thumb.jpg")));
+    EXPECT_EQ(server.cx, 96);
+    EXPECT_EQ(server.cy, 72);
+    EXPECT_EQ(beach.Width, server.cx);
+    EXPECT_EQ(beach.Height, server.cy);
+    ASSERT_EQ(beach.Pixels.size(), size_t(beach.Width) * size_t(beach.Height));
+    EXPECT_GT(beach.Colours(), 20u) << "a blank thumbnail";
+    const uint32_t top = beach.Pixels[size_t(beach.Width) / 2];
+    const uint32_t bottom = beach.Pixels[beach.Pixels.size() - size_t(beach.Width) / 2];
+    EXPECT_GT(top >> 16 & 0xFF, 0xC0u) << std::hex << top;
+    EXPECT_LT(top & 0xFF, 0x40u) << std::hex << top;
+    EXPECT_GT(bottom & 0xFF, 0xC0u) << std::hex << bottom;
+    EXPECT_LT(bottom >> 16 & 0xFF, 0x40u) << std::hex << bottom;
+    // The server's thumbnails are kept in the working folder "Thumb", each beside its bitmap.
+    const std::string thumbs = UserPath() + "Thumb";
+    const auto jpegs = FilesEndingIn(thumbs, ".thumb.jpg");
+    EXPECT_EQ(jpegs.size(), pictures.size());
+    EXPECT_EQ(FilesEndingIn(thumbs, ".thumb.bmp").size(), pictures.size());
+    for (const std::string& p : pictures) {
+        const std::string bytes = Dav().ReadFile(Srv("Fotos/.thumb/" + p + ".thumb.jpg"));
+        EXPECT_TRUE(std::any_of(jpegs.begin(), jpegs.end(), [&](const std::string& f) { return ReadFileText(f) == bytes; }))
+            << "the thumbnail of " << p << " is not in " << thumbs;
+    }
+    // Another picture of the folder comes from there; the server is asked nothing.
+    const size_t again = Dav().LogMark();
+    const TThumbnail dune = Thumbnail(photos.Get(), "Düne #2.jpg", asked);
+    EXPECT_EQ(dune.Extract, S_OK);
+    EXPECT_GT(dune.Colours(), 20u);
+    EXPECT_TRUE(Dav().LogSince(again, "/dav/" + Box, 1, 500).empty());
+
+    // The server could not make a picture's thumbnail: a failure, no picture; the folder's other
+    // picture still gets its own.
+    auto holiday = BindOnline("Fotos\\Urlaub 2024");
+    ASSERT_TRUE(holiday);
+    const TThumbnail broken = Thumbnail(holiday.Get(), "Kaputt.jpg", asked);
+    EXPECT_EQ(broken.Location, E_FAIL);
+    EXPECT_EQ(broken.Extract, E_FAIL);
+    EXPECT_FALSE(broken.Bitmap);
+    EXPECT_FALSE(Dav().Exists(Srv("Fotos/Urlaub 2024/.thumb/Kaputt.jpg.thumb.jpg")));
+    const TThumbnail day = Thumbnail(holiday.Get(), "Tag 1.jpg", asked);
+    EXPECT_EQ(day.Extract, S_OK);
+    EXPECT_GT(day.Colours(), 20u);
+    EXPECT_EQ(FilesEndingIn(thumbs, ".thumb.bmp").size(), pictures.size() + 1);
+    ShotFolder("Fotos", "e2e-16-fotos");
 }
 
 TEST_F(Journey, J03_OpenEditSaveSendsTheChangeInOnePut)
@@ -492,6 +581,29 @@ TEST_F(Journey, J07_DeleteToTheTrashForGoodInsideItAndEmptyIt)
         EXPECT_EQ(user.Asked().size(), 1u);
         EXPECT_FALSE(Dav().Exists(Srv("Fotos/Düne #2.jpg")));
         EXPECT_FALSE(Dav().Exists(Srv("Gelöschte Dateien/Düne #2.jpg")));
+    }
+    {
+        // Shift held while deleting: the question of deleting for good, then gone from the server,
+        // nothing in the trash, gone from the view.
+        auto documents = BindOnline("Dokumente 2025 #ä");
+        ASSERT_TRUE(documents);
+        const size_t mark = Dav().LogMark();
+        TAnswerer user({{6, 0, "", "e2e-07-shift-delete-question"}});
+        {
+            THeldKey shift(VK_SHIFT);
+            ASSERT_TRUE(shift.Down()) << "Shift is not down";
+            ASSERT_EQ(InvokeMenu(documents.Get(), {"Neu vom Kollegen.txt"}, "delete"), S_OK);
+        }
+        EXPECT_FALSE(GetAsyncKeyState(VK_SHIFT) & 0x8000) << "Shift stayed down";
+        ASSERT_EQ(user.Asked().size(), 1u);
+        EXPECT_EQ(user.Asked()[0], FormatTableText(Txt(70, 0), "Neu vom Kollegen.txt"));
+        Dav().LogSince(mark, "/dav/" + Box + "/Dokumente 2025 #ä/Neu vom Kollegen.txt", 1, 3000);
+        EXPECT_EQ(Requests(mark, "DELETE", "Dokumente 2025 #ä/Neu vom Kollegen.txt"), 1u);
+        EXPECT_EQ(Requests(mark, "MOVE", ""), 0u);
+        EXPECT_FALSE(Dav().Exists(Srv("Dokumente 2025 #ä/Neu vom Kollegen.txt")));
+        EXPECT_FALSE(Dav().Exists(Srv("Gelöschte Dateien/Neu vom Kollegen.txt")));
+        EXPECT_FALSE(Find(Items(trash.Get()), "Neu vom Kollegen.txt"));
+        EXPECT_FALSE(Find(Items(documents.Get()), "Neu vom Kollegen.txt"));
     }
     {
         // Inside the trash: for good.

@@ -831,3 +831,105 @@ HRESULT InvokeMenu(IShellFolder* folder, const std::vector<std::string>& names, 
 }
 
 }  // namespace e2e
+
+namespace e2e {
+
+// ---- keys
+
+namespace {
+
+void SendKey(WORD key, bool down)
+{
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.wScan = WORD(MapVirtualKeyW(key, MAPVK_VK_TO_VSC));
+    input.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
+    SendInput(1, &input, sizeof input);
+}
+
+}  // namespace
+
+THeldKey::THeldKey(WORD key) : Key(key)
+{
+    SendKey(Key, true);
+    WaitUntil([&] { return Down(); }, 2000);
+}
+
+THeldKey::~THeldKey()
+{
+    SendKey(Key, false);
+    WaitUntil([&] { return !Down(); }, 2000);
+}
+
+bool THeldKey::Down() const { return (GetKeyState(Key) & 0x8000) != 0; }
+
+// ---- thumbnails
+
+size_t TThumbnail::Colours() const { return std::set<uint32_t>(Pixels.begin(), Pixels.end()).size(); }
+
+TThumbnail Thumbnail(IShellFolder* folder, const std::string& name, SIZE asked)
+{
+    TThumbnail thumb;
+    const auto items = Items(folder);
+    const TItem* item = folder ? Find(items, name) : nullptr;
+    if (!item)
+        return thumb;
+    PCUITEMID_CHILD one = item->Pidl.get();
+    ComPtr<IExtractImage> image;
+    thumb.Location = folder->GetUIObjectOf(nullptr, 1, &one, IID_IExtractImage, nullptr,
+                                           reinterpret_cast<void**>(image.GetAddressOf()));
+    if (FAILED(thumb.Location))
+        return thumb;
+    wchar_t location[MAX_PATH] = {};
+    DWORD priority = 0, flags = IEIFLAG_ASPECT;
+    thumb.Location = image->GetLocation(location, MAX_PATH, &priority, &asked, 32, &flags);
+    thumb.Name = WideToUtf8(location);
+    HBITMAP bitmap = nullptr;
+    thumb.Extract = image->Extract(&bitmap);
+    if (!bitmap)
+        return thumb;
+    thumb.Bitmap = true;
+    BITMAP info{};
+    if (GetObjectW(bitmap, sizeof info, &info) && info.bmWidth > 0 && info.bmHeight != 0) {
+        thumb.Width = info.bmWidth;
+        thumb.Height = info.bmHeight < 0 ? -info.bmHeight : info.bmHeight;
+        BITMAPINFO top{};
+        top.bmiHeader.biSize = sizeof top.bmiHeader;
+        top.bmiHeader.biWidth = thumb.Width;
+        top.bmiHeader.biHeight = -thumb.Height;
+        top.bmiHeader.biPlanes = 1;
+        top.bmiHeader.biBitCount = 32;
+        thumb.Pixels.resize(size_t(thumb.Width) * size_t(thumb.Height));
+        HDC screen = GetDC(nullptr);
+        if (GetDIBits(screen, bitmap, 0, UINT(thumb.Height), thumb.Pixels.data(), &top, DIB_RGB_COLORS) != thumb.Height)
+            thumb.Pixels.clear();
+        ReleaseDC(nullptr, screen);
+        for (uint32_t& p : thumb.Pixels)
+            p &= 0xFFFFFF;
+    }
+    DeleteObject(bitmap);
+    return thumb;
+}
+
+SIZE PictureSize(const std::string& bytes)
+{
+    SIZE size{0, 0};
+    ComPtr<IWICImagingFactory> factory;
+    ComPtr<IWICStream> stream;
+    ComPtr<IWICBitmapDecoder> decoder;
+    ComPtr<IWICBitmapFrameDecode> frame;
+    UINT width = 0, height = 0;
+    if (bytes.empty() ||
+        FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory))) ||
+        FAILED(factory->CreateStream(&stream)) ||
+        FAILED(stream->InitializeFromMemory(reinterpret_cast<BYTE*>(const_cast<char*>(bytes.data())), DWORD(bytes.size()))) ||
+        FAILED(factory->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnDemand, &decoder)) ||
+        FAILED(decoder->GetFrame(0, &frame)) || FAILED(frame->GetSize(&width, &height)))
+        return size;
+    size.cx = LONG(width);
+    size.cy = LONG(height);
+    return size;
+}
+
+}  // namespace e2e

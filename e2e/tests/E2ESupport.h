@@ -8,6 +8,7 @@
 #include <shlobj.h>
 #include <wrl/client.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -145,5 +146,35 @@ ComPtr<IDropTarget> DropTargetOf(IShellFolder* folder, const std::string& name =
 ComPtr<IDropTarget> FileDropTarget(const std::string& folder);
 // A command of an item's context menu, found by its verb or by its caption (also in a sub-menu).
 HRESULT InvokeMenu(IShellFolder* folder, const std::vector<std::string>& names, const std::string& verbOrCaption);
+
+// A key held down as the user holds it, through the system's input (so the key state every
+// process reads says down), for the life of the object; let go whatever happens.
+class THeldKey {
+public:
+    explicit THeldKey(WORD key);
+    ~THeldKey();
+    THeldKey(const THeldKey&) = delete;
+    THeldKey& operator=(const THeldKey&) = delete;
+    bool Down() const;   // the key state as a handler running on this thread reads it
+
+private:
+    WORD Key;
+};
+
+// The thumbnail Explorer gets for an item: IExtractImage of the item, GetLocation at the size
+// asked, then Extract; the results and the picture (pixels 0xRRGGBB, top row first).
+struct TThumbnail {
+    HRESULT Location = E_FAIL;
+    HRESULT Extract = E_FAIL;
+    std::string Name;       // the location text
+    bool Bitmap = false;    // Extract handed out a bitmap
+    int Width = 0;
+    int Height = 0;
+    std::vector<uint32_t> Pixels;
+    size_t Colours() const;
+};
+TThumbnail Thumbnail(IShellFolder* folder, const std::string& name, SIZE asked);
+// The size of a picture from its file's bytes ({0, 0} when they are none).
+SIZE PictureSize(const std::string& bytes);
 
 }  // namespace e2e
