@@ -796,7 +796,7 @@ void TvrqmodPermanent::sxVrqProviderGetGrainFileContents(TSxCustomDataGrain& gra
     stream.Clear();
     stream.Write(bytes.data(), bytes.size());
     stream.SetPosition(0);
-    DeliveredOut.insert(server);
+    DeliveredOut.insert(ServerPathOf(grain));
 }
 
 void TvrqmodPermanent::sxVrqProviderGetDataGrainThumb(TSxCustomDataGrain& grain, HBITMAP& thumb)
@@ -1737,10 +1737,10 @@ void TvrqmodPermanent::sxVrqProviderGrainMoved(TSxDataGrainList& grains)
             const bool isFolder = !grain.IsFile;
             auto copied = std::find_if(DropCopied.begin(), DropCopied.end(),
                                        [&](const auto& pair) { return pair.first == source; });
-            // Only a source whose own copy the server made in this drop goes, or a file whose
-            // whole content a target outside took. A folder moved out stays: the server may hold
-            // files in it that the listing did not show, and those were never handed over.
-            const bool handedOut = !isFolder && DeliveredOut.erase(source) > 0;
+            // Only a source whose own copy the server made in this drop goes, or what a target
+            // outside took in whole.
+            const bool handedOut = copied == DropCopied.end() && !source.empty() &&
+                                   (isFolder ? FolderHandedOut(source, dialog) : DeliveredOut.erase(source) > 0);
             if (source.empty() || (copied == DropCopied.end() && !handedOut) || grain.GetValue("vCanDelete") != "1") {
                 LogError("GrainMoved: \"" + source + "\" was not copied; it stays");
                 continue;
@@ -1773,6 +1773,39 @@ void TvrqmodPermanent::sxVrqProviderGrainMoved(TSxDataGrainList& grains)
             LogError(std::string("GrainMoved: ") + e.what());
         }
     }
+}
+
+bool TvrqmodPermanent::FolderHandedOut(const std::string& folder, TvrqDialog& dialog)
+{
+    // The server's tree as it is now, not as it was listed when the drag began: a file another
+    // client put there since was never handed over, and the folder must then stay.
+    if (!Storage || !ReloadFolder(folder, true, -1, dialog))
+        return false;
+    std::vector<std::string> files;
+    bool whole = true;
+    ForEachFileBelow(Storage->FolderDirectory(folder), [&](const std::string& file) {
+        TVirtualFileRecord record;
+        try {
+            Storage->LoadVirtualFileStorageFromFile(file, record);
+        } catch (const std::exception&) {
+            whole = false;
+            return;
+        }
+        if (record.IsFolder)
+            return;
+        const std::string path = JoinServer(record.Path, record.Name);
+        if (DeliveredOut.count(path))
+            files.push_back(path);
+        else
+            whole = false;
+    });
+    if (!whole) {
+        LogError("GrainMoved: the folder \"" + folder + "\" holds files that were not handed over; it stays");
+        return false;
+    }
+    for (const std::string& file : files)
+        DeliveredOut.erase(file);
+    return true;
 }
 
 void TvrqmodPermanent::sxVrqProviderConfirmOverwriteFolder(TSxCustomDataGrain& folder, bool& allowOverwrite)

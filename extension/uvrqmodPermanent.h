@@ -169,6 +169,8 @@ private:
     // Server files whose whole content was just handed to a target outside the folder (a drag
     // or paste out); a move reported by that target may delete them.
     std::set<std::string> DeliveredOut;
+    // True when every file the server holds below folder now was handed out; those leave the set.
+    bool FolderHandedOut(const std::string& folder, TvrqDialog& dialog);
     TvrqDialog& TheDropDialog();
     // The grain of a file just stored at serverPath with its record file.
     std::unique_ptr<TSxCustomDataGrain> MakeFileGrain(const std::string& serverPath, const std::string& recordFile);

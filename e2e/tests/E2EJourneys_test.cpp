@@ -729,6 +729,15 @@ TEST_F(Journey, J05_DragOutCopiesAndMovesToALocalFolder)
     const auto del = std::find_if(lines.begin(), lines.end(), [](const davtest::TDavLogLine& l) { return l.Method == "DELETE"; });
     EXPECT_TRUE(get != lines.end() && del != lines.end() && get < del) << "the server item went before its download";
     EXPECT_TRUE(WaitUntil([&] { return !Find(Items(BindOnline("Dokumente 2025 #ä").Get()), "Bericht 100% (final).txt"); }, 5000));
+    // A folder moved out: its tree arrives, and then the folder goes from the server.
+    auto photos = BindOnline("Fotos");
+    ASSERT_TRUE(photos);
+    const std::string day = Dav().ReadFile(Srv("Fotos/Urlaub 2024/Tag 1.jpg"));
+    ASSERT_FALSE(day.empty());
+    EXPECT_EQ(DragDrop(target.Get(), OnlineData(photos.Get(), {"Urlaub 2024"}).Get(), DROPEFFECT_MOVE, &performed), S_OK);
+    EXPECT_EQ(ReadFileText(out + "\\Urlaub 2024\\Tag 1.jpg"), day);
+    EXPECT_TRUE(WaitUntil([] { return !Dav().Exists(Srv("Fotos/Urlaub 2024")); }, 10000));
+    EXPECT_TRUE(WaitUntil([&] { return !Find(Items(BindOnline("Fotos").Get()), "Urlaub 2024"); }, 5000));
     ShotFolder("Dokumente 2025 #ä", "e2e-05-dragged-out");
 }
 

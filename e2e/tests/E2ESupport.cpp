@@ -4,6 +4,7 @@
 #include "uGLBRegistry.h"
 
 #include <commctrl.h>
+#include <shlobj.h>
 #include <shlwapi.h>
 #include <wincodec.h>
 
@@ -705,13 +706,21 @@ public:
         if (FAILED(data->GetData(&f, &m)))
             return E_FAIL;
         std::vector<std::wstring> names;
+        std::vector<bool> folders;
         if (auto* group = static_cast<FILEGROUPDESCRIPTORW*>(GlobalLock(m.hGlobal))) {
-            for (UINT i = 0; i < group->cItems; ++i)
+            for (UINT i = 0; i < group->cItems; ++i) {
                 names.push_back(group->fgd[i].cFileName);
+                folders.push_back((group->fgd[i].dwFlags & FD_ATTRIBUTES) &&
+                                  (group->fgd[i].dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY));
+            }
             GlobalUnlock(m.hGlobal);
         }
         ReleaseStgMedium(&m);
         for (size_t i = 0; i < names.size(); ++i) {
+            if (folders[i]) {
+                SHCreateDirectoryExW(nullptr, Utf8ToWide(Folder + "\\" + WideToUtf8(names[i])).c_str(), nullptr);
+                continue;
+            }
             FORMATETC c{CLIPFORMAT(RegisterClipboardFormatW(CFSTR_FILECONTENTS)), nullptr, DVASPECT_CONTENT, LONG(i),
                         TYMED_HGLOBAL | TYMED_ISTREAM};
             STGMEDIUM content{};

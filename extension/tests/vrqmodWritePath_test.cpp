@@ -671,37 +671,51 @@ TEST_F(Drop, ACopyIntoItsOwnFolderGetsTheNextCopyName)
 }
 
 // A move out of the folder (to a local folder): the target takes the contents, then reports the
-// move. Only a file whose whole content was handed over goes from the server; a folder stays.
-TEST_F(Drop, AMoveOutDeletesOnlyFilesWhoseContentWasHandedOver)
+// move. Only what was handed over in whole goes from the server.
+TEST_F(Drop, AMoveOutDeletesOnlyWhatWasHandedOverInWhole)
 {
     Connect();
     auto& provider = Module->sxVrqProvider;
     TvrqScriptedAnswers answers({});
-    const std::string text = Server("Dokumente/Überblick.txt");
-    {
-        auto file = Grain("Dokumente/Überblick.txt");
-        ASSERT_TRUE(file);
+    auto handOut = [&](const std::string& path) {
+        auto file = Grain(path);
+        ASSERT_TRUE(file) << path;
         TSxMemoryStream contents;
         provider.OnGetGrainFileContents(provider, *file, contents);
         std::string bytes(static_cast<size_t>(contents.GetSize()), '\0');
         bytes.resize(contents.Read(bytes.data(), bytes.size()));
-        EXPECT_EQ(bytes, text);
-    }
-    TSxDataGrainList moved;
-    for (const char* item : {"Dokumente/Überblick.txt", "readme.txt", "Fotos/Urlaub 2024"})
-        moved.Add(Grain(item));
-    const size_t mark = TOnlineUser::Dav().LogMark();
-    provider.OnGrainMoved(provider, moved);
-    const auto changes = Changes(Requests(mark, 1));
-    ASSERT_EQ(std::count_if(changes.begin(), changes.end(), [](const std::string& c) { return c.rfind("DELETE", 0) == 0; }), 2)
-        << "the file and its thumbnail";
+        EXPECT_EQ(bytes, Server(path));
+    };
+    auto reportMoved = [&](const std::vector<std::string>& items) {
+        TSxDataGrainList moved;
+        for (const auto& item : items)
+            moved.Add(Grain(item));
+        const size_t mark = TOnlineUser::Dav().LogMark();
+        provider.OnGrainMoved(provider, moved);
+        const auto changes = Changes(Requests(mark, 0));
+        return std::count_if(changes.begin(), changes.end(), [](const std::string& c) { return c.rfind("DELETE", 0) == 0; });
+    };
+    handOut("Dokumente/Überblick.txt");
+    EXPECT_EQ(reportMoved({"Dokumente/Überblick.txt", "readme.txt", "Fotos/Urlaub 2024"}), 2) << "the file and its thumbnail";
     EXPECT_FALSE(OnServer("Dokumente/Überblick.txt"));
     EXPECT_FALSE(Names("Dokumente").count("Überblick.txt"));
     EXPECT_TRUE(OnServer("readme.txt")) << "never handed over";
     EXPECT_TRUE(OnServer("Fotos/Urlaub 2024/Tag 1.jpg"));
+
+    // A folder goes only when every file the server holds in it now was handed over: here another
+    // client put one there after the drag began.
+    handOut("Fotos/Urlaub 2024/Tag 1.jpg");
+    TOnlineUser::Dav().WriteFile(User->Srv("Fotos/Urlaub 2024/vom Kollegen.txt"), "neu");
+    EXPECT_EQ(reportMoved({"Fotos/Urlaub 2024"}), 0);
+    EXPECT_EQ(Server("Fotos/Urlaub 2024/vom Kollegen.txt"), "neu");
+    EXPECT_TRUE(Names("Fotos/Urlaub 2024").count("vom Kollegen.txt")) << "the listing of the folder is new";
+    handOut("Fotos/Urlaub 2024/vom Kollegen.txt");
+    EXPECT_GE(reportMoved({"Fotos/Urlaub 2024"}), 1);
+    EXPECT_FALSE(OnServer("Fotos/Urlaub 2024"));
+    EXPECT_FALSE(Names("Fotos").count("Urlaub 2024"));
     EXPECT_TRUE(answers.Asked.empty());
 
-    // A failed download hands nothing over: the next move report deletes nothing.
+    // A failed download hands nothing over: the move report deletes nothing.
     auto lost = Grain("readme.txt");
     ASSERT_TRUE(lost);
     fs::remove(TOnlineUser::Dav().Local(User->Srv("readme.txt")));
