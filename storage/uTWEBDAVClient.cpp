@@ -654,12 +654,22 @@ bool TWEBDAVClient::UploadForm(const std::string& local, const std::string& remo
         if (progress.Cancelled()) {
             Note(*this, 2, "UploadForm: cancelled " + Quoted(local));
         } else {
-            if (!accessible) {
-                // Still held: send a copy of what it holds now. The copy never replaces a file of that
-                // name, which is deleted afterwards and may be the user's. When the system refuses the
-                // copy (a file held open for writing), the file is sent in place.
-                const std::string name = ReplaceExtension(local, ".~tmp");
-                if (CopyFileW(Utf8ToWide(local).c_str(), Utf8ToWide(name).c_str(), TRUE)) copy = name;
+            // The bytes go from a copy of what the file holds now: the PUT reads its body as it goes
+            // out, and a save while it runs must not mix into what the server gets. The copy never
+            // replaces a file of that name, which is deleted afterwards and may be the user's. When
+            // the system refuses the copy (a file held open for writing without sharing), the file
+            // is sent in place.
+            const std::string name = ReplaceExtension(local, ".~tmp");
+            const std::wstring wlocal = Utf8ToWide(local), wname = Utf8ToWide(name);
+            for (int pass = 0; pass < 3 && copy.empty(); ++pass) {
+                const uint64_t before = shl_FileLastWrite(local);
+                if (!CopyFileW(wlocal.c_str(), wname.c_str(), TRUE)) break;
+                copy = name;
+                // Written again while it was copied: the copy may hold part of each.
+                if (shl_FileLastWrite(local) != before) {
+                    DeleteFileW(wname.c_str());
+                    copy.clear();
+                }
             }
             progress.SetDetail(copy.empty() ? std::string() : shl_ExtractPathName(copy));
             result = Send(*this, PutRequest(*this, remotePath, copy.empty() ? local : copy,

@@ -300,6 +300,52 @@ TEST_F(ItemOps, UploadFormLeavesAFileNamedLikeItsCopyAlone)
     EXPECT_EQ(ReadFileBytes(User / "Brief.~tmp"), "eigene Datei");
 }
 
+// An editor saves the document again while its upload is still under way.
+namespace {
+struct TSaveDuringUpload {
+    std::wstring Document, ServerFolder;
+    bool Saved = false;
+};
+TSaveDuringUpload* GSaveDuringUpload = nullptr;
+
+// Once the server is receiving the body, the document is written again in place.
+void CALLBACK SaveWhileUploading(HWND, UINT, UINT_PTR, DWORD)
+{
+    TSaveDuringUpload& s = *GSaveDuringUpload;
+    if (s.Saved) return;
+    WIN32_FIND_DATAW found;
+    TFindHandle find(FindFirstFileW((s.ServerFolder + L"\\.davfs.tmp*").c_str(), &found));
+    if (!find) return;
+    THandle file(CreateFileW(s.Document.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, 0, nullptr));
+    const std::string second(1 << 20, 'B');
+    DWORD written = 0;
+    for (int i = 0; file && i < 48; ++i) WriteFile(file.get(), second.data(), DWORD(second.size()), &written, nullptr);
+    s.Saved = true;
+}
+}  // namespace
+
+TEST_F(ItemOps, UploadFormSendsTheFileAsItWasWhenItsUploadBegan)
+{
+    const fs::path local = User / U8Path("Präsentation.pptx");
+    const std::string first(48u << 20, 'A');
+    WriteLocal(local, first);
+    TSaveDuringUpload save{local.wstring(), Dav().Local(Box).wstring()};
+    GSaveDuringUpload = &save;
+    const UINT_PTR timer = SetTimer(nullptr, 0, 10, SaveWhileUploading);
+    TvrqDialog dialog;
+    TWEBDAVClient client;
+    const bool sent = client.UploadForm(PathU8(local), "Präsentation.pptx", dialog);
+    KillTimer(nullptr, timer);
+    GSaveDuringUpload = nullptr;
+    ASSERT_TRUE(save.Saved) << "the upload was over before the second save";
+    EXPECT_TRUE(sent);
+    const std::string got = Dav().ReadFile(Srv("Präsentation.pptx"));
+    EXPECT_EQ(got.size(), first.size());
+    EXPECT_TRUE(got == first) << std::count(got.begin(), got.end(), 'B') << " bytes of the second save in the first";
+    EXPECT_FALSE(fs::exists(User / "Präsentation.~tmp"));
+}
+
 // ---- UploadDirectory
 
 TEST_F(ItemOps, UploadDirectoryReplacesFilesWithoutDeletingThemFirst)
