@@ -44,9 +44,10 @@ bool EndsWith(const std::wstring& text, const std::wstring& tail)
     return text.size() >= tail.size() && _wcsicmp(text.c_str() + text.size() - tail.size(), tail.c_str()) == 0;
 }
 
-// Deletes the documents of one folder of "Open" that no program holds, each with its sidecar; a
-// sidecar without its document goes too. Sub-folders (the slots) are emptied the same way and
-// removed when nothing is left in them.
+// Deletes the documents of one folder of "Open" that no program holds and whose content the server
+// has, each with its sidecar; a sidecar without its document goes too. A document changed since its
+// last download or upload stays for the tray program to send. Sub-folders (the slots) are emptied
+// the same way and removed when nothing is left in them.
 void EmptyOpenFolder(const std::wstring& folder)
 {
     std::vector<std::wstring> files, folders;
@@ -63,6 +64,9 @@ void EmptyOpenFolder(const std::wstring& folder)
     find.reset();
     for (const std::wstring& name : files) {
         if (EndsWith(name, L".sxc"))
+            continue;
+        if (GetFileAttributesW((folder + name + L".sxc").c_str()) != INVALID_FILE_ATTRIBUTES &&
+            !shl_OpenDocumentSent(WideToUtf8(folder + name)))
             continue;
         if (DeleteFileW((folder + name).c_str()))
             DeleteFileW((folder + name + L".sxc").c_str());

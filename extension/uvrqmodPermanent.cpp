@@ -736,6 +736,14 @@ void TvrqmodPermanent::sxVrqProviderGrainOpen(TSxCustomDataGrain& grain, std::st
         if (server.empty() || !FileThere(record))
             throw std::runtime_error("the item \"" + grain.Name + "\" is not in the mirror");
         const std::string local = OpenFileOf(server);
+        // A copy that was changed here and has not reached the server yet (its upload failed, or the
+        // tray program did not run) is the user's work: it is opened as it is, never replaced.
+        if (FileThere(local) && FileThere(local + ".sxc") && !shl_OpenDocumentSent(local)) {
+            LogDebug("GrainOpen: \"" + local + "\" holds changes not yet on the server; opened as it is");
+            if (!LaunchCommand("rundll32.exe url.dll,FileProtocolHandler \"" + local + "\""))
+                throw std::runtime_error("cannot start the program of " + local + ": " + SysErrorMessage(GetLastError()));
+            return;
+        }
         MakeDirectories(FolderPartOf(local));
         TvrqDialog dialog;
         dialog.Progress.StartDefault();
@@ -750,9 +758,16 @@ void TvrqmodPermanent::sxVrqProviderGrainOpen(TSxCustomDataGrain& grain, std::st
                                                  "The file \"%s\" cannot be opened."));
             return;
         }
-        const std::wstring sidecar = Utf8ToWide(local + ".sxc");
-        if (!CopyFileW(Utf8ToWide(record).c_str(), sidecar.c_str(), FALSE))
-            throw std::runtime_error("cannot write " + local + ".sxc: " + SysErrorMessage(GetLastError()));
+        // The sidecar comes into place at once with the document's time, which marks the bytes the
+        // server has: the tray program sends the document only once it is written later.
+        const std::wstring sidecar = Utf8ToWide(local + ".sxc"), part = sidecar + L".~part";
+        if (!CopyFileW(Utf8ToWide(record).c_str(), part.c_str(), FALSE) ||
+            !shl_SetFileLastWrite(WideToUtf8(part), shl_FileLastWrite(local)) ||
+            !MoveFileExW(part.c_str(), sidecar.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+            const DWORD code = GetLastError();
+            DeleteFileW(part.c_str());
+            throw std::runtime_error("cannot write " + local + ".sxc: " + SysErrorMessage(code));
+        }
         if (!LaunchCommand("rundll32.exe url.dll,FileProtocolHandler \"" + local + "\""))
             throw std::runtime_error("cannot start the program of " + local + ": " + SysErrorMessage(GetLastError()));
     } catch (const std::exception& e) {
@@ -1181,6 +1196,8 @@ void TvrqmodPermanent::MoveOpenSidecars(const std::string& oldPath, const std::s
                 return;
             record.Path = WithoutSlash(FolderPartOf(full));
             record.Name = NamePartOf(full);
+            // Its time marks what the server has of the document: it stays.
+            const uint64_t marked = shl_FileLastWrite(file);
             const auto bytes = RecordToBytes(record);
             THandle handle(CreateFileW(Utf8ToWide(file).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -1188,6 +1205,8 @@ void TvrqmodPermanent::MoveOpenSidecars(const std::string& oldPath, const std::s
             if (!handle || !WriteFile(handle.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
                 written != bytes.size())
                 throw std::runtime_error("cannot write " + file + ": " + SysErrorMessage(GetLastError()));
+            handle.reset();
+            shl_SetFileLastWrite(file, marked);
         } catch (const std::exception& e) {
             LogError(std::string("MoveOpenSidecars: ") + e.what());
         }

@@ -160,6 +160,34 @@ bool shl_WaitForFileAccess(const std::string& name, int tries)
     return false;
 }
 
+uint64_t shl_FileLastWrite(const std::string& name)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(Utf8ToWide(name).c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return 0;
+    return (uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+}
+
+bool shl_OpenDocumentSent(const std::string& document)
+{
+    const uint64_t written = shl_FileLastWrite(document), marked = shl_FileLastWrite(document + ".sxc");
+    return written && marked && marked >= written;
+}
+
+bool shl_SetFileLastWrite(const std::string& name, uint64_t lastWrite)
+{
+    THandle file(CreateFileW(Utf8ToWide(name).c_str(), FILE_WRITE_ATTRIBUTES,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr));
+    const FILETIME time{static_cast<DWORD>(lastWrite), static_cast<DWORD>(lastWrite >> 32)};
+    return file && lastWrite && SetFileTime(file.get(), nullptr, nullptr, &time);
+}
+
+bool shl_MarkOpenDocumentSent(const std::string& document, uint64_t lastWrite)
+{
+    return shl_SetFileLastWrite(document + ".sxc", lastWrite);
+}
+
 bool shl_DeleteFolder(const std::string& folder)
 {
     std::wstring name = Utf8ToWide(folder);

@@ -33,6 +33,21 @@ bool shl_IsFileLocked(const std::string& name);
 // file free.
 bool shl_WaitForFileAccess(const std::string& name, int tries);
 
+// A document opened from the online folder lies in "Open" beside its sidecar (name + ".sxc"). The
+// sidecar's last-write time marks the state the server holds: the extension gives it the
+// document's time after each download, the tray program after each upload. A document written
+// later than its sidecar holds changes the server has not got.
+// The last-write time in file-time ticks; 0 when there is no such file.
+uint64_t shl_FileLastWrite(const std::string& name);
+// Gives the file that last-write time; false when it cannot.
+bool shl_SetFileLastWrite(const std::string& name, uint64_t lastWrite);
+// Yes when the document is as the server has it (its sidecar is not older than it); no when it was
+// changed since, and when either file is missing.
+bool shl_OpenDocumentSent(const std::string& document);
+// Marks the document's state of the given last-write time as on the server. False when the
+// sidecar could not be stamped.
+bool shl_MarkOpenDocumentSent(const std::string& document, uint64_t lastWrite);
+
 // Adds the full path of every running process's main module; nothing for a null list.
 void shl_GetProcessList(std::vector<std::string>* list);
 // fullPath: a line equals `name` ignoring case; else the file-name part of a line does.

@@ -18,6 +18,7 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -44,14 +45,6 @@ bool FileExists(const std::string& path)
 void CreateFolder(const std::string& path)
 {
     SHCreateDirectoryExW(nullptr, Utf8ToWide(path).c_str(), nullptr);
-}
-
-uint64_t LastWriteTicks(const std::wstring& path)
-{
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
-        return 0;
-    return (uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
 }
 
 std::string DateText(double value) { return value ? DateTimeToText(value) : std::string(); }
@@ -617,6 +610,11 @@ void TfrmVaultmereMain::btnConnectClick()
 {
     if (LoginRunning)
         return;
+    if (Sending) {
+        // The uploads of saved documents are further up this stack: the click follows them.
+        ConnectAfterSend = true;
+        return;
+    }
     const int lang = Environment->Language;
     std::string missing;
     for (const char* name : LoginRequiredFiles)
@@ -790,27 +788,76 @@ bool TfrmVaultmereMain::UploadSavedFile(const std::string& file, std::string& er
     return sent;
 }
 
-namespace {
-// 2 s in file-time ticks: a download writes the document and its sidecar within it.
-constexpr uint64_t DownloadWindow = 2 * 10000000ULL;
-
-// Whether the document was written together with its sidecar, as a download by the extension
-// writes both, rather than saved later.
-bool WrittenWithSidecar(uint64_t documentWritten, const std::wstring& sidecar)
+// Sends the document when it holds changes the server has not got, until the server has the state
+// it was in when its upload began; false when an upload failed.
+bool TfrmVaultmereMain::SendDocument(const std::string& file, std::string& error)
 {
-    const uint64_t sidecarWritten = LastWriteTicks(sidecar);
-    return sidecarWritten && sidecarWritten + DownloadWindow >= documentWritten &&
-           documentWritten + DownloadWindow >= sidecarWritten;
+    for (int pass = 0; pass < 3; ++pass) {
+        if (shl_OpenDocumentSent(file))
+            return true;
+        const uint64_t written = shl_FileLastWrite(file);
+        if (!UploadSavedFile(file, error))
+            return false;
+        // Saved again while it went out: the server may hold part of each, so it goes once more.
+        if (shl_FileLastWrite(file) == written) {
+            if (!shl_MarkOpenDocumentSent(file, written))
+                Logger->Error("SendDocument: cannot mark \"" + file + "\" as sent: " + SysErrorMessage(GetLastError()));
+            return true;
+        }
+    }
+    error = "\"" + file + "\" kept changing while it was sent";
+    return false;
 }
-} // namespace
+
+void TfrmVaultmereMain::SendSavedDocument(const std::string& file)
+{
+    if (std::find(Waiting.begin(), Waiting.end(), file) == Waiting.end())
+        Waiting.push_back(file);
+    // An upload pumps messages while it waits: a save it lets through waits for its turn, so the
+    // uploads of one document never overlap and the newest bytes go last.
+    if (Sending)
+        return;
+    Sending = true;
+    while (!Waiting.empty()) {
+        const std::string next = Waiting.front();
+        Waiting.erase(Waiting.begin());
+        std::string error;
+        bool sent = false;
+        try {
+            sent = SendDocument(next, error);
+        } catch (const std::exception& e) {
+            error = e.what();
+        }
+        if (!sent) {
+            Logger->Error("SxChangeNotifierChange: " + error);
+            Balloon(FormatText(TrayTxt(TTrayText::UploadFailed, Environment->Language), shl_ExtractFileName(next)),
+                    TSxTrayIconInfoFlags::niifError);
+        }
+    }
+    Sending = false;
+    // A click that came while the uploads ran.
+    if (ExitAfterLogin) {
+        ExitAfterLogin = false;
+        btnExitClick();
+    } else if (ConnectAfterSend) {
+        ConnectAfterSend = false;
+        btnConnectClick();
+    }
+}
 
 void TfrmVaultmereMain::SxChangeNotifierAddFile(TSxFileInfoEventData& info)
 {
-    // A document as it came from the server needs no upload; one changed after its download (kept
-    // from an earlier session whose upload failed) stays to be sent.
-    const std::wstring sidecar = std::wstring(info.FileName) + L".sxc";
-    if (WrittenWithSidecar(info.LastWriteTicks, sidecar))
-        SentState[info.FileName] = info.LastWriteTicks;
+    // A document kept from an earlier session (its upload failed) goes as soon as the folder is
+    // watched again; one as it came from the server needs nothing.
+    const std::string file = info.Path();
+    try {
+        if (shl_ExtractFileExt(file) == ".sxc" || !shl_FileExists(file + ".sxc") || shl_OpenDocumentSent(file))
+            return;
+    } catch (const std::exception& e) {
+        Logger->Error(std::string("SxChangeNotifierAddFile: ") + e.what());
+        return;
+    }
+    SendSavedDocument(file);
 }
 
 void TfrmVaultmereMain::SxChangeNotifierChange(TSxFileInfoEventData& info)
@@ -829,27 +876,15 @@ void TfrmVaultmereMain::SxChangeNotifierChange(TSxFileInfoEventData& info)
                       " => " + std::to_string(info.Attributes));
         if (info.LastWriteTicks == info.OldLastWriteTicks)
             return;   // attributes or last access only
-        // A new file of the same name is no save. Where the platform keeps the creation time apart
-        // from the last write, a save keeps it. Everywhere, a fresh download by the extension
-        // rewrites the sidecar together with the file, while a save leaves the sidecar as it was.
-        const bool tiedTimes = info.CreationTicks == info.LastWriteTicks;
-        if (info.CreationTicks != info.OldCreationTicks && !tiedTimes)
+        // A fresh download by the extension comes with its sidecar marked with its time; a save,
+        // also one that writes a new file and renames it over the document, is later than that.
+        if (shl_OpenDocumentSent(file))
             return;
-        if (WrittenWithSidecar(info.LastWriteTicks, sidecar)) {
-            SentState[info.FileName] = info.LastWriteTicks;
-            return;
-        }
-        std::string error;
-        if (UploadSavedFile(file, error))
-            SentState[info.FileName] = info.LastWriteTicks;
-        else {
-            Logger->Error("SxChangeNotifierChange: " + error);
-            Balloon(FormatText(TrayTxt(TTrayText::UploadFailed, Environment->Language), shl_ExtractFileName(file)),
-                    TSxTrayIconInfoFlags::niifError);
-        }
     } catch (const std::exception& e) {
         Logger->Error(std::string("SxChangeNotifierChange: ") + e.what());
+        return;
     }
+    SendSavedDocument(file);
 }
 
 bool TfrmVaultmereMain::FlushOpenDocuments()
@@ -884,25 +919,18 @@ bool TfrmVaultmereMain::FlushOpenDocuments()
             continue;
         }
         probe.reset();
-        const auto sent = SentState.find(file);
-        if (sent != SentState.end() && sent->second == LastWriteTicks(file))
-            continue;
         std::string error;
         try {
-            if (UploadSavedFile(name, error)) {
-                SentState[file] = LastWriteTicks(file);
+            if (SendDocument(name, error))
                 continue;
-            }
         } catch (const std::exception& e) {
             error = e.what();
         }
         Logger->Error("FlushOpenDocuments: " + error + "; kept");
         safe = false;
     }
-    if (!safe)
-        KeepOpenFolder = true;
-    else
-        SentState.clear();
+    // Once everything is on the server, the folder may go again.
+    KeepOpenFolder = !safe;
     return safe;
 }
 
@@ -977,7 +1005,7 @@ void TfrmVaultmereMain::btnHideClick()
 
 void TfrmVaultmereMain::btnExitClick()
 {
-    if (LoginRunning) {
+    if (LoginRunning || Sending) {
         // The login's objects are in use further up this stack: exit once it has ended.
         ExitAfterLogin = true;
         return;

@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 // Posted by the program block for "--login": connect with the stored account once shown.
 constexpr UINT WM_APP_LOGIN = WM_APP + 1;
@@ -123,6 +124,9 @@ private:
     void ForgetUnsavedPassword();
     void DeleteWorkingFolders(bool keepOpen);
     bool UploadSavedFile(const std::string& file, std::string& error);
+    bool SendDocument(const std::string& file, std::string& error);
+    // Sends a saved document after the uploads already under way (never nested in one).
+    void SendSavedDocument(const std::string& file);
     // Sends every changed document of the open folder to the server before it goes; false when one
     // could not be sent or is still held by its program (the folder is then kept).
     bool FlushOpenDocuments();
@@ -137,7 +141,8 @@ private:
     std::map<HWND, std::string> Hints;
     std::string ConnectHint;
     bool LoginRunning = false, ExitAfterLogin = false, KeepOpenFolder = false, Closed = false;
-    // Last-write time of each open document as it is on the server (after download or upload).
-    std::map<std::wstring, uint64_t> SentState;
+    bool Sending = false, ConnectAfterSend = false;
+    // Saved documents waiting for the upload under way.
+    std::vector<std::string> Waiting;
 };
 #endif

@@ -5,6 +5,7 @@
 #include "uGLBConst.h"
 #include "uGLBCrypt.h"
 #include "uGLBRegistry.h"
+#include "uGLBShellTools.h"
 #include "uGLBWin.h"
 #include "uTVirtualFileStorage.h"
 #include "uTWEBDAVClient.h"
@@ -337,6 +338,45 @@ TEST_F(PermanentModule, OpenDownloadsOnceWritesTheSidecarAndStartsTheProgram)
     Module->sxVrqProviderGrainOpen(*grain, command, parameters, directory);
     EXPECT_EQ(exttest::ReadLocal(U8Path(locals[0])), "neu");
     EXPECT_EQ(Launched.size(), 3u);
+}
+
+// A document saved here whose upload failed (or that the tray program never saw) holds the user's
+// work: opening the item again, and emptying the working folders, keep it.
+TEST_F(PermanentModule, ADocumentChangedHereAndNotYetSentSurvivesASecondOpenAndTheEmptying)
+{
+    TOnlineUser::Dav().WriteFile(User->Srv("Fotos/a.txt"), "Server 1");
+    ASSERT_TRUE(User->Login());
+    std::string command, parameters, directory;
+    auto grain = Grain("Fotos/a.txt");
+    ASSERT_TRUE(grain);
+    Module->sxVrqProviderGrainOpen(*grain, command, parameters, directory);
+    const std::string local = Module->OpenFileOf("Fotos\\a.txt");
+    ASSERT_EQ(exttest::ReadLocal(U8Path(local)), "Server 1");
+    // As it came from the server: nothing for the tray program to send.
+    EXPECT_TRUE(shl_OpenDocumentSent(local));
+
+    Sleep(20);
+    exttest::WriteLocal(U8Path(local), "lokal geändert");
+    ASSERT_FALSE(shl_OpenDocumentSent(local));
+    TOnlineUser::Dav().WriteFile(User->Srv("Fotos/a.txt"), "Server 2");
+    const size_t mark = TOnlineUser::Dav().LogMark();
+    Launched.clear();
+    Module->sxVrqProviderGrainOpen(*grain, command, parameters, directory);
+    EXPECT_EQ(exttest::ReadLocal(U8Path(local)), "lokal geändert");
+    EXPECT_TRUE(exttest::LocalExists(local + ".sxc"));
+    EXPECT_TRUE(Requests(mark, 1, 400).empty()) << "nothing fetched over the changed copy";
+    ASSERT_EQ(Launched.size(), 1u);
+    EXPECT_EQ(Launched[0], "rundll32.exe url.dll,FileProtocolHandler \"" + local + "\"");
+
+    EmptyWorkingFolders(TApplicationEnviroment());
+    EXPECT_EQ(exttest::ReadLocal(U8Path(local)), "lokal geändert");
+    EXPECT_TRUE(exttest::LocalExists(local + ".sxc"));
+
+    // Once the server has it (the tray program marks it so), a later open fetches the server's bytes.
+    ASSERT_TRUE(shl_MarkOpenDocumentSent(local, shl_FileLastWrite(local)));
+    Module->sxVrqProviderGrainOpen(*grain, command, parameters, directory);
+    EXPECT_EQ(exttest::ReadLocal(U8Path(local)), "Server 2");
+    EXPECT_TRUE(shl_OpenDocumentSent(local));
 }
 
 TEST_F(PermanentModule, AnOpenThatFailsWritesNothingStartsNothingAndTellsTheUser)

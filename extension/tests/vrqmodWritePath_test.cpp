@@ -8,6 +8,7 @@
 #include "SxPopupMenu.h"
 #include "uGLBConst.h"
 #include "uGLBRegistry.h"
+#include "uGLBShellTools.h"
 #include "uGLBWin.h"
 #include "uTVirtualFileStorage.h"
 #include "uTvrqDialog.h"
@@ -213,6 +214,11 @@ TEST_F(WritePath, RenamingAFolderCarriesTheRecordsBelowAndAnOpenDocumentsSidecar
     const fs::path sidecar = U8Path(Module->OpenFileOf("Fotos\\Urlaub 2024\\Tag 1.jpg") + ".sxc");
     const auto bytes = RecordToBytes(open);
     exttest::WriteLocal(sidecar, std::string(bytes.begin(), bytes.end()));
+    // Changed after its download, and not sent yet.
+    const std::string document = Module->OpenFileOf("Fotos\\Urlaub 2024\\Tag 1.jpg");
+    Sleep(20);
+    exttest::WriteLocal(U8Path(document), "lokal bearbeitet");
+    ASSERT_FALSE(shl_OpenDocumentSent(document));
 
     auto root = Grain("");
     auto grain = Grain("Fotos");
@@ -235,6 +241,8 @@ TEST_F(WritePath, RenamingAFolderCarriesTheRecordsBelowAndAnOpenDocumentsSidecar
     Module->Storage->LoadVirtualFileStorageFromFile(davtest::PathU8(sidecar), moved);
     EXPECT_EQ(moved.Path, "Bilder 2024\\Urlaub 2024");
     EXPECT_EQ(moved.Name, "Tag 1.jpg");
+    // The rewritten sidecar still tells that the document holds changes the server has not got.
+    EXPECT_FALSE(shl_OpenDocumentSent(document));
 }
 
 TEST_F(WritePath, ARenameThatWouldReplaceOrHasAForbiddenCharacterIsRefusedAndTold)

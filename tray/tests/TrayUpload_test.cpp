@@ -3,6 +3,7 @@
 #include "TrayFixture.h"
 
 #include "uGLBConst.h"
+#include "uGLBShellTools.h"
 #include "uTVirtualFileStorage.h"
 #include "uTWEBDAVClient.h"
 #include "uTrayTexts.h"
@@ -160,6 +161,54 @@ TEST_F(TrayUploadTest, ARefusedUploadReachesTheUserAndDisconnectSendsOrKeepsTheD
     EXPECT_NE(Form->sxTrayIcon.InfoText.find(Form->Environment->Open), std::string::npos) << Form->sxTrayIcon.InfoText;
     EXPECT_TRUE(FileExistsAt(Local));
     EXPECT_FALSE(FolderExists(Form->Environment->Cache));
+
+    // The next login sends it, without another save.
+    StoreString("Connection", "host", Sandbox);
+    const size_t mark = davtest::ApacheFixture::Instance().LogMark();
+    Login();
+    ASSERT_EQ(ReadRegistryString("Connection", "connected", ""), "1");
+    EXPECT_TRUE(PumpUntil([&] { return OnServer() == "Fassung 2, nicht angekommen"; }, 5000)) << OnServer();
+    PumpUntil([] { return false; }, 300);
+    EXPECT_EQ(Puts(mark), 1u);
+    EXPECT_TRUE(shl_OpenDocumentSent(Local));
+}
+
+// Editors that save by renaming the document away and writing a new one in its place, or by
+// writing a new file and renaming it over the document: one upload of the final bytes each.
+TEST_F(TrayUploadTest, ASaveThatReplacesTheDocumentByAnotherFileIsUploadedOnce)
+{
+    auto& dav = davtest::ApacheFixture::Instance();
+    OpenDocument();
+    const std::wstring local = Utf8ToWide(Local);
+    auto writeNew = [](const std::wstring& name, const std::string& text) {
+        THandle h(CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+        ASSERT_TRUE(bool(h));
+        DWORD written = 0;
+        WriteFile(h.get(), text.data(), DWORD(text.size()), &written, nullptr);
+    };
+    // Renamed away to a backup, the watcher sees the document gone, then the new one comes.
+    size_t mark = dav.LogMark();
+    ASSERT_TRUE(MoveFileW(local.c_str(), (local + L"~").c_str()));
+    PumpUntil([] { return false; }, 600);
+    writeNew(local, "Fassung 2, neu geschrieben");
+    DeleteFileW((local + L"~").c_str());
+    EXPECT_TRUE(PumpUntil([&] { return OnServer() == "Fassung 2, neu geschrieben"; }, 5000)) << OnServer();
+    PumpUntil([] { return false; }, 300);
+    EXPECT_EQ(Puts(mark), 1u);
+
+    // A new file renamed over the document.
+    mark = dav.LogMark();
+    writeNew(local + L".tmp4711", "Fassung 3, ersetzt");
+    ASSERT_TRUE(MoveFileExW((local + L".tmp4711").c_str(), local.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_TRUE(PumpUntil([&] { return OnServer() == "Fassung 3, ersetzt"; }, 5000)) << OnServer();
+    PumpUntil([] { return false; }, 300);
+    EXPECT_EQ(Puts(mark), 1u);
+
+    // Everything is on the server: a disconnect sends nothing more.
+    mark = dav.LogMark();
+    Form->btnConnectClick();
+    EXPECT_EQ(Puts(mark), 0u);
+    EXPECT_FALSE(FolderExists(Form->Environment->Open));
 }
 
 TEST_F(TrayUploadTest, DisconnectUploadsAChangedDocumentBeforeItsFolderGoes)
