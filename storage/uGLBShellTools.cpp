@@ -172,7 +172,7 @@ uint64_t shl_FileLastWrite(const std::string& name)
 bool shl_OpenDocumentSent(const std::string& document)
 {
     const uint64_t written = shl_FileLastWrite(document), marked = shl_FileLastWrite(document + ".sxc");
-    return written && marked && marked >= written;
+    return written && marked == written;
 }
 
 bool shl_SetFileLastWrite(const std::string& name, uint64_t lastWrite)

@@ -35,13 +35,13 @@ bool shl_WaitForFileAccess(const std::string& name, int tries);
 
 // A document opened from the online folder lies in "Open" beside its sidecar (name + ".sxc"). The
 // sidecar's last-write time marks the state the server holds: the extension gives it the
-// document's time after each download, the tray program after each upload. A document written
-// later than its sidecar holds changes the server has not got.
+// document's time after each download, the tray program after each upload. A document whose time
+// is another (also an earlier one, after the clock went back) holds changes the server has not got.
 // The last-write time in file-time ticks; 0 when there is no such file.
 uint64_t shl_FileLastWrite(const std::string& name);
 // Gives the file that last-write time; false when it cannot.
 bool shl_SetFileLastWrite(const std::string& name, uint64_t lastWrite);
-// Yes when the document is as the server has it (its sidecar is not older than it); no when it was
+// Yes when the document is as the server has it (its sidecar carries its time); no when it was
 // changed since, and when either file is missing.
 bool shl_OpenDocumentSent(const std::string& document);
 // Marks the document's state of the given last-write time as on the server. False when the

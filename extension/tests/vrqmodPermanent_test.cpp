@@ -377,6 +377,9 @@ TEST_F(PermanentModule, ADocumentChangedHereAndNotYetSentSurvivesASecondOpenAndT
     Module->sxVrqProviderGrainOpen(*grain, command, parameters, directory);
     EXPECT_EQ(exttest::ReadLocal(U8Path(local)), "Server 2");
     EXPECT_TRUE(shl_OpenDocumentSent(local));
+    // Saved after the clock went back: earlier than the mark, and still a change.
+    ASSERT_TRUE(shl_SetFileLastWrite(local, shl_FileLastWrite(local) - 5 * 10000000ULL));
+    EXPECT_FALSE(shl_OpenDocumentSent(local));
 }
 
 TEST_F(PermanentModule, AnOpenThatFailsWritesNothingStartsNothingAndTellsTheUser)
@@ -668,6 +671,7 @@ TEST_F(PermanentModule, EmptyingTheWorkingFoldersKeepsOpenDocumentsAndTheirSidec
     exttest::WriteLocal(U8Path(open + "offen.txt.sxc"), std::string(800, 's'));
     exttest::WriteLocal(U8Path(open + "fertig.txt"), "fertig");
     exttest::WriteLocal(U8Path(open + "fertig.txt.sxc"), std::string(800, 's'));
+    ASSERT_TRUE(shl_MarkOpenDocumentSent(open + "fertig.txt", shl_FileLastWrite(open + "fertig.txt")));
     exttest::WriteLocal(U8Path(open + "waise.txt.sxc"), std::string(800, 's'));
     // A program holds "offen.txt" as editors do: no one else may delete or write it.
     THandle held(CreateFileW(Utf8ToWide(open + "offen.txt").c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,

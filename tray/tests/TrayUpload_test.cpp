@@ -44,6 +44,8 @@ protected:
         const auto bytes = RecordToBytes(record);
         std::ofstream(Utf8ToWide(local + ".sxc").c_str(), std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        // Marked with the document's time: the server has these bytes.
+        ASSERT_TRUE(shl_MarkOpenDocumentSent(local, shl_FileLastWrite(local)));
         PumpUntil([] { return false; }, 500);
     }
     // The download happened a while ago.
