@@ -31,16 +31,17 @@ protected:
     // What the extension does when the user opens the file: download into the open folder and
     // write the sidecar with the file's record.
     void OpenDocument() { OpenDocumentAt(Local); }
-    void OpenDocumentAt(const std::string& local)
+    void OpenDocumentAt(const std::string& local, const std::string& folder = "Dokumente",
+                        const std::string& name = "Brief an Jörg.txt")
     {
         CreateDirectoryW(Utf8ToWide(local.substr(0, local.find_last_of('\\'))).c_str(), nullptr);
         TWEBDAVClient client;
         TvrqDialog dialog;
-        ASSERT_TRUE(client.Download("Dokumente\\Brief an Jörg.txt", local, dialog));
+        ASSERT_TRUE(client.Download(folder + "\\" + name, local, dialog));
         TVirtualFileRecord record;
         TVirtualFileStorage::InitRecord(record);
-        record.Name = "Brief an Jörg.txt";
-        record.Path = "Dokumente";
+        record.Name = name;
+        record.Path = folder;
         const auto bytes = RecordToBytes(record);
         std::ofstream(Utf8ToWide(local + ".sxc").c_str(), std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
@@ -173,6 +174,39 @@ TEST_F(TrayUploadTest, ARefusedUploadReachesTheUserAndDisconnectSendsOrKeepsTheD
     PumpUntil([] { return false; }, 300);
     EXPECT_EQ(Puts(mark), 1u);
     EXPECT_TRUE(shl_OpenDocumentSent(Local));
+}
+
+// Names with blanks, "#", "%", umlauts and CJK, and one name in two folders (two slots): each save
+// reaches its own server file, once.
+TEST_F(TrayUploadTest, EachSavedDocumentReachesItsOwnServerFileWhateverItsName)
+{
+    auto& dav = davtest::ApacheFixture::Instance();
+    const struct {
+        const char *folder, *name, *slot;
+    } rows[] = {
+        {"Dokumente", "报告 #1 100%.txt", "1111111111111111"},
+        {"Fotos", "报告 #1 100%.txt", "2222222222222222"},
+        {"Dokumente", "Übersicht ä+ö (neu).txt", "1111111111111111"},
+    };
+    std::vector<std::string> locals;
+    for (const auto& row : rows) {
+        dav.WriteFile(Box + "/" + row.folder + "/" + row.name, "vom Server");
+        locals.push_back(Form->Environment->Open + row.slot + "\\" + row.name);
+        OpenDocumentAt(locals.back(), row.folder, row.name);
+        AgeSidecarOf(locals.back());
+    }
+    PumpUntil([] { return false; }, 300);
+    const size_t mark = dav.LogMark();
+    for (size_t i = 0; i < locals.size(); ++i) {
+        std::ofstream(Utf8ToWide(locals[i]).c_str(), std::ios::binary) << "Fassung " << i;
+    }
+    for (size_t i = 0; i < locals.size(); ++i) {
+        const std::string server = Box + "/" + rows[i].folder + "/" + rows[i].name;
+        EXPECT_TRUE(PumpUntil([&] { return dav.ReadFile(server) == "Fassung " + std::to_string(i); }, 8000))
+            << server << ": " << dav.ReadFile(server);
+    }
+    PumpUntil([] { return false; }, 300);
+    EXPECT_EQ(Puts(mark), locals.size());
 }
 
 // Editors that save by renaming the document away and writing a new one in its place, or by
