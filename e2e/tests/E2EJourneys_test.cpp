@@ -99,6 +99,24 @@ void ShotFolder(const std::string& relative, const std::string& name)
     Shot(ExplorerWindow(), name);
 }
 
+// The test editor that an open started: a screenshot of it showing the document (with its title
+// when one is given), then its saved change at the server's path and the editor gone.
+void EditorSaves(const std::string& path, const std::string& expected, const std::string& shot,
+                 const std::string& title = "")
+{
+    HWND editor = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (editor = FindWindowW(L"E2EEditorWindow", nullptr)) != nullptr; }, 30000))
+        << "the editor did not start";
+    if (!title.empty()) {
+        EXPECT_EQ(TextOf(editor), title);
+    }
+    Pause(1800);
+    Shot(editor, shot);
+    EXPECT_TRUE(WaitUntil([&] { return Dav().ReadFile(Srv(path)) == expected; }, 20000)) << Dav().ReadFile(Srv(path));
+    EXPECT_TRUE(WaitUntil([] { return FindWindowW(L"E2EEditorWindow", nullptr) == nullptr; }, 10000));
+    Pause(2500);
+}
+
 class Journey : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -324,19 +342,9 @@ TEST_F(Journey, J03_OpenEditSaveSendsTheChangeInOnePut)
     ASSERT_TRUE(note);
     const size_t mark = Dav().LogMark();
     ASSERT_EQ(InvokeDefault(documents.Get(), *note), S_OK);
-    // The editor shows the document and the user types a line.
-    HWND editor = nullptr;
-    ASSERT_TRUE(WaitUntil([&] { return (editor = FindWindowW(L"E2EEditorWindow", nullptr)) != nullptr; }, 30000))
-        << "the editor did not start";
-    EXPECT_EQ(TextOf(editor), "Notiz über #1.txt - E2E-Editor");
-    Pause(1800);
-    Shot(editor, "e2e-03-editor");
-    // Saved and closed: the change reaches the server once.
-    const std::string expected = DocumentText + EditorLine;
-    EXPECT_TRUE(WaitUntil([&] { return Dav().ReadFile(Srv("Dokumente/Notiz über #1.txt")) == expected; }, 20000))
-        << Dav().ReadFile(Srv("Dokumente/Notiz über #1.txt"));
-    EXPECT_TRUE(WaitUntil([] { return FindWindowW(L"E2EEditorWindow", nullptr) == nullptr; }, 10000));
-    Pause(2500);
+    // The editor shows the document, the user types a line; saved and closed, the change reaches
+    // the server once.
+    EditorSaves("Dokumente/Notiz über #1.txt", DocumentText + EditorLine, "e2e-03-editor", "Notiz über #1.txt - E2E-Editor");
     EXPECT_EQ(Requests(mark, "GET", "Dokumente/Notiz über #1.txt"), 1u);
     EXPECT_EQ(Requests(mark, "PUT", "Dokumente/Notiz über #1.txt"), 1u);
 }
@@ -532,14 +540,7 @@ TEST_F(Journey, J06_RenameAFileAndAFolderThenOpenBelowTheRenamedFolder)
     const std::string before = Dav().ReadFile(Srv("Dokumente 2025 #ä/Notiz über #1.txt"));
     mark = Dav().LogMark();
     ASSERT_EQ(InvokeDefault(documents.Get(), *note), S_OK);
-    HWND editor = nullptr;
-    ASSERT_TRUE(WaitUntil([&] { return (editor = FindWindowW(L"E2EEditorWindow", nullptr)) != nullptr; }, 30000));
-    Pause(1800);
-    Shot(editor, "e2e-06-editor-renamed-folder");
-    EXPECT_TRUE(WaitUntil([&] { return Dav().ReadFile(Srv("Dokumente 2025 #ä/Notiz über #1.txt")) == before + EditorLine; },
-                          20000));
-    EXPECT_TRUE(WaitUntil([] { return FindWindowW(L"E2EEditorWindow", nullptr) == nullptr; }, 10000));
-    Pause(2500);
+    EditorSaves("Dokumente 2025 #ä/Notiz über #1.txt", before + EditorLine, "e2e-06-editor-renamed-folder");
     EXPECT_EQ(Requests(mark, "PUT", "Dokumente 2025 #ä/Notiz über #1.txt"), 1u);
     EXPECT_EQ(Requests(mark, "PUT", ""), 1u);
 }

@@ -35,22 +35,26 @@ std::string WithSlash(std::string p)
 
 HWND ChildOfClass(HWND parent, const wchar_t* cls) { return SxVisibleChildOfClass(parent, cls); }
 
-struct TProcessWindow {
-    DWORD Pid;
-    HWND Except;
-    HWND Found;
-};
-
-BOOL CALLBACK MatchProcessWindow(HWND window, LPARAM data)
+// The first visible top-level window of process pid that match accepts, or nullptr.
+HWND VisibleWindowOf(DWORD pid, const std::function<bool(HWND)>& match)
 {
-    auto* s = reinterpret_cast<TProcessWindow*>(data);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    if (pid == s->Pid && window != s->Except && IsWindowVisible(window)) {
-        s->Found = window;
-        return FALSE;
-    }
-    return TRUE;
+    struct TSearch {
+        DWORD Pid;
+        const std::function<bool(HWND)>& Match;
+        HWND Found;
+    } search{pid, match, nullptr};
+    EnumWindows(
+        [](HWND window, LPARAM data) -> BOOL {
+            auto* s = reinterpret_cast<TSearch*>(data);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner != s->Pid || !IsWindowVisible(window) || !s->Match(window))
+                return TRUE;
+            s->Found = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.Found;
 }
 
 bool SavePng(const std::wstring& file, const std::vector<uint32_t>& pixels, int width, int height)
@@ -172,9 +176,7 @@ void TrayMenu(int command) { PostMessageW(MainWindow(), WM_COMMAND, WPARAM(comma
 
 HWND WindowOfProcess(DWORD pid, HWND except)
 {
-    TProcessWindow search{pid, except, nullptr};
-    EnumWindows(MatchProcessWindow, reinterpret_cast<LPARAM>(&search));
-    return search.Found;
+    return VisibleWindowOf(pid, [except](HWND window) { return window != except; });
 }
 
 HWND ExplorerWindow()
@@ -467,24 +469,12 @@ namespace e2e {
 
 namespace {
 
-struct TQuestionSearch {
-    DWORD Pid;
-    HWND Found;
-};
-
-BOOL CALLBACK MatchQuestion(HWND window, LPARAM data)
+// A question: a dialog window that is not a progress window.
+bool IsQuestion(HWND window)
 {
-    auto* s = reinterpret_cast<TQuestionSearch*>(data);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
     wchar_t cls[64] = {};
     GetClassNameW(window, cls, 64);
-    if (pid == s->Pid && IsWindowVisible(window) && !wcscmp(cls, L"#32770") &&
-        !SxVisibleChildOfClass(window, L"msctls_progress32")) {
-        s->Found = window;
-        return FALSE;
-    }
-    return TRUE;
+    return !wcscmp(cls, L"#32770") && !SxVisibleChildOfClass(window, L"msctls_progress32");
 }
 
 std::string QuestionText(HWND window)
@@ -538,9 +528,7 @@ DWORD WINAPI TAnswerer::Run(void* parameter)
     size_t next = 0;
     HWND last = nullptr;
     while (!self->Stop && next < self->Script.size()) {
-        TQuestionSearch search{self->Pid, nullptr};
-        EnumWindows(MatchQuestion, reinterpret_cast<LPARAM>(&search));
-        HWND window = search.Found;
+        HWND window = VisibleWindowOf(self->Pid, IsQuestion);
         const TAnswer& answer = self->Script[next];
         if (!window || window == last || !GetDlgItem(window, answer.Button)) {
             Sleep(50);
