@@ -35,25 +35,29 @@ std::string WithSlash(std::string p)
 
 HWND ChildOfClass(HWND parent, const wchar_t* cls) { return SxVisibleChildOfClass(parent, cls); }
 
+struct TWindowSearch {
+    DWORD Pid;
+    const std::function<bool(HWND)>& Match;
+    HWND Found;
+};
+
+// A named callback: the 32-bit build needs its stdcall convention, which a lambda lacks.
+BOOL CALLBACK MatchWindow(HWND window, LPARAM data)
+{
+    auto* s = reinterpret_cast<TWindowSearch*>(data);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != s->Pid || !IsWindowVisible(window) || !s->Match(window))
+        return TRUE;
+    s->Found = window;
+    return FALSE;
+}
+
 // The first visible top-level window of process pid that match accepts, or nullptr.
 HWND VisibleWindowOf(DWORD pid, const std::function<bool(HWND)>& match)
 {
-    struct TSearch {
-        DWORD Pid;
-        const std::function<bool(HWND)>& Match;
-        HWND Found;
-    } search{pid, match, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM data) -> BOOL {
-            auto* s = reinterpret_cast<TSearch*>(data);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (owner != s->Pid || !IsWindowVisible(window) || !s->Match(window))
-                return TRUE;
-            s->Found = window;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    TWindowSearch search{pid, match, nullptr};
+    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
     return search.Found;
 }
 
