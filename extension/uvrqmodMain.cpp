@@ -310,7 +310,7 @@ bool TvrqmodMain::sxVrqContextPopup_SendToClick(const std::vector<std::string>& 
             auto lock = LockPermanentModules();
             return dynamic_cast<TvrqmodPermanent*>(FindPermanentModule("TvrqmodPermanent"));
         }();
-        if (!permanent || !permanent->CheckMainAppConnection())
+        if (!permanent || !permanent->CheckMainAppConnection(true))
             return false;
         if (ReadRegistryString("Connection", "host", "").empty() ||
             ReadRegistryString("Connection", "username", "").empty()) {
@@ -334,16 +334,23 @@ bool TvrqmodMain::sxVrqContextPopup_SendToClick(const std::vector<std::string>& 
             const std::string name = shl_ExtractPathName(path);
             const DWORD attributes = GetFileAttributesW(Utf8ToWide(path).c_str());
             bool ok = true;
-            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-                if (!TvrqDialog::IsFinalAnswer(answer) && client.FileExists(target + "\\" + name + "\\"))
+            const bool isFolder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+            const std::string item = target + "\\" + name + (isFolder ? "\\" : "");
+            // Unless every item is to be replaced, the server is asked first; when it cannot tell,
+            // nothing is sent over what it may hold.
+            const TItemState state = TvrqDialog::IsFinalAnswer(answer) ? TItemState::Absent : client.ItemState(item);
+            if (state == TItemState::Unknown) {
+                ok = false;
+            } else if (isFolder) {
+                if (state == TItemState::There)
                     answer = dialog.ConfirmReplaceFolder(name);
                 if (TvrqDialog::IsPositiveAnswer(answer))
                     ok = client.UploadDirectory(path, target, dialog);
             } else {
-                if (!TvrqDialog::IsFinalAnswer(answer) && client.FileExists(target + "\\" + name))
+                if (state == TItemState::There)
                     answer = dialog.ConfirmReplaceFile(name);
                 if (TvrqDialog::IsPositiveAnswer(answer))
-                    ok = client.UploadForm(path, target + "\\" + name, dialog);
+                    ok = client.UploadForm(path, item, dialog);
             }
             if (!ok) {
                 allDone = false;

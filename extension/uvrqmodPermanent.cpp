@@ -350,7 +350,7 @@ bool TvrqmodPermanent::IsSpecialFolder(const std::string& name, bool& isProtecte
     return index >= 0;
 }
 
-bool TvrqmodPermanent::CheckMainAppConnection()
+bool TvrqmodPermanent::CheckMainAppConnection(bool userActed)
 {
     try {
         if (!Env)
@@ -366,13 +366,15 @@ bool TvrqmodPermanent::CheckMainAppConnection()
         if (!LastTrayStart.compare_exchange_strong(last, now))
             return false;
         LogError("CheckMainAppConnection: Verbindung zu Tandrel Sendrake fehlgeschlagen.");
-        try {
-            const uintptr_t process = shl_StartExe(Env->MainExe, "", false, nullptr);
-            if (!process)
-                throw std::runtime_error(SysErrorMessage(GetLastError()));
-            CloseHandle(reinterpret_cast<HANDLE>(process));
-        } catch (const std::exception& e) {
-            LogError("shl_StartExe (\"" + Env->MainExe + "\") failed: " + e.what());
+        // Explorer's process has no administrator rights: the program's start raises the prompt.
+        const uint32_t error = shl_ShellStart(Env->MainExe, "");
+        if (error != 0) {
+            const std::string why = SysErrorMessage(error);
+            LogError("shl_StartExe (\"" + Env->MainExe + "\") failed: " + why);
+            if (userActed)
+                TvrqDialog().ShowWarning(Txt(83), FormatTableText(Pair("Tandrel Sendrake konnte nicht gestartet werden: %s",
+                                                                       "Tandrel Sendrake could not be started: %s"),
+                                                                  why));
         }
     } catch (const std::exception& e) {
         LogError(std::string("CheckMainAppConnection: ") + e.what());
@@ -690,7 +692,7 @@ bool TvrqmodPermanent::ReloadAll(bool statistics, TvrqDialog& dialog)
 void TvrqmodPermanent::miRefreshClick()
 {
     try {
-        if (!CheckMainAppConnection())
+        if (!CheckMainAppConnection(true))
             return;
         LogDebug("Refresh");
         TvrqDialog dialog;
@@ -728,7 +730,7 @@ void TvrqmodPermanent::sxVrqProviderGrainOpen(TSxCustomDataGrain& grain, std::st
     TBusyCursor busy;
     LogDebug("GrainOpen: \"" + grain.Name + "\"");
     try {
-        if (!grain.IsFile || !CheckMainAppConnection())
+        if (!grain.IsFile || !CheckMainAppConnection(true))
             return;
         TWEBDAVClient client;
         const std::string server = client.StripCacheRoot(grain.GetValue("vFilePath"));
@@ -1060,6 +1062,16 @@ std::string ItemPath(const std::string& serverPath, bool isFolder)
     return isFolder ? WithSlash(serverPath) : serverPath;
 }
 
+// Whether the server holds an item at serverPath; a folder is also asked for with its final "\".
+TItemState ServerItemState(TWEBDAVClient& client, const std::string& serverPath, bool isFolder)
+{
+    const TItemState state = client.ItemState(serverPath);
+    if (!isFolder || state == TItemState::There)
+        return state;
+    const TItemState folder = client.ItemState(WithSlash(serverPath));
+    return folder == TItemState::Absent ? state : folder;
+}
+
 } // namespace
 
 void TvrqmodPermanent::BindWritePath()
@@ -1234,7 +1246,7 @@ void TvrqmodPermanent::sxVrqProviderRenameDataGrain(TSxCustomDataGrain&, TSxCust
             performRename = true;
             return;
         }
-        if (!CheckMainAppConnection())
+        if (!CheckMainAppConnection(true))
             return;
         ConfirmedDelete = {};
         TWEBDAVClient client;
@@ -1245,9 +1257,17 @@ void TvrqmodPermanent::sxVrqProviderRenameDataGrain(TSxCustomDataGrain&, TSxCust
         const bool isFolder = !grain.IsFile;
         LogDebug("Rename: \"" + grain.Name + "\" to \"" + newName + "\"");
         // A differently cased name of the same item is no clash.
-        if (!SameText(newPath, oldPath) &&
-            (client.FileExists(newPath) || (isFolder && client.FileExists(WithSlash(newPath))))) {
+        const TItemState state =
+            SameText(newPath, oldPath) ? TItemState::Absent : ServerItemState(client, newPath, isFolder);
+        if (state == TItemState::There) {
             dialog.ShowWarning(Txt(83), Txt(63));
+            return;
+        }
+        if (state == TItemState::Unknown) {
+            LogError("Rename: the server did not tell whether \"" + newPath + "\" exists; nothing is renamed");
+            dialog.ShowWarning(Txt(83), FormatTableText(Pair("\"%s\" konnte nicht umbenannt werden.",
+                                                        "\"%s\" cannot be renamed."),
+                                                   grain.Name));
             return;
         }
         if (!client.Rename(ItemPath(oldPath, isFolder), ItemPath(newPath, isFolder))) {
@@ -1290,7 +1310,7 @@ void TvrqmodPermanent::sxVrqProviderCreateNewFolder(TSxCustomDataGrain& owner, c
     TvrqDialog dialog;
     try {
         LogDebug("CreateNewFolder: \"" + newFolderName + "\"");
-        if (!CheckMainAppConnection())
+        if (!CheckMainAppConnection(true))
             return;
         if (!shl_IsValidFileName(newFolderName) || newFolderName.empty() || newFolderName.size() > vfrMaxText) {
             dialog.ShowWarning(Txt(83), Txt(66));
@@ -1335,7 +1355,7 @@ void TvrqmodPermanent::sxVrqProviderCreateNewFolder(TSxCustomDataGrain& owner, c
 void TvrqmodPermanent::miNewFolderClickGrain(TSxCustomDataGrain& folder)
 {
     try {
-        if (!CheckMainAppConnection())
+        if (!CheckMainAppConnection(true))
             return;
         const std::string parentPath = ServerPathOf(folder);
         const std::string directory = Storage->FolderDirectory(parentPath);
@@ -1381,7 +1401,7 @@ void TvrqmodPermanent::sxVrqProviderConfirmDelete(TSxDataGrainList& grains, HWND
                 return;
             }
         }
-        if (!CheckMainAppConnection())
+        if (!CheckMainAppConnection(true))
             return;
         TSxCustomDataGrain& first = *grains.First();
         bool permanent = IsShiftPressed() || IsInTrash(ServerPathOf(first));
@@ -1497,7 +1517,7 @@ void TvrqmodPermanent::miEmptyRecycleBinClickGrain(TSxCustomDataGrain& trash)
     TvrqDialog dialog;
     try {
         LogDebug("EmptyRecycleBin: \"" + trash.Name + "\"");
-        if (!CheckMainAppConnection())
+        if (!CheckMainAppConnection(true))
             return;
         auto* folder = dynamic_cast<TSxByHandDataGrain*>(&trash);
         if (!folder || !IsInTrash(ServerPathOf(trash)))
@@ -1589,7 +1609,7 @@ void TvrqmodPermanent::sxVrqProviderNewGrainFromFileEx2(TSxCustomDataGrain& fold
     newGrain.reset();
     TBusyCursor busy;
     try {
-        if (!CheckMainAppConnection()) {
+        if (!CheckMainAppConnection(true)) {
             cont = false;
             return;
         }
@@ -1602,11 +1622,17 @@ void TvrqmodPermanent::sxVrqProviderNewGrainFromFileEx2(TSxCustomDataGrain& fold
         const std::string name = shl_ExtractFileName(fileName);
         const std::string folderPath = ServerPathOf(folder);
         const std::string target = JoinServer(folderPath, name);
-        if (client.FileExists(target)) {
+        const TItemState state = client.ItemState(target);
+        if (state == TItemState::Unknown) {
+            // The server did not say whether it holds a file of that name: nothing is sent over it.
+            LogError("NewGrainFromFileEx2: the server did not tell whether \"" + target + "\" exists; \"" +
+                     fileName + "\" is not sent");
+            dialog.ShowWarning(Txt(83), FormatTableText(Txt(64), name));
+        } else if (state == TItemState::There) {
             if (!TvrqDialog::IsFinalAnswer(Answer))
                 Answer = dialog.ConfirmReplaceFileAll(name);
         }
-        if (TvrqDialog::IsPositiveAnswer(Answer)) {
+        if (state != TItemState::Unknown && TvrqDialog::IsPositiveAnswer(Answer)) {
             int32_t position = 0, maximum = 0;
             dialog.Progress.GetState(position, maximum);
             if (remainingFiles >= maximum)
@@ -1655,7 +1681,7 @@ void TvrqmodPermanent::sxVrqProviderDataGrainDropEx(TSxCustomDataGrain& folder, 
     TBusyCursor busy;
     std::string name = grain.Name;
     try {
-        if (!CheckMainAppConnection()) {
+        if (!CheckMainAppConnection(true)) {
             dropInfo.Effect = copyOnly;
             return;
         }
@@ -1691,7 +1717,16 @@ void TvrqmodPermanent::sxVrqProviderDataGrainDropEx(TSxCustomDataGrain& folder, 
             made = client.GetUniquePath(targetFolder, name);
             ok = !made.empty() && client.Copy(ItemPath(source, isFolder), ItemPath(made, isFolder), dialog);
         } else {
-            const bool exists = client.FileExists(target) || (isFolder && client.FileExists(WithSlash(target)));
+            const TItemState state = ServerItemState(client, target, isFolder);
+            if (state == TItemState::Unknown) {
+                // Whether the target is taken is not known: nothing is copied over it.
+                LogError("DataGrainDropEx: the server did not tell whether \"" + target + "\" exists; \"" + source +
+                         "\" is not copied");
+                dialog.ShowWarning(Txt(83), FormatTableText(Txt(64), name));
+                dropInfo.Effect = copyOnly;
+                return;
+            }
+            const bool exists = state == TItemState::There;
             if (exists && isFolder) {
                 // A copy onto a folder would replace it whole on the server: refused, nothing lost.
                 dialog.ShowWarning(Txt(83), FormatTableText(Pair("Der Ordner \"%s\" ist dort bereits vorhanden und wird nicht ersetzt.",

@@ -75,8 +75,10 @@ public:
 
     static bool IsSpecialFolder(const std::string& name, bool& isProtected);
     // The tray program runs and the settings say connected; when not, the tray program is started
-    // (at most once in a few seconds) and false is returned.
-    bool CheckMainAppConnection();
+    // (at most once in a few seconds, through the shell: it asks for administrator rights) and false
+    // is returned. A start that failed or whose elevation prompt the user refused is logged, and
+    // told when userActed (a command of the user, not a question Explorer asks on its own).
+    bool CheckMainAppConnection(bool userActed = false);
     void CheckMyName();
     // Lists the server folder again into the mirror (clearCache: the folder's mirror directory is
     // replaced by the new listing, never emptied before it is complete) and tells the open views.

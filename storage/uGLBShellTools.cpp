@@ -3,10 +3,12 @@
 #include "uGLBTools.h"
 
 #include <algorithm>
+#include <cctype>
 #include <stdexcept>
 
 #ifdef _WIN32
 #include "uGLBWin.h"
+#include "uTSeam.h"
 
 #include <psapi.h>
 #include <shellapi.h>
@@ -51,6 +53,55 @@ std::string shl_ExtractPathName(const std::string& path)
     if (!p.empty() && p.back() == '\\') p.pop_back();
     const size_t sep = p.find_last_of("\\/");
     return sep == std::string::npos ? p : p.substr(sep + 1);
+}
+
+namespace {
+// The length of "server\share" (with its final "\" when one follows) at from; 0 when either name is
+// missing.
+size_t ShareLength(const std::string& path, size_t from)
+{
+    const size_t server = path.find('\\', from);
+    if (server == std::string::npos || server == from) return 0;
+    const size_t share = path.find('\\', server + 1);
+    const size_t end = share == std::string::npos ? path.size() : share;
+    if (end == server + 1) return 0;
+    return (share == std::string::npos ? end : end + 1) - from;
+}
+
+bool IsDriveRoot(const std::string& path, size_t at)
+{
+    return path.size() >= at + 3 && std::isalpha(static_cast<unsigned char>(path[at])) && path[at + 1] == ':' &&
+           path[at + 2] == '\\';
+}
+} // namespace
+
+size_t shl_PathRootLength(const std::string& path)
+{
+    if (IsDriveRoot(path, 0)) return 3;
+    if (path.rfind("\\\\?\\", 0) == 0) {
+        if (IsDriveRoot(path, 4)) return 7;
+        if (path.size() > 8 && SameTextAscii(path.substr(4, 4), "UNC\\")) {
+            const size_t share = ShareLength(path, 8);
+            return share ? 8 + share : 0;
+        }
+        return 0;   // \\?\GLOBALROOT, \\?\Volume{...}: device paths
+    }
+    if (path.rfind("\\\\", 0) == 0) {
+        // "\\.\" and "\\?\" (any other form of it) are the device namespaces, no server.
+        if (path.size() > 2 && (path[2] == '.' || path[2] == '?')) return 0;
+        const size_t share = ShareLength(path, 2);
+        return share ? 2 + share : 0;
+    }
+    return 0;
+}
+
+bool shl_IsRemovableFolder(const std::string& path)
+{
+    const size_t root = shl_PathRootLength(path);
+    if (root == 0) return false;
+    std::string rest = path.substr(root);
+    while (!rest.empty() && rest.back() == '\\') rest.pop_back();
+    return !rest.empty() && rest.find_first_of("*?") == std::string::npos && rest.find("\\\\") == std::string::npos;
 }
 
 #ifdef _WIN32
@@ -131,6 +182,14 @@ void MakeDirectory(const std::wstring& path, size_t firstLevelEnd)
 
 void shl_ForceDirectories(const std::string& folder)
 {
+    // Below a root of any form (drive, share, \\?\ and \\?\UNC\): every level but the root is made.
+    const size_t root = shl_PathRootLength(folder);
+    if (root > 0) {
+        std::string below = folder;
+        while (below.size() > root && (below.back() == '\\' || below.back() == '/')) below.pop_back();
+        if (below.size() > root) MakeDirectory(Utf8ToWide(below), Utf8ToWide(below.substr(0, root)).size());
+        return;
+    }
     std::wstring path = Utf8ToWide(folder);
     while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
     if (path.empty()) return;
@@ -190,13 +249,16 @@ bool shl_MarkOpenDocumentSent(const std::string& document, uint64_t lastWrite)
 
 bool shl_DeleteFolder(const std::string& folder)
 {
-    std::wstring name = Utf8ToWide(folder);
-    while (!name.empty() && name.back() == L'\\') name.pop_back();
     // The shell deletes relative names against the current folder and expands wildcards: only a
     // fully qualified folder below a root is ever handed over.
-    if (name.empty() || PathIsRelativeW(name.c_str()) || name.find_first_of(L"*?") != std::wstring::npos)
-        return false;
-    if (PathIsRootW((name + L"\\").c_str()) || PathIsRootW(name.c_str())) return false;
+    if (!shl_IsRemovableFolder(folder)) return false;
+    std::wstring name = Utf8ToWide(folder);
+    while (!name.empty() && name.back() == L'\\') name.pop_back();
+    // The shell's file operation takes no "\\?\" names: the same folder in its plain form.
+    if (_wcsnicmp(name.c_str(), L"\\\\?\\UNC\\", 8) == 0)
+        name = L"\\" + name.substr(7);
+    else if (name.rfind(L"\\\\?\\", 0) == 0)
+        name = name.substr(4);
     name.push_back(L'\0');   // the list ends with a second NUL
     SHFILEOPSTRUCTW op{};
     op.wFunc = FO_DELETE;
@@ -268,5 +330,32 @@ uintptr_t shl_StartExe(const std::string& program, const std::string& params, bo
     GetExitCodeProcess(process.get(), &code);
     if (exitCode) *exitCode = code;
     return reinterpret_cast<uintptr_t>(pi.hProcess);
+}
+namespace {
+TSeam<TShellExecuteFn> ShellExecuteSeam;
+} // namespace
+
+void SetShellExecuteSeam(TShellExecuteFn fn)
+{
+    ShellExecuteSeam.Set(std::move(fn));
+}
+
+uint32_t shl_ShellStart(const std::string& program, const std::string& params, void* owner)
+{
+    const std::wstring file = Utf8ToWide(program), parameters = Utf8ToWide(params);
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    // The process handle is not kept; the caller tells the user of a failure itself.
+    info.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+    info.hwnd = static_cast<HWND>(owner);
+    info.lpVerb = L"open";
+    info.lpFile = file.c_str();
+    info.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    const TShellExecuteFn seam = ShellExecuteSeam.Get();
+    SetLastError(ERROR_SUCCESS);
+    if (seam ? seam(info) : ShellExecuteExW(&info) != FALSE) return 0;
+    const DWORD error = GetLastError();
+    return error != ERROR_SUCCESS ? error : static_cast<uint32_t>(ERROR_GEN_FAILURE);
 }
 #endif

@@ -1,6 +1,7 @@
 #pragma once
 // File-name, folder, file-type and process routines.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,13 @@ std::string shl_ExtractPathName(const std::string& path);
 std::string shl_ExtractFileName(const std::string& path);
 // Extension of the file-name part with its dot, or the empty text.
 std::string shl_ExtractFileExt(const std::string& path);
+// The length of the root of a fully qualified path, with its final "\": "C:\" (3), "\\server\share\",
+// "\\?\C:\" and "\\?\UNC\server\share\". 0 for anything else: relative paths ("a\b", "\a", "C:a"),
+// device paths ("\\.\...", "\\?\GLOBALROOT\...") and texts that are no path.
+size_t shl_PathRootLength(const std::string& path);
+// Whether the path names a folder below a root of shl_PathRootLength (not the root itself) and
+// holds no wildcard: what may be emptied or removed as a whole.
+bool shl_IsRemovableFolder(const std::string& path);
 
 #ifdef _WIN32
 // The file system in UTF-8 names; the one home of these tests and waits for every subsystem.
@@ -61,4 +69,15 @@ std::string shl_GetFileTypeName(const std::string& fileName);
 // (or the last error on failure) and returns the closed process handle value or 0. Without wait:
 // returns the open process handle (the caller closes it) or 0.
 uintptr_t shl_StartExe(const std::string& program, const std::string& params, bool wait, uint32_t* exitCode);
+// Starts `program` with params through the shell (ShellExecuteExW, verb "open") without waiting:
+// a program that asks for administrator rights raises the elevation prompt there, where
+// CreateProcess from a process without those rights fails with ERROR_ELEVATION_REQUIRED. owner is
+// the window of the prompt and of the shell's own messages (none are shown: the caller tells). 0
+// when it started, else the system's error code (ERROR_CANCELLED: the user refused the prompt).
+uint32_t shl_ShellStart(const std::string& program, const std::string& params, void* owner = nullptr);
+// Test seam: takes the place of ShellExecuteExW for shl_ShellStart (empty: the real call). It
+// answers as ShellExecuteExW does, with the error code in GetLastError when it gives false.
+struct _SHELLEXECUTEINFOW;
+using TShellExecuteFn = std::function<bool(_SHELLEXECUTEINFOW& info)>;
+void SetShellExecuteSeam(TShellExecuteFn fn);
 #endif

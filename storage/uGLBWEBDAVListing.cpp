@@ -1,8 +1,10 @@
 #include "uGLBWEBDAVListing.h"
 
+#include "uGLBCom.h"
 #include "uGLBShellTools.h"
 #include "uGLBWEBDAVAddress.h"
 #include "uGLBWin.h"
+#include "uTSeam.h"
 
 #include <shlobj.h>
 #include <shlwapi.h>
@@ -269,14 +271,23 @@ bool ReadMultistatusFile(const std::string& answerFile,
     return ReadMultistatusStream(stream.Get(), onResponse, error);
 }
 
+namespace {
+TSeam<TAnswerStreamFn> AnswerStreamObserver;
+}  // namespace
+
+void SetAnswerStreamObserver(TAnswerStreamFn fn) {
+    AnswerStreamObserver.Set(std::move(fn));
+}
+
 bool ReadMultistatus(const std::string& xml, std::vector<std::pair<std::string, TListingEntry>>& responses,
                      std::string& error, const std::function<bool()>& pump) {
-    Microsoft::WRL::ComPtr<IStream> stream;
-    stream.Attach(SHCreateMemStream(reinterpret_cast<const BYTE*>(xml.data()), static_cast<UINT>(xml.size())));
+    Microsoft::WRL::ComPtr<IStream> stream =
+        SxAdoptComPtr(SHCreateMemStream(reinterpret_cast<const BYTE*>(xml.data()), static_cast<UINT>(xml.size())));
     if (!stream) {
         error = "out of memory for the answer";
         return false;
     }
+    if (const TAnswerStreamFn observe = AnswerStreamObserver.Get()) observe(stream.Get());
     auto collect = [&](const std::string& href, TListingEntry& entry) {
         responses.emplace_back(href, entry);
         return !pump || pump();
@@ -292,9 +303,9 @@ bool ReadMultistatus(const std::string& xml, std::vector<std::pair<std::string, 
 
 namespace {
 
-// Refuses what a slip could make of a path: relative paths, drive roots, wildcards.
+// Refuses what a slip could make of a path: relative and device paths, roots, wildcards.
 bool SafeToRemove(const std::wstring& top) {
-    return top.size() >= 4 && top[1] == L':' && top[2] == L'\\' && top.find_first_of(L"*?") == std::wstring::npos;
+    return shl_IsRemovableFolder(WideToUtf8(top));
 }
 
 // The plain walk of DeleteFolderTree; stops early (false) once *stop is set.
@@ -595,6 +606,12 @@ void MergeIntoMirror(const std::string& stage, const std::string& cache, const T
         move(Utf8ToWide(stage + item.Directory + item.FileName), target);
     };
     try {
+        // A mirror removed meanwhile (its root, or the folder's own directory) is made again.
+        const std::wstring root = Utf8ToWide(WithoutSlash(cache));
+        if (GetFileAttributesW(root.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            shl_ForceDirectories(cache);
+            made.push_back(root);
+        }
         if (!CreateDirectoryW(backup.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
             throw std::runtime_error("cannot create \"" + WideToUtf8(backup) + "\": " + SysErrorMessage(GetLastError()));
         }

@@ -3,6 +3,8 @@
 // its responses, and the mirror written from their records: swapped in whole, or merged over it.
 #include "uTVirtualFileStorage.h"
 
+#include <objidl.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -41,6 +43,9 @@ bool ReadMultistatusFile(const std::string& answerFile,
 // response and returns false to stop. False also when the answer lists nothing.
 bool ReadMultistatus(const std::string& xml, std::vector<std::pair<std::string, TListingEntry>>& responses,
                      std::string& error, const std::function<bool()>& pump);
+// Test seam: sees the stream of each answer that ReadMultistatus reads, once made (empty: nobody).
+using TAnswerStreamFn = std::function<void(IStream* stream)>;
+void SetAnswerStreamObserver(TAnswerStreamFn fn);
 
 // Removes folder and everything in it with a plain walk (links are removed, never followed). Refuses
 // (false) relative paths, drive roots and wildcards; false also when anything stayed. A folder that

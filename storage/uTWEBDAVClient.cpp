@@ -167,7 +167,7 @@ bool TWEBDAVClient::TranslateXML(const TListingAnswer& answer, bool countStatist
     try {
         progress.SetLines(Txt(88), "", 4);
         const std::string cache = Env->Cache;
-        if (cache.size() < 3 || cache[1] != ':' || cache[2] != '\\') {
+        if (!shl_IsRemovableFolder(cache)) {
             throw std::runtime_error("no mirror folder in the settings (\"" + cache + "\")");
         }
         // Where the time goes, for the DEBUG line at the end.
@@ -556,13 +556,17 @@ bool Transfer(TWEBDAVClient& client, const std::string& method, const std::strin
 
 }  // namespace
 
-bool TWEBDAVClient::FileExists(const std::string& path) {
+TItemState TWEBDAVClient::ItemState(const std::string& path) {
     try {
-        return IsOnServer(*this, path);
+        return IsOnServer(*this, path) ? TItemState::There : TItemState::Absent;
     } catch (const std::exception& e) {
         Note(*this, 1, std::string("FileExists: ") + e.what());
-        return false;
+        return TItemState::Unknown;
     }
+}
+
+bool TWEBDAVClient::FileExists(const std::string& path) {
+    return ItemState(path) == TItemState::There;
 }
 
 bool TWEBDAVClient::CreateThumbnail(const std::string& path, int32_t depth) {

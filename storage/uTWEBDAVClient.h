@@ -24,6 +24,13 @@ enum class TWaitForm {
     Timed,         // the same; the wait value no longer holds the thread (Cancel is seen at once)
 };
 
+// What the server told of an item.
+enum class TItemState {
+    There,
+    Absent,
+    Unknown,   // a refusal, an error or no answer: the item may well be there
+};
+
 class TWEBDAVClient {
 public:
     // Reads Connection\host, username and password (deciphered) from the settings.
@@ -83,7 +90,11 @@ public:
     // ---- Operations on single items. An item request is done only for a 2xx answer; every failure is
     // logged and gives false (no exception leaves them). "local" is a full local file name.
 
-    // PROPFIND of depth 0: true for 207; a folder also when asked without its final "\".
+    // What a PROPFIND of depth 0 tells of the item (a folder also when asked without its final "\"):
+    // There for 207, Absent for 404, Unknown for any other answer or none (logged). Whoever would
+    // write over the item when it is absent must stop at Unknown.
+    TItemState ItemState(const std::string& path);
+    // ItemState(path) == There.
     bool FileExists(const std::string& path);
     // Asks the server to make the ".thumb" pictures at or below path; depth -1 is the whole tree.
     bool CreateThumbnail(const std::string& path, int32_t depth);

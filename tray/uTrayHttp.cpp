@@ -1,6 +1,7 @@
 #include "uTrayHttp.h"
 
 #include "uGLBWin.h"
+#include "uTSeam.h"
 #include "uTVersionInfo.h"
 
 #include "uTWEBDAVConnection.h"
@@ -15,6 +16,21 @@
 
 const char* const VersionFileName = "tandrel_vaultmere_sendrake.exe.txt";
 const char* const SetupFileName = "tandrel_vaultmere_sendrake.exe";
+
+namespace {
+TSeam<std::string> SetupAddressSeam;
+} // namespace
+
+std::string SetupAddress()
+{
+    const std::string seam = SetupAddressSeam.Get();
+    return seam.empty() ? std::string("http://download.tandrel-vaultmere.de/downloads/") + SetupFileName : seam;
+}
+
+void SetSetupAddressForTests(const std::string& url)
+{
+    SetupAddressSeam.Set(url);
+}
 
 bool HTTP_DownloadFile(const std::string& url, const std::string& file, TLogger& log)
 {

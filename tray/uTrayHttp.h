@@ -11,6 +11,12 @@
 // The version file beside the setup on the update server.
 extern const char* const VersionFileName;   // "tandrel_vaultmere_sendrake.exe.txt"
 extern const char* const SetupFileName;     // "tandrel_vaultmere_sendrake.exe"
+// Where the setup of a new version comes from: the program's own fixed address on the download
+// host. The elevated program starts what it fetches, so no setting that any program of the user
+// may change chooses it.
+std::string SetupAddress();
+// Test seam: the address SetupAddress gives instead ("" restores the fixed one).
+void SetSetupAddressForTests(const std::string& url);
 
 // URLDownloadToFile of url into file (a cached copy is never taken); true for S_OK. Failures are
 // logged as ERROR "HTTP_DownloadFile: ...".

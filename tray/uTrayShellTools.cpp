@@ -200,16 +200,33 @@ int KillMyComputer()
     return CloseOnlineWindows(CabinetClasses, std::size(CabinetClasses));
 }
 
-bool RegisterDLL(const std::string& path, int action)
+bool RegisterDLL(const std::string& path, int action, std::string* why)
 {
+    const char* const name = action == 0 ? "DllUnregisterServer" : "DllRegisterServer";
+    std::string reason;
     HMODULE library = LoadLibraryExW(Utf8ToWide(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (!library)
-        return false;
-    using TEntry = HRESULT(STDAPICALLTYPE*)();
-    auto entry = reinterpret_cast<TEntry>(
-        reinterpret_cast<void*>(GetProcAddress(library, action == 0 ? "DllUnregisterServer" : "DllRegisterServer")));
-    const bool ok = entry && entry() == S_OK;
-    FreeLibrary(library);
+    bool ok = false;
+    if (!library) {
+        reason = "\"" + path + "\" cannot be loaded: " + SysErrorMessage(GetLastError());
+    } else {
+        using TEntry = HRESULT(STDAPICALLTYPE*)();
+        auto entry = reinterpret_cast<TEntry>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+        if (!entry) {
+            reason = "\"" + path + "\" has no " + name;
+        } else {
+            const HRESULT hr = entry();
+            ok = hr == S_OK;
+            if (!ok) {
+                reason = std::string(name) + " answered " + HResultText(hr);
+                const std::string text = SysErrorMessage(DWORD(hr));
+                if (text.rfind("System error ", 0) != 0)
+                    reason += ": " + text;
+            }
+        }
+        FreeLibrary(library);
+    }
+    if (why)
+        *why = reason;
     return ok;
 }
 

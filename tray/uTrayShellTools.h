@@ -27,8 +27,9 @@ int KillExplorer();
 int KillMyComputer();
 
 // Calls the library's "DllUnregisterServer" (action 0) or "DllRegisterServer" (1); true when it
-// answered S_OK. The library is loaded only for the call.
-bool RegisterDLL(const std::string& path, int action);
+// answered S_OK. The library is loaded only for the call. why (when given) receives the reason of a
+// failure: the library that cannot be loaded, the missing entry, or the entry's answer.
+bool RegisterDLL(const std::string& path, int action, std::string* why = nullptr);
 // Starts the command line without waiting; false when the process could not be started.
 bool StartProcess(const std::string& commandLine);
 // The caller's token holds the administrators group as an enabled group (a deny-only one does not

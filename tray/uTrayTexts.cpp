@@ -18,6 +18,8 @@ const std::string Texts[][2] = {
     {"Version: ", "Version: "},
     {"Der Download der neuen Version ist fehlgeschlagen oder unvollständig.",
      "The download of the new version failed or is incomplete."},
+    {"Die Verbindung wurde getrennt, aber die Shell-Erweiterung konnte nicht abgemeldet werden:\r\n%s",
+     "Disconnected, but the shell extension could not be unregistered:\r\n%s"},
 };
 } // namespace
 

@@ -13,6 +13,7 @@ enum class TTrayText {
     VersionCaption,      // caption of the version window
     VersionLabel,        // "Version: "
     DownloadFailed,      // the setup download failed or was incomplete
+    UnregisterFailed,    // disconnected, but the shell extension could not be unregistered (%s: why)
 };
 
 // The text at the given language (0 German, 1 English; anything else German).

@@ -587,6 +587,19 @@ bool TfrmVaultmereMain::RegisterBrannock()
     }
 }
 
+bool TfrmVaultmereMain::UnregisterBrannock(const std::string& logStart, std::string& why)
+{
+    bool done = false;
+    try {
+        done = RegisterDLL(Environment->ShellDll, 0, &why);
+    } catch (const std::exception& e) {
+        why = e.what();
+    }
+    if (!done)
+        Logger->Error(logStart + why);
+    return done;
+}
+
 void TfrmVaultmereMain::HideToTray()
 {
     if (HWND main = FindWindowW(MainClass, Utf8ToWide(Title).c_str()))
@@ -640,17 +653,18 @@ void TfrmVaultmereMain::btnConnectClick()
         } catch (const std::exception& e) {
             Logger->Error(std::string("btnConnectClick: KillExplorer: ") + e.what());
         }
-        try {
-            RegisterDLL(Environment->ShellDll, 0);
-        } catch (const std::exception& e) {
-            Logger->Error("btnConnectClick: RegisterDLL: \"" + Environment->ShellDll + "\": " + e.what());
-        }
+        // Explorer may still load an extension that stayed registered: the user learns why.
+        std::string why;
+        const bool unregistered =
+            UnregisterBrannock("btnConnectClick: RegisterDLL: \"" + Environment->ShellDll + "\": ", why);
         sxTrayIcon.SetInfoTitle(Title);
-        std::string text = Txt(101, lang);
+        std::string text = unregistered ? Txt(101, lang) : FormatText(TrayTxt(TTrayText::UnregisterFailed, lang), why);
         if (!allSent)
             text += "\r\n\r\n" + FormatText(TrayTxt(TTrayText::DocumentsKept, lang), Environment->Open);
         sxTrayIcon.InfoText = text;
-        if (!allSent)
+        if (!unregistered)
+            sxTrayIcon.InfoFlags = TSxTrayIconInfoFlags::niifError;
+        else if (!allSent)
             sxTrayIcon.InfoFlags = TSxTrayIconInfoFlags::niifWarning;
         sxTrayIcon.ShowInfo();
         SetConnectCaption(false);
@@ -949,8 +963,7 @@ void TfrmVaultmereMain::btnVersioncheckClick()
     if (result == 1 || result == 2)
         show = true;
     TfrmVersionDownload form;
-    form.Prepare(result, show, Environment->Install + "Update\\" + SetupFileName, Environment->Update + SetupFileName,
-                 Environment->Language);
+    form.Prepare(result, show, Environment->Install + "Update\\" + SetupFileName, SetupAddress(), Environment->Language);
     form.ShowModal();
 }
 
@@ -1023,11 +1036,9 @@ void TfrmVaultmereMain::btnExitClick()
     } catch (const std::exception& e) {
         Logger->Error(std::string("btnExitClick: KillMyComputer: ") + e.what());
     }
-    try {
-        RegisterDLL(Environment->ShellDll, 0);
-    } catch (const std::exception& e) {
-        Logger->Error("btnExitClick: Unregister DLL \"" + Environment->ShellDll + "\": " + e.what());
-    }
+    std::string why;
+    if (!UnregisterBrannock("btnExitClick: Unregister DLL \"" + Environment->ShellDll + "\": ", why))
+        Dialog->ShowWarning(Title, FormatText(TrayTxt(TTrayText::UnregisterFailed, Environment->Language), why));
     CanExit = true;
     SendMessageW(Handle, WM_CLOSE, 0, 0);
 }
@@ -1065,10 +1076,12 @@ void TfrmVaultmereMain::WMEndSession()
 {
     try {
         SaveSettings(true);
-        RegisterDLL(Environment->ShellDll, 0);
     } catch (const std::exception& e) {
         Logger->Error(std::string("HookProc: ") + e.what());
     }
+    // Windows ends the session: there is nobody left to tell, the log keeps it.
+    std::string why;
+    UnregisterBrannock("HookProc: ", why);
     ExitProcess(0);
 }
 

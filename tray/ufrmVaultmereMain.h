@@ -74,6 +74,9 @@ public:
     void OpenExplorer(bool force);
     void DisplayHint(const std::string& hint);
     bool RegisterBrannock();
+    // DllUnregisterServer of the extension; a failure (the reason in why) is logged as ERROR with
+    // the given start of the line, followed by the reason.
+    bool UnregisterBrannock(const std::string& logStart, std::string& why);
     void SetActivePage(int index);
     int ActivePage() const { return Page; }
     // The disconnect caption shows (the program is connected).

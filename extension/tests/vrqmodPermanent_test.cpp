@@ -2,6 +2,7 @@
 // seeded sandbox on the private WebDAV server: the connection check, populate and presentation,
 // open, file contents, thumbnails and the reload of a folder.
 #include "ExtensionTestSupport.h"
+#include "FaultProxy.h"
 #include "uGLBConst.h"
 #include "uGLBCrypt.h"
 #include "uGLBRegistry.h"
@@ -25,6 +26,7 @@
 #include <gtest/gtest.h>
 
 #include <objbase.h>
+#include <shellapi.h>
 #include <windows.h>
 
 #include <atomic>
@@ -175,6 +177,72 @@ TEST_F(PermanentModule, AFailedCheckStartsTheTrayProgramOnceInAFewSeconds)
     SetConnected(true);
     EXPECT_TRUE(Module->CheckMainAppConnection());
     EXPECT_FALSE(Children().empty());
+}
+
+TEST_F(PermanentModule, TheTrayProgramStartsThroughTheShellAndAFailedStartIsTold)
+{
+    struct TCall {
+        std::string Verb, File, Parameters;
+    };
+    std::vector<TCall> calls;
+    DWORD refusal = 0;   // 0: the start works
+    SetShellExecuteSeam([&](SHELLEXECUTEINFOW& info) {
+        calls.push_back({WideToUtf8(info.lpVerb), WideToUtf8(info.lpFile),
+                         info.lpParameters ? WideToUtf8(info.lpParameters) : std::string("<none>")});
+        SetLastError(refusal);
+        return refusal == 0;
+    });
+    User->StopTray();
+    SetConnected(false);
+    struct Row {
+        const char* what;
+        DWORD refusal;
+        bool userActed;
+        bool told;
+    } rows[] = {
+        {"started by a command", 0, true, false},
+        {"prompt refused, by a command", ERROR_CANCELLED, true, true},
+        {"start failed, by a command", ERROR_FILE_NOT_FOUND, true, true},
+        {"prompt refused, Explorer asking", ERROR_CANCELLED, false, false},
+    };
+    for (const Row& row : rows) {
+        calls.clear();
+        refusal = row.refusal;
+        SetTrayStartPause(0);
+        TvrqScriptedAnswers answers({});
+        const std::string logBefore = Log();
+        EXPECT_FALSE(Module->CheckMainAppConnection(row.userActed)) << row.what;
+        ASSERT_EQ(calls.size(), 1u) << row.what;
+        EXPECT_EQ(calls[0].Verb, "open") << row.what;
+        EXPECT_EQ(calls[0].File, User->Install + "Sendrake.exe") << row.what;
+        EXPECT_EQ(calls[0].Parameters, "<none>") << row.what;
+        const std::string logged = Log().substr(logBefore.size());
+        EXPECT_EQ(logged.find("shl_StartExe (\"" + User->Install + "Sendrake.exe\") failed: ") != std::string::npos,
+                  row.refusal != 0)
+            << row.what << logged;
+        if (row.told) {
+            ASSERT_EQ(answers.Asked.size(), 1u) << row.what;
+            EXPECT_EQ(answers.Asked[0].Kind, TvrqQuestionKind::WarningBox);
+            EXPECT_EQ(answers.Asked[0].Text,
+                      "Tandrel Sendrake konnte nicht gestartet werden: " + SysErrorMessage(row.refusal))
+                << row.what;
+        } else {
+            EXPECT_TRUE(answers.Asked.empty()) << row.what;
+        }
+    }
+    // A command of the user asks through the same check: the send-to item with the start refused.
+    refusal = ERROR_CANCELLED;
+    SetTrayStartPause(0);
+    calls.clear();
+    {
+        TvrqScriptedAnswers answers({});
+        TvrqmodMain main(vrqmodMainClass);
+        EXPECT_FALSE(main.sxVrqContextPopup_SendToClick({User->Install + "Sendrake.exe"}));
+        EXPECT_EQ(calls.size(), 1u);
+        ASSERT_EQ(answers.Asked.size(), 1u);
+        EXPECT_NE(answers.Asked[0].Text.find("Tandrel Sendrake"), std::string::npos);
+    }
+    SetShellExecuteSeam(nullptr);
 }
 
 // ---- Populate and presentation
@@ -761,6 +829,46 @@ TEST_F(SendTo, AnUploadTheServerRefusesReachesTheUser)
     EXPECT_NE(answers.Asked[0].Text.find("Brief an Jürgen.txt"), std::string::npos);
     EXPECT_EQ(Server("readonly/Neue Dateianlagen/Brief an Jürgen.txt"), "<none>");
     EXPECT_TRUE(exttest::LocalExists(Local + "Brief an Jürgen.txt"));
+}
+
+TEST_F(SendTo, AnExistenceCheckTheServerCannotAnswerSendsNothingOverTheItem)
+{
+    TOnlineUser::Dav().WriteFile(User->Srv("Neue Dateianlagen/Brief an Jürgen.txt"), "alt");
+    TOnlineUser::Dav().WriteFile(User->Srv("Neue Dateianlagen/Projekt 2024/Plan.txt"), "alter Plan");
+    // The server holds both; a stand-in in front of it answers their existence checks.
+    davtest::TFaultProxy proxy(TOnlineUser::Dav().Port);
+    WriteRegistryString("Connection", "host", proxy.Url("/dav/" + User->Box));
+    const std::string file = User->Prefix() + "Neue Dateianlagen/Brief an Jürgen.txt";
+    const std::string folder = User->Prefix() + "Neue Dateianlagen/Projekt 2024";
+    for (const auto fault : {davtest::TProbeFault::Forbidden, davtest::TProbeFault::ServerError,
+                             davtest::TProbeFault::Dropped}) {
+        const std::string what = std::to_string(static_cast<int>(fault));
+        proxy.Fail(file, fault);
+        proxy.Fail(folder, fault);
+        TvrqScriptedAnswers answers({mrYes, mrYes});
+        const size_t mark = TOnlineUser::Dav().LogMark();
+        const std::string logBefore = Log();
+        EXPECT_FALSE(Main->sxVrqContextPopup_SendToClick(
+            {Local + "Brief an Jürgen.txt", Local + "Projekt 2024", Local + "Rechnung #7.txt"}))
+            << what;
+        // Nothing asked; each stopped item told; the one after them sent.
+        std::vector<std::string> told;
+        for (const auto& asked : answers.Asked) {
+            EXPECT_EQ(asked.Kind, TvrqQuestionKind::WarningBox) << what;
+            told.push_back(asked.Text);
+        }
+        EXPECT_EQ(told, (std::vector<std::string>{FormatTableText(Txt(64), "Brief an Jürgen.txt"),
+                                                  FormatTableText(Txt(64), "Projekt 2024")}))
+            << what;
+        for (const auto& line : Requests(mark, 3))
+            EXPECT_TRUE(line.Method != "PUT" || line.Path == User->Prefix() + "Neue Dateianlagen/Rechnung #7.txt")
+                << what << ": " << line.Method << " " << line.Path;
+        EXPECT_EQ(Server("Neue Dateianlagen/Brief an Jürgen.txt"), "alt") << what;
+        EXPECT_EQ(Server("Neue Dateianlagen/Projekt 2024/Plan.txt"), "alter Plan") << what;
+        EXPECT_EQ(Server("Neue Dateianlagen/Rechnung #7.txt"), std::string(1000, 'r')) << what;
+        EXPECT_NE(Log().substr(logBefore.size()).find("SendToClick: the upload of"), std::string::npos) << what;
+    }
+    EXPECT_GE(proxy.Faulted(), 6);
 }
 
 TEST_F(SendTo, WithoutTheTrayProgramNothingIsSent)

@@ -6,6 +6,7 @@
 // The library is Brannock.dll's test twin: the same sources, with the test's answers to its modal
 // questions and the folder-menu callbacks that Wine's default folder menu never calls.
 #include "ExtensionTestSupport.h"
+#include "FaultProxy.h"
 #include "SxPidl.h"
 #include "SxTestSupport.h"
 #include "uGLBConst.h"
@@ -1227,6 +1228,68 @@ TEST_F(ComWritePath, AnUploadTheServerRefusesKeepsEverythingAndTellsTheUser)
     EXPECT_EQ(Names("Dokumente/readonly"), std::set<std::string>{"Plan.txt"});
     EXPECT_EQ(MirrorRecord("Dokumente\\readonly\\Plan.txt").Size, 17);
     EXPECT_EQ(exttest::ReadLocal(U8Path(Local + "Plan.txt")), "mine");
+}
+
+TEST_F(ComWritePath, AnExistenceCheckTheServerCannotAnswerSendsNothingOverTheFile)
+{
+    Connect();
+    const std::string old = Server("Dokumente/Überblick.txt");
+    ASSERT_NE(old, "<none>");
+    // The server itself holds the file; a stand-in in front of it answers its existence check.
+    davtest::TFaultProxy proxy(TOnlineUser::Dav().Port);
+    const std::string checked = User->Prefix() + "Dokumente/Überblick.txt";
+    WriteRegistryString("Connection", "host", proxy.Url("/dav/" + User->Box));
+    struct Row {
+        const char* what;
+        davtest::TProbeFault fault;
+        bool paste;
+    } rows[] = {
+        {"403, dropped", davtest::TProbeFault::Forbidden, false},
+        {"500, dropped", davtest::TProbeFault::ServerError, false},
+        {"connection dropped, dropped", davtest::TProbeFault::Dropped, false},
+        {"403, pasted", davtest::TProbeFault::Forbidden, true},
+        {"500, pasted", davtest::TProbeFault::ServerError, true},
+        {"connection dropped, pasted", davtest::TProbeFault::Dropped, true},
+    };
+    int round = 0;
+    for (const Row& row : rows) {
+        proxy.Fail(checked, row.fault);
+        // The stopped file first: the files after it still go.
+        const std::string fresh = "Neu " + std::to_string(++round) + ".txt";
+        WriteLocalFile(Local + "Überblick.txt", std::string("mine ") + row.what);
+        WriteLocalFile(Local + fresh, "neu");
+        auto data = LocalData(Local, {"Überblick.txt", fresh});
+        ASSERT_TRUE(data) << row.what;
+        TAnswers answers({TvrqScriptedAnswer(mrYes)});
+        const size_t logMark = LogMark();
+        const size_t mark = TOnlineUser::Dav().LogMark();
+        const int faulted = proxy.Faulted();
+        if (row.paste) {
+            ASSERT_HRESULT_SUCCEEDED(OleSetClipboard(data.Get())) << row.what;
+            auto background = ShellSelection("", {"Dokumente"});
+            EXPECT_EQ(MenuCallback(true, "Dokumente", background.Get(), DFM_INVOKECOMMAND, DFM_CMD_PASTE, 0), S_OK)
+                << row.what;
+            OleSetClipboard(nullptr);
+        } else {
+            const auto result = DragAndDrop(ViewTarget("Dokumente").Get(), data.Get(), 0);
+            EXPECT_HRESULT_SUCCEEDED(result.Drop) << row.what;
+            EXPECT_NE(result.Effect, static_cast<DWORD>(DROPEFFECT_MOVE)) << row.what << ": not every file went";
+        }
+        EXPECT_GT(proxy.Faulted(), faulted) << row.what;
+        // The new file's check, its PUT and its confirmation; nothing of the other reached the server.
+        EXPECT_EQ(Changes(mark, 3), std::vector<std::string>{"PUT Dokumente/" + fresh + " 201"}) << row.what;
+        EXPECT_EQ(Server("Dokumente/Überblick.txt"), old) << row.what;
+        // No replace question (nobody knew what to replace); the warning that the file was not copied.
+        EXPECT_EQ(answers.Warnings(), std::vector<std::string>{FormatTableText(Txt(64), "Überblick.txt")}) << row.what;
+        EXPECT_EQ(answers.Asked.size(), 1u) << row.what;
+        const auto errors = ErrorsSince(logMark);
+        EXPECT_TRUE(std::any_of(errors.begin(), errors.end(), [](const std::string& e) {
+            return e.find("did not tell whether") != std::string::npos;
+        })) << row.what << Joined(errors);
+        EXPECT_EQ(MirrorRecord("Dokumente\\Überblick.txt").Size, static_cast<int64_t>(old.size())) << row.what;
+        EXPECT_TRUE(Names("Dokumente").count(fresh)) << row.what;
+        EXPECT_TRUE(exttest::LocalExists(Local + "Überblick.txt")) << row.what;
+    }
 }
 
 TEST_F(ComWritePath, ARefusedCopyNeverCostsItsSource)

@@ -8,18 +8,11 @@
 #include <unknwn.h>
 #include <wrl/client.h>
 
+#include "uGLBCom.h"
+
 #include <atomic>
 
 class TSxComObjectFactory;
-
-// Takes over the one reference that raw already carries. (mingw-w64's ComPtr::Attach adds a
-// reference of its own, unlike WRL's, so it would leak the object.)
-template <typename T> Microsoft::WRL::ComPtr<T> SxAdoptComPtr(T* raw)
-{
-    Microsoft::WRL::ComPtr<T> owner;
-    *owner.GetAddressOf() = raw;
-    return owner;
-}
 
 // Interface tables: every class answers QueryInterface from one static table of QITAB entries,
 // closed by {nullptr, 0}. SX_QITABENT(Class, IFoo) answers IID_IFoo with the IFoo part of Class;

@@ -46,6 +46,17 @@ inline std::string MakeTempFolder(const char* tag)
     return WideToUtf8(dir) + "\\";
 }
 
+// The same folder of drive C: through the share \\sxserver\c (the prefix's drive C:, which the
+// ctest fixture "unc" shares): "\\sxserver\c\..." or, with longForm, "\\?\UNC\sxserver\c\...".
+// "" when the path is not on C: or the share is not there (Wine knows no such server).
+inline std::string UncFormOf(const std::string& path, bool longForm = false)
+{
+    if (path.size() < 3 || (path[0] != 'C' && path[0] != 'c') || path.compare(1, 2, ":\\") != 0 ||
+        GetFileAttributesW(L"\\\\sxserver\\c\\windows") == INVALID_FILE_ATTRIBUTES)
+        return std::string();
+    return (longForm ? "\\\\?\\UNC\\sxserver\\c\\" : "\\\\sxserver\\c\\") + path.substr(3);
+}
+
 class SettingsTest : public ::testing::Test {
 protected:
     void SetUp() override { DeleteSettingsBranch(); }

@@ -83,6 +83,42 @@ TEST(NameRoutines, Table)
         EXPECT_EQ(shl_IsImageFile(c.name), c.image) << c.name;
 }
 
+TEST(PathRoots, EveryAbsoluteFormHasItsRootAndRelativeOrDevicePathsNone)
+{
+    struct Case { const char* path; size_t root; bool removable; };
+    const Case cases[] = {
+        {"C:\\Users\\a\\Tandrel Sendrake\\Cache\\", 3, true},
+        {"z:\\x", 3, true},
+        {"C:\\", 3, false},                                   // a drive root is never removed
+        {"\\\\server\\share\\Profile\\AppData\\", 15, true},
+        {"\\\\server\\share", 14, false},
+        {"\\\\server\\share\\", 15, false},
+        {"\\\\?\\C:\\Users\\a\\", 7, true},
+        {"\\\\?\\c:\\", 7, false},
+        {"\\\\?\\UNC\\server\\share\\Profile\\", 21, true},
+        {"\\\\?\\unc\\server\\share", 20, false},
+        {"\\\\?\\UNC\\server\\", 0, false},                  // no share
+        {"\\\\server\\", 0, false},
+        {"\\\\server", 0, false},
+        {"\\\\.\\C:\\x", 0, false},                           // device paths
+        {"\\\\.\\pipe\\x", 0, false},
+        {"\\\\?\\GLOBALROOT\\Device\\x", 0, false},
+        {"\\\\?\\Volume{1b3b1146-4076-11e1-84aa-806e6f6e6963}\\x", 0, false},
+        {"\\??\\C:\\x", 0, false},
+        {"Cache\\", 0, false},                                // relative
+        {"\\Users\\a", 0, false},
+        {"C:Users", 0, false},
+        {"", 0, false},
+        {"C:\\a\\*", 3, false},                               // wildcards
+        {"\\\\?\\C:\\a?b", 7, false},
+        {"C:\\a\\\\b", 3, false},                             // an empty level
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(shl_PathRootLength(c.path), c.root) << c.path;
+        EXPECT_EQ(shl_IsRemovableFolder(c.path), c.removable) << c.path;
+    }
+}
+
 TEST(SameTextAscii, OnlyAsciiLettersFoldCase)
 {
     struct Case { const char* a; const char* b; bool same; };

@@ -1,12 +1,14 @@
 // The item operations of the storage client against the private Apache WebDAV server: what Apache
 // received, what the server tree holds afterwards, and the result.
 #include "ApacheFixture.h"
+#include "FaultProxy.h"
 #include "ProgressTestSupport.h"
 #include "SettingsFixture.h"
 #include "TestFiles.h"
 #include "uGLBConst.h"
 #include "uGLBCrypt.h"
 #include "uGLBRegistry.h"
+#include "uGLBWEBDAVListing.h"
 #include "uGLBWin.h"
 #include "uTWEBDAVClient.h"
 #include "uTvrqDialog.h"
@@ -131,6 +133,60 @@ TEST_F(ItemOps, FileExistsIsFalseForWrongCredentialsAndUnreachableServer)
     Connect("http://127.0.0.1:1/dav", Dav().User, Dav().Password);
     EXPECT_FALSE(TWEBDAVClient().FileExists("a.txt"));   // no exception leaves it
     EXPECT_NE(Log().find("|ERROR|FileExists: "), std::string::npos);
+}
+
+// ---- What an existence check tells: there, absent, or nobody knows
+
+TEST_F(ItemOps, ItemStateTellsAFailedCheckFromAnAbsentItem)
+{
+    Dav().WriteFile(Srv("Fotos/a b.txt"), "x");
+    davtest::TFaultProxy proxy(Dav().Port);
+    Connect(proxy.Url("/dav/" + Box), Dav().User, Dav().Password);
+    const std::string item = "/dav/" + Box + "/Fotos/a b.txt";
+    struct Row {
+        const char* what;
+        davtest::TProbeFault fault;
+        TItemState state;
+    } rows[] = {
+        {"answered", davtest::TProbeFault::None, TItemState::There},
+        {"403", davtest::TProbeFault::Forbidden, TItemState::Unknown},
+        {"500", davtest::TProbeFault::ServerError, TItemState::Unknown},
+        {"dropped", davtest::TProbeFault::Dropped, TItemState::Unknown},
+    };
+    for (const Row& row : rows) {
+        proxy.Fail(item, row.fault);
+        TWEBDAVClient client;
+        EXPECT_EQ(client.ItemState("Fotos\\a b.txt"), row.state) << row.what;
+        EXPECT_EQ(client.FileExists("Fotos\\a b.txt"), row.state == TItemState::There) << row.what;
+        EXPECT_EQ(client.ItemState("Fotos\\b.txt"), TItemState::Absent) << row.what;
+    }
+    EXPECT_EQ(proxy.Faulted(), 6);
+    EXPECT_NE(Log().find("|ERROR|FileExists: the server answered 500"), std::string::npos) << Log();
+    // Refused credentials and no server at all are no answer either.
+    Connect(Host, Dav().User, "wrong");
+    EXPECT_EQ(TWEBDAVClient().ItemState("Fotos\\a b.txt"), TItemState::Unknown);
+    Connect("http://127.0.0.1:1/dav", Dav().User, Dav().Password);
+    EXPECT_EQ(TWEBDAVClient().ItemState("Fotos\\a b.txt"), TItemState::Unknown);
+}
+
+TEST_F(ItemOps, TheFolderCheckLetsGoOfItsAnswerStream)
+{
+    Dav().WriteFile(Srv("Alt/b.txt"), "b");
+    // The test holds a reference of its own to each answer stream the check reads.
+    std::vector<IStream*> streams;
+    SetAnswerStreamObserver([&](IStream* stream) {
+        stream->AddRef();
+        streams.push_back(stream);
+    });
+    {
+        // Without its final "\" the client asks the server whether the item is a folder.
+        TWEBDAVClient client;
+        EXPECT_TRUE(client.Delete("Alt"));
+    }
+    SetAnswerStreamObserver(nullptr);
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_EQ(streams[0]->Release(), 0u) << "the check still holds the stream";
+    EXPECT_FALSE(Dav().Exists(Srv("Alt")));
 }
 
 // ---- MakeDir

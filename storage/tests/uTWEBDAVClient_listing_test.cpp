@@ -951,4 +951,79 @@ TEST_F(ListingTest, RefreshesLeaveNoOldMirrorBehind) {
     EXPECT_EQ(MirrorItems(Cache()), (std::multiset<std::string>{"b.txt"}));
 }
 
+TEST_F(ListingTest, AFolderReloadMakesTheMirrorAgainWhereItWent) {
+    Dav->WriteFile(Sandbox + "/Fotos/a.txt", "aaa");
+    Dav->WriteFile(Sandbox + "/Fotos/Urlaub/c.txt", "c");
+    Dav->WriteFile(Sandbox + "/b.txt", "bb");
+    struct Row {
+        std::string what, gone;
+        int depth;
+        std::string folder;
+        std::multiset<std::string> mirror;
+    } rows[] = {
+        {"the mirror root, depth 1", Cache(), 1, "Fotos\\", {"Fotos\\", "Fotos\\a.txt", "Fotos\\Urlaub\\"}},
+        {"the mirror root, depth 0", Cache(), 0, "Fotos", {"Fotos\\"}},
+        {"the mirror root, the storage root", Cache(), 1, "", {"b.txt", "Fotos\\"}},
+        {"the folder's directory", Cache() + Hex("Fotos") + "\\", 1, "Fotos\\",
+         {"b.txt", "Fotos\\", "Fotos\\a.txt", "Fotos\\Urlaub\\"}},
+    };
+    for (const Row& row : rows) {
+        ASSERT_TRUE(Listing()) << row.what;
+        ASSERT_TRUE(DeleteFolderTree(row.gone)) << row.what;
+        ASSERT_TRUE(Listing(row.depth, false, row.folder)) << row.what << LogText();
+        EXPECT_EQ(MirrorItems(Cache()), row.mirror) << row.what;
+    }
+}
+
+TEST_F(ListingTest, ListingRefreshReloadAndRemovalUnderEveryFormOfTheUserPath) {
+    Dav->WriteFile(Sandbox + "/Fotos/a.txt", "aaa");
+    Dav->WriteFile(Sandbox + "/b.txt", "bb");
+    const std::multiset<std::string> tree = {"b.txt", "Fotos\\", "Fotos\\a.txt"};
+    std::vector<std::string> forms = {"\\\\?\\" + UserPath, UncFormOf(UserPath), UncFormOf(UserPath, true)};
+    if (forms[1].empty()) {
+        ADD_FAILURE() << "no share \\\\sxserver\\c: the UNC forms are not tried (ctest makes it: fixture \"unc\")";
+        forms.resize(1);
+    }
+    for (const std::string& userPath : forms) {
+        WriteRegistryString("Application", "userpath", userPath);
+        const std::string cache = userPath + "Cache\\";
+        ASSERT_TRUE(Listing()) << userPath << LogText();        // login: a fresh mirror
+        Dav->WriteFile(Sandbox + "/Fotos/neu.txt", "neu!");
+        ASSERT_TRUE(Listing()) << userPath << LogText();        // refresh: swapped in, the old one swept
+        Dav->WriteFile(Sandbox + "/Fotos/noch.txt", "noch");
+        ASSERT_TRUE(Listing(1, false, "Fotos\\")) << userPath;  // folder reload: merged
+        auto expected = tree;
+        expected.insert({"Fotos\\neu.txt", "Fotos\\noch.txt"});
+        EXPECT_EQ(MirrorItems(cache), expected) << userPath;
+        EXPECT_EQ(MirrorItems(Cache()), expected) << userPath << ": the same folder";
+        ASSERT_TRUE(WaitForOldMirrorsSwept(20000));
+        // Disconnect: the working folders go, by the plain walk and by the shell's operation.
+        shl_ForceDirectories(userPath + "Download\\Tiefer\\");
+        EXPECT_TRUE(fs::exists(U8Path(UserPath + "Download\\Tiefer"))) << userPath;
+        EXPECT_TRUE(shl_DeleteFolder(userPath + "Download\\")) << userPath;
+        EXPECT_TRUE(DeleteFolderTree(userPath + "Temp\\")) << userPath;
+        EXPECT_TRUE(DeleteFolderTree(cache)) << userPath;
+        for (const char* folder : {"Cache", "Temp", "Download"})
+            EXPECT_FALSE(fs::exists(U8Path(UserPath + folder))) << userPath << folder;
+        Dav->Sandbox(Sandbox);
+        Dav->WriteFile(Sandbox + "/Fotos/a.txt", "aaa");
+        Dav->WriteFile(Sandbox + "/b.txt", "bb");
+    }
+    // A relative user path, or one on a device, is still refused, and nothing is written.
+    WriteRegistryString("Application", "userpath", UserPath);
+    TvrqDialog dialog;
+    TListingAnswer answer;
+    ASSERT_TRUE(TWEBDAVClient().GetContent("", -1, dialog, answer));
+    for (const std::string& userPath : {std::string("Tandrel Sendrake\\"), std::string("\\\\.\\") + UserPath,
+                                       std::string("\\Tandrel Sendrake\\"), std::string("C:Tandrel Sendrake\\")}) {
+        WriteRegistryString("Application", "userpath", userPath);
+        EXPECT_FALSE(TWEBDAVClient().TranslateXML(answer, true, dialog)) << userPath;
+        EXPECT_FALSE(TWEBDAVClient().TranslateXML(answer, false, dialog)) << userPath;
+        EXPECT_FALSE(DeleteFolderTree(userPath + "Cache\\")) << userPath;
+        EXPECT_FALSE(shl_DeleteFolder(userPath + "Cache\\")) << userPath;
+    }
+    EXPECT_FALSE(fs::exists(U8Path(Cache())));
+    EXPECT_FALSE(fs::exists(U8Path("Tandrel Sendrake")));
+}
+
 }  // namespace

@@ -31,7 +31,7 @@ protected:
             return true;
         };
         TfrmVersionDownload::OnShown = [this](TfrmVersionDownload& form) {
-            Shown.push_back({form.InfoText, form.DownloadVisible, form.Caption});
+            Shown.push_back({form.InfoText, form.DownloadVisible, form.Caption, form.SetupUrl});
             PostMessageW(form.Window(), WM_COMMAND, IDCANCEL, 0);
         };
     }
@@ -50,6 +50,7 @@ protected:
         std::string Text;
         bool Download;
         std::string Caption;
+        std::string SetupUrl;
     };
     std::vector<TShown> Shown;
     std::vector<std::string> Launched;
@@ -85,6 +86,26 @@ TEST_F(TrayVersionTest, EachServerAnswerGivesItsTextAndDownloadControls)
         EXPECT_EQ(Shown[0].Caption, "Versionsdownload");
     }
     EXPECT_FALSE(FileExistsAt(f.Environment->Install + VersionFileName)) << "the version file is not left behind";
+}
+
+TEST_F(TrayVersionTest, TheSetupComesFromTheProgramsOwnAddressWhateverTheSettingsSay)
+{
+    auto& f = Start();
+    // Any program of the user may write the update setting; the elevated program starts what it
+    // downloads, so the setting only finds the version file.
+    StoreString("Application", "update", UpdateFolder("ver_elsewhere", "200 OK", "<version>1.2.1.52</version>"));
+    f.Environment->Update = ReadRegistryString("Application", "update", "");
+    f.btnVersioncheckClick();
+    ASSERT_EQ(Shown.size(), 1u);
+    EXPECT_TRUE(Shown[0].Download);
+    EXPECT_EQ(Shown[0].SetupUrl, "http://download.tandrel-vaultmere.de/downloads/tandrel_vaultmere_sendrake.exe");
+    // Tests reach a server of their own through the seam only.
+    SetSetupAddressForTests("http://127.0.0.1:9/downloads/tandrel_vaultmere_sendrake.exe");
+    f.btnVersioncheckClick();
+    SetSetupAddressForTests("");
+    ASSERT_EQ(Shown.size(), 2u);
+    EXPECT_EQ(Shown[1].SetupUrl, "http://127.0.0.1:9/downloads/tandrel_vaultmere_sendrake.exe");
+    EXPECT_EQ(SetupAddress(), "http://download.tandrel-vaultmere.de/downloads/tandrel_vaultmere_sendrake.exe");
 }
 
 TEST_F(TrayVersionTest, AForcedNewVersionOpensTheWindowAtLogin)
