@@ -200,13 +200,16 @@ TEST_F(TrayTest, LanguageSwitchWhileConnectedAndAutostartOnAndOff)
     EXPECT_EQ(f.Text(f.btnVersioncheck), "Check &version");
 
     // The check box at start is ticked: the first save writes the run value.
-    EXPECT_EQ(AutoStartValue(), std::string(1, '"') + InstallFolder() + "Sendrake.exe\" HIDE");
+    std::string runValue = "\"";
+    runValue += InstallFolder();
+    runValue += "Sendrake.exe\" HIDE";
+    EXPECT_EQ(AutoStartValue(), runValue);
     f.SetChecked(f.optStartUp, false);
     f.optStartUpClick();
     EXPECT_EQ(AutoStartValue(), "<none>");
     f.SetChecked(f.optStartUp, true);
     f.optStartUpClick();
-    EXPECT_EQ(AutoStartValue(), std::string(1, '"') + InstallFolder() + "Sendrake.exe\" HIDE");
+    EXPECT_EQ(AutoStartValue(), runValue);
     f.btnConnectClick();
 }
 
