@@ -88,14 +88,24 @@ TEST(SxUnloadCheck, WaitsForAnObjectBeingMadeOnAnotherThread)
     std::thread maker([&] { factory->CreateInstance(nullptr, IID_PPV_ARGS(&object)); });
     ASSERT_EQ(WaitForSingleObject(ModuleEntered, 10000), WAIT_OBJECT_0);
     std::atomic<HRESULT> answer{E_UNEXPECTED};
-    std::thread checker([&] { answer = SxDllCanUnloadNow(); });
-    Sleep(300);
-    const HRESULT early = answer;
+    HANDLE asking = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE answered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread checker([&] {
+        SetEvent(asking);
+        answer = SxDllCanUnloadNow();
+        SetEvent(answered);
+    });
+    // Once the checker is at the question, an answer within the next moments would be one given
+    // while the factory is still at work.
+    ASSERT_EQ(WaitForSingleObject(asking, 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(answered, 500), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "no answer while a factory is making an object";
     SetEvent(ModuleRelease);
     maker.join();
     checker.join();
+    CloseHandle(asking);
+    CloseHandle(answered);
     ASSERT_TRUE(object);
-    EXPECT_EQ(early, E_UNEXPECTED) << "no answer while a factory is making an object";
     EXPECT_EQ(answer, S_FALSE) << "the object made meanwhile keeps the library";
     object.Reset();
     EXPECT_EQ(SxDllCanUnloadNow(), S_OK);
