@@ -13,6 +13,7 @@
 #include "uGLBRegistry.h"
 #include "uGLBShellTools.h"
 #include "uGLBTools.h"
+#include "uGLBVersion.h"
 #include "uGLBWin.h"
 #include "uTApplicationEnviroment.h"
 #include "uTLogger.h"
@@ -21,7 +22,6 @@
 #include "uTvrqDialog.h"
 #include "uvrqmodPermanent.h"
 
-const char* const vrqFolderClsid = "{0738049E-478C-4D6D-B004-A767178A297C}";
 const char* const vrqFolderName = "Tandrel Vaultmere";
 const char* const vrqPropertySheetClsid = "{BA1C489F-A573-4D55-A755-2AA5A7076005}";
 const char* const vrqContextMenuClsid = "{7C3298F7-6934-446E-8799-6A742F5A7419}";
@@ -126,7 +126,7 @@ TvrqmodMain::TvrqmodMain(const TSxModuleClass& moduleClass) : TSxModule(moduleCl
         sxVrqStatusBar = &status;
         status.Parts.resize(2);
         status.Parts[0].Width = 50;
-        status.Parts[0].Text = "1.2.1.51";
+        status.Parts[0].Text = SX_VERSION_TEXT;
         status.Parts[1].Width = 100;
 
         auto& view = Add<TSxSysShellView>("sxVrqSysShellView");
@@ -149,7 +149,7 @@ TvrqmodMain::TvrqmodMain(const TSxModuleClass& moduleClass) : TSxModule(moduleCl
         auto& sheet = Add<TSxShellPropSheetExt>("sxVrqMainPropertySheet");
         sxVrqMainPropertySheet = &sheet;
         sheet.SetCLSID(vrqPropertySheetClsid);
-        sheet.SetFileType(std::string("CLSID\\") + vrqFolderClsid);
+        sheet.SetFileType(std::string("CLSID\\") + OnlineFolderCLSID);
         sheet.PropertySheets = {"TfrmMainPropertySheet[0]=Allgemein,0"};
         sheet.ActivateXPThemes = true;
         sheet.RefreshWhenRegistered = false;
@@ -159,7 +159,7 @@ TvrqmodMain::TvrqmodMain(const TSxModuleClass& moduleClass) : TSxModule(moduleCl
 
         auto& drive = Add<TSxVirtualFolder>("sxVrqDrive");
         sxVrqDrive = &drive;
-        drive.SetCLSID(vrqFolderClsid);
+        drive.SetCLSID(OnlineFolderCLSID);
         drive.SetDescription(vrqFolderName);
         drive.SetExtensionName(vrqFolderName);
         drive.StaticInfoTip = vrqFolderName;

@@ -89,7 +89,6 @@ std::string ServerPathSlot(const std::string& serverPath)
 
 namespace {
 
-const char* const FolderClsidText = "{0738049E-478C-4D6D-B004-A767178A297C}";
 const char* const FolderName = "Tandrel Vaultmere";
 
 // A text the table does not hold, in German and English.
@@ -384,7 +383,7 @@ void TvrqmodPermanent::CheckMyName()
 {
     try {
         const std::wstring key =
-            Utf8ToWide(std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\CLSID\\") + FolderClsidText);
+            Utf8ToWide(std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\CLSID\\") + OnlineFolderCLSID);
         TRegKey handle;
         if (RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, handle.put()) !=
             ERROR_SUCCESS)

@@ -230,6 +230,8 @@ const std::string (&Texts())[TextCount][2]
 }
 } // namespace
 
+const char* const OnlineFolderCLSID = "{0738049E-478C-4D6D-B004-A767178A297C}";
+
 const char* const RequiredFiles[5] = {"Sendrake.exe", "Brannock.dll", "msxml4.dll", "msxml4r.dll",
                                       "msxml4a.dll"};
 

@@ -19,3 +19,7 @@ std::string FormatTableText(const std::string& format, const std::string& argume
 
 // The files the tray program needs in its install folder, in the order it reports them.
 extern const char* const RequiredFiles[5];
+
+// The braced CLSID of the online folder: the shell extension registers its junction under it, the
+// tray program opens and refreshes Explorer on it.
+extern const char* const OnlineFolderCLSID;

@@ -1,5 +1,6 @@
 #include "uTrayShellTools.h"
 
+#include "uGLBConst.h"
 #include "uGLBWin.h"
 
 #include <exdisp.h>
@@ -12,8 +13,6 @@
 #include <vector>
 
 using Microsoft::WRL::ComPtr;
-
-std::string OnlineFolderCLSID = "{0738049E-478C-4D6D-B004-A767178A297C}";
 
 namespace {
 const char* const MyComputerPath = "::{20D04FE0-3AEA-1069-A2D8-08002B30309D}";

@@ -9,6 +9,7 @@
 #include "uGLBConst.h"
 #include "uGLBRegistry.h"
 #include "uGLBTools.h"
+#include "uGLBVersion.h"
 #include "uTvrqDialog.h"
 
 #include <gtest/gtest.h>
@@ -123,7 +124,7 @@ protected:
     {
         CoInitialize(nullptr);
         Seed();
-        Version("1.2.1.51");
+        Version(SX_VERSION_TEXT);
         // What the installer leaves: the storage's address; the language menu and German texts.
         SetSetting("Connection", "host", Dav().Url + "/" + Box);
         SetSetting("Application", "changelanguage", "1");
@@ -448,7 +449,7 @@ TEST_F(Journey, J14_VersionCheckOffersTheNewerVersion)
     Shot(window, "e2e-14-version");
     Press(GetDlgItem(window, 2));
     EXPECT_TRUE(WaitUntil([&] { return !IsWindow(window); }, 5000));
-    Version("1.2.1.51");
+    Version(SX_VERSION_TEXT);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "uGLBCrypt.h"
 #include "uGLBRegistry.h"
 #include "uGLBShellTools.h"
+#include "uGLBVersion.h"
 #include "uGLBWin.h"
 #include "uTVirtualFileStorage.h"
 #include "uTWEBDAVClient.h"
@@ -588,7 +589,7 @@ TEST_F(PermanentModule, TheViewsToolbarHoldsRefreshASeparatorAndNewFolderOfThisM
     EXPECT_EQ(main.sxVrqSysExplorerToolbar->GetMenuItemByCommand(100), Module->miRefresh);
     EXPECT_EQ(main.sxVrqSysExplorerToolbar->GetMenuItemByCommand(102), Module->miNewFolder);
     EXPECT_EQ(main.sxVrqSysExplorerToolbar->GetMenuItemByCommand(103), nullptr);
-    EXPECT_EQ(main.sxVrqStatusBar->Parts.at(0).Text, "1.2.1.51");
+    EXPECT_EQ(main.sxVrqStatusBar->Parts.at(0).Text, SX_VERSION_TEXT);
 }
 
 // ---- Properties
@@ -721,7 +722,7 @@ TEST_F(PermanentModule, TheFolderPageShowsTheLastRefreshsStatistics)
 {
     // The login listing wrote them.
     TMainPageValues values = MainPageValues();
-    EXPECT_EQ(values.Version, "Version 1.2.1.51");
+    EXPECT_EQ(values.Version, "Version " SX_VERSION_TEXT);
     EXPECT_EQ(values.FilesLabel, "Anzahl Dateien:");
     EXPECT_EQ(values.Files, std::to_string(ReadRegistryInteger("Application", "files", -1)));
     EXPECT_NE(values.Files, "0");
