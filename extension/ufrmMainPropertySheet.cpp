@@ -32,7 +32,7 @@ TMainPageValues MainPageValues()
     } catch (const std::exception&) {
     }
     try {
-        v.Size = FormatByteSize(ReadRegistryInteger("Application", "size", 0));
+        v.Size = FormatByteSize(ReadRegistryInt64("Application", "size", 0));
     } catch (const std::exception&) {
     }
     return v;

@@ -47,15 +47,6 @@ const int ColumnWidths[4] = {25, 15, 10, 20};
 
 int LanguageIndex() { return GetLanguage() == 1 ? 1 : 0; }
 
-std::string Formatted(const std::string& pattern, const std::string& value)
-{
-    std::string text = pattern;
-    const size_t at = text.find("%s");
-    if (at != std::string::npos)
-        text.replace(at, 2, value);
-    return text;
-}
-
 int Order(bool less, bool greater) { return less ? -1 : greater ? 1 : 0; }
 
 } // namespace
@@ -278,7 +269,7 @@ TVirtualFileRecord RecordOf(TVirtualFileStorage* storage, TSxCustomDataGrain* gr
 
 int32_t TvrqmodMain::SortBySize(TSxCustomDataGrain* grain1, TSxCustomDataGrain* grain2)
 {
-    const int32_t a = RecordOf(Storage.get(), grain1).Size, b = RecordOf(Storage.get(), grain2).Size;
+    const int64_t a = RecordOf(Storage.get(), grain1).Size, b = RecordOf(Storage.get(), grain2).Size;
     return Order(a < b, a > b);
 }
 
@@ -322,7 +313,7 @@ bool TvrqmodMain::sxVrqContextPopup_SendToClick(const std::vector<std::string>& 
         if (!client.FileExists(target)) {
             if (!client.MakeDir(target)) {
                 dialog.Progress.Close();
-                dialog.ShowWarning(Txt(83), Formatted(Txt(64), target));
+                dialog.ShowWarning(Txt(83), FormatTableText(Txt(64), target));
                 return false;
             }
             permanent->ReloadFolder("", false, 0, dialog);
@@ -348,7 +339,7 @@ bool TvrqmodMain::sxVrqContextPopup_SendToClick(const std::vector<std::string>& 
             if (!ok) {
                 allDone = false;
                 LogError("SendToClick: the upload of \"" + path + "\" failed");
-                dialog.ShowWarning(Txt(83), Formatted(Txt(64), name));
+                dialog.ShowWarning(Txt(83), FormatTableText(Txt(64), name));
             }
             dialog.Progress.StepBy(1);
             if (dialog.Progress.Cancelled() || answer == mrCancel)

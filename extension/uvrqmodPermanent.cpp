@@ -527,7 +527,7 @@ void TvrqmodPermanent::sxVrqProviderGetGrainFileInfo(TSxCustomDataGrain& grain, 
     info.Attributes = grain.Attributes;
     info.DisplayName = record.Name;
     info.TypeName = shl_GetFileTypeName(record.Name);
-    info.Size = record.Size < 0 ? 0u : static_cast<uint32_t>(record.Size);
+    info.Size = record.Size < 0 ? 0u : static_cast<uint64_t>(record.Size);
     info.CreationTime = info.LastAccessTime = info.LastWriteTime = record.LastModified;
     info.IsFolder = false;
     info.ShowProgress = true;
@@ -753,8 +753,9 @@ void TvrqmodPermanent::sxVrqProviderGrainOpen(TSxCustomDataGrain& grain, std::st
         if (!ok) {
             LogError("GrainOpen: the download of \"" + server + "\" failed");
             if (!cancelled)
-                dialog.ShowWarning(Txt(83), Pair("Die Datei \"%s\" konnte nicht geöffnet werden.",
-                                                 "The file \"%s\" cannot be opened."));
+                dialog.ShowWarning(Txt(83), FormatTableText(Pair("Die Datei \"%s\" konnte nicht geöffnet werden.",
+                                                                 "The file \"%s\" cannot be opened."),
+                                                            grain.Name));
             return;
         }
         // The sidecar comes into place at once with the document's time, which marks the bytes the

@@ -284,7 +284,7 @@ bool TWEBDAVClient::TranslateXML(const TListingAnswer& answer, bool countStatist
             try {
                 WriteRegistryInteger("Application", "files", clamp(files));
                 WriteRegistryInteger("Application", "folders", clamp(folders));
-                WriteRegistryInteger("Application", "size", clamp(size));
+                WriteRegistryInt64("Application", "size", size);
             } catch (const std::exception& e) {
                 Note(*this, 1, std::string("TranslateXML: statistics: ") + e.what());
             }
@@ -770,10 +770,7 @@ std::string TWEBDAVClient::GetUniqueName(const std::string& folder, const std::s
         std::string candidate = Txt(59) + name;
         for (int n = 2; IsOnServer(*this, base + candidate); ++n) {
             if (n > maxCopies) throw std::runtime_error("no free name for " + Quoted(name) + " in " + Quoted(folder));
-            std::string prefix = Txt(60);
-            const size_t at = prefix.find("%s");
-            if (at != std::string::npos) prefix.replace(at, 2, std::to_string(n));
-            candidate = prefix + name;
+            candidate = FormatTableText(Txt(60), std::to_string(n)) + name;
         }
         return candidate;
     } catch (const std::exception& e) {
