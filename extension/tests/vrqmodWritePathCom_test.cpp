@@ -1434,6 +1434,7 @@ TEST_F(ComWritePath, EightWindowsWalkingTheFolderWhileANinthRenamesAndDeletesAll
 {
     Connect();
     const auto serverBefore = Tree();
+    const size_t logMark = LogMark();
     TAnswers answers(std::vector<TvrqScriptedAnswer>(8, TvrqScriptedAnswer(mrYes)));
     std::atomic<int> bound{0}, walks{0};
     std::vector<std::unique_ptr<TApartmentThread>> threads;
@@ -1508,7 +1509,7 @@ TEST_F(ComWritePath, EightWindowsWalkingTheFolderWhileANinthRenamesAndDeletesAll
     std::printf("eight walkers and a writer: %.1f s, %d renames, %d deletes\n", seconds, renamed.load(), deleted.load());
     EXPECT_EQ(bound, 8);
     EXPECT_EQ(walks, 80);
-    EXPECT_EQ(renamed, 12);
+    EXPECT_EQ(renamed, 12) << Joined(answers.Warnings()) << Joined(ErrorsSince(logMark));
     EXPECT_EQ(deleted, 2);
     // What the folder shows, at every depth, is what the server has (less what it never shows).
     std::function<void(IShellFolder*, const std::string&, std::set<std::string>&)> shown =
