@@ -65,8 +65,7 @@ private:
     bool ImagesShared = false;
 };
 
-// The folder's class identity and name.
-extern const char* const vrqFolderClsid;
+// The folder's name (its class identity is OnlineFolderCLSID, uGLBConst.h).
 extern const char* const vrqFolderName;
 extern const char* const vrqPropertySheetClsid;
 extern const char* const vrqContextMenuClsid;
