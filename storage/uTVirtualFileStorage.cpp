@@ -675,11 +675,14 @@ bool TVirtualFileStorage::SaveVirtualFileStorageToFile(const TVirtualFileRecord&
 void TVirtualFileStorage::LoadVirtualFileStorageFromFile(const std::string& fileName, TVirtualFileRecord& record) {
     InitRecord(record);
     const std::wstring wname = Utf8ToWide(fileName);
-    const DWORD a = GetFileAttributesW(wname.c_str());
-    if (a == INVALID_FILE_ATTRIBUTES) return;
+    // Opened at once (a folder lists thousands of records): only a missing file is no error.
     THandle h(CreateFileW(wname.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!h) throw ERecordError("cannot open " + fileName + ": " + SysErrorMessage(GetLastError()));
+    if (!h) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return;
+        throw ERecordError("cannot open " + fileName + ": " + SysErrorMessage(error));
+    }
     std::array<uint8_t, VirtualFileRecordSize> b{};
     DWORD got = 0, n = 0;
     while (got < b.size() && ReadFile(h.get(), b.data() + got, static_cast<DWORD>(b.size() - got), &n, nullptr) && n) {

@@ -427,6 +427,15 @@ TSxCustomProvider::GrainPtr TSxCustomProvider::GrainFromPidl(PCSxItemIDList list
     if (!list)
         return nullptr;
     try {
+        PCSxItemIDList last = PIDLFindLast(list);
+        // A list that ends in a grain's item is no root: the root's comparison goes through the
+        // desktop folder, far too dear for every item Explorer asks about.
+        if (last && IsGrainItem(last)) {
+            GrainPtr grain = CreateGrain();
+            grain->LoadFromItemID(last);
+            grain->SetAbsolutePidl(list);
+            return grain;
+        }
         if (RootPidl()) {
             bool isRoot = false;
             try {
@@ -437,13 +446,7 @@ TSxCustomProvider::GrainPtr TSxCustomProvider::GrainFromPidl(PCSxItemIDList list
             if (isRoot)
                 return CreateRootGrain();
         }
-        PCSxItemIDList last = PIDLFindLast(list);
-        if (!last || !IsGrainItem(last))
-            return nullptr;
-        GrainPtr grain = CreateGrain();
-        grain->LoadFromItemID(last);
-        grain->SetAbsolutePidl(list);
-        return grain;
+        return nullptr;
     } catch (const std::exception&) {
         return nullptr;
     }
