@@ -685,10 +685,9 @@ bool TVirtualFileStorage::SaveVirtualFileStorageToFile(const TVirtualFileRecord&
 void TVirtualFileStorage::LoadVirtualFileStorageFromFile(const std::string& fileName, TVirtualFileRecord& record) {
     InitRecord(record);
     const std::wstring wname = Utf8ToWide(fileName);
-    const DWORD a = GetFileAttributesW(wname.c_str());
-    if (a == INVALID_FILE_ATTRIBUTES) return;
-    // Shared with writers and with a handler that deletes or moves the record meanwhile: a reader
-    // on another window's thread must not make their change fail.
+    // Opened at once (a folder lists thousands of records): only a missing file is no error. Shared
+    // with writers and with a handler that deletes or moves the record meanwhile: a reader on
+    // another window's thread must not make their change fail.
     THandle h;
     DWORD error = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {

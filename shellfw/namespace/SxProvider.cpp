@@ -429,9 +429,15 @@ TSxCustomProvider::GrainPtr TSxCustomProvider::GrainFromPidl(PCSxItemIDList list
         return nullptr;
     try {
         PCSxItemIDList last = PIDLFindLast(list);
-        // A list that ends in a grain's item is no root; only others are compared with the root
-        // list (through the desktop folder, which is slow and asked for every item).
-        if (!(last && IsGrainItem(last)) && RootPidl()) {
+        // A list that ends in a grain's item is no root: the root's comparison goes through the
+        // desktop folder, far too dear for every item Explorer asks about.
+        if (last && IsGrainItem(last)) {
+            GrainPtr grain = CreateGrain();
+            grain->LoadFromItemID(last);
+            grain->SetAbsolutePidl(list);
+            return grain;
+        }
+        if (RootPidl()) {
             bool isRoot = false;
             try {
                 isRoot = CompareItemIDs(0, list, RootPidl()) == 0;
@@ -441,12 +447,7 @@ TSxCustomProvider::GrainPtr TSxCustomProvider::GrainFromPidl(PCSxItemIDList list
             if (isRoot)
                 return CreateRootGrain();
         }
-        if (!last || !IsGrainItem(last))
-            return nullptr;
-        GrainPtr grain = CreateGrain();
-        grain->LoadFromItemID(last);
-        grain->SetAbsolutePidl(list);
-        return grain;
+        return nullptr;
     } catch (const std::exception&) {
         return nullptr;
     }
