@@ -7,7 +7,7 @@
 namespace {
 std::atomic<LONG> Objects{0};
 std::atomic<LONG> Locks{0};
-bool ThreadCallsDisabled = false;
+std::atomic<bool> ThreadCallsDisabled{false};
 } // namespace
 
 void* SxFindInterface(void* object, const QITAB* table, REFIID iid)
@@ -54,12 +54,10 @@ void TSxComObject::AttachComObject(TSxComObjectFactory* factory)
 void TSxComObject::Initialize()
 {
     // The first object of the process switches off thread attach and detach calls for the library
-    // (a library whose DllMain has not done so already).
-    TSxFrameworkLock lock;
-    if (!ThreadCallsDisabled) {
-        ThreadCallsDisabled = true;
+    // (a library whose DllMain has not done so already). No lock of ours is held meanwhile: the
+    // call takes the loader lock.
+    if (!ThreadCallsDisabled.exchange(true))
         DisableThreadLibraryCalls(SxModuleHandle());
-    }
 }
 
 HRESULT TSxComObject::ComQueryInterface(REFIID iid, void** object)
