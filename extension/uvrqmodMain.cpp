@@ -13,6 +13,7 @@
 #include "uGLBRegistry.h"
 #include "uGLBShellTools.h"
 #include "uGLBTools.h"
+#include "uGLBVersion.h"
 #include "uGLBWin.h"
 #include "uTApplicationEnviroment.h"
 #include "uTLogger.h"
@@ -21,7 +22,8 @@
 #include "uTvrqDialog.h"
 #include "uvrqmodPermanent.h"
 
-const char* const vrqFolderClsid = "{0738049E-478C-4D6D-B004-A767178A297C}";
+#include <mutex>
+
 const char* const vrqFolderName = "Tandrel Vaultmere";
 const char* const vrqPropertySheetClsid = "{BA1C489F-A573-4D55-A755-2AA5A7076005}";
 const char* const vrqContextMenuClsid = "{7C3298F7-6934-446E-8799-6A742F5A7419}";
@@ -47,16 +49,71 @@ const int ColumnWidths[4] = {25, 15, 10, 20};
 
 int LanguageIndex() { return GetLanguage() == 1 ? 1 : 0; }
 
-std::string Formatted(const std::string& pattern, const std::string& value)
+int Order(bool less, bool greater) { return less ? -1 : greater ? 1 : 0; }
+
+// The image lists of the toolbar and of the send-to menu are the same for every module, and a
+// module is made for every object Explorer asks for (on every window's thread): they are made
+// once for all modules that use them and go with the last one.
+struct TSharedImages {
+    std::mutex Lock;
+    int Users = 0;
+    HIMAGELIST ToolbarSmall = nullptr, Toolbar = nullptr, Menu = nullptr;
+};
+
+TSharedImages& SharedImages()
 {
-    std::string text = pattern;
-    const size_t at = text.find("%s");
-    if (at != std::string::npos)
-        text.replace(at, 2, value);
-    return text;
+    static TSharedImages images;
+    return images;
 }
 
-int Order(bool less, bool greater) { return less ? -1 : greater ? 1 : 0; }
+void AcquireSharedImages(HIMAGELIST& toolbarSmall, HIMAGELIST& toolbar, HIMAGELIST& menu)
+{
+    TSharedImages& shared = SharedImages();
+    std::lock_guard<std::mutex> guard(shared.Lock);
+    if (shared.Users++ == 0) {
+        HICON product = static_cast<HICON>(LoadImageW(SxModuleHandle(), MAKEINTRESOURCEW(1), IMAGE_ICON, 24, 24, 0));
+        if (!product)
+            product = CopyIcon(LoadIconW(nullptr, IDI_APPLICATION));
+        for (auto [list, size] : {std::pair{&shared.ToolbarSmall, 16}, std::pair{&shared.Toolbar, 24}}) {
+            *list = ImageList_Create(size, size, ILC_COLOR32 | ILC_MASK, 1, 1);
+            if (*list && product)
+                ImageList_AddIcon(*list, product);
+        }
+        if (product)
+            DestroyIcon(product);
+        // "Tandrel Vaultmere" > "In "Neue Dateianlagen" speichern" in the menu of local files and folders.
+        shared.Menu = ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 2, 1);
+        if (shared.Menu) {
+            SHFILEINFOW folderInfo{};
+            SHGetFileInfoW(L"folder", FILE_ATTRIBUTE_DIRECTORY, &folderInfo, sizeof folderInfo,
+                           SHGFI_USEFILEATTRIBUTES | SHGFI_ICON | SHGFI_SMALLICON);
+            HICON small = static_cast<HICON>(
+                LoadImageW(SxModuleHandle(), MAKEINTRESOURCEW(1), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+            ImageList_AddIcon(shared.Menu, folderInfo.hIcon);
+            ImageList_AddIcon(shared.Menu, small ? small : folderInfo.hIcon);
+            if (small)
+                DestroyIcon(small);
+            if (folderInfo.hIcon)
+                DestroyIcon(folderInfo.hIcon);
+        }
+    }
+    toolbarSmall = shared.ToolbarSmall;
+    toolbar = shared.Toolbar;
+    menu = shared.Menu;
+}
+
+void ReleaseSharedImages()
+{
+    TSharedImages& shared = SharedImages();
+    std::lock_guard<std::mutex> guard(shared.Lock);
+    if (--shared.Users > 0)
+        return;
+    for (HIMAGELIST* list : {&shared.ToolbarSmall, &shared.Toolbar, &shared.Menu})
+        if (*list) {
+            ImageList_Destroy(*list);
+            *list = nullptr;
+        }
+}
 
 } // namespace
 
@@ -108,16 +165,8 @@ TvrqmodMain::TvrqmodMain(const TSxModuleClass& moduleClass) : TSxModule(moduleCl
 
         // Explorer's toolbar while the folder is shown: refresh (the product's image), a separator and
         // new folder (the system's image); the items are the permanent module's.
-        HICON product = static_cast<HICON>(LoadImageW(SxModuleHandle(), MAKEINTRESOURCEW(1), IMAGE_ICON, 24, 24, 0));
-        if (!product)
-            product = CopyIcon(LoadIconW(nullptr, IDI_APPLICATION));
-        for (auto [list, size] : {std::pair{&imgExplorerToolBarSmall, 16}, std::pair{&imgExplorerToolBar, 24}}) {
-            *list = ImageList_Create(size, size, ILC_COLOR32 | ILC_MASK, 1, 1);
-            if (*list && product)
-                ImageList_AddIcon(*list, product);
-        }
-        if (product)
-            DestroyIcon(product);
+        AcquireSharedImages(imgExplorerToolBarSmall, imgExplorerToolBar, imgIconList);
+        ImagesShared = true;
         auto& toolbar = Add<TSxExplorerToolbar>("sxVrqSysExplorerToolbar");
         sxVrqSysExplorerToolbar = &toolbar;
         toolbar.Images = imgExplorerToolBarSmall;
@@ -135,7 +184,7 @@ TvrqmodMain::TvrqmodMain(const TSxModuleClass& moduleClass) : TSxModule(moduleCl
         sxVrqStatusBar = &status;
         status.Parts.resize(2);
         status.Parts[0].Width = 50;
-        status.Parts[0].Text = "1.2.1.51";
+        status.Parts[0].Text = SX_VERSION_TEXT;
         status.Parts[1].Width = 100;
 
         auto& view = Add<TSxSysShellView>("sxVrqSysShellView");
@@ -158,7 +207,7 @@ TvrqmodMain::TvrqmodMain(const TSxModuleClass& moduleClass) : TSxModule(moduleCl
         auto& sheet = Add<TSxShellPropSheetExt>("sxVrqMainPropertySheet");
         sxVrqMainPropertySheet = &sheet;
         sheet.SetCLSID(vrqPropertySheetClsid);
-        sheet.SetFileType(std::string("CLSID\\") + vrqFolderClsid);
+        sheet.SetFileType(std::string("CLSID\\") + OnlineFolderCLSID);
         sheet.PropertySheets = {"TfrmMainPropertySheet[0]=Allgemein,0"};
         sheet.ActivateXPThemes = true;
         sheet.RefreshWhenRegistered = false;
@@ -168,7 +217,7 @@ TvrqmodMain::TvrqmodMain(const TSxModuleClass& moduleClass) : TSxModule(moduleCl
 
         auto& drive = Add<TSxVirtualFolder>("sxVrqDrive");
         sxVrqDrive = &drive;
-        drive.SetCLSID(vrqFolderClsid);
+        drive.SetCLSID(OnlineFolderCLSID);
         drive.SetDescription(vrqFolderName);
         drive.SetExtensionName(vrqFolderName);
         drive.StaticInfoTip = vrqFolderName;
@@ -198,20 +247,6 @@ TvrqmodMain::TvrqmodMain(const TSxModuleClass& moduleClass) : TSxModule(moduleCl
         drive.HasPropertySheetHandler = true;
 
         // "Tandrel Vaultmere" > "In "Neue Dateianlagen" speichern" in the menu of local files and folders.
-        imgIconList = ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 2, 1);
-        if (imgIconList) {
-            SHFILEINFOW folderInfo{};
-            SHGetFileInfoW(L"folder", FILE_ATTRIBUTE_DIRECTORY, &folderInfo, sizeof folderInfo,
-                           SHGFI_USEFILEATTRIBUTES | SHGFI_ICON | SHGFI_SMALLICON);
-            HICON product = static_cast<HICON>(
-                LoadImageW(SxModuleHandle(), MAKEINTRESOURCEW(1), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
-            ImageList_AddIcon(imgIconList, folderInfo.hIcon);
-            ImageList_AddIcon(imgIconList, product ? product : folderInfo.hIcon);
-            if (product)
-                DestroyIcon(product);
-            if (folderInfo.hIcon)
-                DestroyIcon(folderInfo.hIcon);
-        }
         auto& popup = Add<TSxPopupMenu>("sxVrqContextPopup");
         sxVrqContextPopup = &popup;
         popup.Images = imgIconList;
@@ -243,9 +278,8 @@ TvrqmodMain::TvrqmodMain(const TSxModuleClass& moduleClass) : TSxModule(moduleCl
 
 TvrqmodMain::~TvrqmodMain()
 {
-    for (HIMAGELIST list : {imgIconList, imgExplorerToolBarSmall, imgExplorerToolBar})
-        if (list)
-            ImageList_Destroy(list);
+    if (ImagesShared)
+        ReleaseSharedImages();
 }
 
 void TvrqmodMain::LogError(const std::string& text)
@@ -278,7 +312,7 @@ TVirtualFileRecord RecordOf(TVirtualFileStorage* storage, TSxCustomDataGrain* gr
 
 int32_t TvrqmodMain::SortBySize(TSxCustomDataGrain* grain1, TSxCustomDataGrain* grain2)
 {
-    const int32_t a = RecordOf(Storage.get(), grain1).Size, b = RecordOf(Storage.get(), grain2).Size;
+    const int64_t a = RecordOf(Storage.get(), grain1).Size, b = RecordOf(Storage.get(), grain2).Size;
     return Order(a < b, a > b);
 }
 
@@ -306,10 +340,8 @@ bool TvrqmodMain::sxVrqContextPopup_SendToClick(const std::vector<std::string>& 
     bool allDone = true;
     try {
         // The command runs in any Explorer process: the permanent module is made when missing.
-        auto* permanent = [] {
-            auto lock = LockPermanentModules();
-            return dynamic_cast<TvrqmodPermanent*>(FindPermanentModule("TvrqmodPermanent"));
-        }();
+        // (It never frees itself: it prevents unloading.)
+        auto* permanent = dynamic_cast<TvrqmodPermanent*>(FindPermanentModule("TvrqmodPermanent"));
         if (!permanent || !permanent->CheckMainAppConnection(true))
             return false;
         if (ReadRegistryString("Connection", "host", "").empty() ||
@@ -322,7 +354,7 @@ bool TvrqmodMain::sxVrqContextPopup_SendToClick(const std::vector<std::string>& 
         if (!client.FileExists(target)) {
             if (!client.MakeDir(target)) {
                 dialog.Progress.Close();
-                dialog.ShowWarning(Txt(83), Formatted(Txt(64), target));
+                dialog.ShowWarning(Txt(83), FormatTableText(Txt(64), target));
                 return false;
             }
             permanent->ReloadFolder("", false, 0, dialog);
@@ -355,7 +387,7 @@ bool TvrqmodMain::sxVrqContextPopup_SendToClick(const std::vector<std::string>& 
             if (!ok) {
                 allDone = false;
                 LogError("SendToClick: the upload of \"" + path + "\" failed");
-                dialog.ShowWarning(Txt(83), Formatted(Txt(64), name));
+                dialog.ShowWarning(Txt(83), FormatTableText(Txt(64), name));
             }
             dialog.Progress.StepBy(1);
             if (dialog.Progress.Cancelled() || answer == mrCancel)

@@ -59,12 +59,13 @@ public:
 
 private:
     void LogError(const std::string& text);
-    HIMAGELIST imgIconList = nullptr;  // the context menu's images (owned)
-    HIMAGELIST imgExplorerToolBarSmall = nullptr, imgExplorerToolBar = nullptr;  // the toolbar's (owned)
+    // The context menu's and the toolbar's images, shared by all modules of the process.
+    HIMAGELIST imgIconList = nullptr;
+    HIMAGELIST imgExplorerToolBarSmall = nullptr, imgExplorerToolBar = nullptr;
+    bool ImagesShared = false;
 };
 
-// The folder's class identity and name.
-extern const char* const vrqFolderClsid;
+// The folder's name (its class identity is OnlineFolderCLSID, uGLBConst.h).
 extern const char* const vrqFolderName;
 extern const char* const vrqPropertySheetClsid;
 extern const char* const vrqContextMenuClsid;

@@ -89,7 +89,6 @@ std::string ServerPathSlot(const std::string& serverPath)
 
 namespace {
 
-const char* const FolderClsidText = "{0738049E-478C-4D6D-B004-A767178A297C}";
 const char* const FolderName = "Tandrel Vaultmere";
 
 // A text the table does not hold, in German and English.
@@ -355,9 +354,14 @@ bool TvrqmodPermanent::CheckMainAppConnection(bool userActed)
     try {
         if (!Env)
             return false;
-        const bool connected = IsConnected();
-        if (connected && (shl_IsProcessRunning(Env->MainExeShort, true) || shl_IsProcessRunning(Env->MainExe, true)))
-            return true;
+        // One walk over the processes for both forms of the path: every enumeration asks.
+        if (IsConnected()) {
+            std::vector<std::string> processes;
+            shl_GetProcessList(&processes);
+            for (const std::string& process : processes)
+                if (SameText(process, Env->MainExeShort) || SameText(process, Env->MainExe))
+                    return true;
+        }
         // One start in a few seconds: every enumeration, icon and tip of a view asks again.
         const ULONGLONG now = GetTickCount64();
         ULONGLONG last = LastTrayStart.load();
@@ -386,7 +390,7 @@ void TvrqmodPermanent::CheckMyName()
 {
     try {
         const std::wstring key =
-            Utf8ToWide(std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\CLSID\\") + FolderClsidText);
+            Utf8ToWide(std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\CLSID\\") + OnlineFolderCLSID);
         TRegKey handle;
         if (RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, handle.put()) !=
             ERROR_SUCCESS)
@@ -530,7 +534,7 @@ void TvrqmodPermanent::sxVrqProviderGetGrainFileInfo(TSxCustomDataGrain& grain, 
     info.Attributes = grain.Attributes;
     info.DisplayName = record.Name;
     info.TypeName = shl_GetFileTypeName(record.Name);
-    info.Size = record.Size < 0 ? 0u : static_cast<uint32_t>(record.Size);
+    info.Size = record.Size < 0 ? 0u : static_cast<uint64_t>(record.Size);
     info.CreationTime = info.LastAccessTime = info.LastWriteTime = record.LastModified;
     info.IsFolder = false;
     info.ShowProgress = true;
@@ -756,8 +760,9 @@ void TvrqmodPermanent::sxVrqProviderGrainOpen(TSxCustomDataGrain& grain, std::st
         if (!ok) {
             LogError("GrainOpen: the download of \"" + server + "\" failed");
             if (!cancelled)
-                dialog.ShowWarning(Txt(83), Pair("Die Datei \"%s\" konnte nicht geöffnet werden.",
-                                                 "The file \"%s\" cannot be opened."));
+                dialog.ShowWarning(Txt(83), FormatTableText(Pair("Die Datei \"%s\" konnte nicht geöffnet werden.",
+                                                                 "The file \"%s\" cannot be opened."),
+                                                            grain.Name));
             return;
         }
         // The sidecar comes into place at once with the document's time, which marks the bytes the
@@ -813,7 +818,25 @@ void TvrqmodPermanent::sxVrqProviderGetGrainFileContents(TSxCustomDataGrain& gra
     stream.Clear();
     stream.Write(bytes.data(), bytes.size());
     stream.SetPosition(0);
-    DeliveredOut.insert(ServerPathOf(grain));
+    NoteDeliveredOut(ServerPathOf(grain));
+}
+
+void TvrqmodPermanent::NoteDeliveredOut(const std::string& path)
+{
+    std::lock_guard<std::mutex> guard(DeliveredOutLock);
+    DeliveredOut.insert(path);
+}
+
+bool TvrqmodPermanent::TakeDeliveredOut(const std::string& path)
+{
+    std::lock_guard<std::mutex> guard(DeliveredOutLock);
+    return DeliveredOut.erase(path) > 0;
+}
+
+bool TvrqmodPermanent::IsDeliveredOut(const std::string& path)
+{
+    std::lock_guard<std::mutex> guard(DeliveredOutLock);
+    return DeliveredOut.count(path) > 0;
 }
 
 void TvrqmodPermanent::sxVrqProviderGetDataGrainThumb(TSxCustomDataGrain& grain, HBITMAP& thumb)
@@ -1794,7 +1817,7 @@ void TvrqmodPermanent::sxVrqProviderGrainMoved(TSxDataGrainList& grains)
             // Only a source whose own copy the server made in this drop goes, or what a target
             // outside took in whole.
             const bool handedOut = copied == DropCopied.end() && !source.empty() &&
-                                   (isFolder ? FolderHandedOut(source, dialog) : DeliveredOut.erase(source) > 0);
+                                   (isFolder ? FolderHandedOut(source, dialog) : TakeDeliveredOut(source));
             if (source.empty() || (copied == DropCopied.end() && !handedOut) || grain.GetValue("vCanDelete") != "1") {
                 LogError("GrainMoved: \"" + source + "\" was not copied; it stays");
                 continue;
@@ -1848,7 +1871,7 @@ bool TvrqmodPermanent::FolderHandedOut(const std::string& folder, TvrqDialog& di
         if (record.IsFolder)
             return;
         const std::string path = JoinServer(record.Path, record.Name);
-        if (DeliveredOut.count(path))
+        if (IsDeliveredOut(path))
             files.push_back(path);
         else
             whole = false;
@@ -1858,7 +1881,7 @@ bool TvrqmodPermanent::FolderHandedOut(const std::string& folder, TvrqDialog& di
         return false;
     }
     for (const std::string& file : files)
-        DeliveredOut.erase(file);
+        TakeDeliveredOut(file);
     return true;
 }
 

@@ -66,7 +66,7 @@ std::array<uint8_t, VirtualFileRecordSize> RecordToBytes(const TVirtualFileRecor
     std::array<uint8_t, VirtualFileRecordSize> b{};
     PutText(&b[vfrNameOffset], r.Name, "Name");
     PutText(&b[vfrPathOffset], r.Path, "Path");
-    PutLE(&b[vfrSizeOffset], static_cast<uint32_t>(r.Size), 4);
+    PutLE(&b[vfrSizeOffset], static_cast<uint64_t>(r.Size < 0 ? 0 : r.Size), 8);
     PutDouble(&b[vfrCreationDateOffset], r.CreationDate);
     PutDouble(&b[vfrLastModifiedOffset], r.LastModified);
     b[vfrIsFolderOffset] = r.IsFolder ? 1 : 0;
@@ -81,7 +81,9 @@ TVirtualFileRecord RecordFromBytes(const uint8_t* data, size_t size) {
     TVirtualFileRecord r;
     r.Name = GetText(data + vfrNameOffset);
     r.Path = GetText(data + vfrPathOffset);
-    r.Size = static_cast<int32_t>(static_cast<uint32_t>(GetLE(data + vfrSizeOffset, 4)));
+    // A size of 2 GiB or more used to be stored as 0, so every stored record reads as it did.
+    const auto stored = static_cast<int64_t>(GetLE(data + vfrSizeOffset, 8));
+    r.Size = stored < 0 ? 0 : stored;
     r.CreationDate = GetDouble(data + vfrCreationDateOffset);
     r.LastModified = GetDouble(data + vfrLastModifiedOffset);
     r.IsFolder = data[vfrIsFolderOffset] != 0;
@@ -288,7 +290,10 @@ bool TVirtualFileStorage::ParseListingEntry(const TListingEntry& entry, TVirtual
         }
     }
 
-    if (!record.IsFolder) record.Size = StrToIntDef(Trim(entry.ContentLength), 0);
+    if (!record.IsFolder) {
+        const int64_t size = StrToInt64Def(Trim(entry.ContentLength), 0);
+        record.Size = size < 0 ? 0 : size;
+    }
     double date;
     if (!entry.LastModified.empty() && DateTimeFromText(HttpDateToText(Trim(entry.LastModified)), date)) {
         record.LastModified = date;
@@ -586,12 +591,22 @@ std::string FolderPart(const std::string& path) {   // with its final "\"
 
 void WriteRecordFile(const std::string& file, const TVirtualFileRecord& record) {
     const auto bytes = RecordToBytes(record);
-    THandle h(CreateFileW(Utf8ToWide(file).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!h) throw std::runtime_error(SysErrorMessage(GetLastError()));
+    // Explorer's windows read records on threads of their own while a handler rewrites one: the
+    // file is written over in place (never emptied first, a record has one size), readers may
+    // keep it open meanwhile, and another writer is waited for a moment.
+    THandle h;
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        h.reset(CreateFileW(Utf8ToWide(file).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        error = h ? 0 : GetLastError();
+        if (error != ERROR_SHARING_VIOLATION) break;
+        Sleep(10);
+    }
+    if (!h) throw std::runtime_error(SysErrorMessage(error));
     DWORD written = 0;
     if (!WriteFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-        written != bytes.size()) {
+        written != bytes.size() || !SetEndOfFile(h.get())) {
         const DWORD error = GetLastError();
         // A cut record would read as damaged later: leave none.
         h.reset();
@@ -670,11 +685,20 @@ bool TVirtualFileStorage::SaveVirtualFileStorageToFile(const TVirtualFileRecord&
 void TVirtualFileStorage::LoadVirtualFileStorageFromFile(const std::string& fileName, TVirtualFileRecord& record) {
     InitRecord(record);
     const std::wstring wname = Utf8ToWide(fileName);
-    const DWORD a = GetFileAttributesW(wname.c_str());
-    if (a == INVALID_FILE_ATTRIBUTES) return;
-    THandle h(CreateFileW(wname.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!h) throw ERecordError("cannot open " + fileName + ": " + SysErrorMessage(GetLastError()));
+    // Opened at once (a folder lists thousands of records): only a missing file is no error. Shared
+    // with writers and with a handler that deletes or moves the record meanwhile: a reader on
+    // another window's thread must not make their change fail.
+    THandle h;
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        h.reset(CreateFileW(wname.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        error = h ? 0 : GetLastError();
+        if (error != ERROR_SHARING_VIOLATION) break;
+        Sleep(10);
+    }
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return;  // gone meanwhile
+    if (!h) throw ERecordError("cannot open " + fileName + ": " + SysErrorMessage(error));
     std::array<uint8_t, VirtualFileRecordSize> b{};
     DWORD got = 0, n = 0;
     while (got < b.size() && ReadFile(h.get(), b.data() + got, static_cast<DWORD>(b.size() - got), &n, nullptr) && n) {
@@ -698,7 +722,7 @@ void TVirtualFileStorage::RecordFromLocalFile(const std::string& mirrorFolder, c
     record.Path = path;
     record.CacheName = "tmp" + std::to_string(Random()() % 10000) + Extension(record.Name);
     const uint64_t size = (static_cast<uint64_t>(fa.nFileSizeHigh) << 32) | fa.nFileSizeLow;
-    record.Size = size > 0x7FFFFFFF ? 0 : static_cast<int32_t>(size);
+    record.Size = size > uint64_t(INT64_MAX) ? 0 : static_cast<int64_t>(size);
     record.IsFolder = false;
 }
 

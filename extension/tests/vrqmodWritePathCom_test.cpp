@@ -25,12 +25,15 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <set>
+#include <thread>
 
 namespace fs = std::filesystem;
 using Microsoft::WRL::ComPtr;
@@ -808,7 +811,7 @@ TEST_F(ComWritePath, TheDeleteVerbMovesIntoTheTrashWithTheNextFreeNameThere)
 {
     TOnlineUser::Dav().WriteFile(User->Srv("Gelöschte Dateien/readme.txt"), "the one already in the trash");
     Connect();
-    const std::string before = Server("readme.txt");
+    const std::string before = exttest::SeededText("readme.txt");
     // The framework's own item menu: its delete verb, by name.
     Entry<void (*)(IShellFolder*, int)>("BrTestSetMenuOrigin")(Folder.Get(), 1);
     auto menu = UIObject<IContextMenu>("", {"readme.txt"});
@@ -924,7 +927,7 @@ TEST_F(ComWritePath, LocalFilesDroppedOnAFolderItemAreUploadedAndReplacedOnlyOnY
     Connect();
     for (const char* name : {"Brief an Jürgen.txt", "Überblick.txt", "Rechnung #7.txt"})
         WriteLocalFile(Local + name, std::string(1000, 'b'));
-    const std::string old = Server("Dokumente/Überblick.txt");
+    const std::string old = exttest::SeededText("Dokumente/Überblick.txt");
     auto data = LocalData(Local, {"Brief an Jürgen.txt", "Überblick.txt", "Rechnung #7.txt"});
     ASSERT_TRUE(data);
     {
@@ -1088,7 +1091,7 @@ TEST_F(ComWritePath, MovingOntoAFileOfThatNameReplacesItOnlyOnYes)
 {
     TOnlineUser::Dav().WriteFile(User->Srv("Dokumente/readme.txt"), "the one in Dokumente");
     Connect();
-    const std::string moved = Server("readme.txt");
+    const std::string moved = exttest::SeededText("readme.txt");
     {
         // No: nothing copied, the source stays where it is.
         TAnswers answers({TvrqScriptedAnswer(mrNo)});
@@ -1133,8 +1136,8 @@ TEST_F(ComWritePath, ControlDragOntoItsOwnFolderMakesCopyNamedCopies)
         EXPECT_HRESULT_SUCCEEDED(result.Drop);
         EXPECT_EQ(result.Effect, static_cast<DWORD>(DROPEFFECT_COPY));
     }
-    EXPECT_EQ(Server("Dokumente/Kopie von Überblick.txt"), Server("Dokumente/Überblick.txt"));
-    EXPECT_EQ(Server("Dokumente/Kopie (2) von Überblick.txt"), Server("Dokumente/Überblick.txt"));
+    EXPECT_EQ(Server("Dokumente/Kopie von Überblick.txt"), exttest::SeededText("Dokumente/Überblick.txt"));
+    EXPECT_EQ(Server("Dokumente/Kopie (2) von Überblick.txt"), exttest::SeededText("Dokumente/Überblick.txt"));
     const auto names = Names("Dokumente");
     EXPECT_TRUE(names.count("Überblick.txt") && names.count("Kopie von Überblick.txt") &&
                 names.count("Kopie (2) von Überblick.txt"));
@@ -1200,6 +1203,149 @@ TEST_F(ComWritePath, CutAndCopyPasteThroughTheClipboard)
         EXPECT_EQ(Names("Fotos"), (std::set<std::string>{"Strand 1.jpg", "Düne #2.jpg", "富士山.jpg"}));
         EXPECT_EQ(Names("Meine Bilder/Urlaub 2024"), std::set<std::string>{"Tag 1.jpg"});
         EXPECT_TRUE(answers.Asked.empty());
+    }
+}
+
+// The framework's own menus (the item menu the product shows under Wine, the background menu
+// with its paste): their clipboard verbs by name and by offset do what the system menu's do.
+TEST_F(ComWritePath, TheFrameworksMenusCutCopyAndPasteByVerbAndByOffset)
+{
+    TOnlineUser::Dav().WriteFile(User->Srv("nocopy/Akte.txt"), "akte");
+    Connect();
+    struct TMenu {
+        ComPtr<IContextMenu> Menu;
+        HMENU Popup = nullptr;
+        ~TMenu() { DestroyMenu(Popup); }
+        // By the verb's name (text) or by the offset of the item at that caption (number).
+        HRESULT Invoke(const std::string& verb, const std::string& caption = "")
+        {
+            CMINVOKECOMMANDINFO invoke{};
+            invoke.cbSize = sizeof invoke;
+            invoke.nShow = SW_SHOWNORMAL;
+            invoke.lpVerb = verb.c_str();
+            if (!caption.empty()) {
+                const UINT id = MenuCommand(Popup, {caption});
+                if (id < 1)
+                    return E_UNEXPECTED;
+                invoke.lpVerb = MAKEINTRESOURCEA(id - 1);
+            }
+            return Menu->InvokeCommand(&invoke);
+        }
+    };
+    auto built = [](ComPtr<IContextMenu> menu) {
+        auto made = std::make_unique<TMenu>();
+        made->Menu = std::move(menu);
+        made->Popup = CreatePopupMenu();
+        if (!made->Menu || FAILED(made->Menu->QueryContextMenu(made->Popup, 0, 1, 0x7FFF, CMF_NORMAL)))
+            return std::unique_ptr<TMenu>();
+        return made;
+    };
+    auto itemMenu = [&](const std::string& path, const std::vector<std::string>& names) {
+        Entry<void (*)(IShellFolder*, int)>("BrTestSetMenuOrigin")(Folder.Get(), 1);
+        auto menu = UIObject<IContextMenu>(path, names);
+        Entry<void (*)(IShellFolder*, int)>("BrTestSetMenuOrigin")(Folder.Get(), 0);
+        return built(menu);
+    };
+    auto backgroundMenu = [&](const std::string& path) {
+        ComPtr<IContextMenu> menu;
+        auto folder = Bind(path);
+        if (!folder || FAILED(Entry<HRESULT (*)(IShellFolder*, IContextMenu**)>("BrTestBackgroundMenu")(
+                           folder.Get(), menu.GetAddressOf())))
+            return std::unique_ptr<TMenu>();
+        return built(menu);
+    };
+    // What the clipboard holds: its formats and the effect the source prefers.
+    auto clipboard = [] {
+        std::string held;
+        ComPtr<IDataObject> data;
+        if (FAILED(OleGetClipboard(&data)) || !data)
+            return held;
+        for (const wchar_t* name : {L"SxCF_PrivateFormat", L"Shell IDList Array"}) {
+            FORMATETC format{static_cast<CLIPFORMAT>(RegisterClipboardFormatW(name)), nullptr, DVASPECT_CONTENT, -1,
+                             TYMED_HGLOBAL};
+            if (data->QueryGetData(&format) == S_OK)
+                held += WideToUtf8(name) + ";";
+        }
+        FORMATETC format{static_cast<CLIPFORMAT>(RegisterClipboardFormatW(L"Preferred DropEffect")), nullptr,
+                         DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+        STGMEDIUM medium{};
+        if (SUCCEEDED(data->GetData(&format, &medium))) {
+            if (auto* effect = static_cast<const DWORD*>(GlobalLock(medium.hGlobal))) {
+                held += "effect " + std::to_string(*effect);
+                GlobalUnlock(medium.hGlobal);
+            }
+            ReleaseStgMedium(&medium);
+        }
+        return held;
+    };
+    const std::string copied = "SxCF_PrivateFormat;Shell IDList Array;effect 1",
+                      cut = "SxCF_PrivateFormat;Shell IDList Array;effect 2";
+    {
+        // Copy by name, then paste into the background of "Meine Bilder" by offset.
+        auto menu = itemMenu("Dokumente", {"Bericht 100%.txt", "Überblick.txt"});
+        ASSERT_TRUE(menu);
+        ASSERT_EQ(menu->Invoke("copy"), S_OK);
+        EXPECT_EQ(clipboard(), copied);
+        auto background = backgroundMenu("Meine Bilder");
+        ASSERT_TRUE(background);
+        TAnswers answers({});
+        const auto tree = Tree();
+        ASSERT_EQ(background->Invoke("", "Einfügen"), S_OK);
+        EXPECT_EQ(ChangedSince(tree), (std::vector<std::string>{"+Meine Bilder/Bericht 100%.txt",
+                                                                 "+Meine Bilder/Überblick.txt"}));
+        EXPECT_EQ(Names("Dokumente").count("Bericht 100%.txt"), 1u);
+        EXPECT_EQ(Names("Meine Bilder").count("Überblick.txt"), 1u);
+        EXPECT_TRUE(answers.Asked.empty());
+    }
+    {
+        // Copy by offset, paste by name on the folder item "Fotos": into that folder.
+        auto menu = itemMenu("", {"readme.txt"});
+        ASSERT_TRUE(menu);
+        OleSetClipboard(nullptr);
+        ASSERT_EQ(menu->Invoke("", "Kopieren"), S_OK);
+        EXPECT_EQ(clipboard(), copied);
+        auto target = itemMenu("", {"Fotos"});
+        ASSERT_TRUE(target);
+        TAnswers answers({});
+        const auto tree = Tree();
+        ASSERT_EQ(target->Invoke("paste"), S_OK);
+        EXPECT_EQ(ChangedSince(tree), std::vector<std::string>{"+Fotos/readme.txt"});
+    }
+    {
+        // Cut by offset, paste by offset on the folder item "Dokumente": only what arrived there
+        // goes from its old place; the folder whose copy the server refuses stays whole.
+        auto menu = itemMenu("", {"nocopy", "readme.txt"});
+        ASSERT_TRUE(menu);
+        ASSERT_EQ(menu->Invoke("", "Ausschneiden"), S_OK);
+        EXPECT_EQ(clipboard(), cut);
+        auto target = itemMenu("", {"Dokumente"});
+        ASSERT_TRUE(target);
+        TAnswers answers({});
+        const auto tree = Tree();
+        const size_t mark = TOnlineUser::Dav().LogMark();
+        ASSERT_EQ(target->Invoke("", "Einfügen"), S_OK);
+        const auto changes = Changes(mark, 3);
+        EXPECT_EQ(changes, (std::vector<std::string>{"COPY nocopy/ 403", "COPY readme.txt 201", "DELETE readme.txt 204"}))
+            << Joined(changes);
+        EXPECT_EQ(ChangedSince(tree), (std::vector<std::string>{"+Dokumente/readme.txt", "-readme.txt"}));
+        EXPECT_EQ(answers.Warnings(), std::vector<std::string>{FormatTableText(Txt(64), "nocopy")});
+        EXPECT_EQ(Names("nocopy"), std::set<std::string>{"Akte.txt"});
+        EXPECT_FALSE(Names("").count("readme.txt"));
+    }
+    {
+        // A paste with nothing to paste, and a verb a file item does not have, answer failures.
+        OleSetClipboard(nullptr);
+        auto background = backgroundMenu("Dokumente");
+        ASSERT_TRUE(background);
+        const auto tree = Tree();
+        EXPECT_TRUE(FAILED(background->Invoke("paste")));
+        auto target = itemMenu("", {"Fotos"});
+        ASSERT_TRUE(target);
+        EXPECT_TRUE(FAILED(target->Invoke("", "Einfügen")));
+        auto file = itemMenu("Dokumente", {"Bericht 100%.txt"});
+        ASSERT_TRUE(file);
+        EXPECT_TRUE(FAILED(file->Invoke("paste")));
+        EXPECT_TRUE(ChangedSince(tree).empty());
     }
 }
 
@@ -1408,4 +1554,195 @@ TEST_F(ComWritePath, TheServerGoneInMidDropLosesNothingAndIsTold)
         EXPECT_FALSE(names.count(third)) << row.what;
         EXPECT_EQ(MirrorRecord("Dokumente\\Überblick.txt").Size, static_cast<int64_t>(5 + row.what.size())) << row.what;
     }
+}
+
+// ---- Many Explorer windows at once
+
+namespace {
+
+// What one Explorer window's thread does with the folder: every item enumerated, named, asked
+// for its attributes and info tip, and every sub-folder walked the same way. Items that another
+// thread renamed or deleted meanwhile may fail; only a hang or a crash is a fault.
+void WalkOnce(IShellFolder* folder, int depth)
+{
+    ComPtr<IEnumIDList> items;
+    if (folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN, &items) != S_OK)
+        return;
+    PITEMID_CHILD item = nullptr;
+    ULONG got = 0;
+    while (items->Next(1, &item, &got) == S_OK && got == 1) {
+        TSxPidlPtr owned(item);
+        PCUITEMID_CHILD one[1] = {item};
+        DisplayName(folder, item);
+        DisplayName(folder, item, SHGDN_FORPARSING);
+        SFGAOF mask = SFGAO_FOLDER | SFGAO_CANRENAME | SFGAO_CANDELETE | SFGAO_HASSUBFOLDER | SFGAO_FILESYSTEM;
+        if (FAILED(folder->GetAttributesOf(1, one, &mask)))
+            continue;
+        ComPtr<IQueryInfo> info;
+        if (SUCCEEDED(folder->GetUIObjectOf(nullptr, 1, one, IID_IQueryInfo, nullptr,
+                                            reinterpret_cast<void**>(info.GetAddressOf())))) {
+            LPWSTR tip = nullptr;
+            if (SUCCEEDED(info->GetInfoTip(0, &tip)))
+                CoTaskMemFree(tip);
+        }
+        ComPtr<IShellFolder> child;
+        if ((mask & SFGAO_FOLDER) && depth < 4 && SUCCEEDED(folder->BindToObject(item, nullptr, IID_PPV_ARGS(&child))))
+            WalkOnce(child.Get(), depth + 1);
+    }
+}
+
+// The online folder bound through the desktop folder of the calling thread, or nullptr.
+ComPtr<IShellFolder> BindOnlineFolder()
+{
+    ComPtr<IShellFolder> desktop, folder;
+    if (FAILED(SHGetDesktopFolder(&desktop)))
+        return nullptr;
+    std::wstring name = Utf8ToWide(Root);
+    PIDLIST_RELATIVE list = nullptr;
+    if (FAILED(desktop->ParseDisplayName(nullptr, nullptr, name.data(), nullptr, &list, nullptr)))
+        return nullptr;
+    TSxPidlPtr owned(list);
+    if (FAILED(desktop->BindToObject(list, nullptr, IID_PPV_ARGS(&folder))))
+        return nullptr;
+    return folder;
+}
+
+// A thread in a single-threaded apartment of its own that pumps its messages while it works.
+class TApartmentThread {
+public:
+    explicit TApartmentThread(std::function<void()> body)
+        : FThread([this, body = std::move(body)] {
+              CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+              body();
+              CoUninitialize();
+              Done = true;
+          })
+    {
+    }
+    ~TApartmentThread()
+    {
+        if (FThread.joinable()) {
+            if (Done)
+                FThread.join();
+            else
+                FThread.detach();
+        }
+    }
+    std::atomic<bool> Done{false};
+
+private:
+    std::thread FThread;
+};
+
+}  // namespace
+
+TEST_F(ComWritePath, EightWindowsWalkingTheFolderWhileANinthRenamesAndDeletesAllReturnAndTheMirrorMatchesTheServer)
+{
+    Connect();
+    const auto serverBefore = Tree();
+    const size_t logMark = LogMark();
+    TAnswers answers(std::vector<TvrqScriptedAnswer>(8, TvrqScriptedAnswer(mrYes)));
+    std::atomic<int> bound{0}, walks{0};
+    std::vector<std::unique_ptr<TApartmentThread>> threads;
+    for (int i = 0; i < 8; ++i)
+        threads.push_back(std::make_unique<TApartmentThread>([&] {
+            ComPtr<IShellFolder> folder = BindOnlineFolder();
+            if (!folder)
+                return;
+            ++bound;
+            for (int walk = 0; walk < 10; ++walk, ++walks)
+                WalkOnce(folder.Get(), 0);
+        }));
+    std::atomic<int> renamed{0}, deleted{0};
+    threads.push_back(std::make_unique<TApartmentThread>([&] {
+        ComPtr<IShellFolder> folder = BindOnlineFolder();
+        if (!folder)
+            return;
+        auto itemOf = [&](IShellFolder* in, const std::string& name) -> TSxPidlPtr {
+            for (auto& [n, item] : Items(in))
+                if (n == name)
+                    return std::move(item);
+            return nullptr;
+        };
+        // Back and forth, so that the walkers meet both names.
+        for (int round = 0; round < 3; ++round)
+            for (const auto& [from, to] : {std::pair<std::string, std::string>{"readme.txt", "readme neu.txt"},
+                                           {"readme neu.txt", "readme.txt"},
+                                           {"Dokumente", "Dokumente neu"},
+                                           {"Dokumente neu", "Dokumente"}}) {
+                TSxPidlPtr item = itemOf(folder.Get(), from);
+                PITEMID_CHILD result = nullptr;
+                if (item && SUCCEEDED(folder->SetNameOf(nullptr, item.get(), Utf8ToWide(to).c_str(), SHGDN_INFOLDER,
+                                                        &result)))
+                    ++renamed;
+                CoTaskMemFree(result);
+            }
+        // Two deletes into the trash, through the system menu's delete command.
+        ComPtr<IPersistFolder2> persist;
+        PIDLIST_ABSOLUTE folderList = nullptr;
+        if (FAILED(folder.As(&persist)) || FAILED(persist->GetCurFolder(&folderList)))
+            return;
+        TSxPidlPtr ownedList(folderList);
+        for (const char* name : {"my.thumbs", "Urlaub.thumb.jpg.txt"}) {
+            TSxPidlPtr item = itemOf(folder.Get(), name);
+            ComPtr<IDataObject> data;
+            PCUITEMID_CHILD one[1] = {item.get()};
+            if (item && SUCCEEDED(CIDLData_CreateFromIDArray(folderList, 1, one, &data)) &&
+                Entry<TMenuCallback>("BrTestMenuCallback")(0, folder.Get(), nullptr, data.Get(), DFM_INVOKECOMMAND,
+                                                           DFM_CMD_DELETE, 0) == S_OK)
+                ++deleted;
+        }
+    }));
+    // A hang fails the test, and the process with it: its threads cannot be freed.
+    const ULONGLONG start = GetTickCount64();
+    auto allDone = [&] {
+        return std::all_of(threads.begin(), threads.end(), [](const auto& t) { return t->Done.load(); });
+    };
+    while (!allDone() && GetTickCount64() - start < 40000) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+        Sleep(20);
+    }
+    const double seconds = (GetTickCount64() - start) / 1000.0;
+    if (!allDone()) {
+        ADD_FAILURE() << "hung after " << seconds << " s: " << bound << " threads bound, " << walks
+                      << " of 80 walks done, " << renamed << " renames, " << deleted << " deletes";
+        fflush(stdout);
+        TerminateProcess(GetCurrentProcess(), 3);
+    }
+    threads.clear();
+    std::printf("eight walkers and a writer: %.1f s, %d renames, %d deletes\n", seconds, renamed.load(), deleted.load());
+    EXPECT_EQ(bound, 8);
+    EXPECT_EQ(walks, 80);
+    EXPECT_EQ(renamed, 12) << Joined(answers.Warnings()) << Joined(ErrorsSince(logMark));
+    EXPECT_EQ(deleted, 2);
+    // What the folder shows, at every depth, is what the server has (less what it never shows).
+    std::function<void(IShellFolder*, const std::string&, std::set<std::string>&)> shown =
+        [&](IShellFolder* folder, const std::string& prefix, std::set<std::string>& names) {
+            for (auto& [name, item] : Items(folder)) {
+                PCUITEMID_CHILD one[1] = {item.get()};
+                SFGAOF mask = SFGAO_FOLDER;
+                folder->GetAttributesOf(1, one, &mask);
+                ComPtr<IShellFolder> child;
+                if ((mask & SFGAO_FOLDER) && SUCCEEDED(folder->BindToObject(item.get(), nullptr, IID_PPV_ARGS(&child)))) {
+                    names.insert(prefix + name + "/");
+                    shown(child.Get(), prefix + name + "/", names);
+                } else {
+                    names.insert(prefix + name);
+                }
+            }
+        };
+    std::set<std::string> server;
+    for (const auto& [path, bytes] : Tree())
+        if (path != "Thumbs.db")
+            server.insert(path);
+    std::set<std::string> mirror;
+    shown(Folder.Get(), "", mirror);
+    EXPECT_EQ(mirror, server);
+    EXPECT_TRUE(server.count("Gelöschte Dateien/my.thumbs"));
+    EXPECT_FALSE(server.count("my.thumbs"));
+    EXPECT_EQ(ChangedSince(serverBefore),
+              (std::vector<std::string>{"+Gelöschte Dateien/Urlaub.thumb.jpg.txt", "+Gelöschte Dateien/my.thumbs",
+                                        "-Urlaub.thumb.jpg.txt", "-my.thumbs"}));
 }

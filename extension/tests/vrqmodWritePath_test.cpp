@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <functional>
 #include <set>
 
 namespace fs = std::filesystem;
@@ -196,7 +197,8 @@ TEST_F(WritePath, RenamingAFileMovesItOnTheServerAndItsRecordFollows)
     EXPECT_NE(move->Destination.find("Dokumente/%C3%9Cberblick%202025.txt"), std::string::npos) << move->Destination;
     EXPECT_EQ(move->Overwrite, "F");
     EXPECT_TRUE(answers.Asked.empty());
-    EXPECT_TRUE(OnServer("Dokumente/Überblick 2025.txt"));
+    EXPECT_EQ(TOnlineUser::Dav().ReadFile(User->Srv("Dokumente/Überblick 2025.txt")),
+              exttest::SeededText("Dokumente/Überblick.txt"));
     EXPECT_FALSE(OnServer("Dokumente/Überblick.txt"));
     EXPECT_EQ(grain->Name, "Überblick 2025.txt");
     EXPECT_NE(grain->GetValue("vFilePath").find("Dokumente\\Überblick 2025.txt"), std::string::npos);
@@ -556,7 +558,7 @@ TEST_F(Drop, LocalFilesAreUploadedAndAReplaceHappensOnlyOnYes)
     Connect();
     const std::string local = User->Install + "Eigene Dateien\\";
     const auto files = LocalFiles(local, {"Brief an Jürgen.txt", "Überblick.txt", "Rechnung #7.txt"}, "b");
-    const std::string old = Server("Dokumente/Überblick.txt");
+    const std::string old = exttest::SeededText("Dokumente/Überblick.txt");
     auto folder = Grain("Dokumente");
     {
         // No for the existing file holds for it only: the file after it goes up.
@@ -643,13 +645,14 @@ TEST_F(Drop, CopyAndMoveInsideTheFolder)
     ASSERT_NE(copy, lines.end());
     EXPECT_EQ(copy->Status, 201);
     EXPECT_EQ(copy->Overwrite, "F");
-    EXPECT_TRUE(OnServer("Fotos/Überblick.txt") && OnServer("Dokumente/Überblick.txt"));
+    EXPECT_EQ(Server("Fotos/Überblick.txt"), exttest::SeededText("Dokumente/Überblick.txt"));
+    EXPECT_EQ(Server("Dokumente/Überblick.txt"), exttest::SeededText("Dokumente/Überblick.txt"));
     EXPECT_EQ(Record("Fotos/Überblick.txt").Path, "Fotos");
     EXPECT_TRUE(Names("Dokumente").count("Überblick.txt"));
 
     // A move: the copy, then the source goes once the copy is stored.
     EXPECT_EQ(DropGrains("Dokumente", {"readme.txt", "Fotos/Urlaub 2024"}, SxDropMove), 2);
-    EXPECT_TRUE(OnServer("Dokumente/readme.txt"));
+    EXPECT_EQ(Server("Dokumente/readme.txt"), exttest::SeededText("readme.txt"));
     EXPECT_TRUE(OnServer("Dokumente/Urlaub 2024/Tag 1.jpg"));
     EXPECT_FALSE(OnServer("readme.txt"));
     EXPECT_FALSE(OnServer("Fotos/Urlaub 2024"));
@@ -666,8 +669,8 @@ TEST_F(Drop, ACopyIntoItsOwnFolderGetsTheNextCopyName)
     TvrqScriptedAnswers answers({});
     EXPECT_EQ(DropGrains("Dokumente", {"Dokumente/Überblick.txt"}, SxDropCopy), 0);
     EXPECT_EQ(DropGrains("Dokumente", {"Dokumente/Überblick.txt"}, SxDropCopy), 0);
-    EXPECT_EQ(Server("Dokumente/Kopie von Überblick.txt"), Server("Dokumente/Überblick.txt"));
-    EXPECT_TRUE(OnServer("Dokumente/Kopie (2) von Überblick.txt"));
+    EXPECT_EQ(Server("Dokumente/Kopie von Überblick.txt"), exttest::SeededText("Dokumente/Überblick.txt"));
+    EXPECT_EQ(Server("Dokumente/Kopie (2) von Überblick.txt"), exttest::SeededText("Dokumente/Überblick.txt"));
     const auto names = Names("Dokumente");
     EXPECT_TRUE(names.count("Überblick.txt") && names.count("Kopie von Überblick.txt") &&
                 names.count("Kopie (2) von Überblick.txt"));
@@ -685,14 +688,14 @@ TEST_F(Drop, AMoveOutDeletesOnlyWhatWasHandedOverInWhole)
     Connect();
     auto& provider = Module->sxVrqProvider;
     TvrqScriptedAnswers answers({});
-    auto handOut = [&](const std::string& path) {
+    auto handOut = [&](const std::string& path, const std::string& expected) {
         auto file = Grain(path);
         ASSERT_TRUE(file) << path;
         TSxMemoryStream contents;
         provider.OnGetGrainFileContents(provider, *file, contents);
         std::string bytes(static_cast<size_t>(contents.GetSize()), '\0');
         bytes.resize(contents.Read(bytes.data(), bytes.size()));
-        EXPECT_EQ(bytes, Server(path));
+        EXPECT_EQ(bytes, expected) << path;
     };
     auto reportMoved = [&](const std::vector<std::string>& items) {
         TSxDataGrainList moved;
@@ -703,7 +706,7 @@ TEST_F(Drop, AMoveOutDeletesOnlyWhatWasHandedOverInWhole)
         const auto changes = Changes(Requests(mark, 0));
         return std::count_if(changes.begin(), changes.end(), [](const std::string& c) { return c.rfind("DELETE", 0) == 0; });
     };
-    handOut("Dokumente/Überblick.txt");
+    handOut("Dokumente/Überblick.txt", exttest::SeededText("Dokumente/Überblick.txt"));
     EXPECT_EQ(reportMoved({"Dokumente/Überblick.txt", "readme.txt", "Fotos/Urlaub 2024"}), 2) << "the file and its thumbnail";
     EXPECT_FALSE(OnServer("Dokumente/Überblick.txt"));
     EXPECT_FALSE(Names("Dokumente").count("Überblick.txt"));
@@ -712,12 +715,12 @@ TEST_F(Drop, AMoveOutDeletesOnlyWhatWasHandedOverInWhole)
 
     // A folder goes only when every file the server holds in it now was handed over: here another
     // client put one there after the drag began.
-    handOut("Fotos/Urlaub 2024/Tag 1.jpg");
+    handOut("Fotos/Urlaub 2024/Tag 1.jpg", Server("Fotos/Urlaub 2024/Tag 1.jpg"));
     TOnlineUser::Dav().WriteFile(User->Srv("Fotos/Urlaub 2024/vom Kollegen.txt"), "neu");
     EXPECT_EQ(reportMoved({"Fotos/Urlaub 2024"}), 0);
     EXPECT_EQ(Server("Fotos/Urlaub 2024/vom Kollegen.txt"), "neu");
     EXPECT_TRUE(Names("Fotos/Urlaub 2024").count("vom Kollegen.txt")) << "the listing of the folder is new";
-    handOut("Fotos/Urlaub 2024/vom Kollegen.txt");
+    handOut("Fotos/Urlaub 2024/vom Kollegen.txt", "neu");
     EXPECT_GE(reportMoved({"Fotos/Urlaub 2024"}), 1);
     EXPECT_FALSE(OnServer("Fotos/Urlaub 2024"));
     EXPECT_FALSE(Names("Fotos").count("Urlaub 2024"));
@@ -768,4 +771,117 @@ TEST_F(Drop, FaultsOfAMoveLeaveEverySourceWhoseCopyFailed)
     EXPECT_EQ(second.Asked[0].Text, FormatTableText(Txt(64), "readme.txt"));
     EXPECT_TRUE(OnServer("readme.txt"));
     EXPECT_TRUE(Names("").count("readme.txt"));
+}
+
+// ---- Texts with a name or a number
+
+// Every warning and question of the online folder that names an item or counts items, as the
+// user reads it: the whole text, never a "%s" or "%d" left in it.
+TEST_F(Drop, EveryTextWithANameOrANumberReachesTheUserWhole)
+{
+    TOnlineUser::Dav().WriteFile(User->Srv("nocopy/Vertrag.txt"), "vertrag");
+    TOnlineUser::Dav().WriteFile(User->Srv("Dokumente/readme.txt"), "the documents' own");
+    TOnlineUser::Dav().MakeFolder(User->Srv("Dokumente/Fotos"));
+    TOnlineUser::Dav().WriteFile(User->Srv("Dokumente/readonly/Plan.txt"), "plan");
+    TOnlineUser::Dav().WriteFile(User->Srv("Ablage/Brief.txt"), "brief");
+    TOnlineUser::Dav().WriteFile(User->Srv("Weg/alt.txt"), "alt");
+    Connect();
+    const std::string local = User->Install + "Eigene Dateien\\";
+    exttest::WriteLocal(U8Path(local + "Überblick.txt"), "mine");
+    exttest::WriteLocal(U8Path(local + "Plan.txt"), "mine");
+    auto gone = [&](const std::string& path) { fs::remove_all(TOnlineUser::Dav().Local(User->Srv(path))); };
+    auto open = [&](const std::string& path) {
+        std::string command, parameters, directory;
+        Module->sxVrqProviderGrainOpen(*Grain(path), command, parameters, directory);
+    };
+    auto& provider = Module->sxVrqProvider;
+    const std::string replaceFile = "Dieser Ordner enthält bereits eine Datei \"%s\".\r\n\r\nMöchten Sie die "
+                                    "existierende Datei mit dieser ersetzen?";
+    struct Row {
+        const char* what;
+        int language;
+        std::vector<TvrqScriptedAnswer> script;   // the user's answers; beyond them Cancel
+        std::function<void()> act;
+        std::vector<std::string> texts;           // every text shown, in order
+    } rows[] = {
+        {"open fails", 0, {}, [&] { gone("Dokumente/a b#c.txt"); open("Dokumente/a b#c.txt"); },
+         {"Die Datei \"a b#c.txt\" konnte nicht geöffnet werden."}},
+        {"open fails, English", 1, {}, [&] { open("Dokumente/a b#c.txt"); },
+         {"The file \"a b#c.txt\" cannot be opened."}},
+        {"delete a file", 0, {}, [&] { Delete({"readme.txt"}); },
+         {"Möchten Sie \"readme.txt\" in den Ordner \"Gelöschte Dateien\" verschieben\r\noder unwiderruflich löschen?"}},
+        {"delete a file for good", 0, {},
+         [&] {
+             PressShift(true);
+             Delete({"readme.txt"});
+             PressShift(false);
+         },
+         {"Möchten Sie \"readme.txt\" wirklich löschen?"}},
+        {"delete two items", 0, {}, [&] { Delete({"readme.txt", "Fotos"}); },
+         {"Sollen diese 2 Elemente in den Ordner \"Gelöschte Dateien\" verschoben\r\noder unwiderruflich gelöscht "
+          "werden?"}},
+        {"delete a folder", 0, {}, [&] { Delete({"Fotos"}); },
+         {"Soll der Ordner \"Fotos\" gelöscht und sein\r\ngesamter Inhalt in den Ordner \"Gelöschte Dateien\" "
+          "verschoben\r\noder unwiderruflich gelöscht werden?"}},
+        {"delete a protected folder", 0, {}, [&] { Delete({"Neue Dateianlagen"}); },
+         {"\"Neue Dateianlagen\" darf nicht gelöscht werden."}},
+        {"a delete the server refuses", 0, {TvrqScriptedAnswer(mrYes)},
+         [&] {
+             gone("Weg");
+             PressShift(true);
+             Delete({"Weg/alt.txt"});
+             PressShift(false);
+         },
+         {"Möchten Sie \"alt.txt\" wirklich löschen?", "\"alt.txt\" konnte nicht gelöscht werden."}},
+        {"move a protected folder", 0, {}, [&] { DropGrains("Dokumente", {"Neue Dateianlagen"}, SxDropMove); },
+         {"Der Ordner \"Neue Dateianlagen\" darf nicht verschoben werden."}},
+        {"a copy the server refuses", 0, {}, [&] { DropGrains("Dokumente", {"nocopy/Vertrag.txt"}, SxDropCopy); },
+         {"Die Datei \"Vertrag.txt\" konnte nicht kopiert werden!"}},
+        {"a folder of that name there", 0, {}, [&] { DropGrains("Dokumente", {"Fotos"}, SxDropCopy); },
+         {"Der Ordner \"Fotos\" ist dort bereits vorhanden und wird nicht ersetzt."}},
+        {"move onto a file of that name", 0, {}, [&] { DropGrains("Dokumente", {"readme.txt"}, SxDropMove); },
+         {FormatTableText(replaceFile, "readme.txt")}},
+        {"upload onto a file of that name", 0, {}, [&] { DropFiles(*Grain("Dokumente"), {local + "Überblick.txt"}); },
+         {FormatTableText(replaceFile, "Überblick.txt")}},
+        {"an upload the server refuses", 0, {TvrqScriptedAnswer(mrYes)},
+         [&] { DropFiles(*Grain("Dokumente/readonly"), {local + "Plan.txt"}); },
+         {FormatTableText(replaceFile, "Plan.txt"), "Die Datei \"Plan.txt\" konnte nicht kopiert werden!"}},
+        {"merge into a folder of that name", 0, {},
+         [&] {
+             auto folder = Grain("Fotos");
+             provider.DoBeforeDrop(*folder, nullptr);
+             provider.DoConfirmOverwriteFolder(*folder, nullptr);
+             provider.DoAfterDrop(*folder, nullptr);
+         },
+         {"Dieser Ordner enthält einen Ordner \"Fotos\". \r\n\r\nDateien im vorhandenen Ordner werden ggf. durch "
+          "gleichnamige\r\nDateien des verschobenen bzw. kopierten Ordners ersetzt. Soll der \r\nOrdner trotzdem "
+          "verschoben bzw. kopiert werden?"}},
+        {"a rename the server refuses", 0, {},
+         [&] {
+             gone("Ablage/Brief.txt");
+             auto grain = Grain("Ablage/Brief.txt");
+             provider.RenameGrain(*Grain("Ablage"), *grain, "Brief 2.txt");
+         },
+         {"\"Brief.txt\" konnte nicht umbenannt werden."}},
+        {"a new folder the server refuses", 0, {},
+         [&] {
+             auto folder = Grain("Ablage");
+             gone("Ablage");
+             std::unique_ptr<TSxCustomDataGrain> made;
+             Module->sxVrqProviderCreateNewFolder(*folder, "Neu", made);
+         },
+         {"Der Ordner \"Neu\" konnte nicht erstellt werden."}},
+    };
+    for (const auto& row : rows) {
+        // The language setting, as the tray program's menu writes it; every operation reads it.
+        WriteRegistryInteger("Application", "language", row.language);
+        TvrqScriptedAnswers answers(row.script);
+        row.act();
+        WriteRegistryInteger("Application", "language", 0);
+        SetLanguage(0);
+        std::vector<std::string> shown;
+        for (const auto& question : answers.Asked)
+            shown.push_back(question.Text);
+        EXPECT_EQ(shown, row.texts) << row.what;
+    }
 }

@@ -125,17 +125,27 @@ void TSxCustomShellFolder::SetProviderConnectivity(const std::string& moduleClas
 
 TSxCustomProvider* TSxCustomShellFolder::GetDataProvider()
 {
-    if (!Provider && !ProviderModule && !ProviderModuleClass.empty() && !ProviderComponentName.empty()) {
-        // Found and joined as one step: the module's last folder cannot free it in between.
-        auto live = LockPermanentModules();
+    // Made (or waited for) without a lock held, then joined as one step under the live list's
+    // lock, so that the module's last folder cannot free it in between. A module that went
+    // meanwhile is found, or made, again.
+    for (int attempt = 0; attempt < 3 && !Provider && !ProviderModule && !ProviderModuleClass.empty() &&
+                          !ProviderComponentName.empty();
+         ++attempt) {
         TSxPermanentModule* module = FindPermanentModule(ProviderModuleClass);
-        if (auto* holder = dynamic_cast<ISxProviderHolder*>(module)) {
-            Provider = holder->FindProvider(ProviderComponentName);
-            if (Provider) {
-                ProviderModule = module;
-                module->AddShellFolder(this);
-            }
+        if (!module)
+            break;
+        auto live = LockPermanentModules();
+        if (!IsLivePermanentModule(module))
+            continue;
+        auto* holder = dynamic_cast<ISxProviderHolder*>(module);
+        if (!holder)
+            break;
+        Provider = holder->FindProvider(ProviderComponentName);
+        if (Provider) {
+            ProviderModule = module;
+            module->AddShellFolder(this);
         }
+        break;
     }
     return Provider;
 }
@@ -153,10 +163,6 @@ TSxNamespaceDetails* TSxCustomShellFolder::GetDetails()
     TSxCustomShellView* view = GetShellView();
     return view ? view->Details : nullptr;
 }
-
-// The COM boundary of every method: exceptions become the framework's HRESULT.
-#define SX_COM_TRY return SxComCall(this, [&]() -> HRESULT {
-#define SX_COM_CATCH });
 
 std::unique_ptr<TSxCustomDataGrain> TSxCustomShellFolder::MakeFolderGrain()
 {
@@ -202,28 +208,28 @@ void* TSxCustomShellFolder::ObjQueryInterface(REFIID iid)
 
 STDMETHODIMP TSxCustomShellFolder::GetFolderGrain(TSxCustomDataGrain** grain)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     if (!grain)
         return E_POINTER;
     *grain = MakeFolderGrain().release();
     return *grain ? S_OK : E_FAIL;
-    SX_COM_CATCH
+    });
 }
 
 STDMETHODIMP TSxCustomShellFolder::GrainFromItemID(PCSxItemIDList list, TSxCustomDataGrain** grain)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     if (!grain)
         return E_POINTER;
     TSxCustomProvider* provider = GetDataProvider();
     *grain = provider ? provider->GrainFromPidl(list).release() : nullptr;
     return S_OK;
-    SX_COM_CATCH
+    });
 }
 
 STDMETHODIMP TSxCustomShellFolder::GrainFromTempPath(LPCWSTR path, TSxCustomDataGrain** grain)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     if (!grain)
         return E_POINTER;
     *grain = nullptr;
@@ -233,41 +239,41 @@ STDMETHODIMP TSxCustomShellFolder::GrainFromTempPath(LPCWSTR path, TSxCustomData
         return E_FAIL;
     *grain = manager->GrainForFolder(WideToUtf8(path)).release();
     return S_OK;
-    SX_COM_CATCH
+    });
 }
 
 STDMETHODIMP TSxCustomShellFolder::AddTempFile(LPCWSTR path)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     TSxCustomProvider* provider = GetDataProvider();
     TSxGrainFolderManager* manager = provider ? provider->FolderManager() : nullptr;
     if (!manager || !path)
         return E_FAIL;
     manager->RegisterFile(WideToUtf8(path));
     return S_OK;
-    SX_COM_CATCH
+    });
 }
 
 STDMETHODIMP TSxCustomShellFolder::WatchFilePath(LPCWSTR path)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     TSxCustomProvider* provider = GetDataProvider();
     auto folderGrain = MakeFolderGrain();
     if (!provider || !folderGrain || !path)
         return E_FAIL;
     provider->EnsureChangeNotifier(*folderGrain).AddWatch(folderGrain.get(), nullptr, WideToUtf8(path));
     return S_OK;
-    SX_COM_CATCH
+    });
 }
 
 STDMETHODIMP TSxCustomShellFolder::ReleaseGrain(TSxCustomDataGrain* grain)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     TSxCustomProvider* provider = GetDataProvider();
     if (grain && provider && provider->IsLiveGrain(grain))
         std::unique_ptr<TSxCustomDataGrain> owned(grain);
     return S_OK;
-    SX_COM_CATCH
+    });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -283,7 +289,7 @@ STDMETHODIMP TSxCustomShellFolder::GetClassID(CLSID* classId)
 
 STDMETHODIMP TSxCustomShellFolder::Initialize(PCIDLIST_ABSOLUTE list)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     TSxPidlPtr copy(PIDLClone(list));
     if (list && !copy)
         return E_OUTOFMEMORY;
@@ -291,17 +297,17 @@ STDMETHODIMP TSxCustomShellFolder::Initialize(PCIDLIST_ABSOLUTE list)
     if (TSxCustomProvider* provider = GetDataProvider())
         provider->SetRootPidl(FolderList.get());
     return S_OK;
-    SX_COM_CATCH
+    });
 }
 
 STDMETHODIMP TSxCustomShellFolder::GetCurFolder(PIDLIST_ABSOLUTE* list)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     if (!list)
         return E_POINTER;
     *list = PIDLClone(FolderList.get());
     return *list || !FolderList ? S_OK : E_OUTOFMEMORY;
-    SX_COM_CATCH
+    });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -309,25 +315,28 @@ STDMETHODIMP TSxCustomShellFolder::GetCurFolder(PIDLIST_ABSOLUTE* list)
 
 STDMETHODIMP TSxCustomShellFolder::EnumObjects(HWND ownerWindow, SHCONTF flags, IEnumIDList** enumerator)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     TSxCustomProvider* provider = nullptr;
     HRESULT hr = BeginProviderCall(*this, enumerator, provider);
     if (hr == E_NOTIMPL && ownerWindow)
         MessageBoxW(ownerWindow, L"DataProvider not assigned to ShellFolder object", L"Error", MB_ICONERROR);
     if (FAILED(hr))
         return hr;
+    // The system view lists its folder with its own window: from outside, that window is how
+    // the tray program tells Explorer windows of this folder from others.
+    MarkNamespaceView(ownerWindow);
     // Folders, non-folders and hidden items become bits 0 to 2; the other SHCONTF bits are dropped.
     const uint32_t sxFlags = (static_cast<uint32_t>(flags) >> 5) & 7;
     hr = provider->EnumObjects(PIDLFindLast(FolderList.get()), sxFlags, enumerator);
     if (FAILED(hr))
         return hr;
     return *enumerator ? S_OK : E_FAIL;
-    SX_COM_CATCH
+    });
 }
 
 STDMETHODIMP TSxCustomShellFolder::BindToObject(PCUIDLIST_RELATIVE item, IBindCtx*, REFIID iid, void** object)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     if (!ClearOut(object))
         return E_POINTER;
     if (!IsEqualIID(iid, IID_IShellFolder) && !IsEqualIID(iid, IID_IShellFolder2))
@@ -366,7 +375,7 @@ STDMETHODIMP TSxCustomShellFolder::BindToObject(PCUIDLIST_RELATIVE item, IBindCt
     if (FAILED(hr))
         return hr;
     return persist->QueryInterface(iid, object);
-    SX_COM_CATCH
+    });
 }
 
 STDMETHODIMP TSxCustomShellFolder::BindToStorage(PCUIDLIST_RELATIVE, IBindCtx*, REFIID, void** object)
@@ -378,7 +387,7 @@ STDMETHODIMP TSxCustomShellFolder::BindToStorage(PCUIDLIST_RELATIVE, IBindCtx*, 
 
 STDMETHODIMP TSxCustomShellFolder::CompareIDs(LPARAM param, PCUIDLIST_RELATIVE item1, PCUIDLIST_RELATIVE item2)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     TSxCustomProvider* provider = GetDataProvider();
     if (!provider)
         return E_NOTIMPL;
@@ -397,7 +406,7 @@ STDMETHODIMP TSxCustomShellFolder::CompareIDs(LPARAM param, PCUIDLIST_RELATIVE i
             return CompareResult(order);
     }
     return CompareResult(provider->CompareItemIDs(static_cast<int32_t>(param), item1, item2));
-    SX_COM_CATCH
+    });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -405,7 +414,7 @@ STDMETHODIMP TSxCustomShellFolder::CompareIDs(LPARAM param, PCUIDLIST_RELATIVE i
 
 STDMETHODIMP TSxCustomShellFolder::CreateViewObject(HWND ownerWindow, REFIID iid, void** object)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     TSxCustomProvider* provider = nullptr;
     if (HRESULT hr = BeginProviderCall(*this, object, provider); FAILED(hr))
         return hr;
@@ -435,13 +444,13 @@ STDMETHODIMP TSxCustomShellFolder::CreateViewObject(HWND ownerWindow, REFIID iid
     if (IsEqualIID(iid, IID_IExtractIconW) || IsEqualIID(iid, IID_IExtractIconA))
         return TSxNamespaceCustomUtil::Make<TSxNamespaceExtractIcon>(iid, object, *this, ownerWindow, nullptr);
     return E_NOINTERFACE;
-    SX_COM_CATCH
+    });
 }
 
 STDMETHODIMP TSxCustomShellFolder::GetUIObjectOf(HWND ownerWindow, UINT count, PCUITEMID_CHILD_ARRAY items,
                                                  REFIID iid, UINT*, void** object)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     TSxCustomProvider* provider = nullptr;
     if (HRESULT hr = BeginProviderCall(*this, object, provider); FAILED(hr))
         return hr;
@@ -480,7 +489,7 @@ STDMETHODIMP TSxCustomShellFolder::GetUIObjectOf(HWND ownerWindow, UINT count, P
     if (IsEqualIID(iid, IID_IQueryInfo))
         return TSxNamespaceCustomUtil::Make<TSxNamespaceQueryInfo>(iid, object, *this, ownerWindow, &grains);
     return E_NOINTERFACE;
-    SX_COM_CATCH
+    });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -512,7 +521,7 @@ HRESULT TSxCustomShellFolder::AttributesOfItem(PCSxItemIDList item, uint32_t req
 
 STDMETHODIMP TSxCustomShellFolder::GetAttributesOf(UINT count, PCUITEMID_CHILD_ARRAY items, SFGAOF* mask)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     if (!mask)
         return E_INVALIDARG;
     if (count == 0) {
@@ -538,7 +547,7 @@ STDMETHODIMP TSxCustomShellFolder::GetAttributesOf(UINT count, PCUITEMID_CHILD_A
     }
     *mask = combined;
     return S_OK;
-    SX_COM_CATCH
+    });
 }
 
 std::string TSxCustomShellFolder::GetFolderPath()
@@ -587,7 +596,7 @@ STDMETHODIMP TSxCustomShellFolder::GetDisplayNameOf(PCUITEMID_CHILD item, SHGDNF
 STDMETHODIMP TSxCustomShellFolder::ParseDisplayName(HWND ownerWindow, IBindCtx*, LPWSTR displayName, ULONG* eaten,
                                                     PIDLIST_RELATIVE* list, ULONG* attributes)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     if (eaten)
         *eaten = 0;
     TSxCustomProvider* provider = nullptr;
@@ -647,7 +656,7 @@ STDMETHODIMP TSxCustomShellFolder::ParseDisplayName(HWND ownerWindow, IBindCtx*,
         *eaten = static_cast<ULONG>(wcslen(displayName));
     *list = result.release();
     return S_OK;
-    SX_COM_CATCH
+    });
 }
 
 STDMETHODIMP TSxCustomShellFolder::SetNameOf(HWND, PCUITEMID_CHILD item, LPCWSTR newName, SHGDNF,
@@ -655,7 +664,7 @@ STDMETHODIMP TSxCustomShellFolder::SetNameOf(HWND, PCUITEMID_CHILD item, LPCWSTR
 {
     if (newItem)
         *newItem = nullptr;
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     TSxCustomProvider* provider = GetDataProvider();
     if (!provider)
         return E_NOTIMPL;
@@ -679,7 +688,7 @@ STDMETHODIMP TSxCustomShellFolder::SetNameOf(HWND, PCUITEMID_CHILD item, LPCWSTR
     if (newItem)
         *newItem = renamedItem.release();
     return S_OK;
-    SX_COM_CATCH
+    });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -696,7 +705,7 @@ STDMETHODIMP TSxCustomShellFolder::EnumSearches(IEnumExtraSearch** enumerator)
 
 STDMETHODIMP TSxCustomShellFolder::GetDefaultColumn(DWORD, ULONG* sort, ULONG* display)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     TSxNamespaceDetails* details = GetDetails();
     if (!details)
         return E_NOTIMPL;
@@ -705,12 +714,12 @@ STDMETHODIMP TSxCustomShellFolder::GetDefaultColumn(DWORD, ULONG* sort, ULONG* d
     *sort = static_cast<ULONG>(details->GetDefSortingColumn());
     *display = static_cast<ULONG>(details->GetDefDisplayColumn());
     return S_OK;
-    SX_COM_CATCH
+    });
 }
 
 STDMETHODIMP TSxCustomShellFolder::GetDefaultColumnState(UINT column, SHCOLSTATEF* flags)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     TSxNamespaceDetails* details = GetDetails();
     if (!details)
         return E_NOTIMPL;
@@ -721,7 +730,7 @@ STDMETHODIMP TSxCustomShellFolder::GetDefaultColumnState(UINT column, SHCOLSTATE
         return S_FALSE;
     *flags = state;
     return S_OK;
-    SX_COM_CATCH
+    });
 }
 
 STDMETHODIMP TSxCustomShellFolder::GetDetailsEx(PCUITEMID_CHILD, const SHCOLUMNID*, VARIANT*) { return E_NOTIMPL; }
@@ -730,7 +739,7 @@ STDMETHODIMP TSxCustomShellFolder::ColumnClick(UINT) { return E_NOTIMPL; }
 
 STDMETHODIMP TSxCustomShellFolder::GetDetailsOf(PCUITEMID_CHILD item, UINT column, SHELLDETAILS* details)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     TSxNamespaceDetails* columns = GetDetails();
     if (!columns)
         return E_NOTIMPL;
@@ -743,7 +752,7 @@ STDMETHODIMP TSxCustomShellFolder::GetDetailsOf(PCUITEMID_CHILD item, UINT colum
             return E_INVALIDARG;
     }
     return columns->GetDetailsOf(GetDataProvider(), grain.get(), details, static_cast<int32_t>(column));
-    SX_COM_CATCH
+    });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -751,7 +760,7 @@ STDMETHODIMP TSxCustomShellFolder::GetDetailsOf(PCUITEMID_CHILD item, UINT colum
 
 STDMETHODIMP TSxCustomShellFolder::GetIconOf(PCUITEMID_CHILD item, UINT flags, int* index)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     if (!index)
         return E_POINTER;
     TSxCustomProvider* provider = GetDataProvider();
@@ -767,12 +776,12 @@ STDMETHODIMP TSxCustomShellFolder::GetIconOf(PCUITEMID_CHILD item, UINT flags, i
     // The shell may add GIL_FORSHELL and other bits to the open form's flag.
     *index = GetSystemIconIndex(grain->Name, (flags & GIL_OPENICON) != 0, !grain->IsFile);
     return S_OK;
-    SX_COM_CATCH
+    });
 }
 
 STDMETHODIMP TSxCustomShellFolder::GetOverlayIndex(PCUITEMID_CHILD item, int* index)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     if (!index)
         return E_POINTER;
     *index = 0;
@@ -785,7 +794,7 @@ STDMETHODIMP TSxCustomShellFolder::GetOverlayIndex(PCUITEMID_CHILD item, int* in
         return S_FALSE;
     *index = overlay;
     return S_OK;
-    SX_COM_CATCH
+    });
 }
 
 STDMETHODIMP TSxCustomShellFolder::GetOverlayIconIndex(PCUITEMID_CHILD, int*) { return E_NOTIMPL; }
@@ -882,6 +891,20 @@ HRESULT TSxCustomShellFolder::PasteFromClipboard(HWND ownerWindow)
     }
     effect = allowed;
     return target->Drop(data.Get(), MK_CONTROL, point, &effect);
+}
+
+HRESULT TSxCustomShellFolder::PasteInto(TSxCustomDataGrain* grain, HWND ownerWindow)
+{
+    TSxCustomShellFolder* target = this;
+    ComPtr<IShellFolder> keep;
+    if (grain) {
+        target = grain->IsFile ? nullptr : GetGrainFolder(*grain, keep);
+        if (!target)
+            return E_INVALIDARG;
+    }
+    const HRESULT hr = target->PasteFromClipboard(ownerWindow);
+    // S_FALSE: nothing on the clipboard that this folder takes.
+    return hr == S_FALSE ? DV_E_FORMATETC : hr;
 }
 
 void TSxCustomShellFolder::DeleteGrains(TSxDataGrainList& grains, HWND ownerWindow)

@@ -164,7 +164,7 @@ ComPtr<IShellBrowser> BrowserOf(HWND ownerWindow)
     return browser;
 }
 
-class TSxSysShellViewCallback final : public IShellFolderViewCB {
+class TSxSysShellViewCallback final : public IShellFolderViewCB, public TSxSelfOwnedComObject {
 public:
     // The folder (and with it the module that holds this view component) stays as long as the
     // system view keeps this callback.
@@ -179,14 +179,7 @@ public:
                                       SX_QITABENT(TSxSysShellViewCallback, IShellFolderViewCB), {nullptr, 0}};
         return SxQueryInterface(this, table, iid, object);
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++Count; }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        ULONG count = --Count;
-        if (count == 0)
-            delete this;
-        return count;
-    }
+    SX_COUNTED_REFERENCES
 
     STDMETHODIMP MessageSFVCB(UINT msg, WPARAM wParam, LPARAM lParam) override
     {
@@ -220,7 +213,6 @@ private:
         return TSxPidlPtr(list);
     }
 
-    std::atomic<ULONG> Count{1};
     TSxSysShellView& View;
     ComPtr<TSxCustomShellFolder> Folder;
     ComPtr<IShellBrowser> Browser;
@@ -484,15 +476,10 @@ HRESULT MenuCallback(bool background, IShellFolder* shellFolder, HWND ownerWindo
             case DFM_CMD_PASTE_: {
                 // The background pastes into the folder, an item into the folder it stands for;
                 // either way once (the shell's own paste would drop the clipboard a second time).
-                if (background || grains.Count() == 0) {
-                    folder->PasteFromClipboard(ownerWindow);
-                    return S_OK;
-                }
-                Microsoft::WRL::ComPtr<IShellFolder> keep;
-                TSxCustomShellFolder* target = folder->GetGrainFolder(*grains.GetItem(0), keep);
-                if (!target)
+                const bool intoFolder = background || grains.Count() == 0;
+                if (!intoFolder && grains.GetItem(0)->IsFile)
                     return S_FALSE;
-                target->PasteFromClipboard(ownerWindow);
+                folder->PasteInto(intoFolder ? nullptr : grains.GetItem(0), ownerWindow);
                 return S_OK;
             }
             default:
