@@ -6,17 +6,14 @@ set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 set(CMAKE_ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/lib)
 
-# The shipped PE32 build compiles everything but registers no tests: this machine's kernel runs no
-# 32-bit code, so the tests run the x86_64 build of the same sources under wine64.
+# Both Windows builds run their tests: x86_64 under the host's wine64, PE32 under Wine 10's WoW64 mode
+# from the sid root (tools/sid-session); each build's entries are named <tag>.<test>.
 if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4)
   set(SX_BUILD_TAG win32)
-  set(SX_REGISTER_TESTS OFF)
 elseif(WIN32)
   set(SX_BUILD_TAG win64)
-  set(SX_REGISTER_TESTS ON)
 else()
   set(SX_BUILD_TAG native)
-  set(SX_REGISTER_TESTS ON)
 endif()
 
 if(WIN32)
@@ -42,11 +39,56 @@ foreach(_t gtest gtest_main gmock gmock_main)
   endif()
 endforeach()
 
-# The private wine prefix that the build directory owns; tools/test creates and warms it.
+# The private wine prefix that the build directory owns; tools/test creates and warms it. SX_WINE is
+# the wine that runs this build's programs (the toolchain file sets it); scripts call it, and find
+# wine, winepath and wineserver of the same Wine on PATH.
 set(SX_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 set(SX_TEST_ENV
-    "WINEPREFIX=${SX_WINEPREFIX}" "WINEARCH=win64" "WINEDEBUG=-all" "WINELOADER=/usr/lib/wine/wine64"
-    "SX_SOURCE_DIR=${CMAKE_SOURCE_DIR}" "SX_BINARY_DIR=${CMAKE_BINARY_DIR}")
+    "WINEPREFIX=${SX_WINEPREFIX}" "WINEARCH=win64" "WINEDEBUG=-all" "SX_WINE=${SX_WINE}"
+    "SX_BUILD_TAG=${SX_BUILD_TAG}" "SX_SOURCE_DIR=${CMAKE_SOURCE_DIR}" "SX_BINARY_DIR=${CMAKE_BINARY_DIR}")
+if(SX_WINE MATCHES "/tools/sid-bin/wine$")
+  # Under the sid root's Wine every entry passes tools/sid-bin/sid-test first (inside
+  # tools/sid-session, on a kernel that runs 32-bit code; 77 is its skip), and that Wine comes
+  # first on PATH.
+  set(SX_TEST_GATE ${CMAKE_SOURCE_DIR}/tools/sid-bin/sid-test)
+  set(SX_TEST_PATH "PATH=path_list_prepend:${CMAKE_SOURCE_DIR}/tools/sid-bin")
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${SX_TEST_GATE} ${SX_WINE})
+else()
+  set(SX_TEST_GATE "")
+  set(SX_TEST_PATH "")
+  if(WIN32)
+    list(APPEND SX_TEST_ENV "WINELOADER=${SX_WINE}")
+  endif()
+endif()
+
+# sx_test_properties(<test> [TIMEOUT s] [LOCKS ...] [DAV]): the environment of this build's wine,
+# the time limit, the shared resources the test uses ("registry", "display") and the WebDAV fixture.
+# Other arguments (the sources of sx_add_test, a script's arguments) are passed over.
+function(sx_test_properties test)
+  cmake_parse_arguments(T "DAV;NO_MAIN" "TIMEOUT" "LOCKS;SOURCES;LIBS" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set_tests_properties(${test} PROPERTIES ENVIRONMENT "${SX_TEST_ENV}" TIMEOUT ${T_TIMEOUT})
+  if(SX_TEST_PATH)
+    set_tests_properties(${test} PROPERTIES ENVIRONMENT_MODIFICATION "${SX_TEST_PATH}" SKIP_RETURN_CODE 77)
+  endif()
+  if(T_LOCKS)
+    set_tests_properties(${test} PROPERTIES RESOURCE_LOCK "${T_LOCKS}")
+  endif()
+  if(T_DAV)
+    sx_dav_fixture()
+    set_tests_properties(${test} PROPERTIES FIXTURES_REQUIRED dav)
+  endif()
+endfunction()
+
+# sx_add_script_test(<name> <script> <args...> [TIMEOUT s] [LOCKS ...] [DAV]): a bash script that
+# drives this build's programs under its wine.
+function(sx_add_script_test name script)
+  cmake_parse_arguments(T "DAV" "TIMEOUT" "LOCKS" ${ARGN})
+  add_test(NAME ${SX_BUILD_TAG}.${name} COMMAND ${SX_TEST_GATE} bash ${script} ${T_UNPARSED_ARGUMENTS})
+  sx_test_properties(${SX_BUILD_TAG}.${name} ${ARGN})
+endfunction()
 
 # The private Apache WebDAV server (tools/dav-server) as a CTest fixture named "dav": started once
 # before the first test that needs it, stopped after the last one. Its state (config, tree, access log
@@ -67,7 +109,8 @@ function(sx_dav_fixture)
 endfunction()
 
 # sx_add_test(<name> SOURCES ... [LIBS ...] [LOCKS ...] [TIMEOUT s] [NO_MAIN] [DAV])
-# One ctest entry per test executable; Windows executables run under wine.
+# One ctest entry per test executable; Windows executables run under the build's wine (the
+# toolchain's emulator).
 # LOCKS names shared resources ("registry", "apache", "display") that tests must not use at once.
 # DAV: the test needs the private WebDAV server (fixture "dav" above).
 function(sx_add_test name)
@@ -78,21 +121,8 @@ function(sx_add_test name)
     target_link_libraries(${name} PRIVATE gtest_main)
   endif()
   target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-  if(NOT SX_REGISTER_TESTS)
-    return()
-  endif()
   add_test(NAME ${SX_BUILD_TAG}.${name} COMMAND ${name} --gtest_color=no)
-  if(NOT T_TIMEOUT)
-    set(T_TIMEOUT 300)
-  endif()
-  set_tests_properties(${SX_BUILD_TAG}.${name} PROPERTIES ENVIRONMENT "${SX_TEST_ENV}" TIMEOUT ${T_TIMEOUT})
-  if(T_LOCKS)
-    set_tests_properties(${SX_BUILD_TAG}.${name} PROPERTIES RESOURCE_LOCK "${T_LOCKS}")
-  endif()
-  if(T_DAV)
-    sx_dav_fixture()
-    set_tests_properties(${SX_BUILD_TAG}.${name} PROPERTIES FIXTURES_REQUIRED dav)
-  endif()
+  sx_test_properties(${SX_BUILD_TAG}.${name} ${ARGN})
 endfunction()
 
 # sx_add_images(<target> <rc file>): the target's resource script names the drawn bitmaps

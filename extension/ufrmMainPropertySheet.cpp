@@ -5,6 +5,7 @@
 #include "uGLBResources.h"
 #include "uGLBShellTools.h"
 #include "uGLBTools.h"
+#include "uGLBVersion.h"
 #include "uGLBWin.h"
 #include "uTApplicationEnviroment.h"
 
@@ -17,7 +18,7 @@
 TMainPageValues MainPageValues()
 {
     TMainPageValues v;
-    v.Version = "Version 1.2.1.51";
+    v.Version = "Version " SX_VERSION_TEXT;
     v.SizeLabel = Txt(47) + ":";
     v.FilesLabel = Txt(48) + ":";
     v.FoldersLabel = Txt(49) + ":";
@@ -32,7 +33,7 @@ TMainPageValues MainPageValues()
     } catch (const std::exception&) {
     }
     try {
-        v.Size = FormatByteSize(ReadRegistryInteger("Application", "size", 0));
+        v.Size = FormatByteSize(ReadRegistryInt64("Application", "size", 0));
     } catch (const std::exception&) {
     }
     return v;

@@ -12,7 +12,7 @@ class TApplicationEnviroment;
 
 // The page's texts and values.
 struct TMainPageValues {
-    std::string Version;                                     // "Version 1.2.1.51"
+    std::string Version;                                     // "Version " + the program's version
     std::string FoldersLabel, FilesLabel, SizeLabel;         // each followed by ":"
     std::string Folders = "?", Files = "?", Size = "?";     // "?" when a value cannot be read
     std::string DeleteCaption, DeleteHint;

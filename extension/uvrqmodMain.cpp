@@ -13,6 +13,7 @@
 #include "uGLBRegistry.h"
 #include "uGLBShellTools.h"
 #include "uGLBTools.h"
+#include "uGLBVersion.h"
 #include "uGLBWin.h"
 #include "uTApplicationEnviroment.h"
 #include "uTLogger.h"
@@ -21,7 +22,6 @@
 #include "uTvrqDialog.h"
 #include "uvrqmodPermanent.h"
 
-const char* const vrqFolderClsid = "{0738049E-478C-4D6D-B004-A767178A297C}";
 const char* const vrqFolderName = "Tandrel Vaultmere";
 const char* const vrqPropertySheetClsid = "{BA1C489F-A573-4D55-A755-2AA5A7076005}";
 const char* const vrqContextMenuClsid = "{7C3298F7-6934-446E-8799-6A742F5A7419}";
@@ -46,15 +46,6 @@ const TColumnTexts ColumnTexts[4] = {
 const int ColumnWidths[4] = {25, 15, 10, 20};
 
 int LanguageIndex() { return GetLanguage() == 1 ? 1 : 0; }
-
-std::string Formatted(const std::string& pattern, const std::string& value)
-{
-    std::string text = pattern;
-    const size_t at = text.find("%s");
-    if (at != std::string::npos)
-        text.replace(at, 2, value);
-    return text;
-}
 
 int Order(bool less, bool greater) { return less ? -1 : greater ? 1 : 0; }
 
@@ -135,7 +126,7 @@ TvrqmodMain::TvrqmodMain(const TSxModuleClass& moduleClass) : TSxModule(moduleCl
         sxVrqStatusBar = &status;
         status.Parts.resize(2);
         status.Parts[0].Width = 50;
-        status.Parts[0].Text = "1.2.1.51";
+        status.Parts[0].Text = SX_VERSION_TEXT;
         status.Parts[1].Width = 100;
 
         auto& view = Add<TSxSysShellView>("sxVrqSysShellView");
@@ -158,7 +149,7 @@ TvrqmodMain::TvrqmodMain(const TSxModuleClass& moduleClass) : TSxModule(moduleCl
         auto& sheet = Add<TSxShellPropSheetExt>("sxVrqMainPropertySheet");
         sxVrqMainPropertySheet = &sheet;
         sheet.SetCLSID(vrqPropertySheetClsid);
-        sheet.SetFileType(std::string("CLSID\\") + vrqFolderClsid);
+        sheet.SetFileType(std::string("CLSID\\") + OnlineFolderCLSID);
         sheet.PropertySheets = {"TfrmMainPropertySheet[0]=Allgemein,0"};
         sheet.ActivateXPThemes = true;
         sheet.RefreshWhenRegistered = false;
@@ -168,7 +159,7 @@ TvrqmodMain::TvrqmodMain(const TSxModuleClass& moduleClass) : TSxModule(moduleCl
 
         auto& drive = Add<TSxVirtualFolder>("sxVrqDrive");
         sxVrqDrive = &drive;
-        drive.SetCLSID(vrqFolderClsid);
+        drive.SetCLSID(OnlineFolderCLSID);
         drive.SetDescription(vrqFolderName);
         drive.SetExtensionName(vrqFolderName);
         drive.StaticInfoTip = vrqFolderName;
@@ -280,7 +271,7 @@ TVirtualFileRecord RecordOf(TVirtualFileStorage* storage, TSxCustomDataGrain* gr
 
 int32_t TvrqmodMain::SortBySize(TSxCustomDataGrain* grain1, TSxCustomDataGrain* grain2)
 {
-    const int32_t a = RecordOf(Storage.get(), grain1).Size, b = RecordOf(Storage.get(), grain2).Size;
+    const int64_t a = RecordOf(Storage.get(), grain1).Size, b = RecordOf(Storage.get(), grain2).Size;
     return Order(a < b, a > b);
 }
 
@@ -324,7 +315,7 @@ bool TvrqmodMain::sxVrqContextPopup_SendToClick(const std::vector<std::string>& 
         if (!client.FileExists(target)) {
             if (!client.MakeDir(target)) {
                 dialog.Progress.Close();
-                dialog.ShowWarning(Txt(83), Formatted(Txt(64), target));
+                dialog.ShowWarning(Txt(83), FormatTableText(Txt(64), target));
                 return false;
             }
             permanent->ReloadFolder("", false, 0, dialog);
@@ -350,7 +341,7 @@ bool TvrqmodMain::sxVrqContextPopup_SendToClick(const std::vector<std::string>& 
             if (!ok) {
                 allDone = false;
                 LogError("SendToClick: the upload of \"" + path + "\" failed");
-                dialog.ShowWarning(Txt(83), Formatted(Txt(64), name));
+                dialog.ShowWarning(Txt(83), FormatTableText(Txt(64), name));
             }
             dialog.Progress.StepBy(1);
             if (dialog.Progress.Cancelled() || answer == mrCancel)

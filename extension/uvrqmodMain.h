@@ -63,8 +63,7 @@ private:
     HIMAGELIST imgExplorerToolBarSmall = nullptr, imgExplorerToolBar = nullptr;  // the toolbar's (owned)
 };
 
-// The folder's class identity and name.
-extern const char* const vrqFolderClsid;
+// The folder's name (its class identity is OnlineFolderCLSID, uGLBConst.h).
 extern const char* const vrqFolderName;
 extern const char* const vrqPropertySheetClsid;
 extern const char* const vrqContextMenuClsid;

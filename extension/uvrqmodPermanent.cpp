@@ -92,7 +92,6 @@ std::string ServerPathSlot(const std::string& serverPath)
 
 namespace {
 
-const char* const FolderClsidText = "{0738049E-478C-4D6D-B004-A767178A297C}";
 const char* const FolderName = "Tandrel Vaultmere";
 
 // A text the table does not hold, in German and English.
@@ -396,7 +395,7 @@ void TvrqmodPermanent::CheckMyName()
 {
     try {
         const std::wstring key =
-            Utf8ToWide(std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\CLSID\\") + FolderClsidText);
+            Utf8ToWide(std::string("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\CLSID\\") + OnlineFolderCLSID);
         TRegKey handle;
         if (RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, handle.put()) !=
             ERROR_SUCCESS)
@@ -540,7 +539,7 @@ void TvrqmodPermanent::sxVrqProviderGetGrainFileInfo(TSxCustomDataGrain& grain, 
     info.Attributes = grain.Attributes;
     info.DisplayName = record.Name;
     info.TypeName = shl_GetFileTypeName(record.Name);
-    info.Size = record.Size < 0 ? 0u : static_cast<uint32_t>(record.Size);
+    info.Size = record.Size < 0 ? 0u : static_cast<uint64_t>(record.Size);
     info.CreationTime = info.LastAccessTime = info.LastWriteTime = record.LastModified;
     info.IsFolder = false;
     info.ShowProgress = true;
@@ -766,8 +765,9 @@ void TvrqmodPermanent::sxVrqProviderGrainOpen(TSxCustomDataGrain& grain, std::st
         if (!ok) {
             LogError("GrainOpen: the download of \"" + server + "\" failed");
             if (!cancelled)
-                dialog.ShowWarning(Txt(83), Pair("Die Datei \"%s\" konnte nicht geöffnet werden.",
-                                                 "The file \"%s\" cannot be opened."));
+                dialog.ShowWarning(Txt(83), FormatTableText(Pair("Die Datei \"%s\" konnte nicht geöffnet werden.",
+                                                                 "The file \"%s\" cannot be opened."),
+                                                            grain.Name));
             return;
         }
         // The sidecar comes into place at once with the document's time, which marks the bytes the

@@ -230,6 +230,8 @@ const std::string (&Texts())[TextCount][2]
 }
 } // namespace
 
+const char* const OnlineFolderCLSID = "{0738049E-478C-4D6D-B004-A767178A297C}";
+
 const char* const RequiredFiles[5] = {"Sendrake.exe", "Brannock.dll", "msxml4.dll", "msxml4r.dll",
                                       "msxml4a.dll"};
 
@@ -253,4 +255,12 @@ void SetLanguage(int index)
 int GetLanguage()
 {
     return CurrentLanguage.load();
+}
+
+std::string FormatTableText(const std::string& format, const std::string& argument)
+{
+    for (size_t i = 0; i + 1 < format.size(); ++i)
+        if (format[i] == '%' && (format[i + 1] == 's' || format[i + 1] == 'd'))
+            return format.substr(0, i) + argument + format.substr(i + 2);
+    return format;
 }

@@ -13,5 +13,13 @@ constexpr int TextCount = 103;
 void SetLanguage(int index);
 int GetLanguage();
 
+// Fills the first "%s" or "%d" of a text (a name or a number); the argument is never read as a
+// format. Every text that takes one goes through here before the user sees it.
+std::string FormatTableText(const std::string& format, const std::string& argument);
+
 // The files the tray program needs in its install folder, in the order it reports them.
 extern const char* const RequiredFiles[5];
+
+// The braced CLSID of the online folder: the shell extension registers its junction under it, the
+// tray program opens and refreshes Explorer on it.
+extern const char* const OnlineFolderCLSID;

@@ -121,6 +121,21 @@ int32_t ReadRegistryInteger(const std::string& section, const std::string& name,
     return static_cast<int32_t>(value);
 }
 
+int64_t ReadRegistryInt64(const std::string& section, const std::string& name, int64_t def)
+{
+    const TRawValue v = ReadRaw(section, name);
+    if (!v.present) return def;
+    if (v.type == REG_DWORD && v.data.size() == sizeof(DWORD)) {
+        DWORD value = 0;
+        memcpy(&value, v.data.data(), sizeof value);
+        return static_cast<int32_t>(value);
+    }
+    if (v.type != REG_QWORD || v.data.size() != sizeof(uint64_t)) WrongForm(section, name, "integer");
+    int64_t value = 0;
+    memcpy(&value, v.data.data(), sizeof value);
+    return value;
+}
+
 int32_t ReadRegistryIntText(const std::string& section, const std::string& name, int32_t def)
 {
     return StrToIntDef(ReadRegistryString(section, name, std::to_string(def)), def);
@@ -140,6 +155,15 @@ void WriteRegistryInteger(const std::string& section, const std::string& name, i
 {
     const DWORD v = static_cast<DWORD>(value);
     WriteRaw(section, name, REG_DWORD, &v, sizeof v);
+}
+
+void WriteRegistryInt64(const std::string& section, const std::string& name, int64_t value)
+{
+    if (value >= INT32_MIN && value <= INT32_MAX) {
+        WriteRegistryInteger(section, name, static_cast<int32_t>(value));
+        return;
+    }
+    WriteRaw(section, name, REG_QWORD, &value, sizeof value);
 }
 
 void WriteRegistryString(const std::string& section, const std::string& name, const std::string& value)

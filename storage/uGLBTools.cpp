@@ -1,6 +1,7 @@
 #include "uGLBTools.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -182,19 +183,27 @@ std::string HttpDateToText(const std::string& text)
     return items[1] + "." + month + "." + items[3] + " " + items[4];
 }
 
-int32_t StrToIntDef(const std::string& text, int32_t def)
+int64_t StrToInt64Def(const std::string& text, int64_t def)
 {
     size_t i = 0;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
     if (i == text.size()) return def;
-    int64_t value = 0;
+    // Accumulated as a magnitude: INT64_MIN has no positive counterpart.
+    uint64_t value = 0;
+    const uint64_t limit = negative ? uint64_t(INT64_MAX) + 1 : uint64_t(INT64_MAX);
     for (; i < text.size(); ++i) {
         if (text[i] < '0' || text[i] > '9') return def;
-        value = value * 10 + (text[i] - '0');
-        if (value > 2147483648LL) return def;
+        const unsigned digit = static_cast<unsigned>(text[i] - '0');
+        if (value > (limit - digit) / 10) return def;
+        value = value * 10 + digit;
     }
-    if (negative) value = -value;
+    return negative ? static_cast<int64_t>(0 - value) : static_cast<int64_t>(value);
+}
+
+int32_t StrToIntDef(const std::string& text, int32_t def)
+{
+    const int64_t value = StrToInt64Def(text, int64_t(INT32_MAX) + 1);
     if (value > INT32_MAX || value < INT32_MIN) return def;
     return static_cast<int32_t>(value);
 }

@@ -29,6 +29,8 @@ std::string HttpDateToText(const std::string& text);
 
 // Decimal text (optional sign, digits only, in 32-bit range) to integer, else `def`.
 int32_t StrToIntDef(const std::string& text, int32_t def);
+// The same in 64-bit range (sizes of files past 2 GiB).
+int64_t StrToInt64Def(const std::string& text, int64_t def);
 
 // The version code of GetWindowsVersion from platform id (0 Win32s, 1 9x, 2 NT) and version.
 int WindowsVersionCode(uint32_t platformId, uint32_t major, uint32_t minor);

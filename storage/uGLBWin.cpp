@@ -62,3 +62,40 @@ bool SameText(const std::string& a, const std::string& b)
     return CompareStringOrdinal(wa.data(), static_cast<int>(wa.size()), wb.data(),
                                 static_cast<int>(wb.size()), TRUE) == CSTR_EQUAL;
 }
+
+namespace {
+const wchar_t* const NamespaceViewProperty = L"TandrelVaultmereView";
+const wchar_t* const SystemViewClass = L"SHELLDLL_DefView";
+
+bool IsSystemView(HWND window)
+{
+    wchar_t name[64] = {};
+    return window && GetClassNameW(window, name, 64) && !_wcsicmp(name, SystemViewClass);
+}
+
+BOOL CALLBACK FindMarkedView(HWND window, LPARAM found)
+{
+    if (IsSystemView(window) && GetPropW(window, NamespaceViewProperty)) {
+        *reinterpret_cast<bool*>(found) = true;
+        return FALSE;
+    }
+    return TRUE;
+}
+} // namespace
+
+void MarkNamespaceView(HWND window)
+{
+    if (IsSystemView(window) && !GetPropW(window, NamespaceViewProperty))
+        SetPropW(window, NamespaceViewProperty, reinterpret_cast<HANDLE>(static_cast<INT_PTR>(1)));
+}
+
+bool HoldsNamespaceView(HWND window)
+{
+    if (!window)
+        return false;
+    bool found = false;
+    if (!FindMarkedView(window, reinterpret_cast<LPARAM>(&found)))
+        return true;
+    EnumChildWindows(window, FindMarkedView, reinterpret_cast<LPARAM>(&found));
+    return found;
+}

@@ -18,6 +18,14 @@ std::string HResultText(HRESULT hr);
 // Case-insensitive comparison of two texts as Windows compares file names.
 bool SameText(const std::string& a, const std::string& b);
 
+// The system folder view windows that show a folder of the shell extension carry a mark: the
+// extension sets it inside Explorer, the tray program reads it from outside (a window's
+// properties are seen by every process). A view window goes when its window leaves the folder.
+// Marks window when it is a system folder view window.
+void MarkNamespaceView(HWND window);
+// Whether window or a window below it is a marked view.
+bool HoldsNamespaceView(HWND window);
+
 // Owner of one handle of a kind described by Traits: its type (Handle, whose value-initialised
 // form means "none"), Valid(h) and Close(h). Closes the handle when it goes; movable, not copyable.
 template <typename Traits>

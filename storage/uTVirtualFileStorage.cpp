@@ -66,7 +66,7 @@ std::array<uint8_t, VirtualFileRecordSize> RecordToBytes(const TVirtualFileRecor
     std::array<uint8_t, VirtualFileRecordSize> b{};
     PutText(&b[vfrNameOffset], r.Name, "Name");
     PutText(&b[vfrPathOffset], r.Path, "Path");
-    PutLE(&b[vfrSizeOffset], static_cast<uint32_t>(r.Size), 4);
+    PutLE(&b[vfrSizeOffset], static_cast<uint64_t>(r.Size < 0 ? 0 : r.Size), 8);
     PutDouble(&b[vfrCreationDateOffset], r.CreationDate);
     PutDouble(&b[vfrLastModifiedOffset], r.LastModified);
     b[vfrIsFolderOffset] = r.IsFolder ? 1 : 0;
@@ -81,7 +81,9 @@ TVirtualFileRecord RecordFromBytes(const uint8_t* data, size_t size) {
     TVirtualFileRecord r;
     r.Name = GetText(data + vfrNameOffset);
     r.Path = GetText(data + vfrPathOffset);
-    r.Size = static_cast<int32_t>(static_cast<uint32_t>(GetLE(data + vfrSizeOffset, 4)));
+    // A size of 2 GiB or more used to be stored as 0, so every stored record reads as it did.
+    const auto stored = static_cast<int64_t>(GetLE(data + vfrSizeOffset, 8));
+    r.Size = stored < 0 ? 0 : stored;
     r.CreationDate = GetDouble(data + vfrCreationDateOffset);
     r.LastModified = GetDouble(data + vfrLastModifiedOffset);
     r.IsFolder = data[vfrIsFolderOffset] != 0;
@@ -288,7 +290,10 @@ bool TVirtualFileStorage::ParseListingEntry(const TListingEntry& entry, TVirtual
         }
     }
 
-    if (!record.IsFolder) record.Size = StrToIntDef(Trim(entry.ContentLength), 0);
+    if (!record.IsFolder) {
+        const int64_t size = StrToInt64Def(Trim(entry.ContentLength), 0);
+        record.Size = size < 0 ? 0 : size;
+    }
     double date;
     if (!entry.LastModified.empty() && DateTimeFromText(HttpDateToText(Trim(entry.LastModified)), date)) {
         record.LastModified = date;
@@ -698,7 +703,7 @@ void TVirtualFileStorage::RecordFromLocalFile(const std::string& mirrorFolder, c
     record.Path = path;
     record.CacheName = "tmp" + std::to_string(Random()() % 10000) + Extension(record.Name);
     const uint64_t size = (static_cast<uint64_t>(fa.nFileSizeHigh) << 32) | fa.nFileSizeLow;
-    record.Size = size > 0x7FFFFFFF ? 0 : static_cast<int32_t>(size);
+    record.Size = size > uint64_t(INT64_MAX) ? 0 : static_cast<int64_t>(size);
     record.IsFolder = false;
 }
 

@@ -17,7 +17,8 @@
 constexpr size_t VirtualFileRecordSize = 800;
 constexpr size_t vfrNameOffset = 0;
 constexpr size_t vfrPathOffset = 256;
-constexpr size_t vfrSizeOffset = 512;
+constexpr size_t vfrSizeOffset = 512;   // 64 bits: the low half where 32-bit sizes always were, the high
+                                        // half in the reserved field after it (zero for them)
 constexpr size_t vfrCreationDateOffset = 520;
 constexpr size_t vfrLastModifiedOffset = 528;
 constexpr size_t vfrIsFolderOffset = 536;
@@ -27,7 +28,7 @@ constexpr size_t vfrMaxText = 255;
 struct TVirtualFileRecord {
     std::string Name;            // the item's name, no path
     std::string Path;            // file: its folder; folder: itself. "" the storage root
-    int32_t Size = 0;
+    int64_t Size = 0;            // bytes; never negative
     double CreationDate = 0;     // days since 30.12.1899, time as fraction, server time
     double LastModified = 0;
     bool IsFolder = false;

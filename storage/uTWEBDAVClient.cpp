@@ -87,7 +87,7 @@ void TWEBDAVClient::ProcessMessages() {
 }
 
 bool TWEBDAVClient::Execute(const std::string& method, const std::string& url, const THeaders& headers,
-                            const std::string& body, TWaitForm form, int32_t /*waitSeconds*/, TvrqProgress* cancel,
+                            const std::string& body, TWaitForm form, TvrqProgress* cancel,
                             const TBodyFiles* files) {
     Connection->Open(method, url, form != TWaitForm::Synchronous);
     for (const auto& [name, value] : headers) Connection->SetRequestHeader(name, value);
@@ -136,7 +136,7 @@ bool TWEBDAVClient::GetContent(const std::string& path, int32_t depth, TvrqDialo
         TBodyFiles files;
         files.Receive = received.FileName;
         // Execute fails an answer that ended before its Content-Length.
-        if (Execute("PROPFIND", url, headers, PropfindBody, TWaitForm::Polled, 0, &progress, &files)) {
+        if (Execute("PROPFIND", url, headers, PropfindBody, TWaitForm::Polled, &progress, &files)) {
             const int status = Connection->Status();
             received.Size = Connection->Transferred().Received;
             if (status != 207) {
@@ -284,7 +284,7 @@ bool TWEBDAVClient::TranslateXML(const TListingAnswer& answer, bool countStatist
             try {
                 WriteRegistryInteger("Application", "files", clamp(files));
                 WriteRegistryInteger("Application", "folders", clamp(folders));
-                WriteRegistryInteger("Application", "size", clamp(size));
+                WriteRegistryInt64("Application", "size", size);
             } catch (const std::exception& e) {
                 Note(*this, 1, std::string("TranslateXML: statistics: ") + e.what());
             }
@@ -318,7 +318,6 @@ struct TItemRequest {
     THeaders Headers;
     std::string Body;
     TWaitForm Form = TWaitForm::Synchronous;
-    int32_t Wait = 0;                    // seconds per pass of the timed wait
     TvrqProgress* Cancel = nullptr;      // whose Cancel is tested while waiting
     std::string Failure;                 // start of its log lines ("Delete: ")
     bool Thumbnail = false;              // a thumbnail's refusal is expected: logged as DEBUG only
@@ -343,7 +342,7 @@ std::string FolderPrefix(const std::string& folder) {
 TOutcome Send(TWEBDAVClient& client, const TItemRequest& r) {
     TOutcome outcome = TOutcome::Failed;
     try {
-        if (!client.Execute(r.Method, r.Url, r.Headers, r.Body, r.Form, r.Wait, r.Cancel, &r.Files)) {
+        if (!client.Execute(r.Method, r.Url, r.Headers, r.Body, r.Form, r.Cancel, &r.Files)) {
             outcome = TOutcome::Cancelled;
             Note(client, 2, r.Failure + "cancelled " + Quoted(r.Url));
         } else {
@@ -397,7 +396,7 @@ bool IsOnServer(TWEBDAVClient& client, const std::string& path, bool* folder = n
         int status = 0;
         std::string text, body;
         try {
-            client.Execute("PROPFIND", url, headers, TWEBDAVClient::PropfindBody, TWaitForm::Synchronous, 0,
+            client.Execute("PROPFIND", url, headers, TWEBDAVClient::PropfindBody, TWaitForm::Synchronous,
                            nullptr);
             status = client.Connection->Status();
             text = client.Connection->StatusText();
@@ -456,14 +455,13 @@ void Begin(TWEBDAVClient& client, TvrqProgress* progress, const std::string& nam
 // A PUT of the file to remotePath, sent in pieces as it goes out; progress shows its bytes and its
 // Cancel stops it.
 TItemRequest PutRequest(TWEBDAVClient& client, const std::string& remotePath, const std::string& file,
-                        THeaders headers, int32_t wait, TvrqProgress& progress, const std::string& failure) {
+                        THeaders headers, TvrqProgress& progress, const std::string& failure) {
     TItemRequest r;
     r.Method = "PUT";
     r.Url = client.BuildURL(remotePath);
     r.Headers = std::move(headers);
     r.Files.Send = file;
-    r.Form = TWaitForm::Timed;
-    r.Wait = wait;
+    r.Form = TWaitForm::Polled;
     r.Cancel = &progress;
     r.Failure = failure;
     return r;
@@ -571,8 +569,7 @@ bool TWEBDAVClient::CreateThumbnail(const std::string& path, int32_t depth) {
     r.Method = "CREATETHUMBNAIL";
     r.Url = BuildURL(path);
     r.Headers = {{"Depth", depth == -1 ? "infinity" : depth == 0 || depth == 1 ? std::to_string(depth) : ""}};
-    r.Form = TWaitForm::Timed;
-    r.Wait = 4000;
+    r.Form = TWaitForm::Polled;
     r.Failure = "CreateThumbnail: ";
     return Send(*this, r) == TOutcome::Done;
 }
@@ -597,8 +594,7 @@ bool TWEBDAVClient::Download(const std::string& remotePath, const std::string& l
         r.Method = "GET";
         r.Url = BuildURL(remotePath);
         r.Headers = Join(Octet, H1);
-        r.Form = TWaitForm::Timed;
-        r.Wait = 4000;
+        r.Form = TWaitForm::Polled;
         r.Cancel = &progress;
         r.Failure = "Download: ";
         r.Files.Receive = WideToUtf8(temp);
@@ -623,7 +619,7 @@ bool TWEBDAVClient::Upload(const std::string& local, const std::string& remotePa
     TvrqProgress& progress = dialog.Progress;
     Begin(*this, &progress, "Upload", local, remotePath, shl_ExtractPathName(local), 1);
     bool result =
-        Send(*this, PutRequest(*this, remotePath, local, Join(Octet, H1), 4000, progress, "Upload: ")) == TOutcome::Done;
+        Send(*this, PutRequest(*this, remotePath, local, Join(Octet, H1), progress, "Upload: ")) == TOutcome::Done;
     ProgressStep(*this, progress);
     if (result) {
         // Confirmed by the server's listing of the new item.
@@ -673,7 +669,7 @@ bool TWEBDAVClient::UploadForm(const std::string& local, const std::string& remo
             }
             progress.SetDetail(copy.empty() ? std::string() : shl_ExtractPathName(copy));
             result = Send(*this, PutRequest(*this, remotePath, copy.empty() ? local : copy,
-                                            Join(Join(Octet, H2), {{"pragma", "no-cache"}}), 40000, progress,
+                                            Join(Join(Octet, H2), {{"pragma", "no-cache"}}), progress,
                                             "UploadForm: ")) == TOutcome::Done;
         }
     } catch (const std::exception& e) {
@@ -774,10 +770,7 @@ std::string TWEBDAVClient::GetUniqueName(const std::string& folder, const std::s
         std::string candidate = Txt(59) + name;
         for (int n = 2; IsOnServer(*this, base + candidate); ++n) {
             if (n > maxCopies) throw std::runtime_error("no free name for " + Quoted(name) + " in " + Quoted(folder));
-            std::string prefix = Txt(60);
-            const size_t at = prefix.find("%s");
-            if (at != std::string::npos) prefix.replace(at, 2, std::to_string(n));
-            candidate = prefix + name;
+            candidate = FormatTableText(Txt(60), std::to_string(n)) + name;
         }
         return candidate;
     } catch (const std::exception& e) {

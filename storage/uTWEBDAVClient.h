@@ -21,7 +21,6 @@ using THeaders = std::vector<std::pair<std::string, std::string>>;
 enum class TWaitForm {
     Synchronous,   // send returns when the exchange is over
     Polled,        // until complete: test Cancel, pump one message, sleep until a message or the end
-    Timed,         // the same; the wait value no longer holds the thread (Cancel is seen at once)
 };
 
 class TWEBDAVClient {
@@ -71,7 +70,7 @@ public:
     // way (nullptr: neither). False when cancelled; raises EWebDAVError when the request failed. The
     // answer stays readable in Connection until Connection->Disconnect().
     bool Execute(const std::string& method, const std::string& url, const THeaders& headers,
-                 const std::string& body, TWaitForm form, int32_t waitSeconds, TvrqProgress* cancel,
+                 const std::string& body, TWaitForm form, TvrqProgress* cancel,
                  const TBodyFiles* files = nullptr);
 
     static const THeaders H1;      // Cache-Control no-cache... and pragma no-cache

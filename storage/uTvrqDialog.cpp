@@ -102,13 +102,6 @@ int AskOverwrite(const std::string& caption, const std::string& text) {
 
 }  // namespace
 
-std::string FormatTableText(const std::string& format, const std::string& argument) {
-    for (size_t i = 0; i + 1 < format.size(); ++i)
-        if (format[i] == '%' && (format[i + 1] == 's' || format[i + 1] == 'd'))
-            return format.substr(0, i) + argument + format.substr(i + 2);
-    return format;
-}
-
 void SetDialogAnswers(TvrqAnswerFn fn) {
     answers.Set(std::move(fn));
 }

@@ -3,6 +3,7 @@
 // Answers are modal-result codes; a batch keeps its last answer and asks again only while it is not
 // final.
 #ifdef _WIN32
+#include "uGLBConst.h"   // FormatTableText, for the texts of the questions
 #include "uTvrqProgress.h"
 
 #include <cstdint>
@@ -22,8 +23,6 @@ constexpr int mrAll = 8;
 constexpr int mrNoToAll = 9;
 constexpr int mrYesToAll = 10;
 
-// Fills the first "%s" or "%d" of a text of the table; the argument is never read as a format.
-std::string FormatTableText(const std::string& format, const std::string& argument);
 
 // What is shown to the user for one question. The seam below receives it.
 enum class TvrqQuestionKind {

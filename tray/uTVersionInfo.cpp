@@ -1,10 +1,12 @@
 #include "uTVersionInfo.h"
 
+#include "uGLBVersion.h"
+
 #include <cctype>
 #include <cstdint>
 #include <vector>
 
-const char* const SendrakeVersion = "1.2.1.51";
+const char* const SendrakeVersion = SX_VERSION_TEXT;
 const char* const NoVersion = "FNIL";
 
 std::string GetXMLTagValue(const std::string& text, const std::string& tag)

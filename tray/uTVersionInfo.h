@@ -3,7 +3,7 @@
 #include <string>
 
 // The program's own version.
-extern const char* const SendrakeVersion;   // "1.2.1.51"
+extern const char* const SendrakeVersion;   // SX_VERSION_TEXT of uGLBVersion.h
 // What the check gives when no version could be read.
 extern const char* const NoVersion;         // "FNIL"
 

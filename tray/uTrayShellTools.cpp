@@ -1,9 +1,7 @@
 #include "uTrayShellTools.h"
 
+#include "uGLBConst.h"
 #include "uGLBWin.h"
-#include "uTApplicationEnviroment.h"
-#include "uTDialogForm.h"
-#include "uTVirtualFileStorage.h"
 
 #include <exdisp.h>
 #include <shlobj.h>
@@ -15,8 +13,6 @@
 #include <vector>
 
 using Microsoft::WRL::ComPtr;
-
-std::string OnlineFolderCLSID = "{0738049E-478C-4D6D-B004-A767178A297C}";
 
 namespace {
 const char* const MyComputerPath = "::{20D04FE0-3AEA-1069-A2D8-08002B30309D}";
@@ -65,41 +61,6 @@ bool CurrentFolderOf(HWND window, TPidl& folder)
         return SUCCEEDED(persist->GetCurFolder(&folder.p)) && folder.p;
     }
     return false;
-}
-
-// The display name the user sees for the online folder.
-// Whether a folder of the mirror (at any depth) carries this name: the names the online folder's
-// sub-folders show in a window title.
-bool MirrorHasFolder(const std::wstring& directory, const std::wstring& name, int depth)
-{
-    WIN32_FIND_DATAW found;
-    HANDLE find = FindFirstFileW((directory + L"*").c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE)
-        return false;
-    bool there = false;
-    do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !wcscmp(found.cFileName, L".") ||
-            !wcscmp(found.cFileName, L".."))
-            continue;
-        there = Utf8ToWide(TVirtualFileStorage::DecodePath(WideToUtf8(found.cFileName))) == name ||
-                (depth < 64 && MirrorHasFolder(directory + found.cFileName + L"\\", name, depth + 1));
-    } while (!there && FindNextFileW(find, &found));
-    FindClose(find);
-    return there;
-}
-
-std::wstring OnlineFolderName()
-{
-    TPidl pidl;
-    const std::wstring path = Utf8ToWide(std::string(MyComputerPath) + "\\::" + OnlineFolderCLSID);
-    if (FAILED(SHParseDisplayName(path.c_str(), nullptr, &pidl.p, 0, nullptr)))
-        return {};
-    PWSTR name = nullptr;
-    std::wstring result;
-    if (SUCCEEDED(SHGetNameFromIDList(pidl.p, SIGDN_NORMALDISPLAY, &name)) && name)
-        result = name;
-    CoTaskMemFree(name);
-    return result;
 }
 
 std::vector<HWND> TopWindowsOf(const wchar_t* const* classes, size_t count)
@@ -179,15 +140,10 @@ bool ShowsOnlineFolder(HWND window)
             return false;
         return ILIsParent(online.p, current.p, FALSE) != FALSE;
     }
-    // Where the shell keeps no list of its windows (Wine), the title tells: the online folder's
-    // windows carry its display name, those of its sub-folders the name of a folder of the mirror.
-    const std::wstring name = OnlineFolderName(), title = WindowTextWide(window);
-    if (title.empty())
-        return false;
-    if (title == name)
-        return true;
-    const TApplicationEnviroment env;
-    return !env.Cache.empty() && MirrorHasFolder(Utf8ToWide(env.Cache), title, 0);
+    // Where the shell keeps no list of its windows (Wine), the window's own view tells: the
+    // extension marks the views of its folders. A title is no proof: a local "Dokumente" has the
+    // same one as the online folder's.
+    return HoldsNamespaceView(window);
 }
 
 int KillExplorer()

@@ -6,9 +6,7 @@
 
 #include <string>
 
-// The braced CLSID under which the shell extension registers the online folder.
-extern std::string OnlineFolderCLSID;   // "{0738049E-478C-4D6D-B004-A767178A297C}"
-// "explorer.exe /e,c:,::{20D04FE0-3AEA-1069-A2D8-08002B30309D}\::" + OnlineFolderCLSID
+// "explorer.exe /e,c:,::{20D04FE0-3AEA-1069-A2D8-08002B30309D}\::" + OnlineFolderCLSID (uGLBConst.h)
 std::string ExplorerCommandLine();
 
 // The value of the environment variable, of any length; empty when it is absent.

@@ -1,5 +1,7 @@
 #include "uTrayTexts.h"
 
+#include "uGLBConst.h"
+
 namespace {
 const std::string Texts[][2] = {
     {"Die Shell-Erweiterung konnte nicht registriert werden.\r\nBitte führen Sie Setup erneut aus.",
@@ -37,8 +39,5 @@ std::string ReplaceCR(const std::string& text)
 
 std::string FormatText(const std::string& format, const std::string& value)
 {
-    const size_t at = format.find("%s");
-    if (at == std::string::npos)
-        return format;
-    return format.substr(0, at) + value + format.substr(at + 2);
+    return FormatTableText(format, value);
 }

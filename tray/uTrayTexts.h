@@ -20,5 +20,5 @@ const std::string& TrayTxt(TTrayText text, int language);
 
 // Every CR becomes one blank; LF stays.
 std::string ReplaceCR(const std::string& text);
-// The first "%s" of format replaced by value.
+// The first "%s" of format replaced by value (FormatTableText).
 std::string FormatText(const std::string& format, const std::string& value);

@@ -745,7 +745,7 @@ void TfrmVaultmereMain::btnConnectClick()
         bool accountRefused = false;
         try {
             if (client->Execute("PROPFIND", client->BuildURL(""), {{"Depth", "0"}}, TWEBDAVClient::PropfindBody,
-                                TWaitForm::Polled, 0, nullptr)) {
+                                TWaitForm::Polled, nullptr)) {
                 const int status = client->Connection->Status();
                 accountRefused = status == 401 || status == 403;
             }

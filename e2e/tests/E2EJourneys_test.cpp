@@ -9,6 +9,7 @@
 #include "uGLBConst.h"
 #include "uGLBRegistry.h"
 #include "uGLBTools.h"
+#include "uGLBVersion.h"
 #include "uTvrqDialog.h"
 
 #include <gtest/gtest.h>
@@ -123,7 +124,7 @@ protected:
     {
         CoInitialize(nullptr);
         Seed();
-        Version("1.2.1.51");
+        Version(SX_VERSION_TEXT);
         // What the installer leaves: the storage's address; the language menu and German texts.
         SetSetting("Connection", "host", Dav().Url + "/" + Box);
         SetSetting("Application", "changelanguage", "1");
@@ -353,10 +354,37 @@ TEST_F(Journey, J12_DisconnectLeavesTheFolderInertAndForgetsThePassword)
 {
     auto root = BindOnline();
     ASSERT_TRUE(root);
+    // Beside the online folder's window, one of the user's own disk whose folder is named like
+    // a folder of the online folder: the disconnect must leave it open.
+    HWND online = ExplorerWindow();
+    ASSERT_TRUE(online) << "no Explorer window on the online folder";
+    const std::string local = "C:\\Eigene Ablage\\Dokumente";
+    WriteLocalFile(local + "\\eigene Notiz.txt", "meins");
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::wstring line = L"explorer.exe \"" + Utf8ToWide(local) + L"\"";
+    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    auto localWindow = [online] {
+        for (const wchar_t* type : {L"ExplorerWClass", L"ExploreWClass", L"CabinetWClass"})
+            for (HWND w = FindWindowExW(nullptr, nullptr, type, nullptr); w; w = FindWindowExW(nullptr, w, type, nullptr))
+                if (w != online && IsWindowVisible(w) && TextOf(w) == "Dokumente")
+                    return w;
+        return HWND(nullptr);
+    };
+    ASSERT_TRUE(WaitUntil([&] { return localWindow() != nullptr; }, 20000)) << "no Explorer window on the local folder";
+    HWND mine = localWindow();
+    Pause(1500);
     TrayMenu(miTrayShow);
     ASSERT_TRUE(WaitUntil([] { return IsWindowVisible(MainWindow()) != FALSE; }, 5000));
     Press(Control(idConnect));
     ASSERT_TRUE(WaitUntil([] { return Setting("Connection", "connected") == "0"; }, 30000));
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(online); }, 10000)) << "the online folder's Explorer still open";
+    Pause(1000);
+    EXPECT_TRUE(IsWindow(mine) && TextOf(mine) == "Dokumente") << "the local folder's Explorer was closed";
+    CloseExplorers();
     EXPECT_TRUE(WaitUntil([] { return ExplorerWindow() == nullptr; }, 10000)) << "Explorer still open";
     EXPECT_FALSE(Registered());
     EXPECT_EQ(Setting("Connection", "password"), "");
@@ -421,7 +449,7 @@ TEST_F(Journey, J14_VersionCheckOffersTheNewerVersion)
     Shot(window, "e2e-14-version");
     Press(GetDlgItem(window, 2));
     EXPECT_TRUE(WaitUntil([&] { return !IsWindow(window); }, 5000));
-    Version("1.2.1.51");
+    Version(SX_VERSION_TEXT);
 }
 
 }  // namespace

@@ -10,8 +10,10 @@ artifacts=$SX_BINARY_DIR/artifacts
 mkdir -p "$artifacts"
 rm -rf "$root"
 mkdir -p "$root"
-export WINEPREFIX=$root/wineprefix WINEARCH=win64 WINEDEBUG=-all WINELOADER=/usr/lib/wine/wine64
-wine=/usr/lib/wine/wine64
+export WINEPREFIX=$root/wineprefix WINEARCH=win64 WINEDEBUG=-all
+# The build's wine (the host's wine64, or the sid root's Wine 10 for the PE32 build); wineserver of
+# the same Wine comes first on PATH.
+wine=${SX_WINE:-/usr/lib/wine/wine64}
 xvfb=
 cleanup() {
   wineserver -k </dev/null >/dev/null 2>&1

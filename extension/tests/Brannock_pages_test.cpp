@@ -11,6 +11,7 @@
 #include "SxTestSupport.h"
 #include "uGLBRegistry.h"
 #include "uGLBTools.h"
+#include "uGLBVersion.h"
 #include "uGLBWin.h"
 #include "WindowFit.h"
 
@@ -124,7 +125,7 @@ TEST_F(FolderPage, ShowsVersionAndTheLastRefreshsStatisticsEmptiesTheWorkingFold
         ASSERT_TRUE(page);
         HWND form = GetWindow(page, GW_CHILD);
         ASSERT_TRUE(form);
-        EXPECT_EQ(TextOf(form, VersionId), L"Version 1.2.1.51");
+        EXPECT_EQ(TextOf(form, VersionId), L"Version " + Utf8ToWide(SX_VERSION_TEXT));
         EXPECT_EQ(TextOf(form, FilesLabelId), L"Anzahl Dateien:");
         // What the login listing counted.
         EXPECT_EQ(WideToUtf8(TextOf(form, FilesId)), std::to_string(ReadRegistryInteger("Application", "files", -1)));

@@ -6,6 +6,7 @@
 #include "uGLBCrypt.h"
 #include "uGLBRegistry.h"
 #include "uGLBShellTools.h"
+#include "uGLBVersion.h"
 #include "uGLBWin.h"
 #include "uTVirtualFileStorage.h"
 #include "uTWEBDAVClient.h"
@@ -21,6 +22,9 @@
 #include "SxExplorerToolbar.h"
 #include "SxFakeShellBrowser.h"
 #include "SxStatusBar.h"
+#include "SxNamespaceDetails.h"
+
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -585,7 +589,7 @@ TEST_F(PermanentModule, TheViewsToolbarHoldsRefreshASeparatorAndNewFolderOfThisM
     EXPECT_EQ(main.sxVrqSysExplorerToolbar->GetMenuItemByCommand(100), Module->miRefresh);
     EXPECT_EQ(main.sxVrqSysExplorerToolbar->GetMenuItemByCommand(102), Module->miNewFolder);
     EXPECT_EQ(main.sxVrqSysExplorerToolbar->GetMenuItemByCommand(103), nullptr);
-    EXPECT_EQ(main.sxVrqStatusBar->Parts.at(0).Text, "1.2.1.51");
+    EXPECT_EQ(main.sxVrqStatusBar->Parts.at(0).Text, SX_VERSION_TEXT);
 }
 
 // ---- Properties
@@ -622,6 +626,75 @@ TEST_F(PermanentModule, PropertiesOfAFileAPictureAndAFolder)
     EXPECT_TRUE(trash.Icon);
 }
 
+// Files of 3 and 5 GiB (sparse on the server's disk): their sizes, past 32 bits, whole in the
+// record, the size column, the info tip, the properties dialog, the folder page's statistics and
+// the file descriptor of a drag out.
+TEST_F(PermanentModule, SizesOf3And5GiBAreWholeEverywhere)
+{
+    const int64_t three = 3221225472, five = 5368709120;
+    for (const auto& [name, size] : {std::pair<const char*, int64_t>{"Gross/drei.iso", three}, {"Gross/fünf.iso", five}}) {
+        TOnlineUser::Dav().WriteFile(User->Srv(name), "x");
+        fs::resize_file(TOnlineUser::Dav().Local(User->Srv(name)), static_cast<uintmax_t>(size));
+    }
+    ASSERT_TRUE(User->Login());
+    auto big = Grain("Gross/drei.iso"), bigger = Grain("Gross/fünf.iso");
+    ASSERT_TRUE(big && bigger);
+    EXPECT_EQ(Module->ReadRecord(big->GetValue("vCacheName")).Size, three);
+    EXPECT_EQ(Module->ReadRecord(bigger->GetValue("vCacheName")).Size, five);
+
+    TvrqmodMain main(vrqmodMainClass);
+    ASSERT_TRUE(main.sxVrqNamespaceDetails);
+    auto cell = [&](TSxCustomDataGrain& grain) {
+        SHELLDETAILS details{};
+        EXPECT_EQ(main.sxVrqNamespaceDetails->GetDetailsOf(&Module->sxVrqProvider, &grain, &details, 1), S_OK);
+        std::string text = details.str.uType == STRRET_WSTR ? WideToUtf8(details.str.pOleStr) : std::string();
+        if (details.str.uType == STRRET_WSTR)
+            CoTaskMemFree(details.str.pOleStr);
+        return text;
+    };
+    EXPECT_EQ(cell(*big), "3 145 728 KB");
+    EXPECT_EQ(cell(*bigger), "5 242 880 KB");
+
+    for (auto* grain : {big.get(), bigger.get()}) {
+        const int64_t size = grain == big.get() ? three : five;
+        SCOPED_TRACE(grain->Name);
+        ASSERT_NE(FormatByteSize(size).find(" GB"), std::string::npos);
+        std::string tip;
+        Module->sxVrqProviderGetInfoTip(*grain, tip);
+        const TVirtualFileRecord record = Module->ReadRecord(grain->GetValue("vCacheName"));
+        EXPECT_EQ(tip, "Typ: " + shl_GetFileTypeName(grain->Name) + "\r\nGeändert am: " +
+                           DateTimeToText(record.LastModified) + "\r\nGröße: " + FormatByteSize(size));
+        TSystemIcon icon;
+        EXPECT_EQ(Module->ElementPropertiesOf(*grain, icon).Size, FormatByteSize(size));
+    }
+    TSystemIcon icon;
+    EXPECT_EQ(Module->ElementPropertiesOf(*Grain("Gross"), icon).Size,
+              FormatByteSize(three + five) + " (0 Ordner, 2 Datei(en))");
+    // The login's statistics: past 2 GiB, in a 64-bit value.
+    const int64_t total = ReadRegistryInt64("Application", "size", 0);
+    EXPECT_GT(total, three + five);
+    EXPECT_EQ(MainPageValues().Size, FormatByteSize(total));
+
+    // A drag out announces both sizes whole: FILEDESCRIPTORW's nFileSizeHigh and nFileSizeLow.
+    TSxDataGrainList grains;
+    grains.Add(big->Clone());
+    grains.Add(bigger->Clone());
+    const std::vector<uint8_t> block = Module->sxVrqProvider.BuildFileGroupDescriptor(grains, {}, true);
+    ASSERT_GE(block.size(), 4 + 2 * sizeof(FILEDESCRIPTORW));
+    const auto* group = reinterpret_cast<const FILEGROUPDESCRIPTORW*>(block.data());
+    ASSERT_EQ(group->cItems, 2u);
+    for (UINT i = 0; i < 2; ++i) {
+        const FILEDESCRIPTORW& d = group->fgd[i];
+        EXPECT_TRUE(d.dwFlags & FD_FILESIZE) << i;
+        const uint64_t size = (uint64_t(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
+        EXPECT_EQ(size, static_cast<uint64_t>(i == 0 ? three : five)) << i;
+    }
+    EXPECT_EQ(group->fgd[0].nFileSizeHigh, 0u);
+    EXPECT_EQ(group->fgd[0].nFileSizeLow, 0xC0000000u);
+    EXPECT_EQ(group->fgd[1].nFileSizeHigh, 1u);
+    EXPECT_EQ(group->fgd[1].nFileSizeLow, 0x40000000u);
+}
+
 TEST_F(PermanentModule, ThePropertiesDialogShowsAndClosesWithOk)
 {
     auto notes = Grain("Fotos/Notizen.txt");
@@ -649,7 +722,7 @@ TEST_F(PermanentModule, TheFolderPageShowsTheLastRefreshsStatistics)
 {
     // The login listing wrote them.
     TMainPageValues values = MainPageValues();
-    EXPECT_EQ(values.Version, "Version 1.2.1.51");
+    EXPECT_EQ(values.Version, "Version " SX_VERSION_TEXT);
     EXPECT_EQ(values.FilesLabel, "Anzahl Dateien:");
     EXPECT_EQ(values.Files, std::to_string(ReadRegistryInteger("Application", "files", -1)));
     EXPECT_NE(values.Files, "0");

@@ -1202,6 +1202,149 @@ TEST_F(ComWritePath, CutAndCopyPasteThroughTheClipboard)
     }
 }
 
+// The framework's own menus (the item menu the product shows under Wine, the background menu
+// with its paste): their clipboard verbs by name and by offset do what the system menu's do.
+TEST_F(ComWritePath, TheFrameworksMenusCutCopyAndPasteByVerbAndByOffset)
+{
+    TOnlineUser::Dav().WriteFile(User->Srv("nocopy/Akte.txt"), "akte");
+    Connect();
+    struct TMenu {
+        ComPtr<IContextMenu> Menu;
+        HMENU Popup = nullptr;
+        ~TMenu() { DestroyMenu(Popup); }
+        // By the verb's name (text) or by the offset of the item at that caption (number).
+        HRESULT Invoke(const std::string& verb, const std::string& caption = "")
+        {
+            CMINVOKECOMMANDINFO invoke{};
+            invoke.cbSize = sizeof invoke;
+            invoke.nShow = SW_SHOWNORMAL;
+            invoke.lpVerb = verb.c_str();
+            if (!caption.empty()) {
+                const UINT id = MenuCommand(Popup, {caption});
+                if (id < 1)
+                    return E_UNEXPECTED;
+                invoke.lpVerb = MAKEINTRESOURCEA(id - 1);
+            }
+            return Menu->InvokeCommand(&invoke);
+        }
+    };
+    auto built = [](ComPtr<IContextMenu> menu) {
+        auto made = std::make_unique<TMenu>();
+        made->Menu = std::move(menu);
+        made->Popup = CreatePopupMenu();
+        if (!made->Menu || FAILED(made->Menu->QueryContextMenu(made->Popup, 0, 1, 0x7FFF, CMF_NORMAL)))
+            return std::unique_ptr<TMenu>();
+        return made;
+    };
+    auto itemMenu = [&](const std::string& path, const std::vector<std::string>& names) {
+        Entry<void (*)(IShellFolder*, int)>("BrTestSetMenuOrigin")(Folder.Get(), 1);
+        auto menu = UIObject<IContextMenu>(path, names);
+        Entry<void (*)(IShellFolder*, int)>("BrTestSetMenuOrigin")(Folder.Get(), 0);
+        return built(menu);
+    };
+    auto backgroundMenu = [&](const std::string& path) {
+        ComPtr<IContextMenu> menu;
+        auto folder = Bind(path);
+        if (!folder || FAILED(Entry<HRESULT (*)(IShellFolder*, IContextMenu**)>("BrTestBackgroundMenu")(
+                           folder.Get(), menu.GetAddressOf())))
+            return std::unique_ptr<TMenu>();
+        return built(menu);
+    };
+    // What the clipboard holds: its formats and the effect the source prefers.
+    auto clipboard = [] {
+        std::string held;
+        ComPtr<IDataObject> data;
+        if (FAILED(OleGetClipboard(&data)) || !data)
+            return held;
+        for (const wchar_t* name : {L"SxCF_PrivateFormat", L"Shell IDList Array"}) {
+            FORMATETC format{static_cast<CLIPFORMAT>(RegisterClipboardFormatW(name)), nullptr, DVASPECT_CONTENT, -1,
+                             TYMED_HGLOBAL};
+            if (data->QueryGetData(&format) == S_OK)
+                held += WideToUtf8(name) + ";";
+        }
+        FORMATETC format{static_cast<CLIPFORMAT>(RegisterClipboardFormatW(L"Preferred DropEffect")), nullptr,
+                         DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+        STGMEDIUM medium{};
+        if (SUCCEEDED(data->GetData(&format, &medium))) {
+            if (auto* effect = static_cast<const DWORD*>(GlobalLock(medium.hGlobal))) {
+                held += "effect " + std::to_string(*effect);
+                GlobalUnlock(medium.hGlobal);
+            }
+            ReleaseStgMedium(&medium);
+        }
+        return held;
+    };
+    const std::string copied = "SxCF_PrivateFormat;Shell IDList Array;effect 1",
+                      cut = "SxCF_PrivateFormat;Shell IDList Array;effect 2";
+    {
+        // Copy by name, then paste into the background of "Meine Bilder" by offset.
+        auto menu = itemMenu("Dokumente", {"Bericht 100%.txt", "Überblick.txt"});
+        ASSERT_TRUE(menu);
+        ASSERT_EQ(menu->Invoke("copy"), S_OK);
+        EXPECT_EQ(clipboard(), copied);
+        auto background = backgroundMenu("Meine Bilder");
+        ASSERT_TRUE(background);
+        TAnswers answers({});
+        const auto tree = Tree();
+        ASSERT_EQ(background->Invoke("", "Einfügen"), S_OK);
+        EXPECT_EQ(ChangedSince(tree), (std::vector<std::string>{"+Meine Bilder/Bericht 100%.txt",
+                                                                 "+Meine Bilder/Überblick.txt"}));
+        EXPECT_EQ(Names("Dokumente").count("Bericht 100%.txt"), 1u);
+        EXPECT_EQ(Names("Meine Bilder").count("Überblick.txt"), 1u);
+        EXPECT_TRUE(answers.Asked.empty());
+    }
+    {
+        // Copy by offset, paste by name on the folder item "Fotos": into that folder.
+        auto menu = itemMenu("", {"readme.txt"});
+        ASSERT_TRUE(menu);
+        OleSetClipboard(nullptr);
+        ASSERT_EQ(menu->Invoke("", "Kopieren"), S_OK);
+        EXPECT_EQ(clipboard(), copied);
+        auto target = itemMenu("", {"Fotos"});
+        ASSERT_TRUE(target);
+        TAnswers answers({});
+        const auto tree = Tree();
+        ASSERT_EQ(target->Invoke("paste"), S_OK);
+        EXPECT_EQ(ChangedSince(tree), std::vector<std::string>{"+Fotos/readme.txt"});
+    }
+    {
+        // Cut by offset, paste by offset on the folder item "Dokumente": only what arrived there
+        // goes from its old place; the folder whose copy the server refuses stays whole.
+        auto menu = itemMenu("", {"nocopy", "readme.txt"});
+        ASSERT_TRUE(menu);
+        ASSERT_EQ(menu->Invoke("", "Ausschneiden"), S_OK);
+        EXPECT_EQ(clipboard(), cut);
+        auto target = itemMenu("", {"Dokumente"});
+        ASSERT_TRUE(target);
+        TAnswers answers({});
+        const auto tree = Tree();
+        const size_t mark = TOnlineUser::Dav().LogMark();
+        ASSERT_EQ(target->Invoke("", "Einfügen"), S_OK);
+        const auto changes = Changes(mark, 3);
+        EXPECT_EQ(changes, (std::vector<std::string>{"COPY nocopy/ 403", "COPY readme.txt 201", "DELETE readme.txt 204"}))
+            << Joined(changes);
+        EXPECT_EQ(ChangedSince(tree), (std::vector<std::string>{"+Dokumente/readme.txt", "-readme.txt"}));
+        EXPECT_EQ(answers.Warnings(), std::vector<std::string>{FormatTableText(Txt(64), "nocopy")});
+        EXPECT_EQ(Names("nocopy"), std::set<std::string>{"Akte.txt"});
+        EXPECT_FALSE(Names("").count("readme.txt"));
+    }
+    {
+        // A paste with nothing to paste, and a verb a file item does not have, answer failures.
+        OleSetClipboard(nullptr);
+        auto background = backgroundMenu("Dokumente");
+        ASSERT_TRUE(background);
+        const auto tree = Tree();
+        EXPECT_TRUE(FAILED(background->Invoke("paste")));
+        auto target = itemMenu("", {"Fotos"});
+        ASSERT_TRUE(target);
+        EXPECT_TRUE(FAILED(target->Invoke("", "Einfügen")));
+        auto file = itemMenu("Dokumente", {"Bericht 100%.txt"});
+        ASSERT_TRUE(file);
+        EXPECT_TRUE(FAILED(file->Invoke("paste")));
+        EXPECT_TRUE(ChangedSince(tree).empty());
+    }
+}
+
 // ---- Faults: nothing lost, the user told
 
 TEST_F(ComWritePath, AnUploadTheServerRefusesKeepsEverythingAndTellsTheUser)

@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <functional>
 #include <set>
 
 namespace fs = std::filesystem;
@@ -768,4 +769,117 @@ TEST_F(Drop, FaultsOfAMoveLeaveEverySourceWhoseCopyFailed)
     EXPECT_EQ(second.Asked[0].Text, FormatTableText(Txt(64), "readme.txt"));
     EXPECT_TRUE(OnServer("readme.txt"));
     EXPECT_TRUE(Names("").count("readme.txt"));
+}
+
+// ---- Texts with a name or a number
+
+// Every warning and question of the online folder that names an item or counts items, as the
+// user reads it: the whole text, never a "%s" or "%d" left in it.
+TEST_F(Drop, EveryTextWithANameOrANumberReachesTheUserWhole)
+{
+    TOnlineUser::Dav().WriteFile(User->Srv("nocopy/Vertrag.txt"), "vertrag");
+    TOnlineUser::Dav().WriteFile(User->Srv("Dokumente/readme.txt"), "the documents' own");
+    TOnlineUser::Dav().MakeFolder(User->Srv("Dokumente/Fotos"));
+    TOnlineUser::Dav().WriteFile(User->Srv("Dokumente/readonly/Plan.txt"), "plan");
+    TOnlineUser::Dav().WriteFile(User->Srv("Ablage/Brief.txt"), "brief");
+    TOnlineUser::Dav().WriteFile(User->Srv("Weg/alt.txt"), "alt");
+    Connect();
+    const std::string local = User->Install + "Eigene Dateien\\";
+    exttest::WriteLocal(U8Path(local + "Überblick.txt"), "mine");
+    exttest::WriteLocal(U8Path(local + "Plan.txt"), "mine");
+    auto gone = [&](const std::string& path) { fs::remove_all(TOnlineUser::Dav().Local(User->Srv(path))); };
+    auto open = [&](const std::string& path) {
+        std::string command, parameters, directory;
+        Module->sxVrqProviderGrainOpen(*Grain(path), command, parameters, directory);
+    };
+    auto& provider = Module->sxVrqProvider;
+    const std::string replaceFile = "Dieser Ordner enthält bereits eine Datei \"%s\".\r\n\r\nMöchten Sie die "
+                                    "existierende Datei mit dieser ersetzen?";
+    struct Row {
+        const char* what;
+        int language;
+        std::vector<TvrqScriptedAnswer> script;   // the user's answers; beyond them Cancel
+        std::function<void()> act;
+        std::vector<std::string> texts;           // every text shown, in order
+    } rows[] = {
+        {"open fails", 0, {}, [&] { gone("Dokumente/a b#c.txt"); open("Dokumente/a b#c.txt"); },
+         {"Die Datei \"a b#c.txt\" konnte nicht geöffnet werden."}},
+        {"open fails, English", 1, {}, [&] { open("Dokumente/a b#c.txt"); },
+         {"The file \"a b#c.txt\" cannot be opened."}},
+        {"delete a file", 0, {}, [&] { Delete({"readme.txt"}); },
+         {"Möchten Sie \"readme.txt\" in den Ordner \"Gelöschte Dateien\" verschieben\r\noder unwiderruflich löschen?"}},
+        {"delete a file for good", 0, {},
+         [&] {
+             PressShift(true);
+             Delete({"readme.txt"});
+             PressShift(false);
+         },
+         {"Möchten Sie \"readme.txt\" wirklich löschen?"}},
+        {"delete two items", 0, {}, [&] { Delete({"readme.txt", "Fotos"}); },
+         {"Sollen diese 2 Elemente in den Ordner \"Gelöschte Dateien\" verschoben\r\noder unwiderruflich gelöscht "
+          "werden?"}},
+        {"delete a folder", 0, {}, [&] { Delete({"Fotos"}); },
+         {"Soll der Ordner \"Fotos\" gelöscht und sein\r\ngesamter Inhalt in den Ordner \"Gelöschte Dateien\" "
+          "verschoben\r\noder unwiderruflich gelöscht werden?"}},
+        {"delete a protected folder", 0, {}, [&] { Delete({"Neue Dateianlagen"}); },
+         {"\"Neue Dateianlagen\" darf nicht gelöscht werden."}},
+        {"a delete the server refuses", 0, {TvrqScriptedAnswer(mrYes)},
+         [&] {
+             gone("Weg");
+             PressShift(true);
+             Delete({"Weg/alt.txt"});
+             PressShift(false);
+         },
+         {"Möchten Sie \"alt.txt\" wirklich löschen?", "\"alt.txt\" konnte nicht gelöscht werden."}},
+        {"move a protected folder", 0, {}, [&] { DropGrains("Dokumente", {"Neue Dateianlagen"}, SxDropMove); },
+         {"Der Ordner \"Neue Dateianlagen\" darf nicht verschoben werden."}},
+        {"a copy the server refuses", 0, {}, [&] { DropGrains("Dokumente", {"nocopy/Vertrag.txt"}, SxDropCopy); },
+         {"Die Datei \"Vertrag.txt\" konnte nicht kopiert werden!"}},
+        {"a folder of that name there", 0, {}, [&] { DropGrains("Dokumente", {"Fotos"}, SxDropCopy); },
+         {"Der Ordner \"Fotos\" ist dort bereits vorhanden und wird nicht ersetzt."}},
+        {"move onto a file of that name", 0, {}, [&] { DropGrains("Dokumente", {"readme.txt"}, SxDropMove); },
+         {FormatTableText(replaceFile, "readme.txt")}},
+        {"upload onto a file of that name", 0, {}, [&] { DropFiles(*Grain("Dokumente"), {local + "Überblick.txt"}); },
+         {FormatTableText(replaceFile, "Überblick.txt")}},
+        {"an upload the server refuses", 0, {TvrqScriptedAnswer(mrYes)},
+         [&] { DropFiles(*Grain("Dokumente/readonly"), {local + "Plan.txt"}); },
+         {FormatTableText(replaceFile, "Plan.txt"), "Die Datei \"Plan.txt\" konnte nicht kopiert werden!"}},
+        {"merge into a folder of that name", 0, {},
+         [&] {
+             auto folder = Grain("Fotos");
+             provider.DoBeforeDrop(*folder, nullptr);
+             provider.DoConfirmOverwriteFolder(*folder, nullptr);
+             provider.DoAfterDrop(*folder, nullptr);
+         },
+         {"Dieser Ordner enthält einen Ordner \"Fotos\". \r\n\r\nDateien im vorhandenen Ordner werden ggf. durch "
+          "gleichnamige\r\nDateien des verschobenen bzw. kopierten Ordners ersetzt. Soll der \r\nOrdner trotzdem "
+          "verschoben bzw. kopiert werden?"}},
+        {"a rename the server refuses", 0, {},
+         [&] {
+             gone("Ablage/Brief.txt");
+             auto grain = Grain("Ablage/Brief.txt");
+             provider.RenameGrain(*Grain("Ablage"), *grain, "Brief 2.txt");
+         },
+         {"\"Brief.txt\" konnte nicht umbenannt werden."}},
+        {"a new folder the server refuses", 0, {},
+         [&] {
+             auto folder = Grain("Ablage");
+             gone("Ablage");
+             std::unique_ptr<TSxCustomDataGrain> made;
+             Module->sxVrqProviderCreateNewFolder(*folder, "Neu", made);
+         },
+         {"Der Ordner \"Neu\" konnte nicht erstellt werden."}},
+    };
+    for (const auto& row : rows) {
+        // The language setting, as the tray program's menu writes it; every operation reads it.
+        WriteRegistryInteger("Application", "language", row.language);
+        TvrqScriptedAnswers answers(row.script);
+        row.act();
+        WriteRegistryInteger("Application", "language", 0);
+        SetLanguage(0);
+        std::vector<std::string> shown;
+        for (const auto& question : answers.Asked)
+            shown.push_back(question.Text);
+        EXPECT_EQ(shown, row.texts) << row.what;
+    }
 }

@@ -171,9 +171,9 @@ int32_t TSxNamespaceDetails::GetDefDisplayColumn()
 #include "SxTools.h"
 #include "SxProvider.h"
 
-std::string KilobyteSizeText(uint32_t size)
+std::string KilobyteSizeText(uint64_t size)
 {
-    uint64_t kilobytes = (static_cast<uint64_t>(size) + 1023) / 1024;
+    const uint64_t kilobytes = size / 1024 + (size % 1024 != 0);
     return FormatKilobytes(std::to_string(kilobytes));
 }
 

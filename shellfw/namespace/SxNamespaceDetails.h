@@ -135,4 +135,4 @@ private:
 };
 
 // Size column text of a byte count: kilobytes rounded up, in the "!### ### ### KB" form.
-std::string KilobyteSizeText(uint32_t size);
+std::string KilobyteSizeText(uint64_t size);

@@ -54,7 +54,16 @@ void TSxMenuItem::CopyMenuItem(const TSxBaseMenuItem& source, TSxMenuItem& targe
         target.Add(std::make_unique<TSxMenuItem>(target.Owner(), target.EventsOnly, target.FirstGrain(), source.Item(i)));
 }
 
-void TSxMenuItem::ClickWithWindow(HWND window)
+namespace {
+// Copies of the item's grains, for the folder operations that take a list of their own.
+void CloneInto(const std::vector<TSxCustomDataGrain*>& grains, TSxDataGrainList& list)
+{
+    for (TSxCustomDataGrain* grain : grains)
+        list.Add(grain->Clone());
+}
+} // namespace
+
+HRESULT TSxMenuItem::ClickWithWindow(HWND window)
 {
     WindowHandle = window;
     TSxBaseMenuItem::Click();
@@ -62,8 +71,22 @@ void TSxMenuItem::ClickWithWindow(HWND window)
     if (grainItem && grainItem->OnClickGrainList)
         grainItem->OnClickGrainList(*this, Grains);
     if (!Provider || Grains.empty() || EventsOnly)
-        return;
+        return S_OK;
     const TSxProviderBasicVerbs& verbs = Provider->BasicVerbs;
+    // The clipboard verbs do what the system menu's callbacks do for them.
+    if (SourceItem && (SourceItem == verbs.Cut || SourceItem == verbs.Copy)) {
+        if (!ShellFolder)
+            return E_FAIL;
+        TSxDataGrainList list;
+        CloneInto(Grains, list);
+        return SourceItem == verbs.Cut ? ShellFolder->CutGrains(list) : ShellFolder->CopyGrains(list);
+    }
+    if (SourceItem && (SourceItem == verbs.Paste || SourceItem == verbs.BackgroundPaste)) {
+        if (!ShellFolder)
+            return E_FAIL;
+        // The background's grain is the folder's own: it pastes into the folder itself.
+        return ShellFolder->PasteInto(SourceItem == verbs.Paste ? Grains.front() : nullptr, window);
+    }
     for (TSxCustomDataGrain* grain : Grains) {
         if (SourceItem == verbs.Open)
             grain->Open(window, grain->AbsolutePidl());
@@ -76,10 +99,10 @@ void TSxMenuItem::ClickWithWindow(HWND window)
     }
     if (SourceItem == verbs.Delete && verbs.Delete && ShellFolder) {
         TSxDataGrainList list;
-        for (TSxCustomDataGrain* grain : Grains)
-            list.Add(grain->Clone());
+        CloneInto(Grains, list);
         ShellFolder->DeleteGrains(list, window);
     }
+    return S_OK;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -514,10 +537,9 @@ STDMETHODIMP TSxNamespaceContextMenu::InvokeCommand(CMINVOKECOMMANDINFO* info)
             return E_INVALIDARG;
         if (auto* item = dynamic_cast<TSxMenuItem*>(entry)) {
             item->ShellFolder = ShellFolder;
-            item->ClickWithWindow(info->hwnd);
-        } else {
-            entry->Click();
+            return item->ClickWithWindow(info->hwnd);
         }
+        entry->Click();
         return S_OK;
     });
 }

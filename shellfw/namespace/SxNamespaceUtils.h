@@ -65,8 +65,9 @@ public:
     static void CopyMenuItem(const TSxBaseMenuItem& source, TSxMenuItem& target);
 
     // The click of a command chosen in Explorer on window: the copied click handler, the grain
-    // list event, then the basic verb or the grain event for each grain (see the .cpp).
-    void ClickWithWindow(HWND window);
+    // list event, then the basic verb or the grain event for each grain (see the .cpp). A cut,
+    // copy or paste that could not run answers its failure.
+    HRESULT ClickWithWindow(HWND window);
 };
 
 // The base of the helper objects: the grains (owned copies), their provider, the owner window and

@@ -316,6 +316,9 @@ STDMETHODIMP TSxCustomShellFolder::EnumObjects(HWND ownerWindow, SHCONTF flags, 
         MessageBoxW(ownerWindow, L"DataProvider not assigned to ShellFolder object", L"Error", MB_ICONERROR);
     if (FAILED(hr))
         return hr;
+    // The system view lists its folder with its own window: from outside, that window is how
+    // the tray program tells Explorer windows of this folder from others.
+    MarkNamespaceView(ownerWindow);
     // Folders, non-folders and hidden items become bits 0 to 2; the other SHCONTF bits are dropped.
     const uint32_t sxFlags = (static_cast<uint32_t>(flags) >> 5) & 7;
     hr = provider->EnumObjects(PIDLFindLast(FolderList.get()), sxFlags, enumerator);
@@ -882,6 +885,20 @@ HRESULT TSxCustomShellFolder::PasteFromClipboard(HWND ownerWindow)
     }
     effect = allowed;
     return target->Drop(data.Get(), MK_CONTROL, point, &effect);
+}
+
+HRESULT TSxCustomShellFolder::PasteInto(TSxCustomDataGrain* grain, HWND ownerWindow)
+{
+    TSxCustomShellFolder* target = this;
+    ComPtr<IShellFolder> keep;
+    if (grain) {
+        target = grain->IsFile ? nullptr : GetGrainFolder(*grain, keep);
+        if (!target)
+            return E_INVALIDARG;
+    }
+    const HRESULT hr = target->PasteFromClipboard(ownerWindow);
+    // S_FALSE: nothing on the clipboard that this folder takes.
+    return hr == S_FALSE ? DV_E_FORMATETC : hr;
 }
 
 void TSxCustomShellFolder::DeleteGrains(TSxDataGrainList& grains, HWND ownerWindow)

@@ -143,6 +143,9 @@ public:
     // What the clipboard holds, dropped into this folder through its own drop target; S_FALSE
     // when the folder takes nothing of it.
     virtual HRESULT PasteFromClipboard(HWND ownerWindow = nullptr);
+    // The paste of a menu: into this folder (grain nullptr, the background) or into the folder
+    // that the folder grain stands for. A paste that could not run is a failure (never S_FALSE).
+    HRESULT PasteInto(TSxCustomDataGrain* grain, HWND ownerWindow);
 
     void UpdateRegistry(bool doRegister) override;
 

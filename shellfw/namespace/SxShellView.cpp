@@ -484,15 +484,10 @@ HRESULT MenuCallback(bool background, IShellFolder* shellFolder, HWND ownerWindo
             case DFM_CMD_PASTE_: {
                 // The background pastes into the folder, an item into the folder it stands for;
                 // either way once (the shell's own paste would drop the clipboard a second time).
-                if (background || grains.Count() == 0) {
-                    folder->PasteFromClipboard(ownerWindow);
-                    return S_OK;
-                }
-                Microsoft::WRL::ComPtr<IShellFolder> keep;
-                TSxCustomShellFolder* target = folder->GetGrainFolder(*grains.GetItem(0), keep);
-                if (!target)
+                const bool intoFolder = background || grains.Count() == 0;
+                if (!intoFolder && grains.GetItem(0)->IsFile)
                     return S_FALSE;
-                target->PasteFromClipboard(ownerWindow);
+                folder->PasteInto(intoFolder ? nullptr : grains.GetItem(0), ownerWindow);
                 return S_OK;
             }
             default:

@@ -419,6 +419,80 @@ TEST_F(NamespaceMenus, CommandsByOffsetAndByVerbRunTheirActionOnce)
     DestroyMenu(popup);
 }
 
+// The clipboard verbs of the framework's own item and background menus do what the system
+// menu's do: copy and cut put the grains' data object on the clipboard, paste drops it into the
+// folder; a paste with nothing to take answers a failure, never S_OK.
+TEST_F(NamespaceMenus, CutCopyAndPasteWorkTheClipboardAndAFailedOneSaysSo)
+{
+    OleInitialize(nullptr);
+    auto file = Item(Folder.Get(), "Größe ä.txt");
+    auto other = Item(Folder.Get(), "read me.txt");
+    auto pictures = Item(Folder.Get(), "Bilder");
+    auto menu = UIObject<IContextMenu>(Folder.Get(), {file.get(), other.get()}, IID_IContextMenu);
+    auto target = UIObject<IContextMenu>(Folder.Get(), {pictures.get()}, IID_IContextMenu);
+    ComPtr<IContextMenu> background;
+    auto bilder = Bind(Folder.Get(), pictures.get());
+    ASSERT_TRUE(bilder && menu && target);
+    ASSERT_HRESULT_SUCCEEDED(
+        Entry<HRESULT (*)(IShellFolder*, IContextMenu**)>("SxTestBackgroundMenu")(bilder.Get(), background.GetAddressOf()));
+    HMENU popup = CreatePopupMenu(), targetPopup = CreatePopupMenu(), backgroundPopup = CreatePopupMenu();
+    ASSERT_EQ(HRESULT_CODE(menu->QueryContextMenu(popup, 0, 100, 400, CMF_NORMAL)), 9);
+    ASSERT_TRUE(SUCCEEDED(target->QueryContextMenu(targetPopup, 0, 100, 400, CMF_NORMAL)));
+    ASSERT_TRUE(SUCCEEDED(background->QueryContextMenu(backgroundPopup, 0, 100, 400, CMF_NORMAL)));
+    auto invoke = [](IContextMenu* m, LPCSTR verb) {
+        CMINVOKECOMMANDINFO info{};
+        info.cbSize = sizeof info;
+        info.lpVerb = verb;
+        info.nShow = SW_SHOWNORMAL;
+        return m->InvokeCommand(&info);
+    };
+    auto transfers = [] {
+        char buffer[2048] = {};
+        Entry<int (*)(char*, int)>("SxTestTransferLog")(buffer, sizeof buffer);
+        return std::string(buffer);
+    };
+    auto offered = [] {
+        ComPtr<IDataObject> data;
+        if (FAILED(OleGetClipboard(&data)))
+            return std::string("none");
+        FORMATETC format{static_cast<CLIPFORMAT>(RegisterClipboardFormatW(L"SxCF_PrivateFormat")), nullptr,
+                         DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+        std::string held = data->QueryGetData(&format) == S_OK ? "private;" : "";
+        format.cfFormat = static_cast<CLIPFORMAT>(RegisterClipboardFormatW(L"Preferred DropEffect"));
+        STGMEDIUM medium{};
+        if (SUCCEEDED(data->GetData(&format, &medium))) {
+            held += "effect " + std::to_string(*static_cast<const DWORD*>(GlobalLock(medium.hGlobal)));
+            GlobalUnlock(medium.hGlobal);
+            ReleaseStgMedium(&medium);
+        }
+        return held;
+    };
+    transfers();
+    // Copy by its verb, paste on the folder item "Bilder": into that folder, once per grain.
+    ASSERT_EQ(invoke(menu.Get(), "copy"), S_OK);
+    EXPECT_EQ(offered(), "private;effect 1");
+    ASSERT_EQ(invoke(target.Get(), "paste"), S_OK);
+    EXPECT_EQ(transfers(), "grain Bilder|Größe ä.txt\ngrain Bilder|read me.txt\n");
+    // Cut by its offset (4: after Open, Hochladen and its two sub-items), paste from the background
+    // of "Bilder": the move is completed for what arrived as moved only.
+    ASSERT_EQ(invoke(menu.Get(), MAKEINTRESOURCEA(4)), S_OK);
+    EXPECT_EQ(offered(), "private;effect 2");
+    ASSERT_EQ(invoke(background.Get(), "paste"), S_OK);
+    EXPECT_EQ(transfers(), "grain Bilder|Größe ä.txt\ngrain Bilder|read me.txt\nmoved Größe ä.txt;\n");
+    // Nothing on the clipboard: both pastes fail and drop nothing.
+    OleSetClipboard(nullptr);
+    EXPECT_TRUE(FAILED(invoke(background.Get(), "paste")));
+    EXPECT_TRUE(FAILED(invoke(target.Get(), "paste")));
+    EXPECT_EQ(transfers(), "");
+    DestroyMenu(popup);
+    DestroyMenu(targetPopup);
+    DestroyMenu(backgroundPopup);
+    menu.Reset();
+    target.Reset();
+    background.Reset();
+    OleUninitialize();
+}
+
 TEST_F(NamespaceHelpers, TheSystemMenuGetsTheGrainMenuMergedAndRunsItsCommandsByOffset)
 {
     auto menuCallback = Entry<HRESULT (*)(bool, IShellFolder*, HWND, IDataObject*, UINT, WPARAM, LPARAM)>(

@@ -49,6 +49,12 @@ TEST(SmallTools, EscapeAmpersandsAndStrToIntDef)
                           {"4x", 99},     {" 4", 99},           {"-", 99},   {"2147483647", 2147483647},
                           {"-2147483648", -2147483647 - 1},     {"2147483648", 99}, {"99999999999999999999", 99}};
     for (const Case& c : cases) EXPECT_EQ(StrToIntDef(c.text, 99), c.out) << c.text;
+    struct Case64 { const char* text; int64_t out; };
+    const Case64 wide[] = {{"5368709120", 5368709120},          {"-2147483649", -2147483649LL},
+                           {"9223372036854775807", INT64_MAX},  {"-9223372036854775808", INT64_MIN},
+                           {"9223372036854775808", 99},         {"18446744073709551616", 99},
+                           {"", 99},                            {"1 2", 99}};
+    for (const Case64& c : wide) EXPECT_EQ(StrToInt64Def(c.text, 99), c.out) << c.text;
 }
 
 TEST(SmallTools, WindowsVersionCodes)

@@ -33,7 +33,7 @@ TEST(VirtualFileRecord, BytesAtTheirOffsets) {
     TVirtualFileRecord r;
     r.Name = "Bild \xC3\xB6.jpg";   // UTF-8 bytes, length counts bytes
     r.Path = "Fotos\\Urlaub";
-    r.Size = -2;
+    r.Size = 5368709120;   // 5 GiB: the high half goes into the reserved field after the low one
     r.CreationDate = 38328.5;
     r.LastModified = 38328.25;
     r.IsFolder = false;
@@ -44,7 +44,8 @@ TEST(VirtualFileRecord, BytesAtTheirOffsets) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[1]), 11), r.Name);
     EXPECT_EQ(b[256], 12);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[257]), 12), r.Path);
-    EXPECT_EQ(U32(&b[512]), 0xFFFFFFFEu);
+    EXPECT_EQ(U32(&b[512]), 0x40000000u);
+    EXPECT_EQ(U32(&b[516]), 1u);
     EXPECT_EQ(F64(&b[520]), 38328.5);
     EXPECT_EQ(F64(&b[528]), 38328.25);
     EXPECT_EQ(b[536], 0);
@@ -55,11 +56,29 @@ TEST(VirtualFileRecord, BytesAtTheirOffsets) {
     const TVirtualFileRecord back = RecordFromBytes(b.data(), b.size());
     EXPECT_EQ(back.Name, r.Name);
     EXPECT_EQ(back.Path, r.Path);
-    EXPECT_EQ(back.Size, -2);
+    EXPECT_EQ(back.Size, 5368709120);
     EXPECT_EQ(back.CreationDate, r.CreationDate);
     EXPECT_EQ(back.LastModified, r.LastModified);
     EXPECT_FALSE(back.IsFolder);
     EXPECT_EQ(back.CacheName, r.CacheName);
+}
+
+TEST(VirtualFileRecord, SizesPast2GiBAndTheRecordsWrittenBefore) {
+    TVirtualFileRecord r;
+    r.Name = "a.iso";
+    for (int64_t size : {int64_t(0), int64_t(2147483647), int64_t(3221225472), int64_t(4294967296),
+                         int64_t(5368709121)}) {
+        r.Size = size;
+        const auto b = RecordToBytes(r);
+        EXPECT_EQ(RecordFromBytes(b.data(), b.size()).Size, size) << size;
+    }
+    // A record of a 32-bit size reads as it always did; a negative size is stored as none.
+    auto b = RecordToBytes(r);
+    const uint8_t old[8] = {0xE8, 0x03, 0, 0, 0, 0, 0, 0};
+    std::memcpy(&b[512], old, 8);
+    EXPECT_EQ(RecordFromBytes(b.data(), b.size()).Size, 1000);
+    r.Size = -2;
+    EXPECT_EQ(RecordFromBytes(RecordToBytes(r).data(), 800).Size, 0);
 }
 
 TEST(VirtualFileRecord, LimitsAreChecked) {
@@ -151,7 +170,7 @@ TEST(ParseListingEntry, SizesAndDatesThatAreNoNumbers) {
     TListingEntry e;
     e.Href = "x.bin";
     e.ETag = "\"9\"";
-    e.ContentLength = "3000000000";
+    e.ContentLength = "3e9";
     e.LastModified = "yesterday";
     e.CreationDate = "2004-13-01T00:00:00Z";
     const double before = NowDateTime();
@@ -163,6 +182,13 @@ TEST(ParseListingEntry, SizesAndDatesThatAreNoNumbers) {
     e.ETag.clear();
     ASSERT_TRUE(TVirtualFileStorage::ParseListingEntry(e, r, error));
     EXPECT_EQ(r.CacheName, "");   // not stored later
+    // Sizes of 2 GiB and more are sizes; a negative one is none.
+    for (const auto& [text, size] : {std::pair<const char*, int64_t>{"3000000000", 3000000000},
+                                     {"5368709120", 5368709120}, {"-5", 0}, {"99999999999999999999", 0}}) {
+        e.ContentLength = text;
+        ASSERT_TRUE(TVirtualFileStorage::ParseListingEntry(e, r, error));
+        EXPECT_EQ(r.Size, size) << text;
+    }
 }
 
 TEST(ParseListingEntry, UnsafeEntriesAreRefused) {

@@ -147,14 +147,14 @@ protected:
         Dav->WriteFile(Sandbox + "/top.txt", "top");
         Dav->MakeFolder(Sandbox + "/Leer");
         TWEBDAVClient client;
-        ASSERT_TRUE(client.Execute("MKCOL", client.BuildURL(kBar), {}, "", TWaitForm::Synchronous, 0, nullptr));
+        ASSERT_TRUE(client.Execute("MKCOL", client.BuildURL(kBar), {}, "", TWaitForm::Synchronous, nullptr));
         EXPECT_EQ(client.Connection->Status(), 201);
         ASSERT_TRUE(client.Execute("PUT", client.BuildURL(kBar + "\\a|b {c}.txt"), TWEBDAVClient::Octet, "bar file",
-                                   TWaitForm::Timed, 4000, nullptr));
+                                   TWaitForm::Polled, nullptr));
         EXPECT_EQ(client.Connection->Status(), 201);
         // thumbnails, which the mirror leaves out
         ASSERT_TRUE(client.Execute("CREATETHUMBNAIL", client.BuildURL(""), {{"Depth", "infinity"}}, "",
-                                   TWaitForm::Timed, 4000, nullptr));
+                                   TWaitForm::Polled, nullptr));
         EXPECT_EQ(client.Connection->Status(), 200);
         client.Connection->Disconnect();
         ASSERT_TRUE(Dav->Exists(Sandbox + "/Fotos/.thumb/" + kUmlaut + ".thumb.jpg"));
@@ -302,13 +302,13 @@ TEST_F(ListingTest, EveryNameRoundTripsToAnAddressApacheAccepts) {
             if (r.IsFolder) {
                 dirs.push_back(storage.FolderDirectory(r.Path));
                 ASSERT_TRUE(client.Execute("PROPFIND", client.BuildURL(server + "\\"), {{"Depth", "0"}},
-                                           TWEBDAVClient::PropfindBody, TWaitForm::Synchronous, 0, nullptr));
+                                           TWEBDAVClient::PropfindBody, TWaitForm::Synchronous, nullptr));
                 EXPECT_EQ(client.Connection->Status(), 207) << server;
                 continue;
             }
             EXPECT_EQ(storage.FindCacheName(storage.FolderDirectory(r.Path) + r.Name), r.CacheName);
             ASSERT_TRUE(client.Execute("GET", client.BuildURL(server), TWEBDAVClient::Octet, "",
-                                       TWaitForm::Timed, 4000, nullptr));
+                                       TWaitForm::Polled, nullptr));
             EXPECT_EQ(client.Connection->Status(), 200) << server;
             seen[server] = client.Connection->ResponseBody();
         }
@@ -538,7 +538,7 @@ TEST_F(ListingTest, CancelWhileTheServerIsSlow) {
     EXPECT_EQ(Snapshot(Cache()), before);
     // The same client goes on with a new request after the abandoned one.
     client.Host = Host;
-    ASSERT_TRUE(client.Execute("GET", client.BuildURL("a.txt"), {}, "", TWaitForm::Synchronous, 0, nullptr));
+    ASSERT_TRUE(client.Execute("GET", client.BuildURL("a.txt"), {}, "", TWaitForm::Synchronous, nullptr));
     EXPECT_EQ(client.Connection->ResponseBody(), "a");
     // The abandoned request's buffers stay WinHTTP's until it reports the handle closed; then every
     // request state is released (none leaks, none was freed early).

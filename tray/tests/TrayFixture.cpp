@@ -73,7 +73,6 @@ bool ExtensionRegistered()
 void TrayTest::SetUp()
 {
     SettingsTest::SetUp();
-    OnlineFolderCLSID = SX_TRAY_EXTENSION_CLSID;
     auto& dav = davtest::ApacheFixture::Instance();
     const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     Sandbox = dav.Sandbox("tray_" + name);

@@ -4,6 +4,7 @@
 // and the Explorer start recorded instead of carried out.
 #include "ApacheFixture.h"
 #include "SettingsFixture.h"
+#include "uGLBConst.h"
 #include "ufrmVaultmereMain.h"
 #include "uGLBRegistry.h"
 #include "uGLBWin.h"

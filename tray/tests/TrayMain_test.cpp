@@ -4,6 +4,7 @@
 
 #include "uGLBConst.h"
 #include "uGLBCrypt.h"
+#include "uGLBVersion.h"
 #include "uTVirtualFileStorage.h"
 #include "uTrayTexts.h"
 #include "WindowFit.h"
@@ -41,7 +42,7 @@ TEST_F(TrayTest, StartUpOnAFreshPrefixWritesDefaultsAndMakesTheFolders)
     std::replace(shown.begin(), shown.end(), '\n', ' ');
     EXPECT_EQ(shown, "Fenster ausblenden und  als Symbol in der Taskleiste  darstellen.");
     f.DisplayHint("");
-    EXPECT_EQ(f.StatusText(), "Tandrel Sendrake 1.2.1.51");
+    EXPECT_EQ(f.StatusText(), "Tandrel Sendrake " SX_VERSION_TEXT);
 }
 
 TEST_F(TrayTest, LanguageFollowsWindowsUnlessTheUserMayChooseIt)
@@ -83,7 +84,7 @@ TEST_F(TrayTest, ASecondStartEndsAtOnceAndChangesNothing)
     TfrmVaultmereMain third("C:\\Anderer Ordner\\Sendrake.exe");
     EXPECT_FALSE(third.FormCreate());
     ASSERT_EQ(Started.size(), 1u);
-    EXPECT_EQ(Started[0], "explorer.exe /e,c:,::{20D04FE0-3AEA-1069-A2D8-08002B30309D}\\::" + OnlineFolderCLSID);
+    EXPECT_EQ(Started[0], std::string("explorer.exe /e,c:,::{20D04FE0-3AEA-1069-A2D8-08002B30309D}\\::") + OnlineFolderCLSID);
     EXPECT_EQ(ReadRegistryString("Application", "install", ""), InstallFolder());
 }
 
@@ -196,17 +197,20 @@ TEST_F(TrayTest, LanguageSwitchWhileConnectedAndAutostartOnAndOff)
     EXPECT_EQ(f.MenuCaption(miTrayConnect), "&Disconnect");
     EXPECT_TRUE(f.MenuEnabled(miTrayRefresh)) << "the menu made afresh keeps its states";
     f.SetActivePage(1);
-    EXPECT_EQ(f.Text(f.lblVersion), "Version: 1.2.1.51");
+    EXPECT_EQ(f.Text(f.lblVersion), "Version: " SX_VERSION_TEXT);
     EXPECT_EQ(f.Text(f.btnVersioncheck), "Check &version");
 
     // The check box at start is ticked: the first save writes the run value.
-    EXPECT_EQ(AutoStartValue(), std::string(1, '"') + InstallFolder() + "Sendrake.exe\" HIDE");
+    std::string runValue = "\"";
+    runValue += InstallFolder();
+    runValue += "Sendrake.exe\" HIDE";
+    EXPECT_EQ(AutoStartValue(), runValue);
     f.SetChecked(f.optStartUp, false);
     f.optStartUpClick();
     EXPECT_EQ(AutoStartValue(), "<none>");
     f.SetChecked(f.optStartUp, true);
     f.optStartUpClick();
-    EXPECT_EQ(AutoStartValue(), std::string(1, '"') + InstallFolder() + "Sendrake.exe\" HIDE");
+    EXPECT_EQ(AutoStartValue(), runValue);
     f.btnConnectClick();
 }
 

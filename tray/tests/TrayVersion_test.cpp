@@ -6,6 +6,7 @@
 #include "ufrmVersionDownload.h"
 #include "uGLBConst.h"
 #include "uTrayHttp.h"
+#include "uTVersionInfo.h"
 #include "uTrayTexts.h"
 #include "WindowFit.h"
 #include "uTvrqDialog.h"
@@ -13,6 +14,7 @@
 #include <commctrl.h>
 
 #include <fstream>
+#include <sstream>
 
 using namespace traytest;
 
@@ -59,6 +61,70 @@ protected:
     std::vector<std::string> Launched;
 };
 
+// The version resource of a binary: its numbers and the texts of its German string table.
+struct TVersionResource {
+    std::string Numbers, FileVersion, ProductVersion;
+};
+TVersionResource VersionResourceOf(const std::string& file)
+{
+    TVersionResource v;
+    const std::wstring name = Utf8ToWide(file);
+    DWORD ignored = 0;
+    std::vector<BYTE> data(GetFileVersionInfoSizeW(name.c_str(), &ignored));
+    if (data.empty() || !GetFileVersionInfoW(name.c_str(), 0, static_cast<DWORD>(data.size()), data.data()))
+        return v;
+    void* value = nullptr;
+    UINT size = 0;
+    if (VerQueryValueW(data.data(), L"\\", &value, &size) && size >= sizeof(VS_FIXEDFILEINFO)) {
+        const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+        v.Numbers = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionMS)) +
+                    "." + std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." +
+                    std::to_string(LOWORD(fixed->dwFileVersionLS));
+    }
+    for (auto [key, out] : {std::pair{L"\\StringFileInfo\\040704B0\\FileVersion", &v.FileVersion},
+                            std::pair{L"\\StringFileInfo\\040704B0\\ProductVersion", &v.ProductVersion}})
+        if (VerQueryValueW(data.data(), key, &value, &size) && size > 0)
+            *out = WideToUtf8(static_cast<const wchar_t*>(value));
+    return v;
+}
+
+// The text of the binary's manifest resource ("" when it has none).
+std::string ManifestOf(const std::string& file)
+{
+    HMODULE module = LoadLibraryExW(Utf8ToWide(file).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!module)
+        return "";
+    std::string text;
+    for (WORD id : {1, 2}) {
+        HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(24));
+        HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+        if (loaded && LockResource(loaded)) {
+            text.assign(static_cast<const char*>(LockResource(loaded)), SizeofResource(module, found));
+            break;
+        }
+    }
+    FreeLibrary(module);
+    return text;
+}
+
+// Both shipped binaries carry the program's own version, the one the version check compares and
+// the windows show: in the version resource's numbers and texts and in their manifest's identity.
+TEST(ShippedBinaries, CarryTheProgramsOneVersion)
+{
+    const std::string version = SendrakeVersion;
+    for (const char* binary : {"Sendrake.exe", "Brannock.dll"}) {
+        const std::string file = InstallFolder() + binary;
+        const TVersionResource resource = VersionResourceOf(file);
+        EXPECT_EQ(resource.Numbers, version) << binary;
+        EXPECT_EQ(resource.FileVersion, version) << binary;
+        EXPECT_EQ(resource.ProductVersion, version) << binary;
+        const std::string identity = std::string("name=\"Tandrel.") +
+                                     std::string(binary).substr(0, std::string(binary).find('.')) +
+                                     "\" version=\"" + version + "\"";
+        EXPECT_NE(ManifestOf(file).find(identity), std::string::npos) << binary << ": " << ManifestOf(file);
+    }
+}
+
 TEST_F(TrayVersionTest, EachServerAnswerGivesItsTextAndDownloadControls)
 {
     auto& f = Start();
@@ -70,7 +136,7 @@ TEST_F(TrayVersionTest, EachServerAnswerGivesItsTextAndDownloadControls)
         bool Download;
     } const rows[] = {
         {"newer", "200 OK", "<system>Windows</system>\r\n<version>1.2.1.52</version>", Txt(92, l), true},
-        {"same", "200 OK", "<version>1.2.1.51</version>", Txt(91, l), false},
+        {"same", "200 OK", std::string("<version>") + SendrakeVersion + "</version>", Txt(91, l), false},
         {"older", "200 OK", "<version>1.2.0.9</version>", Txt(91, l), false},
         {"tens", "200 OK", "<version>1.10.0.0</version>", Txt(92, l), true},
         {"forced", "200 OK", "<version>F1.3.0.0</version>", Txt(92, l), true},

@@ -3,7 +3,7 @@
 # starts (the desktop, for its first window) inherits that file instead of ctest's pipe, so ctest
 # does not wait for that process to end after the test has finished.
 out=$(mktemp)
-/usr/lib/wine/wine64 "$@" </dev/null >"$out" 2>&1
+"${SX_WINE:-/usr/lib/wine/wine64}" "$@" </dev/null >"$out" 2>&1
 rc=$?
 cat "$out"
 rm -f "$out"

@@ -5,7 +5,7 @@
 
 namespace {
 
-TEST(VersionInfo, CompareVersionAgainstOwnVersion)
+TEST(VersionInfo, CompareVersionNumberByNumber)
 {
     struct {
         const char* Server;
@@ -18,7 +18,10 @@ TEST(VersionInfo, CompareVersionAgainstOwnVersion)
         {"2", 1}, {"1.2", 0}, {"", 0}, {"F99999999999999999999999.0", 2},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(CompareVersion(c.Server), c.Result) << c.Server;
+        EXPECT_EQ(CompareVersion(c.Server, "1.2.1.51"), c.Result) << c.Server;
+    // The check compares with the program's own version.
+    EXPECT_EQ(CompareVersion(SendrakeVersion), 0);
+    EXPECT_EQ(CompareVersion(std::string(SendrakeVersion) + ".1"), 1);
     EXPECT_EQ(CompareVersion("1.10", "1.9"), 1);
     EXPECT_EQ(CompareVersion("1.9", "1.10"), 0);
 }

@@ -1,6 +1,7 @@
 // Brannock.dll's twin for the tests that drive it through COM: the same sources and entry, plus
 // what a headless test needs from inside the library: the answers to its modal questions, and
 // the folder-menu callbacks that Wine's default folder menu never calls (Windows' does).
+#include "SxNamespaceUtils.h"
 #include "SxShellFolder.h"
 #include "SxShellView.h"
 #include "uTvrqDialog.h"
@@ -51,5 +52,16 @@ __declspec(dllexport) void BrTestSetMenuOrigin(IShellFolder* shellFolder, int ow
     if (TSxCustomShellView* view = folder ? folder->GetShellView() : nullptr)
         view->Settings.ContextMenuOrigin =
             own ? TSxContextMenuOrigin::cmoTessolark : TSxContextMenuOrigin::cmoSystemDefault;
+}
+
+// The framework's own background menu of the folder, with its paste (the product shows the
+// system's, whose callback Wine never calls).
+__declspec(dllexport) HRESULT BrTestBackgroundMenu(IShellFolder* shellFolder, IContextMenu** menu)
+{
+    auto* folder = dynamic_cast<TSxCustomShellFolder*>(SxShellObjectOf(shellFolder));
+    if (!menu || !folder)
+        return E_INVALIDARG;
+    return TSxNamespaceCustomUtil::Make<TSxNamespaceBackgroundMenu>(IID_IContextMenu, reinterpret_cast<void**>(menu),
+                                                                    *folder, nullptr, nullptr, false);
 }
 }

@@ -489,4 +489,15 @@ __declspec(dllexport) void SxTestSetMenuOrigin(IShellFolder* shellFolder, int ow
     if (TSxCustomShellView* view = folder ? folder->GetShellView() : nullptr)
         view->Settings.ContextMenuOrigin = own ? TSxContextMenuOrigin::cmoTessolark : TSxContextMenuOrigin::cmoSystemDefault;
 }
+
+// The framework's own background menu of the folder, with its paste (the product shows the
+// system's, whose callback Wine never calls).
+__declspec(dllexport) HRESULT SxTestBackgroundMenu(IShellFolder* shellFolder, IContextMenu** menu)
+{
+    auto* folder = dynamic_cast<TSxCustomShellFolder*>(SxShellObjectOf(shellFolder));
+    if (!menu || !folder)
+        return E_INVALIDARG;
+    return TSxNamespaceCustomUtil::Make<TSxNamespaceBackgroundMenu>(IID_IContextMenu, reinterpret_cast<void**>(menu),
+                                                                    *folder, nullptr, nullptr, false);
+}
 }
