@@ -22,6 +22,8 @@
 #include "uTvrqDialog.h"
 #include "uvrqmodPermanent.h"
 
+#include <mutex>
+
 const char* const vrqFolderName = "Tandrel Vaultmere";
 const char* const vrqPropertySheetClsid = "{BA1C489F-A573-4D55-A755-2AA5A7076005}";
 const char* const vrqContextMenuClsid = "{7C3298F7-6934-446E-8799-6A742F5A7419}";
@@ -48,6 +50,70 @@ const int ColumnWidths[4] = {25, 15, 10, 20};
 int LanguageIndex() { return GetLanguage() == 1 ? 1 : 0; }
 
 int Order(bool less, bool greater) { return less ? -1 : greater ? 1 : 0; }
+
+// The image lists of the toolbar and of the send-to menu are the same for every module, and a
+// module is made for every object Explorer asks for (on every window's thread): they are made
+// once for all modules that use them and go with the last one.
+struct TSharedImages {
+    std::mutex Lock;
+    int Users = 0;
+    HIMAGELIST ToolbarSmall = nullptr, Toolbar = nullptr, Menu = nullptr;
+};
+
+TSharedImages& SharedImages()
+{
+    static TSharedImages images;
+    return images;
+}
+
+void AcquireSharedImages(HIMAGELIST& toolbarSmall, HIMAGELIST& toolbar, HIMAGELIST& menu)
+{
+    TSharedImages& shared = SharedImages();
+    std::lock_guard<std::mutex> guard(shared.Lock);
+    if (shared.Users++ == 0) {
+        HICON product = static_cast<HICON>(LoadImageW(SxModuleHandle(), MAKEINTRESOURCEW(1), IMAGE_ICON, 24, 24, 0));
+        if (!product)
+            product = CopyIcon(LoadIconW(nullptr, IDI_APPLICATION));
+        for (auto [list, size] : {std::pair{&shared.ToolbarSmall, 16}, std::pair{&shared.Toolbar, 24}}) {
+            *list = ImageList_Create(size, size, ILC_COLOR32 | ILC_MASK, 1, 1);
+            if (*list && product)
+                ImageList_AddIcon(*list, product);
+        }
+        if (product)
+            DestroyIcon(product);
+        // "Tandrel Vaultmere" > "In "Neue Dateianlagen" speichern" in the menu of local files and folders.
+        shared.Menu = ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 2, 1);
+        if (shared.Menu) {
+            SHFILEINFOW folderInfo{};
+            SHGetFileInfoW(L"folder", FILE_ATTRIBUTE_DIRECTORY, &folderInfo, sizeof folderInfo,
+                           SHGFI_USEFILEATTRIBUTES | SHGFI_ICON | SHGFI_SMALLICON);
+            HICON small = static_cast<HICON>(
+                LoadImageW(SxModuleHandle(), MAKEINTRESOURCEW(1), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
+            ImageList_AddIcon(shared.Menu, folderInfo.hIcon);
+            ImageList_AddIcon(shared.Menu, small ? small : folderInfo.hIcon);
+            if (small)
+                DestroyIcon(small);
+            if (folderInfo.hIcon)
+                DestroyIcon(folderInfo.hIcon);
+        }
+    }
+    toolbarSmall = shared.ToolbarSmall;
+    toolbar = shared.Toolbar;
+    menu = shared.Menu;
+}
+
+void ReleaseSharedImages()
+{
+    TSharedImages& shared = SharedImages();
+    std::lock_guard<std::mutex> guard(shared.Lock);
+    if (--shared.Users > 0)
+        return;
+    for (HIMAGELIST* list : {&shared.ToolbarSmall, &shared.Toolbar, &shared.Menu})
+        if (*list) {
+            ImageList_Destroy(*list);
+            *list = nullptr;
+        }
+}
 
 } // namespace
 
@@ -99,16 +165,8 @@ TvrqmodMain::TvrqmodMain(const TSxModuleClass& moduleClass) : TSxModule(moduleCl
 
         // Explorer's toolbar while the folder is shown: refresh (the product's image), a separator and
         // new folder (the system's image); the items are the permanent module's.
-        HICON product = static_cast<HICON>(LoadImageW(SxModuleHandle(), MAKEINTRESOURCEW(1), IMAGE_ICON, 24, 24, 0));
-        if (!product)
-            product = CopyIcon(LoadIconW(nullptr, IDI_APPLICATION));
-        for (auto [list, size] : {std::pair{&imgExplorerToolBarSmall, 16}, std::pair{&imgExplorerToolBar, 24}}) {
-            *list = ImageList_Create(size, size, ILC_COLOR32 | ILC_MASK, 1, 1);
-            if (*list && product)
-                ImageList_AddIcon(*list, product);
-        }
-        if (product)
-            DestroyIcon(product);
+        AcquireSharedImages(imgExplorerToolBarSmall, imgExplorerToolBar, imgIconList);
+        ImagesShared = true;
         auto& toolbar = Add<TSxExplorerToolbar>("sxVrqSysExplorerToolbar");
         sxVrqSysExplorerToolbar = &toolbar;
         toolbar.Images = imgExplorerToolBarSmall;
@@ -191,20 +249,6 @@ TvrqmodMain::TvrqmodMain(const TSxModuleClass& moduleClass) : TSxModule(moduleCl
         drive.HasPropertySheetHandler = true;
 
         // "Tandrel Vaultmere" > "In "Neue Dateianlagen" speichern" in the menu of local files and folders.
-        imgIconList = ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 2, 1);
-        if (imgIconList) {
-            SHFILEINFOW folderInfo{};
-            SHGetFileInfoW(L"folder", FILE_ATTRIBUTE_DIRECTORY, &folderInfo, sizeof folderInfo,
-                           SHGFI_USEFILEATTRIBUTES | SHGFI_ICON | SHGFI_SMALLICON);
-            HICON product = static_cast<HICON>(
-                LoadImageW(SxModuleHandle(), MAKEINTRESOURCEW(1), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
-            ImageList_AddIcon(imgIconList, folderInfo.hIcon);
-            ImageList_AddIcon(imgIconList, product ? product : folderInfo.hIcon);
-            if (product)
-                DestroyIcon(product);
-            if (folderInfo.hIcon)
-                DestroyIcon(folderInfo.hIcon);
-        }
         auto& popup = Add<TSxPopupMenu>("sxVrqContextPopup");
         sxVrqContextPopup = &popup;
         popup.Images = imgIconList;
@@ -236,9 +280,8 @@ TvrqmodMain::TvrqmodMain(const TSxModuleClass& moduleClass) : TSxModule(moduleCl
 
 TvrqmodMain::~TvrqmodMain()
 {
-    for (HIMAGELIST list : {imgIconList, imgExplorerToolBarSmall, imgExplorerToolBar})
-        if (list)
-            ImageList_Destroy(list);
+    if (ImagesShared)
+        ReleaseSharedImages();
 }
 
 void TvrqmodMain::LogError(const std::string& text)
@@ -299,10 +342,8 @@ bool TvrqmodMain::sxVrqContextPopup_SendToClick(const std::vector<std::string>& 
     bool allDone = true;
     try {
         // The command runs in any Explorer process: the permanent module is made when missing.
-        auto* permanent = [] {
-            auto lock = LockPermanentModules();
-            return dynamic_cast<TvrqmodPermanent*>(FindPermanentModule("TvrqmodPermanent"));
-        }();
+        // (It never frees itself: it prevents unloading.)
+        auto* permanent = dynamic_cast<TvrqmodPermanent*>(FindPermanentModule("TvrqmodPermanent"));
         if (!permanent || !permanent->CheckMainAppConnection())
             return false;
         if (ReadRegistryString("Connection", "host", "").empty() ||

@@ -59,8 +59,10 @@ public:
 
 private:
     void LogError(const std::string& text);
-    HIMAGELIST imgIconList = nullptr;  // the context menu's images (owned)
-    HIMAGELIST imgExplorerToolBarSmall = nullptr, imgExplorerToolBar = nullptr;  // the toolbar's (owned)
+    // The context menu's and the toolbar's images, shared by all modules of the process.
+    HIMAGELIST imgIconList = nullptr;
+    HIMAGELIST imgExplorerToolBarSmall = nullptr, imgExplorerToolBar = nullptr;
+    bool ImagesShared = false;
 };
 
 // The folder's name (its class identity is OnlineFolderCLSID, uGLBConst.h).

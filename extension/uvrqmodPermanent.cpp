@@ -366,9 +366,14 @@ bool TvrqmodPermanent::CheckMainAppConnection()
     try {
         if (!Env)
             return false;
-        const bool connected = IsConnected();
-        if (connected && (shl_IsProcessRunning(Env->MainExeShort, true) || shl_IsProcessRunning(Env->MainExe, true)))
-            return true;
+        // One walk over the processes for both forms of the path: every enumeration asks.
+        if (IsConnected()) {
+            std::vector<std::string> processes;
+            shl_GetProcessList(&processes);
+            for (const std::string& process : processes)
+                if (SameText(process, Env->MainExeShort) || SameText(process, Env->MainExe))
+                    return true;
+        }
         // One start in a few seconds: every enumeration, icon and tip of a view asks again.
         const ULONGLONG now = GetTickCount64();
         ULONGLONG last = LastTrayStart.load();
@@ -823,7 +828,25 @@ void TvrqmodPermanent::sxVrqProviderGetGrainFileContents(TSxCustomDataGrain& gra
     stream.Clear();
     stream.Write(bytes.data(), bytes.size());
     stream.SetPosition(0);
-    DeliveredOut.insert(ServerPathOf(grain));
+    NoteDeliveredOut(ServerPathOf(grain));
+}
+
+void TvrqmodPermanent::NoteDeliveredOut(const std::string& path)
+{
+    std::lock_guard<std::mutex> guard(DeliveredOutLock);
+    DeliveredOut.insert(path);
+}
+
+bool TvrqmodPermanent::TakeDeliveredOut(const std::string& path)
+{
+    std::lock_guard<std::mutex> guard(DeliveredOutLock);
+    return DeliveredOut.erase(path) > 0;
+}
+
+bool TvrqmodPermanent::IsDeliveredOut(const std::string& path)
+{
+    std::lock_guard<std::mutex> guard(DeliveredOutLock);
+    return DeliveredOut.count(path) > 0;
 }
 
 void TvrqmodPermanent::sxVrqProviderGetDataGrainThumb(TSxCustomDataGrain& grain, HBITMAP& thumb)
@@ -1775,7 +1798,7 @@ void TvrqmodPermanent::sxVrqProviderGrainMoved(TSxDataGrainList& grains)
             // Only a source whose own copy the server made in this drop goes, or what a target
             // outside took in whole.
             const bool handedOut = copied == DropCopied.end() && !source.empty() &&
-                                   (isFolder ? FolderHandedOut(source, dialog) : DeliveredOut.erase(source) > 0);
+                                   (isFolder ? FolderHandedOut(source, dialog) : TakeDeliveredOut(source));
             if (source.empty() || (copied == DropCopied.end() && !handedOut) || grain.GetValue("vCanDelete") != "1") {
                 LogError("GrainMoved: \"" + source + "\" was not copied; it stays");
                 continue;
@@ -1829,7 +1852,7 @@ bool TvrqmodPermanent::FolderHandedOut(const std::string& folder, TvrqDialog& di
         if (record.IsFolder)
             return;
         const std::string path = JoinServer(record.Path, record.Name);
-        if (DeliveredOut.count(path))
+        if (IsDeliveredOut(path))
             files.push_back(path);
         else
             whole = false;
@@ -1839,7 +1862,7 @@ bool TvrqmodPermanent::FolderHandedOut(const std::string& folder, TvrqDialog& di
         return false;
     }
     for (const std::string& file : files)
-        DeliveredOut.erase(file);
+        TakeDeliveredOut(file);
     return true;
 }
 

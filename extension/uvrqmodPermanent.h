@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -169,7 +170,13 @@ private:
     std::vector<std::pair<std::string, std::string>> DropCopied;
     // Server files whose whole content was just handed to a target outside the folder (a drag
     // or paste out); a move reported by that target may delete them.
+    // (Contents are asked on any window's thread: the set has a lock of its own, held only while
+    // it is read or changed.)
     std::set<std::string> DeliveredOut;
+    std::mutex DeliveredOutLock;
+    void NoteDeliveredOut(const std::string& path);
+    bool TakeDeliveredOut(const std::string& path);
+    bool IsDeliveredOut(const std::string& path);
     // True when every file the server holds below folder now was handed out; those leave the set.
     bool FolderHandedOut(const std::string& folder, TvrqDialog& dialog);
     TvrqDialog& TheDropDialog();

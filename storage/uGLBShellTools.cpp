@@ -67,17 +67,16 @@ void shl_GetProcessList(std::vector<std::string>* list)
         ids.resize(ids.size() * 2);
     }
     ids.resize(bytes / sizeof(DWORD));
+    // The image name of each process, without reading its memory: the extension asks at every
+    // listing of a folder, on every window's thread, and a walk over each process's modules is
+    // slow (and needs more access than other users' processes grant).
+    std::wstring path(32768, L'\0');
     for (DWORD id : ids) {
-        THandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id));
+        THandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
         if (!process) continue;
-        HMODULE first = nullptr;
-        DWORD needed = 0;
-        if (!EnumProcessModules(process.get(), &first, sizeof first, &needed) || !first) continue;
-        std::wstring path(32768, L'\0');
-        const DWORD n = GetModuleFileNameExW(process.get(), first, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) continue;
-        path.resize(n);
-        list->push_back(WideToUtf8(path));
+        DWORD n = static_cast<DWORD>(path.size());
+        if (!QueryFullProcessImageNameW(process.get(), 0, path.data(), &n) || n == 0) continue;
+        list->push_back(WideToUtf8(std::wstring(path.data(), n)));
     }
 }
 

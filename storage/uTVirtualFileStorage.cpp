@@ -591,12 +591,22 @@ std::string FolderPart(const std::string& path) {   // with its final "\"
 
 void WriteRecordFile(const std::string& file, const TVirtualFileRecord& record) {
     const auto bytes = RecordToBytes(record);
-    THandle h(CreateFileW(Utf8ToWide(file).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!h) throw std::runtime_error(SysErrorMessage(GetLastError()));
+    // Explorer's windows read records on threads of their own while a handler rewrites one: the
+    // file is written over in place (never emptied first, a record has one size), readers may
+    // keep it open meanwhile, and another writer is waited for a moment.
+    THandle h;
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        h.reset(CreateFileW(Utf8ToWide(file).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        error = h ? 0 : GetLastError();
+        if (error != ERROR_SHARING_VIOLATION) break;
+        Sleep(10);
+    }
+    if (!h) throw std::runtime_error(SysErrorMessage(error));
     DWORD written = 0;
     if (!WriteFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-        written != bytes.size()) {
+        written != bytes.size() || !SetEndOfFile(h.get())) {
         const DWORD error = GetLastError();
         // A cut record would read as damaged later: leave none.
         h.reset();
@@ -675,11 +685,20 @@ bool TVirtualFileStorage::SaveVirtualFileStorageToFile(const TVirtualFileRecord&
 void TVirtualFileStorage::LoadVirtualFileStorageFromFile(const std::string& fileName, TVirtualFileRecord& record) {
     InitRecord(record);
     const std::wstring wname = Utf8ToWide(fileName);
-    const DWORD a = GetFileAttributesW(wname.c_str());
-    if (a == INVALID_FILE_ATTRIBUTES) return;
-    THandle h(CreateFileW(wname.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!h) throw ERecordError("cannot open " + fileName + ": " + SysErrorMessage(GetLastError()));
+    // Opened at once (a folder lists thousands of records): only a missing file is no error. Shared
+    // with writers and with a handler that deletes or moves the record meanwhile: a reader on
+    // another window's thread must not make their change fail.
+    THandle h;
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        h.reset(CreateFileW(wname.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        error = h ? 0 : GetLastError();
+        if (error != ERROR_SHARING_VIOLATION) break;
+        Sleep(10);
+    }
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return;  // gone meanwhile
+    if (!h) throw ERecordError("cannot open " + fileName + ": " + SysErrorMessage(error));
     std::array<uint8_t, VirtualFileRecordSize> b{};
     DWORD got = 0, n = 0;
     while (got < b.size() && ReadFile(h.get(), b.data() + got, static_cast<DWORD>(b.size() - got), &n, nullptr) && n) {

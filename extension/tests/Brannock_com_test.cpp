@@ -21,6 +21,8 @@
 
 #include <atomic>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -312,6 +314,70 @@ TEST_F(OnlineFolder, ColumnsShowTheRecordsAndSortByThem)
     // Modified: the text files were written 30 hours before the pictures.
     EXPECT_LT(order(3, notes.get(), beach.get()), 0);
     EXPECT_EQ(order(3, notes.get(), notes.get()), 0);
+}
+
+namespace {
+
+// How many files and folders lie below a folder (0 when there is none).
+size_t Entries(const std::string& folder)
+{
+    std::error_code ec;
+    size_t count = 0;
+    for (auto it = std::filesystem::recursive_directory_iterator(davtest::U8Path(folder), ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+        ++count;
+    return count;
+}
+
+}  // namespace
+
+TEST_F(OnlineFolder, EveryNameOfEveryItemIsAnsweredWithoutAskingTheServer)
+{
+    // Explorer asks names all the time, on every thread: not one of them may cost a download.
+    auto& dav = TOnlineUser::Dav();
+    const size_t mark = dav.LogMark();
+    const size_t downloads = Entries(User->Install + "Download");
+    const SHGDNF forms[] = {SHGDN_NORMAL,
+                            SHGDN_INFOLDER,
+                            SHGDN_INFOLDER | SHGDN_FOREDITING,
+                            SHGDN_FORPARSING,
+                            SHGDN_FORPARSING | SHGDN_INFOLDER,
+                            SHGDN_FORPARSING | SHGDN_FORADDRESSBAR,
+                            SHGDN_FORPARSING | SHGDN_FORADDRESSBAR | SHGDN_INFOLDER,
+                            SHGDN_FORADDRESSBAR};
+    int files = 0, folders = 0;
+    std::function<void(IShellFolder*, PCIDLIST_ABSOLUTE, const std::string&)> walk =
+        [&](IShellFolder* folder, PCIDLIST_ABSOLUTE folderList, const std::string& path) {
+            for (auto& [name, item] : Items(folder)) {
+                SCOPED_TRACE(path + name);
+                for (SHGDNF form : forms)
+                    EXPECT_NE(NameOf(folder, item.get(), form), "<failed>") << form;
+                EXPECT_EQ(NameOf(folder, item.get(), SHGDN_INFOLDER | SHGDN_FORPARSING), name);
+                // The parsing name is the item's path in the online folder, which parses back to it.
+                const std::string parsing = NameOf(folder, item.get(), SHGDN_FORPARSING);
+                EXPECT_EQ(parsing, Root + "\\" + path + name);
+                TSxPidlPtr absolute(ILCombine(folderList, item.get()));
+                auto parsed = Parse(parsing);
+                ASSERT_TRUE(parsed);
+                EXPECT_EQ(HRESULT_CODE(Desktop->CompareIDs(0, parsed.get(), absolute.get())), 0);
+                if (auto child = Bind(folder, item.get())) {
+                    ++folders;
+                    walk(child.Get(), absolute.get(), path + name + "\\");
+                } else {
+                    ++files;
+                }
+            }
+        };
+    walk(Folder.Get(), RootList.get(), "");
+    EXPECT_GE(files, 12);
+    EXPECT_GE(folders, 7);
+    Sleep(500);  // Apache logs a request only after its answer
+    std::vector<std::string> requests;
+    for (const auto& line : dav.LogSince(mark, User->Prefix(), 0, 0))
+        requests.push_back(line.Method + " " + line.Path);
+    EXPECT_TRUE(requests.empty()) << requests.size() << " requests, the first " << requests.front();
+    // Nor is anything fetched into the working folders on the way.
+    EXPECT_EQ(Entries(User->Install + "Download"), downloads);
 }
 
 TEST_F(OnlineFolder, WithoutTheTrayProgramTheFolderIsEmptyAndStartsIt)

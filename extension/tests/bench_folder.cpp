@@ -18,10 +18,25 @@
 namespace {
 
 using Microsoft::WRL::ComPtr;
+using TClock = std::chrono::steady_clock;
+
+// Where one walk's time went: binding, listing (EnumObjects and Next), names, attributes.
+struct TPhases {
+    double Bind = 0, List = 0, Names = 0, Attributes = 0;
+};
+
+double Since(TClock::time_point& mark)
+{
+    const auto now = TClock::now();
+    const double seconds = std::chrono::duration<double>(now - mark).count();
+    mark = now;
+    return seconds;
+}
 
 // Binds the parsing path through the desktop folder and walks every item; the item count, or -1.
-long Walk(IShellFolder* desktop, const std::wstring& path, const std::wstring& child)
+long Walk(IShellFolder* desktop, const std::wstring& path, const std::wstring& child, TPhases& phases)
 {
+    auto mark = TClock::now();
     std::wstring name = path;
     PIDLIST_RELATIVE list = nullptr;
     if (FAILED(desktop->ParseDisplayName(nullptr, nullptr, name.data(), nullptr, &list, nullptr)))
@@ -51,6 +66,7 @@ long Walk(IShellFolder* desktop, const std::wstring& path, const std::wstring& c
             return -1;
         folder = sub;
     }
+    phases.Bind += Since(mark);
     ComPtr<IEnumIDList> e;
     if (folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS, &e) != S_OK)
         return -1;
@@ -60,14 +76,17 @@ long Walk(IShellFolder* desktop, const std::wstring& path, const std::wstring& c
     for (;;) {
         got = 0;
         const HRESULT next = e->Next(64, items, &got);
+        phases.List += Since(mark);
         for (ULONG i = 0; i < got; ++i) {
             STRRET s{};
             if (SUCCEEDED(folder->GetDisplayNameOf(items[i], SHGDN_NORMAL, &s)) && s.uType == STRRET_WSTR)
                 CoTaskMemFree(s.pOleStr);
+            phases.Names += Since(mark);
             SFGAOF mask = SFGAO_FOLDER | SFGAO_CANRENAME | SFGAO_CANDELETE | SFGAO_FILESYSTEM;
             PCUITEMID_CHILD one[1] = {items[i]};
             folder->GetAttributesOf(1, one, &mask);
             CoTaskMemFree(items[i]);
+            phases.Attributes += Since(mark);
             ++count;
         }
         if (next != S_OK || got == 0)
@@ -76,11 +95,13 @@ long Walk(IShellFolder* desktop, const std::wstring& path, const std::wstring& c
     return count;
 }
 
-double Seconds(IShellFolder* desktop, const std::wstring& path, const std::wstring& child, long& count)
+double Seconds(IShellFolder* desktop, const std::wstring& path, const std::wstring& child, long& count,
+               TPhases& phases)
 {
-    const auto start = std::chrono::steady_clock::now();
-    count = Walk(desktop, path, child);
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const auto start = TClock::now();
+    phases = {};
+    count = Walk(desktop, path, child, phases);
+    return std::chrono::duration<double>(TClock::now() - start).count();
 }
 
 }  // namespace
@@ -146,13 +167,22 @@ int wmain(int argc, wchar_t** argv)
     std::wstring localPath = Utf8ToWide(local);
     localPath.pop_back();
     long onlineCount = 0, localCount = 0;
-    // One warm-up walk of each, then the best of three.
-    Seconds(desktop.Get(), online, L"Bench", onlineCount);
-    Seconds(desktop.Get(), localPath, L"", localCount);
+    // One warm-up walk of each, then the best of three (with its phases).
+    TPhases phases, onlinePhases, localPhases;
+    Seconds(desktop.Get(), online, L"Bench", onlineCount, phases);
+    Seconds(desktop.Get(), localPath, L"", localCount, phases);
     double onlineBest = 1e9, localBest = 1e9;
     for (int round = 0; round < 3; ++round) {
-        onlineBest = std::min(onlineBest, Seconds(desktop.Get(), online, L"Bench", onlineCount));
-        localBest = std::min(localBest, Seconds(desktop.Get(), localPath, L"", localCount));
+        const double o = Seconds(desktop.Get(), online, L"Bench", onlineCount, phases);
+        if (o < onlineBest) {
+            onlineBest = o;
+            onlinePhases = phases;
+        }
+        const double l = Seconds(desktop.Get(), localPath, L"", localCount, phases);
+        if (l < localBest) {
+            localBest = l;
+            localPhases = phases;
+        }
     }
     std::printf("bench-folder: %ld items\n", n);
     std::printf("  online folder (Brannock.dll): %ld items in %.3f s (%.0f items/s)\n", onlineCount, onlineBest,
@@ -160,6 +190,9 @@ int wmain(int argc, wchar_t** argv)
     std::printf("  Wine's file-system folder:    %ld items in %.3f s (%.0f items/s)\n", localCount, localBest,
                 localCount / localBest);
     std::printf("  ratio online / file system:   %.2f\n", onlineBest / localBest);
+    for (const auto& [label, p] : {std::pair<const char*, TPhases>{"online", onlinePhases}, {"file system", localPhases}})
+        std::printf("  %-12s bind %.3f s, list %.3f s, names %.3f s, attributes %.3f s\n", label, p.Bind, p.List,
+                    p.Names, p.Attributes);
     if (pi.hProcess) {
         TerminateProcess(pi.hProcess, 0);
         CloseHandle(pi.hProcess);

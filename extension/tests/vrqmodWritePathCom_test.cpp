@@ -24,12 +24,15 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <set>
+#include <thread>
 
 namespace fs = std::filesystem;
 using Microsoft::WRL::ComPtr;
@@ -1488,4 +1491,195 @@ TEST_F(ComWritePath, TheServerGoneInMidDropLosesNothingAndIsTold)
         EXPECT_FALSE(names.count(third)) << row.what;
         EXPECT_EQ(MirrorRecord("Dokumente\\Überblick.txt").Size, static_cast<int64_t>(5 + row.what.size())) << row.what;
     }
+}
+
+// ---- Many Explorer windows at once
+
+namespace {
+
+// What one Explorer window's thread does with the folder: every item enumerated, named, asked
+// for its attributes and info tip, and every sub-folder walked the same way. Items that another
+// thread renamed or deleted meanwhile may fail; only a hang or a crash is a fault.
+void WalkOnce(IShellFolder* folder, int depth)
+{
+    ComPtr<IEnumIDList> items;
+    if (folder->EnumObjects(nullptr, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN, &items) != S_OK)
+        return;
+    PITEMID_CHILD item = nullptr;
+    ULONG got = 0;
+    while (items->Next(1, &item, &got) == S_OK && got == 1) {
+        TSxPidlPtr owned(item);
+        PCUITEMID_CHILD one[1] = {item};
+        DisplayName(folder, item);
+        DisplayName(folder, item, SHGDN_FORPARSING);
+        SFGAOF mask = SFGAO_FOLDER | SFGAO_CANRENAME | SFGAO_CANDELETE | SFGAO_HASSUBFOLDER | SFGAO_FILESYSTEM;
+        if (FAILED(folder->GetAttributesOf(1, one, &mask)))
+            continue;
+        ComPtr<IQueryInfo> info;
+        if (SUCCEEDED(folder->GetUIObjectOf(nullptr, 1, one, IID_IQueryInfo, nullptr,
+                                            reinterpret_cast<void**>(info.GetAddressOf())))) {
+            LPWSTR tip = nullptr;
+            if (SUCCEEDED(info->GetInfoTip(0, &tip)))
+                CoTaskMemFree(tip);
+        }
+        ComPtr<IShellFolder> child;
+        if ((mask & SFGAO_FOLDER) && depth < 4 && SUCCEEDED(folder->BindToObject(item, nullptr, IID_PPV_ARGS(&child))))
+            WalkOnce(child.Get(), depth + 1);
+    }
+}
+
+// The online folder bound through the desktop folder of the calling thread, or nullptr.
+ComPtr<IShellFolder> BindOnlineFolder()
+{
+    ComPtr<IShellFolder> desktop, folder;
+    if (FAILED(SHGetDesktopFolder(&desktop)))
+        return nullptr;
+    std::wstring name = Utf8ToWide(Root);
+    PIDLIST_RELATIVE list = nullptr;
+    if (FAILED(desktop->ParseDisplayName(nullptr, nullptr, name.data(), nullptr, &list, nullptr)))
+        return nullptr;
+    TSxPidlPtr owned(list);
+    if (FAILED(desktop->BindToObject(list, nullptr, IID_PPV_ARGS(&folder))))
+        return nullptr;
+    return folder;
+}
+
+// A thread in a single-threaded apartment of its own that pumps its messages while it works.
+class TApartmentThread {
+public:
+    explicit TApartmentThread(std::function<void()> body)
+        : FThread([this, body = std::move(body)] {
+              CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+              body();
+              CoUninitialize();
+              Done = true;
+          })
+    {
+    }
+    ~TApartmentThread()
+    {
+        if (FThread.joinable()) {
+            if (Done)
+                FThread.join();
+            else
+                FThread.detach();
+        }
+    }
+    std::atomic<bool> Done{false};
+
+private:
+    std::thread FThread;
+};
+
+}  // namespace
+
+TEST_F(ComWritePath, EightWindowsWalkingTheFolderWhileANinthRenamesAndDeletesAllReturnAndTheMirrorMatchesTheServer)
+{
+    Connect();
+    const auto serverBefore = Tree();
+    const size_t logMark = LogMark();
+    TAnswers answers(std::vector<TvrqScriptedAnswer>(8, TvrqScriptedAnswer(mrYes)));
+    std::atomic<int> bound{0}, walks{0};
+    std::vector<std::unique_ptr<TApartmentThread>> threads;
+    for (int i = 0; i < 8; ++i)
+        threads.push_back(std::make_unique<TApartmentThread>([&] {
+            ComPtr<IShellFolder> folder = BindOnlineFolder();
+            if (!folder)
+                return;
+            ++bound;
+            for (int walk = 0; walk < 10; ++walk, ++walks)
+                WalkOnce(folder.Get(), 0);
+        }));
+    std::atomic<int> renamed{0}, deleted{0};
+    threads.push_back(std::make_unique<TApartmentThread>([&] {
+        ComPtr<IShellFolder> folder = BindOnlineFolder();
+        if (!folder)
+            return;
+        auto itemOf = [&](IShellFolder* in, const std::string& name) -> TSxPidlPtr {
+            for (auto& [n, item] : Items(in))
+                if (n == name)
+                    return std::move(item);
+            return nullptr;
+        };
+        // Back and forth, so that the walkers meet both names.
+        for (int round = 0; round < 3; ++round)
+            for (const auto& [from, to] : {std::pair<std::string, std::string>{"readme.txt", "readme neu.txt"},
+                                           {"readme neu.txt", "readme.txt"},
+                                           {"Dokumente", "Dokumente neu"},
+                                           {"Dokumente neu", "Dokumente"}}) {
+                TSxPidlPtr item = itemOf(folder.Get(), from);
+                PITEMID_CHILD result = nullptr;
+                if (item && SUCCEEDED(folder->SetNameOf(nullptr, item.get(), Utf8ToWide(to).c_str(), SHGDN_INFOLDER,
+                                                        &result)))
+                    ++renamed;
+                CoTaskMemFree(result);
+            }
+        // Two deletes into the trash, through the system menu's delete command.
+        ComPtr<IPersistFolder2> persist;
+        PIDLIST_ABSOLUTE folderList = nullptr;
+        if (FAILED(folder.As(&persist)) || FAILED(persist->GetCurFolder(&folderList)))
+            return;
+        TSxPidlPtr ownedList(folderList);
+        for (const char* name : {"my.thumbs", "Urlaub.thumb.jpg.txt"}) {
+            TSxPidlPtr item = itemOf(folder.Get(), name);
+            ComPtr<IDataObject> data;
+            PCUITEMID_CHILD one[1] = {item.get()};
+            if (item && SUCCEEDED(CIDLData_CreateFromIDArray(folderList, 1, one, &data)) &&
+                Entry<TMenuCallback>("BrTestMenuCallback")(0, folder.Get(), nullptr, data.Get(), DFM_INVOKECOMMAND,
+                                                           DFM_CMD_DELETE, 0) == S_OK)
+                ++deleted;
+        }
+    }));
+    // A hang fails the test, and the process with it: its threads cannot be freed.
+    const ULONGLONG start = GetTickCount64();
+    auto allDone = [&] {
+        return std::all_of(threads.begin(), threads.end(), [](const auto& t) { return t->Done.load(); });
+    };
+    while (!allDone() && GetTickCount64() - start < 40000) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+        Sleep(20);
+    }
+    const double seconds = (GetTickCount64() - start) / 1000.0;
+    if (!allDone()) {
+        ADD_FAILURE() << "hung after " << seconds << " s: " << bound << " threads bound, " << walks
+                      << " of 80 walks done, " << renamed << " renames, " << deleted << " deletes";
+        fflush(stdout);
+        TerminateProcess(GetCurrentProcess(), 3);
+    }
+    threads.clear();
+    std::printf("eight walkers and a writer: %.1f s, %d renames, %d deletes\n", seconds, renamed.load(), deleted.load());
+    EXPECT_EQ(bound, 8);
+    EXPECT_EQ(walks, 80);
+    EXPECT_EQ(renamed, 12) << Joined(answers.Warnings()) << Joined(ErrorsSince(logMark));
+    EXPECT_EQ(deleted, 2);
+    // What the folder shows, at every depth, is what the server has (less what it never shows).
+    std::function<void(IShellFolder*, const std::string&, std::set<std::string>&)> shown =
+        [&](IShellFolder* folder, const std::string& prefix, std::set<std::string>& names) {
+            for (auto& [name, item] : Items(folder)) {
+                PCUITEMID_CHILD one[1] = {item.get()};
+                SFGAOF mask = SFGAO_FOLDER;
+                folder->GetAttributesOf(1, one, &mask);
+                ComPtr<IShellFolder> child;
+                if ((mask & SFGAO_FOLDER) && SUCCEEDED(folder->BindToObject(item.get(), nullptr, IID_PPV_ARGS(&child)))) {
+                    names.insert(prefix + name + "/");
+                    shown(child.Get(), prefix + name + "/", names);
+                } else {
+                    names.insert(prefix + name);
+                }
+            }
+        };
+    std::set<std::string> server;
+    for (const auto& [path, bytes] : Tree())
+        if (path != "Thumbs.db")
+            server.insert(path);
+    std::set<std::string> mirror;
+    shown(Folder.Get(), "", mirror);
+    EXPECT_EQ(mirror, server);
+    EXPECT_TRUE(server.count("Gelöschte Dateien/my.thumbs"));
+    EXPECT_FALSE(server.count("my.thumbs"));
+    EXPECT_EQ(ChangedSince(serverBefore),
+              (std::vector<std::string>{"+Gelöschte Dateien/Urlaub.thumb.jpg.txt", "+Gelöschte Dateien/my.thumbs",
+                                        "-Urlaub.thumb.jpg.txt", "-my.thumbs"}));
 }

@@ -7,7 +7,7 @@
 namespace {
 std::atomic<LONG> Objects{0};
 std::atomic<LONG> Locks{0};
-bool ThreadCallsDisabled = false;
+std::atomic<bool> ThreadCallsDisabled{false};
 } // namespace
 
 void* SxFindInterface(void* object, const QITAB* table, REFIID iid)
@@ -46,12 +46,10 @@ void TSxComObject::AttachComObject(TSxComObjectFactory* factory)
 void TSxComObject::Initialize()
 {
     // The first object of the process switches off thread attach and detach calls for the library
-    // (not done in DllMain, which must stay light).
-    TSxFrameworkLock lock;
-    if (!ThreadCallsDisabled) {
-        ThreadCallsDisabled = true;
+    // (not done in DllMain, which must stay light). No lock of ours is held meanwhile: the call
+    // takes the loader lock.
+    if (!ThreadCallsDisabled.exchange(true))
         DisableThreadLibraryCalls(SxModuleHandle());
-    }
 }
 
 HRESULT TSxComObject::ComQueryInterface(REFIID iid, void** object)

@@ -12,6 +12,8 @@
 
 namespace {
 
+// The factory lock guards the factory list and the answer of DllCanUnloadNow; it is held only
+// for those, never while a module is made or a COM object works.
 std::recursive_mutex& FactoryLock()
 {
     static std::recursive_mutex lock;
@@ -79,15 +81,21 @@ STDMETHODIMP TSxComObjectFactory::CreateInstance(IUnknown* outer, REFIID iid, vo
     if (outer)
         return CLASS_E_NOAGGREGATION;
     return SxComCall(nullptr, [&]() -> HRESULT {
-        TSxBaseShellObject* component = nullptr;
+        // An object on its way counts from here, so the library does not become unloadable
+        // meanwhile (DllCanUnloadNow answers under the same lock). Its module is made outside
+        // the lock: every window's thread needs the lock for every object it asks for.
         {
             std::lock_guard<std::recursive_mutex> guard(FactoryLock());
-            component = CreateComObject();
-            if (!component)
-                return E_FAIL;
-            component->AttachComObject(this);
-            component->ComAddRef(); // held across the question, so a refusal hands it back
+            SxObjectCountAdd(1);
         }
+        struct TOnItsWay {
+            ~TOnItsWay() { SxObjectCountAdd(-1); }
+        } onItsWay;
+        TSxBaseShellObject* component = CreateComObject();
+        if (!component)
+            return E_FAIL;
+        component->AttachComObject(this);
+        component->ComAddRef(); // held across the question, so a refusal hands it back
         const HRESULT hr = component->ComQueryInterface(iid, object);
         component->ComRelease();
         return hr;

@@ -146,7 +146,22 @@ void TSxGrainChangeNotifier::RemoveWatch(const std::string& path)
 bool TSxGrainChangeNotifier::ScanChanges()
 {
     bool retry = false;
-    // Entries appended during the pass are looked at too; one that an event removed is gone.
+    // The entry's state, once the provider took a change (only while the entry is still there).
+    auto handedBack = [this](const TEntry* entry, const WIN32_FIND_DATAW& now,
+                             std::unique_ptr<TSxCustomDataGrain> newGrain) {
+        TSxFrameworkLock lock;
+        for (auto& e : FEntries)
+            if (e.get() == entry) {
+                if (newGrain)
+                    e->FileGrain = std::move(newGrain);
+                e->Snapshot = now;
+                e->Existed = true;
+                return;
+            }
+    };
+    // Entries appended during the pass are looked at too; one that an event removed is gone. The
+    // events run without the framework lock: a provider's handler talks to its server and may ask
+    // the user, while every window's thread needs the lock for its own questions.
     for (size_t i = 0;; ++i) {
         TEntry* entry;
         std::string path;
@@ -159,10 +174,12 @@ bool TSxGrainChangeNotifier::ScanChanges()
         }
         WIN32_FIND_DATAW now;
         const bool exists = FindDataOf(path, now);
-        TSxFrameworkLock lock;
-        if (i >= FEntries.size() || FEntries[i].get() != entry)
-            continue;  // removed meanwhile
-        try {
+        enum class TAction { Delete, NewFile, Modify } action;
+        std::unique_ptr<TSxCustomDataGrain> grain;  // the copy the event gets
+        {
+            TSxFrameworkLock lock;
+            if (i >= FEntries.size() || FEntries[i].get() != entry)
+                continue;  // removed meanwhile
             if (!exists) {
                 if (!entry->FileGrain || !entry->Existed)
                     continue;  // an awaited file that is not there yet
@@ -176,53 +193,63 @@ bool TSxGrainChangeNotifier::ScanChanges()
                     retry = true;
                     continue;
                 }
-                std::unique_ptr<TSxCustomDataGrain> grain = std::move(entry->FileGrain);
+                grain = std::move(entry->FileGrain);
                 FEntries.erase(FEntries.begin() + static_cast<std::ptrdiff_t>(i));
                 --i;
-                FProvider.DoHandleDelete(*grain);
-                continue;
-            }
-            entry->Missing = false;
-            if (!entry->FileGrain) {
-                // The expected file has come; it is taken once its writer lets go of it.
-                if (!IsFree(path)) {
-                    retry = true;
+                entry = nullptr;
+                action = TAction::Delete;
+            } else {
+                entry->Missing = false;
+                if (!entry->FileGrain) {
+                    // The expected file has come; it is taken once its writer lets go of it.
+                    if (!IsFree(path)) {
+                        retry = true;
+                        continue;
+                    }
+                    grain = entry->FolderGrain->Clone();
+                    action = TAction::NewFile;
+                } else if (entry->Existed && SameState(now, entry->Snapshot)) {
                     continue;
+                } else if (now.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                    // A folder's own changes are those of its files, which are watched for themselves.
+                    entry->Snapshot = now;
+                    entry->Existed = true;
+                    continue;
+                } else {
+                    grain = entry->FileGrain->Clone();
+                    action = TAction::Modify;
                 }
+            }
+        }
+        try {
+            switch (action) {
+            case TAction::Delete:
+                FProvider.DoHandleDelete(*grain);
+                break;
+            case TAction::NewFile: {
                 TSxDropInfo info;
                 std::unique_ptr<TSxCustomDataGrain> newGrain;
                 bool cont = true;
-                FProvider.DoNewGrainFromFile(*entry->FolderGrain, path, newGrain, info, 1, cont);
+                FProvider.DoNewGrainFromFile(*grain, path, newGrain, info, 1, cont);
                 if (!newGrain)
                     throw EProviderException("OnNewGrainFromFile event handler should initialize DataGrain param");
-                entry->FileGrain = std::move(newGrain);
-                entry->Snapshot = now;
-                entry->Existed = true;
-                continue;
+                handedBack(entry, now, std::move(newGrain));
+                break;
             }
-            if (entry->Existed && SameState(now, entry->Snapshot))
-                continue;
-            // A folder's own changes are those of its files, which are watched for themselves.
-            if (now.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                entry->Snapshot = now;
-                entry->Existed = true;
-                continue;
+            case TAction::Modify:
+                // A changed file goes to the provider once nobody holds it; until then it is tried again.
+                if (!FProvider.TryHandleModify(*grain, path))
+                    retry = true;
+                else
+                    handedBack(entry, now, nullptr);
+                break;
             }
-            // A changed file goes to the provider once nobody holds it; until then it is tried again.
-            if (!FProvider.TryHandleModify(*entry->FileGrain, path)) {
-                retry = true;
-                continue;
-            }
-            entry->Snapshot = now;
-            entry->Existed = true;
         } catch (...) {
             // One handler's failure costs neither the thread nor the other files.
             SxHandleException(nullptr, std::current_exception());
             LogError("TSxGrainChangeNotifier: the change of \"" + path + "\" could not be handed over");
-            if (i < FEntries.size() && FEntries[i].get() == entry) {
-                entry->Snapshot = now;
-                entry->Existed = true;
-            }
+            if (entry)
+                handedBack(entry, now, nullptr);
         }
     }
     return retry;

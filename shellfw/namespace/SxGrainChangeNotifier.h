@@ -38,7 +38,8 @@ public:
     const std::string& Folder() const { return FFolder; }
 
     // One pass over the watched paths (what the thread runs when the folder changes); true when a
-    // file is waiting for another try (locked, or missing for less than the grace time).
+    // file is waiting for another try (locked, or missing for less than the grace time). The
+    // provider's events get copies of the grains and run without the framework lock.
     bool ScanChanges();
     // How long a vanished file may stay away before it counts as deleted (a save that replaces a
     // file by renaming is not a delete), and how often a locked change is tried again.

@@ -10,7 +10,10 @@ struct TRegisteredClass {
 };
 
 // Process-wide lists, made on first use (never in a static constructor of the library).
+// Lock order: MakeLock, then LiveLock, then ClassLock, then a module's folder lock. Only MakeLock
+// is held for long (while a module is made); it is never taken under one of the others.
 struct TModuleLists {
+    std::recursive_mutex MakeLock;  // one module made at a time; re-entrant for a find inside a constructor
     std::recursive_mutex LiveLock;  // re-entrant: a module adds itself while a find holds it
     std::vector<TSxPermanentModule*> Live;  // owned: freed by FreeAll or by the module itself
     std::mutex ClassLock;
@@ -23,12 +26,17 @@ TModuleLists& Lists()
     return *lists;
 }
 
+// The class a find of this thread is making: its module is listed from its constructor on, but
+// other threads see it only once it is made.
+thread_local const std::string* GMaking = nullptr;
+
 } // namespace
 
 TSxPermanentModule::TSxPermanentModule(const std::string& className) : FClassName(className)
 {
     TModuleLists& l = Lists();
     std::lock_guard<std::recursive_mutex> guard(l.LiveLock);
+    FMade = !(GMaking && *GMaking == className);
     l.Live.push_back(this);
 }
 
@@ -99,14 +107,25 @@ void RegisterPermanentModuleClass(const std::string& className, TSxPermanentModu
     l.Classes.push_back({className, std::move(factory)});
 }
 
+namespace {
+
+// The live module of that class: a made one, or the one this thread is making.
+TSxPermanentModule* LiveModuleOf(TModuleLists& l, const std::string& className)
+{
+    std::lock_guard<std::recursive_mutex> live(l.LiveLock);
+    for (TSxPermanentModule* module : l.Live)
+        if (module->ClassName() == className && (module->IsMade() || (GMaking && *GMaking == className)))
+            return module;
+    return nullptr;
+}
+
+} // namespace
+
 TSxPermanentModule* FindPermanentModule(const std::string& className)
 {
     TModuleLists& l = Lists();
-    // The live list's lock is held across the creation, so two threads never make two modules.
-    std::lock_guard<std::recursive_mutex> live(l.LiveLock);
-    for (TSxPermanentModule* module : l.Live)
-        if (module->ClassName() == className)
-            return module;
+    if (TSxPermanentModule* module = LiveModuleOf(l, className))
+        return module;
     TSxPermanentModuleFactory factory;
     {
         std::lock_guard<std::mutex> classes(l.ClassLock);
@@ -118,8 +137,32 @@ TSxPermanentModule* FindPermanentModule(const std::string& className)
     }
     if (!factory)
         return nullptr;
+    // Made under MakeLock alone: two threads never make two modules of one class, and a thread
+    // that only joins a module, or leaves one, does not wait while a module is being made.
+    std::lock_guard<std::recursive_mutex> making(l.MakeLock);
+    if (TSxPermanentModule* module = LiveModuleOf(l, className))
+        return module;
+    const std::string* outer = GMaking;
+    GMaking = &className;
+    std::unique_ptr<TSxPermanentModule> made;
+    try {
+        made = factory();
+    } catch (...) {
+        GMaking = outer;
+        throw;
+    }
+    GMaking = outer;
     // The module appended itself to the live list; ownership passes to that list.
-    return factory().release();
+    std::lock_guard<std::recursive_mutex> live(l.LiveLock);
+    made->FMade = true;
+    return made.release();
+}
+
+bool IsLivePermanentModule(const TSxPermanentModule* module)
+{
+    TModuleLists& l = Lists();
+    std::lock_guard<std::recursive_mutex> live(l.LiveLock);
+    return module && module->IsMade() && std::find(l.Live.begin(), l.Live.end(), module) != l.Live.end();
 }
 
 std::unique_lock<std::recursive_mutex> LockPermanentModules()

@@ -269,9 +269,10 @@ bool TSxCustomProvider::IsLiveGrain(const Grain* grain)
 void TSxCustomProvider::SetRootPidl(PCSxItemIDList list)
 {
     std::lock_guard<std::recursive_mutex> guard(FLock);
-    if (FRootPidl || !list)
+    if (FRoot.load() || !list)
         return;
     FRootPidl.reset(PIDLClone(list));
+    FRoot.store(FRootPidl.get());
 }
 
 int32_t TSxCustomProvider::FolderIcon() const { return UsesSystemIcons() ? FSystemFolderIcon : FolderIconProperty; }
@@ -425,6 +426,15 @@ TSxCustomProvider::GrainPtr TSxCustomProvider::GrainFromPidl(PCSxItemIDList list
     if (!list)
         return nullptr;
     try {
+        PCSxItemIDList last = PIDLFindLast(list);
+        // A list that ends in a grain's item is no root: the root's comparison goes through the
+        // desktop folder, far too dear for every item Explorer asks about.
+        if (last && IsGrainItem(last)) {
+            GrainPtr grain = CreateGrain();
+            grain->LoadFromItemID(last);
+            grain->SetAbsolutePidl(list);
+            return grain;
+        }
         if (RootPidl()) {
             bool isRoot = false;
             try {
@@ -435,13 +445,7 @@ TSxCustomProvider::GrainPtr TSxCustomProvider::GrainFromPidl(PCSxItemIDList list
             if (isRoot)
                 return CreateRootGrain();
         }
-        PCSxItemIDList last = PIDLFindLast(list);
-        if (!last || !IsGrainItem(last))
-            return nullptr;
-        GrainPtr grain = CreateGrain();
-        grain->LoadFromItemID(last);
-        grain->SetAbsolutePidl(list);
-        return grain;
+        return nullptr;
     } catch (const std::exception&) {
         return nullptr;
     }
@@ -493,7 +497,6 @@ void TSxCustomProvider::DoGetGrainID(Grain& grain, std::optional<std::string>& g
 
 void TSxCustomProvider::DoGetIcon(Grain& grain, int32_t& iconIndex, int32_t& openIconIndex)
 {
-    std::lock_guard<std::recursive_mutex> guard(FLock);
     if (iconIndex == -1)
         iconIndex = grain.IsFile ? ItemIcon() : FolderIcon();
     if (openIconIndex == -1)
@@ -550,7 +553,6 @@ bool TSxCustomProvider::GetOverlayIndex(Grain& grain, int32_t& index)
     OnGetOverlayIndex(*this, grain, overlay, display);
     if (!display)
         return false;
-    std::lock_guard<std::recursive_mutex> providerGuard(FLock);
     std::lock_guard<std::mutex> guard(GOverlayLock);
     auto known = GOverlayNumbers.find(overlay);
     if (known != GOverlayNumbers.end()) {
@@ -745,26 +747,28 @@ std::string TSxCustomProvider::GetGrainTempPath(Grain& grain)
     return WithBackslash(path);
 }
 
-std::string TSxCustomProvider::GrainTempFileName(Grain& grain, const std::string& fullPath)
+bool TSxCustomProvider::IsFileSystemPath(const std::string& fullPath)
 {
-    // Each part of the path must be a usable file name; the parts become sub-folders.
-    std::string relative;
+    // Each part of the path must be a usable file name; the parts become sub-folders. A parsing
+    // path of the shell ("::{20D04FE0-...}\::{...}\a.txt") is none.
     size_t start = 0;
     for (;;) {
         const size_t end = fullPath.find('\\', start);
         const std::string part = fullPath.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        const bool bad = part.empty() || part == "." || part == ".." ||
-                         part.find_first_of(":*?\"<>|/") != std::string::npos ||
-                         std::any_of(part.begin(), part.end(), [](char c) { return static_cast<unsigned char>(c) < 32; });
-        if (bad)
-            throw EProviderException("\"" + fullPath + "\" cannot be a file name");
-        relative += part;
+        if (part.empty() || part == "." || part == ".." || part.find_first_of(":*?\"<>|/") != std::string::npos ||
+            std::any_of(part.begin(), part.end(), [](char c) { return static_cast<unsigned char>(c) < 32; }))
+            return false;
         if (end == std::string::npos)
-            break;
-        relative.push_back('\\');
+            return true;
         start = end + 1;
     }
-    return GetGrainTempPath(grain) + relative;
+}
+
+std::string TSxCustomProvider::GrainTempFileName(Grain& grain, const std::string& fullPath)
+{
+    if (!IsFileSystemPath(fullPath))
+        throw EProviderException("\"" + fullPath + "\" cannot be a file name");
+    return GetGrainTempPath(grain) + fullPath;
 }
 
 bool TSxCustomProvider::IsWatchedGrainFile(const std::string& fileName)
@@ -799,16 +803,17 @@ bool TSxCustomProvider::WriteGrainTempFile(Grain& grain, const std::string& full
     if (!OnGetGrainFileInfo || !OnGetGrainFileContents)
         return false;
     try {
-        TSxFileInfoDescriptor info;
-        info.Attributes = gaArchive;
-        info.CreationTime = info.LastAccessTime = info.LastWriteTime = CurrentTimeOfDay();
-        info.IsFolder = !grain.IsFile;
-        OnGetGrainFileInfo(*this, grain, info);
-        TSxMemoryStream contents;
-        OnGetGrainFileContents(*this, grain, contents);
-
+        // The name first: a path that can be no file name, or a file already watched, costs the
+        // product no contents (for a remote provider each request of them is a download).
         const std::string name = GrainTempFileName(grain, fullPath);
         if (!IsWatchedGrainFile(name)) {
+            TSxFileInfoDescriptor info;
+            info.Attributes = gaArchive;
+            info.CreationTime = info.LastAccessTime = info.LastWriteTime = CurrentTimeOfDay();
+            info.IsFolder = !grain.IsFile;
+            OnGetGrainFileInfo(*this, grain, info);
+            TSxMemoryStream contents;
+            OnGetGrainFileContents(*this, grain, contents);
             const std::wstring wname = Utf8ToWide(name);
             shl_ForceDirectories(name.substr(0, name.find_last_of('\\')));
             if (GetFileAttributesW(wname.c_str()) != INVALID_FILE_ATTRIBUTES) {
@@ -869,13 +874,16 @@ bool TSxCustomProvider::GetGrainFileName(Grain& grain, const std::string& fullPa
             if (!fileName.empty() && shl_FileExists(fileName))
                 return true;
         }
+        // No temporary file can stand for a path that no file can have: its contents are not asked.
         std::string written;
-        if (!WriteGrainTempFile(grain, fullPath, written))
+        if (!IsFileSystemPath(fullPath) || !WriteGrainTempFile(grain, fullPath, written))
             return false;
         fileName = written;
         return true;
     }
     // A folder grain stands for a folder of the same path below the temporary folder.
+    if (!IsFileSystemPath(fullPath))
+        return false;
     try {
         const std::string folder = GrainTempFileName(grain, fullPath);
         shl_ForceDirectories(folder);
@@ -935,25 +943,10 @@ TSxCustomProvider::GrainPtr TSxByHandProvider::CreateRootGrain()
     return grain;
 }
 
-namespace {
-
-// Holds a provider's lock for a scope.
-class TProviderLock {
-public:
-    explicit TProviderLock(TSxCustomProvider& provider) : FProvider(provider) { FProvider.Lock(); }
-    ~TProviderLock() { FProvider.Unlock(); }
-    TProviderLock(const TProviderLock&) = delete;
-    TProviderLock& operator=(const TProviderLock&) = delete;
-
-private:
-    TSxCustomProvider& FProvider;
-};
-
-} // namespace
-
 void TSxByHandProvider::DoPopulate(TSxByHandDataGrain& grain, TSxDataGrainList& list)
 {
-    TProviderLock lock(*this);
+    // Not under the provider lock: a populate may take its time (the product looks for its tray
+    // program among all processes), and every other window's questions would wait for it.
     if (OnPopulate)
         OnPopulate(*this, grain, list);
 }
@@ -961,7 +954,6 @@ void TSxByHandProvider::DoPopulate(TSxByHandDataGrain& grain, TSxDataGrainList& 
 bool TSxByHandProvider::EnumObjects(PCSxItemIDList item, uint32_t flags, std::vector<TSxPidlPtr>& items)
 {
     items.clear();
-    TProviderLock lock(*this);
     GrainPtr folder = GrainFromPidl(item);
     if (!folder)
         folder = CreateRootGrain();

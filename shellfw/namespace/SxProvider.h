@@ -15,6 +15,7 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -339,7 +340,7 @@ public:
     std::function<void(TSxCustomProvider&, Grain& folder, HWND, bool& allowDrop)> BeforeDrop;
     std::function<void(TSxCustomProvider&, Grain&, TSxSize, HBITMAP& thumb)> OnGetDataGrainThumb;
 
-    // The provider lock (re-entrant).
+    // The provider lock (re-entrant; see FLock).
     void Lock() { FLock.lock(); }
     void Unlock() { FLock.unlock(); }
 
@@ -350,7 +351,7 @@ public:
 
     // The folder root's absolute list; set once, later calls keep the first list.
     void SetRootPidl(PCSxItemIDList list);
-    PCSxItemIDList RootPidl() const { return FRootPidl.get(); }
+    PCSxItemIDList RootPidl() const { return FRoot.load(); }
 
     // Makes an item, owned by the provider's own popup menu, for every basic verb still missing.
     virtual void CreateBasicVerbs();
@@ -485,8 +486,13 @@ public:
     // The temporary folder (ends with "\"): the handler's answer when it is an existing folder,
     // else the system's.
     std::string GetGrainTempPath(Grain& grain);
-    // A file-system name for a grain at fullPath ("a\b.txt" inside the virtual folder).
+    // A file-system name for a grain at fullPath ("a\b.txt" inside the virtual folder): the
+    // product's file name, else the temporary file (its contents asked once per watched file),
+    // or for a folder grain a folder of that path below the temporary folder. False, and nothing
+    // asked of the product, for a path that can be no file name.
     bool GetGrainFileName(Grain& grain, const std::string& fullPath, std::string& fileName);
+    // Whether every part of the "\" separated path can be a file name.
+    static bool IsFileSystemPath(const std::string& fullPath);
     // The grain's temporary file: its path inside the virtual folder as sub-folders of the
     // temporary folder, so that two grains never share one file.
     std::string GrainTempFileName(Grain& grain, const std::string& fullPath);
@@ -507,9 +513,12 @@ private:
     // The grain as a real file or folder (a folder with everything in it) below the temporary folder.
     bool MaterializeGrain(Grain& grain, const std::string& fullPath, std::string& fileName);
 
+    // The provider lock guards the live grains, the root list and the basic verbs' menu, and is
+    // never held while an event or the shell is called: Explorer asks from every window's thread.
     std::recursive_mutex FLock;
     std::vector<Grain*> FLiveGrains;
     TSxPidlPtr FRootPidl;
+    std::atomic<PCSxItemIDList> FRoot{nullptr};  // FRootPidl once set; read without the lock
     int32_t FSystemFolderIcon = 0, FSystemFolderOpenIcon = 0, FSystemFileIcon = 0;
     bool FDestroying = false;
     std::unique_ptr<TSxIconList> FOwnLargeIcons, FOwnSmallIcons;

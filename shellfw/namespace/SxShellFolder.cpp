@@ -125,17 +125,27 @@ void TSxCustomShellFolder::SetProviderConnectivity(const std::string& moduleClas
 
 TSxCustomProvider* TSxCustomShellFolder::GetDataProvider()
 {
-    if (!Provider && !ProviderModule && !ProviderModuleClass.empty() && !ProviderComponentName.empty()) {
-        // Found and joined as one step: the module's last folder cannot free it in between.
-        auto live = LockPermanentModules();
+    // Made (or waited for) without a lock held, then joined as one step under the live list's
+    // lock, so that the module's last folder cannot free it in between. A module that went
+    // meanwhile is found, or made, again.
+    for (int attempt = 0; attempt < 3 && !Provider && !ProviderModule && !ProviderModuleClass.empty() &&
+                          !ProviderComponentName.empty();
+         ++attempt) {
         TSxPermanentModule* module = FindPermanentModule(ProviderModuleClass);
-        if (auto* holder = dynamic_cast<ISxProviderHolder*>(module)) {
-            Provider = holder->FindProvider(ProviderComponentName);
-            if (Provider) {
-                ProviderModule = module;
-                module->AddShellFolder(this);
-            }
+        if (!module)
+            break;
+        auto live = LockPermanentModules();
+        if (!IsLivePermanentModule(module))
+            continue;
+        auto* holder = dynamic_cast<ISxProviderHolder*>(module);
+        if (!holder)
+            break;
+        Provider = holder->FindProvider(ProviderComponentName);
+        if (Provider) {
+            ProviderModule = module;
+            module->AddShellFolder(this);
         }
+        break;
     }
     return Provider;
 }

@@ -3,6 +3,7 @@
 #include "SxGrainChangeNotifier.h"
 #include "SxTestSupport.h"
 #include "SxProvider.h"
+#include "SxTools.h"
 #include "uGLBWin.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include <iterator>
 #include <map>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -203,6 +205,37 @@ TEST_F(GrainFiles, AFailingHandlerCostsNeitherTheThreadNorTheOtherFiles)
     EXPECT_EQ(Events.WaitFor("modify a.txt"), 1);
     Write(b, "22");
     EXPECT_EQ(Events.WaitFor("modify b.txt"), 1);
+}
+
+TEST_F(GrainFiles, AHandlerThatTakesItsTimeHoldsUpNoOtherThread)
+{
+    // A product's handler talks to its server and may ask the user; meanwhile every Explorer
+    // window's thread needs the framework lock (icons, watches, temporary files).
+    THandle entered(CreateEventW(nullptr, TRUE, FALSE, nullptr)), release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    Provider.OnHandleModify = [&](TSxCustomProvider&, TSxCustomDataGrain& grain, TSxByteStream&) {
+        SetEvent(entered.get());
+        WaitForSingleObject(release.get(), 10000);
+        Events.Add("modify " + grain.Name);
+    };
+    TSxGrainChangeNotifier notifier(Provider, Folder);
+    const std::string slow = Watched(notifier, "langsam.txt", "alt");
+    Write(slow, " neu", std::ios::app);
+    ASSERT_EQ(WaitForSingleObject(entered.get(), 5000), WAIT_OBJECT_0);
+    bool took = false;
+    std::thread other([&] {
+        TSxFrameworkLock lock;
+        took = true;
+    });
+    const ULONGLONG start = GetTickCount64();
+    while (!took && GetTickCount64() - start < 3000)
+        Sleep(10);
+    EXPECT_TRUE(took) << "the framework lock is held while the handler works";
+    // Watching another file meanwhile works too; the watched file's grain was not disturbed.
+    const std::string more = Watched(notifier, "weiter.txt", "x");
+    EXPECT_TRUE(notifier.IsWatched(more));
+    SetEvent(release.get());
+    other.join();
+    EXPECT_EQ(Events.WaitFor("modify langsam.txt"), 1);
 }
 
 TEST(GrainFolders, ExtensionsOfParsingNames)

@@ -4,11 +4,32 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <atomic>
 #include <thread>
 
 namespace {
 
 int GCreated = 0;
+
+// A module whose making takes until it is released, and that is made half once.
+HANDLE GMakingEntered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+HANDLE GMakingRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+std::atomic<int> GSlowMade{0};
+std::atomic<bool> GSlowSeenUnmade{false};
+
+class TSlowModule : public TSxPermanentModule {
+public:
+    TSlowModule() : TSxPermanentModule("TSlowModule")
+    {
+        SetEvent(GMakingEntered);
+        WaitForSingleObject(GMakingRelease, 10000);
+        Ready = true;
+        ++GSlowMade;
+    }
+    std::atomic<bool> Ready{false};
+};
 
 class TKeptModule : public TSxPermanentModule {
 public:
@@ -73,5 +94,45 @@ TEST(PermanentModule, FindCreatesOnceKeepsAndFrees)
     TSxPermanentModule::FreeAll();
     EXPECT_EQ(heard, (std::vector<std::string>{"TKeptModule", "TLooseModule"}));
     EXPECT_EQ(TLooseModule::Freed, 2);
+    TSxPermanentModule::FreeAll();
+}
+
+TEST(PermanentModule, WhileAModuleIsMadeOtherModulesAreJoinedAndLeftAndAskersGetItOnceMade)
+{
+    // Each Explorer window asks from a thread of its own; the first one makes the module.
+    RegisterPermanentModuleClass("TKeptModule", [] { return std::make_unique<TKeptModule>(); });
+    RegisterPermanentModuleClass("TSlowModule", [] { return std::make_unique<TSlowModule>(); });
+    TSxPermanentModule* other = FindPermanentModule("TKeptModule");
+    ASSERT_TRUE(other);
+    TSxPermanentModule* made[3] = {};
+    std::thread first([&] { made[0] = FindPermanentModule("TSlowModule"); });
+    ASSERT_EQ(WaitForSingleObject(GMakingEntered, 5000), WAIT_OBJECT_0);
+    std::thread second([&] {
+        made[1] = FindPermanentModule("TSlowModule");
+        GSlowSeenUnmade = !static_cast<TSlowModule*>(made[1])->Ready;
+    });
+    // A folder of another module joins and leaves, and the live list is free, meanwhile.
+    std::atomic<bool> done{false};
+    int folder = 0;
+    std::thread third([&] {
+        other->AddShellFolder(&folder);
+        other->RemoveShellFolder(&folder);
+        auto live = LockPermanentModules();
+        done = true;
+    });
+    const ULONGLONG start = GetTickCount64();
+    while (!done && GetTickCount64() - start < 3000)
+        Sleep(10);
+    EXPECT_TRUE(done) << "the live list was held while a module was made";
+    SetEvent(GMakingRelease);
+    first.join();
+    second.join();
+    third.join();
+    made[2] = FindPermanentModule("TSlowModule");
+    ASSERT_TRUE(made[0]);
+    EXPECT_EQ(made[1], made[0]);
+    EXPECT_EQ(made[2], made[0]);
+    EXPECT_EQ(GSlowMade, 1);
+    EXPECT_FALSE(GSlowSeenUnmade) << "a half-made module was handed out";
     TSxPermanentModule::FreeAll();
 }

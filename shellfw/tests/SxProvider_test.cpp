@@ -23,6 +23,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <thread>
 
 namespace {
 
@@ -137,6 +138,42 @@ TEST_F(TreeProvider, EnumerationFollowsPopulateOrderAndFilters)
     std::vector<TSxPidlPtr> items;
     EXPECT_THROW(provider.EnumObjects(nullptr, 3, items), std::runtime_error);
     std::thread([this] { provider.Lock(); provider.Unlock(); }).join();
+}
+
+TEST_F(TreeProvider, APopulateThatTakesItsTimeHoldsUpNoOtherWindow)
+{
+    // Each Explorer window asks from a thread of its own: while one window's folder lists its
+    // items, another window makes grains, asks icons and lists a folder of its own.
+    HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr), release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    auto populate = provider.OnPopulate;
+    provider.OnPopulate = [&](TSxByHandProvider& p, TSxByHandDataGrain& folder, TSxDataGrainList& list) {
+        if (folder.Name == "Docs") {
+            SetEvent(entered);
+            WaitForSingleObject(release, 10000);
+        }
+        populate(p, folder, list);
+    };
+    std::vector<std::string> slow;
+    std::thread window([&] { slow = Enum(Item("Docs", false).get(), 7); });
+    ASSERT_EQ(WaitForSingleObject(entered, 5000), WAIT_OBJECT_0);
+    std::vector<std::string> quick;
+    int32_t icon = -1, openIcon = -1;
+    std::thread other([&] {
+        auto grain = MakeGrain("a.txt", true);
+        provider.DoGetIcon(*grain, icon, openIcon);
+        quick = Enum(nullptr, 3);
+    });
+    const ULONGLONG start = GetTickCount64();
+    while (quick.empty() && GetTickCount64() - start < 3000)
+        Sleep(10);
+    EXPECT_EQ(quick.size(), 4u) << "the other window waited for the populate";
+    EXPECT_EQ(icon, provider.ItemIcon());
+    SetEvent(release);
+    window.join();
+    other.join();
+    EXPECT_EQ(slow, (std::vector<std::string>{"x.txt", "y.txt"}));
+    CloseHandle(entered);
+    CloseHandle(release);
 }
 
 TEST_F(TreeProvider, SortsByEachColumn)
@@ -416,9 +453,19 @@ TEST_F(TreeProvider, GrainsAsTemporaryFiles)
         info.Size = size;
         info.Attributes = attributes;
     };
+    int fetched = 0;  // for a remote provider each request of the contents is a download
     provider.OnGetGrainFileContents = [&](TSxCustomProvider&, TSxCustomDataGrain&, TSxMemoryStream& s) {
+        ++fetched;
         s.Write(contents.data(), contents.size());
     };
+    // A path that no file can have is no file name, and its contents are not asked for: the
+    // parsing path of an item of a folder under My Computer, a drive-letter name.
+    for (const char* path : {"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}\\::{5D1C8F22-7A3B-4C6E-9E41-2B7F0C3A8D55}\\a.txt",
+                             "C:\\a.txt", "a\\b?.txt", "a\\\\b.txt"}) {
+        EXPECT_FALSE(provider.GetGrainFileName(*grain, path, name)) << path;
+        EXPECT_EQ(name, "") << path;
+    }
+    EXPECT_EQ(fetched, 0);
     auto read = [](const std::string& file) {
         std::ifstream in(Utf8ToWide(file).c_str(), std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
@@ -432,11 +479,13 @@ TEST_F(TreeProvider, GrainsAsTemporaryFiles)
     EXPECT_EQ(read(n1), "hello") << "no size: the whole contents";
     EXPECT_EQ(read(n2), "other");
     EXPECT_TRUE(GetFileAttributesW(Utf8ToWide(n1).c_str()) & FILE_ATTRIBUTE_READONLY);
-    // A watched file is written once.
+    EXPECT_EQ(fetched, 2);
+    // A watched file is written once, and its contents asked for once.
     contents = "changed";
     ASSERT_TRUE(provider.GetGrainFileName(*grain, "a\\b", name));
     EXPECT_EQ(name, n1);
     EXPECT_EQ(read(n1), "hello");
+    EXPECT_EQ(fetched, 2);
     // A new provider (nothing watched) rewrites the read-only file; a size cuts the contents,
     // a size beyond them writes only what there is.
     {

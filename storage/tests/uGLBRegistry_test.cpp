@@ -122,6 +122,17 @@ TEST_F(RegistryWriters, KeepEachFormAndCreateTheKey)
     EXPECT_EQ(ReadRegistryString("Application", "startup", ""), "0");
     EXPECT_FALSE(ReadRegistryBool("Application", "startup", true));
 
+    // Byte counts: a DWORD while they fit one (what 32-bit readers expect), a QWORD past it.
+    WriteRegistryInt64("Application", "size", 1000);
+    EXPECT_EQ(typeOf("size"), static_cast<DWORD>(REG_DWORD));
+    EXPECT_EQ(ReadRegistryInteger("Application", "size", 0), 1000);
+    EXPECT_EQ(ReadRegistryInt64("Application", "size", 0), 1000);
+    WriteRegistryInt64("Application", "size", 5368709120);
+    EXPECT_EQ(typeOf("size"), static_cast<DWORD>(REG_QWORD));
+    EXPECT_EQ(ReadRegistryInt64("Application", "size", 0), 5368709120);
+    EXPECT_THROW(ReadRegistryInteger("Application", "size", 0), ERegistryError);
+    EXPECT_THROW(ReadRegistryInt64("Application", "userpath", 0), ERegistryError);
+
     SetConnected(true);
     EXPECT_TRUE(IsConnected());
     EXPECT_EQ(ReadRegistryString("Connection", "connected", ""), "1");

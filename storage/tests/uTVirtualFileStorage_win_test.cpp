@@ -8,9 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <thread>
 
 namespace {
 
@@ -53,6 +55,50 @@ protected:
     }
     std::string Root;
 };
+
+TEST_F(MirrorTest, ARecordThatAnotherWindowReadsIsRewrittenAndDeletedAllTheSame) {
+    // Explorer's windows read records on threads of their own while a handler renames or deletes
+    // an item: the mirror must follow the server all the same.
+    TVirtualFileStorage m(Root + "Cache");
+    ASSERT_TRUE(CreateDirectoryW(Utf8ToWide(Root + "Cache").c_str(), nullptr));
+    const std::string file = Root + "Cache\\1.txt";
+    ASSERT_TRUE(m.SaveVirtualFileStorageToFile(File("", "alt.txt", "1.txt", 1)));
+    {
+        // A reader as the mirror opens a record (and as other programs may).
+        THandle reader(CreateFileW(Utf8ToWide(file).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(reader);
+        EXPECT_TRUE(m.SaveVirtualFileStorageToFile(File("", "neu.txt", "1.txt", 2)));
+        TVirtualFileRecord r;
+        m.LoadVirtualFileStorageFromFile(file, r);
+        EXPECT_EQ(r.Name, "neu.txt");
+        EXPECT_EQ(r.Size, 2);
+    }
+    // A record the mirror reads while a handler writes or deletes it.
+    std::atomic<bool> stop{false}, deleting{false};
+    std::atomic<int> damaged{0};
+    std::thread reader([&] {
+        while (!stop) {
+            TVirtualFileRecord r;
+            try {
+                m.LoadVirtualFileStorageFromFile(file, r);
+                if (!r.Name.empty() && r.Name != "neu.txt" && r.Name != "anders.txt")
+                    ++damaged;
+            } catch (const std::exception&) {
+                damaged += !deleting;  // a record being deleted may be gone or going
+            }
+        }
+    });
+    int failed = 0;
+    for (int i = 0; i < 200; ++i)
+        failed += !m.SaveVirtualFileStorageToFile(File("", i % 2 ? "neu.txt" : "anders.txt", "1.txt", i));
+    deleting = true;
+    EXPECT_TRUE(DeleteFileW(Utf8ToWide(file).c_str())) << GetLastError();
+    stop = true;
+    reader.join();
+    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(damaged, 0);
+}
 
 TEST_F(MirrorTest, SaveLoadListCountAndFind) {
     TVirtualFileStorage m(Root + "Cache");
