@@ -2,6 +2,7 @@
 // handle; the module classes and factories are made at the first DllGetClassObject or registration.
 #include "SxTools.h"
 #include "SxComObjectFactory.h"
+#include "SxException.h"
 #include "SxPmtDataModule.h"
 #include "uvrqmodMain.h"
 #include "uvrqmodPermanent.h"
@@ -37,16 +38,15 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
     return TRUE;
 }
 
+// Each export is a COM boundary: a set-up that fails is the framework's HRESULT, like any failure.
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object)
 {
-    try {
+    if (object)
+        *object = nullptr;
+    return SxComCall(nullptr, [&] {
         BrannockSetup();
-    } catch (...) {
-        if (object)
-            *object = nullptr;
-        return E_UNEXPECTED;
-    }
-    return SxDllGetClassObject(clsid, iid, object);
+        return SxDllGetClassObject(clsid, iid, object);
+    });
 }
 
 // The permanent module holds the provider for the rest of the process: once it exists the library
@@ -69,21 +69,17 @@ STDAPI DllCanUnloadNow()
 
 STDAPI DllRegisterServer()
 {
-    try {
+    return SxComCall(nullptr, [] {
         BrannockSetup();
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
-    return SxDllRegisterServer();
+        return SxDllRegisterServer();
+    });
 }
 
 STDAPI DllUnregisterServer()
 {
-    try {
+    return SxComCall(nullptr, [] {
         BrannockSetup();
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
-    return SxDllUnregisterServer();
+        return SxDllUnregisterServer();
+    });
 }
 }

@@ -1,8 +1,9 @@
 // The user's journeys through the installed product: Sendrake.exe started from its install folder
 // and worked through its own window and tray menu, Explorer and the online folder through the
 // desktop folder, the test editor registered for ".txt", against a seeded sandbox of the private
-// WebDAV server. The journeys run in order, one after the other, as one user's session would; each
-// keeps screenshots of the windows the user saw.
+// WebDAV server. The journeys run in order, one after the other, as one user's session would; what
+// a journey takes over from earlier ones is listed in Takes and checked where it starts. Each keeps
+// screenshots of the windows the user saw.
 #include "ApacheFixture.h"
 #include "E2ESupport.h"
 #include "ufrmVaultmereMain.h"
@@ -18,8 +19,10 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <set>
+#include <vector>
 
 using namespace e2e;
 
@@ -118,8 +121,40 @@ void EditorSaves(const std::string& path, const std::string& expected, const std
     Pause(2500);
 }
 
+// What a journey takes over from the earlier ones of the session, beyond the connection that
+// J01 makes and every later journey uses.
+const std::map<std::string, std::vector<std::string>> Takes = {
+    // the other client's changes that J11 refreshes, the folder that J06 renames
+    {"J07_DeleteToTheTrashForGoodInsideItAndEmptyIt",
+     {"J11_RefreshShowsWhatAnotherClientChanged", "J06_RenameAFileAndAFolderThenOpenBelowTheRenamedFolder"}},
+    {"J09_CopyAndMoveInsideTheFolderAndCtrlCopyInPlace", {"J06_RenameAFileAndAFolderThenOpenBelowTheRenamedFolder"}},
+    {"J05_DragOutCopiesAndMovesToALocalFolder", {"J06_RenameAFileAndAFolderThenOpenBelowTheRenamedFolder"}},
+    // the changed document that the server refused, which the exit must keep
+    {"J13_ExitAndLogOffCloseEverything", {"J03_FaultARefusedSaveKeepsTheDocumentAndTellsTheUser"}},
+};
+const char* const FirstJourney = "J01_ConnectListsRegistersAndOpensExplorer";
+
 class Journey : public ::testing::Test {
 protected:
+    // A journey starts only on what the earlier ones it takes over from left: each must have run
+    // to its end before it in this session.
+    void SetUp() override
+    {
+        const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::vector<std::string> needed;
+        if (name != FirstJourney)
+            needed.push_back(FirstJourney);
+        if (const auto it = Takes.find(name); it != Takes.end())
+            needed.insert(needed.end(), it->second.begin(), it->second.end());
+        for (const std::string& earlier : needed)
+            ASSERT_TRUE(Ran.count(earlier)) << name << " takes over what " << earlier
+                                            << " leaves, and that did not run to its end before it";
+    }
+    void TearDown() override
+    {
+        if (!HasFatalFailure())
+            Ran.insert(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    }
     static void SetUpTestSuite()
     {
         CoInitialize(nullptr);
@@ -164,9 +199,11 @@ protected:
     }
 
     static std::unique_ptr<TProgram> Program;
+    static std::set<std::string> Ran;   // the journeys that ran to their end
 };
 
 std::unique_ptr<TProgram> Journey::Program;
+std::set<std::string> Journey::Ran;
 
 TEST_F(Journey, J01_ConnectListsRegistersAndOpensExplorer)
 {
@@ -181,7 +218,10 @@ TEST_F(Journey, J01_ConnectListsRegistersAndOpensExplorer)
     const size_t mark = Dav().LogMark();
     ASSERT_TRUE(Connect(Dav().Password)) << "the login did not connect";
     // The whole tree in one PROPFIND, into the mirror.
-    EXPECT_GE(Requests(mark, "PROPFIND", "", 3000), 1u);
+    const auto lines = Dav().LogSince(mark, "/dav/" + Box, 1, 3000);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const davtest::TDavLogLine& l) { return l.Method == "PROPFIND" && l.Depth == "infinity"; }),
+              1);
     EXPECT_GT(CountEntries(UserPath() + "Cache"), 10u);
     EXPECT_NE(ClassValue(std::string("CLSID\\") + FolderClsid + "\\InprocServer32").find("Brannock.dll"), std::string::npos);
     // Explorer opened, and the window went to the tray.

@@ -52,6 +52,15 @@ const std::vector<std::string>& RootNames()
     return names;
 }
 
+std::string SeededText(const std::string& item)
+{
+    std::string text;
+    for (int line = 1; text.size() < 1000; ++line)
+        text += item + ", Zeile " + std::to_string(line) + "\r\n";
+    text.resize(1000);
+    return text;
+}
+
 std::string ReadLocal(const fs::path& p)
 {
     std::ifstream in(p, std::ios::binary);
@@ -114,7 +123,7 @@ TOnlineUser::TOnlineUser(const std::string& sandbox, bool seed) : Box(sandbox)
 void TOnlineUser::Seed() const
 {
     // Real users' data: the text files of equal size and one modification time (copied together),
-    // so the server's entity tags alone never tell them apart in the mirror.
+    // so the server's entity tags alone never tell them apart in the mirror; their bytes differ.
     const auto when = fs::file_time_type::clock::now() - std::chrono::hours(30);
     for (const std::string& item : SeededTree()) {
         if (item.back() == '/') {
@@ -122,7 +131,7 @@ void TOnlineUser::Seed() const
         } else if (item.size() > 4 && item.substr(item.size() - 4) == ".jpg") {
             Dav().PutPicture(Srv(item));
         } else {
-            Dav().WriteFile(Srv(item), std::string(1000, 'x'));
+            Dav().WriteFile(Srv(item), SeededText(item));
             std::error_code ec;
             fs::last_write_time(Dav().Local(Srv(item)), when, ec);
         }

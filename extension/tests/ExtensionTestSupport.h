@@ -16,6 +16,9 @@ namespace exttest {
 const std::vector<std::string>& SeededTree();
 // What the root of the online folder shows of it (no Thumbs.db), in no particular order.
 const std::vector<std::string>& RootNames();
+// The bytes of a seeded text file (an item of SeededTree): 1000 bytes for every one, each file's
+// its own, so that a test sees which file arrived where.
+std::string SeededText(const std::string& item);
 
 class TOnlineUser {
 public:

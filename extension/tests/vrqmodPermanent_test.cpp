@@ -448,7 +448,10 @@ TEST_F(PermanentModule, FileContentsOfADragOutFailWhenTheDownloadFails)
     ASSERT_TRUE(grain);
     TSxMemoryStream stream;
     Module->sxVrqProviderGetGrainFileContents(*grain, stream);
-    EXPECT_EQ(stream.GetSize(), 1000u);
+    std::string bytes(static_cast<size_t>(stream.GetSize()), '\0');
+    stream.SetPosition(0);
+    bytes.resize(stream.Read(bytes.data(), bytes.size()));
+    EXPECT_EQ(bytes, exttest::SeededText("Fotos/Notizen.txt"));
     DeleteFileW(TOnlineUser::Dav().Local(User->Srv("Fotos/Notizen.txt")).wstring().c_str());
     TSxMemoryStream empty;
     EXPECT_THROW(Module->sxVrqProviderGetGrainFileContents(*grain, empty), std::exception);

@@ -810,7 +810,7 @@ TEST_F(ComWritePath, TheDeleteVerbMovesIntoTheTrashWithTheNextFreeNameThere)
 {
     TOnlineUser::Dav().WriteFile(User->Srv("Gelöschte Dateien/readme.txt"), "the one already in the trash");
     Connect();
-    const std::string before = Server("readme.txt");
+    const std::string before = exttest::SeededText("readme.txt");
     // The framework's own item menu: its delete verb, by name.
     Entry<void (*)(IShellFolder*, int)>("BrTestSetMenuOrigin")(Folder.Get(), 1);
     auto menu = UIObject<IContextMenu>("", {"readme.txt"});
@@ -926,7 +926,7 @@ TEST_F(ComWritePath, LocalFilesDroppedOnAFolderItemAreUploadedAndReplacedOnlyOnY
     Connect();
     for (const char* name : {"Brief an Jürgen.txt", "Überblick.txt", "Rechnung #7.txt"})
         WriteLocalFile(Local + name, std::string(1000, 'b'));
-    const std::string old = Server("Dokumente/Überblick.txt");
+    const std::string old = exttest::SeededText("Dokumente/Überblick.txt");
     auto data = LocalData(Local, {"Brief an Jürgen.txt", "Überblick.txt", "Rechnung #7.txt"});
     ASSERT_TRUE(data);
     {
@@ -1090,7 +1090,7 @@ TEST_F(ComWritePath, MovingOntoAFileOfThatNameReplacesItOnlyOnYes)
 {
     TOnlineUser::Dav().WriteFile(User->Srv("Dokumente/readme.txt"), "the one in Dokumente");
     Connect();
-    const std::string moved = Server("readme.txt");
+    const std::string moved = exttest::SeededText("readme.txt");
     {
         // No: nothing copied, the source stays where it is.
         TAnswers answers({TvrqScriptedAnswer(mrNo)});
@@ -1135,8 +1135,8 @@ TEST_F(ComWritePath, ControlDragOntoItsOwnFolderMakesCopyNamedCopies)
         EXPECT_HRESULT_SUCCEEDED(result.Drop);
         EXPECT_EQ(result.Effect, static_cast<DWORD>(DROPEFFECT_COPY));
     }
-    EXPECT_EQ(Server("Dokumente/Kopie von Überblick.txt"), Server("Dokumente/Überblick.txt"));
-    EXPECT_EQ(Server("Dokumente/Kopie (2) von Überblick.txt"), Server("Dokumente/Überblick.txt"));
+    EXPECT_EQ(Server("Dokumente/Kopie von Überblick.txt"), exttest::SeededText("Dokumente/Überblick.txt"));
+    EXPECT_EQ(Server("Dokumente/Kopie (2) von Überblick.txt"), exttest::SeededText("Dokumente/Überblick.txt"));
     const auto names = Names("Dokumente");
     EXPECT_TRUE(names.count("Überblick.txt") && names.count("Kopie von Überblick.txt") &&
                 names.count("Kopie (2) von Überblick.txt"));

@@ -197,7 +197,8 @@ TEST_F(WritePath, RenamingAFileMovesItOnTheServerAndItsRecordFollows)
     EXPECT_NE(move->Destination.find("Dokumente/%C3%9Cberblick%202025.txt"), std::string::npos) << move->Destination;
     EXPECT_EQ(move->Overwrite, "F");
     EXPECT_TRUE(answers.Asked.empty());
-    EXPECT_TRUE(OnServer("Dokumente/Überblick 2025.txt"));
+    EXPECT_EQ(TOnlineUser::Dav().ReadFile(User->Srv("Dokumente/Überblick 2025.txt")),
+              exttest::SeededText("Dokumente/Überblick.txt"));
     EXPECT_FALSE(OnServer("Dokumente/Überblick.txt"));
     EXPECT_EQ(grain->Name, "Überblick 2025.txt");
     EXPECT_NE(grain->GetValue("vFilePath").find("Dokumente\\Überblick 2025.txt"), std::string::npos);
@@ -557,7 +558,7 @@ TEST_F(Drop, LocalFilesAreUploadedAndAReplaceHappensOnlyOnYes)
     Connect();
     const std::string local = User->Install + "Eigene Dateien\\";
     const auto files = LocalFiles(local, {"Brief an Jürgen.txt", "Überblick.txt", "Rechnung #7.txt"}, "b");
-    const std::string old = Server("Dokumente/Überblick.txt");
+    const std::string old = exttest::SeededText("Dokumente/Überblick.txt");
     auto folder = Grain("Dokumente");
     {
         // No for the existing file holds for it only: the file after it goes up.
@@ -644,13 +645,14 @@ TEST_F(Drop, CopyAndMoveInsideTheFolder)
     ASSERT_NE(copy, lines.end());
     EXPECT_EQ(copy->Status, 201);
     EXPECT_EQ(copy->Overwrite, "F");
-    EXPECT_TRUE(OnServer("Fotos/Überblick.txt") && OnServer("Dokumente/Überblick.txt"));
+    EXPECT_EQ(Server("Fotos/Überblick.txt"), exttest::SeededText("Dokumente/Überblick.txt"));
+    EXPECT_EQ(Server("Dokumente/Überblick.txt"), exttest::SeededText("Dokumente/Überblick.txt"));
     EXPECT_EQ(Record("Fotos/Überblick.txt").Path, "Fotos");
     EXPECT_TRUE(Names("Dokumente").count("Überblick.txt"));
 
     // A move: the copy, then the source goes once the copy is stored.
     EXPECT_EQ(DropGrains("Dokumente", {"readme.txt", "Fotos/Urlaub 2024"}, SxDropMove), 2);
-    EXPECT_TRUE(OnServer("Dokumente/readme.txt"));
+    EXPECT_EQ(Server("Dokumente/readme.txt"), exttest::SeededText("readme.txt"));
     EXPECT_TRUE(OnServer("Dokumente/Urlaub 2024/Tag 1.jpg"));
     EXPECT_FALSE(OnServer("readme.txt"));
     EXPECT_FALSE(OnServer("Fotos/Urlaub 2024"));
@@ -667,8 +669,8 @@ TEST_F(Drop, ACopyIntoItsOwnFolderGetsTheNextCopyName)
     TvrqScriptedAnswers answers({});
     EXPECT_EQ(DropGrains("Dokumente", {"Dokumente/Überblick.txt"}, SxDropCopy), 0);
     EXPECT_EQ(DropGrains("Dokumente", {"Dokumente/Überblick.txt"}, SxDropCopy), 0);
-    EXPECT_EQ(Server("Dokumente/Kopie von Überblick.txt"), Server("Dokumente/Überblick.txt"));
-    EXPECT_TRUE(OnServer("Dokumente/Kopie (2) von Überblick.txt"));
+    EXPECT_EQ(Server("Dokumente/Kopie von Überblick.txt"), exttest::SeededText("Dokumente/Überblick.txt"));
+    EXPECT_EQ(Server("Dokumente/Kopie (2) von Überblick.txt"), exttest::SeededText("Dokumente/Überblick.txt"));
     const auto names = Names("Dokumente");
     EXPECT_TRUE(names.count("Überblick.txt") && names.count("Kopie von Überblick.txt") &&
                 names.count("Kopie (2) von Überblick.txt"));
@@ -686,14 +688,14 @@ TEST_F(Drop, AMoveOutDeletesOnlyWhatWasHandedOverInWhole)
     Connect();
     auto& provider = Module->sxVrqProvider;
     TvrqScriptedAnswers answers({});
-    auto handOut = [&](const std::string& path) {
+    auto handOut = [&](const std::string& path, const std::string& expected) {
         auto file = Grain(path);
         ASSERT_TRUE(file) << path;
         TSxMemoryStream contents;
         provider.OnGetGrainFileContents(provider, *file, contents);
         std::string bytes(static_cast<size_t>(contents.GetSize()), '\0');
         bytes.resize(contents.Read(bytes.data(), bytes.size()));
-        EXPECT_EQ(bytes, Server(path));
+        EXPECT_EQ(bytes, expected) << path;
     };
     auto reportMoved = [&](const std::vector<std::string>& items) {
         TSxDataGrainList moved;
@@ -704,7 +706,7 @@ TEST_F(Drop, AMoveOutDeletesOnlyWhatWasHandedOverInWhole)
         const auto changes = Changes(Requests(mark, 0));
         return std::count_if(changes.begin(), changes.end(), [](const std::string& c) { return c.rfind("DELETE", 0) == 0; });
     };
-    handOut("Dokumente/Überblick.txt");
+    handOut("Dokumente/Überblick.txt", exttest::SeededText("Dokumente/Überblick.txt"));
     EXPECT_EQ(reportMoved({"Dokumente/Überblick.txt", "readme.txt", "Fotos/Urlaub 2024"}), 2) << "the file and its thumbnail";
     EXPECT_FALSE(OnServer("Dokumente/Überblick.txt"));
     EXPECT_FALSE(Names("Dokumente").count("Überblick.txt"));
@@ -713,12 +715,12 @@ TEST_F(Drop, AMoveOutDeletesOnlyWhatWasHandedOverInWhole)
 
     // A folder goes only when every file the server holds in it now was handed over: here another
     // client put one there after the drag began.
-    handOut("Fotos/Urlaub 2024/Tag 1.jpg");
+    handOut("Fotos/Urlaub 2024/Tag 1.jpg", Server("Fotos/Urlaub 2024/Tag 1.jpg"));
     TOnlineUser::Dav().WriteFile(User->Srv("Fotos/Urlaub 2024/vom Kollegen.txt"), "neu");
     EXPECT_EQ(reportMoved({"Fotos/Urlaub 2024"}), 0);
     EXPECT_EQ(Server("Fotos/Urlaub 2024/vom Kollegen.txt"), "neu");
     EXPECT_TRUE(Names("Fotos/Urlaub 2024").count("vom Kollegen.txt")) << "the listing of the folder is new";
-    handOut("Fotos/Urlaub 2024/vom Kollegen.txt");
+    handOut("Fotos/Urlaub 2024/vom Kollegen.txt", "neu");
     EXPECT_GE(reportMoved({"Fotos/Urlaub 2024"}), 1);
     EXPECT_FALSE(OnServer("Fotos/Urlaub 2024"));
     EXPECT_FALSE(Names("Fotos").count("Urlaub 2024"));

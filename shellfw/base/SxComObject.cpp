@@ -34,10 +34,18 @@ void SxObjectCountAdd(LONG delta) { Objects += delta; }
 LONG SxLockCount() { return Locks; }
 void SxLockCountAdd(LONG delta) { Locks += delta; }
 
+ULONG TSxCountedObject::ComRelease()
+{
+    const LONG count = --FRefCount;
+    if (count == 0)
+        LastReleased();   // may free this object
+    return static_cast<ULONG>(count < 0 ? 0 : count);
+}
+
 void TSxComObject::AttachComObject(TSxComObjectFactory* factory)
 {
     FFactory = factory;
-    FRefCount = 0;
+    RestartCount();
     FInService = true;
     SxObjectCountAdd(1);
     Initialize();
@@ -46,8 +54,8 @@ void TSxComObject::AttachComObject(TSxComObjectFactory* factory)
 void TSxComObject::Initialize()
 {
     // The first object of the process switches off thread attach and detach calls for the library
-    // (not done in DllMain, which must stay light). No lock of ours is held meanwhile: the call
-    // takes the loader lock.
+    // (a library whose DllMain has not done so already). No lock of ours is held meanwhile: the
+    // call takes the loader lock.
     if (!ThreadCallsDisabled.exchange(true))
         DisableThreadLibraryCalls(SxModuleHandle());
 }
@@ -63,25 +71,19 @@ HRESULT TSxComObject::ComQueryInterface(REFIID iid, void** object)
     return S_OK;
 }
 
-ULONG TSxComObject::ComAddRef() { return static_cast<ULONG>(++FRefCount); }
-
-ULONG TSxComObject::ComRelease()
+void TSxComObject::LastReleased()
 {
-    const LONG count = --FRefCount;
-    if (count == 0) {
-        FInService = false;
-        FFactory = nullptr;
-        // May free the module and this component with it. A handler that raises there must not
-        // take Release down with it; the module then stays.
-        const auto* sender = dynamic_cast<const TSxComponent*>(this);
-        try {
-            ComObjectReleased();
-        } catch (...) {
-            SxHandleException(sender, std::current_exception());
-        }
-        // Counted down only now: until the module is gone the library is still at work.
-        SxObjectCountAdd(-1);
+    FInService = false;
+    FFactory = nullptr;
+    // May free the module and this component with it. A handler that raises there must not
+    // take Release down with it; the module then stays.
+    const auto* sender = dynamic_cast<const TSxComponent*>(this);
+    try {
+        ComObjectReleased();
+    } catch (...) {
+        SxHandleException(sender, std::current_exception());
     }
-    return static_cast<ULONG>(count < 0 ? 0 : count);
+    // Counted down only now: until the module is gone the library is still at work.
+    SxObjectCountAdd(-1);
 }
 #endif

@@ -1,7 +1,8 @@
 #pragma once
-// The COM identity of a shell-object component. In this code base the component is itself the COM
-// object: TSxComObject holds the interlocked reference count and the module-wide object count, and
-// its last Release hands the component back to its module instead of deleting it.
+// The reference count of every COM object of the framework (TSxCountedObject), the objects that
+// belong to their references (TSxSelfOwnedComObject), and the COM identity of a shell-object
+// component (TSxComObject): the component is itself the COM object, and its last Release hands it
+// back to its module instead of deleting it.
 #ifdef _WIN32
 #include <windows.h>
 #include <shlwapi.h>
@@ -39,20 +40,60 @@ void SxObjectCountAdd(LONG delta);
 LONG SxLockCount();
 void SxLockCountAdd(LONG delta);
 
-class TSxComObject {
+// The one interlocked reference count. The last Release runs LastReleased once.
+class TSxCountedObject {
 public:
-    virtual ~TSxComObject() = default;
+    TSxCountedObject(const TSxCountedObject&) = delete;
+    TSxCountedObject& operator=(const TSxCountedObject&) = delete;
+
+    ULONG ComAddRef() { return static_cast<ULONG>(++FRefCount); }
+    ULONG ComRelease();
+    LONG RefCount() const { return FRefCount; }
+
+protected:
+    // initial: the references the creator holds.
+    explicit TSxCountedObject(LONG initial) : FRefCount(initial) {}
+    virtual ~TSxCountedObject() = default;
+    virtual void LastReleased() = 0;
+    void RestartCount() { FRefCount = 0; }
+
+private:
+    std::atomic<LONG> FRefCount;
+};
+
+// An object that belongs to its references: born with the creator's one reference, counted in
+// the module's object count while it lives (the library's code runs it), deleted by its last Release.
+class TSxSelfOwnedComObject : public TSxCountedObject {
+protected:
+    TSxSelfOwnedComObject() : TSxCountedObject(1) { SxObjectCountAdd(1); }
+    ~TSxSelfOwnedComObject() override { SxObjectCountAdd(-1); }
+    void LastReleased() override { delete this; }
+};
+
+// An object that its owner keeps for its whole life (class factories, the tray icon): counted,
+// never freed by a Release.
+class TSxOwnerHeldComObject : public TSxCountedObject {
+protected:
+    TSxOwnerHeldComObject() : TSxCountedObject(0) {}
+    void LastReleased() override {}
+};
+
+// AddRef and Release of an interface, on the class's one count.
+#define SX_COUNTED_REFERENCES                                                                 \
+    STDMETHODIMP_(ULONG) AddRef() override { return ComAddRef(); }                            \
+    STDMETHODIMP_(ULONG) Release() override { return ComRelease(); }
+
+class TSxComObject : public TSxCountedObject {
+public:
+    TSxComObject() : TSxCountedObject(0) {}
 
     // Takes the component into service for a new COM object (reference count 0): counts the
     // object, runs Initialize once per process. The caller then asks ComQueryInterface.
     void AttachComObject(TSxComObjectFactory* factory);
     bool HasComObject() const { return FInService; }
     TSxComObjectFactory* Factory() const { return FFactory; }
-    LONG RefCount() const { return FRefCount; }
 
     HRESULT ComQueryInterface(REFIID iid, void** object);
-    ULONG ComAddRef();
-    ULONG ComRelease();
 
 protected:
     // The interface pointer for iid or nullptr; classes answer their own and ask their base.
@@ -63,7 +104,7 @@ protected:
     virtual void ComObjectReleased() = 0;
 
 private:
-    std::atomic<LONG> FRefCount{0};
+    void LastReleased() override;
     bool FInService = false;
     TSxComObjectFactory* FFactory = nullptr;
 };
@@ -71,6 +112,5 @@ private:
 // IUnknown of each further interface of a class, forwarded to the one identity.
 #define SX_IUNKNOWN_METHODS                                                                       \
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override { return ComQueryInterface(iid, object); } \
-    STDMETHODIMP_(ULONG) AddRef() override { return ComAddRef(); }                                \
-    STDMETHODIMP_(ULONG) Release() override { return ComRelease(); }
+    SX_COUNTED_REFERENCES
 #endif

@@ -209,12 +209,14 @@ HRESULT SxDllGetClassObject(REFCLSID clsid, REFIID iid, void** object)
     if (!object)
         return E_POINTER;
     *object = nullptr;
-    SxRegisterClipboardFormats();
-    std::lock_guard<std::recursive_mutex> guard(FactoryLock());
-    for (const auto& factory : Factories())
-        if (IsEqualCLSID(factory->Clsid(), clsid))
-            return factory->QueryInterface(iid, object);
-    return CLASS_E_CLASSNOTAVAILABLE;
+    return SxComCall(nullptr, [&]() -> HRESULT {
+        SxRegisterClipboardFormats();
+        std::lock_guard<std::recursive_mutex> guard(FactoryLock());
+        for (const auto& factory : Factories())
+            if (IsEqualCLSID(factory->Clsid(), clsid))
+                return factory->QueryInterface(iid, object);
+        return CLASS_E_CLASSNOTAVAILABLE;
+    });
 }
 
 HRESULT SxDllCanUnloadNow()
@@ -235,6 +237,7 @@ namespace {
 
 HRESULT UpdateAll(bool doRegister)
 {
+    // E_FAIL for any failure, whatever it carries: the registration's callers test for S_OK.
     try {
         std::lock_guard<std::recursive_mutex> guard(FactoryLock());
         for (const auto& factory : Factories())

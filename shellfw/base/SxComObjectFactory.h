@@ -11,15 +11,14 @@
 #include <atomic>
 #include <string>
 
-class TSxComObjectFactory : public IClassFactory {
+class TSxComObjectFactory : public IClassFactory, public TSxOwnerHeldComObject {
 public:
     TSxComObjectFactory(const TSxModuleClass& moduleClass, const TSxBaseShellObject& component);
     virtual ~TSxComObjectFactory() = default;
 
     // Factories live as long as the server; references are counted but never free them.
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++FRefCount); }
-    STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--FRefCount); }
+    SX_COUNTED_REFERENCES
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** object) override;
     STDMETHODIMP LockServer(BOOL lock) override;
 
@@ -44,7 +43,6 @@ private:
     void PlatformRegistry(bool doRegister);
     GUID FClsid;
     std::string FClassName, FDescription;
-    std::atomic<LONG> FRefCount{0};
 };
 
 class TSxThreadFreeComObjectFactory : public TSxComObjectFactory {

@@ -17,10 +17,7 @@ TSxEnumIDList::TSxEnumIDList(const std::vector<PCSxItemIDList>& lists, ULONG pos
             throw std::bad_alloc();
         FItems.push_back(std::move(clone));
     }
-    SxObjectCountAdd(1);
 }
-
-TSxEnumIDList::~TSxEnumIDList() { SxObjectCountAdd(-1); }
 
 IEnumIDList* TSxEnumIDList::Create(const std::vector<PCSxItemIDList>& lists)
 {
@@ -37,16 +34,6 @@ STDMETHODIMP TSxEnumIDList::QueryInterface(REFIID iid, void** object)
     static const QITAB table[] = {QITABENTMULTI2(TSxEnumIDList, IID_IUnknown, IEnumIDList),
                                   SX_QITABENT(TSxEnumIDList, IEnumIDList), {nullptr, 0}};
     return SxQueryInterface(this, table, iid, object);
-}
-
-STDMETHODIMP_(ULONG) TSxEnumIDList::AddRef() { return static_cast<ULONG>(++FRefCount); }
-
-STDMETHODIMP_(ULONG) TSxEnumIDList::Release()
-{
-    const LONG count = --FRefCount;
-    if (count == 0)
-        delete this;
-    return static_cast<ULONG>(count);
 }
 
 STDMETHODIMP TSxEnumIDList::Next(ULONG celt, PITEMID_CHILD* items, ULONG* fetched)

@@ -2,6 +2,7 @@
 // The IEnumIDList that a shell folder hands to Explorer for the items of one enumeration. It owns
 // clones of the items; Next hands out up to the count asked for.
 #ifdef _WIN32
+#include "SxComObject.h"
 #include "SxPidl.h"
 
 #include <windows.h>
@@ -11,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-class TSxEnumIDList final : public IEnumIDList {
+class TSxEnumIDList final : public IEnumIDList, public TSxSelfOwnedComObject {
 public:
     // Clones every list; the caller keeps its own. Raises when a clone cannot be made.
     explicit TSxEnumIDList(const std::vector<PCSxItemIDList>& lists, ULONG position = 0);
@@ -19,8 +20,7 @@ public:
     static IEnumIDList* Create(const std::vector<PCSxItemIDList>& lists);
 
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
+    SX_COUNTED_REFERENCES
     STDMETHODIMP Next(ULONG celt, PITEMID_CHILD* items, ULONG* fetched) override;
     STDMETHODIMP Skip(ULONG celt) override;
     STDMETHODIMP Reset() override;
@@ -28,9 +28,8 @@ public:
 
 private:
     friend struct std::default_delete<TSxEnumIDList>; // only Release frees it
-    ~TSxEnumIDList();
+    ~TSxEnumIDList() override = default;
     std::vector<TSxPidlPtr> FItems;
     ULONG FPosition;
-    std::atomic<LONG> FRefCount{1};
 };
 #endif

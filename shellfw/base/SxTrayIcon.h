@@ -4,6 +4,7 @@
 // menu's default item runs on a double click, and the icon comes back when the taskbar is re-made.
 // Main thread only (the hidden window belongs to the creating thread).
 #ifdef _WIN32
+#include "SxComObject.h"
 #include "SxComponent.h"
 
 #include <windows.h>
@@ -32,7 +33,7 @@ struct ISxTrayIcon : public IUnknown {
     virtual TSxTrayIcon* STDMETHODCALLTYPE GetTrayIcon() = 0;
 };
 
-class TSxTrayIcon : public TSxComponent, public ISxTrayIcon {
+class TSxTrayIcon : public TSxComponent, public ISxTrayIcon, public TSxOwnerHeldComObject {
 public:
     // The callback message of the icon.
     static constexpr UINT CallbackMessage = 0xB05A;
@@ -88,8 +89,7 @@ public:
 
     // ISxTrayIcon
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return 1; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    SX_COUNTED_REFERENCES
     void STDMETHODCALLTYPE Click() override;
     void STDMETHODCALLTYPE DblClick() override;
     BOOL STDMETHODCALLTYPE GetActive() override { return FActive; }

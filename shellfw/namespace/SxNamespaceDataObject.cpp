@@ -50,26 +50,13 @@ FORMATETC TSxNamespaceCustomDataObject::Format(int index)
 TSxEnumFormatEtc::TSxEnumFormatEtc(std::vector<FORMATETC> formats, ULONG position)
     : FFormats(std::move(formats)), FPosition(std::min<ULONG>(position, static_cast<ULONG>(FFormats.size())))
 {
-    SxObjectCountAdd(1);
 }
-
-TSxEnumFormatEtc::~TSxEnumFormatEtc() { SxObjectCountAdd(-1); }
 
 STDMETHODIMP TSxEnumFormatEtc::QueryInterface(REFIID iid, void** object)
 {
     static const QITAB table[] = {QITABENTMULTI2(TSxEnumFormatEtc, IID_IUnknown, IEnumFORMATETC),
                                   SX_QITABENT(TSxEnumFormatEtc, IEnumFORMATETC), {nullptr, 0}};
     return SxQueryInterface(this, table, iid, object);
-}
-
-STDMETHODIMP_(ULONG) TSxEnumFormatEtc::AddRef() { return static_cast<ULONG>(++FRefCount); }
-
-STDMETHODIMP_(ULONG) TSxEnumFormatEtc::Release()
-{
-    const LONG count = --FRefCount;
-    if (count == 0)
-        delete this;
-    return static_cast<ULONG>(count);
 }
 
 STDMETHODIMP TSxEnumFormatEtc::Next(ULONG count, FORMATETC* items, ULONG* fetched)

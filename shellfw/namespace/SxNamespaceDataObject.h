@@ -50,22 +50,20 @@ public:
 };
 
 // The enumerator of the formats a data object offers.
-class TSxEnumFormatEtc final : public IEnumFORMATETC {
+class TSxEnumFormatEtc final : public IEnumFORMATETC, public TSxSelfOwnedComObject {
 public:
     explicit TSxEnumFormatEtc(std::vector<FORMATETC> formats, ULONG position = 0);
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
+    SX_COUNTED_REFERENCES
     STDMETHODIMP Next(ULONG count, FORMATETC* items, ULONG* fetched) override;
     STDMETHODIMP Skip(ULONG count) override;
     STDMETHODIMP Reset() override;
     STDMETHODIMP Clone(IEnumFORMATETC** enumerator) override;
 
 private:
-    ~TSxEnumFormatEtc();
+    ~TSxEnumFormatEtc() override = default;
     std::vector<FORMATETC> FFormats;
     ULONG FPosition;
-    std::atomic<LONG> FRefCount{1};
 };
 
 // IDataObject over copies of grains of one folder. The descriptor formats expand the folders it

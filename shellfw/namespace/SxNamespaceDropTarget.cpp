@@ -36,20 +36,6 @@ HRESULT TryGetData(IDataObject* source, FORMATETC format, STGMEDIUM& medium)
     return source->GetData(&format, &medium);
 }
 
-// A method's body for its COM caller: a failure is logged under the method's name, then turned
-// into the result.
-template <typename F> HRESULT LoggedCall(const TSxComponent* folder, TLogger& logger, const char* method, F&& body)
-{
-    return SxComCall(folder, [&]() -> HRESULT {
-        try {
-            return body();
-        } catch (const std::exception& e) {
-            logger.Error(std::string("TSxNamespaceDropTarget.") + method + ": " + e.what());
-            throw;
-        }
-    });
-}
-
 } // namespace
 
 TSxNamespaceDropTarget::TSxNamespaceDropTarget(TSxCustomShellFolder& folder, HWND ownerWindow,
@@ -114,7 +100,7 @@ STDMETHODIMP TSxNamespaceDropTarget::DragEnter(IDataObject* dataObject, DWORD ke
         return E_INVALIDARG;
     const DWORD allowed = *effect;
     *effect = DROPEFFECT_NONE;
-    return LoggedCall(ShellFolder, *Logger, "DragEnter", [&]() -> HRESULT {
+    return SxComCall(ShellFolder, [&]() -> HRESULT {
         AllowedEffects = allowed & AllEffects;
         if (!dataObject || !Provider)
             return S_OK;
@@ -143,7 +129,7 @@ STDMETHODIMP TSxNamespaceDropTarget::DragOver(DWORD keyState, POINTL, DWORD* eff
         return E_INVALIDARG;
     const DWORD allowed = *effect;
     *effect = DROPEFFECT_NONE;
-    return LoggedCall(ShellFolder, *Logger, "DragOver", [&]() -> HRESULT {
+    return SxComCall(ShellFolder, [&]() -> HRESULT {
         AllowedEffects = allowed & AllEffects;
         *effect = FormatIndex < 0 ? DROPEFFECT_NONE : ComputeEffect(keyState);
         return S_OK;
@@ -162,7 +148,7 @@ STDMETHODIMP TSxNamespaceDropTarget::Drop(IDataObject* dataObject, DWORD keyStat
         return E_INVALIDARG;
     const DWORD allowed = *effect & AllEffects;
     *effect = DROPEFFECT_NONE;
-    return LoggedCall(ShellFolder, *Logger, "Drop", [&]() -> HRESULT {
+    return SxComCall(ShellFolder, [&]() -> HRESULT {
         if (!dataObject || !Provider || !FolderGrain)
             return E_FAIL;
         if (FormatIndex < 0)

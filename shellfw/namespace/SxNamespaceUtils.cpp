@@ -116,24 +116,12 @@ TSxNamespaceCustomUtil::TSxNamespaceCustomUtil(TSxCustomShellFolder& folder, HWN
     if (grains)
         Grains.Assign(*grains);
     Provider = Grains.First() ? &Grains.First()->Provider : folder.GetDataProvider();
-    SxObjectCountAdd(1);
 }
 
 TSxNamespaceCustomUtil::~TSxNamespaceCustomUtil()
 {
     Grains.Clear();
-    SxObjectCountAdd(-1);
 }
-
-ULONG TSxNamespaceCustomUtil::UtilRelease()
-{
-    const LONG count = --FRefCount;
-    if (count == 0)
-        delete this;
-    return static_cast<ULONG>(count);
-}
-
-HRESULT TSxNamespaceCustomUtil::MakeFailed() { return SxHandleException(nullptr, std::current_exception()); }
 
 TSxCustomDataGrain& TSxNamespaceCustomUtil::FirstGrain()
 {

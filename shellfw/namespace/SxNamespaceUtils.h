@@ -7,6 +7,7 @@
 // run-time copy bound to grains).
 #ifdef _WIN32
 #include "SxComObject.h"
+#include "SxException.h"
 #include "SxPopupMenu.h"
 #include "SxProvider.h"
 
@@ -72,13 +73,11 @@ public:
 
 // The base of the helper objects: the grains (owned copies), their provider, the owner window and
 // the folder. The object counts toward DllCanUnloadNow while it lives.
-class TSxNamespaceCustomUtil {
+class TSxNamespaceCustomUtil : public TSxSelfOwnedComObject {
 public:
     // Copies every grain of grains (nullptr: none; FirstGrain then takes the folder's grain).
     TSxNamespaceCustomUtil(TSxCustomShellFolder& folder, HWND ownerWindow, const TSxDataGrainList* grains);
-    virtual ~TSxNamespaceCustomUtil();
-    TSxNamespaceCustomUtil(const TSxNamespaceCustomUtil&) = delete;
-    TSxNamespaceCustomUtil& operator=(const TSxNamespaceCustomUtil&) = delete;
+    ~TSxNamespaceCustomUtil() override;
 
     TSxDataGrainList Grains;
     TSxCustomProvider* Provider = nullptr;
@@ -95,29 +94,20 @@ public:
         if (!object)
             return E_POINTER;
         *object = nullptr;
-        try {
+        return SxComCall(nullptr, [&]() -> HRESULT {
             Microsoft::WRL::ComPtr<T> made = SxAdoptComPtr(new T(std::forward<Args>(args)...));
             return made->QueryInterface(iid, object);
-        } catch (...) {
-            return MakeFailed();
-        }
+        });
     }
-
-protected:
-    ULONG UtilAddRef() { return static_cast<ULONG>(++FRefCount); }
-    ULONG UtilRelease();
-    static HRESULT MakeFailed();
 
 private:
     Microsoft::WRL::ComPtr<IShellFolder> FFolderReference;
-    std::atomic<LONG> FRefCount{1};
 };
 
 // The IUnknown of a helper class over its interface table.
 #define SX_UTIL_IUNKNOWN                                                                  \
     STDMETHODIMP QueryInterface(REFIID iid, void** object) override;                      \
-    STDMETHODIMP_(ULONG) AddRef() override { return UtilAddRef(); }                       \
-    STDMETHODIMP_(ULONG) Release() override { return UtilRelease(); }
+    SX_COUNTED_REFERENCES
 
 // Whether icon locations name icon files: Wine's shell view draws the icon of the file that a
 // location names and never asks Extract. True under Wine; tests choose (an empty function: the

@@ -164,10 +164,6 @@ TSxNamespaceDetails* TSxCustomShellFolder::GetDetails()
     return view ? view->Details : nullptr;
 }
 
-// The COM boundary of every method: exceptions become the framework's HRESULT.
-#define SX_COM_TRY return SxComCall(this, [&]() -> HRESULT {
-#define SX_COM_CATCH });
-
 std::unique_ptr<TSxCustomDataGrain> TSxCustomShellFolder::MakeFolderGrain()
 {
     TSxCustomProvider* provider = GetDataProvider();
@@ -212,28 +208,28 @@ void* TSxCustomShellFolder::ObjQueryInterface(REFIID iid)
 
 STDMETHODIMP TSxCustomShellFolder::GetFolderGrain(TSxCustomDataGrain** grain)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     if (!grain)
         return E_POINTER;
     *grain = MakeFolderGrain().release();
     return *grain ? S_OK : E_FAIL;
-    SX_COM_CATCH
+    });
 }
 
 STDMETHODIMP TSxCustomShellFolder::GrainFromItemID(PCSxItemIDList list, TSxCustomDataGrain** grain)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     if (!grain)
         return E_POINTER;
     TSxCustomProvider* provider = GetDataProvider();
     *grain = provider ? provider->GrainFromPidl(list).release() : nullptr;
     return S_OK;
-    SX_COM_CATCH
+    });
 }
 
 STDMETHODIMP TSxCustomShellFolder::GrainFromTempPath(LPCWSTR path, TSxCustomDataGrain** grain)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     if (!grain)
         return E_POINTER;
     *grain = nullptr;
@@ -243,41 +239,41 @@ STDMETHODIMP TSxCustomShellFolder::GrainFromTempPath(LPCWSTR path, TSxCustomData
         return E_FAIL;
     *grain = manager->GrainForFolder(WideToUtf8(path)).release();
     return S_OK;
-    SX_COM_CATCH
+    });
 }
 
 STDMETHODIMP TSxCustomShellFolder::AddTempFile(LPCWSTR path)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     TSxCustomProvider* provider = GetDataProvider();
     TSxGrainFolderManager* manager = provider ? provider->FolderManager() : nullptr;
     if (!manager || !path)
         return E_FAIL;
     manager->RegisterFile(WideToUtf8(path));
     return S_OK;
-    SX_COM_CATCH
+    });
 }
 
 STDMETHODIMP TSxCustomShellFolder::WatchFilePath(LPCWSTR path)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     TSxCustomProvider* provider = GetDataProvider();
     auto folderGrain = MakeFolderGrain();
     if (!provider || !folderGrain || !path)
         return E_FAIL;
     provider->EnsureChangeNotifier(*folderGrain).AddWatch(folderGrain.get(), nullptr, WideToUtf8(path));
     return S_OK;
-    SX_COM_CATCH
+    });
 }
 
 STDMETHODIMP TSxCustomShellFolder::ReleaseGrain(TSxCustomDataGrain* grain)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     TSxCustomProvider* provider = GetDataProvider();
     if (grain && provider && provider->IsLiveGrain(grain))
         std::unique_ptr<TSxCustomDataGrain> owned(grain);
     return S_OK;
-    SX_COM_CATCH
+    });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -293,7 +289,7 @@ STDMETHODIMP TSxCustomShellFolder::GetClassID(CLSID* classId)
 
 STDMETHODIMP TSxCustomShellFolder::Initialize(PCIDLIST_ABSOLUTE list)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     TSxPidlPtr copy(PIDLClone(list));
     if (list && !copy)
         return E_OUTOFMEMORY;
@@ -301,17 +297,17 @@ STDMETHODIMP TSxCustomShellFolder::Initialize(PCIDLIST_ABSOLUTE list)
     if (TSxCustomProvider* provider = GetDataProvider())
         provider->SetRootPidl(FolderList.get());
     return S_OK;
-    SX_COM_CATCH
+    });
 }
 
 STDMETHODIMP TSxCustomShellFolder::GetCurFolder(PIDLIST_ABSOLUTE* list)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     if (!list)
         return E_POINTER;
     *list = PIDLClone(FolderList.get());
     return *list || !FolderList ? S_OK : E_OUTOFMEMORY;
-    SX_COM_CATCH
+    });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -319,7 +315,7 @@ STDMETHODIMP TSxCustomShellFolder::GetCurFolder(PIDLIST_ABSOLUTE* list)
 
 STDMETHODIMP TSxCustomShellFolder::EnumObjects(HWND ownerWindow, SHCONTF flags, IEnumIDList** enumerator)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     TSxCustomProvider* provider = nullptr;
     HRESULT hr = BeginProviderCall(*this, enumerator, provider);
     if (hr == E_NOTIMPL && ownerWindow)
@@ -335,12 +331,12 @@ STDMETHODIMP TSxCustomShellFolder::EnumObjects(HWND ownerWindow, SHCONTF flags, 
     if (FAILED(hr))
         return hr;
     return *enumerator ? S_OK : E_FAIL;
-    SX_COM_CATCH
+    });
 }
 
 STDMETHODIMP TSxCustomShellFolder::BindToObject(PCUIDLIST_RELATIVE item, IBindCtx*, REFIID iid, void** object)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     if (!ClearOut(object))
         return E_POINTER;
     if (!IsEqualIID(iid, IID_IShellFolder) && !IsEqualIID(iid, IID_IShellFolder2))
@@ -379,7 +375,7 @@ STDMETHODIMP TSxCustomShellFolder::BindToObject(PCUIDLIST_RELATIVE item, IBindCt
     if (FAILED(hr))
         return hr;
     return persist->QueryInterface(iid, object);
-    SX_COM_CATCH
+    });
 }
 
 STDMETHODIMP TSxCustomShellFolder::BindToStorage(PCUIDLIST_RELATIVE, IBindCtx*, REFIID, void** object)
@@ -391,7 +387,7 @@ STDMETHODIMP TSxCustomShellFolder::BindToStorage(PCUIDLIST_RELATIVE, IBindCtx*, 
 
 STDMETHODIMP TSxCustomShellFolder::CompareIDs(LPARAM param, PCUIDLIST_RELATIVE item1, PCUIDLIST_RELATIVE item2)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     TSxCustomProvider* provider = GetDataProvider();
     if (!provider)
         return E_NOTIMPL;
@@ -410,7 +406,7 @@ STDMETHODIMP TSxCustomShellFolder::CompareIDs(LPARAM param, PCUIDLIST_RELATIVE i
             return CompareResult(order);
     }
     return CompareResult(provider->CompareItemIDs(static_cast<int32_t>(param), item1, item2));
-    SX_COM_CATCH
+    });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -418,7 +414,7 @@ STDMETHODIMP TSxCustomShellFolder::CompareIDs(LPARAM param, PCUIDLIST_RELATIVE i
 
 STDMETHODIMP TSxCustomShellFolder::CreateViewObject(HWND ownerWindow, REFIID iid, void** object)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     TSxCustomProvider* provider = nullptr;
     if (HRESULT hr = BeginProviderCall(*this, object, provider); FAILED(hr))
         return hr;
@@ -448,13 +444,13 @@ STDMETHODIMP TSxCustomShellFolder::CreateViewObject(HWND ownerWindow, REFIID iid
     if (IsEqualIID(iid, IID_IExtractIconW) || IsEqualIID(iid, IID_IExtractIconA))
         return TSxNamespaceCustomUtil::Make<TSxNamespaceExtractIcon>(iid, object, *this, ownerWindow, nullptr);
     return E_NOINTERFACE;
-    SX_COM_CATCH
+    });
 }
 
 STDMETHODIMP TSxCustomShellFolder::GetUIObjectOf(HWND ownerWindow, UINT count, PCUITEMID_CHILD_ARRAY items,
                                                  REFIID iid, UINT*, void** object)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     TSxCustomProvider* provider = nullptr;
     if (HRESULT hr = BeginProviderCall(*this, object, provider); FAILED(hr))
         return hr;
@@ -493,7 +489,7 @@ STDMETHODIMP TSxCustomShellFolder::GetUIObjectOf(HWND ownerWindow, UINT count, P
     if (IsEqualIID(iid, IID_IQueryInfo))
         return TSxNamespaceCustomUtil::Make<TSxNamespaceQueryInfo>(iid, object, *this, ownerWindow, &grains);
     return E_NOINTERFACE;
-    SX_COM_CATCH
+    });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -525,7 +521,7 @@ HRESULT TSxCustomShellFolder::AttributesOfItem(PCSxItemIDList item, uint32_t req
 
 STDMETHODIMP TSxCustomShellFolder::GetAttributesOf(UINT count, PCUITEMID_CHILD_ARRAY items, SFGAOF* mask)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     if (!mask)
         return E_INVALIDARG;
     if (count == 0) {
@@ -551,7 +547,7 @@ STDMETHODIMP TSxCustomShellFolder::GetAttributesOf(UINT count, PCUITEMID_CHILD_A
     }
     *mask = combined;
     return S_OK;
-    SX_COM_CATCH
+    });
 }
 
 std::string TSxCustomShellFolder::GetFolderPath()
@@ -600,7 +596,7 @@ STDMETHODIMP TSxCustomShellFolder::GetDisplayNameOf(PCUITEMID_CHILD item, SHGDNF
 STDMETHODIMP TSxCustomShellFolder::ParseDisplayName(HWND ownerWindow, IBindCtx*, LPWSTR displayName, ULONG* eaten,
                                                     PIDLIST_RELATIVE* list, ULONG* attributes)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     if (eaten)
         *eaten = 0;
     TSxCustomProvider* provider = nullptr;
@@ -660,7 +656,7 @@ STDMETHODIMP TSxCustomShellFolder::ParseDisplayName(HWND ownerWindow, IBindCtx*,
         *eaten = static_cast<ULONG>(wcslen(displayName));
     *list = result.release();
     return S_OK;
-    SX_COM_CATCH
+    });
 }
 
 STDMETHODIMP TSxCustomShellFolder::SetNameOf(HWND, PCUITEMID_CHILD item, LPCWSTR newName, SHGDNF,
@@ -668,7 +664,7 @@ STDMETHODIMP TSxCustomShellFolder::SetNameOf(HWND, PCUITEMID_CHILD item, LPCWSTR
 {
     if (newItem)
         *newItem = nullptr;
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     TSxCustomProvider* provider = GetDataProvider();
     if (!provider)
         return E_NOTIMPL;
@@ -692,7 +688,7 @@ STDMETHODIMP TSxCustomShellFolder::SetNameOf(HWND, PCUITEMID_CHILD item, LPCWSTR
     if (newItem)
         *newItem = renamedItem.release();
     return S_OK;
-    SX_COM_CATCH
+    });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -709,7 +705,7 @@ STDMETHODIMP TSxCustomShellFolder::EnumSearches(IEnumExtraSearch** enumerator)
 
 STDMETHODIMP TSxCustomShellFolder::GetDefaultColumn(DWORD, ULONG* sort, ULONG* display)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     TSxNamespaceDetails* details = GetDetails();
     if (!details)
         return E_NOTIMPL;
@@ -718,12 +714,12 @@ STDMETHODIMP TSxCustomShellFolder::GetDefaultColumn(DWORD, ULONG* sort, ULONG* d
     *sort = static_cast<ULONG>(details->GetDefSortingColumn());
     *display = static_cast<ULONG>(details->GetDefDisplayColumn());
     return S_OK;
-    SX_COM_CATCH
+    });
 }
 
 STDMETHODIMP TSxCustomShellFolder::GetDefaultColumnState(UINT column, SHCOLSTATEF* flags)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     TSxNamespaceDetails* details = GetDetails();
     if (!details)
         return E_NOTIMPL;
@@ -734,7 +730,7 @@ STDMETHODIMP TSxCustomShellFolder::GetDefaultColumnState(UINT column, SHCOLSTATE
         return S_FALSE;
     *flags = state;
     return S_OK;
-    SX_COM_CATCH
+    });
 }
 
 STDMETHODIMP TSxCustomShellFolder::GetDetailsEx(PCUITEMID_CHILD, const SHCOLUMNID*, VARIANT*) { return E_NOTIMPL; }
@@ -743,7 +739,7 @@ STDMETHODIMP TSxCustomShellFolder::ColumnClick(UINT) { return E_NOTIMPL; }
 
 STDMETHODIMP TSxCustomShellFolder::GetDetailsOf(PCUITEMID_CHILD item, UINT column, SHELLDETAILS* details)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     TSxNamespaceDetails* columns = GetDetails();
     if (!columns)
         return E_NOTIMPL;
@@ -756,7 +752,7 @@ STDMETHODIMP TSxCustomShellFolder::GetDetailsOf(PCUITEMID_CHILD item, UINT colum
             return E_INVALIDARG;
     }
     return columns->GetDetailsOf(GetDataProvider(), grain.get(), details, static_cast<int32_t>(column));
-    SX_COM_CATCH
+    });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -764,7 +760,7 @@ STDMETHODIMP TSxCustomShellFolder::GetDetailsOf(PCUITEMID_CHILD item, UINT colum
 
 STDMETHODIMP TSxCustomShellFolder::GetIconOf(PCUITEMID_CHILD item, UINT flags, int* index)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     if (!index)
         return E_POINTER;
     TSxCustomProvider* provider = GetDataProvider();
@@ -780,12 +776,12 @@ STDMETHODIMP TSxCustomShellFolder::GetIconOf(PCUITEMID_CHILD item, UINT flags, i
     // The shell may add GIL_FORSHELL and other bits to the open form's flag.
     *index = GetSystemIconIndex(grain->Name, (flags & GIL_OPENICON) != 0, !grain->IsFile);
     return S_OK;
-    SX_COM_CATCH
+    });
 }
 
 STDMETHODIMP TSxCustomShellFolder::GetOverlayIndex(PCUITEMID_CHILD item, int* index)
 {
-    SX_COM_TRY
+    return SxComCall(this, [&]() -> HRESULT {
     if (!index)
         return E_POINTER;
     *index = 0;
@@ -798,7 +794,7 @@ STDMETHODIMP TSxCustomShellFolder::GetOverlayIndex(PCUITEMID_CHILD item, int* in
         return S_FALSE;
     *index = overlay;
     return S_OK;
-    SX_COM_CATCH
+    });
 }
 
 STDMETHODIMP TSxCustomShellFolder::GetOverlayIconIndex(PCUITEMID_CHILD, int*) { return E_NOTIMPL; }

@@ -164,7 +164,7 @@ ComPtr<IShellBrowser> BrowserOf(HWND ownerWindow)
     return browser;
 }
 
-class TSxSysShellViewCallback final : public IShellFolderViewCB {
+class TSxSysShellViewCallback final : public IShellFolderViewCB, public TSxSelfOwnedComObject {
 public:
     // The folder (and with it the module that holds this view component) stays as long as the
     // system view keeps this callback.
@@ -179,14 +179,7 @@ public:
                                       SX_QITABENT(TSxSysShellViewCallback, IShellFolderViewCB), {nullptr, 0}};
         return SxQueryInterface(this, table, iid, object);
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++Count; }
-    STDMETHODIMP_(ULONG) Release() override
-    {
-        ULONG count = --Count;
-        if (count == 0)
-            delete this;
-        return count;
-    }
+    SX_COUNTED_REFERENCES
 
     STDMETHODIMP MessageSFVCB(UINT msg, WPARAM wParam, LPARAM lParam) override
     {
@@ -220,7 +213,6 @@ private:
         return TSxPidlPtr(list);
     }
 
-    std::atomic<ULONG> Count{1};
     TSxSysShellView& View;
     ComPtr<TSxCustomShellFolder> Folder;
     ComPtr<IShellBrowser> Browser;

@@ -87,16 +87,23 @@ TEST(SxUnloadCheck, CountsAnObjectBeingMadeOnAnotherThreadWithoutWaitingForIt)
     ComPtr<IUnknown> object;
     std::thread maker([&] { factory->CreateInstance(nullptr, IID_PPV_ARGS(&object)); });
     ASSERT_EQ(WaitForSingleObject(ModuleEntered, 10000), WAIT_OBJECT_0);
+    // The object on its way keeps the library at once: the check does not wait for its module,
+    // which the factory makes without its lock (every window's thread needs the lock). The answer
+    // comes while the factory is still held.
     std::atomic<HRESULT> answer{E_UNEXPECTED};
-    std::thread checker([&] { answer = SxDllCanUnloadNow(); });
-    Sleep(300);
+    HANDLE answered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread checker([&] {
+        answer = SxDllCanUnloadNow();
+        SetEvent(answered);
+    });
+    EXPECT_EQ(WaitForSingleObject(answered, 10000), static_cast<DWORD>(WAIT_OBJECT_0))
+        << "the check waited for the factory";
     const HRESULT early = answer;
     SetEvent(ModuleRelease);
     maker.join();
     checker.join();
+    CloseHandle(answered);
     ASSERT_TRUE(object);
-    // The object on its way keeps the library at once: the check does not wait for its module,
-    // which the factory makes without its lock (every window's thread needs the lock).
     EXPECT_EQ(early, S_FALSE) << "the library looked unloadable while a factory was making an object";
     EXPECT_EQ(answer, S_FALSE) << "the object made meanwhile keeps the library";
     object.Reset();

@@ -98,11 +98,23 @@ TEST(SxShellFolderProvider, AModuleBeingJoinedIsNotFreedByItsLastFolderLeaving)
     TSxCustomProvider* joined = nullptr;
     std::thread joining([&] { joined = second->GetDataProvider(); });
     EXPECT_EQ(WaitForSingleObject(GFindEntered, 10000), WAIT_OBJECT_0);
-    std::thread leaving([&] { first.reset(); });
-    Sleep(200);  // time for the leaving folder to free the module, if it can
+    HANDLE leaves = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE left = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread leaving([&] {
+        SetEvent(leaves);
+        first.reset();
+        SetEvent(left);
+    });
+    // The leaving folder either waits for the join or is gone without the module; it is given the
+    // moments it would need to free the module, but never the join's release.
+    ASSERT_EQ(WaitForSingleObject(leaves, 10000), WAIT_OBJECT_0);
+    WaitForSingleObject(left, 500);
+    EXPECT_FALSE(GRaceModuleGone) << "the module was freed while a folder was joining it";
     SetEvent(GFindRelease);
     joining.join();
     leaving.join();
+    CloseHandle(leaves);
+    CloseHandle(left);
     EXPECT_FALSE(GRaceModuleGone) << "the module was freed while a folder was joining it";
     EXPECT_NE(joined, nullptr);
     second.reset();

@@ -451,8 +451,8 @@ HANDLE HoldFolder(const std::string& folder) {
                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
-// Something holding the mirror folder open (a handle without delete sharing) stops the swap: the
-// listing then fails and the old mirror stays whole, or the new one is in place whole.
+// Something holding the mirror folder open (a handle without delete sharing) for longer than the
+// swap waits stops it: the listing fails and the old mirror stays whole.
 TEST_F(ListingTest, AMirrorHeldOpenIsKeptWhole) {
     const auto before = ListedSmallTree();
     if (HasFatalFailure()) return;
@@ -463,12 +463,9 @@ TEST_F(ListingTest, AMirrorHeldOpenIsKeptWhole) {
     const bool listed = Listing();
     CloseHandle(held);
     const auto after = Snapshot(Cache());
-    if (listed) {
-        EXPECT_EQ(after.size(), before.size() + 1);
-    } else {
-        EXPECT_TRUE(after == before) << after.size() << " files and folders in the mirror";
-        EXPECT_NE(LogText().find("|ERROR|TranslateXML: cannot replace the mirror"), std::string::npos);
-    }
+    EXPECT_FALSE(listed);
+    EXPECT_TRUE(after == before) << after.size() << " files and folders in the mirror";
+    EXPECT_NE(LogText().find("|ERROR|TranslateXML: cannot replace the mirror"), std::string::npos);
     EXPECT_FALSE(fs::exists(U8Path(UserPath + "Cache.new")));
 }
 
@@ -774,8 +771,8 @@ TEST_F(ListingTest, AnAnswerCutAtAnyByteFails) {
     EXPECT_EQ(Snapshot(temp).size(), 1u);   // the answer still held above; none of the others stayed
 }
 
-// Cancel while the records are written, without statistics: nothing of them reaches the mirror, or
-// all of them.
+// Cancel while the records are written, without statistics: nothing of them reaches the mirror.
+// The click comes once the first records are in the stage folder, long before the 3000 are written.
 TEST_F(ListingTest, CancelInMidWriteWithoutStatistics) {
     Dav->WriteFile(Sandbox + "/b.txt", "bb");
     ASSERT_TRUE(Listing());
@@ -801,12 +798,9 @@ TEST_F(ListingTest, CancelInMidWriteWithoutStatistics) {
     const auto took = std::chrono::steady_clock::now() - start;
     presser.join();
     EXPECT_LT(took, std::chrono::seconds(20));
-    if (listed) {
-        EXPECT_EQ(MirrorItems(Cache()).size(), 3000u + 2);
-    } else {
-        EXPECT_EQ(Snapshot(Cache()), before);
-        EXPECT_NE(LogText().find("|ERROR|TranslateXML: cancelled"), std::string::npos);
-    }
+    EXPECT_FALSE(listed);
+    EXPECT_EQ(Snapshot(Cache()), before);
+    EXPECT_NE(LogText().find("|ERROR|TranslateXML: cancelled"), std::string::npos);
     EXPECT_FALSE(fs::exists(stage));
 }
 
@@ -829,11 +823,8 @@ TEST_F(ListingTest, FailedRecordWritesKeepTheOldMirror) {
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     const bool listed = Listing(-1, false);
     CloseHandle(held);
-    if (listed) {   // a file system that renames held files
-        EXPECT_EQ(MirrorItems(Cache()), (std::multiset<std::string>{"Fotos\\", "Fotos\\a.txt", "b.txt", "c.txt"}));
-    } else {
-        EXPECT_EQ(Snapshot(Cache()), before);
-    }
+    EXPECT_FALSE(listed);
+    EXPECT_EQ(Snapshot(Cache()), before);
     EXPECT_FALSE(fs::exists(U8Path(UserPath + "Cache.stage")));
 }
 
