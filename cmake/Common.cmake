@@ -124,3 +124,12 @@ function(sx_add_test name)
   add_test(NAME ${SX_BUILD_TAG}.${name} COMMAND ${name} --gtest_color=no)
   sx_test_properties(${SX_BUILD_TAG}.${name} ${ARGN})
 endfunction()
+
+# sx_add_images(<target> <rc file>): the target's resource script names the drawn bitmaps
+# (storage/res/draw-images.pl) and the resource identifiers of storage/uGLBResources.h.
+function(sx_add_images target rc)
+  get_property(_images GLOBAL PROPERTY SX_IMAGES)
+  add_dependencies(${target} sx_images)
+  set_property(SOURCE ${rc} APPEND PROPERTY OBJECT_DEPENDS ${_images} ${CMAKE_SOURCE_DIR}/storage/uGLBResources.h)
+  target_include_directories(${target} PRIVATE ${CMAKE_BINARY_DIR}/res ${CMAKE_SOURCE_DIR}/storage)
+endfunction()

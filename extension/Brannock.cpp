@@ -50,8 +50,22 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object)
 }
 
 // The permanent module holds the provider for the rest of the process: once it exists the library
-// stays loaded.
-STDAPI DllCanUnloadNow() { return TvrqmodPermanent::Instance() ? S_FALSE : SxDllCanUnloadNow(); }
+// stays loaded. Otherwise, when no object of the library is left, what unloading must do runs here,
+// on a thread COM chose and outside the loader lock (DllMain's detach does no COM and no clipboard
+// work): the permanent modules that allow unloading are told and freed. The clipboard needs
+// nothing: a data object of the folder that copy or cut left there holds a reference, so the
+// answer stays S_FALSE until Explorer, which put it there, flushes or empties its clipboard.
+STDAPI DllCanUnloadNow()
+{
+    if (TvrqmodPermanent::Instance())
+        return S_FALSE;
+    const HRESULT result = SxDllCanUnloadNow();
+    if (result == S_OK) {
+        TSxPermanentModule::FireBeforeDestroyAll();
+        TSxPermanentModule::FreeAll();
+    }
+    return result;
+}
 
 STDAPI DllRegisterServer()
 {

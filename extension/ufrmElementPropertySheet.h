@@ -5,6 +5,7 @@
 #include "uTDialogForm.h"
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <string>
 
@@ -16,6 +17,7 @@ struct TElementProperties {
     bool ShowDetails = false; // a picture: the details page with PreviewFile (a bitmap) exists
     std::string PreviewFile;
     HICON Icon = nullptr;     // not owned
+    bool Trash = false;       // the deleted-files folder: its icon is not the window's
 };
 
 class TfrmElementPropertySheet : public TDialogForm {
@@ -25,7 +27,8 @@ public:
 
     // Control identifiers.
     static constexpr int PagesId = 200, IconId = 201, NameId = 202, FullNameId = 203, TypeId = 204, SizeId = 205,
-                         ModifiedId = 206, CreatedId = 207, PreviewId = 208;
+                         ModifiedId = 206, CreatedId = 207, PreviewId = 208, BannerId = 209, TypeTitleId = 210,
+                         SizeTitleId = 211, ModifiedTitleId = 212, CreatedTitleId = 213;
 
 protected:
     HWND CreateControls() override;
@@ -38,6 +41,8 @@ private:
     TElementProperties Data;
     HBITMAP Preview = nullptr;
     HFONT Bold = nullptr;
+    HIMAGELIST imgProperty = nullptr;  // the item's icon at 32 x 32
+    HICON Shown = nullptr;             // what imgIcon shows, from imgProperty
     std::vector<HWND> GeneralPage;
 };
 #endif

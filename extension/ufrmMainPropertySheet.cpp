@@ -2,6 +2,7 @@
 
 #include "uGLBConst.h"
 #include "uGLBRegistry.h"
+#include "uGLBResources.h"
 #include "uGLBShellTools.h"
 #include "uGLBTools.h"
 #include "uGLBVersion.h"
@@ -107,6 +108,8 @@ TfrmMainPropertySheet::~TfrmMainPropertySheet()
         DeleteObject(FBold);
     if (FLogo)
         DestroyIcon(FLogo);
+    if (FBanner)
+        DeleteObject(FBanner);
 }
 
 void TfrmMainPropertySheet::Register()
@@ -122,6 +125,13 @@ void TfrmMainPropertySheet::Register()
 void TfrmMainPropertySheet::CreateControls()
 {
     const TMainPageValues values = MainPageValues();
+    RECT page{};
+    GetClientRect(Handle(), &page);
+    HWND banner = AddControl(L"STATIC", "", SS_BITMAP | SS_CENTERIMAGE | SS_REALSIZECONTROL, 0, 0, page.right,
+                             kBannerHeight, BannerId);
+    FBanner = LoadBanner(page.right);
+    if (FBanner)
+        SendMessageW(banner, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(FBanner));
     HWND logo = AddControl(L"STATIC", "", SS_ICON | SS_CENTERIMAGE, 4, 52, 32, 32, LogoId);
     {
         const TApplicationEnviroment env;
@@ -129,6 +139,9 @@ void TfrmMainPropertySheet::CreateControls()
             FLogo = static_cast<HICON>(LoadImageW(nullptr, Utf8ToWide(env.VirtualIcon).c_str(), IMAGE_ICON, 32, 32,
                                                   LR_LOADFROMFILE));
     }
+    // Without the install folder's icon the page shows the product's own.
+    if (!FLogo)
+        FLogo = LoadProductIcon(32);
     if (FLogo)
         SendMessageW(logo, STM_SETICON, reinterpret_cast<WPARAM>(FLogo), 0);
     AddControl(L"STATIC", values.Version, SS_LEFT | SS_NOPREFIX, 52, 60, 236, 16, VersionId);
@@ -157,19 +170,7 @@ void TfrmMainPropertySheet::CreateControls()
         SendMessageW(value, WM_SETFONT, reinterpret_cast<WPARAM>(FBold), FALSE);
     }
     HWND button = AddControl(L"BUTTON", values.DeleteCaption, WS_TABSTOP | BS_PUSHBUTTON, 8, 188, 281, 25, DelTempId);
-    // The button's hint as its tooltip.
-    FHint = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
-                            CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, Handle(), nullptr, nullptr, nullptr);
-    if (FHint) {
-        std::wstring hint = Utf8ToWide(values.DeleteHint);
-        TTTOOLINFOW tool{};
-        tool.cbSize = sizeof tool;
-        tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-        tool.hwnd = Handle();
-        tool.uId = reinterpret_cast<UINT_PTR>(button);
-        tool.lpszText = hint.data();
-        SendMessageW(FHint, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
-    }
+    AddHint(FHint, Handle(), button, values.DeleteHint);
 }
 
 void TfrmMainPropertySheet::Command(int id, int code)

@@ -32,7 +32,7 @@ public:
     ~TfrmMainPropertySheet() override;
 
     static constexpr int VersionId = 300, LogoId = 301, InfoId = 302, FoldersLabelId = 303, FilesLabelId = 304,
-                         SizeLabelId = 305, FoldersId = 306, FilesId = 307, SizeId = 308, DelTempId = 309;
+                         SizeLabelId = 305, FoldersId = 306, FilesId = 307, SizeId = 308, DelTempId = 309, BannerId = 310;
     // Registers the form class for the page lines of the property-sheet handler (once).
     static void Register();
 
@@ -43,6 +43,7 @@ protected:
 private:
     HFONT FBold = nullptr;
     HICON FLogo = nullptr;
+    HBITMAP FBanner = nullptr;
     HWND FHint = nullptr;
 };
 #endif

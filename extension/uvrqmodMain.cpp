@@ -241,6 +241,8 @@ TvrqmodMain::TvrqmodMain(const TSxModuleClass& moduleClass) : TSxModule(moduleCl
         };
         drive.URLHandler.SetCLSID(UrlHookClsid);
         drive.URLHandler.URLIdentifier = vrqFolderName;
+        // The address bar shows "Tandrel Vaultmere\..." and takes it back through the search hook.
+        drive.URLHandler.Active = true;
         drive.SetShellView(&view);
         drive.SetProviderConnectivity("TvrqmodPermanent", "sxVrqProvider");
 

@@ -67,6 +67,8 @@ std::string ServerPathSlot(const std::string& serverPath)
 #ifdef _WIN32
 #include "SxNamespaceUtils.h"
 #include "SxShellView.h"
+#include "SxThemes.h"
+#include "uGLBResources.h"
 #include "uGLBRegistry.h"
 #include "uGLBShellTools.h"
 #include "uGLBWin.h"
@@ -81,6 +83,7 @@ std::string ServerPathSlot(const std::string& serverPath)
 #include "ufrmElementPropertySheet.h"
 
 #include <shellapi.h>
+#include <commctrl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -192,6 +195,8 @@ TvrqmodPermanent::TvrqmodPermanent()
         Logger = std::make_unique<TLogger>(-1, true, "PermanentModule");
     } catch (...) {
     }
+    // The icons and image lists made here come from the common controls of the library's manifest.
+    TSxContext context;
     try {
         Env = std::make_unique<TApplicationEnviroment>();
         Storage = std::make_unique<TVirtualFileStorage>(Env->Cache);
@@ -213,6 +218,11 @@ TvrqmodPermanent::TvrqmodPermanent()
         miNewFolder = addItem(*miNew, "miNewFolder", Pair("Ordner", "Folder"));
         miEmptyRecycleBin = addItem(mnuFileFolder.Items, "miEmptyRecycleBin", Txt(52));
         miEmptyRecycleBin->Visible = false;
+        imgContextMenu = ImageList_LoadImageW(ResourceModule(), MAKEINTRESOURCEW(IDB_SX_MENUIMAGES), 12, 0,
+                                              RGB(255, 0, 255), IMAGE_BITMAP, LR_CREATEDIBSECTION);
+        miNewFolder->ImageIndex = 0;
+        miEmptyRecycleBin->ImageIndex = 1;
+        sxVrqProvider.MenuImages = imgContextMenu;
 
         sxVrqProvider.BackgroundContextMenu = &mnuFileFolder;
         sxVrqProvider.FolderContextMenu = &mnuFileFolder;
@@ -311,6 +321,8 @@ TvrqmodPermanent::~TvrqmodPermanent()
 {
     TvrqmodPermanent* self = this;
     TheInstance.compare_exchange_strong(self, nullptr);
+    if (imgContextMenu)
+        ImageList_Destroy(imgContextMenu);
 }
 
 TSxBaseMenuItem* TvrqmodPermanent::FindMenuItem(const std::string& name)
@@ -982,6 +994,7 @@ TElementProperties TvrqmodPermanent::ElementPropertiesOf(TSxCustomDataGrain& gra
         int64_t size = 0;
         Storage->CountFolderContents(cacheName, folders, size, files);
         const bool trash = SameText(grain.GetValue("vFilePath"), WithSlash(Env->Cache) + TrashFolderName + "\\");
+        d.Trash = trash;
         if (trash && imgFolderIconListBig.Count() > 0)
             icon.Assign(imgFolderIconListBig.GetIconHandle(0));
         else
@@ -1004,6 +1017,9 @@ void TvrqmodPermanent::sxVrqProviderPreparePropertySheets(TSxCustomDataGrain& gr
 {
     sheets = nullptr;
     try {
+        // The dialog's controls are those of the library's manifest (common controls 6), whatever
+        // the host process declares.
+        TSxContext context;
         TSystemIcon icon;
         TfrmElementPropertySheet form(ElementPropertiesOf(grain, icon));
         form.ShowModal();

@@ -67,6 +67,7 @@ public:
     TSxBaseMenuItem* miNewFolder = nullptr;
     TSxBaseMenuItem* miEmptyRecycleBin = nullptr;
     TSxIconList imgFolderIconListBig, imgFolderIconListSmall;
+    HIMAGELIST imgContextMenu = nullptr;  // the menu images, 12 x 12 (owned)
     TSxByHandProvider sxVrqProvider;
     TSxExceptionController sxVrqExceptionControl;
 

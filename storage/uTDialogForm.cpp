@@ -1,5 +1,6 @@
 #include "uTDialogForm.h"
 
+#include "uGLBResources.h"
 #include "uGLBWin.h"
 
 #include <cstring>
@@ -175,13 +176,31 @@ HWND TDialogForm::AddControl(const wchar_t* windowClass, const std::string& text
     return control;
 }
 
-HWND TDialogForm::AddButton(const std::string& text, int x, int y, int answer, bool isDefault) {
+TDialogForm::~TDialogForm() {
+    if (Banner)
+        DeleteObject(Banner);
+}
+
+HWND TDialogForm::AddButton(const std::string& text, int x, int y, int answer, bool isDefault, int width) {
     Buttons.push_back(answer);
     if (isDefault)
         DefaultId = answer;
     return AddControl(L"BUTTON", text,
-                      WS_TABSTOP | (isDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON), x, y, 75, 25,
+                      WS_TABSTOP | (isDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON), x, y, width, 25,
                       answer);
+}
+
+HWND TDialogForm::AddBanner(int id) {
+    HWND banner = AddControl(L"STATIC", "", SS_BITMAP | SS_REALSIZECONTROL, 0, 0, ClientWidth, kBannerHeight, id);
+    if (!Banner)
+        Banner = LoadBanner(ClientWidth);
+    if (Banner)
+        SendMessageW(banner, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(Banner));
+    return banner;
+}
+
+void TDialogForm::AddHint(HWND control, const std::string& hint) {
+    ::AddHint(Tip, Handle, control, hint);
 }
 
 HWND TDialogForm::AddQuestionImage(int x, int y) {

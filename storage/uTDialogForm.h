@@ -33,7 +33,7 @@ constexpr int kMessageId = 101;
 
 class TDialogForm {
 public:
-    virtual ~TDialogForm() = default;
+    virtual ~TDialogForm();
     TDialogForm(const TDialogForm&) = delete;
     TDialogForm& operator=(const TDialogForm&) = delete;
 
@@ -57,8 +57,12 @@ protected:
 
     HWND AddControl(const wchar_t* windowClass, const std::string& text, DWORD style, int x, int y,
                     int width, int height, int id, DWORD exStyle = 0);
-    HWND AddButton(const std::string& text, int x, int y, int answer, bool isDefault);
+    HWND AddButton(const std::string& text, int x, int y, int answer, bool isDefault, int width = 75);
     HWND AddQuestionImage(int x, int y);
+    // The product banner across the top of the form (kBannerHeight pixels high).
+    HWND AddBanner(int id);
+    // The hint shown over a control.
+    void AddHint(HWND control, const std::string& hint);
     HWND Item(int id) const { return GetDlgItem(Handle, id); }
 
     HWND Handle = nullptr;
@@ -74,6 +78,8 @@ private:
     int EscapeResult;
     int DefaultId = 0;
     std::vector<int> Buttons;
+    HBITMAP Banner = nullptr;
+    HWND Tip = nullptr;
 };
 
 // Text of a window.

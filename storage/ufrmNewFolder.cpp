@@ -28,22 +28,7 @@ HWND TfrmNewFolder::CreateControls() {
     AddButton(CancelCaption, 124, 60, 2, false);
     UpdateOk();
 
-    INITCOMMONCONTROLSEX classes{sizeof classes, ICC_WIN95_CLASSES};
-    InitCommonControlsEx(&classes);
-    HWND tip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
-                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, Handle,
-                               nullptr, nullptr, nullptr);
-    if (tip) {
-        std::wstring text = Utf8ToWide(Hint);
-        TOOLINFOW tool{};
-        tool.cbSize = TTTOOLINFOW_V2_SIZE;
-        tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-        tool.hwnd = Handle;
-        tool.uId = reinterpret_cast<UINT_PTR>(edit);
-        tool.lpszText = text.data();
-        SendMessageW(tip, TTM_SETMAXTIPWIDTH, 0, 400);   // the hint has two lines
-        SendMessageW(tip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
-    }
+    AddHint(edit, Hint);
     return edit;
 }
 

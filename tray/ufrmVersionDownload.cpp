@@ -1,6 +1,7 @@
 #include "ufrmVersionDownload.h"
 
 #include "uGLBConst.h"
+#include "uGLBResources.h"
 #include "uGLBTools.h"
 #include "uGLBWin.h"
 #include "uTrayHttp.h"
@@ -38,12 +39,16 @@ std::string FolderOf(const std::string& path)
 std::function<bool(HWND, const std::string&)> TfrmVersionDownload::Launcher = ShellLaunch;
 std::function<void(TfrmVersionDownload&)> TfrmVersionDownload::OnShown;
 
-TfrmVersionDownload::TfrmVersionDownload() : TDialogForm(420, 200, mrCancel)
+TfrmVersionDownload::TfrmVersionDownload() : TDialogForm(420, 243, mrCancel)
 {
     Logger = std::make_unique<TLogger>(-1, true, "VersionDownload");
 }
 
-TfrmVersionDownload::~TfrmVersionDownload() = default;
+TfrmVersionDownload::~TfrmVersionDownload()
+{
+    if (Logo)
+        DestroyIcon(Logo);
+}
 
 void TfrmVersionDownload::Prepare(int result, bool show, const std::string& targetPath, const std::string& setupUrl,
                                   int language)
@@ -63,17 +68,24 @@ void TfrmVersionDownload::Prepare(int result, bool show, const std::string& targ
 
 HWND TfrmVersionDownload::CreateControls()
 {
-    const DWORD visible = DownloadVisible ? WS_VISIBLE : 0;
-    AddControl(L"STATIC", InfoText, SS_LEFT, 12, 12, 396, 56, kVersionInfoId);
-    HWND label = AddControl(L"STATIC", Txt(26, Language) + ":", SS_LEFT, 12, 76, 396, 16, kVersionPathLabelId);
-    HWND path = AddControl(L"EDIT", TargetPath, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 12, 94, 362, 22,
+    AddBanner(kVersionBannerId);
+    HWND logo = AddControl(L"STATIC", "", SS_ICON | SS_CENTERIMAGE, 12, 53, 32, 32, kVersionLogoId);
+    if (!Logo)
+        Logo = LoadProductIcon(32);
+    if (Logo)
+        SendMessageW(logo, STM_SETICON, reinterpret_cast<WPARAM>(Logo), 0);
+    AddControl(L"STATIC", InfoText, SS_LEFT, 56, 53, 352, 62, kVersionInfoId);
+    HWND label = AddControl(L"STATIC", Txt(26, Language) + ":", SS_LEFT, 12, 124, 396, 16, kVersionPathLabelId);
+    HWND path = AddControl(L"EDIT", TargetPath, WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL, 12, 142, 362, 22,
                            kVersionPathId, WS_EX_CLIENTEDGE);
-    HWND search = AddControl(L"BUTTON", "...", WS_TABSTOP | BS_PUSHBUTTON, 380, 93, 28, 24, kVersionSearchId);
-    HWND bar = AddControl(PROGRESS_CLASSW, "", 0, 12, 126, 396, 16, kVersionProgressId);
-    HWND start = AddButton(Txt(22, Language), 252, 160, mrOk, DownloadVisible);
-    HWND cancel = AddButton(Txt(13, Language), 333, 160, mrCancel, !DownloadVisible);
+    HWND search = AddControl(L"BUTTON", "...", WS_TABSTOP | BS_PUSHBUTTON, 380, 141, 28, 24, kVersionSearchId);
+    HWND bar = AddControl(PROGRESS_CLASSW, "", 0, 12, 174, 396, 16, kVersionProgressId);
+    HWND start = AddButton(Txt(22, Language), 168, 206, mrOk, DownloadVisible, 116);
+    HWND cancel = AddButton(Txt(13, Language), 292, 206, mrCancel, !DownloadVisible, 116);
+    AddHint(start, Txt(23, Language));
+    AddHint(search, Txt(15, Language));
     for (HWND w : {label, path, search, bar, start})
-        if (!visible)
+        if (!DownloadVisible)
             ShowWindow(w, SW_HIDE);
     Showing = this;
     if (OnShown)

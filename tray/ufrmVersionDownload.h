@@ -10,7 +10,7 @@
 #include <string>
 
 constexpr int kVersionInfoId = 110, kVersionPathLabelId = 111, kVersionPathId = 112, kVersionSearchId = 113,
-              kVersionProgressId = 114;
+              kVersionProgressId = 114, kVersionBannerId = 115, kVersionLogoId = 116;
 
 class TfrmVersionDownload : public TDialogForm {
 public:
@@ -44,5 +44,8 @@ protected:
     void Command(int id, int code) override;
     bool MayClose(int id) override;
     void Closing(int result) override;
+
+private:
+    HICON Logo = nullptr;
 };
 #endif

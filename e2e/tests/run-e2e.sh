@@ -30,6 +30,7 @@ started=$(date +%s)
 $wine wineboot -i </dev/null >/dev/null 2>&1
 wineserver -p </dev/null >/dev/null 2>&1
 $wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+bash "$(dirname "$0")/../../tools/wine-fonts"
 
 drive=$WINEPREFIX/drive_c
 install="$drive/Program Files/Tandrel Sendrake"

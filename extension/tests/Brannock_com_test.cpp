@@ -203,6 +203,43 @@ TEST_F(OnlineFolder, EnumeratesExactlyTheMirrorsItemsThroughTheDesktop)
     }
 }
 
+// The address bar shows the online folder's paths in the URL form, "Tandrel Vaultmere\...", and
+// the URL search hook turns what the user types there back into a path the desktop parses.
+TEST_F(OnlineFolder, TheAddressBarShowsTheURLFormWhichTheSearchHookTakesBack)
+{
+    constexpr SHGDNF address = SHGDN_FORPARSING | SHGDN_FORADDRESSBAR;
+    EXPECT_EQ(NameOf(Desktop.Get(), RootList.get(), address), "Tandrel Vaultmere");
+    EXPECT_EQ(NameOf(Desktop.Get(), RootList.get(), SHGDN_FORPARSING), Root);
+    auto fotos = Bind(Folder.Get(), "Fotos");
+    ASSERT_TRUE(fotos);
+    auto urlaub = Item(fotos.Get(), "Urlaub 2024");
+    ASSERT_TRUE(urlaub);
+    EXPECT_EQ(NameOf(fotos.Get(), urlaub.get(), address), "Tandrel Vaultmere\\Fotos\\Urlaub 2024");
+    auto notes = Item(fotos.Get(), "Notizen.txt");
+    ASSERT_TRUE(notes);
+    EXPECT_EQ(NameOf(fotos.Get(), notes.get(), address), "Tandrel Vaultmere\\Fotos\\Notizen.txt");
+
+    CLSID hookClsid{};
+    ASSERT_HRESULT_SUCCEEDED(CLSIDFromString(Utf8ToWide(HookText).c_str(), &hookClsid));
+    // IURLSearchHook, as the address bar asks for it (mingw's headers give no uuid of their own).
+    const IID hookIid = {0xAC60F6A0, 0x0FD9, 0x11D0, {0x99, 0xCB, 0x00, 0xC0, 0x4F, 0xD6, 0x44, 0x97}};
+    ComPtr<IURLSearchHook> hook;
+    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(hookClsid, nullptr, CLSCTX_INPROC_SERVER, hookIid,
+                                              reinterpret_cast<void**>(hook.GetAddressOf())));
+    wchar_t typed[MAX_PATH] = L"Tandrel Vaultmere\\Fotos\\Urlaub 2024";
+    ASSERT_EQ(hook->Translate(typed, MAX_PATH), S_OK);
+    EXPECT_EQ(WideToUtf8(typed), Root + "\\Fotos\\Urlaub 2024");
+    PIDLIST_RELATIVE parsed = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(Desktop->ParseDisplayName(nullptr, nullptr, typed, nullptr, &parsed, nullptr));
+    TSxPidlPtr parsedList(parsed);
+    EXPECT_EQ(NameOf(Desktop.Get(), reinterpret_cast<PCUITEMID_CHILD>(parsed), address),
+              "Tandrel Vaultmere\\Fotos\\Urlaub 2024");
+    // Another address is not the hook's: refused, the buffer as it was.
+    wchar_t other[MAX_PATH] = L"http://example.invalid/Tandrel Vaultmere";
+    EXPECT_EQ(hook->Translate(other, MAX_PATH), E_FAIL);
+    EXPECT_EQ(WideToUtf8(other), "http://example.invalid/Tandrel Vaultmere");
+}
+
 TEST_F(OnlineFolder, SubFoldersBindAndEnumerateAtEveryDepth)
 {
     auto fotos = Bind(Folder.Get(), "Fotos");

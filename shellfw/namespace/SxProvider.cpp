@@ -140,8 +140,6 @@ void SxChangeNotify(LONG eventId, PCSxItemIDList list)
         DefaultChangeNotify(eventId, list);
 }
 
-void SxFlushProviderClipboard() { OleFlushClipboard(); }
-
 void SetSxProviderMessage(TSxProviderMessageFn fn)
 {
     GMessage.Set(std::move(fn));

@@ -245,11 +245,6 @@ using TSxChangeNoticeFn = std::function<void(LONG eventId, PCSxItemIDList list)>
 void SetSxChangeNotice(TSxChangeNoticeFn fn);
 void SxChangeNotify(LONG eventId, PCSxItemIDList list);
 
-// Keeps what copy or cut left on the clipboard pasteable after the library is gone. Nothing in
-// the framework calls it: the product's library entry calls it before its DllCanUnloadNow answers
-// S_OK (never from DllMain, which runs under the loader lock).
-void SxFlushProviderClipboard();
-
 // Seam for tests: replaces the error box shown when a provider is placed on a per-object module
 // (an empty function restores the box).
 using TSxProviderMessageFn = std::function<void(const std::string& text)>;

@@ -249,7 +249,8 @@ bool TSxVirtualFolder::DisplayNameOf(PCSxItemIDList list, SHGDNF flags, std::str
     if (!grain)
         grain = provider->CreateRootGrain();
     if (!grain || !last) {
-        name = path;  // the folder itself
+        // The folder itself; the address bar shows it in the URL form too.
+        name = (flags & SHGDN_FORADDRESSBAR) && URLHandler.Active ? URLHandler.PathToURL(path) : path;
         return true;
     }
     // Levels of a deeper relative list come between the folder and the item.

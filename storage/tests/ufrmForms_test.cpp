@@ -6,6 +6,7 @@
 #include "uTvrqDialog.h"
 #include "ufrmConfirmDelete.h"
 #include "ufrmNewFolder.h"
+#include "WindowFit.h"
 
 #include <gtest/gtest.h>
 #include <commctrl.h>
@@ -119,25 +120,9 @@ void ExpectForm(HWND window, int width, int height, const std::vector<Layout>& c
         LOGFONTW face{};
         GetObjectW(font, sizeof face, &face);
         EXPECT_STREQ(face.lfFaceName, L"MS Sans Serif") << c.id;
-        // Nothing the user must read is cut off: every control inside the form, and a choice's
-        // caption within its control in the font it is drawn with.
-        EXPECT_LE(r.right, width) << c.id;
-        EXPECT_LE(r.bottom, height) << c.id;
-        const LONG_PTR kind = GetWindowLongPtrW(control, GWL_STYLE) & BS_TYPEMASK;
-        wchar_t className[16] = {};
-        GetClassNameW(control, className, 16);
-        if (lstrcmpiW(className, L"Button") == 0 && (kind == BS_AUTORADIOBUTTON || kind == BS_AUTOCHECKBOX)) {
-            HDC dc = GetDC(control);
-            HGDIOBJ old = SelectObject(dc, font);
-            const std::wstring caption = WindowTextWide(control);
-            SIZE extent{};
-            GetTextExtentPoint32W(dc, caption.c_str(), static_cast<int>(caption.size()), &extent);
-            SelectObject(dc, old);
-            ReleaseDC(control, dc);
-            EXPECT_LE(extent.cx + GetSystemMetrics(SM_CXMENUCHECK) + 4, r.right - r.left)
-                << "the caption of " << c.id << " is cut off";
-        }
     }
+    // Nothing the user must read is cut off.
+    EXPECT_EQ(fittest::FitFaults(window), std::vector<std::string>{});
 }
 
 std::vector<int> TabOrder(HWND window) {
@@ -166,38 +151,7 @@ int FocusedId(HWND window) {
     return -1;
 }
 
-struct TipSearch {
-    HWND form;
-    HWND tip;
-};
-
-BOOL CALLBACK MatchTip(HWND window, LPARAM data) {
-    auto* search = reinterpret_cast<TipSearch*>(data);
-    wchar_t windowClass[32] = {};
-    GetClassNameW(window, windowClass, 32);
-    if (std::wstring(windowClass) == TOOLTIPS_CLASSW && GetWindow(window, GW_OWNER) == search->form) {
-        search->tip = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-// The hint text a tooltip of the form shows over `control`.
-std::string HintOf(HWND form, HWND control) {
-    TipSearch search{form, nullptr};
-    EnumThreadWindows(GetWindowThreadProcessId(form, nullptr), MatchTip,
-                      reinterpret_cast<LPARAM>(&search));
-    if (!search.tip)
-        return "(no tooltip)";
-    wchar_t text[256] = {};
-    TOOLINFOW tool{};
-    tool.cbSize = TTTOOLINFOW_V2_SIZE;
-    tool.hwnd = form;
-    tool.uId = reinterpret_cast<UINT_PTR>(control);
-    tool.lpszText = text;
-    SendMessageW(search.tip, TTM_GETTEXTW, 256, reinterpret_cast<LPARAM>(&tool));
-    return WideToUtf8(text);
-}
+using fittest::HintOf;
 
 TEST(FormConfirmOverwrite, ControlsTabOrderButtonsAndEsc) {
     TvrqDialog dialog;
@@ -362,6 +316,44 @@ TEST(FormNewFolder, FilteredKeysOkOnlyForANameAndEsc) {
                     }),
               mrCancel);
     EXPECT_EQ(name, " x/y ");
+}
+
+// Every form in both languages, with long names: each control inside the form, each caption whole.
+TEST(Forms, EveryControlAndCaptionFitsInBothLanguages) {
+    TvrqDialog dialog;
+    bool permanent = false;
+    std::string name = "Neuer Ordner";
+    const std::string longName = "Bericht über das Jahr 2024 & die Pläne für 2025 (Entwurf).docx";
+    struct Case {
+        const char* caption[2];
+        std::function<int()> question;
+    };
+    const Case cases[] = {
+        {{"Ersetzen von Dateien bestätigen", "Confirm file replace"},
+         [&] { return dialog.ConfirmReplaceFileAll(longName); }},
+        {{"Ersetzen von Ordnern bestätigen", "Confirm overwrite folder"},
+         [&] { return dialog.ConfirmReplaceFolder("Urlaub 2024"); }},
+        {{"Löschen von Dateien bestätigen", "Confirm file deletion"},
+         [&] { return dialog.ConfirmDeleteFile(longName, permanent); }},
+        {{"Löschen von mehreren Dateien bestätigen", "Confirm deletion of multiple files."},
+         [&] { return dialog.ConfirmDeleteItems(1234, permanent); }},
+        {{"Löschen von Ordnern bestätigen", "Confirm deletion of folders"},
+         [&] { return dialog.ConfirmDeleteFolder("Urlaub 2024", permanent); }},
+        {{"Neuer Ordner", "New folder"}, [&] { return dialog.AskNewFolderName(name); }},
+    };
+    for (int language : {0, 1}) {
+        SetLanguage(language);
+        for (const Case& c : cases) {
+            std::vector<std::string> faults{"not shown"};
+            permanent = false;
+            Drive(c.caption[language], c.question, [&](HWND window) {
+                faults = fittest::FitFaults(window);
+                PostMessageW(window, WM_CLOSE, 0, 0);
+            });
+            EXPECT_EQ(faults, std::vector<std::string>{}) << c.caption[language];
+        }
+    }
+    SetLanguage(0);
 }
 
 TEST(MessageBoxes, ReplaceBoxAndWarning) {

@@ -10,6 +10,7 @@
 #include "uTVirtualFileStorage.h"
 #include "uTrayTexts.h"
 #include "uTvrqDialog.h"
+#include "WindowFit.h"
 
 #include <algorithm>
 
@@ -308,6 +309,28 @@ TEST_F(TrayTest, LanguageSwitchWhileConnectedAndAutostartOnAndOff)
     f.SetChecked(f.optStartUp, true);
     f.optStartUpClick();
     EXPECT_EQ(AutoStartValue(), runValue);
+    f.btnConnectClick();
+}
+
+// The main window in both languages, before and after the login, on both pages: every control
+// inside the window and every caption whole.
+TEST_F(TrayTest, TheMainWindowFitsInBothLanguagesOnBothPages)
+{
+    StoreString("Application", "changelanguage", "1");
+    auto& f = Start();
+    f.Show();
+    for (bool connected : {false, true}) {
+        if (connected)
+            Login();
+        for (int language : {0, 1}) {
+            f.ApplyLanguage(language);
+            for (int page : {0, 1}) {
+                f.SetActivePage(page);
+                EXPECT_EQ(fittest::FitFaults(f.Handle), std::vector<std::string>{})
+                    << "language " << language << ", page " << page << (connected ? ", connected" : "");
+            }
+        }
+    }
     f.btnConnectClick();
 }
 

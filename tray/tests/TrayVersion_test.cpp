@@ -8,6 +8,10 @@
 #include "uTrayHttp.h"
 #include "uTVersionInfo.h"
 #include "uTrayTexts.h"
+#include "WindowFit.h"
+#include "uTvrqDialog.h"
+
+#include <commctrl.h>
 
 #include <fstream>
 #include <sstream>
@@ -172,6 +176,50 @@ TEST_F(TrayVersionTest, TheSetupComesFromTheProgramsOwnAddressWhateverTheSetting
     ASSERT_EQ(Shown.size(), 2u);
     EXPECT_EQ(Shown[1].SetupUrl, "http://127.0.0.1:9/downloads/tandrel_vaultmere_sendrake.exe");
     EXPECT_EQ(SetupAddress(), "http://download.tandrel-vaultmere.de/downloads/tandrel_vaultmere_sendrake.exe");
+}
+
+// The window of every result in both languages, with its download controls shown: the banner,
+// the logo, the hints of the two buttons, and every control and caption whole. Screenshots of the
+// newer-version window are kept in <build>/artifacts.
+TEST_F(TrayVersionTest, TheWindowFitsInBothLanguagesWithBannerLogoAndHints)
+{
+    struct TSeen {
+        std::vector<std::string> Faults{"not shown"};
+        bool Banner = false, Logo = false, Shot = false;
+        std::string StartHint, SearchHint, StartCaption;
+    };
+    for (int language : {0, 1}) {
+        for (int result : {-1, 0, 1}) {
+            TSeen seen;
+            TfrmVersionDownload::OnShown = [&](TfrmVersionDownload& form) {
+                HWND w = form.Window();
+                seen.Faults = fittest::FitFaults(w);
+                seen.Banner = SendDlgItemMessageW(w, kVersionBannerId, STM_GETIMAGE, IMAGE_BITMAP, 0) != 0;
+                seen.Logo = SendDlgItemMessageW(w, kVersionLogoId, STM_GETICON, 0, 0) != 0;
+                seen.StartHint = fittest::HintOf(w, GetDlgItem(w, mrOk));
+                seen.SearchHint = fittest::HintOf(w, GetDlgItem(w, kVersionSearchId));
+                seen.StartCaption = WindowTextUtf8(GetDlgItem(w, mrOk));
+                if (result == 1)
+                    seen.Shot = fittest::SaveWindowShot(
+                        w, fittest::ArtifactPath(language ? "version-window-en.png" : "version-window-de.png"));
+                PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
+            };
+            TfrmVersionDownload form;
+            form.Prepare(result, true, "C:\\Program Files\\Tandrel Sendrake\\Update\\tandrel_vaultmere_sendrake.exe",
+                         "http://127.0.0.1:1/downloads/tandrel_vaultmere_sendrake.exe", language);
+            form.ShowModal();
+            const std::string which = std::to_string(language) + "/" + std::to_string(result);
+            EXPECT_EQ(seen.Faults, std::vector<std::string>{}) << which;
+            EXPECT_TRUE(seen.Banner) << which;
+            EXPECT_TRUE(seen.Logo) << which;
+            EXPECT_EQ(seen.StartCaption, Txt(22, language)) << which;
+            EXPECT_EQ(seen.StartHint, Txt(23, language)) << which;
+            EXPECT_EQ(seen.SearchHint, Txt(15, language)) << which;
+            if (result == 1) {
+                EXPECT_TRUE(seen.Shot) << which;
+            }
+        }
+    }
 }
 
 TEST_F(TrayVersionTest, AForcedNewVersionOpensTheWindowAtLogin)
