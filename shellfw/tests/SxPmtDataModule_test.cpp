@@ -4,9 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <windows.h>
-
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -14,8 +15,27 @@ namespace {
 int GCreated = 0;
 
 // A module whose making takes until it is released, and that is made half once.
-HANDLE GMakingEntered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-HANDLE GMakingRelease = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+// A one-way signal that a thread sets and another waits for, with a limit.
+class TLatch {
+public:
+    void Set()
+    {
+        std::lock_guard<std::mutex> lock(Mutex);
+        IsSet = true;
+        Changed.notify_all();
+    }
+    bool Wait(int milliseconds)
+    {
+        std::unique_lock<std::mutex> lock(Mutex);
+        return Changed.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return IsSet; });
+    }
+
+private:
+    std::mutex Mutex;
+    std::condition_variable Changed;
+    bool IsSet = false;
+};
+TLatch GMakingEntered, GMakingRelease;
 std::atomic<int> GSlowMade{0};
 std::atomic<bool> GSlowSeenUnmade{false};
 
@@ -23,8 +43,8 @@ class TSlowModule : public TSxPermanentModule {
 public:
     TSlowModule() : TSxPermanentModule("TSlowModule")
     {
-        SetEvent(GMakingEntered);
-        WaitForSingleObject(GMakingRelease, 10000);
+        GMakingEntered.Set();
+        GMakingRelease.Wait(10000);
         Ready = true;
         ++GSlowMade;
     }
@@ -106,7 +126,7 @@ TEST(PermanentModule, WhileAModuleIsMadeOtherModulesAreJoinedAndLeftAndAskersGet
     ASSERT_TRUE(other);
     TSxPermanentModule* made[3] = {};
     std::thread first([&] { made[0] = FindPermanentModule("TSlowModule"); });
-    ASSERT_EQ(WaitForSingleObject(GMakingEntered, 5000), WAIT_OBJECT_0);
+    ASSERT_TRUE(GMakingEntered.Wait(5000));
     std::thread second([&] {
         made[1] = FindPermanentModule("TSlowModule");
         GSlowSeenUnmade = !static_cast<TSlowModule*>(made[1])->Ready;
@@ -120,11 +140,11 @@ TEST(PermanentModule, WhileAModuleIsMadeOtherModulesAreJoinedAndLeftAndAskersGet
         auto live = LockPermanentModules();
         done = true;
     });
-    const ULONGLONG start = GetTickCount64();
-    while (!done && GetTickCount64() - start < 3000)
-        Sleep(10);
+    const auto start = std::chrono::steady_clock::now();
+    while (!done && std::chrono::steady_clock::now() - start < std::chrono::seconds(3))
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_TRUE(done) << "the live list was held while a module was made";
-    SetEvent(GMakingRelease);
+    GMakingRelease.Set();
     first.join();
     second.join();
     third.join();
