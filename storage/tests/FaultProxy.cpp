@@ -1,6 +1,7 @@
 #include <winsock2.h>
 
 #include "FaultProxy.h"
+#include "LoopbackListener.h"
 
 #include <cctype>
 #include <chrono>
@@ -65,18 +66,8 @@ bool SendAll(SOCKET s, const char* data, size_t size)
 
 TFaultProxy::TFaultProxy(int targetPort) : TargetPort(targetPort)
 {
-    WSADATA wsa;
-    WSAStartup(MAKEWORD(2, 2), &wsa);
-    const SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    const SOCKET listener = ListenOnLoopback(16, Port);
     Listener = listener;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    int len = sizeof a;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-    Port = ntohs(a.sin_port);
-    listen(listener, 16);
     Acceptor = std::thread([this, listener] {
         for (;;) {
             const SOCKET s = accept(listener, nullptr, nullptr);

@@ -1,6 +1,7 @@
 #include <winsock2.h>
 
 #include "OneShotServer.h"
+#include "LoopbackListener.h"
 
 #include <cctype>
 #include <utility>
@@ -9,18 +10,8 @@ namespace davtest {
 
 TOneShotServer::TOneShotServer(std::string answer) : Answer(std::move(answer))
 {
-    WSADATA wsa;
-    WSAStartup(MAKEWORD(2, 2), &wsa);
-    const SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    const SOCKET listener = ListenOnLoopback(1, Port);
     Listener = listener;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    int len = sizeof a;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-    Port = ntohs(a.sin_port);
-    listen(listener, 1);
     Worker = std::thread([this, listener] {
         const SOCKET s = accept(listener, nullptr, nullptr);
         if (s == INVALID_SOCKET) return;   // closed without a request
