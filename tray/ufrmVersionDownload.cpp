@@ -6,6 +6,7 @@
 #include "uGLBWin.h"
 #include "uTrayHttp.h"
 #include "uTrayTexts.h"
+#include "uTSeam.h"
 #include "uTvrqDialog.h"
 
 #include <commctrl.h>
@@ -15,12 +16,15 @@
 
 namespace {
 TfrmVersionDownload* Showing = nullptr;
+TSeam<TfrmVersionDownload::TLauncherFn> LauncherSeam;
+TSeam<TfrmVersionDownload::TShownFn> ShownSeam;
 
 void CALLBACK ShownTimer(HWND window, UINT, UINT_PTR id, DWORD)
 {
     KillTimer(window, id);
-    if (Showing && TfrmVersionDownload::OnShown)
-        TfrmVersionDownload::OnShown(*Showing);
+    const TfrmVersionDownload::TShownFn shown = ShownSeam.Get();
+    if (Showing && shown)
+        shown(*Showing);
 }
 
 bool ShellLaunch(HWND owner, const std::string& file)
@@ -36,8 +40,15 @@ std::string FolderOf(const std::string& path)
 }
 } // namespace
 
-std::function<bool(HWND, const std::string&)> TfrmVersionDownload::Launcher = ShellLaunch;
-std::function<void(TfrmVersionDownload&)> TfrmVersionDownload::OnShown;
+void TfrmVersionDownload::SetLauncherSeam(TLauncherFn fn)
+{
+    LauncherSeam.Set(std::move(fn));
+}
+
+void TfrmVersionDownload::SetShownSeam(TShownFn fn)
+{
+    ShownSeam.Set(std::move(fn));
+}
 
 TfrmVersionDownload::TfrmVersionDownload() : TDialogForm(420, 243, mrCancel)
 {
@@ -88,7 +99,7 @@ HWND TfrmVersionDownload::CreateControls()
         if (!DownloadVisible)
             ShowWindow(w, SW_HIDE);
     Showing = this;
-    if (OnShown)
+    if (ShownSeam.Get())
         SetTimer(Handle, 1, 10, ShownTimer);
     return DownloadVisible ? start : cancel;
 }
@@ -159,7 +170,8 @@ bool TfrmVersionDownload::btnStartClick()
     }
     if (bar)
         SendMessageW(bar, PBM_SETPOS, SendMessageW(bar, PBM_GETRANGE, FALSE, 0), 0);
-    if (Launcher && Launcher(Handle, TargetPath))
+    const TLauncherFn launcher = LauncherSeam.Get();
+    if (launcher ? launcher(Handle, TargetPath) : ShellLaunch(Handle, TargetPath))
         Logger->Info("DownloadNewVersion: Finished download");
     else
         Logger->Error("DownloadNewVersion: File could not be started: " + TargetPath);

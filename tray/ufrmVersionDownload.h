@@ -29,10 +29,12 @@ public:
     int Language = 0;
     std::unique_ptr<TLogger> Logger;   // "VersionDownload"
 
-    // Starts the downloaded setup; the default opens it through the shell. Tests put a recorder here.
-    static std::function<bool(HWND owner, const std::string& file)> Launcher;
-    // Called once the window is up (tests drive the window from here).
-    static std::function<void(TfrmVersionDownload& form)> OnShown;
+    // Test seams (empty: the real behaviour). The launcher starts the downloaded setup in place of
+    // the shell; the shown function is called once the window is up, to drive it.
+    using TLauncherFn = std::function<bool(HWND owner, const std::string& file)>;
+    using TShownFn = std::function<void(TfrmVersionDownload& form)>;
+    static void SetLauncherSeam(TLauncherFn fn);
+    static void SetShownSeam(TShownFn fn);
 
     void btnSearchClick();
     // The download; true when the setup was complete and started (the window then closes).

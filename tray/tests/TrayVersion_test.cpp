@@ -32,19 +32,19 @@ protected:
     void SetUp() override
     {
         TrayTest::SetUp();
-        TfrmVersionDownload::Launcher = [this](HWND, const std::string& file) {
+        TfrmVersionDownload::SetLauncherSeam([this](HWND, const std::string& file) {
             Launched.push_back(file);
             return true;
-        };
-        TfrmVersionDownload::OnShown = [this](TfrmVersionDownload& form) {
+        });
+        TfrmVersionDownload::SetShownSeam([this](TfrmVersionDownload& form) {
             Shown.push_back({form.InfoText, form.DownloadVisible, form.Caption, form.SetupUrl});
             PostMessageW(form.Window(), WM_COMMAND, IDCANCEL, 0);
-        };
+        });
     }
     void TearDown() override
     {
-        TfrmVersionDownload::OnShown = nullptr;
-        TfrmVersionDownload::Launcher = nullptr;
+        TfrmVersionDownload::SetShownSeam(nullptr);
+        TfrmVersionDownload::SetLauncherSeam(nullptr);
         TrayTest::TearDown();
     }
     // An update folder whose every file answers with the given status and body.
@@ -191,7 +191,7 @@ TEST_F(TrayVersionTest, TheWindowFitsInBothLanguagesWithBannerLogoAndHints)
     for (int language : {0, 1}) {
         for (int result : {-1, 0, 1}) {
             TSeen seen;
-            TfrmVersionDownload::OnShown = [&](TfrmVersionDownload& form) {
+            TfrmVersionDownload::SetShownSeam([&](TfrmVersionDownload& form) {
                 HWND w = form.Window();
                 seen.Faults = fittest::FitFaults(w);
                 seen.Banner = SendDlgItemMessageW(w, kVersionBannerId, STM_GETIMAGE, IMAGE_BITMAP, 0) != 0;
@@ -203,7 +203,7 @@ TEST_F(TrayVersionTest, TheWindowFitsInBothLanguagesWithBannerLogoAndHints)
                     seen.Shot = fittest::SaveWindowShot(
                         w, fittest::ArtifactPath(language ? "version-window-en.png" : "version-window-de.png"));
                 PostMessageW(w, WM_COMMAND, IDCANCEL, 0);
-            };
+            });
             TfrmVersionDownload form;
             form.Prepare(result, true, "C:\\Program Files\\Tandrel Sendrake\\Update\\tandrel_vaultmere_sendrake.exe",
                          "http://127.0.0.1:1/downloads/tandrel_vaultmere_sendrake.exe", language);
