@@ -123,7 +123,8 @@ TOnlineUser::TOnlineUser(const std::string& sandbox, bool seed) : Box(sandbox)
 void TOnlineUser::Seed() const
 {
     // Real users' data: the text files of equal size and one modification time (copied together),
-    // so the server's entity tags alone never tell them apart in the mirror; their bytes differ.
+    // so the server's entity tags alone never tell them apart in the mirror; their bytes differ,
+    // as the pictures' bytes do (ApacheFixture::Picture).
     const auto when = fs::file_time_type::clock::now() - std::chrono::hours(30);
     for (const std::string& item : SeededTree()) {
         if (item.back() == '/') {

@@ -526,6 +526,21 @@ TEST_F(PermanentModule, FileContentsOfADragOutFailWhenTheDownloadFails)
     EXPECT_EQ(empty.GetSize(), 0u);
 }
 
+TEST_F(PermanentModule, FileContentsOfEachPictureAreThatPicturesBytes)
+{
+    // The seeded pictures differ only in their bytes: a mix-up of two items shows here.
+    for (const char* name : {"Fotos/Strand 1.jpg", "Fotos/Düne #2.jpg", "Fotos/富士山.jpg", "Fotos/Urlaub 2024/Tag 1.jpg"}) {
+        auto grain = Grain(name);
+        ASSERT_TRUE(grain) << name;
+        TSxMemoryStream stream;
+        Module->sxVrqProviderGetGrainFileContents(*grain, stream);
+        std::string bytes(static_cast<size_t>(stream.GetSize()), '\0');
+        stream.SetPosition(0);
+        bytes.resize(stream.Read(bytes.data(), bytes.size()));
+        EXPECT_TRUE(bytes == TOnlineUser::Dav().Picture(User->Srv(name))) << name;
+    }
+}
+
 // ---- Thumbnails
 
 TEST_F(PermanentModule, ThumbnailsAreFetchedOncePerFolderAndKeptPerServerPath)
@@ -686,7 +701,8 @@ TEST_F(PermanentModule, PropertiesOfAFileAPictureAndAFolder)
     EXPECT_TRUE(exttest::LocalExists(picture.PreviewFile));
 
     // A folder: its whole tree counted, with 64-bit sums.
-    const auto sample = static_cast<int64_t>(fs::file_size(TOnlineUser::Dav().Sample));
+    // Every seeded picture is as long as every other one.
+    const auto sample = static_cast<int64_t>(TOnlineUser::Dav().Picture(User->Srv("Fotos/Strand 1.jpg")).size());
     auto fotos = Grain("Fotos");
     TElementProperties folder = Module->ElementPropertiesOf(*fotos, icon);
     EXPECT_EQ(folder.Type, "Ordner");

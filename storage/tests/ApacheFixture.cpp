@@ -9,7 +9,10 @@
 
 #include <cctype>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -153,8 +156,28 @@ void ApacheFixture::WriteFile(const std::string& serverPath, const std::string& 
     if (!out) throw std::runtime_error("cannot write " + PathU8(p));
 }
 
+std::string ApacheFixture::Picture(const std::string& serverPath) const {
+    std::string jpeg = ReadFileBytes(Sample);
+    if (jpeg.size() < 4 || jpeg.compare(0, 2, "\xFF\xD8") != 0) throw std::runtime_error("the sample is no JPEG");
+    uint64_t hash = 14695981039346656037ull;   // FNV-1a: a fixed-length mark of the path
+    for (const unsigned char c : serverPath) hash = (hash ^ c) * 1099511628211ull;
+    char mark[40];
+    std::snprintf(mark, sizeof mark, "seeded picture %016llx", static_cast<unsigned long long>(hash));
+    const std::string comment = mark;
+    // The comment goes after the application segments (JFIF wants its own first).
+    size_t at = 2;
+    while (at + 4 <= jpeg.size() && static_cast<unsigned char>(jpeg[at]) == 0xFF &&
+           (static_cast<unsigned char>(jpeg[at + 1]) & 0xF0) == 0xE0)
+        at += 2 + (static_cast<size_t>(static_cast<unsigned char>(jpeg[at + 2])) << 8) +
+              static_cast<unsigned char>(jpeg[at + 3]);
+    const size_t length = comment.size() + 2;
+    const std::string segment = std::string("\xFF\xFE") + static_cast<char>(length >> 8) +
+                                static_cast<char>(length & 0xFF) + comment;
+    return jpeg.insert(std::min(at, jpeg.size()), segment);
+}
+
 void ApacheFixture::PutPicture(const std::string& serverPath) const {
-    WriteFile(serverPath, ReadFileBytes(Sample));
+    WriteFile(serverPath, Picture(serverPath));
 }
 
 std::string ApacheFixture::ReadFile(const std::string& serverPath) const {

@@ -54,7 +54,11 @@ public:
     std::filesystem::path Local(const std::string& serverPath) const;
     void MakeFolder(const std::string& serverPath) const;                        // with parents
     void WriteFile(const std::string& serverPath, const std::string& bytes) const;   // parents made
-    void PutPicture(const std::string& serverPath) const;                        // a copy of Sample
+    // The bytes of the seeded picture of a server path: Sample with a comment of fixed length
+    // made from the path, so that every seeded picture decodes as Sample, is as long as every
+    // other one and has bytes of its own (a test can tell which picture arrived).
+    std::string Picture(const std::string& serverPath) const;
+    void PutPicture(const std::string& serverPath) const;                        // writes Picture(serverPath)
     std::string ReadFile(const std::string& serverPath) const;
     bool Exists(const std::string& serverPath) const;
 

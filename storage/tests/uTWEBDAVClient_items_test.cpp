@@ -506,6 +506,7 @@ TEST_F(ItemOps, CopyToAFreeNameCopiesItemAndThumbnail)
     EXPECT_EQ(r[1].Path, Prefix() + ".thumb/a.jpg.thumb.jpg");
     EXPECT_EQ(r[1].Destination, Host + "/Ziel/.thumb/a.jpg.thumb.jpg");
     EXPECT_EQ(r[1].CacheControl, "no-cache, max-age=1");
+    EXPECT_EQ(Dav().ReadFile(Srv("Ziel/a.jpg")), Dav().Picture(Srv("a.jpg")));
     EXPECT_TRUE(Dav().Exists(Srv("a.jpg")));
     EXPECT_EQ(Dav().ReadFile(Srv("Ziel/.thumb/a.jpg.thumb.jpg")), "daumen");
 }
