@@ -1,6 +1,7 @@
 #include "uvrqmodTools.h"
 
 #include "uGLBConst.h"
+#include "uGLBShellTools.h"
 #include "uGLBTools.h"
 #include "uGLBWEBDAVAddress.h"
 #include "uGLBWin.h"
