@@ -579,16 +579,6 @@ std::mt19937& Random() {
     return engine;
 }
 
-std::string WithSlash(std::string dir) {
-    if (!dir.empty() && dir.back() != '\\') dir += '\\';
-    return dir;
-}
-
-std::string FolderPart(const std::string& path) {   // with its final "\"
-    const size_t sep = path.find_last_of("\\/:");
-    return sep == std::string::npos ? std::string() : path.substr(0, sep + 1);
-}
-
 void WriteRecordFile(const std::string& file, const TVirtualFileRecord& record) {
     const auto bytes = RecordToBytes(record);
     // Explorer's windows read records on threads of their own while a handler rewrites one: the
@@ -631,7 +621,7 @@ void ForEachEntry(const std::string& dir, const std::string& pattern, F f) {
 }  // namespace
 
 TVirtualFileStorage::TVirtualFileStorage(const std::string& root)
-    : Root(WithSlash(root)), Logger(std::make_unique<TLogger>(-1, true, "VirtualFileStorage")) {}
+    : Root(shl_WithSlash(root)), Logger(std::make_unique<TLogger>(-1, true, "VirtualFileStorage")) {}
 
 TVirtualFileStorage::~TVirtualFileStorage() = default;
 
@@ -730,7 +720,7 @@ void TVirtualFileStorage::CountFolderContents(const std::string& mirrorDirectory
                                               int64_t& size, int32_t& files) {
     folders = size = files = 0;
     int64_t total = 0;
-    std::vector<std::string> pending{FolderPart(mirrorDirectory)};
+    std::vector<std::string> pending{shl_ExtractFilePath(mirrorDirectory)};
     while (!pending.empty()) {
         const std::string dir = pending.back();
         pending.pop_back();
@@ -765,7 +755,7 @@ std::vector<std::string> TVirtualFileStorage::ListRecordFiles(const std::string&
 }
 
 std::string TVirtualFileStorage::FindCacheName(const std::string& mirrorPath) {
-    const std::string dir = FolderPart(mirrorPath);
+    const std::string dir = shl_ExtractFilePath(mirrorPath);
     const std::string name(mirrorPath.begin() + static_cast<std::ptrdiff_t>(dir.size()), mirrorPath.end());
     std::string found;
     bool done = false;
