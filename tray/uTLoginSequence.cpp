@@ -24,12 +24,6 @@ const char* const Title = "Tandrel Sendrake";
 // own WinHTTP and XML reader are used, so no library of them is shipped or registered.
 const char* const LoginRequiredFiles[] = {RequiredFiles[0], RequiredFiles[1]};
 
-bool FileExists(const std::string& path)
-{
-    const DWORD a = GetFileAttributesW(Utf8ToWide(path).c_str());
-    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 } // namespace
 
 TLoginSequence::TLoginSequence(TApplicationEnviroment& environment, TvrqDialog& dialog, TLogger& logger,
@@ -44,7 +38,7 @@ std::string TLoginSequence::MissingFiles() const
 {
     std::string missing;
     for (const char* name : LoginRequiredFiles)
-        if (!FileExists(Environment.Install + name))
+        if (!shl_FileExists(Environment.Install + name))
             missing += Environment.Install + name + "\r\n";
     return missing;
 }

@@ -108,8 +108,7 @@ void TOpenDocumentQueue::FileChanged(const TSxFileInfoEventData& info)
     try {
         if (shl_ExtractFileExt(file) == ".sxc")
             return;
-        const std::wstring sidecar = Utf8ToWide(file + ".sxc");
-        if (GetFileAttributesW(sidecar.c_str()) == INVALID_FILE_ATTRIBUTES)
+        if (!shl_PathExists(file + ".sxc"))
             return;
         Logger.Debug("ChangeNotifier: File: " + file + ", LastWriteTime: " + DateText(info.OldLastWriteTime) +
                      " => " + DateText(info.LastWriteTime) + ", CreationDate: " + DateText(info.OldCreationDate) +
@@ -134,27 +133,18 @@ bool TOpenDocumentQueue::Flush()
     Watcher.Deactivate();
     bool safe = true;
     // The documents of the open folder and of its sub-folders (one per server folder).
-    std::vector<std::wstring> files, folders{Utf8ToWide(Environment.Open)};
-    while (!folders.empty()) {
-        const std::wstring folder = folders.back();
-        folders.pop_back();
-        WIN32_FIND_DATAW found;
-        TFindHandle find(FindFirstFileW((folder + L"*").c_str(), &found));
-        if (!find)
-            continue;
-        do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                files.push_back(folder + found.cFileName);
-            else if (wcscmp(found.cFileName, L".") && wcscmp(found.cFileName, L".."))
-                folders.push_back(folder + found.cFileName + L"\\");
-        } while (FindNextFileW(find.get(), &found));
-    }
+    std::vector<std::wstring> files;
+    shl_WalkTree(Utf8ToWide(Environment.Open), [&](const TShellTreeEntry& entry) {
+        if (!entry.Folder)
+            files.push_back(entry.Path);
+        return TShellWalk::Continue;
+    });
     for (const std::wstring& file : files) {
         const std::string name = WideToUtf8(file);
-        if (shl_ExtractFileExt(name) == ".sxc" || GetFileAttributesW((file + L".sxc").c_str()) == INVALID_FILE_ATTRIBUTES)
+        if (shl_ExtractFileExt(name) == ".sxc" || !shl_PathExists(file + L".sxc"))
             continue;
         // A document its program still holds may have changes that are not even saved yet.
-        THandle probe(CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        THandle probe(CreateFileW(shl_LongPath(file).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
         if (!probe) {
             Logger.Error("FlushOpenDocuments: \"" + name + "\" is still open in its program; kept");
             safe = false;

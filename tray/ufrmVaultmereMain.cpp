@@ -143,11 +143,7 @@ TfrmVaultmereMain::~TfrmVaultmereMain()
         CloseHandle(Semaphore);
 }
 
-std::string TfrmVaultmereMain::InstallFolder() const
-{
-    const size_t at = ProgramFile.find_last_of('\\');
-    return at == std::string::npos ? std::string() : ProgramFile.substr(0, at + 1);
-}
+std::string TfrmVaultmereMain::InstallFolder() const { return shl_ExtractFilePath(ProgramFile); }
 
 // ---- start-up
 
