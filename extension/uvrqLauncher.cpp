@@ -27,7 +27,7 @@ bool LaunchCommand(const std::string& commandLine)
     }
     if (fn)
         return fn(commandLine);
-    // WinExec takes only the ANSI code page; the wide call keeps every name the server has.
+    // The wide call keeps every name the server has; an ANSI one would lose what the code page lacks.
     std::wstring line = Utf8ToWide(commandLine);
     STARTUPINFOW si{};
     si.cb = sizeof si;

@@ -3,7 +3,8 @@
 #include <functional>
 #include <string>
 
-// Starts the program of a downloaded file; the default runs the command line through WinExec.
+// Starts the program of a downloaded file; unset, the command line is started as a process of its
+// own through the wide CreateProcess.
 using TvrqLauncherFn = std::function<bool(const std::string& commandLine)>;
 void SetLauncher(TvrqLauncherFn fn);
 // Runs commandLine through the launcher set, or starts it as a process of its own; true when it started.

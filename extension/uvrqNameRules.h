@@ -26,5 +26,9 @@ bool IsHiddenMirrorFile(const std::string& recordFileName, const std::string& na
 // The slot of the local copies of one server item: 16 hex digits of a hash of its exact server
 // path, so two folders' "a.txt" never share a file.
 std::string ServerPathSlot(const std::string& serverPath);
+// The folder part of a server or mirror path with its final "\" ("" for a bare name), and its last
+// name. Only "\" separates the levels: a server name may hold ":".
+std::string FolderPartOf(const std::string& path);
+std::string NamePartOf(const std::string& path);
 // text ends with tail (case of A to Z ignored).
 bool EndsWithAscii(const std::string& text, const std::string& tail);

@@ -1,21 +1,14 @@
 // Open, file contents and thumbnails: what a server file's bytes become on this machine.
 #include "uvrqmodPermanent.h"
 
-#include "SxNamespaceUtils.h"
-#include "SxShellView.h"
-#include "SxThemes.h"
 #include "uGLBConst.h"
 #include "uGLBTools.h"
-#include "uGLBResources.h"
-#include "uGLBRegistry.h"
 #include "uGLBShellTools.h"
 #include "uGLBWin.h"
 #include "SxException.h"
 #include "uTApplicationEnviroment.h"
 #include "uTLogger.h"
-#include "uTSystemIcon.h"
 #include "uTVirtualFileStorage.h"
-#include "uGLBWEBDAVAddress.h"
 #include "uTWEBDAVClient.h"
 #include "uTvrqDialog.h"
 #include "uvrqLauncher.h"
@@ -33,17 +26,17 @@ thread_local bool ThumbsLoading = false;
 
 std::string TvrqmodPermanent::OpenFileOf(const std::string& serverPath) const
 {
-    return WithSlash(Env->Open) + ServerPathSlot(FolderPartOf(serverPath)) + "\\" + NamePartOf(serverPath);
+    return shl_WithSlash(Env->Open) + ServerPathSlot(FolderPartOf(serverPath)) + "\\" + NamePartOf(serverPath);
 }
 
 std::string TvrqmodPermanent::ThumbJpegOf(const std::string& serverPath) const
 {
-    return WithSlash(Env->Thumb) + ServerPathSlot(serverPath) + ".thumb.jpg";
+    return shl_WithSlash(Env->Thumb) + ServerPathSlot(serverPath) + ".thumb.jpg";
 }
 
 std::string TvrqmodPermanent::ThumbBitmapOf(const std::string& serverPath) const
 {
-    return WithSlash(Env->Thumb) + ServerPathSlot(serverPath) + ".thumb.bmp";
+    return shl_WithSlash(Env->Thumb) + ServerPathSlot(serverPath) + ".thumb.bmp";
 }
 
 void TvrqmodPermanent::sxVrqProviderGrainOpen(TSxCustomDataGrain& grain, std::string& command, std::string& parameters,
@@ -60,12 +53,12 @@ void TvrqmodPermanent::sxVrqProviderGrainOpen(TSxCustomDataGrain& grain, std::st
         TWEBDAVClient client;
         const std::string server = client.StripCacheRoot(grain.GetValue("vFilePath"));
         const std::string record = grain.GetValue("vCacheName");
-        if (server.empty() || !FileThere(record))
+        if (server.empty() || !shl_FileExists(record))
             throw std::runtime_error("the item \"" + grain.Name + "\" is not in the mirror");
         const std::string local = OpenFileOf(server);
         // A copy that was changed here and has not reached the server yet (its upload failed, or the
         // tray program did not run) is the user's work: it is opened as it is, never replaced.
-        if (FileThere(local) && FileThere(local + ".sxc") && !shl_OpenDocumentSent(local)) {
+        if (shl_FileExists(local) && shl_FileExists(local + ".sxc") && !shl_OpenDocumentSent(local)) {
             LogDebug("GrainOpen: \"" + local + "\" holds changes not yet on the server; opened as it is");
             if (!LaunchCommand("rundll32.exe url.dll,FileProtocolHandler \"" + local + "\""))
                 throw std::runtime_error("cannot start the program of " + local + ": " + SysErrorMessage(GetLastError()));
@@ -114,7 +107,7 @@ void TvrqmodPermanent::sxVrqProviderGetGrainFileContents(TSxCustomDataGrain& gra
     TWEBDAVClient client;
     const std::string server = client.StripCacheRoot(grain.GetValue("vFilePath"));
     const std::string local =
-        WithSlash(Env->Download) + ServerPathSlot(FolderPartOf(server)) + "\\" + NamePartOf(server);
+        shl_WithSlash(Env->Download) + ServerPathSlot(FolderPartOf(server)) + "\\" + NamePartOf(server);
     MakeDirectories(FolderPartOf(local));
     TvrqDialog dialog;
     if (server.empty() || !client.Download(server, local, dialog)) {
@@ -148,18 +141,15 @@ void TvrqmodPermanent::sxVrqProviderGetDataGrainThumb(TSxCustomDataGrain& grain,
         const std::string filePath = grain.GetValue("vFilePath");
         if (!grain.IsFile || !shl_IsImageFile(filePath) || !Env)
             return;
-        const std::string server = WithSlash(Env->Cache).size() <= filePath.size() &&
-                                           SameText(filePath.substr(0, WithSlash(Env->Cache).size()), WithSlash(Env->Cache))
-                                       ? filePath.substr(WithSlash(Env->Cache).size())
-                                       : filePath;
+        const std::string server = ServerPathOf(filePath);
         const std::string bitmap = ThumbBitmapOf(server);
-        if (!FileThere(bitmap)) {
+        if (!shl_FileExists(bitmap)) {
             if (!CheckMainAppConnection())
                 return;
             const std::string record = grain.GetValue("vCacheName");
             LoadThumbnails(FolderPartOf(filePath), Storage->ListRecordFiles(FolderPartOf(record)));
         }
-        if (FileThere(bitmap))
+        if (shl_FileExists(bitmap))
             thumb = static_cast<HBITMAP>(LoadImageW(nullptr, Utf8ToWide(bitmap).c_str(), IMAGE_BITMAP, 0, 0,
                                                     LR_LOADFROMFILE | LR_CREATEDIBSECTION));
     } catch (const std::exception& e) {
@@ -178,7 +168,7 @@ std::string ServerThumbOf(const std::string& serverPath)
 // Asks the server for the thumbnail of one picture and keeps it locally; true when the bitmap is there.
 bool FetchThumbnail(TWEBDAVClient& client, TvrqDialog& dialog, const std::string& server, const std::string& jpeg)
 {
-    if (!FileThere(jpeg)) {
+    if (!shl_FileExists(jpeg)) {
         client.CreateThumbnail(server, 0);
         if (!client.Download(ServerThumbOf(server), jpeg, dialog))
             return false;
@@ -209,9 +199,9 @@ void TvrqmodPermanent::LoadThumbnails(const std::string& folderPath, const std::
             }
             // Only pictures have thumbnails on the server.
             if (!record.Name.empty() && !record.IsFolder && shl_IsImageFile(record.Name)) {
-                const std::string server = client.StripCacheRoot(WithSlash(folderPath) + record.Name);
+                const std::string server = client.StripCacheRoot(shl_WithSlash(folderPath) + record.Name);
                 dialog.Progress.SetLines(Txt(89), record.Name, 4);
-                if (!FileThere(ThumbBitmapOf(server)))
+                if (!shl_FileExists(ThumbBitmapOf(server)))
                     FetchThumbnail(client, dialog, server, ThumbJpegOf(server));
             }
             dialog.Progress.StepBy(1);

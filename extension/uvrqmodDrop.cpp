@@ -2,24 +2,16 @@
 #include "uvrqmodPermanent.h"
 #include "uvrqmodWritePath.h"
 
-#include "SxNamespaceUtils.h"
-#include "SxShellView.h"
-#include "SxThemes.h"
 #include "uGLBConst.h"
 #include "uGLBTools.h"
-#include "uGLBResources.h"
-#include "uGLBRegistry.h"
 #include "uGLBShellTools.h"
 #include "uGLBWin.h"
 #include "SxException.h"
 #include "uTApplicationEnviroment.h"
 #include "uTLogger.h"
-#include "uTSystemIcon.h"
 #include "uTVirtualFileStorage.h"
-#include "uGLBWEBDAVAddress.h"
 #include "uTWEBDAVClient.h"
 #include "uTvrqDialog.h"
-#include "uvrqLauncher.h"
 #include "uvrqmodTools.h"
 
 #include <algorithm>
@@ -37,7 +29,7 @@ std::unique_ptr<TSxCustomDataGrain> TvrqmodPermanent::MakeFileGrain(const std::s
     auto grain = sxVrqProvider.CreateGrain();
     grain->Name = NamePartOf(serverPath);
     grain->IsFile = true;
-    grain->SetValue("vFilePath", WithSlash(Env->Cache) + serverPath);
+    grain->SetValue("vFilePath", shl_WithSlash(Env->Cache) + serverPath);
     grain->SetValue("vCacheName", recordFile);
     grain->SetValue("vCanDelete", "1");
     grain->SetValue("vUseSystemIcon", "1");
@@ -109,7 +101,7 @@ void TvrqmodPermanent::sxVrqProviderNewGrainFromFileEx2(TSxCustomDataGrain& fold
                 if (!old.empty())
                     DeleteFileW(Utf8ToWide(directory + old).c_str());
                 TVirtualFileRecord record;
-                Storage->RecordFromLocalFile(WithSlash(Storage->Root) + folderPath, fileName, record);
+                Storage->RecordFromLocalFile(shl_WithSlash(Storage->Root) + folderPath, fileName, record);
                 record.Name = name;
                 record.Path = folderPath;
                 record.CacheName = UniqueRecordName(directory, record.CacheName);
@@ -213,7 +205,7 @@ void TvrqmodPermanent::sxVrqProviderDataGrainDropEx(TSxCustomDataGrain& folder, 
             dropInfo.Effect = copyOnly;
             return;
         }
-        const std::string madeFolder = WithoutSlash(FolderPartOf(made));
+        const std::string madeFolder = shl_WithoutSlash(FolderPartOf(made));
         if (isFolder) {
             ReloadFolder(made, true, -1, dialog);
         } else {
@@ -277,7 +269,7 @@ void TvrqmodPermanent::sxVrqProviderGrainMoved(TSxDataGrainList& grains)
             }
             const std::string cacheName = grain.GetValue("vCacheName");
             if (isFolder) {
-                shl_DeleteFolder(WithoutSlash(cacheName));
+                shl_DeleteFolder(shl_WithoutSlash(cacheName));
                 DeleteFileW(Utf8ToWide(FolderRecordOf(cacheName)).c_str());
             } else {
                 DeleteFileW(Utf8ToWide(cacheName).c_str());
@@ -285,7 +277,7 @@ void TvrqmodPermanent::sxVrqProviderGrainMoved(TSxDataGrainList& grains)
             if (!target.empty())
                 MoveOpenSidecars(source, target);
             sxVrqProvider.NotifyGrainDeleted(grain);
-            TellViews(WithoutSlash(FolderPartOf(source)));
+            TellViews(shl_WithoutSlash(FolderPartOf(source)));
         } catch (const std::exception& e) {
             LogError(std::string("GrainMoved: ") + e.what());
         }

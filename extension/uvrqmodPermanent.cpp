@@ -1,4 +1,5 @@
 #include "uvrqmodPermanent.h"
+#include "uvrqmodMain.h"
 
 #include "SxNamespaceUtils.h"
 #include "SxShellView.h"
@@ -14,10 +15,7 @@
 #include "uTLogger.h"
 #include "uTSystemIcon.h"
 #include "uTVirtualFileStorage.h"
-#include "uGLBWEBDAVAddress.h"
-#include "uTWEBDAVClient.h"
 #include "uTvrqDialog.h"
-#include "uvrqLauncher.h"
 #include "uvrqmodTools.h"
 
 #include <shellapi.h>
@@ -26,8 +24,6 @@
 #include <atomic>
 
 namespace {
-
-const char* const FolderName = "Tandrel Vaultmere";
 
 // When the tray program was last started by a failed check.
 std::atomic<ULONGLONG> LastTrayStart{0};
@@ -272,9 +268,9 @@ void TvrqmodPermanent::CheckMyName()
             (type != REG_SZ && type != REG_EXPAND_SZ))
             return;
         const std::string current = WideToUtf8(value);
-        if (current.empty() || current == FolderName)
+        if (current.empty() || current == vrqFolderName)
             return;
-        const std::wstring name = Utf8ToWide(FolderName);
+        const std::wstring name = Utf8ToWide(vrqFolderName);
         const LONG rc = RegSetValueExW(handle.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
                                        static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t)));
         if (rc != ERROR_SUCCESS)
@@ -295,7 +291,7 @@ TVirtualFileRecord TvrqmodPermanent::ReadRecord(const std::string& recordFile)
 
 std::string TvrqmodPermanent::ServerPathOf(const std::string& filePath) const
 {
-    const std::string cache = Env ? WithSlash(Env->Cache) : std::string();
+    const std::string cache = Env ? shl_WithSlash(Env->Cache) : std::string();
     return !cache.empty() && filePath.size() >= cache.size() && SameText(filePath.substr(0, cache.size()), cache)
                ? filePath.substr(cache.size())
                : filePath;
@@ -307,11 +303,7 @@ std::string TvrqmodPermanent::ServerPathOf(const TSxCustomDataGrain& grain) cons
     const std::string filePath = grain.GetValue("vFilePath");
     if ((byHand && byHand->Root) || filePath.empty() || !Env)
         return std::string();
-    const std::string cache = WithSlash(Env->Cache);
-    std::string server = filePath.size() >= cache.size() && SameText(filePath.substr(0, cache.size()), cache)
-                             ? filePath.substr(cache.size())
-                             : filePath;
-    return WithoutSlash(server);
+    return shl_WithoutSlash(ServerPathOf(filePath));
 }
 
 void TvrqmodPermanent::BindWritePath()

@@ -1,12 +1,9 @@
 // The properties dialog of the folder's items.
 #include "uvrqmodPermanent.h"
 
-#include "SxNamespaceUtils.h"
-#include "SxShellView.h"
 #include "SxThemes.h"
 #include "uGLBConst.h"
 #include "uGLBTools.h"
-#include "uGLBResources.h"
 #include "uGLBRegistry.h"
 #include "uGLBShellTools.h"
 #include "uGLBWin.h"
@@ -15,10 +12,7 @@
 #include "uTLogger.h"
 #include "uTSystemIcon.h"
 #include "uTVirtualFileStorage.h"
-#include "uGLBWEBDAVAddress.h"
-#include "uTWEBDAVClient.h"
 #include "uTvrqDialog.h"
-#include "uvrqLauncher.h"
 #include "uvrqmodTools.h"
 #include "ufrmElementPropertySheet.h"
 
@@ -46,13 +40,13 @@ TElementProperties TvrqmodPermanent::ElementPropertiesOf(TSxCustomDataGrain& gra
         record = ReadRecord(cacheName);
         d.Name = record.Name;
         d.Icon = icon.LoadFileIcon(record.Name);
-        d.FullName = address(WithSlash(record.Path) + record.Name);
+        d.FullName = address(shl_WithSlash(record.Path) + record.Name);
         d.Type = shl_GetFileTypeName(record.Name);
         d.Size = FormatByteSize(record.Size);
         if (shl_IsImageFile(record.Name)) {
             d.ShowDetails = true;
             const std::string server = ServerPathOf(grain.GetValue("vFilePath"));
-            if (!FileThere(ThumbBitmapOf(server)) && CheckMainAppConnection())
+            if (!shl_FileExists(ThumbBitmapOf(server)) && CheckMainAppConnection())
                 LoadThumbnail(grain.GetValue("vFilePath"), cacheName);
             d.PreviewFile = ThumbBitmapOf(server);
         }
@@ -60,14 +54,14 @@ TElementProperties TvrqmodPermanent::ElementPropertiesOf(TSxCustomDataGrain& gra
         int32_t folders = 0, files = 0;
         int64_t size = 0;
         Storage->CountFolderContents(cacheName, folders, size, files);
-        const bool trash = SameText(grain.GetValue("vFilePath"), WithSlash(Env->Cache) + TrashFolderName + "\\");
+        const bool trash = SameText(grain.GetValue("vFilePath"), shl_WithSlash(Env->Cache) + TrashFolderName + "\\");
         d.Trash = trash;
         if (trash && imgFolderIconListBig.Count() > 0)
             icon.Assign(imgFolderIconListBig.GetIconHandle(0));
         else
             icon.LoadFolderIcon(false);
         d.Icon = icon.Handle();
-        record = ReadRecord(WithoutSlash(cacheName) + "DIRTMPFILE.DIR");
+        record = ReadRecord(shl_WithoutSlash(cacheName) + "DIRTMPFILE.DIR");
         d.Name = grain.Name;
         d.FullName = address(record.Path);
         d.Type = Txt(51);

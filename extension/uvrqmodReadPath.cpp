@@ -4,22 +4,16 @@
 
 #include "SxNamespaceUtils.h"
 #include "SxShellView.h"
-#include "SxThemes.h"
 #include "uGLBConst.h"
 #include "uGLBTools.h"
-#include "uGLBResources.h"
-#include "uGLBRegistry.h"
 #include "uGLBShellTools.h"
 #include "uGLBWin.h"
 #include "SxException.h"
 #include "uTApplicationEnviroment.h"
 #include "uTLogger.h"
-#include "uTSystemIcon.h"
 #include "uTVirtualFileStorage.h"
-#include "uGLBWEBDAVAddress.h"
 #include "uTWEBDAVClient.h"
 #include "uTvrqDialog.h"
-#include "uvrqLauncher.h"
 #include "uvrqmodTools.h"
 
 std::unique_ptr<TSxCustomDataGrain> TvrqmodPermanent::MakeFolderGrain(const std::string& parentPath,
@@ -30,7 +24,7 @@ std::unique_ptr<TSxCustomDataGrain> TvrqmodPermanent::MakeFolderGrain(const std:
     auto grain = sxVrqProvider.CreateGrain();
     grain->Name = name;
     grain->IsFile = false;
-    grain->SetValue("vFilePath", WithSlash(parentPath) + name + "\\");
+    grain->SetValue("vFilePath", shl_WithSlash(parentPath) + name + "\\");
     grain->SetValue("vCacheName", directory + entryName + "\\");
     grain->SetValue("vCanDelete", "1");
     grain->SetValue("vUseSystemIcon", "1");
@@ -51,9 +45,9 @@ void TvrqmodPermanent::sxVrqProviderPopulate(TSxByHandDataGrain& folder, TSxData
         CheckMyName();
         if (!Env || Env->UserPath.empty())
             throw std::runtime_error("no user path in the settings");
-        const std::string cache = WithSlash(Env->Cache);
-        const std::string directory = folder.Root ? cache : WithSlash(folder.GetValue("vCacheName"));
-        std::string serverFolder = folder.Root ? cache : WithSlash(folder.GetValue("vFilePath"));
+        const std::string cache = shl_WithSlash(Env->Cache);
+        const std::string directory = folder.Root ? cache : shl_WithSlash(folder.GetValue("vCacheName"));
+        std::string serverFolder = folder.Root ? cache : shl_WithSlash(folder.GetValue("vFilePath"));
         if (directory.empty() || serverFolder.empty())
             throw std::runtime_error("the folder \"" + folder.Name + "\" has no mirror place");
 
@@ -116,7 +110,7 @@ void TvrqmodPermanent::sxVrqProviderGetGrainFileInfo(TSxCustomDataGrain& grain, 
     if (!grain.IsFile) {
         // A folder (dragged out): its name and the folder flag; announced gone only when its
         // mirror directory really went.
-        if (!cacheName.empty() && !DirectoryThere(cacheName)) {
+        if (!cacheName.empty() && !shl_DirectoryExists(cacheName)) {
             sxVrqProvider.NotifyGrainDeleted(grain);
             return;
         }
@@ -125,7 +119,7 @@ void TvrqmodPermanent::sxVrqProviderGetGrainFileInfo(TSxCustomDataGrain& grain, 
         info.Attributes = grain.Attributes;
         return;
     }
-    if (!FileThere(cacheName)) {
+    if (!shl_FileExists(cacheName)) {
         sxVrqProvider.NotifyGrainDeleted(grain);
         return;
     }
@@ -142,7 +136,7 @@ void TvrqmodPermanent::sxVrqProviderGetGrainFileInfo(TSxCustomDataGrain& grain, 
 void TvrqmodPermanent::sxVrqProviderValidateDataGrain(TSxCustomDataGrain& grain, bool& valid)
 {
     const std::string cacheName = grain.GetValue("vCacheName");
-    valid = grain.IsFile ? FileThere(cacheName) : DirectoryThere(cacheName);
+    valid = grain.IsFile ? shl_FileExists(cacheName) : shl_DirectoryExists(cacheName);
 }
 
 void TvrqmodPermanent::sxVrqProviderPrepareGrainApperance(TSxCustomDataGrain& grain, TSxPrepareIconParams& params)
@@ -183,8 +177,8 @@ TSxPidlPtr TvrqmodPermanent::FolderPidl(const std::string& serverFolder)
     if (!root || !Env)
         return nullptr;
     TSxPidlPtr list(PIDLClone(root));
-    std::string parentPath = WithSlash(Env->Cache), directory = parentPath;
-    const std::string path = WithoutSlash(serverFolder);
+    std::string parentPath = shl_WithSlash(Env->Cache), directory = parentPath;
+    const std::string path = shl_WithoutSlash(serverFolder);
     size_t start = 0;
     while (list && start < path.size()) {
         size_t end = path.find('\\', start);
@@ -222,7 +216,7 @@ bool TvrqmodPermanent::ReloadFolder(const std::string& path, bool clearCache, in
 {
     try {
         TWEBDAVClient client;
-        const std::string server = WithoutSlash(client.StripCacheRoot(path));
+        const std::string server = shl_WithoutSlash(client.StripCacheRoot(path));
         TListingAnswer answer;
         if (!client.GetContent(server, depth, dialog, answer)) {
             if (!dialog.Progress.Cancelled())
@@ -233,8 +227,8 @@ bool TvrqmodPermanent::ReloadFolder(const std::string& path, bool clearCache, in
         // The folder's old mirror goes aside and comes back unless the new listing is complete.
         std::string directory, aside;
         if (clearCache && !server.empty() && Storage) {
-            directory = WithoutSlash(Storage->FolderDirectory(server));
-            if (DirectoryThere(directory)) {
+            directory = shl_WithoutSlash(Storage->FolderDirectory(server));
+            if (shl_DirectoryExists(directory)) {
                 aside = directory + ".old" + std::to_string(GetTickCount64());
                 if (!MoveFileExW(Utf8ToWide(directory).c_str(), Utf8ToWide(aside).c_str(), 0)) {
                     LogError("ReloadFolder: cannot set aside " + directory + ": " + SysErrorMessage(GetLastError()));

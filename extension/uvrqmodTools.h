@@ -1,6 +1,6 @@
 #pragma once
 // What the units of the permanent module share: texts in two languages, the busy cursor, and the
-// file and path helpers of the mirror's places.
+// mirror's folders as the handlers make and walk them (through the file tools of uGLBShellTools).
 #include <functional>
 #include <string>
 
@@ -13,11 +13,8 @@ struct TBusyCursor {
     ~TBusyCursor();
 };
 
-std::string WithSlash(const std::string& path);
-std::string FolderPartOf(const std::string& path);
-std::string NamePartOf(const std::string& path);
-bool FileThere(const std::string& name);
-bool DirectoryThere(const std::string& name);
+// Makes the folder and those above it; a failure is not raised here: the file call that needs the
+// folder next fails and reports it in its own terms.
 void MakeDirectories(const std::string& folder);
-// Every plain file below directory (with final "\"), sub-directories first walked.
+// Every plain file below directory, the files of sub-folders before those beside them.
 void ForEachFileBelow(const std::string& directory, const std::function<void(const std::string&)>& fn);

@@ -2,24 +2,16 @@
 #include "uvrqmodPermanent.h"
 #include "uvrqmodWritePath.h"
 
-#include "SxNamespaceUtils.h"
-#include "SxShellView.h"
-#include "SxThemes.h"
 #include "uGLBConst.h"
 #include "uGLBTools.h"
-#include "uGLBResources.h"
-#include "uGLBRegistry.h"
 #include "uGLBShellTools.h"
 #include "uGLBWin.h"
 #include "SxException.h"
 #include "uTApplicationEnviroment.h"
 #include "uTLogger.h"
-#include "uTSystemIcon.h"
 #include "uTVirtualFileStorage.h"
-#include "uGLBWEBDAVAddress.h"
 #include "uTWEBDAVClient.h"
 #include "uTvrqDialog.h"
-#include "uvrqLauncher.h"
 #include "uvrqmodTools.h"
 
 #include <algorithm>
@@ -49,32 +41,32 @@ bool Rebase(std::string& path, const std::string& oldPath, const std::string& ne
 } // namespace
 
 // The record file of a folder, beside its mirror directory.
-std::string FolderRecordOf(const std::string& directory) { return WithoutSlash(directory) + "DIRTMPFILE.DIR"; }
+std::string FolderRecordOf(const std::string& directory) { return shl_WithoutSlash(directory) + "DIRTMPFILE.DIR"; }
 
 // A record file name that no other record of the directory has; the extension stays last.
 std::string UniqueRecordName(const std::string& directory, const std::string& name)
 {
     const std::string base = name.empty() ? std::string("record.dat") : name;
-    if (!FileThere(WithSlash(directory) + base))
+    if (!shl_FileExists(shl_WithSlash(directory) + base))
         return base;
     for (unsigned n = 2;; ++n) {
         std::string candidate = std::to_string(n);
         candidate.insert(candidate.begin(), 'k');
         candidate += base;
-        if (!FileThere(WithSlash(directory) + candidate))
+        if (!shl_FileExists(shl_WithSlash(directory) + candidate))
             return candidate;
     }
 }
 
 std::string JoinServer(const std::string& folder, const std::string& name)
 {
-    return folder.empty() ? name : WithoutSlash(folder) + "\\" + name;
+    return folder.empty() ? name : shl_WithoutSlash(folder) + "\\" + name;
 }
 
 // A server item's address for the requests: folders with their final "\".
 std::string ItemPath(const std::string& serverPath, bool isFolder)
 {
-    return isFolder ? WithSlash(serverPath) : serverPath;
+    return isFolder ? shl_WithSlash(serverPath) : serverPath;
 }
 
 // Whether the server holds an item at serverPath; a folder is also asked for with its final "\".
@@ -83,18 +75,18 @@ TItemState ServerItemState(TWEBDAVClient& client, const std::string& serverPath,
     const TItemState state = client.ItemState(serverPath);
     if (!isFolder || state == TItemState::There)
         return state;
-    const TItemState folder = client.ItemState(WithSlash(serverPath));
+    const TItemState folder = client.ItemState(shl_WithSlash(serverPath));
     return folder == TItemState::Absent ? state : folder;
 }
 
 void TvrqmodPermanent::MoveMirrorFolder(const std::string& oldDirectory, const std::string& oldPath,
                                         const std::string& newPath)
 {
-    const std::string from = WithoutSlash(oldDirectory);
-    const std::string to = WithoutSlash(Storage->FolderDirectory(newPath));
+    const std::string from = shl_WithoutSlash(oldDirectory);
+    const std::string to = shl_WithoutSlash(Storage->FolderDirectory(newPath));
     TVirtualFileRecord own = ReadRecord(FolderRecordOf(from));
     // What the mirror still held at the new place is not on the server (it said the name was free).
-    if (DirectoryThere(to))
+    if (shl_DirectoryExists(to))
         shl_DeleteFolder(to);
     DeleteFileW(Utf8ToWide(FolderRecordOf(to)).c_str());
     MakeDirectories(FolderPartOf(to));
@@ -142,7 +134,7 @@ void TvrqmodPermanent::MoveOpenSidecars(const std::string& oldPath, const std::s
             std::string full = JoinServer(record.Path, record.Name);
             if (!Rebase(full, oldPath, newPath))
                 return;
-            record.Path = WithoutSlash(FolderPartOf(full));
+            record.Path = shl_WithoutSlash(FolderPartOf(full));
             record.Name = NamePartOf(full);
             // Its time marks what the server has of the document: it stays.
             const uint64_t marked = shl_FileLastWrite(file);
@@ -218,14 +210,14 @@ void TvrqmodPermanent::sxVrqProviderRenameDataGrain(TSxCustomDataGrain&, TSxCust
         if (grain.IsFile) {
             TVirtualFileRecord record = ReadRecord(cacheName);
             record.Name = newName;
-            record.Path = WithoutSlash(FolderPartOf(newPath));
+            record.Path = shl_WithoutSlash(FolderPartOf(newPath));
             record.CacheName = NamePartOf(cacheName);
             if (!Storage->SaveVirtualFileStorageToFile(record))
                 LogError("Rename: the mirror record of \"" + newPath + "\" could not be written");
-            grain.SetValue("vFilePath", WithSlash(Env->Cache) + newPath);
+            grain.SetValue("vFilePath", shl_WithSlash(Env->Cache) + newPath);
         } else {
             MoveMirrorFolder(cacheName, oldPath, newPath);
-            grain.SetValue("vFilePath", WithSlash(Env->Cache) + newPath + "\\");
+            grain.SetValue("vFilePath", shl_WithSlash(Env->Cache) + newPath + "\\");
             grain.SetValue("vCacheName", Storage->FolderDirectory(newPath));
         }
         MoveOpenSidecars(oldPath, newPath);
@@ -255,8 +247,8 @@ void TvrqmodPermanent::sxVrqProviderCreateNewFolder(TSxCustomDataGrain& owner, c
         TWEBDAVClient client;
         const std::string parentPath = ServerPathOf(owner);
         const std::string path = JoinServer(parentPath, newFolderName);
-        if (!client.MakeDir(WithSlash(path))) {
-            const bool there = client.FileExists(WithSlash(path));
+        if (!client.MakeDir(shl_WithSlash(path))) {
+            const bool there = client.FileExists(shl_WithSlash(path));
             LogError("CreateNewFolder: the server did not make \"" + path + "\"");
             dialog.ShowWarning(Txt(83), there ? Txt(61)
                                               : FormatTableText(Pair("Der Ordner \"%s\" konnte nicht erstellt werden.",
@@ -275,8 +267,8 @@ void TvrqmodPermanent::sxVrqProviderCreateNewFolder(TSxCustomDataGrain& owner, c
         const std::string directory = Storage->FolderDirectory(path);
         MakeDirectories(directory);
         // The folder can be renamed and deleted at once, as Explorer offers right after making it.
-        newFolder = MakeFolderGrain(WithSlash(Env->Cache) + (parentPath.empty() ? "" : parentPath + "\\"),
-                                    FolderPartOf(WithoutSlash(directory)), NamePartOf(WithoutSlash(directory)),
+        newFolder = MakeFolderGrain(shl_WithSlash(Env->Cache) + (parentPath.empty() ? "" : parentPath + "\\"),
+                                    FolderPartOf(shl_WithoutSlash(directory)), NamePartOf(shl_WithoutSlash(directory)),
                                     newFolderName);
         sxVrqProvider.NotifyGrainCreated(owner, *newFolder);
     } catch (const std::exception& e) {
@@ -296,7 +288,7 @@ void TvrqmodPermanent::miNewFolderClickGrain(TSxCustomDataGrain& folder)
         const std::string parentPath = ServerPathOf(folder);
         const std::string directory = Storage->FolderDirectory(parentPath);
         auto taken = [&](const std::string& name) {
-            return DirectoryThere(directory + TVirtualFileStorage::EncodePath(name));
+            return shl_DirectoryExists(directory + TVirtualFileStorage::EncodePath(name));
         };
         std::string name = Txt(1);
         for (unsigned n = 1; taken(name); ++n)
@@ -401,7 +393,7 @@ bool TvrqmodPermanent::DeleteItem(TSxCustomDataGrain& grain, bool permanent, Tvr
             if (!client.Delete(ItemPath(path, isFolder)))
                 return refused("the server refused the delete");
             if (isFolder) {
-                shl_DeleteFolder(WithoutSlash(cacheName));
+                shl_DeleteFolder(shl_WithoutSlash(cacheName));
                 DeleteFileW(Utf8ToWide(FolderRecordOf(cacheName)).c_str());
             } else {
                 DeleteFileW(Utf8ToWide(cacheName).c_str());
@@ -410,10 +402,10 @@ bool TvrqmodPermanent::DeleteItem(TSxCustomDataGrain& grain, bool permanent, Tvr
         }
         // Into the trash, made on the first delete on the server and in the mirror.
         const std::string trash = TrashFolderName;
-        if (!client.FileExists(WithSlash(trash)) && !client.MakeDir(WithSlash(trash)))
+        if (!client.FileExists(shl_WithSlash(trash)) && !client.MakeDir(shl_WithSlash(trash)))
             return refused("the folder \"" + trash + "\" cannot be made");
         const std::string trashDirectory = Storage->FolderDirectory(trash);
-        if (!DirectoryThere(trashDirectory)) {
+        if (!shl_DirectoryExists(trashDirectory)) {
             TVirtualFileRecord record;
             TVirtualFileStorage::InitRecord(record);
             record.Name = record.Path = trash;
