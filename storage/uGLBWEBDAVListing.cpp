@@ -481,7 +481,7 @@ private:
 }  // namespace
 
 bool DeleteFolderTree(const std::string& folder) {
-    const std::wstring top = Utf8ToWide(WithoutSlash(folder));
+    const std::wstring top = Utf8ToWide(shl_WithoutSlash(folder));
     if (!SafeToRemove(top)) return false;
     // Nobody else of this process removes in there any more: then "false" means something stayed.
     TMirrorSweeper::Instance().StopBelow(top);
@@ -507,7 +507,7 @@ bool MoveFolderWhenFree(const std::wstring& from, const std::wstring& to) {
 }  // namespace
 
 void SwapInMirror(const std::string& fresh, const std::string& cache, const std::string& trash) {
-    const std::string current = WithoutSlash(cache);
+    const std::string current = shl_WithoutSlash(cache);
     const std::wstring wcurrent = Utf8ToWide(current);
     // The old mirror goes into the trash under a name of its own (renamed, not deleted: that is quick);
     // without a trash, or when the rename fails, beside the mirror and deleted at once.
@@ -516,7 +516,7 @@ void SwapInMirror(const std::string& fresh, const std::string& cache, const std:
     if (shl_DirectoryExists(current)) {
         static std::atomic<unsigned> serial{0};
         if (!trash.empty()) {
-            const std::wstring folder = Utf8ToWide(WithoutSlash(trash)) + L"\\";
+            const std::wstring folder = Utf8ToWide(shl_WithoutSlash(trash)) + L"\\";
             try {
                 shl_ForceDirectories(trash);
             } catch (const std::exception&) {
@@ -536,7 +536,7 @@ void SwapInMirror(const std::string& fresh, const std::string& cache, const std:
             }
         }
     }
-    if (!MoveFileExW(Utf8ToWide(WithoutSlash(fresh)).c_str(), wcurrent.c_str(), 0)) {
+    if (!MoveFileExW(Utf8ToWide(shl_WithoutSlash(fresh)).c_str(), wcurrent.c_str(), 0)) {
         const DWORD code = GetLastError();
         if (!old.empty() && !shl_DirectoryExists(current)) MoveFileExW(old.c_str(), wcurrent.c_str(), 0);
         throw std::runtime_error("cannot replace the mirror: " + SysErrorMessage(code));
@@ -607,7 +607,7 @@ void MergeIntoMirror(const std::string& stage, const std::string& cache, const T
     };
     try {
         // A mirror removed meanwhile (its root, or the folder's own directory) is made again.
-        const std::wstring root = Utf8ToWide(WithoutSlash(cache));
+        const std::wstring root = Utf8ToWide(shl_WithoutSlash(cache));
         if (GetFileAttributesW(root.c_str()) == INVALID_FILE_ATTRIBUTES) {
             shl_ForceDirectories(cache);
             made.push_back(root);

@@ -579,16 +579,6 @@ std::mt19937& Random() {
     return engine;
 }
 
-std::string WithSlash(std::string dir) {
-    if (!dir.empty() && dir.back() != '\\') dir += '\\';
-    return dir;
-}
-
-std::string FolderPart(const std::string& path) {   // with its final "\"
-    const size_t sep = path.find_last_of("\\/:");
-    return sep == std::string::npos ? std::string() : path.substr(0, sep + 1);
-}
-
 void WriteRecordFile(const std::string& file, const TVirtualFileRecord& record) {
     const auto bytes = RecordToBytes(record);
     // Explorer's windows read records on threads of their own while a handler rewrites one: the
@@ -628,30 +618,7 @@ void ForEachEntry(const std::string& dir, const std::string& pattern, F f) {
     } while (FindNextFileW(find.get(), &fd));
 }
 
-// Every entry below dir (with final "\"): f(directory with final "\", name, is a directory); a
-// directory is walked in turn when f answers true for it.
-template <typename F>
-void ForEachBelow(const std::string& dir, F f) {
-    std::vector<std::string> pending{dir};
-    while (!pending.empty()) {
-        const std::string at = pending.back();
-        pending.pop_back();
-        ForEachEntry(at, "*", [&](const std::string& name, bool isDir) {
-            if (f(at, name, isDir) && isDir) pending.push_back(at + name + "\\");
-        });
-    }
-}
-
-std::string WithoutFinalSlash(std::string path) {
-    while (!path.empty() && path.back() == '\\') path.pop_back();
-    return path;
-}
-
 constexpr const char* FolderRecordSuffix = "DIRTMPFILE.DIR";
-
-bool Exists(const std::string& name) {
-    return GetFileAttributesW(Utf8ToWide(name).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 // Deletes a file; true when it is gone (also when it was not there).
 bool DeleteGone(const std::string& file) {
@@ -665,7 +632,7 @@ bool DeleteGone(const std::string& file) {
 std::string FreeRecordName(const std::string& dir, const std::string& name, const std::string& mayTake) {
     const std::string base = name.empty() ? std::string("record.dat") : name;
     auto free = [&](const std::string& candidate) {
-        return (!mayTake.empty() && AsciiLower(candidate) == AsciiLower(mayTake)) || !Exists(dir + candidate);
+        return (!mayTake.empty() && AsciiLower(candidate) == AsciiLower(mayTake)) || !shl_PathExists(dir + candidate);
     };
     if (free(base)) return base;
     for (unsigned n = 2; n < 100000; ++n) {
@@ -680,7 +647,7 @@ std::string FreeRecordName(const std::string& dir, const std::string& name, cons
 }  // namespace
 
 TVirtualFileStorage::TVirtualFileStorage(const std::string& root)
-    : Root(WithSlash(root)), Logger(std::make_unique<TLogger>(-1, true, "VirtualFileStorage")) {}
+    : Root(shl_WithSlash(root)), Logger(std::make_unique<TLogger>(-1, true, "VirtualFileStorage")) {}
 
 TVirtualFileStorage::~TVirtualFileStorage() = default;
 
@@ -779,24 +746,29 @@ void TVirtualFileStorage::CountFolderContents(const std::string& mirrorDirectory
                                               int64_t& size, int32_t& files) {
     folders = size = files = 0;
     int64_t total = 0;
-    ForEachBelow(FolderPart(mirrorDirectory), [&](const std::string& dir, const std::string& name, bool isDir) {
-        const std::string lower = AsciiLower(name);
-        if (name.find(".thumb") != std::string::npos || lower == "thumbs.db") return false;
-        if (lower.find("_d_") != std::string::npos || lower.find("dirtmpfile.dir") != std::string::npos) return false;
-        if (isDir) {
-            ++folders;
-            return true;
-        }
-        ++files;
-        try {
-            TVirtualFileRecord r;
-            LoadVirtualFileStorageFromFile(dir + name, r);
-            total += r.Size;
-        } catch (const std::exception& e) {
-            try { Logger->Error(std::string("CountFolderContents: ") + e.what()); } catch (...) {}
-        }
-        return false;
-    });
+    std::vector<std::string> pending{shl_ExtractFilePath(mirrorDirectory)};
+    while (!pending.empty()) {
+        const std::string dir = pending.back();
+        pending.pop_back();
+        ForEachEntry(dir, "*", [&](const std::string& name, bool isDir) {
+            const std::string lower = AsciiLower(name);
+            if (name.find(".thumb") != std::string::npos || lower == "thumbs.db") return;
+            if (lower.find("_d_") != std::string::npos || lower.find("dirtmpfile.dir") != std::string::npos) return;
+            if (isDir) {
+                ++folders;
+                pending.push_back(dir + name + "\\");
+                return;
+            }
+            ++files;
+            try {
+                TVirtualFileRecord r;
+                LoadVirtualFileStorageFromFile(dir + name, r);
+                total += r.Size;
+            } catch (const std::exception& e) {
+                try { Logger->Error(std::string("CountFolderContents: ") + e.what()); } catch (...) {}
+            }
+        });
+    }
     size = total;
 }
 
@@ -809,7 +781,7 @@ std::vector<std::string> TVirtualFileStorage::ListRecordFiles(const std::string&
 }
 
 std::string TVirtualFileStorage::FindCacheName(const std::string& mirrorPath) {
-    const std::string dir = FolderPart(mirrorPath);
+    const std::string dir = shl_ExtractFilePath(mirrorPath);
     const std::string name(mirrorPath.begin() + static_cast<std::ptrdiff_t>(dir.size()), mirrorPath.end());
     std::string found;
     bool done = false;
@@ -834,7 +806,7 @@ std::string TVirtualFileStorage::FindCacheName(const std::string& mirrorPath) {
 
 std::string TVirtualFileStorage::StripRoot(const std::string& root, const std::string& path) {
     if (root.empty()) return path;
-    const std::string withSlash = WithSlash(root);
+    const std::string withSlash = shl_WithSlash(root);
     if (path.size() >= withSlash.size() && SameText(path.substr(0, withSlash.size()), withSlash)) {
         return path.substr(withSlash.size());
     }
@@ -843,17 +815,17 @@ std::string TVirtualFileStorage::StripRoot(const std::string& root, const std::s
 }
 
 std::string TVirtualFileStorage::ServerPathOf(const std::string& filePath) const {
-    return WithoutFinalSlash(StripRoot(Root, filePath));
+    return shl_WithoutSlash(StripRoot(Root, filePath));
 }
 
 std::string TVirtualFileStorage::FilePathOf(const std::string& serverPath, bool isFolder) const {
-    const std::string path = WithoutFinalSlash(serverPath);
+    const std::string path = shl_WithoutSlash(serverPath);
     return Root + path + (isFolder && !path.empty() ? "\\" : "");
 }
 
 bool TVirtualFileStorage::ServerFolderOf(const std::string& directory, std::string& path) const {
     path.clear();
-    const std::string dir = WithSlash(directory);
+    const std::string dir = shl_WithSlash(directory);
     if (dir.size() < Root.size() || !SameText(dir.substr(0, Root.size()), Root)) return false;
     const std::string rest = dir.substr(Root.size());
     size_t start = 0;
@@ -876,7 +848,7 @@ bool TVirtualFileStorage::ServerFolderOf(const std::string& directory, std::stri
 
 std::string TVirtualFileStorage::PutFileRecord(const std::string& serverPath, TVirtualFileRecord record,
                                                const std::string& own) {
-    const std::string path = WithoutFinalSlash(serverPath);
+    const std::string path = shl_WithoutSlash(serverPath);
     try {
         const std::string folder = ParentOf(path), name = LastOf(path);
         if (name.empty() || serverPath.back() == '\\') throw std::runtime_error("no file name");
@@ -884,7 +856,7 @@ std::string TVirtualFileStorage::PutFileRecord(const std::string& serverPath, TV
         shl_ForceDirectories(dir);
         const std::string old = FindCacheName(dir + name);
         std::string cache;
-        if (!own.empty() && SameText(FolderPart(own), dir)) {
+        if (!own.empty() && SameText(shl_ExtractFilePath(own), dir)) {
             cache = own.substr(dir.size());
         } else {
             cache = FreeRecordName(dir, record.CacheName, old);
@@ -908,7 +880,7 @@ std::string TVirtualFileStorage::PutFileRecord(const std::string& serverPath, TV
 }
 
 std::string TVirtualFileStorage::AddUploadedFile(const std::string& serverPath, const std::string& localFile) {
-    const std::string folder = ParentOf(WithoutFinalSlash(serverPath));
+    const std::string folder = ParentOf(shl_WithoutSlash(serverPath));
     TVirtualFileRecord record;
     RecordFromLocalFile(folder.empty() ? Root : Root + folder, localFile, record);
     if (record.CacheName.empty()) {
@@ -945,7 +917,7 @@ std::string TVirtualFileStorage::PutCopyOf(const std::string& recordFile, const 
 }
 
 bool TVirtualFileStorage::RemoveItem(const std::string& mirrorName, bool isFolder) {
-    const std::string name = WithoutFinalSlash(mirrorName);
+    const std::string name = shl_WithoutSlash(mirrorName);
     auto fail = [&](const std::string& why) {
         try { Logger->Error("RemoveItem: " + why + " Item: " + mirrorName); } catch (...) {}
         return false;
@@ -975,7 +947,7 @@ bool TVirtualFileStorage::RemoveItem(const std::string& mirrorName, bool isFolde
 }
 
 bool TVirtualFileStorage::MakeFolder(const std::string& serverPath) {
-    const std::string path = WithoutFinalSlash(serverPath);
+    const std::string path = shl_WithoutSlash(serverPath);
     if (path.empty()) {
         try {
             shl_ForceDirectories(Root);
@@ -994,13 +966,13 @@ bool TVirtualFileStorage::MakeFolder(const std::string& serverPath) {
 }
 
 bool TVirtualFileStorage::MoveFolder(const std::string& oldPath, const std::string& newPath) {
-    const std::string from = WithoutFinalSlash(FolderDirectory(WithoutFinalSlash(oldPath)));
-    const std::string to = WithoutFinalSlash(FolderDirectory(WithoutFinalSlash(newPath)));
+    const std::string from = shl_WithoutSlash(FolderDirectory(shl_WithoutSlash(oldPath)));
+    const std::string to = shl_WithoutSlash(FolderDirectory(shl_WithoutSlash(newPath)));
     auto log = [&](const std::string& text) {
         try { Logger->Error("MoveFolder: " + text); } catch (...) {}
     };
     try {
-        if (WithoutFinalSlash(oldPath).empty() || WithoutFinalSlash(newPath).empty()) {
+        if (shl_WithoutSlash(oldPath).empty() || shl_WithoutSlash(newPath).empty()) {
             throw std::runtime_error("the storage root does not move");
         }
         if (SameText(to.substr(0, std::min(to.size(), from.size() + 1)), from + "\\")) {
@@ -1020,7 +992,7 @@ bool TVirtualFileStorage::MoveFolder(const std::string& oldPath, const std::stri
                 throw std::runtime_error("cannot clear " + to);
             }
             DeleteGone(to + FolderRecordSuffix);
-            shl_ForceDirectories(FolderPart(to));
+            shl_ForceDirectories(shl_ExtractFilePath(to));
             if (!MoveFileExW(Utf8ToWide(from).c_str(), Utf8ToWide(to).c_str(), 0)) {
                 const DWORD error = GetLastError();
                 // The mirror cannot follow: the old place goes, the new one is listed anew.
@@ -1030,41 +1002,43 @@ bool TVirtualFileStorage::MoveFolder(const std::string& oldPath, const std::stri
             }
             if (!DeleteGone(from + FolderRecordSuffix)) log("the record " + from + FolderRecordSuffix + " stays");
         }
-        own.Name = LastOf(WithoutFinalSlash(newPath));
-        own.Path = WithoutFinalSlash(newPath);
+        own.Name = LastOf(shl_WithoutSlash(newPath));
+        own.Path = shl_WithoutSlash(newPath);
         own.IsFolder = true;
         own.CacheName.clear();
         if (own.LastModified == 0) own.CreationDate = own.LastModified = NowDateTime();
         bool whole = SaveVirtualFileStorageToFile(own);
         const size_t suffix = std::strlen(FolderRecordSuffix);
-        ForEachBelow(to + "\\", [&](const std::string& dir, const std::string& name, bool isDir) {
-            if (isDir) return true;
+        shl_WalkTree(Utf8ToWide(to), [&](const TShellTreeEntry& entry) {
+            if (entry.Folder) return TShellWalk::Continue;
+            const std::string file = WideToUtf8(entry.Path), name = WideToUtf8(entry.Name);
+            const std::string dir = shl_ExtractFilePath(file);
             TVirtualFileRecord record;
             try {
-                LoadVirtualFileStorageFromFile(dir + name, record);
+                LoadVirtualFileStorageFromFile(file, record);
             } catch (const std::exception& e) {
                 log(e.what());   // a damaged record is shown nowhere; it stays as it is
-                return false;
+                return TShellWalk::Continue;
             }
-            if (record.Name.empty()) return false;
             // The place a record lies in is the truth: it names its folder.
             std::string folder;
-            if (!ServerFolderOf(dir, folder)) return false;
             const bool folderRecord = name.size() > suffix &&
                                       AsciiLower(name.substr(name.size() - suffix)) == AsciiLower(FolderRecordSuffix);
-            if (folderRecord != record.IsFolder) return false;
+            if (record.Name.empty() || !ServerFolderOf(dir, folder) || folderRecord != record.IsFolder) {
+                return TShellWalk::Continue;
+            }
             if (record.IsFolder) {
                 record.Path = (folder.empty() ? "" : folder + "\\") + DecodePath(name.substr(0, name.size() - suffix));
             } else {
                 record.Path = folder;
                 record.CacheName = name;
             }
-            if (SaveVirtualFileStorageToFile(record)) return false;
+            if (SaveVirtualFileStorageToFile(record)) return TShellWalk::Continue;
             whole = false;
             // A record that names the old place must not stay.
-            log("the record " + dir + name +
-                (DeleteGone(dir + name) ? " could not be rewritten; removed" : " could not be rewritten nor removed"));
-            return false;
+            log("the record " + file +
+                (DeleteGone(file) ? " could not be rewritten; removed" : " could not be rewritten nor removed"));
+            return TShellWalk::Continue;
         });
         return whole;
     } catch (const std::exception& e) {
@@ -1078,7 +1052,7 @@ bool TVirtualFileStorage::WriteSidecar(const std::string& document, TVirtualFile
     const std::string sidecar = document + ".sxc";
     const std::wstring part = Utf8ToWide(sidecar + ".~part");
     try {
-        const std::string path = WithoutFinalSlash(serverPath);
+        const std::string path = shl_WithoutSlash(serverPath);
         record.Name = LastOf(path);
         record.Path = ParentOf(path);
         record.IsFolder = false;

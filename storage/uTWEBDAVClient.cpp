@@ -218,7 +218,7 @@ bool TWEBDAVClient::TranslateXML(const TListingAnswer& answer, bool countStatist
         lap("parsed");
 
         // 2. The records planned as a well-formed mirror, written into a fresh folder beside it.
-        work = WithoutSlash(cache) + (countStatistics ? ".new\\" : ".stage\\");
+        work = shl_WithoutSlash(cache) + (countStatistics ? ".new\\" : ".stage\\");
         TMirrorPlan plan = PlanMirror(std::move(records), work.size(),
                                       [&](const std::string& dir) {
                                           return countStatistics ? std::vector<TMirrorDirEntry>()
@@ -228,7 +228,7 @@ bool TWEBDAVClient::TranslateXML(const TListingAnswer& answer, bool countStatist
         lap("planned");
         if (progress.CountSteps) progress.ExtendBy(static_cast<int32_t>(plan.Folders.size() + plan.Files.size()));
         if (!DeleteFolderTree(work)) throw std::runtime_error("cannot clear \"" + work + "\"");
-        if (!CreateDirectoryW(Utf8ToWide(WithoutSlash(work)).c_str(), nullptr)) {
+        if (!CreateDirectoryW(Utf8ToWide(shl_WithoutSlash(work)).c_str(), nullptr)) {
             throw std::runtime_error("cannot create \"" + work + "\": " + SysErrorMessage(GetLastError()));
         }
         TVirtualFileStorage storage(work);
@@ -528,7 +528,7 @@ std::string ReplaceExtension(const std::string& name, const std::string& extensi
 bool Transfer(TWEBDAVClient& client, const std::string& method, const std::string& name, const std::string& source,
               const std::string& target, TvrqProgress* progress, bool overwrite, const THeaders& itemHeaders,
               bool thumbnailCounts) {
-    Begin(client, progress, name, source, target, shl_ExtractPathName(WithoutSlash(client.StripCacheRoot(source))), 2);
+    Begin(client, progress, name, source, target, shl_ExtractPathName(shl_WithoutSlash(client.StripCacheRoot(source))), 2);
     const std::string flag = overwrite ? "T" : "F";
     bool folder = false;
     const std::string from = ItemURL(client, source, folder);
@@ -578,13 +578,13 @@ bool TWEBDAVClient::MakeDir(const std::string& path) {
     Note(*this, 2, "MakeDir: " + Quoted(path));
     if (Send(*this, "MKCOL", BuildFolderURL(path), H2, "Makedir: ") != TOutcome::Done) return false;
     // Its thumbnail folder; whether the server made it does not count.
-    Send(*this, "MKCOL", BuildFolderURL(WithoutSlash(path) + "\\.thumb"), H2, "Makedir_Thumb: ", true);
+    Send(*this, "MKCOL", BuildFolderURL(shl_WithoutSlash(path) + "\\.thumb"), H2, "Makedir_Thumb: ", true);
     return true;
 }
 
 bool TWEBDAVClient::Download(const std::string& remotePath, const std::string& local, TvrqDialog& dialog) {
     TvrqProgress& progress = dialog.Progress;
-    Begin(*this, &progress, "Download", remotePath, local, shl_ExtractPathName(WithoutSlash(StripCacheRoot(remotePath))), 1);
+    Begin(*this, &progress, "Download", remotePath, local, shl_ExtractPathName(shl_WithoutSlash(StripCacheRoot(remotePath))), 1);
     bool result = false;
     std::wstring temp;   // the body as it arrives; renamed over local only when complete and 2xx
     try {
@@ -684,9 +684,9 @@ bool TWEBDAVClient::UploadForm(const std::string& local, const std::string& remo
 bool TWEBDAVClient::UploadDirectory(const std::string& localFolder, const std::string& remoteParent,
                                     TvrqDialog& dialog) {
     TvrqProgress& progress = dialog.Progress;
-    const std::string folder = WithoutSlash(localFolder);
+    const std::string folder = shl_WithoutSlash(localFolder);
     const std::string remote = FolderPrefix(remoteParent) + shl_ExtractPathName(folder) + "\\";
-    Begin(*this, &progress, "UploadDirectory", localFolder, remote, shl_ExtractPathName(WithoutSlash(remote)), 1);
+    Begin(*this, &progress, "UploadDirectory", localFolder, remote, shl_ExtractPathName(shl_WithoutSlash(remote)), 1);
     bool result = true;
     try {
         if (!IsOnServer(*this, remote) && !MakeDir(remote)) {

@@ -47,7 +47,6 @@ protected:
         return h;
     }
     std::string Dir(const std::string& serverFolder) { return Mirror->FolderDirectory(serverFolder); }
-    static std::string FolderOf(const std::string& file) { return file.substr(0, file.find_last_of('\\') + 1); }
 
     std::string Cache;
     std::unique_ptr<TVirtualFileStorage> Mirror;
@@ -95,7 +94,7 @@ TEST_F(RecordsTest, AnUploadedFileGetsItsRecordAndReplacesTheOlderOne) {
     // Into a folder the mirror has no directory for yet, and into the storage root.
     const std::string made = Mirror->AddUploadedFile("Fotos\\Urlaub\\Bericht.docx", local);
     ASSERT_FALSE(made.empty());
-    EXPECT_EQ(FolderOf(made), Dir("Fotos\\Urlaub"));
+    EXPECT_EQ(shl_ExtractFilePath(made), Dir("Fotos\\Urlaub"));
     TVirtualFileRecord r = Load(made);
     EXPECT_EQ(r.Name, "Bericht.docx");
     EXPECT_EQ(r.Path, "Fotos\\Urlaub");
@@ -104,7 +103,7 @@ TEST_F(RecordsTest, AnUploadedFileGetsItsRecordAndReplacesTheOlderOne) {
     EXPECT_EQ(r.CacheName, shl_ExtractFileName(made));
     EXPECT_TRUE(std::regex_match(r.CacheName, std::regex("tmp[0-9]{1,4}\\.docx"))) << r.CacheName;
     const std::string top = Mirror->AddUploadedFile("Bericht.docx", local);
-    EXPECT_EQ(FolderOf(top), Cache);
+    EXPECT_EQ(shl_ExtractFilePath(top), Cache);
     EXPECT_EQ(Load(top).Path, "");
 
     // Sent again, larger: one record of that name, the new one; the older record file is gone.
