@@ -296,7 +296,7 @@ void MakeDirectory(const std::wstring& path, size_t firstLevelEnd)
         if (CreateDirectoryW(path.c_str(), nullptr)) return;
         error = GetLastError();
     }
-    const DWORD a = GetFileAttributesW(path.c_str());
+    const DWORD a = shl_FileAttributes(path);
     if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY))
         throw std::runtime_error("Cannot create the folder " + WideToUtf8(path) + ": " + SysErrorMessage(error));
 }

@@ -746,29 +746,28 @@ void TVirtualFileStorage::CountFolderContents(const std::string& mirrorDirectory
                                               int64_t& size, int32_t& files) {
     folders = size = files = 0;
     int64_t total = 0;
-    std::vector<std::string> pending{shl_ExtractFilePath(mirrorDirectory)};
-    while (!pending.empty()) {
-        const std::string dir = pending.back();
-        pending.pop_back();
-        ForEachEntry(dir, "*", [&](const std::string& name, bool isDir) {
-            const std::string lower = AsciiLower(name);
-            if (name.find(".thumb") != std::string::npos || lower == "thumbs.db") return;
-            if (lower.find("_d_") != std::string::npos || lower.find("dirtmpfile.dir") != std::string::npos) return;
-            if (isDir) {
-                ++folders;
-                pending.push_back(dir + name + "\\");
-                return;
-            }
-            ++files;
-            try {
-                TVirtualFileRecord r;
-                LoadVirtualFileStorageFromFile(dir + name, r);
-                total += r.Size;
-            } catch (const std::exception& e) {
-                try { Logger->Error(std::string("CountFolderContents: ") + e.what()); } catch (...) {}
-            }
-        });
-    }
+    shl_WalkTree(Utf8ToWide(shl_ExtractFilePath(mirrorDirectory)), [&](const TShellTreeEntry& e) {
+        if (e.Leaving) return TShellWalk::Continue;
+        const std::string name = WideToUtf8(e.Name);
+        const std::string lower = AsciiLower(name);
+        // Thumbnail folders, special folders' records and folder records are no content.
+        if (name.find(".thumb") != std::string::npos || lower == "thumbs.db") return TShellWalk::Skip;
+        if (lower.find("_d_") != std::string::npos || lower.find("dirtmpfile.dir") != std::string::npos)
+            return TShellWalk::Skip;
+        if (e.Folder) {
+            ++folders;
+            return TShellWalk::Continue;
+        }
+        ++files;
+        try {
+            TVirtualFileRecord r;
+            LoadVirtualFileStorageFromFile(WideToUtf8(e.LongPath), r);
+            total += r.Size;
+        } catch (const std::exception& ex) {
+            try { Logger->Error(std::string("CountFolderContents: ") + ex.what()); } catch (...) {}
+        }
+        return TShellWalk::Continue;
+    });
     size = total;
 }
 

@@ -476,7 +476,7 @@ void ProgressStep(TWEBDAVClient& client, TvrqProgress& progress) {
 std::wstring PartName(const std::string& target) {
     const std::wstring base = Utf8ToWide(target) + L".~part";
     std::wstring name = base;
-    for (int n = 2; GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES; ++n) {
+    for (int n = 2; shl_PathExists(name); ++n) {
         if (n > 1000) throw std::runtime_error("no free name for the temporary file of " + Quoted(target));
         name = base + std::to_wstring(n);
     }

@@ -161,6 +161,15 @@ TSxMemoryStream SxReadWholeFile(HANDLE file, const std::string& path)
     return data;
 }
 
+TSxMemoryStream SxReadWholeFile(const std::string& path)
+{
+    THandle file(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        throw std::runtime_error("Cannot read " + path + ": " + SysErrorMessage(GetLastError()));
+    return SxReadWholeFile(file.get(), path);
+}
+
 void SxShowProviderMessage(const std::string& text, HWND ownerWindow)
 {
     const TSxProviderMessageFn fn = GMessage.Get();
@@ -816,7 +825,7 @@ bool TSxCustomProvider::WriteGrainTempFile(Grain& grain, const std::string& full
             OnGetGrainFileContents(*this, grain, contents);
             const std::wstring wname = Utf8ToWide(name);
             shl_ForceDirectories(name.substr(0, name.find_last_of('\\')));
-            if (GetFileAttributesW(wname.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            if (shl_PathExists(wname)) {
                 // A read-only copy of an earlier write must not block the new one.
                 SetFileAttributesW(wname.c_str(), FILE_ATTRIBUTE_NORMAL);
                 if (!DeleteFileW(wname.c_str()))
