@@ -295,10 +295,7 @@ TVirtualFileRecord TvrqmodPermanent::ReadRecord(const std::string& recordFile)
 
 std::string TvrqmodPermanent::ServerPathOf(const std::string& filePath) const
 {
-    const std::string cache = Env ? WithSlash(Env->Cache) : std::string();
-    return !cache.empty() && filePath.size() >= cache.size() && SameText(filePath.substr(0, cache.size()), cache)
-               ? filePath.substr(cache.size())
-               : filePath;
+    return Env ? TVirtualFileStorage::StripRoot(Env->Cache, filePath) : filePath;
 }
 
 std::string TvrqmodPermanent::ServerPathOf(const TSxCustomDataGrain& grain) const
@@ -307,11 +304,7 @@ std::string TvrqmodPermanent::ServerPathOf(const TSxCustomDataGrain& grain) cons
     const std::string filePath = grain.GetValue("vFilePath");
     if ((byHand && byHand->Root) || filePath.empty() || !Env)
         return std::string();
-    const std::string cache = WithSlash(Env->Cache);
-    std::string server = filePath.size() >= cache.size() && SameText(filePath.substr(0, cache.size()), cache)
-                             ? filePath.substr(cache.size())
-                             : filePath;
-    return WithoutSlash(server);
+    return WithoutSlash(ServerPathOf(filePath));
 }
 
 void TvrqmodPermanent::BindWritePath()
