@@ -1046,6 +1046,47 @@ bool TVirtualFileStorage::MoveFolder(const std::string& oldPath, const std::stri
     }
 }
 
+bool TVirtualFileStorage::RelistFolder(const std::string& serverPath, const std::function<bool()>& list) {
+    auto log = [&](const std::string& text) {
+        try { Logger->Error("RelistFolder: " + text); } catch (...) {}
+    };
+    const std::string path = shl_WithoutSlash(serverPath);
+    std::string directory, aside;
+    if (!path.empty()) {
+        directory = shl_WithoutSlash(FolderDirectory(path));
+        if (shl_DirectoryExists(directory)) {
+            aside = directory + ".old" + std::to_string(GetTickCount64());
+            if (!MoveFileExW(Utf8ToWide(directory).c_str(), Utf8ToWide(aside).c_str(), 0)) {
+                log("cannot set aside " + directory + ": " + SysErrorMessage(GetLastError()));
+                aside.clear();
+            }
+        }
+    }
+    KnownDirectory.clear();
+    auto restore = [&] {
+        if (aside.empty()) return;
+        KnownDirectory.clear();
+        if (shl_DirectoryExists(directory) && !shl_DeleteFolder(directory)) log("cannot clear " + directory);
+        if (!MoveFileExW(Utf8ToWide(aside).c_str(), Utf8ToWide(directory).c_str(), 0)) {
+            log("cannot bring back " + aside + ": " + SysErrorMessage(GetLastError()));
+        }
+    };
+    bool ok = false;
+    try {
+        if (!aside.empty()) shl_ForceDirectories(directory);
+        ok = list();
+    } catch (...) {
+        restore();
+        throw;
+    }
+    if (!ok) {
+        restore();
+    } else if (!aside.empty() && !shl_DeleteFolder(aside)) {
+        log("cannot delete " + aside);
+    }
+    return ok;
+}
+
 bool TVirtualFileStorage::WriteSidecar(const std::string& document, TVirtualFileRecord record,
                                        const std::string& serverPath, uint64_t lastWrite) {
     const std::string sidecar = document + ".sxc";

@@ -146,6 +146,10 @@ public:
     // names a wrong place: the old directory is gone, and a record below that could not be rewritten
     // is removed (it stays only where even that failed). The caller then lists the new place anew.
     bool MoveFolder(const std::string& oldPath, const std::string& newPath);
+    // Lists the folder serverPath anew: its directory goes aside, list() writes the mirror, and the
+    // old directory comes back unless list() answered true (or when it raised, which passes on). The
+    // answer of list(). Where the old directory cannot be set aside, list() writes over it.
+    bool RelistFolder(const std::string& serverPath, const std::function<bool()>& list);
     // Writes the sidecar of a document opened from the online folder (document + ".sxc"): the record,
     // with the Name and Path of serverPath, whole or not at all, and last-write time lastWrite (the
     // mark of what the server holds; 0 leaves the time of the write). False (logged) when it could

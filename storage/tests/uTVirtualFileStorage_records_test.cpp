@@ -315,6 +315,38 @@ TEST_F(RecordsTest, AFolderMoveThatFailsHalfWayLeavesNoRecordOfTheOldPlace) {
     EXPECT_NE(LogText().find("|ERROR|MoveFolder: "), std::string::npos);
 }
 
+TEST_F(RecordsTest, AFolderListedAnewKeepsItsOldMirrorUnlessTheListingIsComplete) {
+    ASSERT_TRUE(Mirror->MakeFolder("Fotos"));
+    ASSERT_TRUE(Mirror->SaveVirtualFileStorageToFile(File("Fotos", "alt.jpg", "1.jpg", 1)));
+    const std::string fotos = Dir("Fotos");
+    auto listing = [&](bool complete) {
+        return [this, complete] {
+            // The listing writes into a fresh directory: the old records are not there.
+            EXPECT_EQ(NamesIn(Dir("Fotos")), std::vector<std::string>{});
+            EXPECT_TRUE(Mirror->SaveVirtualFileStorageToFile(File("Fotos", "neu.jpg", "2.jpg", 2)));
+            return complete;
+        };
+    };
+    // Failed, raised: the old mirror as it was. Complete: the new one, nothing set aside left.
+    EXPECT_FALSE(Mirror->RelistFolder("Fotos", listing(false)));
+    EXPECT_EQ(NamesIn(fotos), std::vector<std::string>{"alt.jpg"});
+    EXPECT_THROW(Mirror->RelistFolder("Fotos\\", [] () -> bool { throw std::runtime_error("cut"); }), std::runtime_error);
+    EXPECT_EQ(NamesIn(fotos), std::vector<std::string>{"alt.jpg"});
+    EXPECT_TRUE(Mirror->RelistFolder("Fotos", listing(true)));
+    EXPECT_EQ(NamesIn(fotos), std::vector<std::string>{"neu.jpg"});
+    std::vector<std::string> entries;
+    for (const auto& e : std::filesystem::directory_iterator(std::filesystem::path(Utf8ToWide(Cache))))
+        entries.push_back(WideToUtf8(e.path().filename().wstring()));
+    std::sort(entries.begin(), entries.end());
+    EXPECT_EQ(entries, (std::vector<std::string>{"466F746F73", "466F746F73DIRTMPFILE.DIR"}));
+    // The root and a folder the mirror does not hold yet: listed into the mirror as it is.
+    bool called = false;
+    EXPECT_TRUE(Mirror->RelistFolder("", [&] { return called = true; }));
+    EXPECT_TRUE(called);
+    EXPECT_TRUE(Mirror->RelistFolder("Neu", [] { return true; }));
+    EXPECT_EQ(NamesIn(fotos), std::vector<std::string>{"neu.jpg"});
+}
+
 TEST_F(RecordsTest, ASidecarIsWrittenWholeWithTheDocumentsMark) {
     const std::string open = Root + "Open\\";
     ASSERT_TRUE(CreateDirectoryW(Utf8ToWide(open).c_str(), nullptr));
