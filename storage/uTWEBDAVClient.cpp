@@ -49,11 +49,7 @@ TWEBDAVClient::TWEBDAVClient() {
 TWEBDAVClient::~TWEBDAVClient() = default;
 
 std::string TWEBDAVClient::StripCacheRoot(const std::string& path) const {
-    const std::string& cache = Env->Cache;
-    if (!cache.empty() && path.size() >= cache.size() && SameText(path.substr(0, cache.size()), cache)) {
-        return path.substr(cache.size());
-    }
-    return path;
+    return TVirtualFileStorage::StripRoot(Env->Cache, path);
 }
 
 std::string TWEBDAVClient::BuildURL(const std::string& path) const {

@@ -147,6 +147,31 @@ TEST_F(LoginSequenceTest, AFailedConnectLeavesNothingConnectedAndTellsWhy)
     }
 }
 
+// A computer without a connection (the test machine has one, so the system's answer is replaced):
+// no request goes out, the window stays as it was, and after a pause Connect may be tried again.
+TEST_F(LoginSequenceTest, OfflineTheConnectStopsBeforeAnyRequestAndLeavesTheStateAsItWas)
+{
+    const int l = Environment->Language;
+    SetConnectedStateSeam([] { return false; });
+    struct TRestore {
+        ~TRestore() { SetConnectedStateSeam(nullptr); }
+    } restore;
+    StoreString("Connection", "connected", "0");
+    auto& dav = davtest::ApacheFixture::Instance();
+    const size_t mark = dav.LogMark();
+    const auto start = std::chrono::steady_clock::now();
+    Login->Click();
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+    EXPECT_FALSE(Login->Running());
+    EXPECT_EQ(TrayIcon.InfoText, Txt(97, l));
+    EXPECT_EQ(TrayIcon.InfoFlags, TSxTrayIconInfoFlags::niifError);
+    EXPECT_EQ(Window.Calls, (std::vector<std::string>{"SaveSettings", "DisableConnect", "DisableRefresh",
+                                                      "EnableConnect"}));
+    EXPECT_EQ(Connected(), "0");
+    EXPECT_EQ(ReadRegistryString("Connection", "password", "x"), "");
+    EXPECT_TRUE(dav.LogSince(mark, "/dav/" + Box, 0, 300).empty());
+}
+
 TEST_F(LoginSequenceTest, AMissingRequiredFileStopsEitherDirection)
 {
     const std::string install = FreshFolder("login_install");
