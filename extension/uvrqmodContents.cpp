@@ -80,15 +80,17 @@ void TvrqmodPermanent::sxVrqProviderGrainOpen(TSxCustomDataGrain& grain, std::st
             return;
         }
         // The sidecar comes into place at once with the document's time, which marks the bytes the
-        // server has: the tray program sends the document only once it is written later.
-        const std::wstring sidecar = Utf8ToWide(local + ".sxc"), part = sidecar + L".~part";
-        if (!CopyFileW(Utf8ToWide(record).c_str(), part.c_str(), FALSE) ||
-            !shl_SetFileLastWrite(WideToUtf8(part), shl_FileLastWrite(local)) ||
-            !MoveFileExW(part.c_str(), sidecar.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-            const DWORD code = GetLastError();
-            DeleteFileW(part.c_str());
-            throw std::runtime_error("cannot write " + local + ".sxc: " + SysErrorMessage(code));
+        // server has: the tray program sends the document only once it is written later. It names
+        // the place the document came from, whatever a damaged or older record says.
+        TVirtualFileRecord copy;
+        try {
+            copy = ReadRecord(record);
+        } catch (const std::exception& e) {
+            LogError(std::string("GrainOpen: ") + e.what());
+            TVirtualFileStorage::InitRecord(copy);
         }
+        if (!Storage->WriteSidecar(local, copy, server, shl_FileLastWrite(local)))
+            throw std::runtime_error("cannot write " + local + ".sxc");
         if (!LaunchCommand("rundll32.exe url.dll,FileProtocolHandler \"" + local + "\""))
             throw std::runtime_error("cannot start the program of " + local + ": " + SysErrorMessage(GetLastError()));
     } catch (const std::exception& e) {

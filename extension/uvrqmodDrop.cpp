@@ -95,19 +95,10 @@ void TvrqmodPermanent::sxVrqProviderNewGrainFromFileEx2(TSxCustomDataGrain& fold
             dialog.Progress.SetDetail(fileName);
             // The PUT replaces a file of that name; nothing is deleted before it.
             if (client.Upload(fileName, target, dialog)) {
-                const std::string directory = Storage->FolderDirectory(folderPath);
-                MakeDirectories(directory);
-                const std::string old = Storage->FindCacheName(directory + name);
-                if (!old.empty())
-                    DeleteFileW(Utf8ToWide(directory + old).c_str());
-                TVirtualFileRecord record;
-                Storage->RecordFromLocalFile(shl_WithSlash(Storage->Root) + folderPath, fileName, record);
-                record.Name = name;
-                record.Path = folderPath;
-                record.CacheName = UniqueRecordName(directory, record.CacheName);
-                if (!Storage->SaveVirtualFileStorageToFile(record))
+                const std::string recordFile = Storage->AddUploadedFile(target, fileName);
+                if (recordFile.empty())
                     LogError("NewGrainFromFileEx2: the mirror record of \"" + target + "\" could not be written");
-                newGrain = MakeFileGrain(target, directory + record.CacheName);
+                newGrain = MakeFileGrain(target, recordFile);
                 sxVrqProvider.NotifyGrainUpdated(folder);
                 // Cancel ends the drop; what is stored stays.
                 if (dialog.Progress.Cancelled())
@@ -209,18 +200,7 @@ void TvrqmodPermanent::sxVrqProviderDataGrainDropEx(TSxCustomDataGrain& folder, 
         if (isFolder) {
             ReloadFolder(made, true, -1, dialog);
         } else {
-            const std::string directory = Storage->FolderDirectory(madeFolder);
-            MakeDirectories(directory);
-            const std::string old = Storage->FindCacheName(directory + NamePartOf(made));
-            if (!old.empty())
-                DeleteFileW(Utf8ToWide(directory + old).c_str());
-            const std::string sourceRecord = grain.GetValue("vCacheName");
-            TVirtualFileRecord record = ReadRecord(sourceRecord);
-            record.Name = NamePartOf(made);
-            record.Path = madeFolder;
-            record.IsFolder = false;
-            record.CacheName = UniqueRecordName(directory, NamePartOf(sourceRecord));
-            if (!Storage->SaveVirtualFileStorageToFile(record))
+            if (Storage->CopyFileRecord(grain.GetValue("vCacheName"), made).empty())
                 LogError("DataGrainDropEx: the mirror record of \"" + made + "\" could not be written");
         }
         sxVrqProvider.NotifyGrainUpdated(folder);
@@ -267,13 +247,7 @@ void TvrqmodPermanent::sxVrqProviderGrainMoved(TSxDataGrainList& grains)
                                                        grain.Name));
                 continue;
             }
-            const std::string cacheName = grain.GetValue("vCacheName");
-            if (isFolder) {
-                shl_DeleteFolder(shl_WithoutSlash(cacheName));
-                DeleteFileW(Utf8ToWide(FolderRecordOf(cacheName)).c_str());
-            } else {
-                DeleteFileW(Utf8ToWide(cacheName).c_str());
-            }
+            Storage->RemoveItem(grain.GetValue("vCacheName"), isFolder);
             if (!target.empty())
                 MoveOpenSidecars(source, target);
             sxVrqProvider.NotifyGrainDeleted(grain);

@@ -291,10 +291,7 @@ TVirtualFileRecord TvrqmodPermanent::ReadRecord(const std::string& recordFile)
 
 std::string TvrqmodPermanent::ServerPathOf(const std::string& filePath) const
 {
-    const std::string cache = Env ? shl_WithSlash(Env->Cache) : std::string();
-    return !cache.empty() && filePath.size() >= cache.size() && SameText(filePath.substr(0, cache.size()), cache)
-               ? filePath.substr(cache.size())
-               : filePath;
+    return Env ? TVirtualFileStorage::StripRoot(Env->Cache, filePath) : filePath;
 }
 
 std::string TvrqmodPermanent::ServerPathOf(const TSxCustomDataGrain& grain) const

@@ -141,7 +141,7 @@ private:
     bool DeleteItem(TSxCustomDataGrain& grain, bool permanent, TvrqDialog& dialog);
     // The mirror after the server moved or renamed a folder from oldPath to newPath: its directory
     // moves along, its own record and every record below it carry the new path.
-    void MoveMirrorFolder(const std::string& oldDirectory, const std::string& oldPath, const std::string& newPath);
+    void MoveMirrorFolder(const std::string& oldPath, const std::string& newPath);
     // Open documents whose server item was renamed or moved: their sidecars follow, so a later save
     // goes to where the file now is.
     void MoveOpenSidecars(const std::string& oldPath, const std::string& newPath);

@@ -225,28 +225,8 @@ bool TvrqmodPermanent::ReloadFolder(const std::string& path, bool clearCache, in
             return false;
         }
         // The folder's old mirror goes aside and comes back unless the new listing is complete.
-        std::string directory, aside;
-        if (clearCache && !server.empty() && Storage) {
-            directory = shl_WithoutSlash(Storage->FolderDirectory(server));
-            if (shl_DirectoryExists(directory)) {
-                aside = directory + ".old" + std::to_string(GetTickCount64());
-                if (!MoveFileExW(Utf8ToWide(directory).c_str(), Utf8ToWide(aside).c_str(), 0)) {
-                    LogError("ReloadFolder: cannot set aside " + directory + ": " + SysErrorMessage(GetLastError()));
-                    aside.clear();
-                } else {
-                    MakeDirectories(directory);
-                }
-            }
-        }
-        const bool ok = client.TranslateXML(answer, false, dialog);
-        if (!aside.empty()) {
-            if (ok) {
-                shl_DeleteFolder(aside);
-            } else {
-                shl_DeleteFolder(directory);
-                MoveFileExW(Utf8ToWide(aside).c_str(), Utf8ToWide(directory).c_str(), 0);
-            }
-        }
+        auto translate = [&] { return client.TranslateXML(answer, false, dialog); };
+        const bool ok = clearCache && !server.empty() && Storage ? Storage->RelistFolder(server, translate) : translate();
         if (!ok) {
             dialog.ShowWarning(Txt(83), Txt(95));
             LogError("ReloadFolder: the answer for \"" + server + "\" could not be read; the mirror stays as it was");

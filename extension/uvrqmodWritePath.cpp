@@ -40,24 +40,6 @@ bool Rebase(std::string& path, const std::string& oldPath, const std::string& ne
 
 } // namespace
 
-// The record file of a folder, beside its mirror directory.
-std::string FolderRecordOf(const std::string& directory) { return shl_WithoutSlash(directory) + "DIRTMPFILE.DIR"; }
-
-// A record file name that no other record of the directory has; the extension stays last.
-std::string UniqueRecordName(const std::string& directory, const std::string& name)
-{
-    const std::string base = name.empty() ? std::string("record.dat") : name;
-    if (!shl_FileExists(shl_WithSlash(directory) + base))
-        return base;
-    for (unsigned n = 2;; ++n) {
-        std::string candidate = std::to_string(n);
-        candidate.insert(candidate.begin(), 'k');
-        candidate += base;
-        if (!shl_FileExists(shl_WithSlash(directory) + candidate))
-            return candidate;
-    }
-}
-
 std::string JoinServer(const std::string& folder, const std::string& name)
 {
     return folder.empty() ? name : shl_WithoutSlash(folder) + "\\" + name;
@@ -79,46 +61,14 @@ TItemState ServerItemState(TWEBDAVClient& client, const std::string& serverPath,
     return folder == TItemState::Absent ? state : folder;
 }
 
-void TvrqmodPermanent::MoveMirrorFolder(const std::string& oldDirectory, const std::string& oldPath,
-                                        const std::string& newPath)
+void TvrqmodPermanent::MoveMirrorFolder(const std::string& oldPath, const std::string& newPath)
 {
-    const std::string from = shl_WithoutSlash(oldDirectory);
-    const std::string to = shl_WithoutSlash(Storage->FolderDirectory(newPath));
-    TVirtualFileRecord own = ReadRecord(FolderRecordOf(from));
-    // What the mirror still held at the new place is not on the server (it said the name was free).
-    if (shl_DirectoryExists(to))
-        shl_DeleteFolder(to);
-    DeleteFileW(Utf8ToWide(FolderRecordOf(to)).c_str());
-    MakeDirectories(FolderPartOf(to));
-    const bool moved = MoveFileExW(Utf8ToWide(from).c_str(), Utf8ToWide(to).c_str(), 0) != 0;
-    DeleteFileW(Utf8ToWide(FolderRecordOf(from)).c_str());
-    own.Name = NamePartOf(newPath);
-    own.Path = newPath;
-    own.IsFolder = true;
-    own.CacheName.clear();
-    if (own.LastModified == 0)
-        own.CreationDate = own.LastModified = NowDateTime();
-    Storage->SaveVirtualFileStorageToFile(own);
-    if (!moved) {
-        // The mirror cannot follow by itself: the server's listing rebuilds the folder.
-        LogError("MoveMirrorFolder: cannot move " + from + ": " + SysErrorMessage(GetLastError()));
-        shl_DeleteFolder(from);
+    // A mirror that could not follow whole is listed anew from the server.
+    if (!Storage->MoveFolder(oldPath, newPath)) {
+        LogError("MoveMirrorFolder: the mirror of \"" + oldPath + "\" did not follow whole; \"" + newPath +
+                 "\" is listed anew");
         ReloadFolder(newPath, true, -1);
-        return;
     }
-    ForEachFileBelow(to, [&](const std::string& file) {
-        try {
-            TVirtualFileRecord record;
-            Storage->LoadVirtualFileStorageFromFile(file, record);
-            if (!Rebase(record.Path, oldPath, newPath))
-                return;
-            if (!record.IsFolder)
-                record.CacheName = NamePartOf(file);
-            Storage->SaveVirtualFileStorageToFile(record);
-        } catch (const std::exception& e) {
-            LogError(std::string("MoveMirrorFolder: ") + e.what());
-        }
-    });
 }
 
 void TvrqmodPermanent::MoveOpenSidecars(const std::string& oldPath, const std::string& newPath)
@@ -134,19 +84,9 @@ void TvrqmodPermanent::MoveOpenSidecars(const std::string& oldPath, const std::s
             std::string full = JoinServer(record.Path, record.Name);
             if (!Rebase(full, oldPath, newPath))
                 return;
-            record.Path = shl_WithoutSlash(FolderPartOf(full));
-            record.Name = NamePartOf(full);
             // Its time marks what the server has of the document: it stays.
-            const uint64_t marked = shl_FileLastWrite(file);
-            const auto bytes = RecordToBytes(record);
-            THandle handle(CreateFileW(Utf8ToWide(file).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-            DWORD written = 0;
-            if (!handle || !WriteFile(handle.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-                written != bytes.size())
-                throw std::runtime_error("cannot write " + file + ": " + SysErrorMessage(GetLastError()));
-            handle.reset();
-            shl_SetFileLastWrite(file, marked);
+            if (!Storage->WriteSidecar(file.substr(0, file.size() - 4), record, full, shl_FileLastWrite(file)))
+                throw std::runtime_error("cannot write " + file);
         } catch (const std::exception& e) {
             LogError(std::string("MoveOpenSidecars: ") + e.what());
         }
@@ -208,15 +148,11 @@ void TvrqmodPermanent::sxVrqProviderRenameDataGrain(TSxCustomDataGrain&, TSxCust
         performRename = true;
         const std::string cacheName = grain.GetValue("vCacheName");
         if (grain.IsFile) {
-            TVirtualFileRecord record = ReadRecord(cacheName);
-            record.Name = newName;
-            record.Path = shl_WithoutSlash(FolderPartOf(newPath));
-            record.CacheName = NamePartOf(cacheName);
-            if (!Storage->SaveVirtualFileStorageToFile(record))
+            if (Storage->MoveFileRecord(cacheName, newPath).empty())
                 LogError("Rename: the mirror record of \"" + newPath + "\" could not be written");
             grain.SetValue("vFilePath", shl_WithSlash(Env->Cache) + newPath);
         } else {
-            MoveMirrorFolder(cacheName, oldPath, newPath);
+            MoveMirrorFolder(oldPath, newPath);
             grain.SetValue("vFilePath", shl_WithSlash(Env->Cache) + newPath + "\\");
             grain.SetValue("vCacheName", Storage->FolderDirectory(newPath));
         }
@@ -256,16 +192,9 @@ void TvrqmodPermanent::sxVrqProviderCreateNewFolder(TSxCustomDataGrain& owner, c
                                                            newFolderName));
             return;
         }
-        TVirtualFileRecord record;
-        TVirtualFileStorage::InitRecord(record);
-        record.Name = newFolderName;
-        record.Path = path;
-        record.IsFolder = true;
-        record.CreationDate = record.LastModified = NowDateTime();
-        if (!Storage->SaveVirtualFileStorageToFile(record))
+        if (!Storage->MakeFolder(path))
             LogError("CreateNewFolder: the mirror of \"" + path + "\" could not be written");
         const std::string directory = Storage->FolderDirectory(path);
-        MakeDirectories(directory);
         // The folder can be renamed and deleted at once, as Explorer offers right after making it.
         newFolder = MakeFolderGrain(shl_WithSlash(Env->Cache) + (parentPath.empty() ? "" : parentPath + "\\"),
                                     FolderPartOf(shl_WithoutSlash(directory)), NamePartOf(shl_WithoutSlash(directory)),
@@ -392,12 +321,7 @@ bool TvrqmodPermanent::DeleteItem(TSxCustomDataGrain& grain, bool permanent, Tvr
         if (permanent || IsInTrash(path)) {
             if (!client.Delete(ItemPath(path, isFolder)))
                 return refused("the server refused the delete");
-            if (isFolder) {
-                shl_DeleteFolder(shl_WithoutSlash(cacheName));
-                DeleteFileW(Utf8ToWide(FolderRecordOf(cacheName)).c_str());
-            } else {
-                DeleteFileW(Utf8ToWide(cacheName).c_str());
-            }
+            Storage->RemoveItem(cacheName, isFolder);
             return true;
         }
         // Into the trash, made on the first delete on the server and in the mirror.
@@ -405,15 +329,8 @@ bool TvrqmodPermanent::DeleteItem(TSxCustomDataGrain& grain, bool permanent, Tvr
         if (!client.FileExists(shl_WithSlash(trash)) && !client.MakeDir(shl_WithSlash(trash)))
             return refused("the folder \"" + trash + "\" cannot be made");
         const std::string trashDirectory = Storage->FolderDirectory(trash);
-        if (!shl_DirectoryExists(trashDirectory)) {
-            TVirtualFileRecord record;
-            TVirtualFileStorage::InitRecord(record);
-            record.Name = record.Path = trash;
-            record.IsFolder = true;
-            record.CreationDate = record.LastModified = NowDateTime();
-            Storage->SaveVirtualFileStorageToFile(record);
-            MakeDirectories(trashDirectory);
-        }
+        if (!shl_DirectoryExists(trashDirectory))
+            Storage->MakeFolder(trash);
         // A name the trash holds already gets the next free copy name; nothing there is replaced.
         const std::string target = client.GetUniquePath(trash, grain.Name);
         if (target.empty())
@@ -421,16 +338,11 @@ bool TvrqmodPermanent::DeleteItem(TSxCustomDataGrain& grain, bool permanent, Tvr
         if (!client.Move(ItemPath(path, isFolder), ItemPath(target, isFolder), dialog))
             return refused("the server refused the move into the trash");
         if (isFolder) {
-            MoveMirrorFolder(cacheName, path, target);
-        } else {
-            TVirtualFileRecord record = ReadRecord(cacheName);
-            record.Path = trash;
-            record.Name = NamePartOf(target);
-            record.IsFolder = false;
-            record.CacheName = UniqueRecordName(trashDirectory, NamePartOf(cacheName));
-            if (!Storage->SaveVirtualFileStorageToFile(record))
-                LogError("HandleDelete: the mirror record of \"" + target + "\" could not be written");
-            DeleteFileW(Utf8ToWide(cacheName).c_str());
+            MoveMirrorFolder(path, target);
+        } else if (Storage->MoveFileRecord(cacheName, target).empty()) {
+            // The server moved it: the mirror must not show it at its old place.
+            LogError("HandleDelete: the mirror record of \"" + target + "\" could not be written");
+            Storage->RemoveItem(cacheName, false);
         }
         MoveOpenSidecars(path, target);
         TellViews(trash);

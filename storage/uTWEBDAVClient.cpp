@@ -49,11 +49,7 @@ TWEBDAVClient::TWEBDAVClient() {
 TWEBDAVClient::~TWEBDAVClient() = default;
 
 std::string TWEBDAVClient::StripCacheRoot(const std::string& path) const {
-    const std::string& cache = Env->Cache;
-    if (!cache.empty() && path.size() >= cache.size() && SameText(path.substr(0, cache.size()), cache)) {
-        return path.substr(cache.size());
-    }
-    return path;
+    return TVirtualFileStorage::StripRoot(Env->Cache, path);
 }
 
 std::string TWEBDAVClient::BuildURL(const std::string& path) const {
@@ -332,11 +328,6 @@ std::string Quoted(const std::string& text) {
 THeaders Join(THeaders a, const THeaders& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
-}
-
-// "Fotos" -> "Fotos\"; the storage root "" stays "" (server paths have no leading "\").
-std::string FolderPrefix(const std::string& folder) {
-    return folder.empty() || folder.back() == '\\' ? folder : folder + "\\";
 }
 
 TOutcome Send(TWEBDAVClient& client, const TItemRequest& r) {
@@ -689,7 +680,7 @@ bool TWEBDAVClient::UploadDirectory(const std::string& localFolder, const std::s
                                     TvrqDialog& dialog) {
     TvrqProgress& progress = dialog.Progress;
     const std::string folder = shl_WithoutSlash(localFolder);
-    const std::string remote = FolderPrefix(remoteParent) + shl_ExtractPathName(folder) + "\\";
+    const std::string remote = shl_WithSlash(remoteParent) + shl_ExtractPathName(folder) + "\\";
     Begin(*this, &progress, "UploadDirectory", localFolder, remote, shl_ExtractPathName(shl_WithoutSlash(remote)), 1);
     bool result = true;
     try {
@@ -769,7 +760,7 @@ std::string TWEBDAVClient::GetUniqueName(const std::string& folder, const std::s
     // A server that says every name is taken must not keep us asking for ever.
     constexpr int maxCopies = 10000;
     try {
-        const std::string base = FolderPrefix(folder);
+        const std::string base = shl_WithSlash(folder);
         if (!IsOnServer(*this, base + name)) return name;
         std::string candidate = Txt(59) + name;
         for (int n = 2; IsOnServer(*this, base + candidate); ++n) {
@@ -785,7 +776,7 @@ std::string TWEBDAVClient::GetUniqueName(const std::string& folder, const std::s
 
 std::string TWEBDAVClient::GetUniquePath(const std::string& folder, const std::string& name) {
     const std::string unique = GetUniqueName(folder, name);
-    return unique.empty() ? std::string() : FolderPrefix(folder) + unique;
+    return unique.empty() ? std::string() : shl_WithSlash(folder) + unique;
 }
 
 void TWEBDAVClient::JPEGToBitmap(const std::string& jpegFile) {

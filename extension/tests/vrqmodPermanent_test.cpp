@@ -412,6 +412,35 @@ TEST_F(PermanentModule, OpenDownloadsOnceWritesTheSidecarAndStartsTheProgram)
     EXPECT_EQ(Launched.size(), 3u);
 }
 
+// A record that still names an older place (a mirror that could not follow a move, an older
+// listing): the sidecar names the place the document came from, so that its save goes back there.
+TEST_F(PermanentModule, TheSidecarNamesThePlaceTheDocumentCameFrom)
+{
+    TOnlineUser::Dav().WriteFile(User->Srv("Fotos/a.txt"), "Fotos-Inhalt");
+    ASSERT_TRUE(User->Login());
+    auto grain = Grain("Fotos/a.txt");
+    ASSERT_TRUE(grain);
+    const std::string recordFile = grain->GetValue("vCacheName");
+    const std::string bytes = exttest::ReadLocal(U8Path(recordFile));
+    TVirtualFileRecord stale = RecordFromBytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    stale.Path = "Archiv";
+    stale.Name = "alt.txt";
+    const auto staleBytes = RecordToBytes(stale);
+    exttest::WriteLocal(U8Path(recordFile), std::string(staleBytes.begin(), staleBytes.end()));
+    std::string command, parameters, directory;
+    Module->sxVrqProviderGrainOpen(*grain, command, parameters, directory);
+    const std::string local = Module->OpenFileOf("Fotos\\a.txt");
+    ASSERT_EQ(exttest::ReadLocal(U8Path(local)), "Fotos-Inhalt");
+    const std::string sidecar = exttest::ReadLocal(U8Path(local + ".sxc"));
+    ASSERT_EQ(sidecar.size(), 800u);
+    const TVirtualFileRecord written = RecordFromBytes(reinterpret_cast<const uint8_t*>(sidecar.data()), sidecar.size());
+    EXPECT_EQ(written.Path, "Fotos");
+    EXPECT_EQ(written.Name, "a.txt");
+    EXPECT_EQ(written.Size, stale.Size);
+    EXPECT_TRUE(shl_OpenDocumentSent(local));
+    EXPECT_EQ(Launched.size(), 1u);
+}
+
 // A document saved here whose upload failed (or that the tray program never saw) holds the user's
 // work: opening the item again, and emptying the working folders, keep it.
 TEST_F(PermanentModule, ADocumentChangedHereAndNotYetSentSurvivesASecondOpenAndTheEmptying)

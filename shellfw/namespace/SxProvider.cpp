@@ -97,13 +97,6 @@ std::wstring WindowsFolder()
     return n && n < MAX_PATH ? std::wstring(buffer, n) : std::wstring(L"C:\\Windows");
 }
 
-std::string WithBackslash(std::string path)
-{
-    if (!path.empty() && path.back() != '\\')
-        path.push_back('\\');
-    return path;
-}
-
 TSxDateTime CurrentTimeOfDay()
 {
     SYSTEMTIME st;
@@ -753,7 +746,7 @@ std::string TSxCustomProvider::GetGrainTempPath(Grain& grain)
         const DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
         path = n && n <= MAX_PATH ? WideToUtf8(std::wstring(buffer, n)) : std::string();
     }
-    return WithBackslash(path);
+    return shl_WithSlash(path);
 }
 
 bool TSxCustomProvider::IsFileSystemPath(const std::string& fullPath)

@@ -252,6 +252,36 @@ TEST(TreeWalk, VisitorMayRemoveWhatItWasGiven)
     EXPECT_TRUE(RemoveDirectoryW(wroot.c_str())) << "the root is left empty";
 }
 
+// A linked folder may lead anywhere, also back up into the tree: it is reported as a link and
+// never entered, so a walk that removes what it meets leaves the link's target whole.
+TEST(TreeWalk, ALinkedFolderIsReportedAndNotEntered)
+{
+    const std::string root = MakeTempFolder("walklink");
+    const std::wstring wroot = Utf8ToWide(root);
+    CreateDirectoryW((wroot + L"Ziel").c_str(), nullptr);
+    WriteBytes(wroot + L"Ziel\\bleibt.txt", "x");
+    CreateDirectoryW((wroot + L"Baum").c_str(), nullptr);
+    // Wine 8 answers yes and makes nothing; Windows without developer mode refuses.
+    const bool made = CreateSymbolicLinkW((wroot + L"Baum\\Verweis").c_str(), (wroot + L"Ziel").c_str(),
+                                          SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+    const uint32_t attributes = shl_FileAttributes(wroot + L"Baum\\Verweis");
+    if (!made || attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        shl_DeleteFolder(root);
+        GTEST_SKIP() << "no folder link can be made here";
+    }
+    TWalkLog log;
+    bool linkSeen = false;
+    EXPECT_TRUE(shl_WalkTree(wroot + L"Baum", log.Visitor([&](const TShellTreeEntry& e) {
+        if (e.Name == L"Verweis") linkSeen = e.Link && e.Folder && !e.Leaving;
+        return TShellWalk::Continue;
+    })));
+    EXPECT_TRUE(linkSeen);
+    EXPECT_EQ(log.Lines, std::vector<std::string>{"+Verweis"}) << "reported once, nothing below it";
+    EXPECT_TRUE(RemoveDirectoryW((wroot + L"Baum\\Verweis").c_str()));
+    EXPECT_TRUE(shl_FileExists(root + "Ziel\\bleibt.txt"));
+    EXPECT_TRUE(shl_DeleteFolder(root));
+}
+
 // A tree of 30 levels of 20 characters: its lowest file lies past 600 characters, far beyond MAX_PATH,
 // under every form of its root: plain, "\\?\", the share and "\\?\UNC\".
 TEST(TreeWalk, LevelsPastMaxPathUnderEveryRootForm)
