@@ -46,42 +46,31 @@ bool EndsWith(const std::wstring& text, const std::wstring& tail)
     return text.size() >= tail.size() && _wcsicmp(text.c_str() + text.size() - tail.size(), tail.c_str()) == 0;
 }
 
-// Deletes the documents of one folder of "Open" that no program holds and whose content the server
-// has, each with its sidecar; a sidecar without its document goes too. A document changed since its
-// last download or upload stays for the tray program to send. Sub-folders (the slots) are emptied
-// the same way and removed when nothing is left in them.
+// Deletes the documents below "Open" that no program holds and whose content the server has, each
+// with its sidecar; a sidecar without its document goes too. A document changed since its last
+// download or upload stays for the tray program to send. The sub-folders (the slots) are removed
+// when nothing is left in them; a linked folder is not followed.
 void EmptyOpenFolder(const std::wstring& folder)
 {
-    std::vector<std::wstring> files, folders;
-    WIN32_FIND_DATAW data;
-    TFindHandle find(FindFirstFileW((folder + L"*").c_str(), &data));
-    if (!find)
-        return;
-    do {
-        const std::wstring name = data.cFileName;
-        if (name == L"." || name == L"..")
-            continue;
-        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? folders : files).push_back(name);
-    } while (FindNextFileW(find.get(), &data));
-    find.reset();
-    for (const std::wstring& name : files) {
-        if (EndsWith(name, L".sxc"))
-            continue;
-        if (GetFileAttributesW((folder + name + L".sxc").c_str()) != INVALID_FILE_ATTRIBUTES &&
-            !shl_OpenDocumentSent(WideToUtf8(folder + name)))
-            continue;
-        if (DeleteFileW((folder + name).c_str()))
-            DeleteFileW((folder + name + L".sxc").c_str());
-    }
-    for (const std::wstring& name : files) {
-        const std::wstring document = folder + name.substr(0, name.size() - 4);
-        if (EndsWith(name, L".sxc") && GetFileAttributesW(document.c_str()) == INVALID_FILE_ATTRIBUTES)
-            DeleteFileW((folder + name).c_str());
-    }
-    for (const std::wstring& name : folders) {
-        EmptyOpenFolder(folder + name + L"\\");
-        RemoveDirectoryW((folder + name).c_str());
-    }
+    shl_WalkTree(folder, [](const TShellTreeEntry& e) {
+        if (e.Folder) {
+            if (e.Leaving)
+                RemoveDirectoryW(e.LongPath.c_str());
+            return TShellWalk::Continue;
+        }
+        const std::wstring& file = e.LongPath;
+        if (EndsWith(e.Name, L".sxc")) {
+            // One beside its document goes with it, or stays with it.
+            if (!shl_PathExists(file.substr(0, file.size() - 4)))
+                DeleteFileW(file.c_str());
+            return TShellWalk::Continue;
+        }
+        if (shl_PathExists(file + L".sxc") && !shl_OpenDocumentSent(WideToUtf8(e.Path)))
+            return TShellWalk::Continue;
+        if (DeleteFileW(file.c_str()))
+            DeleteFileW((file + L".sxc").c_str());
+        return TShellWalk::Continue;
+    }, TShellWalkOrder::FilesFirst);
 }
 
 }  // namespace

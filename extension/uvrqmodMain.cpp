@@ -366,9 +366,8 @@ bool TvrqmodMain::sxVrqContextPopup_SendToClick(const std::vector<std::string>& 
             if (!TvrqDialog::IsFinalAnswer(answer))
                 answer = mrYes;
             const std::string name = shl_ExtractPathName(path);
-            const DWORD attributes = GetFileAttributesW(Utf8ToWide(path).c_str());
             bool ok = true;
-            const bool isFolder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+            const bool isFolder = shl_DirectoryExists(path);
             const std::string item = target + "\\" + name + (isFolder ? "\\" : "");
             // Unless every item is to be replaced, the server is asked first; when it cannot tell,
             // nothing is sent over what it may hold.

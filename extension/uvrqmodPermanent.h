@@ -10,17 +10,7 @@
 #include <string>
 #include <vector>
 
-// The special server folders and their icon index; matched on a folder's own name only.
-constexpr const char* TrashFolderName = "Gelöschte Dateien";
-constexpr const char* SendToFolderName = "Neue Dateianlagen";
-// Index 0 to 3 of a special folder name (case of A to Z ignored), -1 for any other name.
-int SpecialFolderIndex(const std::string& name, int windowsVersion);
-// Folders and files that the mirror holds but the folder never shows.
-bool IsHiddenMirrorFolder(const std::string& name);
-bool IsHiddenMirrorFile(const std::string& recordFileName, const std::string& name);
-// The slot of the local copies of one server item: 16 hex digits of a hash of its exact server
-// path, so two folders' "a.txt" never share a file.
-std::string ServerPathSlot(const std::string& serverPath);
+#include "uvrqNameRules.h"
 
 #ifdef _WIN32
 #include "SxShellFolder.h"
@@ -30,6 +20,7 @@ std::string ServerPathSlot(const std::string& serverPath);
 #include "SxPmtDataModule.h"
 #include "SxException.h"
 #include "SxExplorerMenu.h"
+#include "uvrqLauncher.h"
 
 #include <windows.h>
 
@@ -41,9 +32,6 @@ class TSystemIcon;
 struct TVirtualFileRecord;
 struct TElementProperties;
 
-// Starts the program of a downloaded file; the default runs the command line through WinExec.
-using TvrqLauncherFn = std::function<bool(const std::string& commandLine)>;
-void SetLauncher(TvrqLauncherFn fn);
 // How long a failed connection check waits before it starts the tray program again (5 s; tests
 // shorten it). Also forgets the last start.
 void SetTrayStartPause(unsigned milliseconds);
@@ -153,7 +141,7 @@ private:
     bool DeleteItem(TSxCustomDataGrain& grain, bool permanent, TvrqDialog& dialog);
     // The mirror after the server moved or renamed a folder from oldPath to newPath: its directory
     // moves along, its own record and every record below it carry the new path.
-    void MoveMirrorFolder(const std::string& oldDirectory, const std::string& oldPath, const std::string& newPath);
+    void MoveMirrorFolder(const std::string& oldPath, const std::string& newPath);
     // Open documents whose server item was renamed or moved: their sidecars follow, so a later save
     // goes to where the file now is.
     void MoveOpenSidecars(const std::string& oldPath, const std::string& newPath);

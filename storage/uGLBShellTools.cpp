@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cwchar>
 #include <stdexcept>
 
 #ifdef _WIN32
@@ -31,6 +32,24 @@ std::string shl_ExtractFileExt(const std::string& path)
     const std::string name = shl_ExtractFileName(path);
     const size_t dot = name.rfind('.');
     return dot == std::string::npos ? std::string() : name.substr(dot);
+}
+
+std::string shl_ExtractFilePath(const std::string& path)
+{
+    const size_t sep = path.find_last_of("\\/:");
+    return sep == std::string::npos ? std::string() : path.substr(0, sep + 1);
+}
+
+std::string shl_WithSlash(std::string path)
+{
+    if (!path.empty() && path.back() != '\\') path += '\\';
+    return path;
+}
+
+std::string shl_WithoutSlash(std::string path)
+{
+    while (!path.empty() && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+    return path;
 }
 
 bool shl_IsImageFile(const std::string& fileName)
@@ -140,23 +159,127 @@ bool shl_IsProcessRunning(const std::string& name, bool fullPath)
     });
 }
 
-namespace {
-DWORD AttributesOf(const std::string& name)
+std::wstring shl_LongPath(const std::wstring& path)
 {
-    return name.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(Utf8ToWide(name).c_str());
+    // Below MAX_PATH less room for an "\8.3-name" the plain form works everywhere.
+    if (path.size() < MAX_PATH - 12 || path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0) return path;
+    const bool drive = path.size() > 2 && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/');
+    const bool share = path.size() > 2 && (path[0] == L'\\' || path[0] == L'/') && (path[1] == L'\\' || path[1] == L'/');
+    if (!drive && !share) return path;
+    const DWORD need = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (need == 0) return path;
+    std::wstring full(need, L'\0');
+    const DWORD got = GetFullPathNameW(path.c_str(), need, full.data(), nullptr);
+    if (got == 0 || got >= need) return path;
+    full.resize(got);
+    if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
 }
-} // namespace
+
+uint32_t shl_FileAttributes(const std::wstring& name)
+{
+    if (name.empty()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return GetFileAttributesW(shl_LongPath(name).c_str());
+}
+
+uint32_t shl_FileAttributes(const std::string& name)
+{
+    return shl_FileAttributes(Utf8ToWide(name));
+}
+
+bool shl_PathExists(const std::wstring& name)
+{
+    return shl_FileAttributes(name) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool shl_PathExists(const std::string& name)
+{
+    return shl_FileAttributes(name) != INVALID_FILE_ATTRIBUTES;
+}
 
 bool shl_FileExists(const std::string& name)
 {
-    const DWORD a = AttributesOf(name);
+    const DWORD a = shl_FileAttributes(name);
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool shl_DirectoryExists(const std::string& name)
 {
-    const DWORD a = AttributesOf(name);
+    const DWORD a = shl_FileAttributes(name);
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+namespace {
+// The entries of one folder; none when it cannot be listed.
+std::vector<TShellTreeEntry> ListFolder(const std::wstring& path, const std::wstring& relative, int depth,
+                                        TShellWalkOrder order)
+{
+    std::vector<TShellTreeEntry> entries;
+    WIN32_FIND_DATAW data;
+    // No short names wanted; the long form, so that no level is too deep to list.
+    const TFindHandle find(FindFirstFileExW(shl_LongPath(path + L"\\*").c_str(), FindExInfoBasic, &data,
+                                            FindExSearchNameMatch, nullptr, 0));
+    if (!find) return entries;
+    do {
+        const wchar_t* name = data.cFileName;
+        if (!wcscmp(name, L".") || !wcscmp(name, L"..")) continue;
+        TShellTreeEntry e;
+        e.Name = name;
+        e.Path = path + L"\\" + e.Name;
+        e.LongPath = shl_LongPath(e.Path);
+        e.Relative = relative.empty() ? e.Name : relative + L"\\" + e.Name;
+        e.Attributes = data.dwFileAttributes;
+        e.Size = (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        e.LastWrite = (uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+        e.Depth = depth;
+        e.Folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        e.Link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+        if (e.Folder) e.Size = 0;
+        entries.push_back(std::move(e));
+    } while (FindNextFileW(find.get(), &data));
+    if (order != TShellWalkOrder::AsListed) {
+        const bool filesFirst = order == TShellWalkOrder::FilesFirst;
+        std::stable_partition(entries.begin(), entries.end(),
+                              [&](const TShellTreeEntry& e) { return e.Folder != filesFirst; });
+    }
+    return entries;
+}
+} // namespace
+
+bool shl_WalkTree(const std::wstring& root, const TShellTreeVisitor& visit, TShellWalkOrder order)
+{
+    std::wstring top = root;
+    while (!top.empty() && (top.back() == L'\\' || top.back() == L'/')) top.pop_back();
+    if (top.empty()) return true;
+    struct TLevel {
+        std::vector<TShellTreeEntry> Entries;
+        size_t Next = 0;
+    };
+    std::vector<TLevel> levels;
+    levels.push_back({ListFolder(top, std::wstring(), 0, order)});
+    while (!levels.empty()) {
+        TLevel& level = levels.back();
+        if (level.Next == level.Entries.size()) {
+            levels.pop_back();
+            if (levels.empty()) break;
+            // The folder that level listed: its second call.
+            TShellTreeEntry& folder = levels.back().Entries[levels.back().Next - 1];
+            folder.Leaving = true;
+            if (visit(folder) == TShellWalk::Stop) return false;
+            continue;
+        }
+        const TShellTreeEntry& entry = level.Entries[level.Next++];
+        const TShellWalk step = visit(entry);
+        if (step == TShellWalk::Stop) return false;
+        if (step == TShellWalk::Skip || !entry.Folder || entry.Link) continue;
+        // entry may move with the levels' list: what the next level needs is taken first.
+        std::vector<TShellTreeEntry> below = ListFolder(entry.Path, entry.Relative, entry.Depth + 1, order);
+        levels.push_back({std::move(below)});
+    }
+    return true;
 }
 
 namespace {
@@ -173,7 +296,7 @@ void MakeDirectory(const std::wstring& path, size_t firstLevelEnd)
         if (CreateDirectoryW(path.c_str(), nullptr)) return;
         error = GetLastError();
     }
-    const DWORD a = GetFileAttributesW(path.c_str());
+    const DWORD a = shl_FileAttributes(path);
     if (a == INVALID_FILE_ATTRIBUTES || !(a & FILE_ATTRIBUTE_DIRECTORY))
         throw std::runtime_error("Cannot create the folder " + WideToUtf8(path) + ": " + SysErrorMessage(error));
 }

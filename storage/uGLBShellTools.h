@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // No when the name holds any of / \ : * " ? < > |
@@ -17,6 +18,15 @@ std::string shl_ExtractPathName(const std::string& path);
 std::string shl_ExtractFileName(const std::string& path);
 // Extension of the file-name part with its dot, or the empty text.
 std::string shl_ExtractFileExt(const std::string& path);
+// Folder part of a path with its final separator ("\", "/" and ":" separate, as in
+// shl_ExtractFileName); the empty text for a bare name. Folder part + file-name part = path.
+std::string shl_ExtractFilePath(const std::string& path);
+// The path ending in one "\"; the empty text stays empty (no root is made of it).
+std::string shl_WithSlash(std::string path);
+// The path without its final "\" and "/" (all of them).
+std::string shl_WithoutSlash(std::string path);
+// The older name of shl_WithoutSlash, for the units not yet switched.
+inline std::string WithoutSlash(std::string path) { return shl_WithoutSlash(std::move(path)); }
 // The length of the root of a fully qualified path, with its final "\": "C:\" (3), "\\server\share\",
 // "\\?\C:\" and "\\?\UNC\server\share\". 0 for anything else: relative paths ("a\b", "\a", "C:a"),
 // device paths ("\\.\...", "\\?\GLOBALROOT\...") and texts that are no path.
@@ -26,10 +36,24 @@ size_t shl_PathRootLength(const std::string& path);
 bool shl_IsRemovableFolder(const std::string& path);
 
 #ifdef _WIN32
-// The file system in UTF-8 names; the one home of these tests and waits for every subsystem.
+// A name every file call takes whatever its length: a fully qualified drive or share path of
+// MAX_PATH or more comes back in its "\\?\" form ("\\?\C:\...", "\\?\UNC\server\share\..."),
+// made whole first ("/" as "\", no "." or ".." levels), because that form is taken as it stands.
+// Shorter paths, relative ones and those of that form already come back unchanged.
+std::wstring shl_LongPath(const std::wstring& path);
+
+// The file system in UTF-8 or wide names, past MAX_PATH too; the one home of these tests and waits
+// for every subsystem.
+// The attributes of a file or folder, INVALID_FILE_ATTRIBUTES when there is none (GetLastError
+// then tells why, as after GetFileAttributesW).
+uint32_t shl_FileAttributes(const std::wstring& name);
+uint32_t shl_FileAttributes(const std::string& name);
+// Yes when the name is an existing file or folder.
+bool shl_PathExists(const std::wstring& name);
+bool shl_PathExists(const std::string& name);
 // Yes when the name is an existing file (not a folder).
 bool shl_FileExists(const std::string& name);
-// Yes when the name is an existing folder.
+// Yes when the name is an existing folder (with or without its final "\").
 bool shl_DirectoryExists(const std::string& name);
 // Creates the folder and every missing folder above it; raises std::runtime_error with the
 // system's reason when one cannot be made. A folder that exists already is fine.
@@ -55,6 +79,39 @@ bool shl_OpenDocumentSent(const std::string& document);
 // Marks the document's state of the given last-write time as on the server. False when the
 // sidecar could not be stamped.
 bool shl_MarkOpenDocumentSent(const std::string& document, uint64_t lastWrite);
+
+// A walk over a local folder tree (shl_WalkTree). The visitor gets every file and folder below the
+// root, depth first, each folder before what it holds and, once entered, a second time after it.
+struct TShellTreeEntry {
+    std::wstring Path;       // in the root's own form, without a final "\"
+    std::wstring LongPath;   // Path as shl_LongPath gives it: for the file calls
+    std::wstring Relative;   // below the root, "\" between the levels
+    std::wstring Name;
+    uint32_t Attributes = 0;
+    uint64_t Size = 0;
+    uint64_t LastWrite = 0;  // file-time ticks
+    int Depth = 0;           // 0: directly in the root
+    bool Folder = false;
+    bool Link = false;       // a reparse point; a linked folder is reported, never entered
+    bool Leaving = false;    // the second call of a folder, after everything in it
+};
+enum class TShellWalk {
+    Continue,
+    Skip,   // on a folder: do not enter it (no second call follows); elsewhere as Continue
+    Stop    // end the walk at once
+};
+// The order of the entries of one folder: as the file system lists them, its files before its
+// folders, or its folders (with everything in them) before its files.
+enum class TShellWalkOrder { AsListed, FilesFirst, FoldersFirst };
+using TShellTreeVisitor = std::function<TShellWalk(const TShellTreeEntry& entry)>;
+// Walks the tree below root (a folder; with or without its final "\"; drive, share, "\\?\" and
+// "\\?\UNC\" roots and levels past MAX_PATH alike). Each folder is listed whole before its
+// entries are visited, so the visitor may delete what it was given, and a folder it got with
+// Leaving may be removed. Levels are kept in a list, not on the stack: no depth is too deep. A
+// folder that cannot be listed (gone, no access) is passed as empty. False when the visitor
+// stopped the walk; true otherwise, also for a missing root.
+bool shl_WalkTree(const std::wstring& root, const TShellTreeVisitor& visit,
+                  TShellWalkOrder order = TShellWalkOrder::AsListed);
 
 // Adds the full path of every running process's main module; nothing for a null list.
 void shl_GetProcessList(std::vector<std::string>* list);

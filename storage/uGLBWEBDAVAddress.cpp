@@ -112,7 +112,3 @@ bool RelativeHref(const std::string& href, const std::string& basePath, std::str
     return true;
 }
 
-std::string WithoutSlash(std::string dir) {
-    while (!dir.empty() && (dir.back() == '\\' || dir.back() == '/')) dir.pop_back();
-    return dir;
-}

@@ -20,5 +20,3 @@ std::string URLPathOf(const std::string& url);
 // on the decoded segments, so "%7e" and "~" compare equal. A raw "#" or "?" is part of the path.
 bool RelativeHref(const std::string& href, const std::string& basePath, std::string& relative,
                   std::string& error);
-// The path without its final "\" or "/" characters ("Fotos\" -> "Fotos").
-std::string WithoutSlash(std::string dir);

@@ -310,42 +310,27 @@ bool SafeToRemove(const std::wstring& top) {
 
 // The plain walk of DeleteFolderTree; stops early (false) once *stop is set.
 bool RemoveTree(const std::wstring& top, const std::atomic<bool>* stop) {
-    if (GetFileAttributesW(top.c_str()) == INVALID_FILE_ATTRIBUTES &&
+    if (shl_FileAttributes(top) == INVALID_FILE_ATTRIBUTES &&
         (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND)) {
         return true;
     }
     bool ok = true;
-    // Depth first without recursion: a folder is removed once everything in it went.
-    struct TLevel { std::wstring Dir; bool Listed; };
-    std::vector<TLevel> pending{{top, false}};
-    while (!pending.empty()) {
-        if (stop && *stop) return false;
-        if (pending.back().Listed) {
-            if (!RemoveDirectoryW(pending.back().Dir.c_str())) ok = false;
-            pending.pop_back();
-            continue;
+    // A folder is removed on its second visit, once everything in it went.
+    const bool walked = shl_WalkTree(top, [&](const TShellTreeEntry& e) {
+        if (stop && *stop) return TShellWalk::Stop;
+        if (e.Folder) {
+            // A link is removed as it is reported (the walk never enters it): its target stays.
+            if ((e.Link || e.Leaving) && !RemoveDirectoryW(e.LongPath.c_str())) ok = false;
+            return TShellWalk::Continue;
         }
-        pending.back().Listed = true;
-        const std::wstring dir = pending.back().Dir;
-        WIN32_FIND_DATAW fd;
-        const TFindHandle find(FindFirstFileW((dir + L"\\*").c_str(), &fd));
-        if (!find) continue;
-        do {
-            const std::wstring name = fd.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring full = dir + L"\\" + name;
-            if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-                pending.push_back({full, false});
-            } else if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                if (!RemoveDirectoryW(full.c_str())) ok = false;   // a link: its target stays
-            } else {
-                if (fd.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
-                    SetFileAttributesW(full.c_str(), fd.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
-                }
-                if (!DeleteFileW(full.c_str())) ok = false;
-            }
-        } while (!(stop && *stop) && FindNextFileW(find.get(), &fd));
-    }
+        if (e.Attributes & FILE_ATTRIBUTE_READONLY) {
+            SetFileAttributesW(e.LongPath.c_str(), e.Attributes & ~FILE_ATTRIBUTE_READONLY);
+        }
+        if (!DeleteFileW(e.LongPath.c_str())) ok = false;
+        return TShellWalk::Continue;
+    });
+    if (!walked || (stop && *stop)) return false;
+    if (!RemoveDirectoryW(shl_LongPath(top).c_str())) ok = false;
     return ok;
 }
 
@@ -481,7 +466,7 @@ private:
 }  // namespace
 
 bool DeleteFolderTree(const std::string& folder) {
-    const std::wstring top = Utf8ToWide(WithoutSlash(folder));
+    const std::wstring top = Utf8ToWide(shl_WithoutSlash(folder));
     if (!SafeToRemove(top)) return false;
     // Nobody else of this process removes in there any more: then "false" means something stayed.
     TMirrorSweeper::Instance().StopBelow(top);
@@ -507,7 +492,7 @@ bool MoveFolderWhenFree(const std::wstring& from, const std::wstring& to) {
 }  // namespace
 
 void SwapInMirror(const std::string& fresh, const std::string& cache, const std::string& trash) {
-    const std::string current = WithoutSlash(cache);
+    const std::string current = shl_WithoutSlash(cache);
     const std::wstring wcurrent = Utf8ToWide(current);
     // The old mirror goes into the trash under a name of its own (renamed, not deleted: that is quick);
     // without a trash, or when the rename fails, beside the mirror and deleted at once.
@@ -516,7 +501,7 @@ void SwapInMirror(const std::string& fresh, const std::string& cache, const std:
     if (shl_DirectoryExists(current)) {
         static std::atomic<unsigned> serial{0};
         if (!trash.empty()) {
-            const std::wstring folder = Utf8ToWide(WithoutSlash(trash)) + L"\\";
+            const std::wstring folder = Utf8ToWide(shl_WithoutSlash(trash)) + L"\\";
             try {
                 shl_ForceDirectories(trash);
             } catch (const std::exception&) {
@@ -536,7 +521,7 @@ void SwapInMirror(const std::string& fresh, const std::string& cache, const std:
             }
         }
     }
-    if (!MoveFileExW(Utf8ToWide(WithoutSlash(fresh)).c_str(), wcurrent.c_str(), 0)) {
+    if (!MoveFileExW(Utf8ToWide(shl_WithoutSlash(fresh)).c_str(), wcurrent.c_str(), 0)) {
         const DWORD code = GetLastError();
         if (!old.empty() && !shl_DirectoryExists(current)) MoveFileExW(old.c_str(), wcurrent.c_str(), 0);
         throw std::runtime_error("cannot replace the mirror: " + SysErrorMessage(code));
@@ -595,20 +580,20 @@ void MergeIntoMirror(const std::string& stage, const std::string& cache, const T
         done.push_back({from, to});
     };
     auto aside = [&](const std::wstring& target) {   // an existing file goes into the backup folder
-        if (GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        if (shl_PathExists(target)) {
             move(target, backup + L"\\" + std::to_wstring(++n));
         }
     };
     auto place = [&](const TMirrorItem& item) {
         const std::wstring target = Utf8ToWide(cache + item.Directory + item.FileName);
-        if (item.Implied && GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) return;
+        if (item.Implied && shl_PathExists(target)) return;
         aside(target);
         move(Utf8ToWide(stage + item.Directory + item.FileName), target);
     };
     try {
         // A mirror removed meanwhile (its root, or the folder's own directory) is made again.
-        const std::wstring root = Utf8ToWide(WithoutSlash(cache));
-        if (GetFileAttributesW(root.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        const std::wstring root = Utf8ToWide(shl_WithoutSlash(cache));
+        if (!shl_PathExists(root)) {
             shl_ForceDirectories(cache);
             made.push_back(root);
         }

@@ -1,4 +1,5 @@
 #include "uTApplicationEnviroment.h"
+#include "uGLBShellTools.h"
 
 #include "uGLBConst.h"
 #include "uGLBRegistry.h"
@@ -26,7 +27,6 @@ TApplicationEnviroment::TApplicationEnviroment()
 
     VirtualIcon.clear();
     const std::string icon = Install + "Virtual.ico";
-    const DWORD attr = GetFileAttributesW(Utf8ToWide(icon).c_str());
-    if (!Install.empty() && attr != INVALID_FILE_ATTRIBUTES && !(attr & FILE_ATTRIBUTE_DIRECTORY))
+    if (!Install.empty() && shl_FileExists(icon))
         VirtualIcon = icon;
 }

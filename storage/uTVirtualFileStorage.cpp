@@ -579,16 +579,6 @@ std::mt19937& Random() {
     return engine;
 }
 
-std::string WithSlash(std::string dir) {
-    if (!dir.empty() && dir.back() != '\\') dir += '\\';
-    return dir;
-}
-
-std::string FolderPart(const std::string& path) {   // with its final "\"
-    const size_t sep = path.find_last_of("\\/:");
-    return sep == std::string::npos ? std::string() : path.substr(0, sep + 1);
-}
-
 void WriteRecordFile(const std::string& file, const TVirtualFileRecord& record) {
     const auto bytes = RecordToBytes(record);
     // Explorer's windows read records on threads of their own while a handler rewrites one: the
@@ -628,10 +618,36 @@ void ForEachEntry(const std::string& dir, const std::string& pattern, F f) {
     } while (FindNextFileW(find.get(), &fd));
 }
 
+constexpr const char* FolderRecordSuffix = "DIRTMPFILE.DIR";
+
+// Deletes a file; true when it is gone (also when it was not there).
+bool DeleteGone(const std::string& file) {
+    if (DeleteFileW(Utf8ToWide(file).c_str())) return true;
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// A record file name for dir that no entry there has but mayTake (a record about to be replaced):
+// name itself, else "k<n>" + name, so the extension stays last.
+std::string FreeRecordName(const std::string& dir, const std::string& name, const std::string& mayTake) {
+    const std::string base = name.empty() ? std::string("record.dat") : name;
+    auto free = [&](const std::string& candidate) {
+        return (!mayTake.empty() && AsciiLower(candidate) == AsciiLower(mayTake)) || !shl_PathExists(dir + candidate);
+    };
+    if (free(base)) return base;
+    for (unsigned n = 2; n < 100000; ++n) {
+        std::string candidate = std::to_string(n);
+        candidate.insert(candidate.begin(), 'k');   // (not "k" + ...: GCC 12 warns of a false overlap there)
+        candidate += base;
+        if (free(candidate)) return candidate;
+    }
+    throw std::runtime_error("no free record file name for \"" + base + "\" in " + dir);
+}
+
 }  // namespace
 
 TVirtualFileStorage::TVirtualFileStorage(const std::string& root)
-    : Root(WithSlash(root)), Logger(std::make_unique<TLogger>(-1, true, "VirtualFileStorage")) {}
+    : Root(shl_WithSlash(root)), Logger(std::make_unique<TLogger>(-1, true, "VirtualFileStorage")) {}
 
 TVirtualFileStorage::~TVirtualFileStorage() = default;
 
@@ -730,29 +746,28 @@ void TVirtualFileStorage::CountFolderContents(const std::string& mirrorDirectory
                                               int64_t& size, int32_t& files) {
     folders = size = files = 0;
     int64_t total = 0;
-    std::vector<std::string> pending{FolderPart(mirrorDirectory)};
-    while (!pending.empty()) {
-        const std::string dir = pending.back();
-        pending.pop_back();
-        ForEachEntry(dir, "*", [&](const std::string& name, bool isDir) {
-            const std::string lower = AsciiLower(name);
-            if (name.find(".thumb") != std::string::npos || lower == "thumbs.db") return;
-            if (lower.find("_d_") != std::string::npos || lower.find("dirtmpfile.dir") != std::string::npos) return;
-            if (isDir) {
-                ++folders;
-                pending.push_back(dir + name + "\\");
-                return;
-            }
-            ++files;
-            try {
-                TVirtualFileRecord r;
-                LoadVirtualFileStorageFromFile(dir + name, r);
-                total += r.Size;
-            } catch (const std::exception& e) {
-                try { Logger->Error(std::string("CountFolderContents: ") + e.what()); } catch (...) {}
-            }
-        });
-    }
+    shl_WalkTree(Utf8ToWide(shl_ExtractFilePath(mirrorDirectory)), [&](const TShellTreeEntry& e) {
+        if (e.Leaving) return TShellWalk::Continue;
+        const std::string name = WideToUtf8(e.Name);
+        const std::string lower = AsciiLower(name);
+        // Thumbnail folders, special folders' records and folder records are no content.
+        if (name.find(".thumb") != std::string::npos || lower == "thumbs.db") return TShellWalk::Skip;
+        if (lower.find("_d_") != std::string::npos || lower.find("dirtmpfile.dir") != std::string::npos)
+            return TShellWalk::Skip;
+        if (e.Folder) {
+            ++folders;
+            return TShellWalk::Continue;
+        }
+        ++files;
+        try {
+            TVirtualFileRecord r;
+            LoadVirtualFileStorageFromFile(WideToUtf8(e.LongPath), r);
+            total += r.Size;
+        } catch (const std::exception& ex) {
+            try { Logger->Error(std::string("CountFolderContents: ") + ex.what()); } catch (...) {}
+        }
+        return TShellWalk::Continue;
+    });
     size = total;
 }
 
@@ -765,7 +780,7 @@ std::vector<std::string> TVirtualFileStorage::ListRecordFiles(const std::string&
 }
 
 std::string TVirtualFileStorage::FindCacheName(const std::string& mirrorPath) {
-    const std::string dir = FolderPart(mirrorPath);
+    const std::string dir = shl_ExtractFilePath(mirrorPath);
     const std::string name(mirrorPath.begin() + static_cast<std::ptrdiff_t>(dir.size()), mirrorPath.end());
     std::string found;
     bool done = false;
@@ -785,5 +800,323 @@ std::string TVirtualFileStorage::FindCacheName(const std::string& mirrorPath) {
         }
     });
     return found;
+}
+// ---- Server paths and mirror paths ----
+
+std::string TVirtualFileStorage::StripRoot(const std::string& root, const std::string& path) {
+    if (root.empty()) return path;
+    const std::string withSlash = shl_WithSlash(root);
+    if (path.size() >= withSlash.size() && SameText(path.substr(0, withSlash.size()), withSlash)) {
+        return path.substr(withSlash.size());
+    }
+    if (SameText(path, withSlash.substr(0, withSlash.size() - 1))) return {};
+    return path;
+}
+
+std::string TVirtualFileStorage::ServerPathOf(const std::string& filePath) const {
+    return shl_WithoutSlash(StripRoot(Root, filePath));
+}
+
+std::string TVirtualFileStorage::FilePathOf(const std::string& serverPath, bool isFolder) const {
+    const std::string path = shl_WithoutSlash(serverPath);
+    return Root + path + (isFolder && !path.empty() ? "\\" : "");
+}
+
+bool TVirtualFileStorage::ServerFolderOf(const std::string& directory, std::string& path) const {
+    path.clear();
+    const std::string dir = shl_WithSlash(directory);
+    if (dir.size() < Root.size() || !SameText(dir.substr(0, Root.size()), Root)) return false;
+    const std::string rest = dir.substr(Root.size());
+    size_t start = 0;
+    while (start < rest.size()) {
+        const size_t end = rest.find('\\', start);
+        const std::string segment = rest.substr(start, end - start);
+        if (segment.empty() || segment.size() % 2 != 0 ||
+            segment.find_first_not_of("0123456789ABCDEF") != std::string::npos) {
+            path.clear();
+            return false;
+        }
+        if (!path.empty()) path += '\\';
+        path += DecodePath(segment);
+        start = end + 1;
+    }
+    return true;
+}
+
+// ---- Record operations ----
+
+std::string TVirtualFileStorage::PutFileRecord(const std::string& serverPath, TVirtualFileRecord record,
+                                               const std::string& own) {
+    const std::string path = shl_WithoutSlash(serverPath);
+    try {
+        const std::string folder = ParentOf(path), name = LastOf(path);
+        if (name.empty() || serverPath.back() == '\\') throw std::runtime_error("no file name");
+        const std::string dir = FolderDirectory(folder);
+        shl_ForceDirectories(dir);
+        const std::string old = FindCacheName(dir + name);
+        std::string cache;
+        if (!own.empty() && SameText(shl_ExtractFilePath(own), dir)) {
+            cache = own.substr(dir.size());
+        } else {
+            cache = FreeRecordName(dir, record.CacheName, old);
+        }
+        record.Name = name;
+        record.Path = folder;
+        record.IsFolder = false;
+        record.CacheName = cache;
+        if (!SaveVirtualFileStorageToFile(record)) return {};   // logged there; an older record stays
+        if (!old.empty() && AsciiLower(old) != AsciiLower(cache) && !DeleteGone(dir + old)) {
+            const DWORD error = GetLastError();
+            try {
+                Logger->Error("PutFileRecord: the older record " + dir + old + " stays: " + SysErrorMessage(error));
+            } catch (...) {}
+        }
+        return dir + cache;
+    } catch (const std::exception& e) {
+        try { Logger->Error(std::string("PutFileRecord: ") + e.what() + " File: " + path); } catch (...) {}
+        return {};
+    }
+}
+
+std::string TVirtualFileStorage::AddUploadedFile(const std::string& serverPath, const std::string& localFile) {
+    const std::string folder = ParentOf(shl_WithoutSlash(serverPath));
+    TVirtualFileRecord record;
+    RecordFromLocalFile(folder.empty() ? Root : Root + folder, localFile, record);
+    if (record.CacheName.empty()) {
+        // Gone locally since it was sent: the server has it all the same.
+        record.CacheName = "tmp" + std::to_string(Random()() % 10000) + Extension(LastOf(serverPath));
+    }
+    return PutFileRecord(serverPath, record);
+}
+
+std::string TVirtualFileStorage::CopyFileRecord(const std::string& recordFile, const std::string& serverPath) {
+    return PutCopyOf(recordFile, serverPath, false);
+}
+
+std::string TVirtualFileStorage::MoveFileRecord(const std::string& recordFile, const std::string& serverPath) {
+    return PutCopyOf(recordFile, serverPath, true);
+}
+
+std::string TVirtualFileStorage::PutCopyOf(const std::string& recordFile, const std::string& serverPath, bool move) {
+    const std::string caller = move ? "MoveFileRecord: " : "CopyFileRecord: ";
+    TVirtualFileRecord record;
+    try {
+        LoadVirtualFileStorageFromFile(recordFile, record);
+    } catch (const std::exception& e) {
+        try { Logger->Error(caller + e.what()); } catch (...) {}
+        return {};
+    }
+    record.CacheName = shl_ExtractFileName(recordFile);
+    const std::string made = PutFileRecord(serverPath, record, move ? recordFile : std::string());
+    if (move && !made.empty() && !SameText(made, recordFile) && !DeleteGone(recordFile)) {
+        const DWORD error = GetLastError();
+        try { Logger->Error(caller + "the record " + recordFile + " stays: " + SysErrorMessage(error)); } catch (...) {}
+    }
+    return made;
+}
+
+bool TVirtualFileStorage::RemoveItem(const std::string& mirrorName, bool isFolder) {
+    const std::string name = shl_WithoutSlash(mirrorName);
+    auto fail = [&](const std::string& why) {
+        try { Logger->Error("RemoveItem: " + why + " Item: " + mirrorName); } catch (...) {}
+        return false;
+    };
+    // Only what lies below the root: the name comes from an item ID that Explorer hands back.
+    if (name.size() <= Root.size() || !SameText(name.substr(0, Root.size()), Root)) {
+        return fail("not in the mirror");
+    }
+    const std::string rest = name.substr(Root.size());
+    for (size_t start = 0; start <= rest.size();) {
+        const size_t end = std::min(rest.find('\\', start), rest.size());
+        const std::string segment = rest.substr(start, end - start);
+        if (segment.empty() || segment == "." || segment == ".." || segment.find_first_of("/*?:") != std::string::npos) {
+            return fail("not a mirror name");
+        }
+        start = end + 1;
+    }
+    if (!isFolder) {
+        if (!DeleteGone(name)) return fail(SysErrorMessage(GetLastError()));
+        return true;
+    }
+    if (shl_DirectoryExists(name) && (!shl_DeleteFolder(name) || shl_DirectoryExists(name))) {
+        return fail("the directory cannot be deleted");
+    }
+    if (!DeleteGone(name + FolderRecordSuffix)) return fail(SysErrorMessage(GetLastError()));
+    return true;
+}
+
+bool TVirtualFileStorage::MakeFolder(const std::string& serverPath) {
+    const std::string path = shl_WithoutSlash(serverPath);
+    if (path.empty()) {
+        try {
+            shl_ForceDirectories(Root);
+            return true;
+        } catch (const std::exception& e) {
+            try { Logger->Error(std::string("MakeFolder: ") + e.what() + " Folder: " + Root); } catch (...) {}
+            return false;
+        }
+    }
+    TVirtualFileRecord record;
+    InitRecord(record);
+    record.Name = LastOf(path);
+    record.Path = path;
+    record.IsFolder = true;
+    return SaveVirtualFileStorageToFile(record);   // makes the directory, skips ".thumb"
+}
+
+bool TVirtualFileStorage::MoveFolder(const std::string& oldPath, const std::string& newPath) {
+    const std::string from = shl_WithoutSlash(FolderDirectory(shl_WithoutSlash(oldPath)));
+    const std::string to = shl_WithoutSlash(FolderDirectory(shl_WithoutSlash(newPath)));
+    auto log = [&](const std::string& text) {
+        try { Logger->Error("MoveFolder: " + text); } catch (...) {}
+    };
+    try {
+        if (shl_WithoutSlash(oldPath).empty() || shl_WithoutSlash(newPath).empty()) {
+            throw std::runtime_error("the storage root does not move");
+        }
+        if (SameText(to.substr(0, std::min(to.size(), from.size() + 1)), from + "\\")) {
+            throw std::runtime_error(to + " lies inside " + from);
+        }
+        TVirtualFileRecord own;
+        try {
+            LoadVirtualFileStorageFromFile(from + FolderRecordSuffix, own);
+        } catch (const std::exception& e) {
+            log(e.what());
+            InitRecord(own);
+        }
+        KnownDirectory.clear();
+        if (!SameText(from, to)) {
+            // What the mirror still held at the new place is not on the server (it said the name was free).
+            if (shl_DirectoryExists(to) && (!shl_DeleteFolder(to) || shl_DirectoryExists(to))) {
+                throw std::runtime_error("cannot clear " + to);
+            }
+            DeleteGone(to + FolderRecordSuffix);
+            shl_ForceDirectories(shl_ExtractFilePath(to));
+            if (!MoveFileExW(Utf8ToWide(from).c_str(), Utf8ToWide(to).c_str(), 0)) {
+                const DWORD error = GetLastError();
+                // The mirror cannot follow: the old place goes, the new one is listed anew.
+                log("cannot move " + from + " to " + to + ": " + SysErrorMessage(error));
+                RemoveItem(from, true);
+                return false;
+            }
+            if (!DeleteGone(from + FolderRecordSuffix)) log("the record " + from + FolderRecordSuffix + " stays");
+        }
+        own.Name = LastOf(shl_WithoutSlash(newPath));
+        own.Path = shl_WithoutSlash(newPath);
+        own.IsFolder = true;
+        own.CacheName.clear();
+        if (own.LastModified == 0) own.CreationDate = own.LastModified = NowDateTime();
+        bool whole = SaveVirtualFileStorageToFile(own);
+        const size_t suffix = std::strlen(FolderRecordSuffix);
+        shl_WalkTree(Utf8ToWide(to), [&](const TShellTreeEntry& entry) {
+            if (entry.Folder) return TShellWalk::Continue;
+            const std::string file = WideToUtf8(entry.Path), name = WideToUtf8(entry.Name);
+            const std::string dir = shl_ExtractFilePath(file);
+            TVirtualFileRecord record;
+            try {
+                LoadVirtualFileStorageFromFile(file, record);
+            } catch (const std::exception& e) {
+                log(e.what());   // a damaged record is shown nowhere; it stays as it is
+                return TShellWalk::Continue;
+            }
+            // The place a record lies in is the truth: it names its folder.
+            std::string folder;
+            const bool folderRecord = name.size() > suffix &&
+                                      AsciiLower(name.substr(name.size() - suffix)) == AsciiLower(FolderRecordSuffix);
+            if (record.Name.empty() || !ServerFolderOf(dir, folder) || folderRecord != record.IsFolder) {
+                return TShellWalk::Continue;
+            }
+            if (record.IsFolder) {
+                record.Path = (folder.empty() ? "" : folder + "\\") + DecodePath(name.substr(0, name.size() - suffix));
+            } else {
+                record.Path = folder;
+                record.CacheName = name;
+            }
+            if (SaveVirtualFileStorageToFile(record)) return TShellWalk::Continue;
+            whole = false;
+            // A record that names the old place must not stay.
+            log("the record " + file +
+                (DeleteGone(file) ? " could not be rewritten; removed" : " could not be rewritten nor removed"));
+            return TShellWalk::Continue;
+        });
+        return whole;
+    } catch (const std::exception& e) {
+        log(e.what());
+        return false;
+    }
+}
+
+bool TVirtualFileStorage::RelistFolder(const std::string& serverPath, const std::function<bool()>& list) {
+    auto log = [&](const std::string& text) {
+        try { Logger->Error("RelistFolder: " + text); } catch (...) {}
+    };
+    const std::string path = shl_WithoutSlash(serverPath);
+    std::string directory, aside;
+    if (!path.empty()) {
+        directory = shl_WithoutSlash(FolderDirectory(path));
+        if (shl_DirectoryExists(directory)) {
+            aside = directory + ".old" + std::to_string(GetTickCount64());
+            if (!MoveFileExW(Utf8ToWide(directory).c_str(), Utf8ToWide(aside).c_str(), 0)) {
+                log("cannot set aside " + directory + ": " + SysErrorMessage(GetLastError()));
+                aside.clear();
+            }
+        }
+    }
+    KnownDirectory.clear();
+    auto restore = [&] {
+        if (aside.empty()) return;
+        KnownDirectory.clear();
+        if (shl_DirectoryExists(directory) && !shl_DeleteFolder(directory)) log("cannot clear " + directory);
+        if (!MoveFileExW(Utf8ToWide(aside).c_str(), Utf8ToWide(directory).c_str(), 0)) {
+            log("cannot bring back " + aside + ": " + SysErrorMessage(GetLastError()));
+        }
+    };
+    bool ok = false;
+    try {
+        if (!aside.empty()) shl_ForceDirectories(directory);
+        ok = list();
+    } catch (...) {
+        restore();
+        throw;
+    }
+    if (!ok) {
+        restore();
+    } else if (!aside.empty() && !shl_DeleteFolder(aside)) {
+        log("cannot delete " + aside);
+    }
+    return ok;
+}
+
+bool TVirtualFileStorage::WriteSidecar(const std::string& document, TVirtualFileRecord record,
+                                       const std::string& serverPath, uint64_t lastWrite) {
+    const std::string sidecar = document + ".sxc";
+    const std::wstring part = Utf8ToWide(sidecar + ".~part");
+    try {
+        const std::string path = shl_WithoutSlash(serverPath);
+        record.Name = LastOf(path);
+        record.Path = ParentOf(path);
+        record.IsFolder = false;
+        const auto bytes = RecordToBytes(record);
+        {
+            THandle h(CreateFileW(part.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+            DWORD written = 0;
+            if (!h || !WriteFile(h.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+                written != bytes.size()) {
+                throw std::runtime_error(SysErrorMessage(GetLastError()));
+            }
+        }
+        // The tray program takes a sidecar whose time differs from its document's for a changed one.
+        if (lastWrite && !shl_SetFileLastWrite(WideToUtf8(part), lastWrite)) {
+            throw std::runtime_error(SysErrorMessage(GetLastError()));
+        }
+        if (!MoveFileExW(part.c_str(), Utf8ToWide(sidecar).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+            throw std::runtime_error(SysErrorMessage(GetLastError()));
+        }
+        return true;
+    } catch (const std::exception& e) {
+        DeleteFileW(part.c_str());
+        try { Logger->Error(std::string("WriteSidecar: ") + e.what() + " File: " + sidecar); } catch (...) {}
+        return false;
+    }
 }
 #endif

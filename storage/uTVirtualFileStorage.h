@@ -102,10 +102,67 @@ public:
     // Root + encoded folder (with final "\") of a server folder path.
     std::string FolderDirectory(const std::string& path) const;
 
+    // ---- Server paths and mirror paths ----
+    // The grains carry an item as root + its server path in plain names ("<cache>Fotos\a.jpg", a
+    // folder with its final "\"). StripRoot drops a leading root (case ignored, with or without its
+    // final "\"); a path outside the root is a server path already and stays as it is.
+    static std::string StripRoot(const std::string& root, const std::string& path);
+    // The server path of a grain's path: StripRoot(Root, ...) without a final "\".
+    std::string ServerPathOf(const std::string& filePath) const;
+    // The grain's path of a server path: Root + serverPath, a folder with its final "\".
+    std::string FilePathOf(const std::string& serverPath, bool isFolder) const;
+    // The server folder that a mirror directory (FolderDirectory's form, final "\" optional) stands
+    // for, "" the root; false for a directory that is not below Root or is no encoded name.
+    bool ServerFolderOf(const std::string& directory, std::string& path) const;
+
+    // ---- Record operations: the only writers of the mirror ----
+    // Adds or replaces the record of the server file serverPath ("folder\name"): the record takes that
+    // Name and Path and goes into the folder's directory, made when missing. Its record file: own
+    // when own (a record file the record may keep) lies in that directory; else record.CacheName,
+    // with a "k<n>" prefix when another file has that name. An older record of that name under
+    // another record file goes only once the new one is written. The new record file's full name;
+    // "" (logged) when it could not be written, and then the mirror is as it was.
+    std::string PutFileRecord(const std::string& serverPath, TVirtualFileRecord record, const std::string& own = {});
+    // The record of the local file just uploaded to serverPath (RecordFromLocalFile), put as above.
+    std::string AddUploadedFile(const std::string& serverPath, const std::string& localFile);
+    // A copy of the record in recordFile as the record of the server file serverPath; it keeps the
+    // source's record file name where that is free.
+    std::string CopyFileRecord(const std::string& recordFile, const std::string& serverPath);
+    // As CopyFileRecord, then the source record goes (a file renamed or moved on the server); in its
+    // own directory the record keeps its record file. "" (logged) when the new record could not be
+    // written: then the source stays.
+    std::string MoveFileRecord(const std::string& recordFile, const std::string& serverPath);
+    // Removes an item from the mirror: a file's record file, or a folder's directory (the grain's
+    // "vCacheName" form) with everything below it and its folder record. Only what lies below Root is
+    // touched. True when nothing of the item is left (also when it was gone already).
+    bool RemoveItem(const std::string& mirrorName, bool isFolder);
+    // Writes the record of the server folder serverPath (dated now) and makes its directory with the
+    // missing parents. True also for the root and for folders the mirror leaves out (".thumb").
+    bool MakeFolder(const std::string& serverPath);
+    // The mirror of the folder oldPath after the server moved or renamed it to newPath: what the mirror
+    // held at the new place goes, the directory moves there, the folder's record is written anew and
+    // every record below gets the Path of the place it now lies in (and a file its record file as
+    // CacheName). False (logged) when the mirror could not follow whole; then it holds no record that
+    // names a wrong place: the old directory is gone, and a record below that could not be rewritten
+    // is removed (it stays only where even that failed). The caller then lists the new place anew.
+    bool MoveFolder(const std::string& oldPath, const std::string& newPath);
+    // Lists the folder serverPath anew: its directory goes aside, list() writes the mirror, and the
+    // old directory comes back unless list() answered true (or when it raised, which passes on). The
+    // answer of list(). Where the old directory cannot be set aside, list() writes over it.
+    bool RelistFolder(const std::string& serverPath, const std::function<bool()>& list);
+    // Writes the sidecar of a document opened from the online folder (document + ".sxc"): the record,
+    // with the Name and Path of serverPath, whole or not at all, and last-write time lastWrite (the
+    // mark of what the server holds; 0 leaves the time of the write). False (logged) when it could
+    // not be written; an older sidecar then stays as it was.
+    bool WriteSidecar(const std::string& document, TVirtualFileRecord record, const std::string& serverPath,
+                      uint64_t lastWrite);
+
     std::string Root;
     std::unique_ptr<TLogger> Logger;   // "VirtualFileStorage"
 
 private:
+    std::string PutCopyOf(const std::string& recordFile, const std::string& serverPath, bool move);
+
     std::string KnownDirectory;   // the folder directory that the last save found or made
 #endif
 };

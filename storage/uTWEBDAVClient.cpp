@@ -49,11 +49,7 @@ TWEBDAVClient::TWEBDAVClient() {
 TWEBDAVClient::~TWEBDAVClient() = default;
 
 std::string TWEBDAVClient::StripCacheRoot(const std::string& path) const {
-    const std::string& cache = Env->Cache;
-    if (!cache.empty() && path.size() >= cache.size() && SameText(path.substr(0, cache.size()), cache)) {
-        return path.substr(cache.size());
-    }
-    return path;
+    return TVirtualFileStorage::StripRoot(Env->Cache, path);
 }
 
 std::string TWEBDAVClient::BuildURL(const std::string& path) const {
@@ -222,7 +218,7 @@ bool TWEBDAVClient::TranslateXML(const TListingAnswer& answer, bool countStatist
         lap("parsed");
 
         // 2. The records planned as a well-formed mirror, written into a fresh folder beside it.
-        work = WithoutSlash(cache) + (countStatistics ? ".new\\" : ".stage\\");
+        work = shl_WithoutSlash(cache) + (countStatistics ? ".new\\" : ".stage\\");
         TMirrorPlan plan = PlanMirror(std::move(records), work.size(),
                                       [&](const std::string& dir) {
                                           return countStatistics ? std::vector<TMirrorDirEntry>()
@@ -232,7 +228,7 @@ bool TWEBDAVClient::TranslateXML(const TListingAnswer& answer, bool countStatist
         lap("planned");
         if (progress.CountSteps) progress.ExtendBy(static_cast<int32_t>(plan.Folders.size() + plan.Files.size()));
         if (!DeleteFolderTree(work)) throw std::runtime_error("cannot clear \"" + work + "\"");
-        if (!CreateDirectoryW(Utf8ToWide(WithoutSlash(work)).c_str(), nullptr)) {
+        if (!CreateDirectoryW(Utf8ToWide(shl_WithoutSlash(work)).c_str(), nullptr)) {
             throw std::runtime_error("cannot create \"" + work + "\": " + SysErrorMessage(GetLastError()));
         }
         TVirtualFileStorage storage(work);
@@ -332,11 +328,6 @@ std::string Quoted(const std::string& text) {
 THeaders Join(THeaders a, const THeaders& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
-}
-
-// "Fotos" -> "Fotos\"; the storage root "" stays "" (server paths have no leading "\").
-std::string FolderPrefix(const std::string& folder) {
-    return folder.empty() || folder.back() == '\\' ? folder : folder + "\\";
 }
 
 TOutcome Send(TWEBDAVClient& client, const TItemRequest& r) {
@@ -480,7 +471,7 @@ void ProgressStep(TWEBDAVClient& client, TvrqProgress& progress) {
 std::wstring PartName(const std::string& target) {
     const std::wstring base = Utf8ToWide(target) + L".~part";
     std::wstring name = base;
-    for (int n = 2; GetFileAttributesW(name.c_str()) != INVALID_FILE_ATTRIBUTES; ++n) {
+    for (int n = 2; shl_PathExists(name); ++n) {
         if (n > 1000) throw std::runtime_error("no free name for the temporary file of " + Quoted(target));
         name = base + std::to_wstring(n);
     }
@@ -532,7 +523,7 @@ std::string ReplaceExtension(const std::string& name, const std::string& extensi
 bool Transfer(TWEBDAVClient& client, const std::string& method, const std::string& name, const std::string& source,
               const std::string& target, TvrqProgress* progress, bool overwrite, const THeaders& itemHeaders,
               bool thumbnailCounts) {
-    Begin(client, progress, name, source, target, shl_ExtractPathName(WithoutSlash(client.StripCacheRoot(source))), 2);
+    Begin(client, progress, name, source, target, shl_ExtractPathName(shl_WithoutSlash(client.StripCacheRoot(source))), 2);
     const std::string flag = overwrite ? "T" : "F";
     bool folder = false;
     const std::string from = ItemURL(client, source, folder);
@@ -582,13 +573,13 @@ bool TWEBDAVClient::MakeDir(const std::string& path) {
     Note(*this, 2, "MakeDir: " + Quoted(path));
     if (Send(*this, "MKCOL", BuildFolderURL(path), H2, "Makedir: ") != TOutcome::Done) return false;
     // Its thumbnail folder; whether the server made it does not count.
-    Send(*this, "MKCOL", BuildFolderURL(WithoutSlash(path) + "\\.thumb"), H2, "Makedir_Thumb: ", true);
+    Send(*this, "MKCOL", BuildFolderURL(shl_WithoutSlash(path) + "\\.thumb"), H2, "Makedir_Thumb: ", true);
     return true;
 }
 
 bool TWEBDAVClient::Download(const std::string& remotePath, const std::string& local, TvrqDialog& dialog) {
     TvrqProgress& progress = dialog.Progress;
-    Begin(*this, &progress, "Download", remotePath, local, shl_ExtractPathName(WithoutSlash(StripCacheRoot(remotePath))), 1);
+    Begin(*this, &progress, "Download", remotePath, local, shl_ExtractPathName(shl_WithoutSlash(StripCacheRoot(remotePath))), 1);
     bool result = false;
     std::wstring temp;   // the body as it arrives; renamed over local only when complete and 2xx
     try {
@@ -688,9 +679,9 @@ bool TWEBDAVClient::UploadForm(const std::string& local, const std::string& remo
 bool TWEBDAVClient::UploadDirectory(const std::string& localFolder, const std::string& remoteParent,
                                     TvrqDialog& dialog) {
     TvrqProgress& progress = dialog.Progress;
-    const std::string folder = WithoutSlash(localFolder);
-    const std::string remote = FolderPrefix(remoteParent) + shl_ExtractPathName(folder) + "\\";
-    Begin(*this, &progress, "UploadDirectory", localFolder, remote, shl_ExtractPathName(WithoutSlash(remote)), 1);
+    const std::string folder = shl_WithoutSlash(localFolder);
+    const std::string remote = shl_WithSlash(remoteParent) + shl_ExtractPathName(folder) + "\\";
+    Begin(*this, &progress, "UploadDirectory", localFolder, remote, shl_ExtractPathName(shl_WithoutSlash(remote)), 1);
     bool result = true;
     try {
         if (!IsOnServer(*this, remote) && !MakeDir(remote)) {
@@ -769,7 +760,7 @@ std::string TWEBDAVClient::GetUniqueName(const std::string& folder, const std::s
     // A server that says every name is taken must not keep us asking for ever.
     constexpr int maxCopies = 10000;
     try {
-        const std::string base = FolderPrefix(folder);
+        const std::string base = shl_WithSlash(folder);
         if (!IsOnServer(*this, base + name)) return name;
         std::string candidate = Txt(59) + name;
         for (int n = 2; IsOnServer(*this, base + candidate); ++n) {
@@ -785,7 +776,7 @@ std::string TWEBDAVClient::GetUniqueName(const std::string& folder, const std::s
 
 std::string TWEBDAVClient::GetUniquePath(const std::string& folder, const std::string& name) {
     const std::string unique = GetUniqueName(folder, name);
-    return unique.empty() ? std::string() : FolderPrefix(folder) + unique;
+    return unique.empty() ? std::string() : shl_WithSlash(folder) + unique;
 }
 
 void TWEBDAVClient::JPEGToBitmap(const std::string& jpegFile) {

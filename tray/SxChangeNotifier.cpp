@@ -2,6 +2,7 @@
 
 #include "SxMd5.h"
 #include "SxStream.h"
+#include "uGLBShellTools.h"
 
 #include <algorithm>
 #include <atomic>
@@ -310,7 +311,7 @@ struct TSxChangeNotifier::TState {
         std::vector<size_t> gone;
         for (size_t i = 0; i < Snapshot.GetCount(); ++i) {
             const TRootEntry& e = Snapshot.GetValues(i);
-            if (GetFileAttributesW(e.FileName.c_str()) != INVALID_FILE_ATTRIBUTES)
+            if (shl_PathExists(e.FileName))
                 continue;
             auto record = std::make_unique<TSxFileInfoEventData>();
             Fill(*record, TRootEntry{e.FileName}, &e);
@@ -432,7 +433,7 @@ void TSxChangeNotifier::Activate()
     std::wstring root = Utf8ToWide(Root);
     while (root.size() > 3 && (root.back() == L'\\' || root.back() == L'/'))
         root.pop_back();
-    const DWORD attributes = GetFileAttributesW(root.c_str());
+    const DWORD attributes = shl_FileAttributes(root);
     if (root.empty() || attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         throw ESxChangeNotifierException("The scanning directory does not exists");
     Deactivate();

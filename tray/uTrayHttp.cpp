@@ -1,5 +1,6 @@
 #include "uTrayHttp.h"
 
+#include "uGLBShellTools.h"
 #include "uGLBWin.h"
 #include "uTSeam.h"
 #include "uTVersionInfo.h"
@@ -53,7 +54,7 @@ std::string HTTP_CheckVersion(const TApplicationEnviroment& env, TLogger& log)
     const std::wstring wlocal = Utf8ToWide(local);
     DeleteFileW(wlocal.c_str());
     if (HTTP_DownloadFile(env.Update + VersionFileName, local, log) &&
-        GetFileAttributesW(wlocal.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        shl_PathExists(wlocal)) {
         std::ifstream in(wlocal.c_str(), std::ios::binary);
         std::string text, line;
         while (std::getline(in, line)) {

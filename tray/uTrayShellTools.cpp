@@ -2,6 +2,7 @@
 
 #include "uGLBConst.h"
 #include "uGLBWin.h"
+#include "uTSeam.h"
 
 #include <exdisp.h>
 #include <shlobj.h>
@@ -227,8 +228,16 @@ bool IsAdmin()
     return found;
 }
 
+namespace {
+TSeam<std::function<bool()>> ConnectedStateSeam;
+} // namespace
+
+void SetConnectedStateSeam(std::function<bool()> fn) { ConnectedStateSeam.Set(std::move(fn)); }
+
 bool IsOnline()
 {
+    if (const auto seam = ConnectedStateSeam.Get())
+        return seam();
     DWORD flags = 0;
     return InternetGetConnectedState(&flags, 0) != FALSE;
 }

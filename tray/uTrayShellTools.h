@@ -4,6 +4,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 // "explorer.exe /e,c:,::{20D04FE0-3AEA-1069-A2D8-08002B30309D}\::" + OnlineFolderCLSID (uGLBConst.h)
@@ -35,6 +36,9 @@ bool StartProcess(const std::string& commandLine);
 bool IsAdmin();
 // Whether the computer reports a connection to the internet.
 bool IsOnline();
+// Test seam: answers in place of InternetGetConnectedState for IsOnline (empty: the real call), so
+// a computer without a connection can be shown where the test machine has one.
+void SetConnectedStateSeam(std::function<bool()> fn);
 // Drops the browser cache's copy of the address, so the next download fetches it afresh.
 void ForgetCachedUrl(const std::string& url);
 #endif

@@ -8,7 +8,6 @@
 #include "uGLBTools.h"
 #include "uTDialogForm.h"
 #include "uTVersionInfo.h"
-#include "uTVirtualFileStorage.h"
 #include "uTWEBDAVClient.h"
 #include "uTrayHttp.h"
 #include "uTrayShellTools.h"
@@ -31,23 +30,6 @@ const char* const DefaultUpdate = "http://download.tandrel-vaultmere.de/download
 const char* const DefaultHost = "https://webdav.tandrel-vaultmere.de";
 
 std::string StatusVersionText() { return std::string(Title) + " " + SendrakeVersion; }
-
-// The files a login needs beside the program: the program and the shell extension. The system's
-// own WinHTTP and XML reader are used, so no library of them is shipped or registered.
-const char* const LoginRequiredFiles[] = {RequiredFiles[0], RequiredFiles[1]};
-
-bool FileExists(const std::string& path)
-{
-    const DWORD a = GetFileAttributesW(Utf8ToWide(path).c_str());
-    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-void CreateFolder(const std::string& path)
-{
-    SHCreateDirectoryExW(nullptr, Utf8ToWide(path).c_str(), nullptr);
-}
-
-std::string DateText(double value) { return value ? DateTimeToText(value) : std::string(); }
 
 // A value that the settings hold (of any form).
 bool ValueExists(const std::string& section, const std::string& name)
@@ -161,11 +143,7 @@ TfrmVaultmereMain::~TfrmVaultmereMain()
         CloseHandle(Semaphore);
 }
 
-std::string TfrmVaultmereMain::InstallFolder() const
-{
-    const size_t at = ProgramFile.find_last_of('\\');
-    return at == std::string::npos ? std::string() : ProgramFile.substr(0, at + 1);
-}
+std::string TfrmVaultmereMain::InstallFolder() const { return shl_ExtractFilePath(ProgramFile); }
 
 // ---- start-up
 
@@ -193,6 +171,14 @@ bool TfrmVaultmereMain::FormCreate()
     Environment = std::make_unique<TApplicationEnviroment>();
     Logger = std::make_unique<TLogger>(-1, true, "MainApp");
     Dialog = std::make_unique<TvrqDialog>();
+    Documents = std::make_unique<TOpenDocumentQueue>(*Environment, *Dialog, *Logger, SxChangeNotifier);
+    Documents->OnUploadFailed = [this](const std::string& file) {
+        Balloon(FormatText(TrayTxt(TTrayText::UploadFailed, Environment->Language), shl_ExtractFileName(file)),
+                TSxTrayIconInfoFlags::niifError);
+    };
+    Documents->OnSent = [this] { DocumentsSent(); };
+    Login = std::make_unique<TLoginSequence>(*Environment, *Dialog, *Logger, sxTrayIcon, SxChangeNotifier, *Documents,
+                                             *this);
     CanExit = false;
 
     if (!IsAdmin()) {
@@ -213,12 +199,10 @@ bool TfrmVaultmereMain::FormCreate()
         tip += c == '&' ? std::string("&&&") : std::string(1, c);
     sxTrayIcon.SetTip(tip);
     ApplyLanguage(Environment->Language);
-    EnableMenuItem(popTrayIcon, miTrayRefresh, MF_BYCOMMAND | MF_GRAYED);
+    EnableRefresh(false);
     sxTrayIcon.SetActiveState(true);
 
-    for (const std::string* folder :
-         {&Environment->Cache, &Environment->Temp, &Environment->Download, &Environment->Open, &Environment->Thumb})
-        CreateFolder(*folder);
+    Login->CreateWorkingFolders();
     return true;
 }
 
@@ -363,7 +347,7 @@ void TfrmVaultmereMain::FormActivate()
     }
     if (!savePwd)
         SetText(txtPwd, "");
-    if (ShowsDisconnect() || LoginRunning)
+    if (ShowsDisconnect() || Login->Running())
         return;
     EnableConnect(!Text(txtUsername).empty() && !Text(txtPwd).empty());
     if (Page == 0 && IsWindowVisible(Handle))
@@ -422,6 +406,24 @@ void TfrmVaultmereMain::SetHint(HWND control, const std::string& hint) { Hints[c
 
 bool TfrmVaultmereMain::ShowsDisconnect() const { return Text(btnConnect) == Txt(3, Environment->Language); }
 
+void TfrmVaultmereMain::SetStatusText(const std::string& text) { SetText(stbMain, text); }
+
+void TfrmVaultmereMain::EnableRefresh(bool value)
+{
+    EnableMenuItem(popTrayIcon, miTrayRefresh, MF_BYCOMMAND | (value ? MF_ENABLED : MF_GRAYED));
+}
+
+bool TfrmVaultmereMain::KeepsPassword() const { return Checked(optSavePwd); }
+bool TfrmVaultmereMain::PasswordEmpty() const { return Text(txtPwd).empty(); }
+
+void TfrmVaultmereMain::ClearPassword()
+{
+    SetText(txtPwd, "");
+    UpdateWindow(Handle);
+}
+
+void TfrmVaultmereMain::ShowVersionWindow() { btnVersioncheckClick(); }
+
 void TfrmVaultmereMain::SetConnectCaption(bool disconnect)
 {
     const int lang = Environment->Language;
@@ -452,12 +454,6 @@ void TfrmVaultmereMain::Balloon(const std::string& text, TSxTrayIconInfoFlags fl
 void TfrmVaultmereMain::DisplayHint(const std::string& hint)
 {
     SetText(stbMain, hint.empty() ? StatusVersionText() : ReplaceCR(hint));
-}
-
-void TfrmVaultmereMain::ForgetUnsavedPassword()
-{
-    if (!Checked(optSavePwd))
-        WriteRegistryString("Connection", "password", "");
 }
 
 // ---- language and settings
@@ -505,7 +501,7 @@ void TfrmVaultmereMain::ApplyLanguage(int index)
     add(popTrayIcon, miTrayExplore, Txt(16, l));
     AppendMenuW(popTrayIcon, MF_SEPARATOR, 0, nullptr);
     add(popTrayIcon, miTrayRefresh, Txt(14, l));
-    EnableMenuItem(popTrayIcon, miTrayRefresh, MF_BYCOMMAND | (refreshEnabled ? MF_ENABLED : MF_GRAYED));
+    EnableRefresh(refreshEnabled);
     AppendMenuW(popTrayIcon, MF_SEPARATOR, 0, nullptr);
     add(popTrayIcon, miTrayInfo, Txt(39, l));
     miTrayLanguageMenu = nullptr;
@@ -549,7 +545,7 @@ void TfrmVaultmereMain::optStartUpClick() { SetAutoStart(ProgramFile, AutoStartN
 
 void TfrmVaultmereMain::txtUsernameChange()
 {
-    if (ShowsDisconnect() || LoginRunning)
+    if (ShowsDisconnect() || Login->Running())
         return;
     EnableConnect(!Text(txtUsername).empty() && !Text(txtPwd).empty());
 }
@@ -575,31 +571,6 @@ void TfrmVaultmereMain::OpenExplorer(bool force)
     }
 }
 
-bool TfrmVaultmereMain::RegisterBrannock()
-{
-    try {
-        RegisterDLL(Environment->ShellDll, 0);
-        Sleep(1000);
-        return RegisterDLL(Environment->ShellDll, 1);
-    } catch (const std::exception& e) {
-        Logger->Error(std::string("RegisterBrannock: ") + e.what());
-        return false;
-    }
-}
-
-bool TfrmVaultmereMain::UnregisterBrannock(const std::string& logStart, std::string& why)
-{
-    bool done = false;
-    try {
-        done = RegisterDLL(Environment->ShellDll, 0, &why);
-    } catch (const std::exception& e) {
-        why = e.what();
-    }
-    if (!done)
-        Logger->Error(logStart + why);
-    return done;
-}
-
 void TfrmVaultmereMain::HideToTray()
 {
     if (HWND main = FindWindowW(MainClass, Utf8ToWide(Title).c_str()))
@@ -609,174 +580,16 @@ void TfrmVaultmereMain::HideToTray()
 
 // ---- connect and disconnect
 
-void TfrmVaultmereMain::DeleteWorkingFolders(bool keepOpen)
-{
-    for (const std::string* folder : {&Environment->Cache, &Environment->Temp, &Environment->Download,
-                                      &Environment->Open, &Environment->Thumb})
-        if (!(keepOpen && folder == &Environment->Open))
-            DeleteFolderTree(*folder);   // a plain walk: the shell's folder delete costs many times more
-    for (const char* name : {"content.$$$", "CurrentFolder.$$$"})
-        DeleteFileW(Utf8ToWide(Environment->Install + name).c_str());
-}
-
 void TfrmVaultmereMain::btnConnectClick()
 {
-    if (LoginRunning)
+    if (Login->Running())
         return;
-    if (Sending) {
+    if (Documents->Sending()) {
         // The uploads of saved documents are further up this stack: the click follows them.
         ConnectAfterSend = true;
         return;
     }
-    const int lang = Environment->Language;
-    std::string missing;
-    for (const char* name : LoginRequiredFiles)
-        if (!FileExists(Environment->Install + name))
-            missing += Environment->Install + name + "\r\n";
-    // Documents changed in the open folder reach the server before anything goes (and while the
-    // settings still hold the session's password); what cannot be sent stays where it is.
-    const bool allSent = !missing.empty() || !ShowsDisconnect() || FlushOpenDocuments();
-    SaveSettings(false);
-    auto client = std::make_unique<TWEBDAVClient>();
-
-    if (!missing.empty()) {
-        SetText(stbMain, Txt(83, lang));
-        Balloon(FormatText(Txt(68, lang), missing), TSxTrayIconInfoFlags::niifError);
-        EnableMenuItem(popTrayIcon, miTrayRefresh, MF_BYCOMMAND | MF_GRAYED);
-        SetConnected(ShowsDisconnect());
-        return;
-    }
-
-    if (ShowsDisconnect()) {
-        try {
-            KillExplorer();
-        } catch (const std::exception& e) {
-            Logger->Error(std::string("btnConnectClick: KillExplorer: ") + e.what());
-        }
-        // Explorer may still load an extension that stayed registered: the user learns why.
-        std::string why;
-        const bool unregistered =
-            UnregisterBrannock("btnConnectClick: RegisterDLL: \"" + Environment->ShellDll + "\": ", why);
-        sxTrayIcon.SetInfoTitle(Title);
-        std::string text = unregistered ? Txt(101, lang) : FormatText(TrayTxt(TTrayText::UnregisterFailed, lang), why);
-        if (!allSent)
-            text += "\r\n\r\n" + FormatText(TrayTxt(TTrayText::DocumentsKept, lang), Environment->Open);
-        sxTrayIcon.InfoText = text;
-        if (!unregistered)
-            sxTrayIcon.InfoFlags = TSxTrayIconInfoFlags::niifError;
-        else if (!allSent)
-            sxTrayIcon.InfoFlags = TSxTrayIconInfoFlags::niifWarning;
-        sxTrayIcon.ShowInfo();
-        SetConnectCaption(false);
-        SaveSettings(true);
-        try {
-            if (Text(txtPwd).empty())
-                EnableConnect(false);
-            DeleteWorkingFolders(KeepOpenFolder);
-        } catch (const std::exception& e) {
-            Logger->Error(std::string("btnConnectClick: ") + e.what());
-        }
-        EnableMenuItem(popTrayIcon, miTrayRefresh, MF_BYCOMMAND | MF_GRAYED);
-        SetConnected(false);
-        return;
-    }
-
-    LoginRunning = true;
-    EnableConnect(false);
-    struct TLoginEnd {
-        TfrmVaultmereMain& f;
-        ~TLoginEnd() { f.LoginRunning = false; }
-    } loginEnd{*this};
-
-    if (!IsOnline()) {
-        Balloon(Txt(97, lang), TSxTrayIconInfoFlags::niifError);
-        EnableMenuItem(popTrayIcon, miTrayRefresh, MF_BYCOMMAND | MF_GRAYED);
-        LoginRunning = false;
-        EnableConnect(true);
-        ForgetUnsavedPassword();
-        Sleep(1000);
-        return;
-    }
-    HideToTray();
-    const int version = CompareVersion(HTTP_CheckVersion(*Environment, *Logger));
-    Dialog->Progress.Start(Txt(90, lang), 2, true);
-    TListingAnswer answer;
-    if (client->GetContent("", -1, *Dialog, answer)) {
-        Dialog->Progress.StepBy(1);
-        if (client->TranslateXML(answer, true, *Dialog)) {
-            for (const std::string* folder : {&Environment->Cache, &Environment->Temp, &Environment->Download,
-                                              &Environment->Open, &Environment->Thumb})
-                CreateFolder(*folder);
-            try {
-                SxChangeNotifier.Deactivate();
-                SxChangeNotifier.Root = Environment->Open;
-                SxChangeNotifier.Activate();
-            } catch (const std::exception& e) {
-                Logger->Error(std::string("btnConnectClick: ") + e.what());
-            }
-            if (!Checked(optSavePwd)) {
-                SetText(txtPwd, "");
-                UpdateWindow(Handle);
-            }
-            const bool registered = RegisterBrannock();
-            sxTrayIcon.EndUpdate();
-            if (!registered) {
-                // Without the extension there is no online folder: nothing is connected.
-                Logger->Error("btnConnectClick: RegisterBrannock: \"" + Environment->ShellDll + "\" failed");
-                SxChangeNotifier.Deactivate();
-                Balloon(TrayTxt(TTrayText::RegisterFailed, lang), TSxTrayIconInfoFlags::niifError);
-                EnableMenuItem(popTrayIcon, miTrayRefresh, MF_BYCOMMAND | MF_GRAYED);
-                ForgetUnsavedPassword();
-                Show();
-            } else {
-                sxTrayIcon.InfoText = Txt(99, lang);
-                sxTrayIcon.InfoFlags = TSxTrayIconInfoFlags::niifInfo;
-                sxTrayIcon.ShowInfo();
-                SetConnectCaption(true);
-                EnableMenuItem(popTrayIcon, miTrayRefresh, MF_BYCOMMAND | MF_ENABLED);
-                OpenExplorer(true);
-                LoginRunning = false;
-                EnableConnect(true);
-                if (version == -1)
-                    sxTrayIcon.InfoText += "\r\n\r\n" + Txt(94, lang);
-                else if (version == 1 || version == 2) {
-                    sxTrayIcon.InfoText += "\r\n\r\n" + Txt(93, lang);
-                    Show();
-                    if (version == 2)
-                        btnVersioncheckClick();
-                }
-                sxTrayIcon.ShowInfo();
-            }
-        } else {
-            Balloon(Txt(103, lang), TSxTrayIconInfoFlags::niifError);
-            EnableMenuItem(popTrayIcon, miTrayRefresh, MF_BYCOMMAND | MF_GRAYED);
-            ForgetUnsavedPassword();
-            Show();
-        }
-    } else {
-        Dialog->Progress.StepBy(1);
-        // A refused account is told as such; no answer at all is the timeout.
-        bool accountRefused = false;
-        try {
-            if (client->Execute("PROPFIND", client->BuildURL(""), {{"Depth", "0"}}, TWEBDAVClient::PropfindBody,
-                                TWaitForm::Polled, nullptr)) {
-                const int status = client->Connection->Status();
-                accountRefused = status == 401 || status == 403;
-            }
-        } catch (const std::exception&) {
-        }
-        client->Connection->Disconnect();
-        Balloon(Txt(accountRefused ? 103 : 96, lang), TSxTrayIconInfoFlags::niifError);
-        EnableMenuItem(popTrayIcon, miTrayRefresh, MF_BYCOMMAND | MF_GRAYED);
-        Logger->Debug("btnConnectClick: " + sxTrayIcon.InfoText);
-        ForgetUnsavedPassword();
-        Show();
-    }
-    LoginRunning = false;
-    EnableConnect(true);
-    Dialog->Progress.Close();
-    SetConnected(ShowsDisconnect());
-    client.reset();
+    Login->Click();
     if (ExitAfterLogin) {
         ExitAfterLogin = false;
         btnExitClick();
@@ -785,70 +598,11 @@ void TfrmVaultmereMain::btnConnectClick()
 
 // ---- open documents
 
-bool TfrmVaultmereMain::UploadSavedFile(const std::string& file, std::string& error)
-{
-    TVirtualFileStorage mirror(Environment->Cache);
-    TVirtualFileRecord record;
-    mirror.LoadVirtualFileStorageFromFile(file + ".sxc", record);
-    // The document lies beside its sidecar, in the open folder or in a sub-folder of it.
-    const std::string& local = file;
-    const std::string server = record.Path.empty() ? record.Name : record.Path + "\\" + record.Name;
-    TWEBDAVClient client;
-    Dialog->Progress.Start(Txt(84, Environment->Language), 1, true);
-    const bool sent = client.UploadForm(local, server, *Dialog);
-    Dialog->Progress.Close();
-    if (!sent)
-        error = "UploadForm \"" + local + "\" to \"" + server + "\" failed";
-    return sent;
-}
+void TfrmVaultmereMain::SxChangeNotifierAddFile(TSxFileInfoEventData& info) { Documents->FileAdded(info); }
+void TfrmVaultmereMain::SxChangeNotifierChange(TSxFileInfoEventData& info) { Documents->FileChanged(info); }
 
-// Sends the document when it holds changes the server has not got, until the server has the state
-// it was in when its upload began; false when an upload failed.
-bool TfrmVaultmereMain::SendDocument(const std::string& file, std::string& error)
+void TfrmVaultmereMain::DocumentsSent()
 {
-    for (int pass = 0; pass < 3; ++pass) {
-        if (shl_OpenDocumentSent(file))
-            return true;
-        const uint64_t written = shl_FileLastWrite(file);
-        if (!UploadSavedFile(file, error))
-            return false;
-        // Saved again while it went out: the server may hold part of each, so it goes once more.
-        if (shl_FileLastWrite(file) == written) {
-            if (!shl_MarkOpenDocumentSent(file, written))
-                Logger->Error("SendDocument: cannot mark \"" + file + "\" as sent: " + SysErrorMessage(GetLastError()));
-            return true;
-        }
-    }
-    error = "\"" + file + "\" kept changing while it was sent";
-    return false;
-}
-
-void TfrmVaultmereMain::SendSavedDocument(const std::string& file)
-{
-    if (std::find(Waiting.begin(), Waiting.end(), file) == Waiting.end())
-        Waiting.push_back(file);
-    // An upload pumps messages while it waits: a save it lets through waits for its turn, so the
-    // uploads of one document never overlap and the newest bytes go last.
-    if (Sending)
-        return;
-    Sending = true;
-    while (!Waiting.empty()) {
-        const std::string next = Waiting.front();
-        Waiting.erase(Waiting.begin());
-        std::string error;
-        bool sent = false;
-        try {
-            sent = SendDocument(next, error);
-        } catch (const std::exception& e) {
-            error = e.what();
-        }
-        if (!sent) {
-            Logger->Error("SxChangeNotifierChange: " + error);
-            Balloon(FormatText(TrayTxt(TTrayText::UploadFailed, Environment->Language), shl_ExtractFileName(next)),
-                    TSxTrayIconInfoFlags::niifError);
-        }
-    }
-    Sending = false;
     // A click that came while the uploads ran.
     if (ExitAfterLogin) {
         ExitAfterLogin = false;
@@ -857,95 +611,6 @@ void TfrmVaultmereMain::SendSavedDocument(const std::string& file)
         ConnectAfterSend = false;
         btnConnectClick();
     }
-}
-
-void TfrmVaultmereMain::SxChangeNotifierAddFile(TSxFileInfoEventData& info)
-{
-    // A document kept from an earlier session (its upload failed) goes as soon as the folder is
-    // watched again; one as it came from the server needs nothing.
-    const std::string file = info.Path();
-    try {
-        if (shl_ExtractFileExt(file) == ".sxc" || !shl_FileExists(file + ".sxc") || shl_OpenDocumentSent(file))
-            return;
-    } catch (const std::exception& e) {
-        Logger->Error(std::string("SxChangeNotifierAddFile: ") + e.what());
-        return;
-    }
-    SendSavedDocument(file);
-}
-
-void TfrmVaultmereMain::SxChangeNotifierChange(TSxFileInfoEventData& info)
-{
-    const std::string file = info.Path();
-    try {
-        if (shl_ExtractFileExt(file) == ".sxc")
-            return;
-        const std::wstring sidecar = Utf8ToWide(file + ".sxc");
-        if (GetFileAttributesW(sidecar.c_str()) == INVALID_FILE_ATTRIBUTES)
-            return;
-        Logger->Debug("ChangeNotifier: File: " + file + ", LastWriteTime: " + DateText(info.OldLastWriteTime) +
-                      " => " + DateText(info.LastWriteTime) + ", CreationDate: " + DateText(info.OldCreationDate) +
-                      " => " + DateText(info.CreationDate) + ", LastAccessTime: " + DateText(info.OldLastAccessTime) +
-                      " => " + DateText(info.LastAccessTime) + ", Attribute: " + std::to_string(info.OldAttributes) +
-                      " => " + std::to_string(info.Attributes));
-        if (info.LastWriteTicks == info.OldLastWriteTicks)
-            return;   // attributes or last access only
-        // A fresh download by the extension comes with its sidecar marked with its time; a save,
-        // also one that writes a new file and renames it over the document, is later than that.
-        if (shl_OpenDocumentSent(file))
-            return;
-    } catch (const std::exception& e) {
-        Logger->Error(std::string("SxChangeNotifierChange: ") + e.what());
-        return;
-    }
-    SendSavedDocument(file);
-}
-
-bool TfrmVaultmereMain::FlushOpenDocuments()
-{
-    SxChangeNotifier.Deactivate();
-    bool safe = true;
-    // The documents of the open folder and of its sub-folders (one per server folder).
-    std::vector<std::wstring> files, folders{Utf8ToWide(Environment->Open)};
-    while (!folders.empty()) {
-        const std::wstring folder = folders.back();
-        folders.pop_back();
-        WIN32_FIND_DATAW found;
-        TFindHandle find(FindFirstFileW((folder + L"*").c_str(), &found));
-        if (!find)
-            continue;
-        do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                files.push_back(folder + found.cFileName);
-            else if (wcscmp(found.cFileName, L".") && wcscmp(found.cFileName, L".."))
-                folders.push_back(folder + found.cFileName + L"\\");
-        } while (FindNextFileW(find.get(), &found));
-    }
-    for (const std::wstring& file : files) {
-        const std::string name = WideToUtf8(file);
-        if (shl_ExtractFileExt(name) == ".sxc" || GetFileAttributesW((file + L".sxc").c_str()) == INVALID_FILE_ATTRIBUTES)
-            continue;
-        // A document its program still holds may have changes that are not even saved yet.
-        THandle probe(CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        if (!probe) {
-            Logger->Error("FlushOpenDocuments: \"" + name + "\" is still open in its program; kept");
-            safe = false;
-            continue;
-        }
-        probe.reset();
-        std::string error;
-        try {
-            if (SendDocument(name, error))
-                continue;
-        } catch (const std::exception& e) {
-            error = e.what();
-        }
-        Logger->Error("FlushOpenDocuments: " + error + "; kept");
-        safe = false;
-    }
-    // Once everything is on the server, the folder may go again.
-    KeepOpenFolder = !safe;
-    return safe;
 }
 
 // ---- tray menu and the end of the program
@@ -1018,12 +683,12 @@ void TfrmVaultmereMain::btnHideClick()
 
 void TfrmVaultmereMain::btnExitClick()
 {
-    if (LoginRunning || Sending) {
+    if (Login->Running() || Documents->Sending()) {
         // The login's objects are in use further up this stack: exit once it has ended.
         ExitAfterLogin = true;
         return;
     }
-    if (!FlushOpenDocuments())
+    if (!Documents->Flush())
         Dialog->ShowWarning(Title, FormatText(TrayTxt(TTrayText::DocumentsKept, Environment->Language), Environment->Open));
     SaveSettings(false);
     try {
@@ -1037,7 +702,7 @@ void TfrmVaultmereMain::btnExitClick()
         Logger->Error(std::string("btnExitClick: KillMyComputer: ") + e.what());
     }
     std::string why;
-    if (!UnregisterBrannock("btnExitClick: Unregister DLL \"" + Environment->ShellDll + "\": ", why))
+    if (!Login->UnregisterBrannock("btnExitClick: Unregister DLL \"" + Environment->ShellDll + "\": ", why))
         Dialog->ShowWarning(Title, FormatText(TrayTxt(TTrayText::UnregisterFailed, Environment->Language), why));
     CanExit = true;
     SendMessageW(Handle, WM_CLOSE, 0, 0);
@@ -1060,7 +725,7 @@ void TfrmVaultmereMain::FormClose()
         SetConnected(false);
         sxTrayIcon.SetActiveState(false);
         SxChangeNotifier.Deactivate();
-        DeleteWorkingFolders(KeepOpenFolder);
+        Login->DeleteWorkingFolders();
     } catch (const std::exception& e) {
         Logger->Error(std::string("FormClose: ") + e.what());
     }
@@ -1081,7 +746,7 @@ void TfrmVaultmereMain::WMEndSession()
     }
     // Windows ends the session: there is nobody left to tell, the log keeps it.
     std::string why;
-    UnregisterBrannock("HookProc: ", why);
+    Login->UnregisterBrannock("HookProc: ", why);
     ExitProcess(0);
 }
 

@@ -1,13 +1,16 @@
 #pragma once
 // The tray program's main window: the login page and the info page, the tray icon with its menu,
-// the folder watcher of the open documents, and every handler of start-up, connect and disconnect,
-// the tray menu, language, autostart, upload of saved files and the end of the program.
+// the folder watcher of the open documents, and the handlers of start-up, the tray menu, language,
+// autostart and the end of the program. The login sequence (uTLoginSequence) and the upload of
+// saved documents (uTOpenDocumentQueue) have no window: the form hands them its clicks and events.
 #ifdef _WIN32
 #include <windows.h>
 
 #include "SxChangeNotifier.h"
 #include "uGLBWin.h"
 #include "uTApplicationEnviroment.h"
+#include "uTLoginSequence.h"
+#include "uTOpenDocumentQueue.h"
 #include "uTLogger.h"
 #include "SxTrayIcon.h"
 #include "uTvrqDialog.h"
@@ -29,7 +32,7 @@ enum : int {
     idBevel, idInfoText, idVersion, idVersioncheck, idStatus,
 };
 
-class TfrmVaultmereMain {
+class TfrmVaultmereMain : public TLoginWindow {
 public:
     // programFile: the full path of the program (its folder is the install folder).
     explicit TfrmVaultmereMain(std::string programFile);
@@ -42,7 +45,7 @@ public:
     bool FormCreate();
     void FormActivate();
     // Shows the window (and activates it, which loads the login values).
-    void Show();
+    void Show() override;
 
     // Handlers.
     void btnConnectClick();
@@ -68,19 +71,15 @@ public:
 
     // Operations.
     void ApplyLanguage(int index);
-    void SaveSettings(bool clear);
+    void SaveSettings(bool clear) override;
     void ClearUnsavedPassword();
-    void HideToTray();
-    void OpenExplorer(bool force);
+    void HideToTray() override;
+    void OpenExplorer(bool force) override;
     void DisplayHint(const std::string& hint);
-    bool RegisterBrannock();
-    // DllUnregisterServer of the extension; a failure (the reason in why) is logged as ERROR with
-    // the given start of the line, followed by the reason.
-    bool UnregisterBrannock(const std::string& logStart, std::string& why);
     void SetActivePage(int index);
     int ActivePage() const { return Page; }
     // The disconnect caption shows (the program is connected).
-    bool ShowsDisconnect() const;
+    bool ShowsDisconnect() const override;
 
     // The window and its controls.
     HWND Handle = nullptr;
@@ -94,6 +93,8 @@ public:
     std::unique_ptr<TApplicationEnviroment> Environment;
     std::unique_ptr<TvrqDialog> Dialog;
     std::unique_ptr<TLogger> Logger;
+    std::unique_ptr<TOpenDocumentQueue> Documents;
+    std::unique_ptr<TLoginSequence> Login;
     bool CanExit = false;
 
     // Text helpers for tests and handlers.
@@ -118,21 +119,20 @@ private:
     void CreateWindows();
     void Layout();
     void SetHint(HWND control, const std::string& hint);
-    void SetConnectCaption(bool disconnect);
+    void SetConnectCaption(bool disconnect) override;
     void SyncTrayConnect();
-    void EnableConnect(bool value);
+    void EnableConnect(bool value) override;
+    void SetStatusText(const std::string& text) override;
+    void EnableRefresh(bool value) override;
+    bool KeepsPassword() const override;
+    bool PasswordEmpty() const override;
+    void ClearPassword() override;
+    void ShowVersionWindow() override;
     void Balloon(const std::string& text, TSxTrayIconInfoFlags flags);
     void MenuCommand(UINT id);
     void SetMenuCaption(int id, const std::string& caption);
-    void ForgetUnsavedPassword();
-    void DeleteWorkingFolders(bool keepOpen);
-    bool UploadSavedFile(const std::string& file, std::string& error);
-    bool SendDocument(const std::string& file, std::string& error);
-    // Sends a saved document after the uploads already under way (never nested in one).
-    void SendSavedDocument(const std::string& file);
-    // Sends every changed document of the open folder to the server before it goes; false when one
-    // could not be sent or is still held by its program (the folder is then kept).
-    bool FlushOpenDocuments();
+    // The uploads of saved documents have ended: a click that waited for them runs.
+    void DocumentsSent();
     std::string InstallFolder() const;
 
     HANDLE Semaphore = nullptr;
@@ -143,9 +143,6 @@ private:
     HWND HintControl = nullptr;
     std::map<HWND, std::string> Hints;
     std::string ConnectHint;
-    bool LoginRunning = false, ExitAfterLogin = false, KeepOpenFolder = false, Closed = false;
-    bool Sending = false, ConnectAfterSend = false;
-    // Saved documents waiting for the upload under way.
-    std::vector<std::string> Waiting;
+    bool ExitAfterLogin = false, Closed = false, ConnectAfterSend = false;
 };
 #endif

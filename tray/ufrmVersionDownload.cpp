@@ -2,6 +2,7 @@
 
 #include "uGLBConst.h"
 #include "uGLBResources.h"
+#include "uGLBShellTools.h"
 #include "uGLBTools.h"
 #include "uGLBWin.h"
 #include "uTrayHttp.h"
@@ -33,11 +34,6 @@ bool ShellLaunch(HWND owner, const std::string& file)
                                                    SW_SHOWNORMAL)) > 32;
 }
 
-std::string FolderOf(const std::string& path)
-{
-    const size_t at = path.find_last_of("\\/");
-    return at == std::string::npos ? std::string() : path.substr(0, at);
-}
 } // namespace
 
 void TfrmVersionDownload::SetLauncherSeam(TLauncherFn fn)
@@ -148,7 +144,7 @@ bool TfrmVersionDownload::btnStartClick()
     std::string error;
     bool complete = false;
     try {
-        SHCreateDirectoryExW(nullptr, Utf8ToWide(FolderOf(TargetPath)).c_str(), nullptr);
+        SHCreateDirectoryExW(nullptr, Utf8ToWide(shl_WithoutSlash(shl_ExtractFilePath(TargetPath))).c_str(), nullptr);
         complete = DownloadSetup(SetupUrl, TargetPath, [&](uint64_t done, uint64_t total) {
             if (!bar)
                 return;

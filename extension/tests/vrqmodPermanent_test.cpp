@@ -412,6 +412,35 @@ TEST_F(PermanentModule, OpenDownloadsOnceWritesTheSidecarAndStartsTheProgram)
     EXPECT_EQ(Launched.size(), 3u);
 }
 
+// A record that still names an older place (a mirror that could not follow a move, an older
+// listing): the sidecar names the place the document came from, so that its save goes back there.
+TEST_F(PermanentModule, TheSidecarNamesThePlaceTheDocumentCameFrom)
+{
+    TOnlineUser::Dav().WriteFile(User->Srv("Fotos/a.txt"), "Fotos-Inhalt");
+    ASSERT_TRUE(User->Login());
+    auto grain = Grain("Fotos/a.txt");
+    ASSERT_TRUE(grain);
+    const std::string recordFile = grain->GetValue("vCacheName");
+    const std::string bytes = exttest::ReadLocal(U8Path(recordFile));
+    TVirtualFileRecord stale = RecordFromBytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    stale.Path = "Archiv";
+    stale.Name = "alt.txt";
+    const auto staleBytes = RecordToBytes(stale);
+    exttest::WriteLocal(U8Path(recordFile), std::string(staleBytes.begin(), staleBytes.end()));
+    std::string command, parameters, directory;
+    Module->sxVrqProviderGrainOpen(*grain, command, parameters, directory);
+    const std::string local = Module->OpenFileOf("Fotos\\a.txt");
+    ASSERT_EQ(exttest::ReadLocal(U8Path(local)), "Fotos-Inhalt");
+    const std::string sidecar = exttest::ReadLocal(U8Path(local + ".sxc"));
+    ASSERT_EQ(sidecar.size(), 800u);
+    const TVirtualFileRecord written = RecordFromBytes(reinterpret_cast<const uint8_t*>(sidecar.data()), sidecar.size());
+    EXPECT_EQ(written.Path, "Fotos");
+    EXPECT_EQ(written.Name, "a.txt");
+    EXPECT_EQ(written.Size, stale.Size);
+    EXPECT_TRUE(shl_OpenDocumentSent(local));
+    EXPECT_EQ(Launched.size(), 1u);
+}
+
 // A document saved here whose upload failed (or that the tray program never saw) holds the user's
 // work: opening the item again, and emptying the working folders, keep it.
 TEST_F(PermanentModule, ADocumentChangedHereAndNotYetSentSurvivesASecondOpenAndTheEmptying)
@@ -925,39 +954,56 @@ TEST_F(SendTo, AnUploadTheServerRefusesReachesTheUser)
 
 TEST_F(SendTo, AnExistenceCheckTheServerCannotAnswerSendsNothingOverTheItem)
 {
+    // A file and a folder the server holds; a stand-in in front of it answers their existence check.
     TOnlineUser::Dav().WriteFile(User->Srv("Neue Dateianlagen/Brief an Jürgen.txt"), "alt");
-    // The server holds it; a stand-in in front of it answers its existence check.
+    TOnlineUser::Dav().WriteFile(User->Srv("Neue Dateianlagen/Projekt 2024/Plan.txt"), "alt");
     davtest::TFaultProxy proxy(TOnlineUser::Dav().Port);
     WriteRegistryString("Connection", "host", proxy.Url("/dav/" + User->Box));
-    const std::string file = User->Prefix() + "Neue Dateianlagen/Brief an Jürgen.txt";
-    for (const auto fault : {davtest::TProbeFault::Forbidden, davtest::TProbeFault::ServerError,
-                             davtest::TProbeFault::Dropped}) {
-        const std::string what = std::to_string(static_cast<int>(fault));
-        proxy.Fail(file, fault);
-        TvrqScriptedAnswers answers({mrYes, mrYes});
-        const size_t mark = TOnlineUser::Dav().LogMark();
-        const std::string mainLog = User->Install + "MainModule.log";
-        const std::string logBefore = exttest::ReadLocal(U8Path(mainLog));
-        EXPECT_FALSE(Main->sxVrqContextPopup_SendToClick({Local + "Brief an Jürgen.txt", Local + "Rechnung #7.txt"}))
-            << what;
-        // The stopped item told (the file after it, there from the round before, asked and sent).
-        std::vector<std::string> told;
-        for (const auto& asked : answers.Asked)
-            if (asked.Kind == TvrqQuestionKind::WarningBox)
-                told.push_back(asked.Text);
-        EXPECT_EQ(answers.Asked.size(), told.size() + (what == "1" ? 0u : 1u)) << what;
-        EXPECT_EQ(told, (std::vector<std::string>{FormatTableText(Txt(64), "Brief an Jürgen.txt")}))
-            << what;
-        for (const auto& line : Requests(mark, 3))
-            EXPECT_TRUE(line.Method != "PUT" || line.Path == User->Prefix() + "Neue Dateianlagen/Rechnung #7.txt")
-                << what << ": " << line.Method << " " << line.Path;
-        EXPECT_EQ(Server("Neue Dateianlagen/Brief an Jürgen.txt"), "alt") << what;
-        EXPECT_EQ(Server("Neue Dateianlagen/Rechnung #7.txt"), std::string(1000, 'r')) << what;
-        EXPECT_NE(exttest::ReadLocal(U8Path(mainLog)).substr(logBefore.size()).find("SendToClick: the upload of"),
-                  std::string::npos)
-            << what;
+    struct TRow {
+        std::string Item;        // the local name sent
+        std::string KeptFile;    // a server file of that item, which keeps "alt"
+    };
+    bool secondFileThere = false;   // from the round before
+    for (const TRow& row : {TRow{"Brief an Jürgen.txt", "Neue Dateianlagen/Brief an Jürgen.txt"},
+                            TRow{"Projekt 2024", "Neue Dateianlagen/Projekt 2024/Plan.txt"}}) {
+        const std::string item = User->Prefix() + "Neue Dateianlagen/" + row.Item;
+        for (const auto fault : {davtest::TProbeFault::Forbidden, davtest::TProbeFault::ServerError,
+                                 davtest::TProbeFault::Dropped}) {
+            const std::string what = row.Item + " " + std::to_string(static_cast<int>(fault));
+            proxy.Fail(item, fault);
+            TvrqScriptedAnswers answers({mrYes, mrYes});
+            const size_t mark = TOnlineUser::Dav().LogMark();
+            const std::string mainLog = User->Install + "MainModule.log";
+            const std::string logBefore = exttest::ReadLocal(U8Path(mainLog));
+            EXPECT_FALSE(Main->sxVrqContextPopup_SendToClick({Local + row.Item, Local + "Rechnung #7.txt"})) << what;
+            // The stopped item told, never asked to be replaced; the file after it asked (once an
+            // earlier round sent it) and sent.
+            std::vector<std::string> told;
+            size_t replaceQuestions = 0;
+            for (const auto& asked : answers.Asked) {
+                if (asked.Kind == TvrqQuestionKind::WarningBox)
+                    told.push_back(asked.Text);
+                else
+                    EXPECT_EQ(asked.Text.find(row.Item), std::string::npos) << what << ": " << asked.Text;
+                replaceQuestions += asked.Kind != TvrqQuestionKind::WarningBox;
+            }
+            EXPECT_EQ(replaceQuestions, secondFileThere ? 1u : 0u) << what;
+            secondFileThere = true;
+            EXPECT_EQ(told, (std::vector<std::string>{FormatTableText(Txt(64), row.Item)})) << what;
+            for (const auto& line : Requests(mark, 3)) {
+                const bool write = line.Method == "PUT" || line.Method == "MKCOL" || line.Method == "DELETE";
+                EXPECT_TRUE(!write || line.Path == User->Prefix() + "Neue Dateianlagen/Rechnung #7.txt")
+                    << what << ": " << line.Method << " " << line.Path;
+            }
+            EXPECT_EQ(Server(row.KeptFile), "alt") << what;
+            EXPECT_EQ(Server("Neue Dateianlagen/Rechnung #7.txt"), std::string(1000, 'r')) << what;
+            EXPECT_NE(exttest::ReadLocal(U8Path(mainLog)).substr(logBefore.size()).find("SendToClick: the upload of"),
+                      std::string::npos)
+                << what;
+        }
+        proxy.Fail(item, davtest::TProbeFault::None);
     }
-    EXPECT_GE(proxy.Faulted(), 3);
+    EXPECT_GE(proxy.Faulted(), 6);
 }
 
 TEST_F(SendTo, WithoutTheTrayProgramNothingIsSent)

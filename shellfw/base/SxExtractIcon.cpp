@@ -3,6 +3,7 @@
 #ifdef _WIN32
 #include "uGLBWin.h"
 #include "SxTools.h"
+#include "uGLBShellTools.h"
 #include "SxDataModule.h"
 
 #include <shellapi.h>
@@ -21,7 +22,7 @@ HRESULT TSxExtractIcon::Locate(UINT flags, std::wstring& location, int& index, U
     const std::wstring file = !IconFileNameW.empty() ? IconFileNameW : Utf8ToWide(IconFileName);
     location = file;
     index = (flags & GIL_OPENICON) ? IconIndexOpen : IconIndex;
-    if (!file.empty() && WideFileExists(file)) {
+    if (!file.empty() && shl_PathExists(file)) {
         if (flags & GIL_ASYNC)
             return E_PENDING;
     } else {
@@ -34,7 +35,7 @@ HRESULT TSxExtractIcon::Locate(UINT flags, std::wstring& location, int& index, U
         location = changed;
         index = changedIndex;
         resultFlags &= ~static_cast<UINT>(GIL_NOTFILENAME);
-        if (location.empty() || !WideFileExists(location))
+        if (location.empty() || !shl_PathExists(location))
             resultFlags |= GIL_NOTFILENAME;
     };
     if (OnGetIconLocationW) {
@@ -116,7 +117,7 @@ STDMETHODIMP TSxExtractIcon::Extract(LPCWSTR file, UINT index, HICON* large, HIC
             return E_INVALIDARG;
         TIcon outLarge, outSmall;
         HRESULT result = S_FALSE;  // Explorer extracts the icon itself
-        if (file && *file && WideFileExists(file)) {
+        if (file && *file && shl_PathExists(std::wstring(file))) {
             if (large)
                 outLarge.reset(ThroughList(ExtractFrom(file, index), true));
             if (small)

@@ -210,16 +210,6 @@ void CopyWideToBuffer(wchar_t* dest, const std::wstring& text, int maxLength)
     dest[n] = L'\0';
 }
 
-bool WideFileExists(const std::wstring& name)
-{
-    WIN32_FIND_DATAW data;
-    HANDLE search = FindFirstFileW(name.c_str(), &data);
-    if (search == INVALID_HANDLE_VALUE)
-        return false;
-    FindClose(search);
-    return true;
-}
-
 namespace {
 HMODULE ThisModule = nullptr;
 }

@@ -106,7 +106,6 @@ size_t WideStrLen(const wchar_t* text);
 std::wstring PWideCharToWideString(const wchar_t* text);
 // lstrcpynW semantics: at most maxLength - 1 units and a terminating zero.
 void CopyWideToBuffer(wchar_t* dest, const std::wstring& text, int maxLength);
-bool WideFileExists(const std::wstring& name);
 
 // The library's own module handle (set by the COM server entry; the exe otherwise).
 HMODULE SxModuleHandle();

@@ -2,6 +2,7 @@
 
 #include "SxException.h"
 #include "SxTools.h"
+#include "uGLBShellTools.h"
 #include "uTLogger.h"
 #include "SxProvider.h"
 
@@ -24,10 +25,11 @@ void LogError(const std::string& text)
 bool FindDataOf(const std::string& path, WIN32_FIND_DATAW& data)
 {
     std::memset(&data, 0, sizeof data);
+    // Checked first: FindFirstFileW would take a "*" or "?" in the name as a pattern.
     const std::wstring wide = Utf8ToWide(path);
-    if (GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES)
+    if (!shl_PathExists(wide))
         return false;
-    TFindHandle find(FindFirstFileW(wide.c_str(), &data));
+    TFindHandle find(FindFirstFileW(shl_LongPath(wide).c_str(), &data));
     return static_cast<bool>(find);
 }
 
@@ -44,16 +46,6 @@ bool IsFree(const std::string& path)
     THandle file(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
     return static_cast<bool>(file);
-}
-
-// The file's bytes, read with writers kept out.
-TSxMemoryStream ReadWholeFile(const std::string& path)
-{
-    THandle file(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        throw std::runtime_error("Cannot read " + path + ": " + SysErrorMessage(GetLastError()));
-    return SxReadWholeFile(file.get(), path);
 }
 
 } // namespace
@@ -361,7 +353,7 @@ int TSxGrainFolderManager::CreateFolder(const TSxCustomDataGrain& grain, const s
     folder += Utf8ToWide(SxGrainFolderExtension(key));
     if (!CreateDirectoryW(folder.c_str(), nullptr))
         throw std::runtime_error("Cannot create the folder " + WideToUtf8(folder) + ": " + SysErrorMessage(GetLastError()));
-    SetFileAttributesW(folder.c_str(), GetFileAttributesW(folder.c_str()) | FILE_ATTRIBUTE_SYSTEM);
+    SetFileAttributesW(folder.c_str(), shl_FileAttributes(folder) | FILE_ATTRIBUTE_SYSTEM);
     Keys.push_back(key);
     Folders.push_back(WideToUtf8(folder));
     FFolderGrains.push_back(grain.Clone());
@@ -422,7 +414,7 @@ void TSxGrainFolderManager::FlushFiles()
                 info.IsFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
                 info.Size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
                 info.DisplayName = WideToUtf8(data.cFileName);
-                TSxMemoryStream contents = ReadWholeFile(path);
+                TSxMemoryStream contents = SxReadWholeFile(path);
                 FProvider.OnNewGrainFromStream(FProvider, *folder, info, contents);
                 taken = true;
             }

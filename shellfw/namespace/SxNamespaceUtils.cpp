@@ -6,6 +6,7 @@
 #include "SxComObject.h"
 #include "SxProvider.h"
 #include "SxTools.h"
+#include "uGLBShellTools.h"
 
 #include <shlwapi.h>
 
@@ -284,7 +285,7 @@ std::wstring IconFileOf(TSxCustomDataGrain& grain, int32_t index)
     const std::wstring path =
         folder + L"\\" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(index) + L".ico";
     std::lock_guard<std::mutex> guard(GIconFilesLock);
-    if (GIconFiles.count(path) && GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+    if (GIconFiles.count(path) && shl_PathExists(path))
         return path;
     CreateDirectoryW(folder.c_str(), nullptr);
     HICON large = nullptr, small = nullptr;

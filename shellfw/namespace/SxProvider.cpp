@@ -97,13 +97,6 @@ std::wstring WindowsFolder()
     return n && n < MAX_PATH ? std::wstring(buffer, n) : std::wstring(L"C:\\Windows");
 }
 
-std::string WithBackslash(std::string path)
-{
-    if (!path.empty() && path.back() != '\\')
-        path.push_back('\\');
-    return path;
-}
-
 TSxDateTime CurrentTimeOfDay()
 {
     SYSTEMTIME st;
@@ -159,6 +152,15 @@ TSxMemoryStream SxReadWholeFile(HANDLE file, const std::string& path)
     }
     data.SetPosition(0);
     return data;
+}
+
+TSxMemoryStream SxReadWholeFile(const std::string& path)
+{
+    THandle file(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        throw std::runtime_error("Cannot read " + path + ": " + SysErrorMessage(GetLastError()));
+    return SxReadWholeFile(file.get(), path);
 }
 
 void SxShowProviderMessage(const std::string& text, HWND ownerWindow)
@@ -744,7 +746,7 @@ std::string TSxCustomProvider::GetGrainTempPath(Grain& grain)
         const DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
         path = n && n <= MAX_PATH ? WideToUtf8(std::wstring(buffer, n)) : std::string();
     }
-    return WithBackslash(path);
+    return shl_WithSlash(path);
 }
 
 bool TSxCustomProvider::IsFileSystemPath(const std::string& fullPath)
@@ -816,7 +818,7 @@ bool TSxCustomProvider::WriteGrainTempFile(Grain& grain, const std::string& full
             OnGetGrainFileContents(*this, grain, contents);
             const std::wstring wname = Utf8ToWide(name);
             shl_ForceDirectories(name.substr(0, name.find_last_of('\\')));
-            if (GetFileAttributesW(wname.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            if (shl_PathExists(wname)) {
                 // A read-only copy of an earlier write must not block the new one.
                 SetFileAttributesW(wname.c_str(), FILE_ATTRIBUTE_NORMAL);
                 if (!DeleteFileW(wname.c_str()))

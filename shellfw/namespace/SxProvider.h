@@ -255,6 +255,8 @@ void SxShowProviderMessage(const std::string& text, HWND ownerWindow);
 // The whole contents of an open file (path names it in the error), rewound. A read that fails
 // raises: a cut-off copy is never handed on as the file.
 TSxMemoryStream SxReadWholeFile(HANDLE file, const std::string& path);
+// The same for the file of that name, opened with writers kept out; raises when it cannot be opened.
+TSxMemoryStream SxReadWholeFile(const std::string& path);
 
 class TSxCustomProvider {
 public:

@@ -1,6 +1,7 @@
 #include "SxProviderTransfer.h"
 
 #include "SxTransferFormats.h"
+#include "uGLBShellTools.h"
 #include "uGLBWin.h"
 #include "SxException.h"
 #include "uTLogger.h"
@@ -98,19 +99,6 @@ std::string Utf8ToAnsi(const std::string& text)
     std::string narrow(static_cast<size_t>(n), '\0');
     WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), narrow.data(), n, nullptr, nullptr);
     return narrow;
-}
-
-// A path Win32 takes whatever its length.
-std::wstring LongPath(const std::string& path)
-{
-    std::wstring wide = Utf8ToWide(path);
-    if (wide.size() < MAX_PATH - 12 || wide.rfind(L"\\\\?\\", 0) == 0)
-        return wide;
-    if (wide.size() > 2 && wide[1] == L':' && wide[2] == L'\\')
-        return L"\\\\?\\" + wide;
-    if (wide.rfind(L"\\\\", 0) == 0)
-        return L"\\\\?\\UNC\\" + wide.substr(2);
-    return wide;
 }
 
 } // namespace
@@ -235,8 +223,7 @@ bool TSxCustomProvider::MaterializeGrain(Grain& grain, const std::string& fullPa
     fileName = GrainTempFileName(grain, fullPath);
     const std::wstring folder = Utf8ToWide(fileName);
     SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-    const DWORD attributes = GetFileAttributesW(folder.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    if (!shl_DirectoryExists(fileName))
         return false;
     TSxDataGrainList children;
     grain.Populate(children);
@@ -431,27 +418,48 @@ TSxDropProgress::TSxDropProgress(HWND ownerWindow, int32_t total)
 
 void TSxHDROPHelper::AddFile(TSxCustomDataGrain& folderGrain, const std::string& path)
 {
-    const std::wstring wide = LongPath(path);
-    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    const DWORD attributes = shl_FileAttributes(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         TLogger(-1, true, "SxProvider").Error("TSxHDROPHelper.AddFile: \"" + path + "\": " + SysErrorMessage(GetLastError()));
         ++Skipped;
         return;
     }
+    std::unique_ptr<TSxCustomDataGrain> top;
+    if (!AddEntry(folderGrain, path, attributes, top) || !top)
+        return;
+    // A folder's contents, each under the grain of its own folder: the innermost one is last.
+    std::vector<std::unique_ptr<TSxCustomDataGrain>> targets;
+    targets.push_back(std::move(top));
+    shl_WalkTree(Utf8ToWide(path), [&](const TShellTreeEntry& e) {
+        if (e.Leaving) {
+            targets.pop_back();
+            return TShellWalk::Continue;
+        }
+        std::unique_ptr<TSxCustomDataGrain> target;
+        if (!AddEntry(*targets.back(), WideToUtf8(e.Path), e.Attributes, target) || !target)
+            return TShellWalk::Skip;
+        targets.push_back(std::move(target));
+        return TShellWalk::Continue;
+    });
+}
+
+// One dropped item: a file goes with the grain of its folder; a folder gets the grain it is merged
+// into or made as (target). False when nothing of it goes: a link, or a folder that cannot be made.
+bool TSxHDROPHelper::AddEntry(TSxCustomDataGrain& folderGrain, const std::string& path, uint32_t attributes,
+                              std::unique_ptr<TSxCustomDataGrain>& target)
+{
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         FileNames.push_back(path);
         FolderGrains.Add(folderGrain.Clone());
-        return;
+        return true;
     }
     // A junction or a folder link is not followed: its target may be anywhere (or above it).
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
         TLogger(-1, true, "SxProvider").Error("TSxHDROPHelper.AddFile: \"" + path + "\" is a link and is not followed");
         ++Skipped;
-        return;
+        return false;
     }
-    const size_t cut = path.find_last_of('\\');
-    const std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
-    std::unique_ptr<TSxCustomDataGrain> target;
+    const std::string name = shl_ExtractFileName(path);
     TSxDataGrainList children;
     folderGrain.Populate(children);
     for (int i = 0; i < children.Count(); ++i) {
@@ -469,16 +477,7 @@ void TSxHDROPHelper::AddFile(TSxCustomDataGrain& folderGrain, const std::string&
         TLogger(-1, true, "SxProvider").Error("TSxHDROPHelper.AddFile: the folder \"" + name + "\" cannot be made; " +
                                               "what it holds is not transferred");
         ++Skipped;
-        return;
+        return false;
     }
-    WIN32_FIND_DATAW data;
-    TFindHandle find(FindFirstFileW((wide + L"\\*").c_str(), &data));
-    if (!find)
-        return;
-    do {
-        const std::wstring entry = data.cFileName;
-        if (entry == L"." || entry == L"..")
-            continue;
-        AddFile(*target, path + "\\" + WideToUtf8(entry));
-    } while (FindNextFileW(find.get(), &data));
+    return true;
 }

@@ -58,6 +58,8 @@ public:
     int Skipped = 0;
 
 private:
+    bool AddEntry(TSxCustomDataGrain& folderGrain, const std::string& path, uint32_t attributes,
+                  std::unique_ptr<TSxCustomDataGrain>& target);
     std::vector<std::string> FileNames;
     TSxDataGrainList FolderGrains;
     TSxCustomProvider& Provider;

@@ -89,6 +89,26 @@ TEST(NameRoutines, Table)
         EXPECT_EQ(shl_IsImageFile(c.name), c.image) << c.name;
 }
 
+TEST(NameRoutines, SlashesAndFolderParts)
+{
+    struct Case { const char* in; const char* with; const char* without; const char* folder; const char* name; };
+    for (const Case& c : {Case{"C:\\a\\b.txt", "C:\\a\\b.txt\\", "C:\\a\\b.txt", "C:\\a\\", "b.txt"},
+                          Case{"C:\\a\\", "C:\\a\\", "C:\\a", "C:\\a\\", ""},
+                          Case{"C:\\a\\\\/", "C:\\a\\\\/\\", "C:\\a", "C:\\a\\\\/", ""},
+                          Case{"Fotos/Urlaub", "Fotos/Urlaub\\", "Fotos/Urlaub", "Fotos/", "Urlaub"},
+                          Case{"C:x", "C:x\\", "C:x", "C:", "x"},
+                          Case{"\\\\?\\UNC\\srv\\s\\d", "\\\\?\\UNC\\srv\\s\\d\\", "\\\\?\\UNC\\srv\\s\\d",
+                               "\\\\?\\UNC\\srv\\s\\", "d"},
+                          Case{"name", "name\\", "name", "", "name"}, Case{"", "", "", "", ""},
+                          Case{"\\", "\\", "", "\\", ""}}) {
+        EXPECT_EQ(shl_WithSlash(c.in), c.with) << c.in;
+        EXPECT_EQ(shl_WithoutSlash(c.in), c.without) << c.in;
+        EXPECT_EQ(shl_ExtractFilePath(c.in), c.folder) << c.in;
+        EXPECT_EQ(shl_ExtractFilePath(c.in) + shl_ExtractFileName(c.in), c.in) << c.in;
+        EXPECT_EQ(shl_ExtractFileName(c.in), c.name) << c.in;
+    }
+}
+
 TEST(PathRoots, EveryAbsoluteFormHasItsRootAndRelativeOrDevicePathsNone)
 {
     struct Case { const char* path; size_t root; bool removable; };

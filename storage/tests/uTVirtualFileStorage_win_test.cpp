@@ -1,5 +1,5 @@
 // The mirror on disk (in the prefix's temp folder) and the connection's authorization header.
-#include "SettingsFixture.h"
+#include "MirrorFixture.h"
 #include "uGLBShellTools.h"
 #include "uTVirtualFileStorage.h"
 #include "uTWEBDAVClient.h"
@@ -15,46 +15,6 @@
 #include <thread>
 
 namespace {
-
-class MirrorTest : public SettingsTest {
-protected:
-    void SetUp() override {
-        SettingsTest::SetUp();
-        Root = MakeTempFolder("mirror");
-        WriteRegistryString("Application", "install", Root);
-        WriteRegistryInteger("Application", "debug", 1);
-    }
-    void TearDown() override {
-        shl_DeleteFolder(Root.substr(0, Root.size() - 1));
-        SettingsTest::TearDown();
-    }
-    static TVirtualFileRecord File(const std::string& path, const std::string& name, const std::string& cache,
-                                   int32_t size) {
-        TVirtualFileRecord r;
-        TVirtualFileStorage::InitRecord(r);
-        r.Path = path;
-        r.Name = name;
-        r.CacheName = cache;
-        r.Size = size;
-        return r;
-    }
-    static TVirtualFileRecord Folder(const std::string& path) {
-        TVirtualFileRecord r;
-        TVirtualFileStorage::InitRecord(r);
-        r.IsFolder = true;
-        r.Path = path;
-        r.Name = path.substr(path.find_last_of('\\') + 1);
-        return r;
-    }
-    static bool Exists(const std::string& file) {
-        return GetFileAttributesW(Utf8ToWide(file).c_str()) != INVALID_FILE_ATTRIBUTES;
-    }
-    std::string LogText() const {
-        std::ifstream in(std::filesystem::path(Utf8ToWide(Root + "VirtualFileStorage.log")), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    std::string Root;
-};
 
 TEST_F(MirrorTest, ARecordThatAnotherWindowReadsIsRewrittenAndDeletedAllTheSame) {
     // Explorer's windows read records on threads of their own while a handler renames or deletes

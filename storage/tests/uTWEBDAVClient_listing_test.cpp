@@ -966,6 +966,24 @@ TEST_F(ListingTest, AFolderReloadMakesTheMirrorAgainWhereItWent) {
     }
 }
 
+// The plain walk removes what the shell's operation would: read-only files, and levels whose
+// names pass MAX_PATH below a root given in its plain form.
+TEST(FolderRemoval, ReadOnlyFilesAndLevelsPastMaxPathGoToo) {
+    const std::string root = MakeTempFolder("rmtree");
+    std::wstring level = L"\\\\?\\" + Utf8ToWide(root.substr(0, root.size() - 1));
+    for (int i = 0; i < 25; ++i) {
+        level += L"\\Ordner " + std::to_wstring(100 + i) + L" \u00e4\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4\u00e4";
+        ASSERT_TRUE(CreateDirectoryW(level.c_str(), nullptr)) << i;
+    }
+    for (const std::wstring& file : {level + L"\\tief.txt", Utf8ToWide(root) + L"oben.txt"}) {
+        THandle(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_READONLY, nullptr));
+        ASSERT_NE(shl_FileAttributes(file) & FILE_ATTRIBUTE_READONLY, 0u);
+    }
+    ASSERT_GT(level.size(), 400u);
+    EXPECT_TRUE(DeleteFolderTree(root));
+    EXPECT_FALSE(shl_PathExists(root));
+}
+
 TEST_F(ListingTest, ListingRefreshReloadAndRemovalUnderEveryFormOfTheUserPath) {
     Dav->WriteFile(Sandbox + "/Fotos/a.txt", "aaa");
     Dav->WriteFile(Sandbox + "/b.txt", "bb");

@@ -1,5 +1,7 @@
 #include "TrayFixture.h"
 
+#include "uGLBShellTools.h"
+
 #include <shlobj.h>
 
 namespace traytest {
@@ -19,17 +21,8 @@ std::string FreshFolder(const std::string& tag)
     return folder;
 }
 
-bool FolderExists(const std::string& path)
-{
-    const DWORD a = GetFileAttributesW(Utf8ToWide(path).c_str());
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool FileExistsAt(const std::string& path)
-{
-    const DWORD a = GetFileAttributesW(Utf8ToWide(path).c_str());
-    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
+bool FolderExists(const std::string& path) { return shl_DirectoryExists(path); }
+bool FileExistsAt(const std::string& path) { return shl_FileExists(path); }
 
 bool PumpUntil(const std::function<bool()>& done, int timeoutMs)
 {
