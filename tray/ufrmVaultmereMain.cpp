@@ -100,7 +100,7 @@ void SetAutoStart(const std::string& path, const std::string& name, bool enable)
         RegDeleteValueW(key.get(), wname.c_str());
 }
 
-std::function<bool(const std::string&)> TfrmVaultmereMain::ProcessStarter = StartProcess;
+TSeam<std::function<bool(const std::string&)>> TfrmVaultmereMain::ProcessStarter;
 
 TfrmVaultmereMain::TfrmVaultmereMain(std::string programFile) : ProgramFile(std::move(programFile))
 {
@@ -564,7 +564,8 @@ void TfrmVaultmereMain::OpenExplorer(bool force)
         Logger->Error("Explorer is already running!");
         return;
     }
-    if (!ProcessStarter(ExplorerCommandLine())) {
+    const auto start = ProcessStarter.Get();
+    if (!(start ? start(ExplorerCommandLine()) : StartProcess(ExplorerCommandLine()))) {
         Logger->Error("OpenExplorer: " + ExplorerCommandLine() + ": " + SysErrorMessage(GetLastError()));
         if (Environment)
             Balloon(TrayTxt(TTrayText::ExplorerFailed, Environment->Language), TSxTrayIconInfoFlags::niifError);

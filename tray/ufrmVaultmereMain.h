@@ -12,6 +12,7 @@
 #include "uTLoginSequence.h"
 #include "uTOpenDocumentQueue.h"
 #include "uTLogger.h"
+#include "uTSeam.h"
 #include "SxTrayIcon.h"
 #include "uTvrqDialog.h"
 
@@ -108,8 +109,8 @@ public:
 
     // The program block ends its message loop when the window goes.
     bool QuitOnDestroy = false;
-    // Starts a process (Explorer); the real start unless a test replaces it.
-    static std::function<bool(const std::string& commandLine)> ProcessStarter;
+    // Test seam: starts a process (Explorer) in place of the real start (empty: the real one).
+    static TSeam<std::function<bool(const std::string& commandLine)>> ProcessStarter;
 
     const std::string ProgramFile;
 

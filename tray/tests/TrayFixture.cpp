@@ -80,10 +80,10 @@ void TrayTest::SetUp()
     RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0, nullptr, 0, KEY_WRITE,
                     nullptr, run.put(), nullptr);
     RegDeleteValueW(run.get(), L"Tandrel Sendrake");
-    TfrmVaultmereMain::ProcessStarter = [this](const std::string& line) {
+    TfrmVaultmereMain::ProcessStarter.Set([this](const std::string& line) {
         Started.push_back(line);
         return true;
-    };
+    });
 }
 
 void TrayTest::TearDown()
@@ -93,7 +93,7 @@ void TrayTest::TearDown()
         RegisterDLL(InstallFolder() + "Brannock.dll", 0);
     }
     Form.reset();
-    TfrmVaultmereMain::ProcessStarter = StartProcess;
+    TfrmVaultmereMain::ProcessStarter.Set({});
     SettingsTest::TearDown();
 }
 
