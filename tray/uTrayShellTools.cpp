@@ -1,5 +1,6 @@
 #include "uTrayShellTools.h"
 
+#include "SxTools.h"
 #include "uGLBConst.h"
 #include "uGLBWin.h"
 #include "uTSeam.h"
@@ -133,8 +134,10 @@ bool IsExplorerRunning()
 
 bool ShowsOnlineFolder(HWND window)
 {
+    // Wine's shell keeps no list of its windows, and asking for it may wait half a minute while
+    // COM starts a server for it: a disconnect would stall on every window.
     TPidl current;
-    if (CurrentFolderOf(window, current)) {
+    if (!SxRunsOnWine() && CurrentFolderOf(window, current)) {
         TPidl online;
         const std::wstring path = Utf8ToWide(std::string(MyComputerPath) + "\\::" + OnlineFolderCLSID);
         if (FAILED(SHParseDisplayName(path.c_str(), nullptr, &online.p, 0, nullptr)))
