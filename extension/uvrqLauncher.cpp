@@ -5,26 +5,17 @@
 
 #include <windows.h>
 
-#include <mutex>
+#include "uTSeam.h"
 
 namespace {
 
-std::mutex LauncherLock;
-TvrqLauncherFn& Launcher()
-{
-    static TvrqLauncherFn fn;
-    return fn;
-}
+TSeam<TvrqLauncherFn> Launcher;   // empty: the real start
 
 } // namespace
 
 bool LaunchCommand(const std::string& commandLine)
 {
-    TvrqLauncherFn fn;
-    {
-        std::lock_guard<std::mutex> guard(LauncherLock);
-        fn = Launcher();
-    }
+    const TvrqLauncherFn fn = Launcher.Get();
     if (fn)
         return fn(commandLine);
     // The wide call keeps every name the server has; an ANSI one would lose what the code page lacks.
@@ -42,6 +33,5 @@ bool LaunchCommand(const std::string& commandLine)
 
 void SetLauncher(TvrqLauncherFn fn)
 {
-    std::lock_guard<std::mutex> guard(LauncherLock);
-    Launcher() = std::move(fn);
+    Launcher.Set(std::move(fn));
 }

@@ -13,6 +13,7 @@
 #include "SxException.h"
 #include "uTApplicationEnviroment.h"
 #include "uTLogger.h"
+#include "uTSeam.h"
 #include "uTSystemIcon.h"
 #include "uTVirtualFileStorage.h"
 #include "uTvrqDialog.h"
@@ -27,7 +28,7 @@ namespace {
 
 // When the tray program was last started by a failed check.
 std::atomic<ULONGLONG> LastTrayStart{0};
-std::atomic<ULONGLONG> TrayStartPause{5000};
+TSeam<ULONGLONG> TrayStartPause(5000);   // tests shorten it
 
 std::atomic<TvrqmodPermanent*> TheInstance{nullptr};
 
@@ -35,7 +36,7 @@ std::atomic<TvrqmodPermanent*> TheInstance{nullptr};
 
 void SetTrayStartPause(unsigned milliseconds)
 {
-    TrayStartPause = milliseconds;
+    TrayStartPause.Set(milliseconds);
     LastTrayStart = 0;
 }
 
@@ -231,7 +232,7 @@ bool TvrqmodPermanent::CheckMainAppConnection(bool userActed)
         // One start in a few seconds: every enumeration, icon and tip of a view asks again.
         const ULONGLONG now = GetTickCount64();
         ULONGLONG last = LastTrayStart.load();
-        if (last != 0 && now - last < TrayStartPause.load())
+        if (last != 0 && now - last < TrayStartPause.Get())
             return false;
         if (!LastTrayStart.compare_exchange_strong(last, now))
             return false;
