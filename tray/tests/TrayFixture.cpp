@@ -1,8 +1,11 @@
 #include "TrayFixture.h"
 
 #include "uGLBShellTools.h"
+#include "uTVirtualFileStorage.h"
 
 #include <shlobj.h>
+
+#include <fstream>
 
 namespace traytest {
 
@@ -111,6 +114,18 @@ void TrayTest::Login(const std::string& password)
     Form->SetText(Form->txtUsername, dav.User);
     Form->SetText(Form->txtPwd, password.empty() ? dav.Password : password);
     Form->btnConnectClick();
+}
+
+bool WriteOpenSidecar(const std::string& document, const std::string& folder, const std::string& name)
+{
+    TVirtualFileRecord record;
+    TVirtualFileStorage::InitRecord(record);
+    record.Name = name;
+    record.Path = folder;
+    const auto bytes = RecordToBytes(record);
+    std::ofstream(Utf8ToWide(document + ".sxc").c_str(), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return shl_MarkOpenDocumentSent(document, shl_FileLastWrite(document));
 }
 
 } // namespace traytest

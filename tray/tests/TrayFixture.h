@@ -28,6 +28,9 @@ bool FolderExists(const std::string& path);
 bool FileExistsAt(const std::string& path);
 // Pumps the thread's messages until done() or the time is up; true when done.
 bool PumpUntil(const std::function<bool()>& done, int timeoutMs);
+// The sidecar the extension writes beside a document it opened (the record of server folder and
+// name), marked with the document's time: the server has these bytes. False when it cannot be marked.
+bool WriteOpenSidecar(const std::string& document, const std::string& folder, const std::string& name);
 // The run key's autostart value, "<none>" when absent.
 std::string AutoStartValue();
 // The online folder's junction under My Computer.

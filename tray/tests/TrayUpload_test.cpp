@@ -38,15 +38,7 @@ protected:
         TWEBDAVClient client;
         TvrqDialog dialog;
         ASSERT_TRUE(client.Download(folder + "\\" + name, local, dialog));
-        TVirtualFileRecord record;
-        TVirtualFileStorage::InitRecord(record);
-        record.Name = name;
-        record.Path = folder;
-        const auto bytes = RecordToBytes(record);
-        std::ofstream(Utf8ToWide(local + ".sxc").c_str(), std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-        // Marked with the document's time: the server has these bytes.
-        ASSERT_TRUE(shl_MarkOpenDocumentSent(local, shl_FileLastWrite(local)));
+        ASSERT_TRUE(WriteOpenSidecar(local, folder, name));
         PumpUntil([] { return false; }, 500);
     }
     // The download happened a while ago.

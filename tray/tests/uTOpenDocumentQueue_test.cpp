@@ -54,14 +54,7 @@ protected:
         CreateDirectoryW(Utf8ToWide(Environment->Open + slot).c_str(), nullptr);
         TWEBDAVClient client;
         EXPECT_TRUE(client.Download(folder + "\\" + name, local, Dialog));
-        TVirtualFileRecord record;
-        TVirtualFileStorage::InitRecord(record);
-        record.Name = name;
-        record.Path = folder;
-        const auto bytes = RecordToBytes(record);
-        std::ofstream(Utf8ToWide(local + ".sxc").c_str(), std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-        EXPECT_TRUE(shl_MarkOpenDocumentSent(local, shl_FileLastWrite(local)));
+        EXPECT_TRUE(WriteOpenSidecar(local, folder, name));
         return local;
     }
     // The editor saves: new bytes, a last-write time ten seconds after the download.
