@@ -450,9 +450,12 @@ TEST_F(Journey, J12_DisconnectLeavesTheFolderInertAndForgetsThePassword)
     EXPECT_TRUE(WaitUntil([] { return IsWindowVisible(MainWindow()) != FALSE; }, 5000));
     EXPECT_TRUE(Program->Running());
 
-    // Connect again with the password typed anew.
+    // Connect again with the password typed anew; the connect opens Explorer, whose window is
+    // waited for here, so that it cannot come up in a later journey.
     ASSERT_TRUE(Connect(Dav().Password));
     EXPECT_TRUE(BindOnline());
+    EXPECT_TRUE(WaitUntil([] { HWND w = ExplorerWindow(); return w && IsWindowVisible(w); }, 20000))
+        << "the connect opened no Explorer";
 }
 
 TEST_F(Journey, J15_ASecondStartWhileConnectedOpensExplorerAndEnds)
@@ -500,6 +503,12 @@ TEST_F(Journey, J11_RefreshShowsWhatAnotherClientChanged)
 {
     auto root = BindOnline();
     ASSERT_TRUE(root);
+    // An Explorer window of its own on the folder, which the user refreshes at the end.
+    CloseExplorers();
+    TrayMenu(miTrayExplore);
+    ASSERT_TRUE(WaitUntil([] { return ExplorerWindow() != nullptr; }, 20000)) << "no Explorer window";
+    HWND explorer = nullptr;
+    ASSERT_EQ(ExplorerShow(RootParsingName, "Tandrel Vaultmere", &explorer), int(RootNames.size()));
     const auto before = Items(root.Get());
     ASSERT_TRUE(Find(before, "readme.txt"));
     const std::string sizeBefore = Find(before, "readme.txt")->Details.at(1);
@@ -523,8 +532,8 @@ TEST_F(Journey, J11_RefreshShowsWhatAnotherClientChanged)
     ASSERT_TRUE(Find(after, "readme.txt"));
     EXPECT_NE(Find(after, "readme.txt")->Details.at(1), sizeBefore) << "the changed size is not shown";
     // Explorer, still on the folder, shows it after the user's F5.
-    EXPECT_EQ(ExplorerRefresh(int(names.size())), int(names.size()));
-    Shot(ExplorerWindow(), "e2e-11-refreshed");
+    EXPECT_EQ(ExplorerRefresh(explorer, int(names.size())), int(names.size()));
+    Shot(explorer, "e2e-11-refreshed");
 }
 
 }  // namespace

@@ -191,7 +191,7 @@ HWND ExplorerWindow()
     return w ? w : FindWindowW(L"CabinetWClass", nullptr);
 }
 
-int ExplorerShow(const std::string& path, const std::string& title)
+int ExplorerShow(const std::string& path, const std::string& title, HWND* shown)
 {
     HWND explorer = nullptr, edit = nullptr;
     WaitUntil(
@@ -216,15 +216,16 @@ int ExplorerShow(const std::string& path, const std::string& title)
     }
     if (!there)
         return -1;
+    if (shown)
+        *shown = explorer;
     Pause(800);
     HWND list = ChildOfClass(explorer, L"SysListView32");
     return list ? int(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)) : -1;
 }
 
-int ExplorerRefresh(int expected)
+int ExplorerRefresh(HWND explorer, int expected)
 {
-    HWND explorer = ExplorerWindow();
-    HWND list = explorer ? ChildOfClass(explorer, L"SysListView32") : nullptr;
+    HWND list = explorer && IsWindow(explorer) ? ChildOfClass(explorer, L"SysListView32") : nullptr;
     if (!list)
         return -1;
     auto count = [&] { return int(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)); };

@@ -61,13 +61,13 @@ void TrayMenu(int command);                 // a command of the tray menu, as it
 HWND WindowOfProcess(DWORD pid, HWND except = nullptr);
 
 // Wine's Explorer window and its Location box: types the path, waits for the title; the number
-// of items its list view shows, -1 when it did not get there.
+// of items its list view shows, -1 when it did not get there. `shown` receives the window it used.
 HWND ExplorerWindow();
-int ExplorerShow(const std::string& path, const std::string& title);
+int ExplorerShow(const std::string& path, const std::string& title, HWND* shown = nullptr);
 void CloseExplorers();
-// F5 in Explorer's item list; the number of items it shows once it shows `expected` (or after
-// a while).
-int ExplorerRefresh(int expected);
+// F5 in the item list of that Explorer window; the number of items it shows once it shows
+// `expected` (or after a while).
+int ExplorerRefresh(HWND explorer, int expected);
 
 // A screenshot of the window (as it is on the screen) into <artifacts>\<name>.png; the number of
 // colours it shows, 0 when it failed.
