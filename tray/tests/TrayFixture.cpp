@@ -5,8 +5,6 @@
 
 #include <shlobj.h>
 
-#include <fstream>
-
 namespace traytest {
 
 std::string InstallFolder()
@@ -118,14 +116,11 @@ void TrayTest::Login(const std::string& password)
 
 bool WriteOpenSidecar(const std::string& document, const std::string& folder, const std::string& name)
 {
+    // As the extension writes it when it opens a document; the mirror's root plays no part in it.
     TVirtualFileRecord record;
     TVirtualFileStorage::InitRecord(record);
-    record.Name = name;
-    record.Path = folder;
-    const auto bytes = RecordToBytes(record);
-    std::ofstream(Utf8ToWide(document + ".sxc").c_str(), std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    return shl_MarkOpenDocumentSent(document, shl_FileLastWrite(document));
+    TVirtualFileStorage storage(shl_ExtractFilePath(document));
+    return storage.WriteSidecar(document, record, shl_WithSlash(folder) + name, shl_FileLastWrite(document));
 }
 
 } // namespace traytest
