@@ -17,7 +17,10 @@ cleanup() {
 }
 fail() { echo "FAILED: $*"; cleanup; exit 1; }
 [ -n "${DISPLAY:-}" ] || { echo "FAILED: no display"; exit 1; }
-wine "${sys}regsvr32.exe" /s "$dll" </dev/null >/dev/null 2>&1 || fail "regsvr32"
+[ -n "$dll" ] || fail "winepath gave no Windows name for $bin/SxTestFolder.dll"
+wine "${sys}regsvr32.exe" /s "$dll" </dev/null >/dev/null 2>&1
+rc=$?
+[ "$rc" = 0 ] || fail "regsvr32 $dll (exit code $rc)"
 
 wine "${sys}explorer.exe" '/n,C:\' </dev/null >/dev/null 2>&1 &
 explorer=$!
